@@ -1,0 +1,28 @@
+# Warnings as errors on our own code only.
+function(korvane_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# korvane_library(NAME name SOURCES ... LIBS ...): one library of a folder.
+function(korvane_library)
+  cmake_parse_arguments(K "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_library(${K_NAME} STATIC ${K_SOURCES})
+  target_include_directories(${K_NAME} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${K_NAME} PUBLIC ${K_LIBS})
+  korvane_warnings(${K_NAME})
+endfunction()
+
+# korvane_test(NAME name SOURCES ... LIBS ... [LABELS ...]): one GoogleTest
+# executable. LABELS "threads" puts it into the sanitizer runs of test.sh.
+function(korvane_test)
+  cmake_parse_arguments(K "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${K_NAME} ${K_SOURCES})
+  target_include_directories(${K_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${K_NAME} PRIVATE ${K_LIBS} GTest::gtest GTest::gtest_main)
+  korvane_warnings(${K_NAME})
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(K_LABELS)
+    list(APPEND props LABELS "${K_LABELS}")
+  endif()
+  gtest_discover_tests(${K_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when
+# they are missing. Sourced by run.sh and test.sh.
+korvane_packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libqt6charts6-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libjpeg-dev libpugixml-dev
+  xvfb xauth fonts-dejavu-core
+)
+
+korvane_install_deps() {
+  local missing=()
+  for p in "${korvane_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q || return 1
+  $sudo apt-get install -y -q "${missing[@]}" || return 1
+}

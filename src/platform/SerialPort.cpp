@@ -1,0 +1,185 @@
+#include "platform/SerialPort.h"
+
+#include <asm/termbits.h>  // termios2, BOTHER
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+namespace korvane::platform {
+
+std::string DevicePathForPortName(const std::string& portName) {
+    if (!portName.empty() && portName[0] == '/') return portName;
+    if (portName.size() > 3 && std::toupper(static_cast<unsigned char>(portName[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(portName[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(portName[2])) == 'M') {
+        bool digits = true;
+        for (size_t i = 3; i < portName.size(); ++i)
+            digits = digits && std::isdigit(static_cast<unsigned char>(portName[i]));
+        if (digits) {
+            int n = std::stoi(portName.substr(3));
+            if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+        }
+    }
+    return "/dev/" + portName;
+}
+
+int LineSpeedOf(int fd) {
+    termios2 tio{};
+    if (::ioctl(fd, TCGETS2, &tio) != 0) return -1;
+    return static_cast<int>(tio.c_ospeed);
+}
+
+namespace {
+
+class PosixSerialPort final : public SerialPort {
+public:
+    ~PosixSerialPort() override { Close(); }
+
+    bool Open(const std::string& portName) override {
+        if (fd_ >= 0) {
+            error_ = "порт уже открыт";
+            return false;
+        }
+        const std::string path = DevicePathForPortName(portName);
+        int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return Fail(path + ": " + std::strerror(errno));
+        if (!::isatty(fd)) {
+            ::close(fd);
+            return Fail(path + ": не является последовательным портом");
+        }
+        // "Without sharing": a second open of the device fails with EBUSY.
+        // TIOCEXCL alone does not stop root, so the first opener also takes
+        // an advisory lock that every instance of this program honours.
+        if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int e = errno;
+            ::close(fd);
+            return Fail(path + ": " + std::strerror(e == EWOULDBLOCK ? EBUSY : e));
+        }
+        termios2 tio{};
+        if (::ioctl(fd, TCGETS2, &tio) != 0) {
+            int e = errno;
+            ::close(fd);
+            return Fail(path + ": " + std::strerror(e));
+        }
+        // Raw mode: a Linux tty is not raw by default.
+        tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
+        tio.c_oflag &= ~OPOST;
+        tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+        tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+        tio.c_cflag |= CS8 | CREAD | CLOCAL;
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        if (::ioctl(fd, TCSETS2, &tio) != 0) {
+            int e = errno;
+            ::close(fd);
+            return Fail(path + ": " + std::strerror(e));
+        }
+        fd_ = fd;
+        error_.clear();
+        return true;
+    }
+
+    bool IsOpen() const override { return fd_ >= 0; }
+
+    bool SetSpeed(int baud) override {
+        if (fd_ < 0 || baud <= 0) return Fail("неверная скорость или порт закрыт");
+        termios2 tio{};
+        if (::ioctl(fd_, TCGETS2, &tio) != 0) return Fail(std::strerror(errno));
+        tio.c_cflag &= ~(CBAUD | CSIZE | PARENB | CSTOPB);
+        tio.c_cflag |= BOTHER | CS8;
+        tio.c_cflag &= ~(CBAUD << IBSHIFT);
+        tio.c_cflag |= BOTHER << IBSHIFT;
+        tio.c_ispeed = static_cast<speed_t>(baud);
+        tio.c_ospeed = static_cast<speed_t>(baud);
+        if (::ioctl(fd_, TCSETS2, &tio) != 0) return Fail(std::strerror(errno));
+        return true;
+    }
+
+    bool WriteByte(uint8_t byte) override {
+        if (fd_ < 0) return false;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            ssize_t n = ::write(fd_, &byte, 1);
+            if (n == 1) return true;
+            if (n < 0 && errno != EAGAIN && errno != EINTR) return Fail(std::strerror(errno));
+            // Output queue full: wait until it drains a little.
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        }
+        return Fail("запись не удалась");
+    }
+
+    int BytesWaiting() override {
+        if (fd_ < 0) return -1;
+        int n = 0;
+        if (::ioctl(fd_, FIONREAD, &n) != 0) return -1;
+        return n;
+    }
+
+    int ReadNow(uint8_t* buf, int max) override {
+        if (fd_ < 0 || max < 0) return -1;
+        if (max == 0) return 0;
+        ssize_t n = ::read(fd_, buf, static_cast<size_t>(max));
+        if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+        return static_cast<int>(n);
+    }
+
+    int ReadByte(uint8_t& byte, int timeoutMs) override {
+        if (fd_ < 0) return -1;
+        for (;;) {
+            ssize_t n = ::read(fd_, &byte, 1);
+            if (n == 1) return 1;
+            if (n < 0 && errno != EAGAIN && errno != EINTR) return -1;
+            if (timeoutMs <= 0) return 0;
+            pollfd p{fd_, POLLIN, 0};
+            timespec t0{};
+            ::clock_gettime(CLOCK_MONOTONIC, &t0);
+            int r = ::poll(&p, 1, timeoutMs);
+            if (r == 0) return 0;
+            if (r < 0 && errno != EINTR) return -1;
+            if (r > 0 && (p.revents & (POLLERR | POLLNVAL))) return -1;
+            if (r > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
+                // The other end is gone (a pseudo-terminal without master):
+                // nothing can come, so behave like a time-out, not a spin.
+                ::poll(nullptr, 0, timeoutMs);
+                return 0;
+            }
+            timespec t1{};
+            ::clock_gettime(CLOCK_MONOTONIC, &t1);
+            int spent = static_cast<int>((t1.tv_sec - t0.tv_sec) * 1000 +
+                                         (t1.tv_nsec - t0.tv_nsec) / 1000000);
+            timeoutMs -= spent > 0 ? spent : 0;
+        }
+    }
+
+    bool Close() override {
+        if (fd_ < 0) return true;
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) return Fail(std::strerror(errno));
+        return true;
+    }
+
+    std::string LastError() const override { return error_; }
+
+private:
+    bool Fail(std::string why) {
+        error_ = std::move(why);
+        return false;
+    }
+
+    int fd_ = -1;
+    std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> MakePosixSerialPort() { return std::make_unique<PosixSerialPort>(); }
+
+}  // namespace korvane::platform

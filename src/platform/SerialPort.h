@@ -1,0 +1,46 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace korvane::platform {
+
+// One serial device, used by exactly one thread. Line settings are always
+// 8 data bits, no parity, one stop bit; only the speed varies.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Opens the device for reading and writing, exclusively, in raw mode.
+    // On failure returns false and leaves a reason in LastError().
+    virtual bool Open(const std::string& portName) = 0;
+    virtual bool IsOpen() const = 0;
+    // Any speed in baud (10400 is not a standard rate; it works all the same).
+    virtual bool SetSpeed(int baud) = 0;
+    // One device write for one byte.
+    virtual bool WriteByte(uint8_t byte) = 0;
+    // Bytes waiting in the receive queue, or -1 on error.
+    virtual int BytesWaiting() = 0;
+    // Reads up to max bytes that are already there, without waiting.
+    // Returns the count read (0 when none) or -1 on error.
+    virtual int ReadNow(uint8_t* buf, int max) = 0;
+    // Waits at most timeoutMs for one byte: 1 when it came, 0 on time-out,
+    // -1 on error.
+    virtual int ReadByte(uint8_t& byte, int timeoutMs) = 0;
+    virtual bool Close() = 0;
+    virtual std::string LastError() const = 0;
+};
+
+// The device path for a port name from the settings: a name starting with
+// "/" is a path as it stands; "COMn" (any letter case) is /dev/ttyS(n-1).
+// Anything else is taken as a name under /dev.
+std::string DevicePathForPortName(const std::string& portName);
+
+// The line speed in baud set on a terminal; on a pseudo-terminal's master it
+// is the speed its slave side was given. -1 when it cannot be read.
+int LineSpeedOf(int fd);
+
+// A real POSIX serial port (termios2 with BOTHER, TIOCEXCL, FIONREAD, poll).
+std::unique_ptr<SerialPort> MakePosixSerialPort();
+
+}  // namespace korvane::platform

@@ -1,0 +1,55 @@
+#include "platform/qt/QtUiBridge.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <condition_variable>
+#include <mutex>
+
+namespace korvane::platform {
+
+struct QtUiBridge::Shared {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool released = false;
+};
+
+QtUiBridge::QtUiBridge(QObject* target) : shared_(std::make_shared<Shared>()), target_(target) {}
+
+QtUiBridge::~QtUiBridge() { Release(); }
+
+void QtUiBridge::Release() {
+    std::lock_guard lock(shared_->mutex);
+    shared_->released = true;
+    shared_->cv.notify_all();
+}
+
+void QtUiBridge::RunSync(const std::function<void()>& fn) {
+    QObject* target = target_.data();
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->released || target == nullptr) return;
+    }
+    if (QThread::currentThread() == target->thread()) {
+        fn();
+        return;
+    }
+    auto shared = shared_;
+    auto done = std::make_shared<bool>(false);
+    QMetaObject::invokeMethod(
+        target,
+        [shared, done, fn] {
+            {
+                std::lock_guard lock(shared->mutex);
+                if (shared->released) return;
+            }
+            fn();
+            std::lock_guard lock(shared->mutex);
+            *done = true;
+            shared->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(shared->mutex);
+    shared->cv.wait(lock, [&] { return *done || shared->released; });
+}
+
+}  // namespace korvane::platform
