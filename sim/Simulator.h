@@ -1,0 +1,79 @@
+// korvane-sim: a K-line adapter with an ECU behind it and an LC-1 wideband
+// controller, on pseudo-terminals, driven by a small engine model. Used by
+// the korvane-sim program, by the demo run and, in-process, by the tests.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korvane::sim {
+
+// Fault kinds that can be switched on with a probability per request (ECU)
+// or per packet (LC-1). 0 = off, 1 = always.
+struct Faults {
+    double silence = 0;      // ECU: no answer (the echo still comes)
+    double noChecksum = 0;   // ECU: answer with a wrong checksum
+    double noEcho = 0;       // adapter: the echo of the request is missing
+    double negative = 0;     // ECU: 7F <service> 11 instead of the answer
+    double late = 0;         // ECU: answer delivered well after its P2 pause
+    double lc1Silence = 0;   // LC-1: packet not sent
+    double lc1Error = 0;     // LC-1: packet with a non-zero function code or broken payload
+};
+
+struct Options {
+    std::string ecuLink;       // symbolic link to publish for the ECU side ("" = none)
+    std::string lc1Link;       // symbolic link for the LC-1 side ("" = none)
+    bool fast = false;         // no P2 pause or wire time, LC-1 at a high rate
+    bool lc1WarmUp = true;     // LC-1 starts with its warm-up phase
+    std::string firmwarePath;  // 64 KiB image to load; "" = the built-in synthetic image
+    std::string scenario = "drive";  // idle | sweep | drive
+    uint32_t seed = 1;
+    Faults faults;
+};
+
+// One request as the simulated ECU received it (service bytes without the
+// header and checksum), with the line speed it came at and whether it was
+// answered.
+struct SeenRequest {
+    std::vector<uint8_t> data;
+    int baud = 0;
+    bool answered = false;
+};
+
+class Simulator {
+public:
+    explicit Simulator(Options options);
+    ~Simulator();  // stops and removes the links
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the pseudo-terminals, publishes the links and starts the thread.
+    bool Start(std::string* error = nullptr);
+    void Stop();
+
+    // Device paths the program opens (the links when given, else the slaves).
+    std::string EcuPath() const;
+    std::string Lc1Path() const;
+
+    // Thread-safe views and controls for tests and the command line.
+    std::vector<uint8_t> Ram() const;  // 65 536 bytes
+    void WriteRam(uint16_t address, const std::vector<uint8_t>& bytes);
+    std::vector<SeenRequest> Requests() const;
+    void ClearRequests();
+    int EcuLineSpeed() const;  // the speed the simulated ECU expects now
+    void SetFaults(const Faults& faults);
+    void SetLc1Lambda(double lambda);  // fixed lambda for the LC-1; <= 0 = the engine model's
+    double TrueLambdaAtCell(int column, int row) const;  // the model's mixture in a cell
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Builds the synthetic 64 KiB image (tables at the addresses the program
+// expects, consistent with the engine model) and the demo map description.
+std::vector<uint8_t> MakeSyntheticFirmware(uint32_t seed = 1);
+std::string MakeDemoMapCp1251(const std::vector<uint8_t>& firmware);
+
+}  // namespace korvane::sim
