@@ -12,13 +12,19 @@ function(korvane_library)
   korvane_warnings(${K_NAME})
 endfunction()
 
-# korvane_test(NAME name SOURCES ... LIBS ... [LABELS ...]): one GoogleTest
-# executable. LABELS "threads" puts it into the sanitizer runs of test.sh.
+# korvane_test(NAME name SOURCES ... LIBS ... [LABELS ...] [QT]): one
+# GoogleTest executable. LABELS "threads" puts it into the sanitizer runs of
+# test.sh. QT gives it a main() that holds a QApplication (widget tests).
 function(korvane_test)
-  cmake_parse_arguments(K "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(K "QT" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${K_NAME} ${K_SOURCES})
   target_include_directories(${K_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
-  target_link_libraries(${K_NAME} PRIVATE ${K_LIBS} GTest::gtest GTest::gtest_main)
+  if(K_QT)
+    target_sources(${K_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/QtTestMain.cpp)
+    target_link_libraries(${K_NAME} PRIVATE ${K_LIBS} Qt6::Widgets GTest::gtest)
+  else()
+    target_link_libraries(${K_NAME} PRIVATE ${K_LIBS} GTest::gtest GTest::gtest_main)
+  endif()
   korvane_warnings(${K_NAME})
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   if(K_LABELS)

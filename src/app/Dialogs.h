@@ -1,0 +1,36 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace korvane::app {
+
+// Message boxes and file dialogs of the window, behind one seam so window
+// tests can read the message or answer the dialog instead of blocking.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual void ShowError(QWidget* parent, const QString& text) = 0;
+    // Empty when the user cancels.
+    virtual QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+};
+
+class QtDialogs final : public Dialogs {
+public:
+    void ShowError(QWidget* parent, const QString& text) override;
+    QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
+};
+
+// For tests: records every message, answers file dialogs from a queue.
+class RecordingDialogs final : public Dialogs {
+public:
+    QStringList errors;
+    QStringList fileAnswers;
+    void ShowError(QWidget*, const QString& text) override { errors << text; }
+    QString AskOpenFile(QWidget*, const QString&, const QString&) override {
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
+};
+
+}  // namespace korvane::app

@@ -1,0 +1,189 @@
+#include "app/SettingsStore.h"
+
+#include "platform/PortList.h"
+
+namespace korvane::app {
+
+namespace {
+
+// Decodes one UTF-8 code point at s[i] and advances i. Bytes that are not
+// valid UTF-8 stand for themselves.
+char32_t NextCodePoint(const std::string& s, size_t& i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    const size_t extra = (c >= 0xF0) ? 3 : (c >= 0xE0) ? 2 : (c >= 0xC0) ? 1 : 0;
+    if (extra == 0 || i + extra >= s.size()) {
+        ++i;
+        return c;
+    }
+    char32_t cp = c & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return c;
+        }
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    i += extra + 1;
+    return cp;
+}
+
+char32_t Fold(char32_t c) {
+    if (c >= U'A' && c <= U'Z') return c + 32;
+    if (c >= 0x410 && c <= 0x42F) return c + 0x20;  // А..Я
+    if (c >= 0x400 && c <= 0x40F) return c + 0x50;  // Ѐ..Џ (Ё among them)
+    return c;
+}
+
+}  // namespace
+
+bool SameKey(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (Fold(NextCodePoint(a, i)) != Fold(NextCodePoint(b, j))) return false;
+    }
+    return i == a.size() && j == b.size();
+}
+
+const std::vector<std::string>& SettingsStore::BuiltInLines() {
+    static const std::vector<std::string> lines = {
+        "Тип ECU=обычный",
+        "Ecu Com=COM1",
+        "Скорость ECU COM=10400",
+        "Таймаут1=20",
+        "Таймаут2=150",
+        "LC-1 Com=COM2",
+        "Таймаут LC-1=80",
+        "Протокол обмена=KWP2000",
+        "Загрузить последнюю прошивку=да",
+        "Прошивка по умолчанию=j5ls.bin",
+        "Интервал обновления экрана=100",
+        "Стационарность по RPM=100",
+        "Стационарность по %=100",
+        "Стационарность по циклам=4",
+        "Не настраивать ниже %=2",
+        "Количество циклов для обработки=7",
+        "Весовой коэф. коррекции(%)=70",
+        "Писать логи=да",
+        "Интервал коррекции БЦН(мс)=120000",
+        "Время перезаписи прошивки(мс)=500",
+        "Коэф. обучения соседних РТ=",
+        "Интервал обучения соседних РТ=",
+    };
+    return lines;
+}
+
+SettingsStore::SettingsStore() : lines_(BuiltInLines()) {}
+
+std::string SettingsStore::KeyAt(size_t i) const {
+    const auto& l = lines_[i];
+    auto eq = l.find('=');
+    return eq == std::string::npos ? std::string() : l.substr(0, eq);
+}
+
+std::string SettingsStore::ValueAt(size_t i) const {
+    const auto& l = lines_[i];
+    auto eq = l.find('=');
+    return eq == std::string::npos ? std::string() : l.substr(eq + 1);
+}
+
+bool SettingsStore::HasSeparator(size_t i) const { return lines_[i].find('=') != std::string::npos; }
+
+void SettingsStore::SetKeyAt(size_t i, const std::string& key) { lines_[i] = key + "=" + ValueAt(i); }
+
+void SettingsStore::SetValueAt(size_t i, const std::string& value) {
+    if (HasSeparator(i)) {
+        lines_[i] = KeyAt(i) + "=" + value;
+    } else {
+        // A line without "=" is all key as the user sees it.
+        lines_[i] = lines_[i] + "=" + value;
+    }
+}
+
+void SettingsStore::AppendLine(const std::string& line) { lines_.push_back(line); }
+
+int SettingsStore::FindOtherKey(const std::string& key, size_t except) const {
+    if (key.empty()) return -1;
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (i != except && HasSeparator(i) && SameKey(KeyAt(i), key)) return static_cast<int>(i);
+    return -1;
+}
+
+std::string SettingsStore::SettingValue(const std::string& key) const {
+    if (key.empty()) return {};
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (HasSeparator(i) && SameKey(KeyAt(i), key)) return ValueAt(i);
+    return {};
+}
+
+bool SettingsStore::HasKey(const std::string& key) const {
+    return !key.empty() && FindOtherKey(key, lines_.size()) >= 0;
+}
+
+void SettingsStore::SetSettingValue(const std::string& key, const std::string& value) {
+    int i = FindOtherKey(key, lines_.size());
+    if (i >= 0) {
+        SetValueAt(static_cast<size_t>(i), value);
+    } else {
+        lines_.push_back(key + "=" + value);
+    }
+}
+
+bool SettingsStore::Load(const std::string& path, std::string& error) {
+    auto r = platform::ReadTextFile(path);
+    if (!r.ok) {
+        error = r.error;
+        return false;
+    }
+    lines_ = std::move(r.file.lines);
+    encoding_ = r.file.encoding;
+    return true;
+}
+
+bool SettingsStore::Save(const std::string& path, std::string& error) const {
+    platform::TextFile file;
+    file.encoding = encoding_;
+    for (const auto& l : lines_)
+        if (l != "=") file.lines.push_back(l);
+    return platform::WriteTextFile(path, file, error);
+}
+
+const std::vector<PickList>& FixedPickLists() {
+    static const std::vector<PickList> lists = {
+        {"Скорость ECU COM", {"10400", "38400", "57600"}},
+        {"Писать логи", {"нет", "да"}},
+        {"Датчик кислорода", {"ШДК LC-1", "УДК"}},
+        {"Загрузить прошивку по умолчанию", {"нет", "да"}},
+    };
+    return lists;
+}
+
+std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store) {
+    std::vector<std::string> missing;
+    for (const auto& pl : FixedPickLists()) {
+        if (store.HasKey(pl.key)) continue;
+        missing.push_back(pl.key);
+        store.AppendLine(pl.key + "=" + pl.choices.front());
+    }
+    return missing;
+}
+
+ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemNames,
+                            SettingsStore& store) {
+    ComPortsResult r;
+    if (!listOk) {
+        r.logLines.push_back("ОШИБКА: Невозможно получить список COM портов!");
+        r.error = true;
+    } else {
+        for (const auto& name : systemNames)
+            if (platform::IsListablePortName(name)) r.names.push_back(name);
+        if (r.names.empty()) {
+            r.logLines.push_back("ОШИБКА: В вашей системе нет COM портов!");
+            r.error = true;
+        }
+    }
+    if (r.error && store.Count() >= 2) store.SetValueAt(1, "ComErr");
+    return r;
+}
+
+}  // namespace korvane::app

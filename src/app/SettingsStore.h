@@ -1,0 +1,78 @@
+// The program's settings: the ordered key=value lines of "config.ini", the
+// pick lists attached to some keys, and the start-up checks around them.
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/TextCodec.h"
+
+namespace korvane::app {
+
+// Case-insensitive comparison of UTF-8 keys (Latin and Cyrillic letters).
+bool SameKey(const std::string& a, const std::string& b);
+
+class SettingsStore {
+public:
+    SettingsStore();  // holds the built-in lines
+    static const std::vector<std::string>& BuiltInLines();
+
+    // The value of the first line whose key matches without regard to
+    // letter case; empty text when there is none.
+    std::string SettingValue(const std::string& key) const;
+    // Replaces the value of the first matching line or appends key=value.
+    void SetSettingValue(const std::string& key, const std::string& value);
+    bool HasKey(const std::string& key) const;
+
+    // Line access for the editor. A line without "=" has an empty key.
+    size_t Count() const { return lines_.size(); }
+    const std::string& Line(size_t i) const { return lines_[i]; }
+    std::string KeyAt(size_t i) const;
+    std::string ValueAt(size_t i) const;
+    bool HasSeparator(size_t i) const;
+    void SetKeyAt(size_t i, const std::string& key);
+    void SetValueAt(size_t i, const std::string& value);
+    void AppendLine(const std::string& line);
+    // Index of another line (not `except`) with the same key, or -1.
+    int FindOtherKey(const std::string& key, size_t except) const;
+    const std::vector<std::string>& Lines() const { return lines_; }
+
+    // Replaces the whole list with the file's lines. On failure the list is
+    // unchanged and error holds the system's reason.
+    bool Load(const std::string& path, std::string& error);
+    // Writes the whole list in the encoding the file was read in (CP1251 for
+    // a list never loaded). Wholly empty lines appended in the editor and
+    // left blank are not written. On failure the file is untouched.
+    bool Save(const std::string& path, std::string& error) const;
+    platform::TextEncoding Encoding() const { return encoding_; }
+
+private:
+    std::vector<std::string> lines_;
+    platform::TextEncoding encoding_ = platform::TextEncoding::Cp1251;
+};
+
+// The fixed pick lists, in the order they are attached.
+struct PickList {
+    std::string key;
+    std::vector<std::string> choices;
+};
+const std::vector<PickList>& FixedPickLists();
+
+// Keys of the fixed pick lists missing from the store. Each is appended
+// with its first choice so the program stays usable; the returned keys are
+// what the user is told about.
+std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store);
+
+// Names for the port pick lists and what the listing tells the log.
+struct ComPortsResult {
+    std::vector<std::string> names;       // in the system's order
+    std::vector<std::string> logLines;    // error lines, if any
+    bool error = false;                   // the ECU worker must refuse commands
+};
+// `systemNames` are the names the system listed (ok = false when the list
+// could not be had). Applies the name rule; on error sets the value of the
+// second line (the ECU port line) to "ComErr".
+ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemNames,
+                            SettingsStore& store);
+
+}  // namespace korvane::app

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+#include <filesystem>
+
+#include "app/MainForm.h"
+#include "app/ValueListEditor.h"
+#include "platform/TextCodec.h"
+
+using namespace korvane::app;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Fixture {
+    fs::path dir;
+    RecordingDialogs dialogs;
+    std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyS0"};
+    bool portsOk = true;
+    std::vector<int> waits;
+
+    Fixture() {
+        static int n = 0;
+        dir = fs::temp_directory_path() / ("korvane_form_" + std::to_string(::getpid()) + "_" +
+                                           std::to_string(n++));
+        fs::create_directories(dir);
+    }
+    ~Fixture() { fs::remove_all(dir); }
+
+    void WriteConfig(const std::string& utf8) {
+        std::string bytes, error;
+        korvane::platform::Utf8ToCp1251(utf8, bytes);
+        korvane::platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error);
+    }
+
+    std::unique_ptr<TForm1> Make() {
+        FormEnvironment env;
+        env.dialogs = &dialogs;
+        env.workDir = dir.string();
+        env.listPorts = [this](const std::vector<std::string>&) {
+            return korvane::platform::PortListResult{portsOk, ports};
+        };
+        env.wait = [this](int ms) { waits.push_back(ms); };
+        auto form = std::make_unique<TForm1>(env);
+        QApplication::processEvents();  // start-up messages are shown once the loop runs
+        return form;
+    }
+};
+
+const char* kFullConfig =
+    "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=38400\r\nПисать логи=нет\r\n"
+    "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\n";
+
+}  // namespace
+
+TEST(MainWindow, LooksAsLaidOutAtStart) {
+    Fixture f;
+    f.WriteConfig(kFullConfig);
+    auto form = f.Make();
+    EXPECT_TRUE(f.dialogs.errors.isEmpty()) << f.dialogs.errors.join("|").toStdString();
+
+    EXPECT_EQ(form->windowTitle(), "Korvane 1.45.4");
+    EXPECT_EQ(form->centralWidget()->size(), QSize(964, 523));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());  // fixed size
+    EXPECT_LE(form->maximumWidth(), 1280);
+    EXPECT_LE(form->maximumHeight(), 800);
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    ASSERT_EQ(form->menuBar()->actions().size(), 1);
+    EXPECT_EQ(form->menuBar()->actions()[0]->text(), "Фаил");
+
+    // Toolbar order left to right, icon indices, and which start enabled.
+    const int order[] = {1, 2, 4, 5, 7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24, 27};
+    const int icons[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19};
+    ASSERT_EQ(form->toolButtons.size(), std::size(order));
+    int lastX = 0;
+    for (size_t i = 0; i < std::size(order); ++i) {
+        QToolButton* b = form->toolButtons[i];
+        EXPECT_EQ(b->objectName(), QString("ToolButton%1").arg(order[i]));
+        EXPECT_EQ(b->property("iconIndex").toInt(), icons[i]);
+        EXPECT_GT(b->x(), lastX);
+        lastX = b->x();
+        const bool enabled = order[i] == 1 || order[i] == 4 || order[i] == 5 || order[i] == 27;
+        EXPECT_EQ(b->isEnabled(), enabled) << b->objectName().toStdString();
+    }
+    EXPECT_EQ(form->toolButtons[0]->x(), 11);
+    EXPECT_EQ(form->toolButtons[1]->x() - form->toolButtons[0]->x(), 23);
+    EXPECT_EQ(form->ComboBox1->x(), 563);
+    EXPECT_EQ(form->ComboBox1->currentText(), "РТ");
+    EXPECT_EQ(form->ComboBox1->count(), 5);
+    EXPECT_TRUE(form->Label1->text().isEmpty());
+    EXPECT_EQ(form->Button2->text(), "Скриншот");
+    EXPECT_FALSE(form->Button2->isEnabled());
+
+    // Panels in front, the state label, the log.
+    EXPECT_EQ(form->LeftArea->currentWidget(), form->PanelGrid);
+    EXPECT_EQ(form->RightArea->currentWidget(), form->Eculog);
+    EXPECT_EQ(form->LeftArea->geometry(), QRect(1, 32, 715, 476));
+    EXPECT_EQ(form->RightArea->geometry(), QRect(718, 32, 243, 475));
+    EXPECT_EQ(form->Label6->text(), "Нет Данных");
+    EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
+    EXPECT_FALSE(form->StringGrid2->isVisibleTo(form->PanelGrid));
+    EXPECT_EQ(form->LogLines(), QStringList{"Korvane started..."});
+    EXPECT_FALSE(form->StatusProgressBar->isVisibleTo(form.get()));
+    EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, 507, 964, 16));
+
+    // The view buttons bring their panels to the front.
+    form->ToolButton(4)->click();
+    EXPECT_EQ(form->RightArea->currentWidget(), form->PanelSett);
+    form->ToolButton(5)->click();
+    EXPECT_EQ(form->RightArea->currentWidget(), form->Eculog);
+}
+
+TEST(MainWindow, StartsUsableWithoutConfigAndWithoutPorts) {
+    Fixture f;
+    f.ports.clear();
+    auto form = f.Make();
+    ASSERT_EQ(f.dialogs.errors.size(), 1);  // one message gathers every start-up problem
+    const QString msg = f.dialogs.errors[0];
+    EXPECT_TRUE(msg.contains(QString::fromStdString((f.dir / "config.ini").string())));
+    EXPECT_TRUE(msg.contains("Датчик кислорода"));
+    EXPECT_TRUE(msg.contains("Загрузить прошивку по умолчанию"));
+    EXPECT_EQ(form->Settings().SettingValue("Таймаут1"), "20");  // built-in lines stay
+    EXPECT_EQ(form->Settings().SettingValue("Датчик кислорода"), "ШДК LC-1");
+    EXPECT_EQ(form->Settings().SettingValue("Ecu Com"), "ComErr");
+    EXPECT_EQ(form->ErrorComPorts(), 1);
+    EXPECT_EQ(form->LogLines(),
+              (QStringList{"Korvane started...", "ОШИБКА: В вашей системе нет COM портов!"}));
+    // The editor shows the values as the store holds them.
+    EXPECT_EQ(form->ValueListEditor1->item(1, 1)->text(), "ComErr");
+
+    Fixture g;
+    g.portsOk = false;
+    g.WriteConfig(kFullConfig);
+    auto other = g.Make();
+    EXPECT_TRUE(other->LogLines().contains("ОШИБКА: Невозможно получить список COM портов!"));
+    EXPECT_EQ(other->ErrorComPorts(), 1);
+}
+
+TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
+    Fixture f;
+    f.WriteConfig(kFullConfig);
+    auto form = f.Make();
+    auto* editor = form->ValueListEditor1;
+    EXPECT_EQ(editor->horizontalHeaderItem(0)->text(), "Параметры");
+    EXPECT_EQ(editor->horizontalHeaderItem(1)->text(), "Значения");
+    EXPECT_EQ(editor->PickListOf("ecu com"), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS0"}));
+    EXPECT_EQ(editor->PickListOf("Скорость ECU COM"),
+              (std::vector<std::string>{"10400", "38400", "57600"}));
+
+    editor->item(1, 1)->setText("57600");  // "Скорость ECU COM"
+    EXPECT_EQ(form->Settings().SettingValue("Скорость ECU COM"), "57600");
+
+    editor->item(1, 0)->setText("ECU COM");  // would duplicate line 0's key
+    ASSERT_EQ(f.dialogs.errors.size(), 1);
+    EXPECT_TRUE(f.dialogs.errors[0].contains("ECU COM"));
+    EXPECT_EQ(editor->item(1, 0)->text(), "Скорость ECU COM");
+    EXPECT_EQ(form->Settings().Line(1), "Скорость ECU COM=57600");
+
+    // Insert appends a row; its key and value go to the end of the file.
+    editor->setFocus();
+    editor->setCurrentCell(0, 0);
+    QTest::keyClick(editor, Qt::Key_Insert);
+    const int row = editor->rowCount() - 1;
+    editor->item(row, 0)->setText("Мой ключ");
+    editor->item(row, 1)->setText("42");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(editor->rowCount(), row + 1);  // rows are never deleted
+
+    form->SaveButton->click();
+    std::string bytes, error, expected;
+    ASSERT_TRUE(korvane::platform::ReadBinaryFile((f.dir / "config.ini").string(), bytes, error));
+    korvane::platform::Utf8ToCp1251(
+        "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=57600\r\nПисать логи=нет\r\n"
+        "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\nМой ключ=42\r\n",
+        expected);
+    EXPECT_EQ(bytes, expected);
+
+    // A file that cannot be written: a message with the path; the list stays.
+    fs::remove(f.dir / "config.ini");
+    fs::create_directory(f.dir / "config.ini");  // a folder where the file should be
+    form->SaveButton->click();
+    ASSERT_EQ(f.dialogs.errors.size(), 2);
+    EXPECT_TRUE(f.dialogs.errors[1].contains("config.ini"));
+    EXPECT_EQ(form->Settings().SettingValue("Мой ключ"), "42");
+}
+
+TEST(MainWindow, ScreenshotsNeedAWorkingFolderAndAreNumberedAcrossFolders) {
+    Fixture f;
+    f.WriteConfig(kFullConfig);
+    auto form = f.Make();
+    form->show();
+    form->Button2Click();
+    ASSERT_EQ(f.dialogs.errors.size(), 1);
+    EXPECT_EQ(form->ScreenshotCounter(), 0);
+
+    ASSERT_TRUE(form->MakeDateDir());
+    const std::string first = form->DateDir();
+    form->Button2Click();
+    ASSERT_EQ(f.dialogs.errors.size(), 1) << f.dialogs.errors.last().toStdString();
+    EXPECT_EQ(form->ScreenshotCounter(), 1);
+    QTest::qWait(1100);  // the folder name has one-second resolution
+    ASSERT_TRUE(form->MakeDateDir());
+    ASSERT_NE(form->DateDir(), first);
+    form->Button2Click();
+    EXPECT_TRUE(fs::exists(first + "/pic/screenshot_0.jpg"));
+    EXPECT_TRUE(fs::exists(form->DateDir() + "/pic/screenshot_1.jpg"));
+    std::string bytes, error;
+    korvane::platform::ReadBinaryFile(first + "/pic/screenshot_0.jpg", bytes, error);
+    ASSERT_GT(bytes.size(), 4u);
+    EXPECT_EQ(bytes.substr(0, 3), "\xFF\xD8\xFF");  // a JPEG
+}
+
+TEST(MainWindow, ExitWaitsThenCloses) {
+    Fixture f;
+    f.WriteConfig(kFullConfig);
+    auto form = f.Make();
+    form->show();
+    form->ToolButton(27)->click();
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_FALSE(f.waits.empty());
+    EXPECT_EQ(f.waits.back(), 4000);
+}

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/Session.h"
+#include "app/SettingsStore.h"
+#include "platform/TextCodec.h"
+
+using namespace korvane::app;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        path = fs::temp_directory_path() / ("korvane_store_" + std::to_string(::getpid()) + "_" +
+                                            std::to_string(counter++));
+        fs::create_directories(path);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string File(const char* name) const { return (path / name).string(); }
+    static inline int counter = 0;
+};
+
+std::string Bytes(const std::string& path) {
+    std::string bytes, error;
+    korvane::platform::ReadBinaryFile(path, bytes, error);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(SettingsStore, BuiltInLinesInOrder) {
+    SettingsStore s;
+    ASSERT_EQ(s.Count(), 22u);
+    EXPECT_EQ(s.Line(0), "Тип ECU=обычный");
+    EXPECT_EQ(s.Line(1), "Ecu Com=COM1");
+    EXPECT_EQ(s.Line(21), "Интервал обучения соседних РТ=");
+    EXPECT_EQ(s.SettingValue("Таймаут2"), "150");
+    EXPECT_EQ(s.SettingValue("Коэф. обучения соседних РТ"), "");
+}
+
+TEST(SettingsStore, LookupIgnoresLetterCaseAndFirstLineWins) {
+    SettingsStore s;
+    EXPECT_EQ(s.SettingValue("Ecu com"), "COM1");
+    EXPECT_EQ(s.SettingValue("ECU COM"), "COM1");
+    EXPECT_EQ(s.SettingValue("скорость ecu com"), "10400");  // Cyrillic folded too
+    EXPECT_EQ(s.SettingValue("ПИСАТЬ ЛОГИ"), "да");
+    EXPECT_EQ(s.SettingValue("Датчик кислорода"), "");  // absent
+    EXPECT_EQ(s.SettingValue(""), "");
+
+    s.AppendLine("Ecu Com=COM7");
+    s.AppendLine("без знака равенства");
+    EXPECT_EQ(s.SettingValue("ecu com"), "COM1");
+    EXPECT_EQ(s.SettingValue("без знака равенства"), "");
+}
+
+TEST(SettingsStore, SetReplacesFirstMatchOrAppends) {
+    SettingsStore s;
+    s.AppendLine("Ecu Com=COM7");
+    s.SetSettingValue("ECU COM", "/dev/ttyUSB0");
+    EXPECT_EQ(s.Line(1), "Ecu Com=/dev/ttyUSB0");  // key keeps its own spelling
+    EXPECT_EQ(s.Lines().back(), "Ecu Com=COM7");
+
+    s.SetSettingValue("Карта прошивки", "/maps/demo.xml");
+    EXPECT_EQ(s.Lines().back(), "Карта прошивки=/maps/demo.xml");
+    EXPECT_EQ(s.SettingValue("карта прошивки"), "/maps/demo.xml");
+    s.SetSettingValue("Таймаут1", "a=b");  // the value may hold "="
+    EXPECT_EQ(s.SettingValue("Таймаут1"), "a=b");
+}
+
+TEST(SettingsStore, SavesDuplicatesAppendedLinesAndValuesExactly) {
+    TempDir dir;
+    const auto path = dir.File("config.ini");
+    SettingsStore s;
+    s.AppendLine("Ecu Com=COM9");        // duplicate key: kept
+    s.AppendLine("Писать логи=да ");      // trailing blank kept as typed
+    s.AppendLine("=");                    // an appended row left empty: not written
+    s.AppendLine("Новый ключ=1");
+    std::string error;
+    ASSERT_TRUE(s.Save(path, error)) << error;
+
+    SettingsStore back;
+    ASSERT_TRUE(back.Load(path, error)) << error;
+    EXPECT_EQ(back.Count(), 25u);
+    EXPECT_EQ(back.Line(22), "Ecu Com=COM9");
+    EXPECT_EQ(back.Line(23), "Писать логи=да ");
+    EXPECT_EQ(back.Line(24), "Новый ключ=1");
+    EXPECT_EQ(back.SettingValue("Ecu Com"), "COM1");
+    EXPECT_EQ(back.Encoding(), korvane::platform::TextEncoding::Cp1251);
+    // Cyrillic in the single-byte code page, CR LF line ends.
+    EXPECT_EQ(Bytes(path).substr(0, 17), "\xD2\xE8\xEF ECU=\xEE\xE1\xFB\xF7\xED\xFB\xE9\r\n");
+}
+
+TEST(SettingsStore, RoundTripKeepsEachEncodingByteForByte) {
+    const std::string utf8 = "Ecu Com=COM3\r\nДатчик кислорода=УДК\r\n";
+    std::string cp1251;
+    ASSERT_TRUE(korvane::platform::Utf8ToCp1251(utf8, cp1251));
+    std::string utf16le = "\xFF\xFE";
+    for (char c : std::string("Ecu Com=COM3\r\n")) utf16le += std::string{c, '\0'};
+    for (const std::string& original : {cp1251, "\xEF\xBB\xBF" + utf8, utf16le}) {
+        TempDir dir;
+        const auto path = dir.File("config.ini");
+        std::string error;
+        ASSERT_TRUE(korvane::platform::WriteFileAtomically(path, original, error));
+        SettingsStore s;
+        ASSERT_TRUE(s.Load(path, error)) << error;
+        EXPECT_EQ(s.SettingValue("ecu com"), "COM3");
+        fs::remove(path);
+        ASSERT_TRUE(s.Save(path, error)) << error;
+        EXPECT_EQ(Bytes(path), original);
+    }
+}
+
+TEST(SettingsStore, FailuresLeaveListAndFileIntact) {
+    SettingsStore s;
+    std::string error;
+    EXPECT_FALSE(s.Load("/nonexistent-korvane/config.ini", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(s.Count(), 22u);  // built-in lines stay
+    error.clear();
+    EXPECT_FALSE(s.Save("/nonexistent-korvane/config.ini", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(s.Count(), 22u);
+}
+
+TEST(PickLists, MissingKeysAreAppendedWithTheirFirstChoice) {
+    SettingsStore s;
+    s.AppendLine("датчик кислорода=УДК");  // present in other letter case
+    auto missing = AppendMissingPickListKeys(s);
+    EXPECT_EQ(missing, (std::vector<std::string>{"Загрузить прошивку по умолчанию"}));
+    EXPECT_EQ(s.Lines().back(), "Загрузить прошивку по умолчанию=нет");
+    EXPECT_EQ(s.SettingValue("Датчик кислорода"), "УДК");
+    EXPECT_TRUE(AppendMissingPickListKeys(s).empty());
+}
+
+TEST(ComPorts, NameRuleAndErrors) {
+    struct Case {
+        bool ok;
+        std::vector<std::string> system;
+        std::vector<std::string> listed;
+        const char* log;
+    } cases[] = {
+        {true, {"COM1", "com3", "COM100", "LPT1", "/dev/ttyUSB0"}, {"COM1", "com3", "/dev/ttyUSB0"}, ""},
+        {true, {"COM100", "LPT1"}, {}, "ОШИБКА: В вашей системе нет COM портов!"},
+        {true, {}, {}, "ОШИБКА: В вашей системе нет COM портов!"},
+        {false, {"COM1"}, {}, "ОШИБКА: Невозможно получить список COM портов!"},
+    };
+    for (const auto& c : cases) {
+        SettingsStore s;
+        auto r = FindComPorts(c.ok, c.system, s);
+        EXPECT_EQ(r.names, c.listed);
+        const bool error = std::string(c.log).size() > 0;
+        EXPECT_EQ(r.error, error);
+        EXPECT_EQ(r.logLines, error ? std::vector<std::string>{c.log} : std::vector<std::string>{});
+        EXPECT_EQ(s.SettingValue("Ecu Com"), error ? "ComErr" : "COM1");
+    }
+}
+
+TEST(Session, NamesOfDateDirAndScreenshots) {
+    std::tm t{};
+    t.tm_mday = 5;
+    t.tm_mon = 0;
+    t.tm_year = 126;
+    t.tm_hour = 7;
+    t.tm_min = 3;
+    t.tm_sec = 9;
+    EXPECT_EQ(DateDirName(t), "05.01.26-07.03.09");
+    EXPECT_EQ(ScreenshotPath("/w/05.01.26-07.03.09", 12), "/w/05.01.26-07.03.09/pic/screenshot_12.jpg");
+}
