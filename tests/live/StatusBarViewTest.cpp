@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QProgressBar>
+
+#include "live/ui/StatusBarView.h"
+
+using namespace korvane::live;
+
+namespace {
+
+class StatusBarViewTest : public ::testing::Test {
+protected:
+    StatusBarViewTest() : bar(nullptr) {
+        bar.resize(964, kStatusBarHeight);
+        bar.SetPanelText(0, QString("COM3"));
+    }
+    QColor PixelAt(int x, int y) { return bar.grab().toImage().pixelColor(x, y); }
+    StatusBarView bar;
+};
+
+TEST_F(StatusBarViewTest, ProgressBarLiesHiddenOverTheFourthPanel) {
+    QProgressBar* p = bar.ProgressBar();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->parentWidget(), &bar);
+    EXPECT_EQ(p->geometry(), QRect(84, 2, 549, 14));
+    EXPECT_TRUE(p->isHidden());
+    EXPECT_EQ(bar.height(), 16);
+}
+
+TEST_F(StatusBarViewTest, CellsPaintTheLinkState) {
+    // Probe pixels inside each cell but clear of its text.
+    const QPoint a(2, 14), b(54, 14), c(82, 14);
+    const QColor plain = PixelAt(c.x(), c.y());
+
+    bar.ShowLinkState({0, 0, 0, 0, 0, ""});
+    EXPECT_EQ(PixelAt(a.x(), a.y()), QColor(255, 255, 0));
+    EXPECT_EQ(PixelAt(b.x(), b.y()), QColor(255, 255, 0));
+    EXPECT_EQ(PixelAt(c.x(), c.y()), plain);
+
+    bar.ShowLinkState({1, 1, 1, 1, 0, "/dev/pts/4"});
+    EXPECT_EQ(PixelAt(a.x(), a.y()), QColor(0, 128, 0));
+    EXPECT_EQ(PixelAt(b.x(), b.y()), QColor(0, 128, 0));
+    EXPECT_EQ(PixelAt(c.x(), c.y()), QColor(0, 128, 0));
+
+    bar.ShowLinkState({1, 1, 1, 1, 1, "/dev/pts/4"});
+    EXPECT_EQ(PixelAt(c.x(), c.y()), QColor(255, 0, 0));
+    EXPECT_EQ(bar.Cells().lambda->text, "LC-1 ERR");
+
+    bar.ShowLinkState({1, 0, 0, 0, 0, ""});
+    EXPECT_EQ(PixelAt(b.x(), b.y()), QColor(255, 255, 0));
+    EXPECT_EQ(PixelAt(c.x(), c.y()), plain);
+}
+
+TEST_F(StatusBarViewTest, PanelTextsAndPortNameInCellA) {
+    bar.SetPanelText(5, std::string("GBCRec//PRec/Analis//All:1//2//3//4"));
+    EXPECT_EQ(bar.PanelText(5), "GBCRec//PRec/Analis//All:1//2//3//4");
+    EXPECT_EQ(bar.Cells().ecuPort.text, "COM3");
+    bar.SetPanelText(0, QString("COM7"));
+    EXPECT_EQ(bar.Cells().ecuPort.text, "COM7");
+    bar.SetPanelText(9, QString("ignored"));
+    EXPECT_EQ(bar.PanelText(9), QString());
+}
+
+}  // namespace
