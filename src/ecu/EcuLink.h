@@ -1,0 +1,107 @@
+#pragma once
+// The K-line link to the ECU: the serial port with its log lines, the
+// request/response exchange with the adapter's echo, and the diagnostic
+// session. Everything runs on the thread that owns the link (the ECU
+// worker); only the fields are shared with the window.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "ecu/Frame.h"
+#include "ecu/Shared.h"
+#include "ecu/UiLog.h"
+#include "platform/Clock.h"
+#include "platform/SerialPort.h"
+
+namespace korvane::ecu {
+
+using PortFactory = std::function<std::unique_ptr<platform::SerialPort>()>;
+
+// The link's state as the window sees it. Flags hold 0 or 1.
+struct EcuLinkFields {
+    SharedText PortName;   // "COM1", "/dev/ttyUSB0", a simulator link
+    SharedText PortSpeed;  // session speed as text: "10400", "38400" or "57600"
+    std::atomic<int32_t> PortTimeOut{200};    // ms before each request
+    std::atomic<int32_t> PortReadTimeOut{0};  // ms between sending and reading; 0 means 160
+    std::atomic<int32_t> error{0};            // errors since connect; more than 10 drop the link
+    std::atomic<int32_t> ErrorComPorts{0};    // while not 0 the port is never opened
+    std::atomic<int32_t> IsECUConnected{0};   // the session stands
+    std::atomic<int32_t> IsComConnected{0};   // the port is open and configured
+    std::atomic<int32_t> IsDiagnostic{0};     // polling is on
+    // The 51 data bytes of the last diagnostic answer (after 61 0F); empty
+    // when the last echoed request got no valid answer.
+    SharedBytes DiagnosticInfo;
+};
+
+// Speeds the session can run at, and the byte that asks the ECU for each.
+std::optional<uint8_t> SpeedByteFor(const std::string& portSpeed);
+
+class EcuLink {
+public:
+    static constexpr int kOpeningSpeed = 10400;
+    static constexpr int kMaxRead = 256;         // one read of the receive queue
+    static constexpr int kDefaultReadPause = 160;  // used when PortReadTimeOut is 0
+    static constexpr int kMaxErrors = 10;        // the eleventh error drops the link
+
+    EcuLink(EcuLinkFields& fields, UiLog& log, PortFactory makePort, platform::Clock& clock);
+    ~EcuLink();
+    EcuLink(const EcuLink&) = delete;
+    EcuLink& operator=(const EcuLink&) = delete;
+
+    // Serial layer.
+    bool OpenPort();
+    void ClosePort();
+    bool SetLineSpeed(int baud);
+    // Each byte by its own device write; the outcome is that of the last.
+    bool WriteBytes(std::span<const uint8_t> bytes);
+    // What waits in the receive queue, at most 256 bytes, without waiting.
+    bool ReadAvailable(Bytes& out);
+    bool ReadByte(uint8_t& byte, int timeoutMs);
+
+    // One exchange: pause, frame and send, pause, read, check the echo,
+    // validate the answer. Errors are logged and counted here.
+    bool SendRequest(std::span<const uint8_t> payload);
+    bool SendRequest(std::initializer_list<uint8_t> payload) {
+        return SendRequest(std::span<const uint8_t>(payload.begin(), payload.size()));
+    }
+    // code 1: wrong answer, 2: memory read error.
+    void ReportError(int code, const std::string& detail);
+
+    bool StartSession();
+    bool StopSession();
+
+    // The answer data the last exchange found after a correct echo (empty
+    // when there was none), and whether the echo was correct.
+    const Bytes& LastAnswer() const { return lastAnswer_; }
+    bool LastEchoOk() const { return lastEchoOk_; }
+    // The data of the last successful memory read; taking it empties it.
+    Bytes TakeLastReadData() { return std::exchange(lastReadData_, {}); }
+
+    bool Connected() const { return f_.IsECUConnected == 1 && f_.IsComConnected == 1; }
+    UiLog& GetLog() { return log_; }
+    platform::Clock& GetClock() { return clock_; }
+    // The port in use (tests look at it); null while closed.
+    platform::SerialPort* Port() { return port_.get(); }
+
+private:
+    bool Validate(std::span<const uint8_t> payload, const Bytes& answer);
+    bool ExpectExactly(std::span<const uint8_t> payload, const Bytes& answer,
+                       std::initializer_list<uint8_t> expected, bool resultOnError);
+    std::string PortNameText() const { return f_.PortName.Get(); }
+
+    EcuLinkFields& f_;
+    UiLog& log_;
+    PortFactory makePort_;
+    platform::Clock& clock_;
+    std::unique_ptr<platform::SerialPort> port_;
+    Bytes lastAnswer_;
+    bool lastEchoOk_ = false;
+    Bytes lastReadData_;
+};
+
+}  // namespace korvane::ecu

@@ -1,0 +1,55 @@
+#include "ecu/Frame.h"
+
+namespace korvane::ecu {
+
+std::string HexText(std::span<const uint8_t> bytes) {
+    if (bytes.empty()) return "null";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    text.reserve(2 + 2 * bytes.size());
+    for (uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
+}
+
+Bytes BuildFrame(std::span<const uint8_t> payload) {
+    const size_t n = payload.size();
+    if (n == 0 || n > kLongFormMax) return {};
+    Bytes frame;
+    frame.reserve(n + 5);
+    if (n <= kShortFormMax) {
+        frame = {static_cast<uint8_t>(0x80 + n), kEcuAddress, kTesterAddress};
+    } else {
+        frame = {0x80, kEcuAddress, kTesterAddress, static_cast<uint8_t>(n)};
+    }
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    uint8_t sum = 0;
+    for (uint8_t b : frame) sum = static_cast<uint8_t>(sum + b);
+    frame.push_back(sum);
+    return frame;
+}
+
+std::optional<ParsedFrame> ParseFrame(std::span<const uint8_t> bytes) {
+    if (bytes.size() < 3) return std::nullopt;
+    size_t n = bytes[0] & 0x3F;
+    size_t header = 3;
+    if (n == 0) {
+        if (bytes.size() < 4) return std::nullopt;
+        n = bytes[3];
+        header = 4;
+    }
+    const size_t size = header + n + 1;
+    if (bytes.size() < size) return std::nullopt;
+    uint8_t sum = 0;
+    for (size_t i = 0; i + 1 < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+    if (sum != bytes[size - 1]) return std::nullopt;
+    ParsedFrame frame;
+    frame.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(header),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(header + n));
+    frame.size = size;
+    return frame;
+}
+
+}  // namespace korvane::ecu

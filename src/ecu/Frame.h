@@ -1,0 +1,38 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvane::ecu {
+
+using Bytes = std::vector<uint8_t>;
+
+// "0x" and two upper-case hex digits per byte, "null" for nothing; the form
+// of every protocol log line.
+std::string HexText(std::span<const uint8_t> bytes);
+
+// Target and source addresses of the frames we send: ECU 0x10, tester 0xF1.
+inline constexpr uint8_t kEcuAddress = 0x10;
+inline constexpr uint8_t kTesterAddress = 0xF1;
+// The short form carries the length in the format byte; we use it only up
+// to 16 payload bytes and the long form (separate length byte) above that.
+inline constexpr size_t kShortFormMax = 16;
+inline constexpr size_t kLongFormMax = 255;
+
+// The frame for a request payload, checksum last. Empty for an empty
+// payload or one longer than a length byte can say.
+Bytes BuildFrame(std::span<const uint8_t> payload);
+
+struct ParsedFrame {
+    Bytes data;       // the payload between header and checksum
+    size_t size = 0;  // header + data + checksum
+};
+
+// The frame that starts at bytes[0]. The addresses are not examined. Nothing
+// when the bytes end before the declared length or the checksum is wrong.
+std::optional<ParsedFrame> ParseFrame(std::span<const uint8_t> bytes);
+
+}  // namespace korvane::ecu

@@ -1,0 +1,147 @@
+#pragma once
+// Shared pieces of the ECU tests: a log view that records, and a scripted
+// adapter+ECU on a fake port that answers hand-written frames.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ecu/Frame.h"
+#include "ecu/UiLog.h"
+#include "platform/fakes/FakeSerialPort.h"
+
+namespace korvane::ecu::test {
+
+// "82 10 F1 3E 01 C2" -> bytes; frames in tests are written out by hand.
+inline Bytes H(const std::string& text) {
+    Bytes out;
+    std::istringstream in(text);
+    std::string b;
+    while (in >> b) out.push_back(static_cast<uint8_t>(std::stoul(b, nullptr, 16)));
+    return out;
+}
+
+// Appends the sum of the bytes (for long hand-written answers whose data
+// are made in the test).
+inline Bytes WithSum(Bytes frame) {
+    uint8_t s = 0;
+    for (uint8_t b : frame) s = static_cast<uint8_t>(s + b);
+    frame.push_back(s);
+    return frame;
+}
+
+class RecordingView final : public LogView {
+public:
+    void AppendLine(const std::string& line) override {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(line);
+    }
+    void ReplaceLastLine(const std::string& line) override {
+        std::lock_guard lock(mutex_);
+        if (!lines_.empty()) lines_.pop_back();
+        lines_.push_back(line);
+    }
+    void SetProgress(int maximum, int position) override {
+        std::lock_guard lock(mutex_);
+        progress_.push_back({maximum, position});
+    }
+    std::vector<std::string> Lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    std::vector<std::pair<int, int>> Progress() const {
+        std::lock_guard lock(mutex_);
+        return progress_;
+    }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+        progress_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::vector<std::pair<int, int>> progress_;
+};
+
+// The adapter echoes each request frame; the ECU answers a request it has
+// a reply for, only at the line speed given with it (0 = any speed).
+class ScriptedEcu {
+public:
+    struct Reply {
+        Bytes answer;
+        int baud = 0;
+    };
+
+    explicit ScriptedEcu(platform::FakeSerialPort& port) : port_(port) {
+        port_.onWrite = [this](uint8_t b) { OnByte(b); };
+    }
+    ~ScriptedEcu() { port_.onWrite = nullptr; }
+
+    void On(const Bytes& requestFrame, Bytes answer, int baud = 0) {
+        std::lock_guard lock(mutex_);
+        replies_[requestFrame] = {std::move(answer), baud};
+    }
+    // Computes the answer from the request frame (RAM reads and writes).
+    void OnAny(std::function<Bytes(const Bytes&)> fn) {
+        std::lock_guard lock(mutex_);
+        fallback_ = std::move(fn);
+    }
+    bool echo = true;
+    std::vector<Bytes> Frames() const {
+        std::lock_guard lock(mutex_);
+        return frames_;
+    }
+    std::vector<int> Speeds() const {
+        std::lock_guard lock(mutex_);
+        return speeds_;
+    }
+
+private:
+    void OnByte(uint8_t b) {
+        Bytes frame;
+        {
+            std::lock_guard lock(mutex_);
+            pending_.push_back(b);
+            if (pending_.size() < 3) return;
+            size_t n = pending_[0] & 0x3F;
+            size_t header = 3;
+            if (n == 0) {
+                if (pending_.size() < 4) return;
+                n = pending_[3];
+                header = 4;
+            }
+            if (pending_.size() < header + n + 1) return;
+            frame.swap(pending_);
+            frames_.push_back(frame);
+            speeds_.push_back(port_.Speed());
+        }
+        if (echo) port_.Feed(frame);
+        Bytes answer;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = replies_.find(frame);
+            if (it != replies_.end()) {
+                if (it->second.baud == 0 || it->second.baud == port_.Speed())
+                    answer = it->second.answer;
+            } else if (fallback_) {
+                answer = fallback_(frame);
+            }
+        }
+        if (!answer.empty()) port_.Feed(answer);
+    }
+
+    platform::FakeSerialPort& port_;
+    mutable std::mutex mutex_;
+    Bytes pending_;
+    std::map<Bytes, Reply> replies_;
+    std::function<Bytes(const Bytes&)> fallback_;
+    std::vector<Bytes> frames_;
+    std::vector<int> speeds_;
+};
+
+}  // namespace korvane::ecu::test
