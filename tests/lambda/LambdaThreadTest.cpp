@@ -1,0 +1,96 @@
+// The reader on its own thread: what the window reads while it runs, the
+// real byte time-out on a pseudo-terminal, and ending the thread.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "LambdaTestSupport.h"
+#include "lambda/LAMBDAThread.h"
+#include "platform/fakes/FakeSerialPort.h"
+
+using namespace korvane;
+using namespace std::chrono_literals;
+using korvane::lambda::TLAMBDAThread;
+using korvane::lambda::test::WaitFor;
+
+namespace {
+
+TEST(LambdaThread, WindowSeesOnlyWholeReadings) {
+    platform::DirectUiBridge bridge;
+    lambda::test::LogRecorder log;
+    auto fake = std::make_unique<platform::FakeSerialPort>(&platform::SystemClock::Instance());
+    auto* port = fake.get();
+    TLAMBDAThread reader(
+        bridge, [&](const std::string& l) { log.Append(l); }, std::move(fake),
+        platform::SystemClock::Instance(), {.readTimeoutMs = 20});
+    reader.Start();
+    reader.PortName.Set("COM2");
+    reader.PortSpeed.Set("19200");
+    reader.Command.Post("OpenComPort");
+    ASSERT_TRUE(WaitFor([&] { return reader.IsComConnected == 1; }));
+
+    // Four readings in turn: 7.35, 14.7, 18.49 and 29.97.
+    const std::vector<std::vector<uint8_t>> packets{
+        {0xB2, 0x82, 0x43, 0x13, 0x00, 0x00},
+        {0xB2, 0x82, 0x43, 0x13, 0x03, 0x74},
+        {0xB2, 0x82, 0x43, 0x13, 0x05, 0x76},
+        {0xB2, 0x82, 0x43, 0x13, 0x0C, 0x03}};
+    const std::set<double> valid{0.0, 7.35, 14.7, 18.49, 29.97};
+    for (int i = 0; i < 40; ++i) port->Feed(packets[static_cast<size_t>(i) % packets.size()]);
+    std::set<double> seen;
+    while (port->Pending() > 0) {
+        const double afr = reader.AFR.load();
+        ASSERT_EQ(valid.count(afr), 1u) << afr;
+        seen.insert(afr);
+        (void)reader.AFRs.Get();
+    }
+    ASSERT_TRUE(WaitFor([&] { return reader.AFR.load() == 29.97; }));
+    EXPECT_GE(seen.size(), 3u);
+    EXPECT_EQ(reader.IsLambdaConnected, 1);
+    EXPECT_EQ(reader.IsLambdaError, 0);
+
+    reader.Command.Post("CloseComPort");
+    ASSERT_TRUE(WaitFor([&] { return reader.IsComConnected == 0; }));
+    EXPECT_EQ(reader.AFR.load(), 0.0);
+    EXPECT_EQ(reader.AFRs.Get(), "0.00");
+    reader.Stop();
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"LAMBDA:>> COM2 Открытие порта...",
+                                                     "LAMBDA:>> COM2 Закрытие порта..."}));
+}
+
+// On a real line that stays silent, each pass gives up after 300 ms and
+// logs a link error; the pauses after it add 11 ms.
+TEST(LambdaThread, ByteTimeOutIs300MsOnARealPort) {
+    int master = -1, slave = -1;
+    char name[256];
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    platform::DirectUiBridge bridge;
+    lambda::test::LogRecorder log;
+    {
+        TLAMBDAThread reader(bridge, [&](const std::string& l) { log.Append(l); });
+        reader.PortName.Set(name);
+        reader.PortSpeed.Set("19200");
+        reader.Start();
+        reader.Command.Post("OpenComPort");
+        ASSERT_TRUE(WaitFor([&] { return log.CountStartingWith("LAMBDA:<< Ошибка связи") >= 4; }));
+        EXPECT_EQ(platform::LineSpeedOf(master), 19200);
+        // Ends while it waits for a byte.
+        reader.Stop();
+        EXPECT_EQ(reader.IsComConnected, 1);
+    }
+    const auto lines = log.Lines();
+    const auto times = log.Times();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[1], "LAMBDA:<< Ошибка связи!(1/1)");
+    for (size_t i = 2; i < 5; ++i) {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(times[i] - times[i - 1]).count();
+        EXPECT_NEAR(static_cast<double>(ms - 11), 300.0, 50.0) << lines[i];
+    }
+    ::close(master);
+}
+
+}  // namespace
