@@ -28,6 +28,7 @@
 #include "app/Session.h"
 #include "app/ToolbarIcons.h"
 #include "app/ValueListEditor.h"
+#include "live/ui/StatusBarView.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
 
@@ -192,13 +193,12 @@ void TForm1::BuildLayout() {
 
     // Status bar across the bottom: six panels, the fourth drawn by the
     // program, with the progress bar over it.
-    StatusBar1 = new QWidget(client);
+    StatusBar1 = new live::StatusBarView(client);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setGeometry(0, kClientHeight - 16, kClientWidth, 16);
-    StatusProgressBar = new QProgressBar(StatusBar1);
+    StatusBar1->setGeometry(0, kClientHeight - live::kStatusBarHeight, kClientWidth,
+                            live::kStatusBarHeight);
+    StatusProgressBar = StatusBar1->ProgressBar();
     StatusProgressBar->setObjectName(QStringLiteral("StatusProgressBar"));
-    StatusProgressBar->setGeometry(84, 2, 549, 16 - 2);
-    StatusProgressBar->setTextVisible(false);
     StatusProgressBar->hide();
 
     client->adjustSize();

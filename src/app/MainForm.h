@@ -25,6 +25,9 @@ class QTreeWidget;
 namespace korvane::platform {
 class QtUiBridge;
 }
+namespace korvane::live {
+class StatusBarView;
+}
 
 namespace korvane::app {
 
@@ -119,7 +122,7 @@ public:
     QPushButton* SaveButton = nullptr;
     QTreeWidget* TreeView = nullptr;
     QPushButton* MapButton = nullptr;
-    QWidget* StatusBar1 = nullptr;
+    live::StatusBarView* StatusBar1 = nullptr;
     QProgressBar* StatusProgressBar = nullptr;
 };
 

@@ -15,6 +15,7 @@
 
 #include "app/MainForm.h"
 #include "app/ValueListEditor.h"
+#include "live/ui/StatusBarView.h"
 #include "platform/TextCodec.h"
 
 using namespace korvane::app;
