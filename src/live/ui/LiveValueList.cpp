@@ -1,0 +1,57 @@
+#include "live/ui/LiveValueList.h"
+
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "live/Trend.h"
+
+namespace korvane::live {
+
+LiveValueList::LiveValueList(QWidget* parent) : QWidget(parent) {
+    setObjectName("ValueListEditor2");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    grid_ = new QTableWidget(static_cast<int>(kValueListKeys.size()), 2, this);
+    layout->addWidget(grid_);
+    grid_->setHorizontalHeaderLabels(
+        {QString::fromUtf8("Параметры"), QString::fromUtf8("Значения")});
+    grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    grid_->verticalHeader()->hide();
+    grid_->verticalHeader()->setDefaultSectionSize(18);
+    grid_->setColumnWidth(0, 125);
+    grid_->setColumnWidth(1, 97);
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setSelectionMode(QAbstractItemView::NoSelection);
+    grid_->setFocusPolicy(Qt::NoFocus);
+    for (int row = 0; row < grid_->rowCount(); ++row) {
+        const std::string_view key = kValueListKeys[row];
+        auto* k = new QTableWidgetItem(
+            QString::fromUtf8(key.data(), static_cast<int>(key.size())));
+        k->setFlags(Qt::ItemIsEnabled);
+        k->setBackground(palette().button());
+        grid_->setItem(row, 0, k);
+        auto* v = new QTableWidgetItem;
+        v->setFlags(Qt::ItemIsEnabled);
+        grid_->setItem(row, 1, v);
+    }
+    setMinimumSize(125 + 97 + 4, 18 * 11 + 4);
+}
+
+void LiveValueList::Update(const LiveValues& values, OxygenSensor sensor, char sep) {
+    const auto texts = ComposeValueList(values, sensor, sep);
+    for (size_t row = 0; row < texts.size(); ++row) {
+        if (texts[row] == shown_[row]) continue;
+        shown_[row] = texts[row];
+        grid_->item(static_cast<int>(row), 1)->setText(QString::fromStdString(shown_[row]));
+    }
+}
+
+QString LiveValueList::ValueOf(const QString& key) const {
+    for (int row = 0; row < grid_->rowCount(); ++row)
+        if (grid_->item(row, 0)->text() == key) return grid_->item(row, 1)->text();
+    return {};
+}
+
+}  // namespace korvane::live

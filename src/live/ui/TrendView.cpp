@@ -1,0 +1,168 @@
+#include "live/ui/TrendView.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QFrame>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+namespace korvane::live {
+
+namespace {
+
+constexpr int kChartWidth = 577;
+constexpr int kChartHeight = 201;
+constexpr int kSelectorPanelWidth = 130;
+
+// Dragging with the right button pans the chart sideways.
+class PanningChartView : public QChartView {
+public:
+    using QChartView::QChartView;
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::RightButton) {
+            lastX_ = e->position().x();
+            panning_ = true;
+            return;
+        }
+        QChartView::mousePressEvent(e);
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (panning_) {
+            chart()->scroll(lastX_ - e->position().x(), 0);
+            lastX_ = e->position().x();
+            return;
+        }
+        QChartView::mouseMoveEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::RightButton && panning_) {
+            panning_ = false;
+            return;
+        }
+        QChartView::mouseReleaseEvent(e);
+    }
+
+private:
+    qreal lastX_ = 0;
+    bool panning_ = false;
+};
+
+QLineSeries* MakeSeries(QColor colour) {
+    auto* s = new QLineSeries;
+    QPen pen(colour);
+    pen.setWidth(4);
+    s->setPen(pen);
+    return s;
+}
+
+QComboBox* MakeSelector(QWidget* parent, const char* name) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    for (std::string_view item : kTrendItems)
+        box->addItem(QString::fromUtf8(item.data(), static_cast<int>(item.size())));
+    box->setCurrentIndex(kTrendDefaultItem);
+    return box;
+}
+
+// Fits a value axis to its points on round tick values; the axis is only
+// touched when the points need another range.
+void FitAxis(QValueAxis* axis, const std::vector<double>& points) {
+    if (points.empty()) return;
+    auto [lo, hi] = std::minmax_element(points.begin(), points.end());
+    double min = *lo, max = *hi;
+    if (min >= axis->min() && max <= axis->max() && (max - min) * 4 > axis->max() - axis->min())
+        return;
+    // Room above and below, so a flat line does not sit on the frame.
+    const double pad = max > min ? (max - min) * 0.05 : std::max(1.0, std::abs(min) * 0.05);
+    axis->setTickCount(5);
+    axis->setRange(min - pad, max + pad);
+    axis->applyNiceNumbers();
+}
+
+void ShowPoints(QLineSeries* series, const std::vector<double>& points, bool rebuilt) {
+    if (!rebuilt) {
+        series->append(static_cast<qreal>(points.size() - 1), points.back());
+        return;
+    }
+    QList<QPointF> list;
+    list.reserve(static_cast<qsizetype>(points.size()));
+    for (size_t k = 0; k < points.size(); ++k) list.append(QPointF(k, points[k]));
+    series->replace(list);
+}
+
+}  // namespace
+
+TrendView::TrendView(QWidget* parent) : QWidget(parent) {
+    setObjectName("TrendView");
+    setFixedSize(kChartWidth + kSelectorPanelWidth, kChartHeight);
+
+    chart_ = new QChart;
+    chart_->setObjectName("Chart2");
+    chart_->legend()->hide();
+    chart_->setAnimationOptions(QChart::NoAnimation);
+    chart_->setMargins(QMargins(2, 2, 2, 2));
+    chart_->setBackgroundRoundness(0);
+    chart_->setLocalizeNumbers(true);  // the user's decimal separator
+
+    series2_ = MakeSeries(QColor(130, 155, 254));
+    series3_ = MakeSeries(QColor(252, 209, 36));
+    chart_->addSeries(series2_);
+    chart_->addSeries(series3_);
+
+    axisX_ = new QValueAxis;
+    axisX_->setRange(0, TrendHistory::kShown - 1);
+    axisX_->setLabelFormat("%d");
+    axisX_->setTickCount(5);
+    axisLeft_ = new QValueAxis;
+    axisRight_ = new QValueAxis;
+    for (QValueAxis* a : {axisLeft_, axisRight_}) {
+        a->setRange(0, 1);
+        a->setLabelFormat("%g");
+        QFont f = a->titleFont();
+        f.setPixelSize(11);
+        a->setTitleFont(f);
+    }
+    chart_->addAxis(axisX_, Qt::AlignBottom);
+    chart_->addAxis(axisLeft_, Qt::AlignLeft);
+    chart_->addAxis(axisRight_, Qt::AlignRight);
+    series2_->attachAxis(axisX_);
+    series2_->attachAxis(axisLeft_);
+    series3_->attachAxis(axisX_);
+    series3_->attachAxis(axisRight_);
+
+    view_ = new PanningChartView(chart_, this);
+    view_->setRenderHint(QPainter::Antialiasing);
+    view_->setGeometry(0, 0, kChartWidth, kChartHeight);
+
+    auto* panel = new QFrame(this);
+    panel->setObjectName("TrendSelectors");
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setGeometry(kChartWidth, 0, kSelectorPanelWidth, kChartHeight);
+    left_ = MakeSelector(panel, "ComboBox3");
+    left_->setGeometry(5, 8, kSelectorPanelWidth - 10, 22);
+    right_ = MakeSelector(panel, "ComboBox4");
+    right_->setGeometry(5, 38, kSelectorPanelWidth - 10, 22);
+}
+
+void TrendView::Update(const LiveValues& values, OxygenSensor sensor) {
+    const double leftValue = TrendItemValue(left_->currentIndex(), values, sensor);
+    const double rightValue = TrendItemValue(right_->currentIndex(), values, sensor);
+    const bool rebuilt = history_.Push(leftValue, rightValue);
+
+    if (axisLeft_->titleText() != left_->currentText()) axisLeft_->setTitleText(left_->currentText());
+    if (axisRight_->titleText() != right_->currentText())
+        axisRight_->setTitleText(right_->currentText());
+
+    ShowPoints(series2_, history_.ShownLeft(), rebuilt);
+    ShowPoints(series3_, history_.ShownRight(), rebuilt);
+    FitAxis(axisLeft_, history_.ShownLeft());
+    FitAxis(axisRight_, history_.ShownRight());
+}
+
+}  // namespace korvane::live

@@ -1,0 +1,51 @@
+#pragma once
+#include <QWidget>
+
+#include "live/LiveTick.h"
+#include "live/LiveValues.h"
+#include "live/Trend.h"
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QLineSeries;
+class QValueAxis;
+
+namespace korvane::live {
+
+// The trend chart (577 × 201) with its two series on a left and a right
+// value axis, and beside it the small panel with the two selectors. It sits
+// at the top left of the map tables panel.
+class TrendView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TrendView(QWidget* parent);
+
+    // One trend update: stores the selected values and redraws the series.
+    // A new selection shows in the axis titles at once and in the points as
+    // the old ones scroll out.
+    void Update(const LiveValues& values, OxygenSensor sensor);
+
+    QComboBox* ComboBox3() const { return left_; }
+    QComboBox* ComboBox4() const { return right_; }
+    QChart* Chart() const { return chart_; }
+    QLineSeries* Series2() const { return series2_; }
+    QLineSeries* Series3() const { return series3_; }
+    QValueAxis* LeftAxis() const { return axisLeft_; }
+    QValueAxis* RightAxis() const { return axisRight_; }
+    const TrendHistory& History() const { return history_; }
+
+private:
+    TrendHistory history_;
+    QChartView* view_ = nullptr;
+    QChart* chart_ = nullptr;
+    QLineSeries* series2_ = nullptr;
+    QLineSeries* series3_ = nullptr;
+    QValueAxis* axisX_ = nullptr;
+    QValueAxis* axisLeft_ = nullptr;
+    QValueAxis* axisRight_ = nullptr;
+    QComboBox* left_ = nullptr;
+    QComboBox* right_ = nullptr;
+};
+
+}  // namespace korvane::live
