@@ -2,9 +2,12 @@
 // controller, on pseudo-terminals, driven by a small engine model. Used by
 // the korvane-sim program, by the demo run and, in-process, by the tests.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane::sim {
@@ -30,11 +33,15 @@ struct Options {
     std::string scenario = "drive";  // idle | sweep | drive
     uint32_t seed = 1;
     Faults faults;
+    // Called on the simulator's thread after every memory write by the
+    // program (WriteMemoryByAddress), outside the simulator's lock.
+    std::function<void(uint16_t address, size_t length)> onRamWrite;
 };
 
 // One request as the simulated ECU received it (service bytes without the
 // header and checksum), with the line speed it came at and whether it was
-// answered.
+// answered. Only frames with a sound checksum, addressed to the ECU, are
+// recorded; the list keeps the latest 20 000.
 struct SeenRequest {
     std::vector<uint8_t> data;
     int baud = 0;
@@ -65,6 +72,17 @@ public:
     void SetFaults(const Faults& faults);
     void SetLc1Lambda(double lambda);  // fixed lambda for the LC-1; <= 0 = the engine model's
     double TrueLambdaAtCell(int column, int row) const;  // the model's mixture in a cell
+
+    // Keeps the engine in one work-point cell (column = throttle band, row =
+    // engine-speed band); (-1, -1) lets the scenario drive again.
+    void HoldCell(int column, int row);
+    // The cell the engine is in now, as {column, row}.
+    std::pair<int, int> CurrentCell() const;
+    // The 51 bytes a diagnostic request would get now.
+    std::vector<uint8_t> DiagnosticFrame() const;
+    // How far each cell's mixture is from lambda 1 with the correction table
+    // now in RAM, as a 16 x 16 text table with a summary line.
+    std::string Report() const;
 
 private:
     struct Impl;

@@ -1,0 +1,475 @@
+#include "sim/Simulator.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "platform/SerialPort.h"
+#include "platform/TextCodec.h"
+#include "sim/Ecu.h"
+#include "sim/EngineModel.h"
+#include "sim/Firmware.h"
+#include "sim/KLine.h"
+#include "sim/Lc1.h"
+#include "sim/Pty.h"
+
+namespace korvane::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::duration;
+using std::chrono::milliseconds;
+
+constexpr auto kP2 = milliseconds(25);
+constexpr auto kLateExtra = milliseconds(400);
+// Bytes of a request further apart than this start a new frame.
+constexpr auto kInterByteLimit = milliseconds(50);
+// Without requests for this long an ECU ends its session and listens at the
+// initial speed again, so a program that vanished mid-session can restart.
+constexpr auto kSessionTimeout = milliseconds(5000);
+constexpr auto kLc1Period = duration<double, std::milli>(81.92);
+constexpr auto kLc1FastPeriod = milliseconds(20);
+constexpr int kLc1WarmUpPackets = 40;
+constexpr size_t kMaxRequests = 20000;
+
+struct Scheduled {
+    Clock::time_point due;
+    uint64_t order;
+    std::vector<uint8_t> bytes;
+};
+
+// Bytes waiting to go out of one master, in time order.
+struct Outbox {
+    std::deque<Scheduled> queue;
+    std::vector<uint8_t> ready;  // due, not yet taken by the pty
+    uint64_t counter = 0;
+
+    void Add(Clock::time_point due, std::vector<uint8_t> bytes) {
+        Scheduled s{due, counter++, std::move(bytes)};
+        auto it = std::upper_bound(queue.begin(), queue.end(), s, [](const auto& a, const auto& b) {
+            return a.due < b.due || (a.due == b.due && a.order < b.order);
+        });
+        queue.insert(it, std::move(s));
+    }
+    void Release(Clock::time_point now) {
+        while (!queue.empty() && queue.front().due <= now) {
+            ready.insert(ready.end(), queue.front().bytes.begin(), queue.front().bytes.end());
+            queue.pop_front();
+        }
+    }
+    void Flush(int fd) {
+        while (!ready.empty()) {
+            const ssize_t n = ::write(fd, ready.data(), ready.size());
+            if (n <= 0) break;
+            ready.erase(ready.begin(), ready.begin() + n);
+        }
+    }
+    void Clear() {
+        queue.clear();
+        ready.clear();
+    }
+};
+
+}  // namespace
+
+struct Simulator::Impl {
+    explicit Impl(Options o)
+        : options(std::move(o)),
+          model(ScenarioOf(options.scenario), options.seed),
+          fuel(options.seed),
+          ram(MakeSyntheticFirmware(options.seed)),
+          rng(0xFA17ULL ^ (static_cast<uint64_t>(options.seed) << 16)) {}
+
+    static Scenario ScenarioOf(const std::string& text) {
+        Scenario s = Scenario::Drive;
+        ParseScenario(text, s);
+        return s;
+    }
+
+    Options options;
+    EngineModel model;
+    FuelErrorField fuel;
+
+    mutable std::mutex mutex;  // everything below that the public calls see
+    std::vector<uint8_t> ram;
+    std::deque<SeenRequest> requests;
+    Faults faults;
+    double lc1Lambda = 0;
+    int ecuSpeed = kDefaultBaud;
+    int heldColumn = -1, heldRow = -1;
+    Clock::time_point started = Clock::now();
+    Clock::time_point lastRequest = Clock::now();
+    uint64_t rng;
+
+    // Thread side only.
+    PtyDevice ecu, lc1;
+    int wake = -1;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    bool running = false;
+    Outbox ecuOut, lc1Out;
+    std::vector<uint8_t> frame;  // request being received
+    Clock::time_point frameLast{};
+    int frameBaud = 0;
+    bool frameEcho = true;
+    Clock::time_point lc1Next{};
+    int lc1Packets = 0;
+    int lc1Errors = 0;
+
+    double Roll() {  // uniform in [0, 1), deterministic for the seed
+        uint64_t z = (rng += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        return static_cast<double>(z >> 11) * 0x1.0p-53;
+    }
+    bool Happens(double probability) { return probability > 0 && Roll() < probability; }
+
+    double Seconds(Clock::time_point t) const { return duration<double>(t - started).count(); }
+
+    EngineState StateAt(Clock::time_point t) const {
+        const double s = Seconds(t);
+        if (heldColumn >= 0) return model.HeldAt(heldColumn, heldRow, s);
+        return model.At(s);
+    }
+
+    double LambdaAt(int column, int row) const {
+        if (column < 0 || column >= kGridSize || row < 0 || row >= kGridSize) return 0;
+        const int raw = std::max<int>(1, ram[kCorrectionTable + Grid::CellIndex(column, row)]);
+        return fuel.At(column, row) / (raw / 128.0);
+    }
+
+    std::array<uint8_t, 51> FrameAt(Clock::time_point t) const {
+        const EngineState s = StateAt(t);
+        FrameInputs in;
+        in.lambda = LambdaAt(s.column, s.row);
+        const int k = Grid::CellIndex(s.column, s.row);
+        in.ignitionRaw = ram[kIgnitionTable + k];
+        in.correctionRaw = ram[kCorrectionTable + k];
+        return BuildDiagnosticFrame(s, in, options.seed);
+    }
+
+    void Record(const std::vector<uint8_t>& data, int baud, bool answered) {
+        if (requests.size() >= kMaxRequests) requests.pop_front();
+        requests.push_back({data, baud, answered});
+    }
+
+    struct WriteNote {
+        uint16_t address;
+        size_t length;
+    };
+
+    // One complete frame from the program. Returns the memory write it made.
+    std::optional<WriteNote> HandleFrame(Clock::time_point now) {
+        const kline::Frame f = kline::Decode(frame.data(), frame.size());
+        if (!kline::IsRequestForEcu(f)) return std::nullopt;
+        std::lock_guard lock(mutex);
+        if (ecuSpeed != kDefaultBaud && now - lastRequest > kSessionTimeout) ecuSpeed = kDefaultBaud;
+        if (frameBaud != ecuSpeed) {
+            Record(f.data, frameBaud, false);
+            return std::nullopt;
+        }
+        lastRequest = now;
+        if (Happens(faults.silence)) {
+            Record(f.data, frameBaud, false);
+            return std::nullopt;
+        }
+        EcuAnswer answer;
+        if (Happens(faults.negative)) {
+            answer.data = {0x7F, f.data[0], 0x11};
+        } else {
+            answer = AnswerRequest(f.data, ram, [&] { return FrameAt(now); });
+        }
+        if (answer.data.empty()) {
+            Record(f.data, frameBaud, false);
+            if (answer.speedAfter) ecuSpeed = answer.speedAfter;
+            return std::nullopt;
+        }
+        std::vector<uint8_t> out = kline::EncodeAnswer(answer.data);
+        if (Happens(faults.noChecksum)) out.back() = static_cast<uint8_t>(out.back() + 1);
+        auto due = now;
+        if (!options.fast) {
+            const double wire = 10.0 * static_cast<double>(frame.size() + out.size()) / ecuSpeed;
+            due += kP2 + std::chrono::duration_cast<Clock::duration>(duration<double>(wire));
+        }
+        if (Happens(faults.late)) due += kLateExtra;
+        ecuOut.Add(due, std::move(out));
+        Record(f.data, frameBaud, true);
+        if (answer.speedAfter) ecuSpeed = answer.speedAfter;
+        if (answer.wrote) return WriteNote{answer.writeAddress, answer.writeLength};
+        return std::nullopt;
+    }
+
+    void ReadEcu(Clock::time_point now) {
+        uint8_t buf[512];
+        for (;;) {
+            const ssize_t n = ::read(ecu.Master(), buf, sizeof buf);
+            if (n <= 0) break;
+            for (ssize_t i = 0; i < n; ++i) {
+                if (!frame.empty() && now - frameLast > kInterByteLimit) frame.clear();
+                if (frame.empty()) {
+                    // The speed the program has set when its request begins.
+                    frameBaud = platform::LineSpeedOf(ecu.Master());
+                    std::lock_guard lock(mutex);
+                    frameEcho = !Happens(faults.noEcho);
+                }
+                if (frameEcho) ecuOut.Add(now, {buf[i]});
+                frame.push_back(buf[i]);
+                frameLast = now;
+                const size_t total = kline::FrameLength(frame.data(), frame.size());
+                if (total != 0 && frame.size() >= total) {
+                    const auto note = HandleFrame(now);
+                    frame.clear();
+                    if (note && options.onRamWrite) options.onRamWrite(note->address, note->length);
+                }
+            }
+        }
+    }
+
+    void SendLc1(Clock::time_point now) {
+        std::array<uint8_t, 6> packet{};
+        bool send = true;
+        {
+            std::lock_guard lock(mutex);
+            const int index = lc1Packets++;
+            if (Happens(faults.lc1Silence)) {
+                send = false;
+            } else if (options.lc1WarmUp && index < kLc1WarmUpPackets) {
+                const int tenths = 1000 * (index + 1) / kLc1WarmUpPackets;
+                packet = lc1::Packet(lc1::kWarmUp, tenths);
+            } else if (Happens(faults.lc1Error)) {
+                // Either an error code from the controller or a reading
+                // beyond what a lambda word may hold.
+                packet = (lc1Errors++ % 2 == 0) ? lc1::Packet(lc1::kErrorCode, 4)
+                                                : lc1::Packet(lc1::kLambda, 0x3F00);
+            } else {
+                double lambda = lc1Lambda;
+                if (lambda <= 0) {
+                    const EngineState s = StateAt(now);
+                    lambda = LambdaAt(s.column, s.row) *
+                             (1.0 + 0.002 * Noise(options.seed, 9, static_cast<uint64_t>(index)));
+                }
+                packet = lc1::Packet(lc1::kLambda, lc1::LambdaWord(lambda));
+            }
+        }
+        // Nobody listening: the bytes go nowhere, as on a real line.
+        if (send && lc1.InUse()) lc1Out.Add(now, {packet.begin(), packet.end()});
+    }
+
+    void Run() {
+        const auto period = options.fast ? Clock::duration(kLc1FastPeriod)
+                                         : std::chrono::duration_cast<Clock::duration>(kLc1Period);
+        lc1Next = Clock::now() + period;
+        while (!stopping.load()) {
+            auto now = Clock::now();
+            auto next = std::min(lc1Next, now + milliseconds(200));
+            if (!ecuOut.queue.empty()) next = std::min(next, ecuOut.queue.front().due);
+            const int timeout = static_cast<int>(std::max<int64_t>(
+                0, std::chrono::duration_cast<milliseconds>(next - now).count() +
+                       (next > now ? 1 : 0)));
+            pollfd fds[5] = {
+                {wake, POLLIN, 0},
+                {ecu.Master(), static_cast<short>(POLLIN | (ecuOut.ready.empty() ? 0 : POLLOUT)), 0},
+                {lc1.Master(), static_cast<short>(POLLIN | (lc1Out.ready.empty() ? 0 : POLLOUT)), 0},
+                {ecu.WatchFd(), POLLIN, 0},
+                {lc1.WatchFd(), POLLIN, 0},
+            };
+            ::poll(fds, 5, timeout);
+            if (stopping.load()) break;
+            now = Clock::now();
+            // Opens and closes first, so a freshly opened port is cleaned
+            // before anything is written for it.
+            ecu.HandleWatchEvents();
+            lc1.HandleWatchEvents();
+            ReadEcu(now);
+            uint8_t sink[256];
+            while (::read(lc1.Master(), sink, sizeof sink) > 0) {
+            }
+            while (lc1Next <= now) {
+                SendLc1(now);
+                lc1Next += period;
+                if (now - lc1Next > 10 * period) lc1Next = now + period;
+            }
+            {
+                std::lock_guard lock(mutex);
+                if (ecuSpeed != kDefaultBaud && now - lastRequest > kSessionTimeout)
+                    ecuSpeed = kDefaultBaud;
+            }
+            ecuOut.Release(now);
+            lc1Out.Release(now);
+            if (!ecu.InUse()) ecuOut.ready.clear();
+            if (!lc1.InUse()) lc1Out.ready.clear();
+            ecuOut.Flush(ecu.Master());
+            lc1Out.Flush(lc1.Master());
+        }
+    }
+};
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {
+    impl_->faults = impl_->options.faults;
+}
+
+Simulator::~Simulator() { Stop(); }
+
+bool Simulator::Start(std::string* error) {
+    Impl& d = *impl_;
+    if (d.running) return true;
+    Scenario scenario;
+    if (!ParseScenario(d.options.scenario, scenario)) {
+        if (error) *error = "unknown scenario: " + d.options.scenario;
+        return false;
+    }
+    if (!d.options.firmwarePath.empty()) {
+        std::string bytes, why;
+        if (!platform::ReadBinaryFile(d.options.firmwarePath, bytes, why)) {
+            if (error) *error = d.options.firmwarePath + ": " + why;
+            return false;
+        }
+        if (bytes.size() != kImageSize) {
+            if (error)
+                *error = d.options.firmwarePath + ": " + std::to_string(bytes.size()) +
+                         " bytes, a firmware image has 65536";
+            return false;
+        }
+        std::lock_guard lock(d.mutex);
+        d.ram.assign(bytes.begin(), bytes.end());
+    }
+    if (!d.ecu.Open(d.options.ecuLink, error)) return false;
+    if (!d.lc1.Open(d.options.lc1Link, error)) {
+        d.ecu.Close();
+        return false;
+    }
+    d.wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    {
+        std::lock_guard lock(d.mutex);
+        d.ecuSpeed = kDefaultBaud;
+        d.started = d.lastRequest = Clock::now();
+    }
+    d.ecuOut.Clear();
+    d.lc1Out.Clear();
+    d.frame.clear();
+    d.lc1Packets = 0;
+    d.stopping = false;
+    d.thread = std::thread([&d] { d.Run(); });
+    d.running = true;
+    return true;
+}
+
+void Simulator::Stop() {
+    Impl& d = *impl_;
+    if (!d.running) return;
+    d.stopping = true;
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(d.wake, &one, sizeof one);
+    d.thread.join();
+    ::close(d.wake);
+    d.wake = -1;
+    d.ecu.Close();
+    d.lc1.Close();
+    d.running = false;
+}
+
+std::string Simulator::EcuPath() const { return impl_->ecu.Path(); }
+std::string Simulator::Lc1Path() const { return impl_->lc1.Path(); }
+
+std::vector<uint8_t> Simulator::Ram() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->ram;
+}
+
+void Simulator::WriteRam(uint16_t address, const std::vector<uint8_t>& bytes) {
+    std::lock_guard lock(impl_->mutex);
+    for (size_t i = 0; i < bytes.size() && address + i < kImageSize; ++i)
+        impl_->ram[address + i] = bytes[i];
+}
+
+std::vector<SeenRequest> Simulator::Requests() const {
+    std::lock_guard lock(impl_->mutex);
+    return {impl_->requests.begin(), impl_->requests.end()};
+}
+
+void Simulator::ClearRequests() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->requests.clear();
+}
+
+int Simulator::EcuLineSpeed() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->ecuSpeed;
+}
+
+void Simulator::SetFaults(const Faults& faults) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults = faults;
+}
+
+void Simulator::SetLc1Lambda(double lambda) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->lc1Lambda = lambda;
+}
+
+double Simulator::TrueLambdaAtCell(int column, int row) const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->LambdaAt(column, row);
+}
+
+void Simulator::HoldCell(int column, int row) {
+    std::lock_guard lock(impl_->mutex);
+    const bool inside = column >= 0 && column < kGridSize && row >= 0 && row < kGridSize;
+    impl_->heldColumn = inside ? column : -1;
+    impl_->heldRow = inside ? row : -1;
+}
+
+std::pair<int, int> Simulator::CurrentCell() const {
+    std::lock_guard lock(impl_->mutex);
+    const EngineState s = impl_->StateAt(Clock::now());
+    return {s.column, s.row};
+}
+
+std::vector<uint8_t> Simulator::DiagnosticFrame() const {
+    std::lock_guard lock(impl_->mutex);
+    const auto f = impl_->FrameAt(Clock::now());
+    return {f.begin(), f.end()};
+}
+
+std::string Simulator::Report() const {
+    std::lock_guard lock(impl_->mutex);
+    std::string out = "Mixture error per cell, % from lambda 1 (rows: rpm, columns: throttle %)\n";
+    char buf[64];
+    out += "  rpm |";
+    for (int c = 0; c < kGridSize; ++c) {
+        std::snprintf(buf, sizeof buf, "%6d", Grid::ThrottleLabels()[c]);
+        out += buf;
+    }
+    out += "\n";
+    int within = 0;
+    double worst = 0;
+    for (int r = 0; r < kGridSize; ++r) {
+        std::snprintf(buf, sizeof buf, "%5d |", Grid::RpmLabels()[r]);
+        out += buf;
+        for (int c = 0; c < kGridSize; ++c) {
+            const double e = (impl_->LambdaAt(c, r) - 1.0) * 100.0;
+            std::snprintf(buf, sizeof buf, "%+6.1f", e);
+            out += buf;
+            if (std::fabs(e) <= 1.0) ++within;
+            worst = std::max(worst, std::fabs(e));
+        }
+        out += "\n";
+    }
+    std::snprintf(buf, sizeof buf, "%d of 256 cells within 1 %%; worst %.1f %%\n", within, worst);
+    out += buf;
+    return out;
+}
+
+}  // namespace korvane::sim
