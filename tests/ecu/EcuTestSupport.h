@@ -96,6 +96,11 @@ public:
         std::lock_guard lock(mutex_);
         return frames_;
     }
+    void ClearFrames() {
+        std::lock_guard lock(mutex_);
+        frames_.clear();
+        speeds_.clear();
+    }
     std::vector<int> Speeds() const {
         std::lock_guard lock(mutex_);
         return speeds_;

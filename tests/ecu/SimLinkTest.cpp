@@ -1,0 +1,124 @@
+// The link and the worker against korvane-sim on a pseudo-terminal, with
+// the real serial layer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "EcuTestSupport.h"
+#include "ecu/ECUThread.h"
+#include "ecu/EcuLink.h"
+#include "platform/Clock.h"
+#include "sim/Simulator.h"
+
+using namespace korvane;
+using namespace korvane::ecu;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// Short pauses: the simulator in fast mode answers within a millisecond.
+constexpr int kReadPause = 5;
+
+sim::Options FastSim() {
+    sim::Options o;
+    o.fast = true;
+    o.scenario = "idle";
+    return o;
+}
+
+class SimLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(sim.Start(&why)) << why;
+        fields.PortName = sim.EcuPath();
+        fields.PortTimeOut = 0;
+        fields.PortReadTimeOut = kReadPause;
+    }
+
+    sim::Simulator sim{FastSim()};
+    ecu::test::RecordingView view;
+    platform::DirectUiBridge bridge;
+    UiLog log{bridge, view};
+    EcuLinkFields fields;
+    EcuLink link{fields, log, [] { return platform::MakePosixSerialPort(); },
+                 platform::SystemClock::Instance()};
+};
+
+struct Speed {
+    const char* text;
+    int baud;
+};
+
+class SimSession : public SimLink, public ::testing::WithParamInterface<Speed> {};
+
+}  // namespace
+
+TEST_P(SimSession, StartsAtTheChosenSpeedAndStopsAt10400) {
+    fields.PortSpeed = GetParam().text;
+    ASSERT_TRUE(link.OpenPort());
+    ASSERT_TRUE(link.StartSession()) << ::testing::PrintToString(view.Lines());
+    EXPECT_EQ(sim.EcuLineSpeed(), GetParam().baud);
+    // Polling works at the new speed: the simulator answers only there.
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(link.SendRequest({0x21, 0x0F}));
+    EXPECT_EQ(fields.DiagnosticInfo.Size(), 51u);
+    EXPECT_EQ(fields.error, 0) << ::testing::PrintToString(view.Lines());
+
+    EXPECT_TRUE(link.StopSession());
+    EXPECT_EQ(sim.EcuLineSpeed(), 10400);
+    const auto requests = sim.Requests();
+    ASSERT_EQ(requests.size(), 10u);
+    const std::vector<int> bauds = {10400, 10400, GetParam().baud, GetParam().baud,
+                                    GetParam().baud, GetParam().baud, GetParam().baud,
+                                    GetParam().baud, GetParam().baud, 10400};
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].baud, bauds[i]) << i;
+        EXPECT_TRUE(requests[i].answered) << i;
+    }
+    EXPECT_EQ(requests.back().data, (Bytes{0x82}));
+    link.ClosePort();
+    EXPECT_EQ(view.Lines().back(), sim.EcuPath() + ": >> Закрытие порта...");
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, SimSession,
+                         ::testing::Values(Speed{"10400", 10400}, Speed{"38400", 38400},
+                                           Speed{"57600", 57600}));
+
+TEST_F(SimLink, StartFailsOnAnUnknownSpeed) {
+    fields.PortSpeed = "19200";
+    ASSERT_TRUE(link.OpenPort());
+    EXPECT_FALSE(link.StartSession());
+    const std::string name = sim.EcuPath();
+    EXPECT_EQ(view.Lines(),
+              (Lines{name + ": >> Открытие порта...", name + ": >> скорость порта - 19200",
+                     "ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
+                     "ERROR: >> Ошибка при выборе скорости порта!", name + ": >> Закрытие порта..."}));
+    EXPECT_EQ(fields.IsComConnected, 0);
+}
+
+TEST_F(SimLink, StartFailsOnASilentLine) {
+    fields.PortSpeed = "57600";
+    sim::Faults faults;
+    faults.silence = 1;
+    sim.SetFaults(faults);
+    ASSERT_TRUE(link.OpenPort());
+    view.Clear();
+    EXPECT_FALSE(link.StartSession());
+    EXPECT_EQ(view.Lines(),
+              (Lines{"ECU: >> Starting Communication",
+                     "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; "
+                     "(0xC16B8F)",
+                     "Ошибка №1"}));
+
+    // Not even the adapter answers: nothing beyond the first line.
+    faults.noEcho = 1;
+    sim.SetFaults(faults);
+    view.Clear();
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.StartSession());
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication"}));
+    EXPECT_EQ(fields.error, 1);
+}
