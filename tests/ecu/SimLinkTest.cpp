@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "EcuTestSupport.h"
-#include "ecu/ECUThread.h"
 #include "ecu/EcuLink.h"
 #include "platform/Clock.h"
 #include "sim/Simulator.h"
