@@ -44,7 +44,9 @@ TLAMBDAThread::TLAMBDAThread(platform::UiBridge& ui, LogSink appendLog,
       clock_(clock),
       options_(options) {}
 
-TLAMBDAThread::~TLAMBDAThread() { Stop(); }
+TLAMBDAThread::~TLAMBDAThread() {
+    Stop();
+}
 
 void TLAMBDAThread::Start() {
     if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });

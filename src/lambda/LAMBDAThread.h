@@ -45,10 +45,10 @@ struct LambdaOptions {
 // IsLambdaError is 0. AFR is never a half-written value; 0 means no reading.
 class TLAMBDAThread {
 public:
-    explicit TLAMBDAThread(platform::UiBridge& ui, LogSink appendLog,
-                           std::unique_ptr<platform::SerialPort> port = platform::MakePosixSerialPort(),
-                           platform::Clock& clock = platform::SystemClock::Instance(),
-                           LambdaOptions options = {});
+    explicit TLAMBDAThread(
+        platform::UiBridge& ui, LogSink appendLog,
+        std::unique_ptr<platform::SerialPort> port = platform::MakePosixSerialPort(),
+        platform::Clock& clock = platform::SystemClock::Instance(), LambdaOptions options = {});
     // Stops and joins the thread (see Stop).
     ~TLAMBDAThread();
     TLAMBDAThread(const TLAMBDAThread&) = delete;

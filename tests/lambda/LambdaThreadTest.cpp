@@ -4,6 +4,8 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <set>
 
 #include "LambdaTestSupport.h"
@@ -17,20 +19,60 @@ using korvane::lambda::test::WaitFor;
 
 namespace {
 
+// Like the window's bridge: an action waits for the UI thread, which in this
+// test never comes, until the bridge is released at shutdown.
+class HeldUiBridge final : public platform::UiBridge {
+public:
+    void RunSync(const std::function<void()>&) override {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return released_; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        cv_.notify_all();
+    }
+    bool SomeoneWaits() {
+        std::lock_guard lock(mutex_);
+        return waiting_ > 0;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int waiting_ = 0;
+    bool released_ = false;
+};
+
+TEST(LambdaThread, StopsAtShutdownWhileALogLineWaits) {
+    HeldUiBridge bridge;
+    auto fake = std::make_unique<platform::FakeSerialPort>(&platform::SystemClock::Instance());
+    auto* port = fake.get();
+    TLAMBDAThread reader(bridge,
+                         [](const std::string&) { ADD_FAILURE() << "no UI thread to run on"; },
+                         std::move(fake), platform::SystemClock::Instance(), {.readTimeoutMs = 20});
+    reader.Start();
+    reader.Command.Post("OpenComPort");
+    ASSERT_TRUE(WaitFor([&] { return bridge.SomeoneWaits(); }));
+    bridge.Release();
+    reader.Stop();
+    EXPECT_FALSE(port->IsOpen());
+}
+
 TEST(LambdaThread, WindowSeesOnlyWholeReadings) {
     platform::DirectUiBridge bridge;
     lambda::test::LogRecorder log;
     auto fake = std::make_unique<platform::FakeSerialPort>(&platform::SystemClock::Instance());
     auto* port = fake.get();
-    TLAMBDAThread reader(
-        bridge, [&](const std::string& l) { log.Append(l); }, std::move(fake),
-        platform::SystemClock::Instance(), {.readTimeoutMs = 20});
+    TLAMBDAThread reader(bridge, [&](const std::string& l) { log.Append(l); }, std::move(fake),
+                         platform::SystemClock::Instance(), {.readTimeoutMs = 20});
     // Four readings in turn: 7.35, 14.7, 18.49 and 29.97.
-    const std::vector<std::vector<uint8_t>> packets{
-        {0xB2, 0x82, 0x43, 0x13, 0x00, 0x00},
-        {0xB2, 0x82, 0x43, 0x13, 0x03, 0x74},
-        {0xB2, 0x82, 0x43, 0x13, 0x05, 0x76},
-        {0xB2, 0x82, 0x43, 0x13, 0x0C, 0x03}};
+    const std::vector<std::vector<uint8_t>> packets{{0xB2, 0x82, 0x43, 0x13, 0x00, 0x00},
+                                                    {0xB2, 0x82, 0x43, 0x13, 0x03, 0x74},
+                                                    {0xB2, 0x82, 0x43, 0x13, 0x05, 0x76},
+                                                    {0xB2, 0x82, 0x43, 0x13, 0x0C, 0x03}};
     const std::set<double> valid{0.0, 7.35, 14.7, 18.49, 29.97};
     for (int i = 0; i < 40; ++i) port->Feed(packets[static_cast<size_t>(i) % packets.size()]);
     reader.Start();
