@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLocale>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -28,7 +29,15 @@
 #include "app/Session.h"
 #include "app/ToolbarIcons.h"
 #include "app/ValueListEditor.h"
+#include "ecu/ECUThread.h"
+#include "lambda/LAMBDAThread.h"
+#include "live/StatusCells.h"
+#include "live/ui/DashboardView.h"
+#include "live/ui/DiagnosticsView.h"
+#include "live/ui/LiveValueList.h"
 #include "live/ui/StatusBarView.h"
+#include "live/ui/TrendView.h"
+#include "platform/NumberText.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
 
@@ -74,6 +83,26 @@ QWidget* MakePanel(QWidget* parent, const char* name) {
 
 }  // namespace
 
+// What the ECU worker shows in the window: log lines and the progress of a
+// firmware read. Runs on the UI thread (the worker calls it through the
+// bridge).
+class TForm1::WorkerLog final : public ecu::LogView {
+public:
+    explicit WorkerLog(TForm1& form) : form_(form) {}
+    void AppendLine(const std::string& line) override {
+        // An error line carries its detail after CR LF: two log lines.
+        for (const QString& part : Q(line).split(QStringLiteral("\r\n"))) form_.AppendLog(part);
+    }
+    void ReplaceLastLine(const std::string& line) override { form_.ReplaceLastLogLine(Q(line)); }
+    void SetProgress(int maximum, int position) override {
+        form_.StatusProgressBar->setMaximum(maximum);
+        form_.StatusProgressBar->setValue(position);
+    }
+
+private:
+    TForm1& form_;
+};
+
 TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_(std::move(env)) {
     if (env_.dialogs == nullptr) {
         ownDialogs_ = std::make_unique<QtDialogs>();
@@ -93,12 +122,27 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
                                                 QEventLoop::WaitForMoreEvents,
                                             static_cast<int>(ms - t.elapsed()));
         };
+    const QString point = QLocale::system().decimalPoint();
+    decimalSeparator_ = (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
     bridge_ = std::make_unique<platform::QtUiBridge>(this);
+    workerLog_ = std::make_unique<WorkerLog>(*this);
     BuildLayout();
     FormCreate();
 }
 
-TForm1::~TForm1() { bridge_->Release(); }
+TForm1::~TForm1() { StopWorkers(); }
+
+void TForm1::StopWorkers() {
+    // Workers waiting on the window are released first, so neither can hold
+    // up the join.
+    bridge_->Release();
+    if (ECUThread) ECUThread->Stop();
+    if (LAMBDAThread) LAMBDAThread->Stop();
+}
+
+live::OxygenSensor TForm1::Sensor() const {
+    return live::OxygenSensorFromSetting(settings_.SettingValue("Датчик кислорода"));
+}
 
 std::string TForm1::ConfigPath() const { return env_.workDir + "/config.ini"; }
 
@@ -144,6 +188,8 @@ void TForm1::BuildLayout() {
     PageControl1 = new QTabWidget(PanelXX);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setGeometry(0, 205, 715, 271);
+    Trend = new live::TrendView(PanelXX);
+    Trend->move(0, 0);
     for (const char* page : {"Системные", "Данные", "График"})
         PageControl1->addTab(new QWidget(PageControl1), QString::fromUtf8(page));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });
@@ -163,6 +209,8 @@ void TForm1::BuildLayout() {
     RightArea->addWidget(Eculog);
 
     PanelMain = MakePanel(RightArea, "PanelMain");
+    Dashboard = new live::DashboardView(PanelMain);
+    Dashboard->setGeometry(0, 0, 243, 475);
     RightArea->addWidget(PanelMain);
 
     PanelSett = MakePanel(RightArea, "PanelSett");
@@ -178,6 +226,8 @@ void TForm1::BuildLayout() {
     RightArea->addWidget(PanelSett);
 
     Paneldia = MakePanel(RightArea, "Paneldia");
+    Diagnostics = new live::DiagnosticsView(Paneldia);
+    Diagnostics->move(0, 0);
     RightArea->addWidget(Paneldia);
 
     Calibrpanel = MakePanel(RightArea, "Calibrpanel");
@@ -185,6 +235,9 @@ void TForm1::BuildLayout() {
     TreeView->setObjectName(QStringLiteral("TreeView"));
     TreeView->setHeaderHidden(true);
     TreeView->setGeometry(0, 0, 243, 250);
+    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
+    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
+    ValueListEditor2->move(0, 252);
     MapButton = new QPushButton(QStringLiteral("Карта"), Calibrpanel);
     MapButton->setObjectName(QStringLiteral("Карта"));
     MapButton->setGeometry(0, 448, 75, 25);
@@ -200,6 +253,21 @@ void TForm1::BuildLayout() {
     StatusProgressBar = StatusBar1->ProgressBar();
     StatusProgressBar->setObjectName(QStringLiteral("StatusProgressBar"));
     StatusProgressBar->hide();
+
+    // Timers, all on the UI thread.
+    auto timer = [this](QTimer*& t, const char* name, int ms, void (TForm1::*handler)()) {
+        t = new QTimer(this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setInterval(ms);
+        if (handler) connect(t, &QTimer::timeout, this, handler);
+    };
+    timer(engineTimer, "engineTimer", 50, &TForm1::engineTimerTimer);
+    timer(StatusTimerTimerr, "StatusTimerTimerr", 50, &TForm1::StatusTimerTimerrTimer);
+    timer(Timer1, "Timer1", 200, nullptr);
+    timer(Timer2, "Timer2", 500, &TForm1::Timer2Timer);
+    timer(Timer3, "Timer3", 1000, &TForm1::Timer3Timer);
+    timer(Timer4, "Timer4", 120000, nullptr);
+    timer(Timer6, "Timer6", 1000, nullptr);
 
     client->adjustSize();
     // Fixed client area below the menu; the window never grows.
@@ -228,6 +296,8 @@ QWidget* TForm1::BuildTopBar(QWidget* parent) {
         toolButtons.push_back(b);
         x += kButtonWidth;
     }
+    connect(ToolButton(1), &QToolButton::clicked, this, [this] { ToolButton1Click(); });
+    connect(ToolButton(2), &QToolButton::clicked, this, [this] { ToolButton2Click(); });
     connect(ToolButton(4), &QToolButton::clicked, this, [this] { ToolButton4Click(); });
     connect(ToolButton(5), &QToolButton::clicked, this, [this] { ToolButton5Click(); });
     connect(ToolButton(14), &QToolButton::clicked, this, [this] { ToolButton14Click(); });
@@ -255,8 +325,10 @@ QWidget* TForm1::BuildTopBar(QWidget* parent) {
 }
 
 void TForm1::FormCreate() {
-    // 1. Rate label empty, run-time state cleared (members start cleared).
+    // 1. Rate label empty, the dashboard's foot panels hidden, run-time
+    // state cleared (members start cleared).
     Label1->clear();
+    Dashboard->SetFootPanelsVisible(false);
 
     // 2. Settings from "config.ini"; the built-in lines stay when it cannot
     // be read.
@@ -286,8 +358,12 @@ void TForm1::FormCreate() {
     Memo1->clear();
     AppendLog(QStringLiteral("Korvane started..."));
 
+    // 6. The workers live until the program ends.
+    CreateWorkers();
+
     // 8. The port lists.
     FindComPorts();
+    StatusTimerTimerr->start();
 
     if (!startupProblems_.isEmpty())
         QTimer::singleShot(0, this, [this] {
@@ -308,6 +384,19 @@ void TForm1::FindComPorts() {
         errorComPorts_ = 1;
         ValueListEditor1->Reload();
     }
+    if (ECUThread) ECUThread->ErrorComPorts = errorComPorts_;
+}
+
+void TForm1::CreateWorkers() {
+    ECUThread = std::make_unique<ecu::TECUThread>(*bridge_, *workerLog_);
+    ECUThread->Start();
+    lambda::LambdaOptions options;
+    options.readTimeoutMs = env_.lambdaReadTimeoutMs;
+    options.decimalSeparator = decimalSeparator_;
+    LAMBDAThread = std::make_unique<lambda::TLAMBDAThread>(
+        *bridge_, [this](const std::string& line) { AppendLog(Q(line)); },
+        platform::MakePosixSerialPort(), platform::SystemClock::Instance(), options);
+    LAMBDAThread->Start();
 }
 
 void TForm1::SetStateLabel(const QString& text, const QColor& background) {
@@ -355,7 +444,7 @@ void TForm1::СохранитьClick() {
                       .arg(Q(ConfigPath()), Q(error)));
 }
 
-bool TForm1::MakeDateDir() {
+bool TForm1::MakeDateDir(bool quiet) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -363,7 +452,12 @@ bool TForm1::MakeDateDir() {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     if (ec) {
-        ShowError(QStringLiteral("Не удаётся создать папку «%1»: %2.").arg(Q(path), Q(ec.message())));
+        const QString text =
+            QStringLiteral("Не удаётся создать папку «%1»: %2.").arg(Q(path), Q(ec.message()));
+        if (quiet)
+            AppendLog(text);
+        else
+            ShowError(text);
         return false;
     }
     dateDir_ = path;
@@ -390,16 +484,177 @@ void TForm1::Button2Click() {
 void TForm1::ToolButton27Click() {
     // One exchange's time, then the workers close their ports, then a grace
     // period for them to do it; the log keeps showing their lines meanwhile.
-    Wait(0);
+    Wait(ECUThread->PortReadTimeOut + ECUThread->PortTimeOut);
+    ECUThread->Command.Post("CloseComPort");
+    LAMBDAThread->Command.Post("CloseComPort");
     Wait(4000);
     close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Closing is always allowed. Workers still waiting on the window are
-    // released so none can hold up the end of the program.
-    bridge_->Release();
+    // Closing is always allowed and does not wait for the session to stop:
+    // the worker ends after the exchange it is in.
+    if (ECUThread->IsComConnected == 1) ECUThread->Command.Post("CloseComPort");
+    StopWorkers();
     event->accept();
+}
+
+std::optional<int> TForm1::IntegerSetting(const char* key) {
+    const std::string text = settings_.SettingValue(key);
+    const auto v = platform::ParseInteger(text);
+    if (v && *v >= INT32_MIN && *v <= INT32_MAX) return static_cast<int>(*v);
+    ShowError(QStringLiteral("Параметр «%1»: значение «%2» не является целым числом.")
+                  .arg(QString::fromUtf8(key), Q(text)));
+    return std::nullopt;
+}
+
+namespace {
+// A timer period of 0 or less would spin the UI thread (and divide the rate
+// display by zero): such a value is refused like one that is no number.
+std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
+}  // namespace
+
+void TForm1::LoadDefaultFirmware() {
+    AppendLog(FirmwareLoaded ? QStringLiteral("Прошивка загружена")
+                             : QStringLiteral("Прошивка не загружена"));
+}
+
+void TForm1::ToolButton1Click() {
+    decoder_.NarrowBandMode = false;
+    const auto minThrottle = IntegerSetting("Не настраивать ниже %");
+    if (!minThrottle) return;
+    MinTuneThrottle = *minThrottle;
+    LoadDefaultFirmware();
+    ToolButton(1)->setEnabled(false);
+    ToolButton(2)->setEnabled(true);
+
+    auto periodError = [this](const char* key) {
+        ShowError(QStringLiteral("Параметр «%1»: значение «%2» должно быть целым числом больше нуля.")
+                      .arg(QString::fromUtf8(key), Q(settings_.SettingValue(key))));
+    };
+    const auto bcn = IntegerSetting("Интервал коррекции БЦН(мс)");
+    if (!bcn) return;
+    if (!Positive(bcn)) return periodError("Интервал коррекции БЦН(мс)");
+    Timer4->setInterval(*bcn);
+    BcnInterval = *bcn;
+    // Empty (as shipped) means neighbour learning is off.
+    if (settings_.SettingValue("Интервал обучения соседних РТ").empty()) {
+        NeighbourInterval = 0;
+    } else {
+        const auto neighbour = IntegerSetting("Интервал обучения соседних РТ");
+        if (!neighbour) return;
+        if (!Positive(neighbour)) return periodError("Интервал обучения соседних РТ");
+        Timer6->setInterval(*neighbour);
+        NeighbourInterval = *neighbour;
+    }
+    const auto rewrite = IntegerSetting("Время перезаписи прошивки(мс)");
+    if (!rewrite) return;
+    if (!Positive(rewrite)) return periodError("Время перезаписи прошивки(мс)");
+    Timer2->setInterval(*rewrite);
+
+    ecu::TECUThread& ecu = *ECUThread;
+    ecu.error = 0;
+    ecu.PortName = settings_.SettingValue("Ecu Com");
+    StatusBar1->SetPanelText(0, settings_.SettingValue("Ecu Com"));
+    ecu.PortSpeed = settings_.SettingValue("Скорость ECU COM");
+    const auto pause = IntegerSetting("Таймаут1");
+    if (!pause) return;
+    ecu.PortTimeOut = *pause;
+    const auto readPause = IntegerSetting("Таймаут2");
+    if (!readPause) return;
+    ecu.PortReadTimeOut = *readPause;
+    ecu.numlog = 0;
+    ecu.Command.Post("OpenComPort");
+
+    decoder_.ResetForConnect();
+    rate_.Reset();
+    FirmwareFileName = settings_.SettingValue("Прошивка по умолчанию");
+    if (!MakeDateDir(true)) dateDir_.clear();
+    Button2->setEnabled(true);
+    Timer3->start();
+    if (settings_.SettingValue("Писать логи") == "да") {
+        StartLiveLogs();
+        LogsEnabled = true;
+    }
+    if (settings_.SettingValue("Датчик кислорода") == "ШДК LC-1") {
+        LAMBDAThread->PortName.Set(settings_.SettingValue("LC-1 Com"));
+        LAMBDAThread->PortSpeed.Set("19200");
+        LAMBDAThread->Command.Post("OpenComPort");
+    }
+    Label6->setText(QStringLiteral("Включаемся"));
+    Label6->adjustSize();
+    ValueListEditor1->setEnabled(false);
+}
+
+void TForm1::Timer3Timer() {
+    if (ECUThread->IsDiagnostic != 1) return;
+    Timer3->stop();
+    pishupopr();
+    engineTimer->start();
+    SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
+    Timer1->start();
+    StringGrid2->show();
+    if (FirmwareLoaded) ToolButton(10)->setEnabled(true);
+    for (int n : {14, 18, 19}) ToolButton(n)->setEnabled(true);
+    for (int n : {20, 23, 24}) ToolButton(n)->setEnabled(false);
+    Timer2->start();
+    for (int n : {7, 8, 21}) ToolButton(n)->setEnabled(true);
+}
+
+void TForm1::ToolButton2Click() {
+    LogsEnabled = false;
+    ValueListEditor1->setEnabled(true);
+    engineTimer->stop();
+    Timer2->stop();
+    Timer4->stop();
+    Wait(500);
+    ECUThread->Command.Post("CloseComPort");
+    LAMBDAThread->Command.Post("CloseComPort");
+    ToolButton(2)->setEnabled(false);
+    ToolButton(1)->setEnabled(true);
+    Label6->setText(QStringLiteral("Выключено"));
+    Label6->adjustSize();
+    TuningActive = false;
+    for (int n : {7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24}) ToolButton(n)->setEnabled(false);
+}
+
+void TForm1::engineTimerTimer() {
+    // One consistent frame per tick: the worker replaces it whole.
+    const auto frame = ECUThread->DiagnosticInfo.Get();
+    const live::LambdaSnapshot lc{LAMBDAThread->IsComConnected, LAMBDAThread->IsLambdaConnected,
+                                  LAMBDAThread->IsLambdaError, LAMBDAThread->AFR};
+    const auto sensor = Sensor();
+    const auto tick = decoder_.Tick(*frame, ECUThread->numlog, sensor, lc);
+    if (tick.frameDecoded) {
+        Diagnostics->Update(decoder_.Values(), tick, decimalSeparator_);
+        Dashboard->Update(decoder_.Values(), sensor, decimalSeparator_);
+    }
+    if (tick.newPoll) {
+        // The tuning step and the live log line hook in here.
+    }
+}
+
+void TForm1::StatusTimerTimerrTimer() {
+    live::LinkFlags flags;
+    flags.ecuIsComConnected = ECUThread->IsComConnected;
+    flags.ecuIsEcuConnected = ECUThread->IsECUConnected;
+    flags.lambdaIsComConnected = LAMBDAThread->IsComConnected;
+    flags.lambdaIsConnected = LAMBDAThread->IsLambdaConnected;
+    flags.lambdaIsError = LAMBDAThread->IsLambdaError;
+    flags.lambdaPortName = LAMBDAThread->PortName.Get();
+    if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
+    StatusBar1->ShowLinkState(flags);
+}
+
+void TForm1::Timer2Timer() {
+    Label1->setText(Q(rate_.Tick(ECUThread->numlog, decoder_.Polls().FreshTickCount(),
+                                 Timer2->interval(), decimalSeparator_)));
+}
+
+void TForm1::grafxx() {
+    const auto sensor = Sensor();
+    Trend->Update(decoder_.Values(), sensor);
+    ValueListEditor2->Update(decoder_.Values(), sensor, decimalSeparator_);
 }
 
 }  // namespace korvane::app

@@ -4,12 +4,16 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
+#include "live/LiveTick.h"
+#include "live/LiveTexts.h"
 #include "platform/PortList.h"
+#include "platform/SerialPort.h"
 
 class QComboBox;
 class QLabel;
@@ -20,6 +24,7 @@ class QStackedWidget;
 class QTabWidget;
 class QTableWidget;
 class QToolButton;
+class QTimer;
 class QTreeWidget;
 
 namespace korvane::platform {
@@ -27,6 +32,16 @@ class QtUiBridge;
 }
 namespace korvane::live {
 class StatusBarView;
+class DashboardView;
+class DiagnosticsView;
+class TrendView;
+class LiveValueList;
+}
+namespace korvane::ecu {
+class TECUThread;
+}
+namespace korvane::lambda {
+class TLAMBDAThread;
 }
 
 namespace korvane::app {
@@ -41,6 +56,8 @@ struct FormEnvironment {
     // Waits on the UI thread (exit, connect steps). Default: keeps serving the
     // workers' log calls but no user input.
     std::function<void(int ms)> wait;
+    // The LC-1 reader's byte time-out (300 ms on a real line).
+    int lambdaReadTimeoutMs = 300;
 };
 
 class TForm1 final : public QMainWindow {
@@ -63,6 +80,14 @@ public:
     void Button2Click();
     void СохранитьClick();
     void PageControl1Change() {}
+    void ToolButton1Click();  // connect
+    void ToolButton2Click();  // disconnect
+    void Timer3Timer();       // completes the connect once the ECU is polled
+    void engineTimerTimer();
+    void StatusTimerTimerrTimer();
+    void Timer2Timer();
+    // The trend update, called by the tuning step.
+    void grafxx();
 
     // The log view: whole lines appended or the last one replaced.
     void AppendLog(const QString& line);
@@ -76,13 +101,31 @@ public:
     int ErrorComPorts() const { return errorComPorts_; }
     int ScreenshotCounter() const { return screenshotCounter_; }
     // Creates a new date-stamped working folder (connect and image loads).
-    bool MakeDateDir();
+    // quiet: a failure goes to the log instead of a message box.
+    bool MakeDateDir(bool quiet = false);
+
+    ecu::TECUThread& EcuWorker() { return *ECUThread; }
+    lambda::TLAMBDAThread& LambdaWorker() { return *LAMBDAThread; }
+    const live::LiveDecoder& Decoder() const { return decoder_; }
+    live::OxygenSensor Sensor() const;
+    char DecimalSeparator() const { return decimalSeparator_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
 
 private:
+    class WorkerLog;
     void FormCreate();
+    void CreateWorkers();
+    // Reads an integer setting; on failure tells the user, quoting the key
+    // and the value, and returns nullopt.
+    std::optional<int> IntegerSetting(const char* key);
+    void StopWorkers();
+    // Seams for the parts that load the default image, start the live logs
+    // and hand the correction table over; they grow with those features.
+    void LoadDefaultFirmware();
+    void StartLiveLogs() {}
+    void pishupopr() {}
     void BuildLayout();
     QWidget* BuildTopBar(QWidget* parent);
     void SetStateLabel(const QString& text, const QColor& background);
@@ -97,6 +140,21 @@ private:
     std::string dateDir_;
     int screenshotCounter_ = 0;
     int errorComPorts_ = 0;
+    char decimalSeparator_ = ',';
+    std::unique_ptr<WorkerLog> workerLog_;
+    std::unique_ptr<ecu::TECUThread> ECUThread;
+    std::unique_ptr<lambda::TLAMBDAThread> LAMBDAThread;
+    live::LiveDecoder decoder_;
+    live::RateDisplay rate_;
+
+    // Link and tuning state set at connect.
+    bool FirmwareLoaded = false;
+    bool LogsEnabled = false;
+    bool TuningActive = false;
+    int MinTuneThrottle = 0;
+    int BcnInterval = 0;
+    int NeighbourInterval = 0;  // 0: neighbour learning off
+    std::string FirmwareFileName;
 
 public:
     // Components, named as the user-visible parts of the window.
@@ -124,6 +182,18 @@ public:
     QPushButton* MapButton = nullptr;
     live::StatusBarView* StatusBar1 = nullptr;
     QProgressBar* StatusProgressBar = nullptr;
+    live::DashboardView* Dashboard = nullptr;
+    live::DiagnosticsView* Diagnostics = nullptr;
+    live::TrendView* Trend = nullptr;
+    live::LiveValueList* ValueListEditor2 = nullptr;
+
+    QTimer* engineTimer = nullptr;
+    QTimer* StatusTimerTimerr = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* Timer3 = nullptr;
+    QTimer* Timer4 = nullptr;
+    QTimer* Timer6 = nullptr;
 };
 
 }  // namespace korvane::app
