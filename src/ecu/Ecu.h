@@ -6,3 +6,4 @@
 #include "ecu/Frame.h"
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"
+#include "ecu/ECUThread.h"

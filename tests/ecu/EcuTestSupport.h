@@ -40,14 +40,23 @@ public:
         lines_.push_back(line);
     }
     void ReplaceLastLine(const std::string& line) override {
-        std::lock_guard lock(mutex_);
-        if (!lines_.empty()) lines_.pop_back();
-        lines_.push_back(line);
+        {
+            std::lock_guard lock(mutex_);
+            if (!lines_.empty()) lines_.pop_back();
+            lines_.push_back(line);
+        }
+        if (onReplace) onReplace(line);
     }
     void SetProgress(int maximum, int position) override {
-        std::lock_guard lock(mutex_);
-        progress_.push_back({maximum, position});
+        {
+            std::lock_guard lock(mutex_);
+            progress_.push_back({maximum, position});
+        }
+        if (onProgress) onProgress(maximum, position);
     }
+    // Hooks for thread tests, set before the worker starts.
+    std::function<void(const std::string&)> onReplace;
+    std::function<void(int, int)> onProgress;
     std::vector<std::string> Lines() const {
         std::lock_guard lock(mutex_);
         return lines_;

@@ -1,0 +1,319 @@
+#include "ecu/ECUThread.h"
+
+namespace korvane::ecu {
+
+namespace {
+
+constexpr uint8_t kBlock = 0x40;  // one block of a table or curve write
+constexpr uint8_t kReadBlock = 0x60;
+constexpr int kBetweenBlocksMs = 100;
+constexpr int kMaxWriteBytes = 250;  // 5 header bytes + data fit one length byte
+
+struct TableInfo {
+    const char* command;
+    uint16_t blocks[4];
+};
+constexpr TableInfo kTables[] = {
+    {"remakegbc", {0x75EF, 0x762F, 0x766F, 0x76AF}},
+    {"remakeuoz", {0x6DC8, 0x6E08, 0x6E48, 0x6E88}},
+    {"remakepopr", {0x7CF7, 0x7D37, 0x7D77, 0x7DB7}},
+};
+
+Bytes AddressBytes(uint32_t address) {
+    return {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
+}
+
+template <size_t N>
+Bytes LowBytes(const std::array<int32_t, N>& cells, size_t first, size_t count) {
+    Bytes out(count);
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(cells[first + i] & 0xFF);
+    return out;
+}
+
+}  // namespace
+
+TECUThread::TECUThread(platform::UiBridge& ui, LogView& view, PortFactory makePort,
+                       platform::Clock& clock)
+    : log_(ui, view), clock_(clock), link_(*this, log_, std::move(makePort), clock) {}
+
+TECUThread::~TECUThread() { Stop(); }
+
+void TECUThread::Start() {
+    if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });
+}
+
+void TECUThread::Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+void TECUThread::Execute() {
+    while (!stop_) Pass();
+}
+
+void TECUThread::Pass() {
+    const Mailbox::Entry command = Command.Peek();
+    if (command.word.empty() || ErrorComPorts != 0) {
+        if (Connected() && IsDiagnostic == 1) {
+            if (!longDiagnosticShown_) {
+                log_.LogMessage("ECU: >> Long Diagnostic");
+                longDiagnosticShown_ = true;
+            }
+            PollDiagnostics();
+        }
+        clock_.SleepMs(1);
+        return;
+    }
+
+    post_ = command.serial;
+    const std::string& word = command.word;
+    const bool connected = Connected();
+    if (word == "OpenComPort") {
+        OpenComPort();
+    } else if (word == "CloseComPort") {
+        CloseComPort();
+    } else if (word == "DiagnosticECU") {
+        ClearCommand();
+        if (connected) PollDiagnostics();
+    } else if (word == "ReadFW") {
+        ClearCommand();
+        if (connected) {
+            log_.LogMessage("ECU: >> Read RAM ");
+            ReadFirmware();
+        }
+    } else if (word == "remake") {
+        if (connected) log_.LogMessage("ECU: >>WriteMemory");
+        WriteCell();
+        PollDiagnostics();
+        ClearCommand();
+    } else if (word == "correct1DF") {
+        if (connected) {
+            log_.LogMessage("ECU: >>correct1D");
+            clock_.SleepMs(kBetweenBlocksMs);
+        }
+        WriteValues();
+        PollDiagnostics();
+        ClearCommand();
+    } else if (word == "correct23DF") {
+        if (connected) {
+            log_.LogMessage("ECU: >>correct23DF");
+            clock_.SleepMs(kBetweenBlocksMs);
+        }
+        WriteCurve();
+        PollDiagnostics();
+        ClearCommand();
+    } else if (word == "remakegbc") {
+        WriteTableCommand(kBcn, "ECU: >>WriteGBC");
+    } else if (word == "remakeuoz") {
+        WriteTableCommand(kIgnition, "ECU: >>WriteUOZ");
+    } else if (word == "remakepopr") {
+        WriteTableCommand(kCorrection, "ECU: >>WritePopr");
+    } else {
+        // Not a word of ours: left in the mailbox it would keep the worker
+        // spinning and polling off for good.
+        ClearCommand();
+        log_.LogMessage("ECU: << Неизвестная команда: " + word);
+    }
+}
+
+void TECUThread::OpenComPort() {
+    ClearCommand();
+    if (PortName.Get().empty()) PortName = "COM1";
+    if (PortSpeed.Get().empty()) PortSpeed = "57600";
+    if (link_.OpenPort() && IsComConnected == 1) {
+        if (link_.StartSession()) {
+            IsECUConnected = 1;
+            PollDiagnostics();
+            IsDiagnostic = 1;
+        } else {
+            IsECUConnected = 0;
+        }
+    }
+}
+
+void TECUThread::CloseComPort() {
+    ClearCommand();
+    if (Connected()) link_.StopSession();
+    IsECUConnected = 0;
+    link_.ClosePort();
+}
+
+void TECUThread::WriteTableCommand(Table table, const char* line) {
+    bool done = false;
+    if (Connected()) {
+        log_.LogMessage(line);
+        done = WriteTable(table);
+        if (!done) {
+            clock_.SleepMs(kBetweenBlocksMs);
+            done = WriteTable(table);
+        }
+    } else {
+        done = WriteTable(table);
+    }
+    if (done) {
+        PollDiagnostics();
+        ClearCommand();
+    }
+}
+
+bool TECUThread::PollDiagnostics() {
+    const bool result = link_.SendRequest({0x21, 0x0F});
+    ++numlog;
+    return result;
+}
+
+void TECUThread::ShowProgress() {
+    log_.ShowProgress(progressMax_, progressPos_);
+    progressPos_ = 0;
+}
+
+void TECUThread::ProgressLine(const std::string& line) {
+    // The block lines replace each other, but never a warning the user has
+    // not had the chance to read.
+    if (keepLastLine_) {
+        log_.LogMessage(line);
+        keepLastLine_ = false;
+    } else {
+        log_.ReplaceLastLogLine(line);
+    }
+}
+
+Bytes TECUThread::ReadBlock(uint16_t address, uint8_t n) {
+    const Bytes where = AddressBytes(address);
+    ProgressLine("ECU: >> Read ECU RAM - " + HexText(where));
+    if (!link_.SendRequest({0x23, 0x00, where[0], where[1], n})) return {};
+    return link_.TakeLastReadData();
+}
+
+void TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
+    const Bytes where = AddressBytes(address);
+    ProgressLine("ECU: >> Write ECU RAM - " + HexText(where));
+    Bytes payload = {0x3D, 0x00, where[0], where[1], n};
+    payload.insert(payload.end(), bytes.begin(), bytes.end());
+    const bool sent = IsComConnected == 1;
+    link_.SendRequest(payload);
+    const Bytes& answer = link_.LastAnswer();
+    // The exchange never counts a write as an error; still, a write the ECU
+    // did not confirm must not pass unseen, since the table in RAM is then
+    // not what the program believes.
+    if (sent && (answer.empty() || answer[0] != 0x7D)) {
+        log_.LogMessage("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) +
+                        "; Ответ - " + HexText(answer) + ";");
+        keepLastLine_ = true;
+    }
+}
+
+bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {
+    if (fits) return false;
+    log_.LogMessage("ECU: << ОШИБКА Запись отклонена: за пределами данных или памяти! Адрес - " +
+                    HexText(AddressBytes(address)) + "; байт - " + std::to_string(count) + ";");
+    keepLastLine_ = true;
+    return true;
+}
+
+bool TECUThread::ReadFirmware() {
+    const int32_t remembered = IsDiagnostic;
+    uint32_t address = 0;
+    Bytes image;
+    progressMax_ = kFirmwareBlocks;
+    progressPos_ = 0;
+    ShowProgress();
+    bool ok = false;
+    if (IsDiagnostic == 1) {
+        IsDiagnostic = 0;
+        image.reserve(kFirmwareSize);
+        ok = true;
+        for (int i = 1; i <= kFirmwareBlocks + 1; ++i) {
+            const bool last = i > kFirmwareBlocks;
+            if (!last) {
+                progressPos_ = i;
+                ShowProgress();
+            }
+            const uint8_t n = last ? 0x40 : kReadBlock;
+            // A closing program does not wait for the rest of a long read.
+            const Bytes block = stop_ ? Bytes{} : ReadBlock(static_cast<uint16_t>(address), n);
+            if (block.size() != n) {
+                progressPos_ = 0;
+                ShowProgress();
+                ok = false;
+                break;
+            }
+            image.insert(image.end(), block.begin(), block.end());
+            address += n;
+        }
+        if (ok) {
+            ReadRam.Set(std::move(image));
+            ReadCompleate = 1;
+            IsDiagnostic = remembered;
+        }
+    }
+    progressPos_ = 0;
+    ShowProgress();
+    return ok;
+}
+
+bool TECUThread::WriteCell() {
+    if (IsDiagnostic != 1) return true;
+    const uint32_t address = (adressdata[0] << 8) | adressdata[1];
+    // The request says one byte; more cells would not match it.
+    if (RefuseWrite(address, numdata, numdata == 1)) return true;
+    const int32_t remembered = IsDiagnostic;
+    IsDiagnostic = 0;
+    WriteBlock(static_cast<uint16_t>(address), 1, LowBytes(data, 0, 1));
+    IsDiagnostic = remembered;
+    return true;
+}
+
+bool TECUThread::WriteValues() {
+    const uint32_t address = (adressdata[0] << 8) | adressdata[1];
+    const int64_t count = numdata;
+    const bool fits = count >= 1 && count <= kMaxWriteBytes && count == numdatastr &&
+                      address + count <= kFirmwareSize;
+    if (!RefuseWrite(address, count, fits))
+        WriteBlock(static_cast<uint16_t>(address), numdatastr,
+                   LowBytes(data, 0, static_cast<size_t>(count)));
+    ClearCommand();
+    PollDiagnostics();
+    ResumePolling();
+    return true;
+}
+
+bool TECUThread::WriteCurve() {
+    uint32_t address = (adressdata[0] << 8) | adressdata[1];
+    const int64_t blocks = plusrw;
+    const bool fits = blocks * kBlock <= kData2Cells && address + blocks * kBlock <= kFirmwareSize;
+    if (!RefuseWrite(address, blocks * kBlock, fits)) {
+        for (int64_t k = 0; k < blocks; ++k) {
+            WriteBlock(static_cast<uint16_t>(address), kBlock,
+                       LowBytes(data2, static_cast<size_t>(k * kBlock), kBlock));
+            address += kBlock;
+            const Bytes next = AddressBytes(address);
+            adressdata = {next[0], next[1]};
+        }
+    }
+    ClearCommand();
+    ResumePolling();
+    return true;
+}
+
+bool TECUThread::WriteTable(Table table) {
+    TableWrite& write = tables_[table];
+    // Each post writes the whole table from its first block: a post that was
+    // replaced half way must not make the next one skip blocks.
+    if (write.post != post_) {
+        write.post = post_;
+        write.blocksDone = 0;
+    }
+    const int c = write.blocksDone;
+    WriteBlock(kTables[table].blocks[c], kBlock, LowBytes(data, static_cast<size_t>(c) * kBlock, kBlock));
+    ++write.blocksDone;
+    IsDiagnostic = 0;
+    if (write.blocksDone < 4) return false;
+    write.blocksDone = 0;
+    ClearCommand();
+    PollDiagnostics();
+    ResumePolling();
+    return true;
+}
+
+}  // namespace korvane::ecu

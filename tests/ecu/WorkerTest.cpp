@@ -1,0 +1,427 @@
+// The worker's passes, run one at a time on the test's thread with a fake
+// port and clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "EcuTestSupport.h"
+#include "ecu/ECUThread.h"
+#include "platform/fakes/FakeClock.h"
+#include "platform/fakes/ForwardingSerialPort.h"
+
+using namespace korvane;
+using namespace korvane::ecu;
+using ecu::test::H;
+using ecu::test::WithSum;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// An adapter and ECU with 64 KiB of memory: the session answers are the
+// hand-written ones, memory reads and writes work on `ram`.
+class Worker : public ::testing::Test {
+protected:
+    Worker() {
+        ram.resize(0x10000);
+        for (size_t i = 0; i < ram.size(); ++i) ram[i] = static_cast<uint8_t>((i * 7) ^ (i >> 8));
+        ecu.On(H("81 10 F1 81 03"), H("83 F1 10 C1 6B 8F 3F"));
+        ecu.On(H("83 10 F1 10 81 39 4E"), H("82 F1 10 50 81 54"));
+        ecu.On(H("82 10 F1 3E 01 C2"), H("81 F1 10 7E 00"));
+        ecu.On(H("84 10 F1 30 0F 06 01 CB"), H("84 F1 10 70 0F 06 01 0B"));
+        ecu.On(H("81 10 F1 20 A2"), H("81 F1 10 60 E2"));
+        ecu.On(H("81 10 F1 82 04"), H("81 F1 10 C2 44"));
+        Bytes frame = H("80 F1 10 35 61 0F");
+        frame.resize(57, 0x11);
+        ecu.On(H("82 10 F1 21 0F B3"), WithSum(frame));
+        ecu.OnAny([this](const Bytes& f) { return Memory(f); });
+        w.PortName = "/dev/kline";
+        w.PortSpeed = "57600";
+        w.PortTimeOut = 20;
+        w.PortReadTimeOut = 150;
+    }
+
+    Bytes Memory(const Bytes& f) {
+        const size_t header = (f[0] & 0x3F) ? 3 : 4;
+        const Bytes p(f.begin() + header, f.end() - 1);
+        if (!memoryAnswers) return {};
+        if (p.size() == 5 && p[0] == 0x23) {
+            const size_t at = (p[2] << 8) | p[3], n = p[4];
+            Bytes a = n + 1 > 63 ? Bytes{0x80, 0xF1, 0x10, static_cast<uint8_t>(n + 1), 0x63}
+                                 : Bytes{static_cast<uint8_t>(0x80 + n + 1), 0xF1, 0x10, 0x63};
+            a.insert(a.end(), ram.begin() + at, ram.begin() + at + n);
+            return WithSum(a);
+        }
+        if (p.size() > 5 && p[0] == 0x3D) {
+            const size_t at = (p[2] << 8) | p[3];
+            std::copy(p.begin() + 5, p.end(), ram.begin() + at);
+            writes.push_back(at);
+            return refuseWrites ? H("83 F1 10 7F 3D 11 51") : H("81 F1 10 7D FF");
+        }
+        return {};
+    }
+
+    void Connect() {
+        w.error = 0;
+        w.numlog = 0;
+        w.Command.Post("OpenComPort");
+        w.Pass();
+        ASSERT_EQ(w.IsDiagnostic, 1);
+        view.Clear();
+        writes.clear();
+    }
+    void Post(const std::string& word) {
+        ASSERT_TRUE(w.Command.PostIfEmpty(word));
+    }
+    void FillData(int seed) {
+        for (size_t i = 0; i < w.data.size(); ++i) w.data[i] = static_cast<int32_t>(0x100 * seed + i);
+    }
+    std::vector<Bytes> WriteFrames() const {
+        std::vector<Bytes> out;
+        for (const Bytes& f : ecu.Frames())
+            if (f[(f[0] & 0x3F) ? 3 : 4] == 0x3D) out.push_back(f);
+        return out;
+    }
+
+    std::vector<uint8_t> ram;
+    std::vector<size_t> writes;
+    bool memoryAnswers = true;
+    bool refuseWrites = false;
+    platform::FakeClock clock;
+    platform::FakeSerialPort port{&clock};
+    ecu::test::ScriptedEcu ecu{port};
+    ecu::test::RecordingView view;
+    platform::DirectUiBridge bridge;
+    TECUThread w{bridge, view, [this] { return std::make_unique<platform::ForwardingSerialPort>(port); },
+                 clock};
+};
+
+}  // namespace
+
+TEST_F(Worker, ConnectStartsTheSessionAndPolls) {
+    w.Command.Post("OpenComPort");
+    w.Pass();
+    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_EQ(view.Lines(),
+              (Lines{"/dev/kline: >> Открытие порта...", "/dev/kline: >> скорость порта - 57600",
+                     "ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
+                     "ECU: >> Sending \"Tester Present\"", "ECU: >> Switch to RAM"}));
+    EXPECT_EQ(w.IsComConnected, 1);
+    EXPECT_EQ(w.IsECUConnected, 1);
+    EXPECT_EQ(w.IsDiagnostic, 1);
+    EXPECT_EQ(w.numlog, 1);
+    EXPECT_EQ(w.DiagnosticInfo.Size(), 51u);
+    EXPECT_EQ(port.Speed(), 57600);
+
+    // Polling passes: the long-diagnostic line once, then one request each.
+    view.Clear();
+    for (int i = 0; i < 3; ++i) w.Pass();
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Long Diagnostic"}));
+    EXPECT_EQ(w.numlog, 4);
+
+    // Disconnect, reconnect: no second long-diagnostic line in this run.
+    w.Command.Post("CloseComPort");
+    w.Pass();
+    EXPECT_EQ(w.IsComConnected, 0);
+    EXPECT_EQ(ecu.Frames().back(), H("81 10 F1 82 04"));
+    EXPECT_EQ(w.PortTimeOut, 100);
+    Connect();
+    w.Pass();
+    EXPECT_TRUE(view.Lines().empty());
+    EXPECT_EQ(w.numlog, 2);
+}
+
+TEST_F(Worker, ConnectWithoutAnEcuLeavesThePortOpenOnly) {
+    w.PortName = "";
+    w.PortSpeed = "";
+    ecu.On(H("81 10 F1 81 03"), {});
+    w.Command.Post("OpenComPort");
+    w.Pass();
+    EXPECT_EQ(view.Lines(),
+              (Lines{"COM1: >> Открытие порта...", "COM1: >> скорость порта - 57600",
+                     "ECU: >> Starting Communication",
+                     "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; "
+                     "(0xC16B8F)",
+                     "Ошибка №1"}));
+    EXPECT_EQ(w.PortName.Get(), "COM1");
+    EXPECT_EQ(w.IsComConnected, 1);
+    EXPECT_EQ(w.IsECUConnected, 0);
+    EXPECT_EQ(w.IsDiagnostic, 0);
+
+    // Polling stays off; closing sends no StopDiagnosticSession.
+    const size_t frames = ecu.Frames().size();
+    w.Pass();
+    w.Command.Post("CloseComPort");
+    w.Pass();
+    EXPECT_EQ(ecu.Frames().size(), frames);
+    EXPECT_EQ(w.IsComConnected, 0);
+}
+
+TEST_F(Worker, CommandsWaitWhileNoPortWasFound) {
+    w.ErrorComPorts = 1;
+    w.Command.Post("OpenComPort");
+    for (int i = 0; i < 3; ++i) w.Pass();
+    EXPECT_EQ(w.Command.Word(), "OpenComPort");
+    EXPECT_TRUE(view.Lines().empty());
+    EXPECT_TRUE(port.Written().empty());
+}
+
+TEST_F(Worker, FirmwareReadCopiesTheWholeMemory) {
+    Connect();
+    ecu.echo = true;
+    const size_t before = ecu.Frames().size();
+    Post("ReadFW");
+    w.Pass();
+    EXPECT_TRUE(w.Command.Empty());
+    const auto frames = ecu.Frames();
+    ASSERT_EQ(frames.size() - before, 683u);
+    EXPECT_EQ(frames[before], H("85 10 F1 23 00 00 00 60 09"));
+    EXPECT_EQ(frames[before + 1], H("85 10 F1 23 00 00 60 60 69"));
+    EXPECT_EQ(frames.back(), H("85 10 F1 23 00 FF C0 40 A8"));
+    EXPECT_EQ(w.ReadCompleate, 1);
+    EXPECT_EQ(w.ReadRam.Copy(), ram);
+    EXPECT_EQ(w.IsDiagnostic, 1);
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Read ECU RAM - 0xFFC0"}));
+
+    const auto progress = view.Progress();
+    ASSERT_EQ(progress.size(), 684u);
+    EXPECT_EQ(progress.front(), std::make_pair(682, 0));
+    EXPECT_EQ(progress[682], std::make_pair(682, 682));
+    EXPECT_EQ(progress.back(), std::make_pair(682, 0));
+}
+
+TEST_F(Worker, FirmwareReadStopsAtASilentBlock) {
+    Connect();
+    int reads = 0;
+    ecu.OnAny([&](const Bytes& f) {
+        if (f[3] == 0x23 && ++reads > 100) return Bytes{};
+        return Memory(f);
+    });
+    Post("ReadFW");
+    w.Pass();
+    EXPECT_EQ(reads, 101);
+    EXPECT_EQ(w.ReadCompleate, 0);
+    EXPECT_EQ(w.ReadRam.Size(), 0u);
+    EXPECT_EQ(w.IsDiagnostic, 0);
+    EXPECT_EQ(view.Progress().back(), std::make_pair(682, 0));
+    EXPECT_EQ(view.Lines().back(), "Ошибка №1");
+    EXPECT_EQ(view.Lines()[1].rfind("ECU: << ОШИБКА ЧТЕНИЯ RAM!\r\nНеверная длина ответа!", 0), 0u);
+
+    // Polling stays off until a write turns it back on.
+    const size_t frames = ecu.Frames().size();
+    w.Pass();
+    EXPECT_EQ(ecu.Frames().size(), frames);
+}
+
+TEST_F(Worker, TableWritesLandAtTheirAddressesOverTwoPasses) {
+    struct Case {
+        const char* command;
+        const char* line;
+        std::vector<size_t> blocks;
+    } cases[] = {
+        {"remakepopr", "ECU: >>WritePopr", {0x7CF7, 0x7D37, 0x7D77, 0x7DB7}},
+        {"remakegbc", "ECU: >>WriteGBC", {0x75EF, 0x762F, 0x766F, 0x76AF}},
+        {"remakeuoz", "ECU: >>WriteUOZ", {0x6DC8, 0x6E08, 0x6E48, 0x6E88}},
+    };
+    Connect();
+    for (const auto& c : cases) {
+        writes.clear();
+        view.Clear();
+        FillData(3);
+        Post(c.command);
+        const int32_t polls = w.numlog;
+        w.Pass();
+        EXPECT_EQ(writes, std::vector<size_t>(c.blocks.begin(), c.blocks.begin() + 2)) << c.command;
+        EXPECT_EQ(w.Command.Word(), c.command);
+        EXPECT_EQ(w.IsDiagnostic, 0);
+        EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - " + HexText(std::vector<uint8_t>{
+                                                                    uint8_t(c.blocks[1] >> 8),
+                                                                    uint8_t(c.blocks[1])})}));
+        w.Pass();
+        EXPECT_EQ(writes, c.blocks) << c.command;
+        EXPECT_TRUE(w.Command.Empty());
+        EXPECT_EQ(w.IsDiagnostic, 1);
+        EXPECT_EQ(w.numlog, polls + 2);
+        EXPECT_EQ(view.Lines().size(), 2u);
+        for (int cell = 0; cell < 256; ++cell)
+            ASSERT_EQ(ram[c.blocks[0] + cell], static_cast<uint8_t>(cell)) << c.command << cell;
+    }
+    // The log example: the BCN write ends with its second and fourth block.
+    writes.clear();
+    view.Clear();
+    Post("remakegbc");
+    w.Pass();
+    w.Pass();
+    EXPECT_EQ(view.Lines(),
+              (Lines{"ECU: >> Write ECU RAM - 0x762F", "ECU: >> Write ECU RAM - 0x76AF"}));
+}
+
+TEST_F(Worker, ReplacedTableWriteStartsAgainAtItsFirstBlock) {
+    Connect();
+    FillData(0);
+    Post("remakegbc");
+    w.Pass();  // blocks 1 and 2
+    w.Command.Post("CloseComPort");
+    w.Pass();
+    EXPECT_EQ(w.IsComConnected, 0);
+    std::fill(ram.begin() + 0x75EF, ram.begin() + 0x75EF + 256, 0);
+
+    Connect();
+    FillData(0);
+    Post("remakegbc");
+    w.Pass();
+    w.Pass();
+    EXPECT_EQ(writes, (std::vector<size_t>{0x75EF, 0x762F, 0x766F, 0x76AF}));
+    for (int cell = 0; cell < 256; ++cell) ASSERT_EQ(ram[0x75EF + cell], cell);
+    EXPECT_TRUE(w.Command.Empty());
+}
+
+TEST_F(Worker, CurveWriteAdvancesTheAddress) {
+    Connect();
+    for (size_t i = 0; i < w.data2.size(); ++i) w.data2[i] = static_cast<int32_t>(0x300 + i);
+    w.adressdata = {0x61, 0xF0};
+    w.plusrw = 2;
+    Post("correct23DF");
+    w.Pass();
+    EXPECT_EQ(writes, (std::vector<size_t>{0x61F0, 0x6230}));
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(ram[0x61F0 + i], static_cast<uint8_t>(i)) << i;
+    EXPECT_EQ(w.adressdata, (std::array<uint8_t, 2>{0x62, 0x70}));
+    // The first block line takes the place of the command line.
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x6230"}));
+    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_EQ(w.IsDiagnostic, 1);
+}
+
+TEST_F(Worker, ValueAndCellWrites) {
+    Connect();
+    w.adressdata = {0x12, 0x34};
+    w.numdata = 3;
+    w.numdatastr = 3;
+    w.data[0] = 0x1AB;  // only the low byte goes out
+    w.data[1] = 0xCD;
+    w.data[2] = -1;
+    const int32_t polls = w.numlog;
+    Post("correct1DF");
+    w.Pass();
+    EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{H("88 10 F1 3D 00 12 34 03 AB CD FF 86")}));
+    EXPECT_EQ(w.numlog, polls + 2);
+    EXPECT_TRUE(w.Command.Empty());
+
+    // "remake" writes one cell and restores polling as it found it.
+    ecu.ClearFrames();
+    w.adressdata = {0x7C, 0xF7};
+    w.numdata = 1;
+    w.data[0] = 0x80;
+    Post("remake");
+    w.Pass();
+    EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{H("86 10 F1 3D 00 7C F7 01 80 B8")}));
+    EXPECT_EQ(view.Lines().back(), "ECU: >> Write ECU RAM - 0x7CF7");
+    EXPECT_EQ(w.IsDiagnostic, 1);
+
+    // ... and nothing while polling is off.
+    ecu.ClearFrames();
+    w.IsDiagnostic = 0;
+    Post("remake");
+    w.Pass();
+    EXPECT_TRUE(WriteFrames().empty());
+    EXPECT_EQ(w.IsDiagnostic, 0);
+    EXPECT_TRUE(w.Command.Empty());
+}
+
+TEST_F(Worker, WritesBeyondTheCellsOrTheMemoryAreRefused) {
+    struct Case {
+        const char* command;
+        std::array<uint8_t, 2> address;
+        int32_t numdata, numdatastr, plusrw;
+    } cases[] = {
+        {"correct23DF", {0x61, 0xF0}, 0, 0, 16},    // more blocks than data2 holds
+        {"correct23DF", {0xFF, 0xC0}, 0, 0, 2},     // past 0xFFFF
+        {"correct1DF", {0xFF, 0xF0}, 32, 32, 0},    // past 0xFFFF
+        {"correct1DF", {0x10, 0x00}, 256, 0, 0},    // length byte disagrees
+        {"correct1DF", {0x10, 0x00}, 251, 251, 0},  // more than one request carries
+        {"correct1DF", {0x10, 0x00}, -5, 0xFB, 0},
+        {"remake", {0x10, 0x00}, 300, 0, 0},
+    };
+    Connect();
+    for (const auto& c : cases) {
+        ecu.ClearFrames();
+        view.Clear();
+        w.adressdata = c.address;
+        w.numdata = c.numdata;
+        w.numdatastr = static_cast<uint8_t>(c.numdatastr);
+        w.plusrw = c.plusrw;
+        Post(c.command);
+        w.Pass();
+        EXPECT_TRUE(WriteFrames().empty()) << c.command << c.numdata << c.plusrw;
+        EXPECT_TRUE(w.Command.Empty());
+        EXPECT_EQ(w.adressdata, c.address);
+        const Lines lines = view.Lines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.rfind("ECU: << ОШИБКА Запись отклонена", 0) == 0;
+        })) << c.command << c.numdata << c.plusrw;
+    }
+    EXPECT_EQ(w.error, 0);
+}
+
+TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
+    Connect();
+    refuseWrites = true;
+    FillData(0);
+    Post("remakepopr");
+    w.Pass();
+    const Lines lines = view.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "ECU: >> Write ECU RAM - 0x7CF7");
+    EXPECT_EQ(lines[1].rfind("ECU: << Запись не подтверждена! Запрос - 0x3D007CF740000102", 0), 0u);
+    EXPECT_TRUE(lines[1].ends_with("; Ответ - 0x7F3D11;")) << lines[1];
+    EXPECT_EQ(lines[2], "ECU: >> Write ECU RAM - 0x7D37");
+    EXPECT_EQ(w.error, 0);
+    w.Pass();
+    EXPECT_TRUE(w.Command.Empty());
+
+    // A silent ECU: the answer shows as null.
+    memoryAnswers = false;
+    view.Clear();
+    w.adressdata = {0x20, 0x00};
+    w.numdata = 1;
+    Post("remake");
+    w.Pass();
+    EXPECT_EQ(view.Lines()[2], "ECU: << Запись не подтверждена! Запрос - 0x3D00200001"
+                               "00; Ответ - null;");
+}
+
+TEST_F(Worker, CommandsWithoutALinkCompleteWithoutTouchingThePort) {
+    for (const char* word : {"ReadFW", "DiagnosticECU", "correct1DF", "correct23DF", "remake"}) {
+        w.numdata = 1;
+        w.numdatastr = 1;
+        w.plusrw = 1;
+        Post(word);
+        w.Pass();
+        EXPECT_TRUE(w.Command.Empty()) << word;
+    }
+    Post("remakeuoz");
+    for (int pass = 0; pass < 4; ++pass) {
+        EXPECT_EQ(w.Command.Word(), "remakeuoz");
+        w.Pass();
+    }
+    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_TRUE(port.Written().empty());
+    // Only the block lines, each replacing the one before: no warnings.
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x6E88"}));
+    EXPECT_EQ(w.IsDiagnostic, 0);
+    EXPECT_EQ(w.ReadCompleate, 0);
+}
+
+TEST_F(Worker, ACommandPostedDuringAWriteIsNotLost) {
+    Connect();
+    ecu.OnAny([this](const Bytes& f) {
+        if (f[3] == 0x3D) w.Command.Post("CloseComPort");
+        return Memory(f);
+    });
+    w.numdata = 1;
+    w.numdatastr = 1;
+    Post("correct1DF");
+    w.Pass();
+    EXPECT_EQ(w.Command.Word(), "CloseComPort");
+    w.Pass();
+    EXPECT_EQ(w.IsComConnected, 0);
+}
