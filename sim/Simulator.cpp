@@ -1,6 +1,8 @@
 #include "sim/Simulator.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <time.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -249,9 +251,10 @@ struct Simulator::Impl {
                 const int tenths = 1000 * (index + 1) / kLc1WarmUpPackets;
                 packet = lc1::Packet(lc1::kWarmUp, tenths);
             } else if (Happens(faults.lc1Error)) {
-                // Either an error code from the controller or a reading
-                // beyond what a lambda word may hold.
-                packet = (lc1Errors++ % 2 == 0) ? lc1::Packet(lc1::kErrorCode, 4)
+                // Either an error report from the controller or a garbled
+                // reading; both carry a word that no lambda can have, so a
+                // reader that looks only at the word still sees the fault.
+                packet = (lc1Errors++ % 2 == 0) ? lc1::Packet(lc1::kErrorCode, 0x3F00 + 4)
                                                 : lc1::Packet(lc1::kLambda, 0x3F00);
             } else {
                 double lambda = lc1Lambda;
@@ -470,6 +473,16 @@ std::string Simulator::Report() const {
     std::snprintf(buf, sizeof buf, "%d of 256 cells within 1 %%; worst %.1f %%\n", within, worst);
     out += buf;
     return out;
+}
+
+double Simulator::ThreadCpuSeconds() const {
+    if (!impl_->running) return 0;
+    clockid_t id{};
+    timespec ts{};
+    if (::pthread_getcpuclockid(impl_->thread.native_handle(), &id) != 0 ||
+        ::clock_gettime(id, &ts) != 0)
+        return 0;
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
 }  // namespace korvane::sim

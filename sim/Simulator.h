@@ -83,6 +83,8 @@ public:
     // How far each cell's mixture is from lambda 1 with the correction table
     // now in RAM, as a 16 x 16 text table with a summary line.
     std::string Report() const;
+    // CPU time the simulator's own thread has used since Start, in seconds.
+    double ThreadCpuSeconds() const;
 
 private:
     struct Impl;

@@ -254,7 +254,7 @@ TEST_F(EcuLine, FaultProbabilitiesAreHonoured) {
     o.faults.silence = 0.3;
     StartSim(o);
     for (int i = 0; i < 200; ++i) line_->Send(Hex("82 10 F1 3E 01 C2"));
-    SleepMs(100);
+    for (int i = 0; i < 300 && sim_->Requests().size() < 200; ++i) SleepMs(10);
     int answered = 0;
     const auto seen = sim_->Requests();
     for (const auto& r : seen) answered += r.answered;
