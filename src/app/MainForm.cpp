@@ -173,6 +173,15 @@ void TForm1::BuildLayout() {
     StringGrid2 = new QTableWidget(17, 17, PanelGrid);
     StringGrid2->setObjectName(QStringLiteral("StringGrid2"));
     StringGrid2->setGeometry(0, 0, 715, 476);
+    // Work points: row 0 and column 0 carry the axis labels, the 16 x 16
+    // cells the chosen quantity, "0" until there is something to show.
+    StringGrid2->horizontalHeader()->hide();
+    StringGrid2->verticalHeader()->hide();
+    StringGrid2->horizontalHeader()->setDefaultSectionSize(42);
+    StringGrid2->verticalHeader()->setDefaultSectionSize(27);
+    StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int r = 1; r <= 16; ++r)
+        for (int c = 1; c <= 16; ++c) StringGrid2->setItem(r, c, new QTableWidgetItem(QStringLiteral("0")));
     StringGrid2->hide();
     Label6 = new QLabel(QStringLiteral("Нет Данных"), PanelGrid);
     Label6->setObjectName(QStringLiteral("Label6"));
