@@ -4,7 +4,9 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <set>
 
@@ -130,11 +132,14 @@ TEST(LambdaThread, ByteTimeOutIs300MsOnARealPort) {
     const auto times = log.Times();
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[1], "LAMBDA:<< Ошибка связи!(1/1)");
+    // The shortest of three passes: a busy machine can only lengthen one.
+    int64_t shortest = INT64_MAX;
     for (size_t i = 2; i < 5; ++i) {
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(times[i] - times[i - 1]).count();
-        EXPECT_NEAR(static_cast<double>(ms - 11), 300.0, 50.0) << lines[i];
+        shortest = std::min<int64_t>(shortest, ms);
     }
+    EXPECT_NEAR(static_cast<double>(shortest - 11), 300.0, 50.0);
     ::close(master);
 }
 
