@@ -127,8 +127,7 @@ TEST_F(LambdaReader, StreamPassByPass) {
          0, 4, kNone, 11},
         {"good packet after a time-out", {}, 1, 14.7, "14.7", 1, 0, 1, 5,
          {"LAMBDA:<< Ошибка связи!(1/5)"}, 311},
-        {"header split over two feeds", {0xB2}, 0, 14.7, "14.7", 1, 0, 1, 5, kNone, 0},
-        {"rest of it", {0x82, 0x43, 0x13, 0x00, 0x00}, 1, 7.35, "7.35", 1, 0, 0, 5, kNone, 11},
+        {"L = 0", {0xB2, 0x82, 0x43, 0x13, 0x00, 0x00}, 1, 7.35, "7.35", 1, 0, 0, 5, kNone, 11},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.what);

@@ -143,4 +143,39 @@ TEST(LambdaThread, ByteTimeOutIs300MsOnARealPort) {
     ::close(master);
 }
 
+// Bytes that trickle in with pauses shorter than the time-out still make a
+// packet; a pause longer than it after the header breaks the packet off.
+TEST(LambdaThread, PacketSpreadOverPausesOnARealPort) {
+    int master = -1, slave = -1;
+    char name[256];
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    auto send = [&](std::vector<uint8_t> bytes) {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    };
+    platform::DirectUiBridge bridge;
+    TLAMBDAThread reader(bridge, {});
+    reader.PortName.Set(name);
+    reader.Start();
+    reader.Command.Post("OpenComPort");
+    ASSERT_TRUE(WaitFor([&] { return reader.IsComConnected == 1; }));
+
+    send({0xB2});
+    std::this_thread::sleep_for(100ms);
+    send({0x82, 0x43});
+    std::this_thread::sleep_for(100ms);
+    send({0x13, 0x03, 0x74});
+    EXPECT_TRUE(WaitFor([&] { return reader.AFR.load() == 14.7 && reader.IsLambdaConnected == 1; }));
+
+    send({0xB2, 0x82});
+    EXPECT_TRUE(WaitFor([&] { return reader.IsLambdaError == 1 && reader.IsLambdaConnected == 0; }));
+    send({0xB2, 0x82, 0x43, 0x13, 0x00, 0x00});
+    EXPECT_TRUE(WaitFor([&] {
+        return reader.AFR.load() == 7.35 && reader.IsLambdaConnected == 1 &&
+               reader.IsLambdaError == 0;
+    }));
+    reader.Stop();
+    ::close(master);
+}
+
 }  // namespace
