@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace korvane::sim {
 
@@ -54,20 +55,28 @@ bool PtyDevice::Open(const std::string& link, std::string* error) {
         return Fail(error, "inotify: " + why);
     }
     if (!link.empty()) {
+        // Published and reported as an absolute path: the program takes a
+        // name without a leading "/" for a device under /dev.
+        std::error_code ec;
+        const std::string path = std::filesystem::absolute(link, ec).lexically_normal().string();
+        if (ec) {
+            Close();
+            return Fail(error, link + ": " + ec.message());
+        }
         struct stat st {};
-        if (::lstat(link.c_str(), &st) == 0) {
+        if (::lstat(path.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode)) {
                 Close();
-                return Fail(error, link + ": exists and is not a symbolic link; not replaced");
+                return Fail(error, path + ": exists and is not a symbolic link; not replaced");
             }
-            ::unlink(link.c_str());
+            ::unlink(path.c_str());
         }
-        if (::symlink(name, link.c_str()) != 0) {
+        if (::symlink(name, path.c_str()) != 0) {
             const std::string why = std::strerror(errno);
             Close();
-            return Fail(error, link + ": " + why);
+            return Fail(error, path + ": " + why);
         }
-        link_ = link;
+        link_ = path;
     }
     return true;
 }
