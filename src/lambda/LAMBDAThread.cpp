@@ -14,6 +14,10 @@ constexpr int kMaxLinkErrorsInRow = 50;
 constexpr const char* kOpenCommand = "OpenComPort";
 constexpr const char* kCloseCommand = "CloseComPort";
 
+// The window reads AFR while this thread replaces it; one lock-free word
+// cannot be seen half old, half new.
+static_assert(std::atomic<double>::is_always_lock_free);
+
 }  // namespace
 
 std::string DecodeAfr(std::span<const uint8_t> payload, char decimalSeparator) {
