@@ -171,7 +171,9 @@ EngineState EngineModel::Place(int column, int row, double seconds, double fromR
         const double n1 = Noise(seed_, 1, step);
         s.rpmByte = rpmByte + static_cast<int>(std::lround(n1 >= 0 ? n1 * up : n1 * down));
         const int throttle = static_cast<int>(centreThrottle);
-        const int tUp = (throttle + 1 <= Grid::ColumnHigh(column) && throttle < 100) ? 1 : 0;
+        // A closed throttle stays closed.
+        const int tUp =
+            (throttle > 0 && throttle + 1 <= Grid::ColumnHigh(column) && throttle < 100) ? 1 : 0;
         const int tDown = (throttle - 1 > Grid::ColumnLow(column) && throttle > 0) ? 1 : 0;
         const double n2 = Noise(seed_, 2, step);
         s.throttle = throttle + static_cast<int>(std::lround(n2 >= 0 ? n2 * tUp : n2 * tDown));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/Simulator.h"  // MakeSyntheticFirmware, MakeDemoMapCp1251
+
 namespace korvane::sim {
 
 constexpr size_t kImageSize = 65536;

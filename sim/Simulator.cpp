@@ -91,7 +91,8 @@ struct Simulator::Impl {
           model(ScenarioOf(options.scenario), options.seed),
           fuel(options.seed),
           ram(MakeSyntheticFirmware(options.seed)),
-          rng(0xFA17ULL ^ (static_cast<uint64_t>(options.seed) << 16)) {}
+          ecuRng(0xFA17ULL ^ (static_cast<uint64_t>(options.seed) << 16)),
+          lc1Rng(0x1C1ULL ^ (static_cast<uint64_t>(options.seed) << 16)) {}
 
     static Scenario ScenarioOf(const std::string& text) {
         Scenario s = Scenario::Drive;
@@ -112,7 +113,9 @@ struct Simulator::Impl {
     int heldColumn = -1, heldRow = -1;
     Clock::time_point started = Clock::now();
     Clock::time_point lastRequest = Clock::now();
-    uint64_t rng;
+    // Separate streams, so the faults an ECU request meets depend only on
+    // the seed and the requests before it, not on the LC-1's timing.
+    uint64_t ecuRng, lc1Rng;
 
     // Thread side only.
     PtyDevice ecu, lc1;
@@ -129,14 +132,16 @@ struct Simulator::Impl {
     int lc1Packets = 0;
     int lc1Errors = 0;
 
-    double Roll() {  // uniform in [0, 1), deterministic for the seed
+    static double Roll(uint64_t& rng) {  // uniform in [0, 1)
         uint64_t z = (rng += 0x9E3779B97F4A7C15ULL);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
         z ^= z >> 31;
         return static_cast<double>(z >> 11) * 0x1.0p-53;
     }
-    bool Happens(double probability) { return probability > 0 && Roll() < probability; }
+    static bool Happens(uint64_t& rng, double probability) {
+        return probability > 0 && Roll(rng) < probability;
+    }
 
     double Seconds(Clock::time_point t) const { return duration<double>(t - started).count(); }
 
@@ -183,12 +188,12 @@ struct Simulator::Impl {
             return std::nullopt;
         }
         lastRequest = now;
-        if (Happens(faults.silence)) {
+        if (Happens(ecuRng, faults.silence)) {
             Record(f.data, frameBaud, false);
             return std::nullopt;
         }
         EcuAnswer answer;
-        if (Happens(faults.negative)) {
+        if (Happens(ecuRng, faults.negative)) {
             answer.data = {0x7F, f.data[0], 0x11};
         } else {
             answer = AnswerRequest(f.data, ram, [&] { return FrameAt(now); });
@@ -199,13 +204,13 @@ struct Simulator::Impl {
             return std::nullopt;
         }
         std::vector<uint8_t> out = kline::EncodeAnswer(answer.data);
-        if (Happens(faults.noChecksum)) out.back() = static_cast<uint8_t>(out.back() + 1);
+        if (Happens(ecuRng, faults.noChecksum)) out.back() = static_cast<uint8_t>(out.back() + 1);
         auto due = now;
         if (!options.fast) {
             const double wire = 10.0 * static_cast<double>(frame.size() + out.size()) / ecuSpeed;
             due += kP2 + std::chrono::duration_cast<Clock::duration>(duration<double>(wire));
         }
-        if (Happens(faults.late)) due += kLateExtra;
+        if (Happens(ecuRng, faults.late)) due += kLateExtra;
         ecuOut.Add(due, std::move(out));
         Record(f.data, frameBaud, true);
         if (answer.speedAfter) ecuSpeed = answer.speedAfter;
@@ -224,7 +229,7 @@ struct Simulator::Impl {
                     // The speed the program has set when its request begins.
                     frameBaud = platform::LineSpeedOf(ecu.Master());
                     std::lock_guard lock(mutex);
-                    frameEcho = !Happens(faults.noEcho);
+                    frameEcho = !Happens(ecuRng, faults.noEcho);
                 }
                 if (frameEcho) ecuOut.Add(now, {buf[i]});
                 frame.push_back(buf[i]);
@@ -245,12 +250,12 @@ struct Simulator::Impl {
         {
             std::lock_guard lock(mutex);
             const int index = lc1Packets++;
-            if (Happens(faults.lc1Silence)) {
+            if (Happens(lc1Rng, faults.lc1Silence)) {
                 send = false;
             } else if (options.lc1WarmUp && index < kLc1WarmUpPackets) {
                 const int tenths = 1000 * (index + 1) / kLc1WarmUpPackets;
                 packet = lc1::Packet(lc1::kWarmUp, tenths);
-            } else if (Happens(faults.lc1Error)) {
+            } else if (Happens(lc1Rng, faults.lc1Error)) {
                 // Either an error report from the controller or a garbled
                 // reading; both carry a word that no lambda can have, so a
                 // reader that looks only at the word still sees the fault.
