@@ -63,6 +63,7 @@ bool PtyDevice::Open(const std::string& link, std::string* error) {
             Close();
             return Fail(error, link + ": " + ec.message());
         }
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode)) {

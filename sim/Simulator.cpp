@@ -37,9 +37,6 @@ constexpr auto kP2 = milliseconds(25);
 constexpr auto kLateExtra = milliseconds(400);
 // Bytes of a request further apart than this start a new frame.
 constexpr auto kInterByteLimit = milliseconds(50);
-// Without requests for this long an ECU ends its session and listens at the
-// initial speed again, so a program that vanished mid-session can restart.
-constexpr auto kSessionTimeout = milliseconds(5000);
 constexpr auto kLc1Period = duration<double, std::milli>(81.92);
 constexpr auto kLc1FastPeriod = milliseconds(20);
 constexpr int kLc1WarmUpPackets = 40;
@@ -167,6 +164,15 @@ struct Simulator::Impl {
         return BuildDiagnosticFrame(s, in, options.seed);
     }
 
+    // Without requests for a while an ECU ends its session and listens at the
+    // initial speed again, so a program that vanished mid-session can start
+    // anew.
+    void EndIdleSession(Clock::time_point now) {
+        if (ecuSpeed != kDefaultBaud && options.sessionTimeoutMs > 0 &&
+            now - lastRequest > milliseconds(options.sessionTimeoutMs))
+            ecuSpeed = kDefaultBaud;
+    }
+
     void Record(const std::vector<uint8_t>& data, int baud, bool answered) {
         if (requests.size() >= kMaxRequests) requests.pop_front();
         requests.push_back({data, baud, answered});
@@ -182,7 +188,7 @@ struct Simulator::Impl {
         const kline::Frame f = kline::Decode(frame.data(), frame.size());
         if (!kline::IsRequestForEcu(f)) return std::nullopt;
         std::lock_guard lock(mutex);
-        if (ecuSpeed != kDefaultBaud && now - lastRequest > kSessionTimeout) ecuSpeed = kDefaultBaud;
+        EndIdleSession(now);
         if (frameBaud != ecuSpeed) {
             Record(f.data, frameBaud, false);
             return std::nullopt;
@@ -311,8 +317,7 @@ struct Simulator::Impl {
             }
             {
                 std::lock_guard lock(mutex);
-                if (ecuSpeed != kDefaultBaud && now - lastRequest > kSessionTimeout)
-                    ecuSpeed = kDefaultBaud;
+                EndIdleSession(now);
             }
             ecuOut.Release(now);
             lc1Out.Release(now);

@@ -33,6 +33,9 @@ struct Options {
     std::string scenario = "drive";  // idle | sweep | drive
     uint32_t seed = 1;
     Faults faults;
+    // A session with no request for this long ends by itself and the ECU
+    // listens at 10400 baud again (0 = never).
+    int sessionTimeoutMs = 5000;
     // Called on the simulator's thread after every memory write by the
     // program (WriteMemoryByAddress), outside the simulator's lock.
     std::function<void(uint16_t address, size_t length)> onRamWrite;

@@ -188,6 +188,25 @@ TEST_F(EcuLine, SessionAt57600) {
     EXPECT_EQ(sim_->EcuLineSpeed(), 10400);
 }
 
+TEST_F(EcuLine, AnIdleSessionEndsByItself) {
+    Options o;
+    o.sessionTimeoutMs = 300;
+    StartSim(o);
+    line_->Exchange(Hex("83 10 F1 10 81 26 3B"));
+    ASSERT_TRUE(line_->SetSpeed(38400));
+    // Requests keep the session alive...
+    for (int i = 0; i < 4; ++i) {
+        SleepMs(150);
+        EXPECT_EQ(line_->Exchange(Hex("82 10 F1 3E 01 C2")).size(), 11u);
+    }
+    EXPECT_EQ(sim_->EcuLineSpeed(), 38400);
+    // ...silence ends it: a program that restarts finds the ECU at 10400.
+    SleepMs(500);
+    EXPECT_EQ(sim_->EcuLineSpeed(), 10400);
+    ASSERT_TRUE(line_->SetSpeed(10400));
+    EXPECT_EQ(line_->Exchange(Hex("81 10 F1 81 03")), Hex("81 10 F1 81 03 83 F1 10 C1 6B 8F 3F"));
+}
+
 TEST_F(EcuLine, ABrokenOffFrameIsForgotten) {
     StartSim();
     line_->Send(Hex("83 10 F1"));
@@ -278,7 +297,7 @@ TEST(SimLinks, PublishedReplacedRefusedAndRemoved) {
     char tmpl[] = "/tmp/korvane-sim-test-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const std::string dir = tmpl;
-    const std::string ecu = dir + "/ecu", lc1 = dir + "/lc1";
+    const std::string ecu = dir + "/ecu", lc1 = dir + "/sub/lc1";  // folders are made
     ASSERT_EQ(::symlink("/nonexistent/stale", ecu.c_str()), 0);  // left by a crash
     {
         Options o;
@@ -316,6 +335,7 @@ TEST(SimLinks, PublishedReplacedRefusedAndRemoved) {
         EXPECT_NE(::lstat(ecu.c_str(), &st), 0);  // the ECU link of the failed start is gone
     }
     ::unlink(lc1.c_str());
+    ::rmdir((dir + "/sub").c_str());
     ::rmdir(dir.c_str());
 }
 
