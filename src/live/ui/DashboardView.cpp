@@ -5,6 +5,8 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -38,6 +40,10 @@ constexpr std::array<FigureSpec, 11> kFigures{{
 constexpr int kWidth = 243;
 constexpr int kHeight = 475;
 constexpr int kFigureHeight = 52;
+constexpr int kFootPanelsTop = 388;
+// Where a 43-pixel Times New Roman line puts its baseline in the text box.
+// Held fixed so the figures sit where they should whatever face stands in.
+constexpr int kFigureBaseline = 38;
 
 QFont FigureFont() {
     QFont f;
@@ -57,57 +63,89 @@ QFont CaptionFont() {
 
 }  // namespace
 
+FigureLabel::FigureLabel(DashboardView* panel, QRect textBox, QRect area)
+    : QWidget(panel), panel_(panel), textBox_(textBox) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setGeometry(area);
+}
+
+void FigureLabel::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    update();
+}
+
+void FigureLabel::paintEvent(QPaintEvent* event) {
+    QPainter p(this);
+    p.save();
+    p.translate(-pos());
+    panel_->PaintPanel(p, event->rect().translated(pos()));
+    p.restore();
+    p.setPen(colour_);
+    p.drawText(QPointF(0, textBox_.top() + kFigureBaseline - y()), text_);
+}
+
 DashboardView::DashboardView(QWidget* parent) : QWidget(parent) {
     setObjectName("PanelMain");
     setFixedSize(kWidth, kHeight);
 
     const QFont figureFont = FigureFont();
-    const QFont captionFont = CaptionFont();
-    QPalette green = palette();
-    green.setColor(QPalette::WindowText, QColor(0, 128, 0));
-    QPalette black = palette();
-    black.setColor(QPalette::WindowText, Qt::black);
+    captionFont_ = CaptionFont();
+    captionAscent_ = QFontMetrics(captionFont_).ascent();
+    setAutoFillBackground(false);
+
+    const QFontMetrics captionMetrics(captionFont_);
+    for (const FigureSpec& s : kFigures) {
+        const QString caption = QString::fromUtf8(s.caption);
+        // The caption's ink, one pixel to spare.
+        const QRect ink = captionMetrics.tightBoundingRect(caption)
+                              .translated(s.captionX, s.captionY + captionAscent_)
+                              .adjusted(-1, -1, 1, 1);
+        captions_.push_back({caption, QPoint(s.captionX, s.captionY), ink});
+    }
 
     for (size_t i = 0; i < kFigures.size(); ++i) {
         const FigureSpec& s = kFigures[i];
-        // Figures first, so the captions stay on top where they overlap the
-        // figure's empty upper edge.
-        auto* label = new QLabel(this);
+        // Up to the next figure on its row or the panel's edge.
+        int right = kWidth;
+        for (const FigureSpec& other : kFigures)
+            if (other.y == s.y && other.x > s.x) right = std::min(right, other.x);
+        const int bottom = std::min(s.y + kFigureHeight, kFootPanelsTop);
+        const QRect box(s.x, s.y, right - s.x, bottom - s.y);
+        // The widget keeps clear of the caption ink above and below its box
+        // (the figure's own ink lies between), so a new figure repaints
+        // neither the captions nor the panel.
+        QRect area = box;
+        for (const Caption& c : captions_) {
+            if (!c.box.intersects(area)) continue;
+            if (c.box.top() < box.top()) area.setTop(c.box.bottom() + 1);
+            else area.setBottom(c.box.top() - 1);
+        }
+        auto* label = new FigureLabel(this, box, area);
         label->setObjectName(s.name);
         label->setFont(figureFont);
-        label->setPalette(green);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        // A fixed box: a new figure never relayouts the panel.
-        label->setGeometry(s.x, s.y, kWidth - s.x, kFigureHeight);
         figures_[i] = {label, s.text, {}};
-    }
-    for (const FigureSpec& s : kFigures) {
-        auto* caption = new QLabel(QString::fromUtf8(s.caption), this);
-        caption->setFont(captionFont);
-        caption->setPalette(black);
-        caption->move(s.captionX, s.captionY);
-        caption->adjustSize();
     }
 
     // The tuning controls at the foot.
     panel1_ = new QFrame(this);
     panel1_->setObjectName("Panel1");
     panel1_->setFrameShape(QFrame::StyledPanel);
-    panel1_->setGeometry(4, 380, 235, 40);
+    panel1_->setGeometry(4, kFootPanelsTop, 235, 36);
     checkBox_ = new QCheckBox(QString::fromUtf8("настраивать УОЗ"), panel1_);
     checkBox_->setObjectName("CheckBox1");
-    checkBox_->move(6, 10);
+    checkBox_->move(6, 8);
     button_ = new QPushButton(panel1_);
     button_->setObjectName("Button3");
-    button_->setGeometry(160, 8, 70, 24);
+    button_->setGeometry(160, 6, 70, 24);
 
     panel2_ = new QFrame(this);
     panel2_->setObjectName("Panel2");
     panel2_->setFrameShape(QFrame::StyledPanel);
-    panel2_->setGeometry(4, 422, 235, 50);
+    panel2_->setGeometry(4, 426, 235, 47);
     auto* group = new QGroupBox(panel2_);
     group->setObjectName("RadioGroup1");
-    group->setGeometry(2, 2, 150, 46);
+    group->setGeometry(2, 2, 150, 43);
     auto* layout = new QVBoxLayout(group);
     layout->setContentsMargins(4, 0, 4, 0);
     layout->setSpacing(0);
@@ -137,7 +175,7 @@ void DashboardView::Update(const LiveValues& values, OxygenSensor sensor, char s
     }
 }
 
-QLabel* DashboardView::Figure(const char* objectName) const {
+FigureLabel* DashboardView::Figure(const char* objectName) const {
     for (const auto& f : figures_)
         if (f.label->objectName() == QLatin1String(objectName)) return f.label;
     return nullptr;
@@ -149,5 +187,21 @@ void DashboardView::SetFootPanelsVisible(bool visible) {
 }
 
 int DashboardView::TuningModeIndex() const { return modes_->checkedId(); }
+
+void DashboardView::paintEvent(QPaintEvent* event) {
+    QPainter p(this);
+    PaintPanel(p, event->rect());
+}
+
+void DashboardView::PaintPanel(QPainter& p, const QRect& area) const {
+    p.fillRect(area, palette().window());
+    p.setPen(Qt::black);
+    bool fontSet = false;
+    for (const Caption& c : captions_) {
+        if (!area.intersects(c.box)) continue;
+        if (!fontSet) p.setFont(captionFont_), fontSet = true;
+        p.drawText(QPointF(c.topLeft.x(), c.topLeft.y() + captionAscent_), c.text);
+    }
+}
 
 }  // namespace korvane::live

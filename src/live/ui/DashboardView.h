@@ -1,6 +1,8 @@
 #pragma once
 #include <QWidget>
 #include <array>
+#include <string>
+#include <vector>
 
 #include "live/LiveTexts.h"
 #include "live/LiveTick.h"
@@ -10,9 +12,35 @@ class QButtonGroup;
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QPaintEvent;
 class QPushButton;
 
 namespace korvane::live {
+
+class DashboardView;
+
+// One large figure: green, bold, 43 pixels, its text box at a fixed place.
+// It covers the part of its box clear of caption ink and paints all of it
+// itself, so a new figure repaints nothing else.
+class FigureLabel : public QWidget {
+    Q_OBJECT
+public:
+    FigureLabel(DashboardView* panel, QRect textBox, QRect area);
+    // The text box in panel coordinates: where the figure is placed.
+    QRect TextBox() const { return textBox_; }
+    void setText(const QString& text);
+    QString text() const { return text_; }
+    QColor Colour() const { return colour_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    DashboardView* panel_;
+    QRect textBox_;
+    QString text_;
+    QColor colour_{0, 128, 0};
+};
 
 // The dashboard of large figures (243 × 475): eleven values under their
 // captions, and at its foot the two small tuning panels that the window
@@ -23,12 +51,18 @@ public:
     explicit DashboardView(QWidget* parent);
 
     // One engine tick with a decoded frame. Only figures whose text changed
-    // are touched.
+    // are repainted.
     void Update(const LiveValues& values, OxygenSensor sensor, char decimalSeparator);
 
-    // The figure under "К.корр", "LC-1" and so on, by its object name
-    // ("RPMlabel", "COEFlabel", ...).
-    QLabel* Figure(const char* objectName) const;
+    // A figure by its object name ("RPMlabel", "COEFlabel", ...).
+    FigureLabel* Figure(const char* objectName) const;
+
+    struct Caption {
+        QString text;
+        QPoint topLeft;
+        QRect box;  // the ink's extent
+    };
+    const std::vector<Caption>& Captions() const { return captions_; }
 
     // The foot panels "Panel1" and "Panel2".
     void SetFootPanelsVisible(bool visible);
@@ -40,13 +74,23 @@ public:
     QCheckBox* CheckBox1() const { return checkBox_; }
     QPushButton* Button3() const { return button_; }
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    friend class FigureLabel;
+    // Background and captions within `area` (panel coordinates).
+    void PaintPanel(QPainter& p, const QRect& area) const;
+
     struct FigureSlot {
-        QLabel* label = nullptr;
+        FigureLabel* label = nullptr;
         std::string DashboardTexts::*text = nullptr;
         std::string shown;
     };
     std::array<FigureSlot, 11> figures_{};
+    std::vector<Caption> captions_;
+    QFont captionFont_;
+    int captionAscent_ = 0;
     QFrame* panel1_ = nullptr;
     QFrame* panel2_ = nullptr;
     QButtonGroup* modes_ = nullptr;

@@ -1,7 +1,10 @@
 #include "live/ui/DiagnosticsView.h"
 
+#include "live/ui/PlainCellDelegate.h"
+
+#include <QAbstractTableModel>
 #include <QHeaderView>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace korvane::live {
@@ -10,7 +13,57 @@ namespace {
 constexpr int kCaptionWidth = 170;
 constexpr int kValueWidth = 60;
 constexpr int kRowHeight = 20;
+constexpr int kDataRows = kGridRows - 1;  // row 0 is the header
+
 }  // namespace
+
+// Captions and values of rows 1..37 (model rows 0..36).
+class DiagnosticsModel : public QAbstractTableModel {
+public:
+    explicit DiagnosticsModel(QObject* parent) : QAbstractTableModel(parent) {
+        for (int row = 1; row < kGridRows; ++row) {
+            const std::string_view c = DiagnosticCaption(row);
+            captions_[row - 1] = QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size()));
+        }
+    }
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : kDataRows;
+    }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 2; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid()) return {};
+        const QString& text =
+            index.column() == 0 ? captions_[index.row()] : values_[index.row()];
+        if (role == Qt::DisplayRole) return text;
+        if (role == Qt::ToolTipRole && index.column() == 0) return text;
+        return {};
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+        return section == 0 ? QString::fromUtf8("Параметры:") : QString::fromUtf8("Значения:");
+    }
+    Qt::ItemFlags flags(const QModelIndex&) const override { return Qt::ItemIsEnabled; }
+
+    // Grid row 1..37.
+    void SetValue(int gridRow, QString text) {
+        const int r = gridRow - 1;
+        values_[r] = std::move(text);
+        changedFirst_ = std::min(changedFirst_, r);
+        changedLast_ = std::max(changedLast_, r);
+    }
+    void Publish() {
+        if (changedLast_ < 0) return;
+        emit dataChanged(index(changedFirst_, 1), index(changedLast_, 1), {Qt::DisplayRole});
+        changedFirst_ = kDataRows;
+        changedLast_ = -1;
+    }
+
+private:
+    std::array<QString, kDataRows> captions_;
+    std::array<QString, kDataRows> values_;
+    int changedFirst_ = kDataRows;
+    int changedLast_ = -1;
+};
 
 DiagnosticsView::DiagnosticsView(QWidget* parent) : QWidget(parent) {
     setObjectName("Paneldia");
@@ -18,15 +71,16 @@ DiagnosticsView::DiagnosticsView(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    // Row 0 of the grid is the table's header; rows 1..37 are its rows.
-    grid_ = new QTableWidget(kGridRows - 1, 2, this);
+    model_ = new DiagnosticsModel(this);
+    grid_ = new QTableView(this);
     grid_->setObjectName("StringGrid1");
+    grid_->setModel(model_);
+    grid_->setItemDelegate(new PlainCellDelegate(grid_));
     layout->addWidget(grid_);
-    grid_->setHorizontalHeaderLabels(
-        {QString::fromUtf8("Параметры:"), QString::fromUtf8("Значения:")});
-    grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grid_->horizontalHeader()->setHighlightSections(false);
+    QHeaderView* header = grid_->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setHighlightSections(false);
     grid_->verticalHeader()->hide();
     grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grid_->verticalHeader()->setDefaultSectionSize(kRowHeight);
@@ -36,23 +90,10 @@ DiagnosticsView::DiagnosticsView(QWidget* parent) : QWidget(parent) {
     grid_->setSelectionMode(QAbstractItemView::NoSelection);
     grid_->setFocusPolicy(Qt::NoFocus);
     grid_->setWordWrap(false);
-    grid_->setTextElideMode(Qt::ElideNone);
     grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-
-    // The caption column is fixed, drawn like the header.
-    const QBrush fixed = palette().button();
-    for (int row = 1; row < kGridRows; ++row) {
-        auto* caption = new QTableWidgetItem(QString::fromUtf8(DiagnosticCaption(row).data(),
-                                                               DiagnosticCaption(row).size()));
-        caption->setFlags(Qt::ItemIsEnabled);
-        caption->setBackground(fixed);
-        caption->setToolTip(caption->text());
-        grid_->setItem(row - 1, 0, caption);
-        auto* value = new QTableWidgetItem;
-        value->setFlags(Qt::ItemIsEnabled);
-        grid_->setItem(row - 1, 1, value);
-    }
 }
+
+DiagnosticsView::~DiagnosticsView() = default;
 
 void DiagnosticsView::Update(const LiveValues& values, const TickOutcome& tick, char sep) {
     if (!tick.frameDecoded) return;
@@ -60,15 +101,16 @@ void DiagnosticsView::Update(const LiveValues& values, const TickOutcome& tick, 
     for (int row = 1; row < kGridRows; ++row) {
         if (!texts[row] || *texts[row] == shown_[row]) continue;
         shown_[row] = *texts[row];
-        grid_->item(row - 1, 1)->setText(QString::fromStdString(shown_[row]));
+        model_->SetValue(row, QString::fromStdString(shown_[row]));
     }
+    model_->Publish();
 }
 
 QString DiagnosticsView::CellText(int column, int row) const {
     if (column < 0 || column > 1) return {};
-    if (row == 0) return grid_->horizontalHeaderItem(column)->text();
-    if (row < 1 || row > grid_->rowCount()) return {};
-    return grid_->item(row - 1, column)->text();
+    if (row == 0) return model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    if (row < 1 || row > model_->rowCount({})) return {};
+    return model_->index(row - 1, column).data().toString();
 }
 
 }  // namespace korvane::live

@@ -7,9 +7,11 @@
 #include "live/LiveTick.h"
 #include "live/LiveValues.h"
 
-class QTableWidget;
+class QTableView;
 
 namespace korvane::live {
+
+class DiagnosticsModel;
 
 // The diagnostics grid (240 × 428): parameter captions and their values,
 // rows 1..37 below the header row; the value of row 12 stays empty.
@@ -17,17 +19,19 @@ class DiagnosticsView : public QWidget {
     Q_OBJECT
 public:
     explicit DiagnosticsView(QWidget* parent);
+    ~DiagnosticsView() override;
 
     // One engine tick; does nothing when the tick decoded no frame. Only
-    // cells whose text changed are touched.
+    // cells whose text changed are repainted, in one batch.
     void Update(const LiveValues& values, const TickOutcome& tick, char decimalSeparator);
 
     // Text of a cell as the user reads it; row 0 is the header.
     QString CellText(int column, int row) const;
-    QTableWidget* Grid() const { return grid_; }
+    QTableView* Grid() const { return grid_; }
 
 private:
-    QTableWidget* grid_ = nullptr;
+    QTableView* grid_ = nullptr;
+    DiagnosticsModel* model_ = nullptr;
     std::array<std::string, kGridRows> shown_;
 };
 

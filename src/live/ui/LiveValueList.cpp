@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "live/Trend.h"
+#include "live/ui/PlainCellDelegate.h"
 
 namespace korvane::live {
 
@@ -25,12 +26,12 @@ LiveValueList::LiveValueList(QWidget* parent) : QWidget(parent) {
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setSelectionMode(QAbstractItemView::NoSelection);
     grid_->setFocusPolicy(Qt::NoFocus);
+    grid_->setItemDelegate(new PlainCellDelegate(grid_));
     for (int row = 0; row < grid_->rowCount(); ++row) {
         const std::string_view key = kValueListKeys[row];
         auto* k = new QTableWidgetItem(
             QString::fromUtf8(key.data(), static_cast<int>(key.size())));
         k->setFlags(Qt::ItemIsEnabled);
-        k->setBackground(palette().button());
         grid_->setItem(row, 0, k);
         auto* v = new QTableWidgetItem;
         v->setFlags(Qt::ItemIsEnabled);

@@ -86,6 +86,7 @@ void FitAxis(QValueAxis* axis, const std::vector<double>& points) {
 }
 
 void ShowPoints(QLineSeries* series, const std::vector<double>& points, bool rebuilt) {
+    if (points.empty()) return;
     if (!rebuilt) {
         series->append(static_cast<qreal>(points.size() - 1), points.back());
         return;
@@ -151,6 +152,7 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
 }
 
 void TrendView::Update(const LiveValues& values, OxygenSensor sensor) {
+    // The history and the axis titles follow every update, seen or not.
     const double leftValue = TrendItemValue(left_->currentIndex(), values, sensor);
     const double rightValue = TrendItemValue(right_->currentIndex(), values, sensor);
     const bool rebuilt = history_.Push(leftValue, rightValue);
@@ -159,10 +161,24 @@ void TrendView::Update(const LiveValues& values, OxygenSensor sensor) {
     if (axisRight_->titleText() != right_->currentText())
         axisRight_->setTitleText(right_->currentText());
 
-    ShowPoints(series2_, history_.ShownLeft(), rebuilt);
-    ShowPoints(series3_, history_.ShownRight(), rebuilt);
+    if (!isVisible()) {
+        stale_ = true;
+        return;
+    }
+    ShowSeries(rebuilt);
+}
+
+void TrendView::ShowSeries(bool rebuilt) {
+    ShowPoints(series2_, history_.ShownLeft(), rebuilt || stale_);
+    ShowPoints(series3_, history_.ShownRight(), rebuilt || stale_);
     FitAxis(axisLeft_, history_.ShownLeft());
     FitAxis(axisRight_, history_.ShownRight());
+    stale_ = false;
+}
+
+void TrendView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (stale_) ShowSeries(true);
 }
 
 }  // namespace korvane::live

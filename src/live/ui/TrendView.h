@@ -35,7 +35,12 @@ public:
     QValueAxis* RightAxis() const { return axisRight_; }
     const TrendHistory& History() const { return history_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void ShowSeries(bool rebuilt);
+
     TrendHistory history_;
     QChartView* view_ = nullptr;
     QChart* chart_ = nullptr;
@@ -46,6 +51,8 @@ private:
     QValueAxis* axisRight_ = nullptr;
     QComboBox* left_ = nullptr;
     QComboBox* right_ = nullptr;
+    // A hidden chart only keeps the history; it is drawn when shown.
+    bool stale_ = false;
 };
 
 }  // namespace korvane::live

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <QChart>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLegend>
+#include <QLabel>
+#include <QLineSeries>
+#include <QTableView>
+#include <QTableWidget>
+#include <QValueAxis>
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "live/ui/DashboardView.h"
+#include "live/ui/DiagnosticsView.h"
+#include "live/ui/LiveValueList.h"
+#include "live/ui/TrendView.h"
+#include "live/ui/UozPointsGrid.h"
+
+using namespace korvane::live;
+
+namespace {
+
+std::vector<uint8_t> Frame(const std::map<size_t, uint8_t>& set, size_t size = 51) {
+    std::vector<uint8_t> f(size, 0);
+    for (auto [i, b] : set)
+        if (i < size) f[i] = b;
+    return f;
+}
+
+// A running engine: 1960 rpm, throttle 16, 90 °C, AFR 14.7, 14.2 V.
+const auto kRunning = Frame({{7, 37}, {8, 130}, {9, 128}, {11, 16}, {12, 49}, {17, 38},
+                             {20, 30}, {27, 180}, {43, 0xE8}, {44, 0x03}, {45, 0x20},
+                             {46, 0x01}});
+
+struct FigurePlace {
+    const char* name;
+    int x, y;
+    const char* text;
+};
+
+TEST(DashboardView, FiguresSitInPlaceInLargeGreenType) {
+    DashboardView dash(nullptr);
+    EXPECT_EQ(dash.size(), QSize(243, 475));
+    LiveDecoder decoder;
+    decoder.Tick(kRunning, 1, OxygenSensor::Lc1, {1, 1, 0, 14.0});
+    dash.Update(decoder.Values(), OxygenSensor::Lc1, ',');
+
+    const FigurePlace places[] = {
+        {"RPMlabel", 25, 36, "1960"},    {"Tlabel", 140, 36, "90"},
+        {"DRLabel", 25, 102, "16"},      {"ULabel", 140, 102, "14,2"},
+        {"COEFlabel", 25, 160, "0,952"}, {"UOZlabel", 144, 160, "15"},
+        {"AFRLClabel", 25, 213, "14,00"}, {"INJlabel", 136, 213, "8"},
+        {"AFRlabel", 25, 279, "14,7"},   {"RXXLabel", 140, 279, "38"},
+        {"Mlabel", 140, 334, "28,8"},
+    };
+    for (const FigurePlace& p : places) {
+        FigureLabel* label = dash.Figure(p.name);
+        ASSERT_NE(label, nullptr) << p.name;
+        EXPECT_EQ(label->TextBox().topLeft(), QPoint(p.x, p.y)) << p.name;
+        EXPECT_EQ(label->text(), QString::fromUtf8(p.text)) << p.name;
+        EXPECT_EQ(label->Colour(), QColor(0, 128, 0)) << p.name;
+        EXPECT_TRUE(label->font().bold()) << p.name;
+        EXPECT_EQ(label->font().pixelSize(), 43) << p.name;
+        // The whole figure fits its box.
+        EXPECT_GE(label->TextBox().width(),
+                  label->fontMetrics().horizontalAdvance(label->text()))
+            << p.name;
+    }
+}
+
+TEST(DashboardView, CaptionsAndFiguresShowOnThePanel) {
+    DashboardView dash(nullptr);
+    dash.SetFootPanelsVisible(false);
+    LiveDecoder decoder;
+    decoder.Tick(kRunning, 1, OxygenSensor::Lc1, {1, 1, 0, 14.0});
+    dash.Update(decoder.Values(), OxygenSensor::Lc1, ',');
+
+    const std::map<QString, QPoint> expected{
+        {"Обороты", {25, 28}},    {"Температура", {140, 28}}, {"Дросель", {25, 91}},
+        {"Напряжение", {140, 91}}, {"К.корр", {25, 150}},      {"УОЗ", {144, 150}},
+        {"LC-1", {25, 205}},       {"В.впрыска", {144, 205}},  {"AFR", {25, 268}},
+        {"РХХ", {140, 268}},       {"Воздух", {140, 326}}};
+    std::map<QString, QPoint> found;
+    for (const auto& c : dash.Captions()) found[c.text] = c.topLeft;
+    EXPECT_EQ(found, expected);
+
+    const QImage image = dash.grab().toImage();
+    auto inkIn = [&](QRect r, auto isInk) {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x) n += isInk(image.pixelColor(x, y));
+        return n;
+    };
+    for (const auto& c : dash.Captions()) {
+        const int dark = inkIn(QRect(c.topLeft, QSize(20, 12)),
+                               [](QColor k) { return k.lightness() < 80; });
+        EXPECT_GT(dark, 5) << c.text.toStdString();
+    }
+    for (FigureLabel* f : dash.findChildren<FigureLabel*>()) {
+        const int green =
+            inkIn(f->geometry(), [](QColor k) { return k == QColor(0, 128, 0); });
+        EXPECT_GT(green, 50) << f->objectName().toStdString();
+        // Nothing overlaps a figure, so each repaints alone.
+        for (FigureLabel* g : dash.findChildren<FigureLabel*>())
+            EXPECT_TRUE(f == g || !f->geometry().intersects(g->geometry()));
+        for (const auto& c : dash.Captions())
+            EXPECT_FALSE(f->geometry().intersects(c.box)) << c.text.toStdString();
+    }
+}
+
+TEST(DashboardView, NarrowBandShowsUdkAndTheEcuCorrection) {
+    DashboardView dash(nullptr);
+    LiveDecoder decoder;
+    decoder.Tick(Frame({{9, 128}, {18, 130}}), 1, OxygenSensor::NarrowBand, {});
+    dash.Update(decoder.Values(), OxygenSensor::NarrowBand, '.');
+    EXPECT_EQ(dash.Figure("AFRLClabel")->text(), QString::fromUtf8("УДК"));
+    EXPECT_EQ(dash.Figure("COEFlabel")->text(), "1.008");
+}
+
+TEST(DashboardView, TuningFootPanelsHideAndKeepTheFirstMode) {
+    DashboardView dash(nullptr);
+    dash.show();
+    dash.SetFootPanelsVisible(false);
+    EXPECT_FALSE(dash.findChild<QWidget*>("Panel1")->isVisible());
+    EXPECT_FALSE(dash.findChild<QWidget*>("Panel2")->isVisible());
+    EXPECT_EQ(dash.TuningModeIndex(), 0);
+    EXPECT_EQ(dash.CheckBox1()->text(), QString::fromUtf8("настраивать УОЗ"));
+}
+
+TEST(DiagnosticsView, ShowsEveryRowButTwelveAndNeverRow38) {
+    DiagnosticsView view(nullptr);
+    QTableView* grid = view.Grid();
+    EXPECT_EQ(grid->model()->rowCount() + 1, 38);
+    EXPECT_EQ(grid->columnWidth(0), 170);
+    EXPECT_EQ(grid->columnWidth(1), 60);
+    EXPECT_EQ(view.CellText(0, 0), QString::fromUtf8("Параметры:"));
+    EXPECT_EQ(view.CellText(1, 0), QString::fromUtf8("Значения:"));
+    EXPECT_EQ(view.CellText(0, 1), QString::fromUtf8("Рабочая точка RPM_GBC_3D"));
+    EXPECT_EQ(view.CellText(0, 37), QString::fromUtf8("Часовой расход топлива"));
+    EXPECT_TRUE(grid->model()
+                    ->match(grid->model()->index(0, 0), Qt::DisplayRole,
+                            QString::fromUtf8("Путевой расход"), -1, Qt::MatchExactly)
+                    .isEmpty());
+
+    LiveDecoder decoder;
+    const TickOutcome tick = decoder.Tick(kRunning, 1, OxygenSensor::NarrowBand, {});
+    view.Update(decoder.Values(), tick, ',');
+    EXPECT_EQ(view.CellText(1, 7), "1960");
+    EXPECT_EQ(view.CellText(1, 3), "14,7");
+    EXPECT_EQ(view.CellText(1, 5), "0,5");
+    EXPECT_EQ(view.CellText(1, 37), "0");
+    EXPECT_EQ(view.CellText(1, 12), "");
+    for (int row = 1; row <= 37; ++row)
+        EXPECT_EQ(view.CellText(1, row).isEmpty(), row == 12) << row;
+}
+
+TEST(DiagnosticsView, KeepsItsTextsWhenAFrameIsRefusedOrRow5NotRenewed) {
+    DiagnosticsView view(nullptr);
+    LiveDecoder decoder;
+    view.Update(decoder.Values(), decoder.Tick(kRunning, 1, OxygenSensor::Lc1, {1, 1, 0, 14.7}),
+                ',');
+    EXPECT_EQ(view.CellText(1, 5), "1");
+    view.Update(decoder.Values(),
+                decoder.Tick(Frame({{12, 100}}, 50), 2, OxygenSensor::Lc1, {1, 1, 0, 14.7}), ',');
+    EXPECT_EQ(view.CellText(1, 7), "1960");
+    // A refused LC-1 reading leaves row 5 as it was.
+    view.Update(decoder.Values(),
+                decoder.Tick(Frame({{9, 0}}), 3, OxygenSensor::Lc1, {1, 1, 0, 25.0}), ',');
+    EXPECT_EQ(view.CellText(1, 3), "7,35");
+    EXPECT_EQ(view.CellText(1, 5), "1");
+    EXPECT_EQ(view.CellText(1, 4), "14,7");
+}
+
+class TrendViewTest : public ::testing::Test {
+protected:
+    TrendViewTest() : trend(nullptr) { trend.show(); }
+    void Feed(int updates, OxygenSensor sensor = OxygenSensor::Lc1) {
+        for (int i = 0; i < updates; ++i) {
+            values.Rpm = 800 + 40 * (n % 50);
+            values.IgnAdvance = n % 30;
+            ++n;
+            trend.Update(values, sensor);
+        }
+    }
+    std::vector<qreal> Ys(QLineSeries* s) {
+        std::vector<qreal> ys;
+        for (const QPointF& p : s->points()) ys.push_back(p.y());
+        return ys;
+    }
+    TrendView trend;
+    LiveValues values;
+    int n = 0;
+};
+
+TEST_F(TrendViewTest, ChartHoldsAtMost41PointsOnTwoAxes) {
+    EXPECT_EQ(trend.Series2()->pen().color(), QColor(130, 155, 254));
+    EXPECT_EQ(trend.Series3()->pen().color(), QColor(252, 209, 36));
+    EXPECT_EQ(trend.Series2()->pen().width(), 4);
+    EXPECT_EQ(trend.Series2()->attachedAxes().contains(trend.LeftAxis()), true);
+    EXPECT_EQ(trend.Series3()->attachedAxes().contains(trend.RightAxis()), true);
+    EXPECT_FALSE(trend.Chart()->legend()->isVisible());
+
+    Feed(41);
+    EXPECT_EQ(trend.Series2()->count(), 41);
+    const auto before = Ys(trend.Series2());
+    Feed(1);
+    EXPECT_EQ(trend.Series2()->count(), 41);
+    EXPECT_EQ(Ys(trend.Series2()), before);
+    Feed(1);
+    EXPECT_EQ(trend.Series2()->count(), 41);
+    EXPECT_EQ(trend.Series2()->points().back().y(), 800 + 40 * 41);
+    EXPECT_EQ(trend.Series2()->points().front().x(), 0);
+    EXPECT_EQ(trend.Series2()->points().back().x(), 40);
+    // Both selectors start on engine speed: the series carry the same numbers.
+    EXPECT_EQ(Ys(trend.Series2()), Ys(trend.Series3()));
+    // The axes keep every point in view.
+    const auto ys = Ys(trend.Series2());
+    EXPECT_LE(trend.LeftAxis()->min(), *std::min_element(ys.begin(), ys.end()));
+    EXPECT_GE(trend.LeftAxis()->max(), *std::max_element(ys.begin(), ys.end()));
+}
+
+TEST_F(TrendViewTest, ANewSelectionRetitlesAtOnceAndScrollsIn) {
+    Feed(41);
+    trend.ComboBox3()->setCurrentIndex(0);  // "УОЗ"
+    Feed(1);
+    EXPECT_EQ(trend.LeftAxis()->titleText(), QString::fromUtf8("УОЗ"));
+    EXPECT_EQ(trend.RightAxis()->titleText(), QString::fromUtf8("Обороты"));
+    // Still the engine speed history on the left until it scrolls out.
+    EXPECT_EQ(trend.Series2()->points().back().y(), 800 + 40 * 40);
+    Feed(1);
+    EXPECT_EQ(trend.Series2()->points().back().y(), 41 % 30);
+}
+
+TEST_F(TrendViewTest, AHiddenChartCatchesUpWhenShown) {
+    Feed(10);
+    trend.hide();
+    Feed(40);
+    EXPECT_EQ(trend.Series2()->count(), 10);
+    trend.show();
+    EXPECT_EQ(Ys(trend.Series2()),
+              std::vector<qreal>(trend.History().ShownLeft().begin(),
+                                 trend.History().ShownLeft().end()));
+    EXPECT_EQ(trend.Series2()->count(), 41);
+    Feed(1);
+    EXPECT_EQ(trend.Series2()->points().back().y(), 800 + 40 * 49);
+}
+
+TEST_F(TrendViewTest, Lc1SelectorPlotsTheEcuRatioWithANarrowBandSensor) {
+    trend.ComboBox4()->setCurrentIndex(5);  // "LC-1"
+    values.Afr = 14.7;
+    values.AfrLc1 = 13.1;
+    Feed(1, OxygenSensor::NarrowBand);
+    Feed(1, OxygenSensor::Lc1);
+    EXPECT_EQ(Ys(trend.Series3()), (std::vector<qreal>{14.7, 13.1}));
+}
+
+TEST(LiveValueList, TenKeysWithTheirValues) {
+    LiveValueList list(nullptr);
+    EXPECT_EQ(list.Grid()->rowCount(), 10);
+    EXPECT_EQ(list.Grid()->columnWidth(0), 125);
+    EXPECT_EQ(list.Grid()->columnWidth(1), 97);
+    EXPECT_EQ(list.ValueOf(QString::fromUtf8("Обороты")), "");
+
+    LiveDecoder decoder;
+    decoder.Tick(kRunning, 1, OxygenSensor::Lc1, {1, 1, 0, 13.0});
+    list.Update(decoder.Values(), OxygenSensor::NarrowBand, ',');
+    EXPECT_EQ(list.ValueOf(QString::fromUtf8("Обороты")), "1960");
+    EXPECT_EQ(list.ValueOf(QString::fromUtf8("LC-1")), "14,7");
+    EXPECT_EQ(list.ValueOf(QString::fromUtf8("Напряжение")), "14,2");
+    list.Update(decoder.Values(), OxygenSensor::Lc1, ',');
+    EXPECT_EQ(list.ValueOf(QString::fromUtf8("LC-1")), "13");
+    EXPECT_EQ(list.ValueOf(QString::fromUtf8("К.коррекции")), "0,884");
+}
+
+TEST(UozPointsGrid, HeaderOnly) {
+    UozPointsGrid grid(nullptr);
+    EXPECT_EQ(grid.columnCount(), 9);
+    EXPECT_EQ(grid.rowCount() + 1, 20);
+    const char* expected[] = {"Номер", "Параметр столбца", "Параметр колонки", "ЦН",
+                              "БЦН",   "УОЗ",              "Расход",           "Результат"};
+    for (int c = 0; c < 8; ++c)
+        EXPECT_EQ(grid.horizontalHeaderItem(c)->text(), QString::fromUtf8(expected[c])) << c;
+}
+
+}  // namespace
