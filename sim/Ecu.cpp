@@ -10,15 +10,21 @@ constexpr uint8_t kServiceNotSupported = 0x11;
 constexpr uint8_t kInvalidFormat = 0x12;
 constexpr uint8_t kOutOfRange = 0x31;
 
-EcuAnswer Negative(uint8_t sid, uint8_t code) { return {{0x7F, sid, code}}; }
+EcuAnswer Negative(uint8_t sid, uint8_t code) {
+    return {{0x7F, sid, code}};
+}
 }  // namespace
 
 int SpeedOfByte(uint8_t speedByte) {
     switch (speedByte) {
-        case 0x0A: return 10400;
-        case 0x26: return 38400;
-        case 0x39: return 57600;
-        default: return 0;
+        case 0x0A:
+            return 10400;
+        case 0x26:
+            return 38400;
+        case 0x39:
+            return 57600;
+        default:
+            return 0;
     }
 }
 
@@ -66,7 +72,8 @@ EcuAnswer AnswerRequest(const std::vector<uint8_t>& req, std::vector<uint8_t>& m
             if (n != 5) return Negative(sid, kInvalidFormat);
             const size_t address = (static_cast<size_t>(req[2]) << 8) | req[3];
             const size_t count = req[4];
-            if (req[1] != 0 || count == 0 || count > kMaxReadLength || address + count > memory.size())
+            if (req[1] != 0 || count == 0 || count > kMaxReadLength ||
+                address + count > memory.size())
                 return Negative(sid, kOutOfRange);
             EcuAnswer a{{0x63}};
             a.data.insert(a.data.end(), memory.begin() + static_cast<long>(address),

@@ -7,9 +7,8 @@ namespace korvane::sim {
 
 namespace {
 
-constexpr std::array<int, kGridSize> kRpmLabels = {600,  720,  840,  1000, 1200, 1400,
-                                                   1600, 1840, 2080, 2400, 2800, 3200,
-                                                   3600, 4200, 5000, 8000};
+constexpr std::array<int, kGridSize> kRpmLabels = {600,  720,  840,  1000, 1200, 1400, 1600, 1840,
+                                                   2080, 2400, 2800, 3200, 3600, 4200, 5000, 8000};
 constexpr std::array<int, kGridSize> kThrottleLabels = {0,  3,  6,  9,  12, 16, 20, 25,
                                                         30, 36, 42, 50, 60, 70, 85, 100};
 constexpr double kPi = 3.14159265358979323846;
@@ -21,9 +20,13 @@ uint64_t SplitMix(uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-double Uniform(uint64_t& state) { return static_cast<double>(SplitMix(state) >> 11) * 0x1.0p-53; }
+double Uniform(uint64_t& state) {
+    return static_cast<double>(SplitMix(state) >> 11) * 0x1.0p-53;
+}
 
-uint8_t ClampByte(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+uint8_t ClampByte(double v) {
+    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
 
 void PutWord(std::array<uint8_t, 51>& f, int at, double v) {
     const long w = std::clamp(std::lround(v), 0L, 65535L);
@@ -33,17 +36,25 @@ void PutWord(std::array<uint8_t, 51>& f, int at, double v) {
 
 }  // namespace
 
-const std::array<int, kGridSize>& Grid::RpmLabels() { return kRpmLabels; }
-const std::array<int, kGridSize>& Grid::ThrottleLabels() { return kThrottleLabels; }
+const std::array<int, kGridSize>& Grid::RpmLabels() {
+    return kRpmLabels;
+}
+const std::array<int, kGridSize>& Grid::ThrottleLabels() {
+    return kThrottleLabels;
+}
 
 double Grid::RowLow(int row) {
     return row == 0 ? -1.0 : (kRpmLabels[row - 1] + kRpmLabels[row]) / 2.0;
 }
-double Grid::RowHigh(int row) { return row == kGridSize - 1 ? 10200.0 : RowLow(row + 1); }
+double Grid::RowHigh(int row) {
+    return row == kGridSize - 1 ? 10200.0 : RowLow(row + 1);
+}
 double Grid::ColumnLow(int column) {
     return column == 0 ? -1.0 : (kThrottleLabels[column - 1] + kThrottleLabels[column]) / 2.0;
 }
-double Grid::ColumnHigh(int column) { return column == kGridSize - 1 ? 101.0 : ColumnLow(column + 1); }
+double Grid::ColumnHigh(int column) {
+    return column == kGridSize - 1 ? 101.0 : ColumnLow(column + 1);
+}
 
 int Grid::RowOf(double rpm) {
     for (int r = 0; r < kGridSize; ++r)
@@ -87,7 +98,8 @@ FuelErrorField::FuelErrorField(uint32_t seed) {
         for (int r = 0; r < kGridSize; ++r) {
             const double x = c / 15.0, y = r / 15.0;
             double s = 0;
-            for (const auto& wave : waves) s += wave.a * std::sin(wave.w * x * kPi + wave.v * y * kPi + wave.p);
+            for (const auto& wave : waves)
+                s += wave.a * std::sin(wave.w * x * kPi + wave.v * y * kPi + wave.p);
             raw[Grid::CellIndex(c, r)] = s;
             peak = std::max(peak, std::fabs(s));
         }
@@ -95,15 +107,20 @@ FuelErrorField::FuelErrorField(uint32_t seed) {
 }
 
 bool ParseScenario(const std::string& text, Scenario& out) {
-    if (text == "idle") out = Scenario::Idle;
-    else if (text == "sweep") out = Scenario::Sweep;
-    else if (text == "drive") out = Scenario::Drive;
-    else return false;
+    if (text == "idle")
+        out = Scenario::Idle;
+    else if (text == "sweep")
+        out = Scenario::Sweep;
+    else if (text == "drive")
+        out = Scenario::Drive;
+    else
+        return false;
     return true;
 }
 
 double Noise(uint32_t seed, uint32_t channel, uint64_t step) {
-    uint64_t state = (static_cast<uint64_t>(seed) << 32) ^ (static_cast<uint64_t>(channel) << 56) ^ step;
+    uint64_t state =
+        (static_cast<uint64_t>(seed) << 32) ^ (static_cast<uint64_t>(channel) << 56) ^ step;
     SplitMix(state);
     return 2.0 * Uniform(state) - 1.0;
 }
@@ -140,8 +157,10 @@ EngineModel::EngineModel(Scenario scenario, uint32_t seed) : seed_(seed) {
                 } else {
                     // Mostly small steps, a little more often up than down,
                     // staying below the top speed bands in everyday driving.
-                    c = std::clamp(c + static_cast<int>(std::floor(Uniform(state) * 4.0)) - 1, 0, 14);
-                    r = std::clamp(r + static_cast<int>(std::floor(Uniform(state) * 5.0)) - 2, 1, 13);
+                    c = std::clamp(c + static_cast<int>(std::floor(Uniform(state) * 4.0)) - 1, 0,
+                                   14);
+                    r = std::clamp(r + static_cast<int>(std::floor(Uniform(state) * 5.0)) - 2, 1,
+                                   13);
                 }
                 add(c, r, 2.5 + 3.5 * Uniform(state));
             }
@@ -159,7 +178,8 @@ EngineState EngineModel::Place(int column, int row, double seconds, double fromR
     s.seconds = seconds;
     if (blend < 1.0) {
         s.rpmByte = static_cast<int>(std::lround((fromRpm + (centreRpm - fromRpm) * blend) / 40.0));
-        s.throttle = static_cast<int>(std::lround(fromThrottle + (centreThrottle - fromThrottle) * blend));
+        s.throttle =
+            static_cast<int>(std::lround(fromThrottle + (centreThrottle - fromThrottle) * blend));
     } else {
         // Noise that never leaves the cell: the largest step either way
         // whose value still lies inside the band.

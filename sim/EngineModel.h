@@ -29,8 +29,8 @@ struct Grid {
     static double RowHigh(int row);
     static double ColumnLow(int column);
     static double ColumnHigh(int column);
-    static int RowOf(double rpm);            // -1 outside the grid
-    static int ColumnOf(double throttle);    // -1 outside the grid
+    static int RowOf(double rpm);          // -1 outside the grid
+    static int ColumnOf(double throttle);  // -1 outside the grid
     static int CellIndex(int column, int row) { return column * kGridSize + row; }
 };
 
@@ -42,11 +42,11 @@ double IgnitionAt(int column, int row);
 // A smooth field of fuel errors, roughly 0.85 .. 1.15, drawn from the seed:
 // the mixture a cell runs with a correction of exactly 1.
 class FuelErrorField {
-public:
+  public:
     explicit FuelErrorField(uint32_t seed);
     double At(int column, int row) const { return f_[Grid::CellIndex(column, row)]; }
 
-private:
+  private:
     std::array<double, kGridSize * kGridSize> f_{};
 };
 
@@ -54,9 +54,9 @@ enum class Scenario { Idle, Sweep, Drive };
 bool ParseScenario(const std::string& text, Scenario& out);
 
 struct EngineState {
-    int rpmByte = 0;    // engine speed / 40
-    int throttle = 0;   // %
-    int column = 0;     // cell the work point is in
+    int rpmByte = 0;   // engine speed / 40
+    int throttle = 0;  // %
+    int column = 0;    // cell the work point is in
     int row = 0;
     double seconds = 0;  // model time
     double Rpm() const { return rpmByte * 40.0; }
@@ -66,13 +66,13 @@ struct EngineState {
 // with a little noise, move on. The same seed and scenario give the same
 // path, so tests can rely on it.
 class EngineModel {
-public:
+  public:
     EngineModel(Scenario scenario, uint32_t seed);
     EngineState At(double seconds) const;
     // The state when the engine is held in one cell.
     EngineState HeldAt(int column, int row, double seconds) const;
 
-private:
+  private:
     struct Segment {
         int column, row;
         double start, dwell;
@@ -86,7 +86,7 @@ private:
 
 // Everything the diagnostic frame needs beyond the engine state.
 struct FrameInputs {
-    double lambda = 1;        // true mixture of the current cell
+    double lambda = 1;  // true mixture of the current cell
     double afrEcu = kStoichAfr;
     uint8_t ignitionRaw = 0;  // the ignition table byte of the current cell
     uint8_t correctionRaw = 128;

@@ -15,11 +15,14 @@ namespace {
 double Position(double value, const std::array<int, kGridSize>& labels) {
     if (value <= labels[0]) return 0.0;
     for (int i = 1; i < kGridSize; ++i)
-        if (value <= labels[i]) return (i - 1) + (value - labels[i - 1]) / (labels[i] - labels[i - 1]);
+        if (value <= labels[i])
+            return (i - 1) + (value - labels[i - 1]) / (labels[i] - labels[i - 1]);
     return kGridSize - 1;
 }
 
-uint8_t Byte(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+uint8_t Byte(double v) {
+    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
 
 struct Writer {
     std::vector<uint8_t>& image;
@@ -27,15 +30,15 @@ struct Writer {
 };
 
 // Calibration values that the demo map names.
-constexpr uint16_t kIdleSpeed = 0x5A10;      // rpm / 10
-constexpr uint16_t kFanOn = 0x5A11;          // °C + 40
-constexpr uint16_t kRevLimit = 0x5A12;       // rpm, 16 bits, low byte first
-constexpr uint16_t kOctane = 0x5A14;         // degrees × 2, signed
-constexpr uint16_t kInjectorFlow = 0x5A16;   // 30000 / (g/min)
-constexpr uint16_t kColdCorrection = 0x5C00; // 16 points, raw / 128, −40 .. 110 °C
-constexpr uint16_t kDwell = 0x5C40;          // 16 points, ms × 20, 6 .. 21 V
-constexpr uint16_t kIdleIgnition = 0x5C80;   // 16 points, degrees × 2 signed, 400 .. 2200 rpm
-constexpr uint16_t kIdleTarget = 0x5CC0;     // 16 points, rpm / 10, −40 .. 110 °C
+constexpr uint16_t kIdleSpeed = 0x5A10;       // rpm / 10
+constexpr uint16_t kFanOn = 0x5A11;           // °C + 40
+constexpr uint16_t kRevLimit = 0x5A12;        // rpm, 16 bits, low byte first
+constexpr uint16_t kOctane = 0x5A14;          // degrees × 2, signed
+constexpr uint16_t kInjectorFlow = 0x5A16;    // 30000 / (g/min)
+constexpr uint16_t kColdCorrection = 0x5C00;  // 16 points, raw / 128, −40 .. 110 °C
+constexpr uint16_t kDwell = 0x5C40;           // 16 points, ms × 20, 6 .. 21 V
+constexpr uint16_t kIdleIgnition = 0x5C80;    // 16 points, degrees × 2 signed, 400 .. 2200 rpm
+constexpr uint16_t kIdleTarget = 0x5CC0;      // 16 points, rpm / 10, −40 .. 110 °C
 
 }  // namespace
 
@@ -57,7 +60,8 @@ std::vector<uint8_t> MakeSyntheticFirmware(uint32_t seed) {
         image[i] = static_cast<uint8_t>(lcg >> 24);
     }
     for (size_t i = 0; i + 3 < 0x4000; ++i)
-        if (image[i] == 0x90 && image[i + 1] == 0x61 && image[i + 2] == 0x3C && image[i + 3] == 0xE5)
+        if (image[i] == 0x90 && image[i + 1] == 0x61 && image[i + 2] == 0x3C &&
+            image[i + 3] == 0xE5)
             image[i + 3] = 0x00;
     const uint8_t signature[] = {0x90, 0x61, 0x3C, 0xE5, 0x55};  // 0x55: 40 rpm per step
     std::copy(std::begin(signature), std::end(signature), image.begin() + kSignatureAt);
@@ -96,7 +100,8 @@ std::vector<uint8_t> MakeSyntheticFirmware(uint32_t seed) {
         image[kDwell + i] = Byte(20.0 * (2.0 + 8.0 * (21.0 - volts) / 15.0));
         const double rpm = 400.0 + 120.0 * i;
         const double advance = 16.0 - 20.0 * (rpm - 400.0) / 1800.0;  // retard above idle
-        image[kIdleIgnition + i] = static_cast<uint8_t>(static_cast<int8_t>(std::lround(advance * 2.0)));
+        image[kIdleIgnition + i] =
+            static_cast<uint8_t>(static_cast<int8_t>(std::lround(advance * 2.0)));
         image[kIdleTarget + i] = Byte((840.0 + 560.0 * std::max(0.0, 80.0 - t) / 120.0) / 10.0);
     }
     return image;
@@ -131,9 +136,10 @@ std::string Single(const std::string& name, uint16_t address, const char* type, 
                    const char* max, const char* min) {
     std::string s = "    <" + name + " graf=\"1D\" address=\"" + Hex8(address) + "\"";
     if (type) s += std::string(" Тип_тарировки=\"") + type + "\"";
-    s += std::string(" Смещение_значения=\"") + offset + "\" Шаг=\"" + step + "\" Делитель_шага=\"" +
-         divider + "\" Смещение=\"" + shift + "\" Обратный_мультипликативный=\"" + inverse +
-         "\" MAX=\"" + max + "\" MIN=\"" + min + "\"/>\r\n";
+    s += std::string(" Смещение_значения=\"") + offset + "\" Шаг=\"" + step +
+         "\" Делитель_шага=\"" + divider + "\" Смещение=\"" + shift +
+         "\" Обратный_мультипликативный=\"" + inverse + "\" MAX=\"" + max + "\" MIN=\"" + min +
+         "\"/>\r\n";
     return s;
 }
 
@@ -145,8 +151,9 @@ std::string Curve(const std::string& name, uint16_t address, const char* type, c
     s += std::string(" Число_точек_по_оси_X=\"16\" Первая_точка_по_оси_X=\"") + first +
          "\" Последняя_точка_по_оси_X=\"" + last + "\"";
     if (byIndex) s += " Ось_x_по_таблице=\"1\"";
-    s += std::string(" Ось_X=\"") + xCaption + "\" Ось_Y=\"" + yCaption + "\" Смещение_по_оси_Y=\"" +
-         offsetY + "\" Шаг_по_Y=\"" + stepY + "\" Делитель_шага_по_Y=\"" + dividerY + "\"/>\r\n";
+    s += std::string(" Ось_X=\"") + xCaption + "\" Ось_Y=\"" + yCaption +
+         "\" Смещение_по_оси_Y=\"" + offsetY + "\" Шаг_по_Y=\"" + stepY +
+         "\" Делитель_шага_по_Y=\"" + dividerY + "\"/>\r\n";
     return s;
 }
 
@@ -162,20 +169,20 @@ std::string MakeDemoMapCp1251(const std::vector<uint8_t>& firmware) {
     x += Single("Обороты_ХХ", kIdleSpeed, nullptr, "0", "10", "1", "0", "0", "1500", "600");
     x += Curve("Желаемые_обороты_ХХ_по_ТОЖ", kIdleTarget, nullptr, "-40", "110", false,
                "Температура", "Обороты", "0", "10", "1");
-    x += Curve("УОЗ_ХХ_по_оборотам", kIdleIgnition, "1", "400", "2200", false, "Обороты",
-               "Градусы", "0", "1", "2");
+    x += Curve("УОЗ_ХХ_по_оборотам", kIdleIgnition, "1", "400", "2200", false, "Обороты", "Градусы",
+               "0", "1", "2");
     x += "  </Холостой_ход>\r\n";
     x += "  <Топливо>\r\n";
     x += Curve("Коррекция_по_ТОЖ", kColdCorrection, nullptr, "-40", "110", false, "Температура",
                "Коэффициент", "0", "1", "128");
-    x += Single("Производительность_форсунки", kInjectorFlow, nullptr, "0", "1", "1", "0",
-                "30000", "300", "100");
+    x += Single("Производительность_форсунки", kInjectorFlow, nullptr, "0", "1", "1", "0", "30000",
+                "300", "100");
     x += Curve("Поправка_столбец_0", kCorrectionTable, nullptr, "0", "15", true, "Строка",
                "Поправка", "0", "1", "128");
     x += "  </Топливо>\r\n";
     x += "  <Зажигание>\r\n";
-    x += Curve("Время_накопления", kDwell, nullptr, "6", "21", false, "Напряжение", "мс", "0",
-               "1", "20");
+    x += Curve("Время_накопления", kDwell, nullptr, "6", "21", false, "Напряжение", "мс", "0", "1",
+               "20");
     x += Single("Октан_корректор", kOctane, "1", "0", "1", "2", "0", "0", "10", "-10");
     x += "  </Зажигание>\r\n";
     x += "  <Разное>\r\n";

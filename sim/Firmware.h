@@ -12,7 +12,7 @@ namespace korvane::sim {
 constexpr size_t kImageSize = 65536;
 constexpr uint16_t kSignatureAt = 0x0A40;  // 90 61 3C E5 55 in the code area
 constexpr uint16_t kControlByte = 0x608A;
-constexpr uint16_t kIdentityAt = 0xF300;   // 8 bytes the program reads at session start
+constexpr uint16_t kIdentityAt = 0xF300;  // 8 bytes the program reads at session start
 
 // Entry m of the speed grid map (m × 40 rpm) and of the throttle grid map
 // (m %): the grid position × 16.
@@ -24,7 +24,7 @@ struct DemoTable {
     const char* path;  // element names, '/'-separated, UTF-8
     bool curve;        // "2D" when true, "1D" otherwise
     uint16_t address;
-    int points;        // curves only
+    int points;  // curves only
 };
 const std::vector<DemoTable>& DemoTables();
 

@@ -11,7 +11,9 @@ uint8_t Checksum(const uint8_t* bytes, size_t count) {
 namespace {
 // Header size before the length byte: the format byte plus, when the format
 // says so, target and source.
-size_t AddressBytes(uint8_t format) { return (format & 0xC0) != 0 ? 2 : 0; }
+size_t AddressBytes(uint8_t format) {
+    return (format & 0xC0) != 0 ? 2 : 0;
+}
 }  // namespace
 
 size_t FrameLength(const uint8_t* bytes, size_t count) {

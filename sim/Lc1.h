@@ -7,9 +7,9 @@
 namespace korvane::sim::lc1 {
 
 enum Function : uint8_t {
-    kLambda = 0,       // 000: lambda reading
-    kWarmUp = 4,       // 100: heating, the word is % of operating temperature × 10
-    kErrorCode = 6,    // 110: the word is an error code
+    kLambda = 0,     // 000: lambda reading
+    kWarmUp = 4,     // 100: heating, the word is % of operating temperature × 10
+    kErrorCode = 6,  // 110: the word is an error code
 };
 
 constexpr int kAfrMultiplier = 147;  // petrol, AFR × 10 at lambda 1

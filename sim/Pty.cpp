@@ -86,7 +86,8 @@ void PtyDevice::Close() {
     if (!link_.empty()) {
         char target[PATH_MAX] = {};
         const ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
-        if (n > 0 && slavePath_ == std::string(target, static_cast<size_t>(n))) ::unlink(link_.c_str());
+        if (n > 0 && slavePath_ == std::string(target, static_cast<size_t>(n)))
+            ::unlink(link_.c_str());
         link_.clear();
     }
     if (inotify_ >= 0) ::close(inotify_);

@@ -7,7 +7,7 @@
 namespace korvane::sim {
 
 class PtyDevice {
-public:
+  public:
     PtyDevice() = default;
     ~PtyDevice() { Close(); }
     PtyDevice(const PtyDevice&) = delete;
@@ -30,7 +30,7 @@ public:
     // a real device's last close does by itself.
     void HandleWatchEvents();
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;  // held so the master never sees a hang-up
     int inotify_ = -1;

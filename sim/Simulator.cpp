@@ -2,8 +2,8 @@
 
 #include <poll.h>
 #include <pthread.h>
-#include <time.h>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -289,13 +289,15 @@ struct Simulator::Impl {
             auto now = Clock::now();
             auto next = std::min(lc1Next, now + milliseconds(200));
             if (!ecuOut.queue.empty()) next = std::min(next, ecuOut.queue.front().due);
-            const int timeout = static_cast<int>(std::max<int64_t>(
-                0, std::chrono::duration_cast<milliseconds>(next - now).count() +
-                       (next > now ? 1 : 0)));
+            const int timeout = static_cast<int>(
+                std::max<int64_t>(0, std::chrono::duration_cast<milliseconds>(next - now).count() +
+                                         (next > now ? 1 : 0)));
             pollfd fds[5] = {
                 {wake, POLLIN, 0},
-                {ecu.Master(), static_cast<short>(POLLIN | (ecuOut.ready.empty() ? 0 : POLLOUT)), 0},
-                {lc1.Master(), static_cast<short>(POLLIN | (lc1Out.ready.empty() ? 0 : POLLOUT)), 0},
+                {ecu.Master(), static_cast<short>(POLLIN | (ecuOut.ready.empty() ? 0 : POLLOUT)),
+                 0},
+                {lc1.Master(), static_cast<short>(POLLIN | (lc1Out.ready.empty() ? 0 : POLLOUT)),
+                 0},
                 {ecu.WatchFd(), POLLIN, 0},
                 {lc1.WatchFd(), POLLIN, 0},
             };
@@ -333,7 +335,9 @@ Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(o
     impl_->faults = impl_->options.faults;
 }
 
-Simulator::~Simulator() { Stop(); }
+Simulator::~Simulator() {
+    Stop();
+}
 
 bool Simulator::Start(std::string* error) {
     Impl& d = *impl_;
@@ -393,8 +397,12 @@ void Simulator::Stop() {
     d.running = false;
 }
 
-std::string Simulator::EcuPath() const { return impl_->ecu.Path(); }
-std::string Simulator::Lc1Path() const { return impl_->lc1.Path(); }
+std::string Simulator::EcuPath() const {
+    return impl_->ecu.Path();
+}
+std::string Simulator::Lc1Path() const {
+    return impl_->lc1.Path();
+}
 
 std::vector<uint8_t> Simulator::Ram() const {
     std::lock_guard lock(impl_->mutex);

@@ -15,21 +15,21 @@ namespace korvane::sim {
 // Fault kinds that can be switched on with a probability per request (ECU)
 // or per packet (LC-1). 0 = off, 1 = always.
 struct Faults {
-    double silence = 0;      // ECU: no answer (the echo still comes)
-    double noChecksum = 0;   // ECU: answer with a wrong checksum
-    double noEcho = 0;       // adapter: the echo of the request is missing
-    double negative = 0;     // ECU: 7F <service> 11 instead of the answer
-    double late = 0;         // ECU: answer delivered well after its P2 pause
-    double lc1Silence = 0;   // LC-1: packet not sent
-    double lc1Error = 0;     // LC-1: packet with a non-zero function code or broken payload
+    double silence = 0;     // ECU: no answer (the echo still comes)
+    double noChecksum = 0;  // ECU: answer with a wrong checksum
+    double noEcho = 0;      // adapter: the echo of the request is missing
+    double negative = 0;    // ECU: 7F <service> 11 instead of the answer
+    double late = 0;        // ECU: answer delivered well after its P2 pause
+    double lc1Silence = 0;  // LC-1: packet not sent
+    double lc1Error = 0;    // LC-1: packet with a non-zero function code or broken payload
 };
 
 struct Options {
-    std::string ecuLink;       // symbolic link to publish for the ECU side ("" = none)
-    std::string lc1Link;       // symbolic link for the LC-1 side ("" = none)
-    bool fast = false;         // no P2 pause or wire time, LC-1 at a high rate
-    bool lc1WarmUp = true;     // LC-1 starts with its warm-up phase
-    std::string firmwarePath;  // 64 KiB image to load; "" = the built-in synthetic image
+    std::string ecuLink;             // symbolic link to publish for the ECU side ("" = none)
+    std::string lc1Link;             // symbolic link for the LC-1 side ("" = none)
+    bool fast = false;               // no P2 pause or wire time, LC-1 at a high rate
+    bool lc1WarmUp = true;           // LC-1 starts with its warm-up phase
+    std::string firmwarePath;        // 64 KiB image to load; "" = the built-in synthetic image
     std::string scenario = "drive";  // idle | sweep | drive
     uint32_t seed = 1;
     Faults faults;
@@ -52,7 +52,7 @@ struct SeenRequest {
 };
 
 class Simulator {
-public:
+  public:
     explicit Simulator(Options options);
     ~Simulator();  // stops and removes the links
     Simulator(const Simulator&) = delete;
@@ -89,7 +89,7 @@ public:
     // CPU time the simulator's own thread has used since Start, in seconds.
     double ThreadCpuSeconds() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

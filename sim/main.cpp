@@ -58,7 +58,8 @@ bool ParseFaults(const std::string& list, Faults& f, std::string& why) {
     size_t pos = 0;
     while (pos <= list.size()) {
         const size_t comma = list.find(',', pos);
-        const std::string item = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        const std::string item =
+            list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         pos = comma == std::string::npos ? list.size() + 1 : comma + 1;
         if (item.empty()) continue;
         const size_t eq = item.find('=');
@@ -74,13 +75,20 @@ bool ParseFaults(const std::string& list, Faults& f, std::string& why) {
             why = "fault probability must be a number from 0 to 1: " + item;
             return false;
         }
-        if (key == "silence") f.silence = p;
-        else if (key == "nochecksum") f.noChecksum = p;
-        else if (key == "noecho") f.noEcho = p;
-        else if (key == "negative") f.negative = p;
-        else if (key == "late") f.late = p;
-        else if (key == "lc1silence") f.lc1Silence = p;
-        else if (key == "lc1error") f.lc1Error = p;
+        if (key == "silence")
+            f.silence = p;
+        else if (key == "nochecksum")
+            f.noChecksum = p;
+        else if (key == "noecho")
+            f.noEcho = p;
+        else if (key == "negative")
+            f.negative = p;
+        else if (key == "late")
+            f.late = p;
+        else if (key == "lc1silence")
+            f.lc1Silence = p;
+        else if (key == "lc1error")
+            f.lc1Error = p;
         else {
             why = "unknown fault: " + key;
             return false;
@@ -112,7 +120,8 @@ int MakeFirmware(int argc, char** argv) {
 
 int MakeMap(int argc, char** argv) {
     if (argc != 3) return Usage("make-map needs the output file");
-    return WriteFile(argv[2], korvane::sim::MakeDemoMapCp1251(korvane::sim::MakeSyntheticFirmware()))
+    return WriteFile(argv[2],
+                     korvane::sim::MakeDemoMapCp1251(korvane::sim::MakeSyntheticFirmware()))
                ? 0
                : 1;
 }
@@ -146,11 +155,16 @@ int main(int argc, char** argv) {
                    a == "--firmware" || a == "--dump-ram" || a == "--faults") {
             const char* v = value(a.c_str());
             if (!v) return Usage(a + " needs a value");
-            if (a == "--ecu") options.ecuLink = v;
-            else if (a == "--lc1") options.lc1Link = v;
-            else if (a == "--scenario") options.scenario = v;
-            else if (a == "--firmware") options.firmwarePath = v;
-            else if (a == "--dump-ram") dumpRam = v;
+            if (a == "--ecu")
+                options.ecuLink = v;
+            else if (a == "--lc1")
+                options.lc1Link = v;
+            else if (a == "--scenario")
+                options.scenario = v;
+            else if (a == "--firmware")
+                options.firmwarePath = v;
+            else if (a == "--dump-ram")
+                dumpRam = v;
             else if (a == "--seed") {
                 if (!ParseSeed(v, options.seed)) return Usage(std::string("bad seed: ") + v);
             } else {

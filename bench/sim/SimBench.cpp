@@ -38,7 +38,8 @@ void BM_ServiceRead96(benchmark::State& state) {
     const std::vector<uint8_t> request = {0x85, 0x10, 0xF1, 0x23, 0x00, 0x00, 0x00, 0x60, 0x09};
     for (auto _ : state) {
         const auto frame = sim::kline::Decode(request.data(), request.size());
-        const auto answer = sim::AnswerRequest(frame.data, memory, [] { return std::array<uint8_t, 51>{}; });
+        const auto answer =
+            sim::AnswerRequest(frame.data, memory, [] { return std::array<uint8_t, 51>{}; });
         auto out = sim::kline::EncodeAnswer(answer.data);
         benchmark::DoNotOptimize(out);
     }
@@ -79,7 +80,8 @@ void BM_PtyExchange(benchmark::State& state, std::vector<uint8_t> request, size_
     state.counters["sim_cpu_us"] = answered ? cpu / static_cast<double>(answered) * 1e6 : 0;
     state.SetItemsProcessed(answered);
 }
-BENCHMARK_CAPTURE(BM_PtyExchange, diagnostic, std::vector<uint8_t>{0x82, 0x10, 0xF1, 0x21, 0x0F, 0xB3}, 58)
+BENCHMARK_CAPTURE(BM_PtyExchange, diagnostic,
+                  std::vector<uint8_t>{0x82, 0x10, 0xF1, 0x21, 0x0F, 0xB3}, 58)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_PtyExchange, read96,
                   std::vector<uint8_t>{0x85, 0x10, 0xF1, 0x23, 0x00, 0x00, 0x00, 0x60, 0x09}, 102)

@@ -1,8 +1,7 @@
 // The simulated ECU and K-line adapter, driven through a real
 // pseudo-terminal with hand-written frames.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +17,7 @@ namespace korvane::sim::test {
 namespace {
 
 class EcuLine : public ::testing::Test {
-protected:
+  protected:
     void StartSim(Options o = {}) {
         o.fast = o.fast || fastByDefault_;
         sim_ = std::make_unique<Simulator>(o);
@@ -84,7 +83,7 @@ TEST_F(EcuLine, DiagnosticAnswerIsALongFrameWithTheEngineFrame) {
     for (size_t i = 0; i + 1 < answer.size(); ++i) sum += answer[i];
     EXPECT_EQ(answer.back(), sum & 0xFF);
     const Bytes frame(answer.begin() + 6, answer.end() - 1);
-    EXPECT_EQ(frame[9], 128);       // the ECU reports 14.7
+    EXPECT_EQ(frame[9], 128);  // the ECU reports 14.7
     // Throttle within column 5 (14 .. 18 %], engine speed within row 7
     // (1720 .. 1960 rpm], as the program's bands place them.
     EXPECT_GT(frame[11], 14);
@@ -154,18 +153,20 @@ TEST_F(EcuLine, AnswersOnlyAtTheSessionSpeed) {
     ASSERT_TRUE(line_->SetSpeed(38400));
     EXPECT_EQ(line_->Exchange(tester), Concat(tester, answer));
     // Stopping the session answers at 38400 and returns to 10400.
-    EXPECT_EQ(line_->Exchange(Hex("81 10 F1 20 A2")), Concat(Hex("81 10 F1 20 A2"), Hex("81 F1 10 60 E2")));
+    EXPECT_EQ(line_->Exchange(Hex("81 10 F1 20 A2")),
+              Concat(Hex("81 10 F1 20 A2"), Hex("81 F1 10 60 E2")));
     EXPECT_EQ(sim_->EcuLineSpeed(), 10400);
     EXPECT_EQ(line_->Exchange(tester), tester);
     ASSERT_TRUE(line_->SetSpeed(10400));
-    EXPECT_EQ(line_->Exchange(Hex("81 10 F1 82 04")), Concat(Hex("81 10 F1 82 04"), Hex("81 F1 10 C2 44")));
+    EXPECT_EQ(line_->Exchange(Hex("81 10 F1 82 04")),
+              Concat(Hex("81 10 F1 82 04"), Hex("81 F1 10 C2 44")));
 
     const auto seen = sim_->Requests();
     ASSERT_EQ(seen.size(), 7u);
     const struct {
         int baud;
         bool answered;
-    } expected[] = {{38400, false}, {10400, true}, {10400, false}, {38400, true},
+    } expected[] = {{38400, false}, {10400, true},  {10400, false}, {38400, true},
                     {38400, true},  {38400, false}, {10400, true}};
     EXPECT_EQ(seen[0].data, Hex("3E 01"));
     for (size_t i = 0; i < 7; ++i) {
@@ -211,8 +212,7 @@ TEST_F(EcuLine, ABrokenOffFrameIsForgotten) {
     StartSim();
     line_->Send(Hex("83 10 F1"));
     SleepMs(120);
-    EXPECT_EQ(ToHex(line_->Exchange(Hex("82 10 F1 3E 01 C2"))),
-              "82 10 F1 3E 01 C2 81 F1 10 7E 00");
+    EXPECT_EQ(ToHex(line_->Exchange(Hex("82 10 F1 3E 01 C2"))), "82 10 F1 3E 01 C2 81 F1 10 7E 00");
 }
 
 TEST_F(EcuLine, AnswerComesAfterP2AndWireTime) {
@@ -225,7 +225,8 @@ TEST_F(EcuLine, AnswerComesAfterP2AndWireTime) {
     const Bytes echo = line_->ReadCount(6, 500);
     EXPECT_EQ(echo, Hex("82 10 F1 3E 01 C2"));
     const Bytes answer = line_->ReadCount(5, 1000);
-    const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    const auto ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_EQ(answer, Hex("81 F1 10 7E 00"));
     EXPECT_GE(ms, 35.0);
     EXPECT_LT(ms, 300.0);
@@ -298,7 +299,7 @@ TEST(SimLinks, PublishedReplacedRefusedAndRemoved) {
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const std::string dir = tmpl;
     const std::string ecu = dir + "/ecu", lc1 = dir + "/sub/lc1";  // folders are made
-    ASSERT_EQ(::symlink("/nonexistent/stale", ecu.c_str()), 0);  // left by a crash
+    ASSERT_EQ(::symlink("/nonexistent/stale", ecu.c_str()), 0);    // left by a crash
     {
         Options o;
         o.ecuLink = ecu;

@@ -123,8 +123,15 @@ TEST(SimEngineModel, IdealCorrectionBringsTheCellToLambdaOne) {
         EXPECT_NEAR(MeasuredLambda(lc1), f, 0.01 * f);
         // Write the ideal correction with WriteMemoryByAddress, by hand.
         const uint8_t ideal = static_cast<uint8_t>(std::lround(f * 128));
-        Bytes frame = {0x86, 0x10, 0xF1, 0x3D, 0x00, static_cast<uint8_t>(address >> 8),
-                       static_cast<uint8_t>(address & 0xFF), 0x01, ideal};
+        Bytes frame = {0x86,
+                       0x10,
+                       0xF1,
+                       0x3D,
+                       0x00,
+                       static_cast<uint8_t>(address >> 8),
+                       static_cast<uint8_t>(address & 0xFF),
+                       0x01,
+                       ideal};
         unsigned sum = 0;
         for (uint8_t b : frame) sum += b;
         frame.push_back(static_cast<uint8_t>(sum));

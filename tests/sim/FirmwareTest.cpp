@@ -2,11 +2,10 @@
 // the way the program reads them.
 #include <gtest/gtest.h>
 
-#include <pugixml.hpp>
-
 #include <array>
 #include <cmath>
 #include <map>
+#include <pugixml.hpp>
 
 #include "platform/TextCodec.h"
 #include "sim/EngineModel.h"
@@ -21,7 +20,8 @@ namespace {
 int RpmStepOf(const std::vector<uint8_t>& image) {
     int step = 0;
     for (size_t i = 0; i + 4 < image.size() && i <= 0xFFFB; ++i)
-        if (image[i] == 0x90 && image[i + 1] == 0x61 && image[i + 2] == 0x3C && image[i + 3] == 0xE5) {
+        if (image[i] == 0x90 && image[i + 1] == 0x61 && image[i + 2] == 0x3C &&
+            image[i + 3] == 0xE5) {
             if (image[i + 4] == 0x54) step = 30;
             if (image[i + 4] == 0x55) step = 40;
         }
@@ -78,8 +78,9 @@ TEST(SimFirmware, GridHeadersMatchTheEngineModel) {
         ASSERT_EQ(RpmStepOf(image), 40);
         EXPECT_EQ(RowLabels(image, 40), Grid::RpmLabels());
         EXPECT_EQ(ColumnLabels(image), Grid::ThrottleLabels());
-        EXPECT_EQ(std::vector<uint8_t>(image.begin() + kSignatureAt, image.begin() + kSignatureAt + 5),
-                  Hex("90 61 3C E5 55"));
+        EXPECT_EQ(
+            std::vector<uint8_t>(image.begin() + kSignatureAt, image.begin() + kSignatureAt + 5),
+            Hex("90 61 3C E5 55"));
     }
 }
 
@@ -91,7 +92,8 @@ TEST(SimFirmware, TablesWhereTheProgramLooks) {
             EXPECT_EQ(image[0x7CF7 + k], 128);
             EXPECT_EQ(image[0x75EF + k], image[0x726D + k]);
             // The BCN holds the engine's air charge within a few per cent.
-            EXPECT_NEAR(image[0x75EF + k] * 8.0 / 3.0, AirChargeAt(c, r), 0.06 * AirChargeAt(c, r) + 2);
+            EXPECT_NEAR(image[0x75EF + k] * 8.0 / 3.0, AirChargeAt(c, r),
+                        0.06 * AirChargeAt(c, r) + 2);
             EXPECT_EQ(image[0x6DC8 + k], std::lround(IgnitionAt(c, r) * 2));
             EXPECT_LT(image[0x6DC8 + k], 128);  // a positive advance in the diagnostic frame
         }
@@ -105,10 +107,12 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
     ASSERT_TRUE(platform::Cp1251ToUtf8(cp1251, utf8));
     EXPECT_NE(utf8, cp1251);  // Cyrillic names really are single-byte
     pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_buffer(utf8.data(), utf8.size(), pugi::parse_default | pugi::parse_declaration));
+    ASSERT_TRUE(
+        doc.load_buffer(utf8.data(), utf8.size(), pugi::parse_default | pugi::parse_declaration));
 
     std::map<std::string, pugi::xml_node> tables;
-    std::function<void(pugi::xml_node, std::string)> walk = [&](pugi::xml_node n, std::string path) {
+    std::function<void(pugi::xml_node, std::string)> walk = [&](pugi::xml_node n,
+                                                                std::string path) {
         for (pugi::xml_node child : n.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string p = path.empty() ? child.name() : path + "/" + child.name();
@@ -129,10 +133,18 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
         EXPECT_EQ(std::stoul(address, nullptr, 16), t.address);
         for (char ch : address) EXPECT_TRUE(std::isdigit(ch) || (ch >= 'A' && ch <= 'F'));
         EXPECT_EQ(std::string(n.attribute("graf").value()), t.curve ? "2D" : "1D");
-        const char* keys1D[] = {"Смещение_значения", "Шаг", "Делитель_шага", "Смещение",
-                                "Обратный_мультипликативный", "MAX", "MIN"};
-        const char* keys2D[] = {"Число_точек_по_оси_X", "Первая_точка_по_оси_X",
-                                "Последняя_точка_по_оси_X", "Смещение_по_оси_Y", "Шаг_по_Y",
+        const char* keys1D[] = {"Смещение_значения",
+                                "Шаг",
+                                "Делитель_шага",
+                                "Смещение",
+                                "Обратный_мультипликативный",
+                                "MAX",
+                                "MIN"};
+        const char* keys2D[] = {"Число_точек_по_оси_X",
+                                "Первая_точка_по_оси_X",
+                                "Последняя_точка_по_оси_X",
+                                "Смещение_по_оси_Y",
+                                "Шаг_по_Y",
                                 "Делитель_шага_по_Y"};
         if (t.curve) {
             ++curves;
@@ -153,7 +165,8 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
             if (type == "1") raw = static_cast<int8_t>(image[t.address]);
             if (type == "2") raw = image[t.address] + 256 * image[t.address + 1];
             double v = (raw + n.attribute("Смещение_значения").as_double()) *
-                           n.attribute("Шаг").as_double() / n.attribute("Делитель_шага").as_double() -
+                           n.attribute("Шаг").as_double() /
+                           n.attribute("Делитель_шага").as_double() -
                        n.attribute("Смещение").as_double();
             const double inverse = n.attribute("Обратный_мультипликативный").as_double();
             if (inverse != 0) v = inverse / v;

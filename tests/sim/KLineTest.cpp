@@ -12,14 +12,12 @@ TEST(SimKLine, FrameLengthFromTheHeader) {
         const char* bytes;
         size_t length;
     } cases[] = {
-        {"81 10 F1 81", 5},          // short form
-        {"85", 9},                   // known from the format byte alone
-        {"80 10 F1", 0},             // long form: needs its length byte
-        {"80 10 F1 45", 74},         // a 64-byte write
-        {"02", 4},                   // no address bytes
-        {"00", 0},
-        {"00 03", 6},
-        {"", 0},
+        {"81 10 F1 81", 5},   // short form
+        {"85", 9},            // known from the format byte alone
+        {"80 10 F1", 0},      // long form: needs its length byte
+        {"80 10 F1 45", 74},  // a 64-byte write
+        {"02", 4},            // no address bytes
+        {"00", 0},           {"00 03", 6}, {"", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);

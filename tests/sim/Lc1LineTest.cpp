@@ -22,7 +22,8 @@ std::vector<Packet> Packets(const Bytes& stream) {
         EXPECT_EQ(stream[i], 0xB2);
         EXPECT_EQ(stream[i + 1], 0x82);
         Packet p;
-        std::copy(stream.begin() + static_cast<long>(i), stream.begin() + static_cast<long>(i + 6), p.b);
+        std::copy(stream.begin() + static_cast<long>(i), stream.begin() + static_cast<long>(i + 6),
+                  p.b);
         out.push_back(p);
     }
     return out;

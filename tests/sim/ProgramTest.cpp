@@ -18,7 +18,7 @@ namespace korvane::sim::test {
 namespace {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char tmpl[] = "/tmp/korvane-sim-prog-XXXXXX";
         path_ = ::mkdtemp(tmpl);
@@ -26,7 +26,7 @@ public:
     ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -55,14 +55,15 @@ TEST(SimProgram, MakesTheFirmwareAndTheMap) {
 
 TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
     TempDir dir;
-    const std::string ecu = dir / "ecu", lc1 = dir / "lc1", dump = dir / "ram.bin", out = dir / "out.txt";
+    const std::string ecu = dir / "ecu", lc1 = dir / "lc1", dump = dir / "ram.bin",
+                      out = dir / "out.txt";
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         std::freopen(out.c_str(), "w", stdout);
-        ::execl(KORVANE_SIM_PROGRAM, KORVANE_SIM_PROGRAM, "--ecu", ecu.c_str(), "--lc1", lc1.c_str(),
-                "--fast", "--dump-ram", dump.c_str(), "--report", "--faults", "lc1error=0",
-                static_cast<char*>(nullptr));
+        ::execl(KORVANE_SIM_PROGRAM, KORVANE_SIM_PROGRAM, "--ecu", ecu.c_str(), "--lc1",
+                lc1.c_str(), "--fast", "--dump-ram", dump.c_str(), "--report", "--faults",
+                "lc1error=0", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     for (int i = 0; i < 200 && !(Exists(ecu) && Exists(lc1)); ++i) SleepMs(10);

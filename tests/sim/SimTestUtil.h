@@ -44,11 +44,13 @@ inline Bytes Concat(const Bytes& a, const Bytes& b) {
     return out;
 }
 
-inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+inline void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // One side of a simulated line, opened as the program opens its ports.
 class Line {
-public:
+  public:
     explicit Line(const std::string& path, int baud) : port_(platform::MakePosixSerialPort()) {
         EXPECT_TRUE(port_->Open(path)) << port_->LastError();
         EXPECT_TRUE(port_->SetSpeed(baud)) << port_->LastError();
@@ -99,7 +101,7 @@ public:
         return ReadFor(ms);
     }
 
-private:
+  private:
     std::unique_ptr<platform::SerialPort> port_;
 };
 
