@@ -180,6 +180,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
 
+    // A closed stdout must not end the simulator in the middle of a session.
+    std::signal(SIGPIPE, SIG_IGN);
     // The signals are taken by sigwait below; every thread inherits the mask.
     sigset_t signals;
     sigemptyset(&signals);

@@ -211,7 +211,7 @@ TEST_F(EcuLine, AnIdleSessionEndsByItself) {
 TEST_F(EcuLine, ABrokenOffFrameIsForgotten) {
     StartSim();
     line_->Send(Hex("83 10 F1"));
-    SleepMs(120);
+    SleepMs(400);
     EXPECT_EQ(ToHex(line_->Exchange(Hex("82 10 F1 3E 01 C2"))), "82 10 F1 3E 01 C2 81 F1 10 7E 00");
 }
 
