@@ -72,6 +72,104 @@ void BM_Exchange(benchmark::State& state) {
 BENCHMARK(BM_Exchange)->Args({0, 5})->Args({5, 10})->Args({20, 150})->Unit(benchmark::kMillisecond)
     ->UseRealTime()->MinTime(2.0);
 
+// The simulator with its P2 pause and wire time on, and a connected worker.
+struct LiveRig {
+    sim::Simulator sim;
+    NullView view;
+    platform::DirectUiBridge bridge;
+    TECUThread worker{bridge, view};
+    bool ok = false;
+
+    LiveRig(int pauseBefore, int pauseAfter) : sim(Options()) {
+        if (!sim.Start()) return;
+        worker.PortName = sim.EcuPath();
+        worker.PortSpeed = "57600";
+        worker.PortTimeOut = pauseBefore;
+        worker.PortReadTimeOut = pauseAfter;
+        worker.Start();
+        worker.Command.Post("OpenComPort");
+        ok = WaitFor([&] { return worker.IsDiagnostic == 1; }, 10000);
+    }
+    static sim::Options Options() {
+        sim::Options o;
+        o.scenario = "idle";
+        return o;
+    }
+    template <class Pred>
+    static bool WaitFor(Pred pred, int timeoutMs) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+};
+
+// Diagnostic polls per second over a few seconds, against the best the
+// pauses allow: 1000 / (PortTimeOut + PortReadTimeOut + the request's wire time).
+void BM_PollingRate(benchmark::State& state) {
+    const int pauseBefore = static_cast<int>(state.range(0));
+    const int pauseAfter = static_cast<int>(state.range(1));
+    LiveRig rig(pauseBefore, pauseAfter);
+    if (!rig.ok) {
+        state.SkipWithError("no session");
+        return;
+    }
+    double rate = 0;
+    for (auto _ : state) {
+        const int32_t polls0 = rig.worker.numlog;
+        const int32_t errors0 = rig.worker.error;
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        const int32_t polls = rig.worker.numlog - polls0;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        rate = polls / seconds;
+        state.counters["errors"] = rig.worker.error - errors0;
+    }
+    const double best = 1000.0 / (pauseBefore + pauseAfter + WireMs(6, 57600));
+    state.counters["polls_per_s"] = rate;
+    state.counters["best_per_s"] = best;
+    state.counters["of_best"] = rate / best;  // must reach 0.97
+}
+BENCHMARK(BM_PollingRate)->Args({20, 150})->Args({5, 50})->Iterations(1)->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+// The whole firmware read: 683 requests, each at best PortTimeOut +
+// PortReadTimeOut + the request's wire time.
+void BM_FirmwareRead(benchmark::State& state) {
+    const int pauseBefore = static_cast<int>(state.range(0));
+    const int pauseAfter = static_cast<int>(state.range(1));
+    LiveRig rig(pauseBefore, pauseAfter);
+    if (!rig.ok) {
+        state.SkipWithError("no session");
+        return;
+    }
+    double seconds = 0;
+    for (auto _ : state) {
+        rig.worker.ReadCompleate = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        rig.worker.Command.Post("ReadFW");
+        if (!LiveRig::WaitFor([&] { return rig.worker.ReadCompleate == 1; }, 300000)) {
+            state.SkipWithError("read did not complete");
+            return;
+        }
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (rig.worker.ReadRam.Copy() != rig.sim.Ram()) state.SkipWithError("image differs");
+    }
+    const double bestSeconds =
+        (682 * (pauseBefore + pauseAfter + WireMs(9, 57600)) +
+         (pauseBefore + pauseAfter + WireMs(9, 57600))) / 1000.0;
+    state.counters["read_s"] = seconds;
+    state.counters["best_s"] = bestSeconds;
+    state.counters["bytes_per_s"] = 65536.0 / seconds;
+    state.counters["of_best"] = bestSeconds / seconds;  // must reach 0.97
+}
+// 60 ms covers the simulator's 25 ms P2 and the 111 bytes of echo and
+// answer of a 0x60-byte read at 57600 baud (44 ms), with room for a busy machine.
+BENCHMARK(BM_FirmwareRead)->Args({0, 60})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();
