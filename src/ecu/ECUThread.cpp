@@ -56,7 +56,7 @@ void TECUThread::Pass() {
     if (command.word.empty() || ErrorComPorts != 0) {
         if (Connected() && IsDiagnostic == 1) {
             if (!longDiagnosticShown_) {
-                log_.LogMessage("ECU: >> Long Diagnostic");
+                Log("ECU: >> Long Diagnostic");
                 longDiagnosticShown_ = true;
             }
             PollDiagnostics();
@@ -78,17 +78,17 @@ void TECUThread::Pass() {
     } else if (word == "ReadFW") {
         ClearCommand();
         if (connected) {
-            log_.LogMessage("ECU: >> Read RAM ");
+            Log("ECU: >> Read RAM ");
             ReadFirmware();
         }
     } else if (word == "remake") {
-        if (connected) log_.LogMessage("ECU: >>WriteMemory");
+        if (connected) Log("ECU: >>WriteMemory");
         WriteCell();
         PollDiagnostics();
         ClearCommand();
     } else if (word == "correct1DF") {
         if (connected) {
-            log_.LogMessage("ECU: >>correct1D");
+            Log("ECU: >>correct1D");
             clock_.SleepMs(kBetweenBlocksMs);
         }
         WriteValues();
@@ -96,7 +96,7 @@ void TECUThread::Pass() {
         ClearCommand();
     } else if (word == "correct23DF") {
         if (connected) {
-            log_.LogMessage("ECU: >>correct23DF");
+            Log("ECU: >>correct23DF");
             clock_.SleepMs(kBetweenBlocksMs);
         }
         WriteCurve();
@@ -112,7 +112,7 @@ void TECUThread::Pass() {
         // Not a word of ours: left in the mailbox it would keep the worker
         // spinning and polling off for good.
         ClearCommand();
-        log_.LogMessage("ECU: << Неизвестная команда: " + word);
+        Log("ECU: << Неизвестная команда: " + word);
     }
 }
 
@@ -141,7 +141,7 @@ void TECUThread::CloseComPort() {
 void TECUThread::WriteTableCommand(Table table, const char* line) {
     bool done = false;
     if (Connected()) {
-        log_.LogMessage(line);
+        Log(line);
         done = WriteTable(table);
         if (!done) {
             clock_.SleepMs(kBetweenBlocksMs);
@@ -167,12 +167,16 @@ void TECUThread::ShowProgress() {
     progressPos_ = 0;
 }
 
+void TECUThread::Log(const std::string& line) {
+    log_.LogMessage(line);
+    keepLastLine_ = false;
+}
+
 void TECUThread::ProgressLine(const std::string& line) {
     // The block lines replace each other, but never a warning the user has
     // not had the chance to read.
     if (keepLastLine_) {
-        log_.LogMessage(line);
-        keepLastLine_ = false;
+        Log(line);
     } else {
         log_.ReplaceLastLogLine(line);
     }
@@ -197,7 +201,7 @@ void TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
     // did not confirm must not pass unseen, since the table in RAM is then
     // not what the program believes.
     if (sent && (answer.empty() || answer[0] != 0x7D)) {
-        log_.LogMessage("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) +
+        Log("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) +
                         "; Ответ - " + HexText(answer) + ";");
         keepLastLine_ = true;
     }
@@ -205,7 +209,7 @@ void TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
 
 bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {
     if (fits) return false;
-    log_.LogMessage("ECU: << ОШИБКА Запись отклонена: за пределами данных или памяти! Адрес - " +
+    Log("ECU: << ОШИБКА Запись отклонена: за пределами данных или памяти! Адрес - " +
                     HexText(AddressBytes(address)) + "; байт - " + std::to_string(count) + ";");
     keepLastLine_ = true;
     return true;

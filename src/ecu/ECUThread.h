@@ -113,6 +113,7 @@ private:
     }
     void ClearCommand() { Command.Clear(post_); }
     void ShowProgress();
+    void Log(const std::string& line);
     void ProgressLine(const std::string& line);
     bool RefuseWrite(uint32_t address, int64_t count, bool fits);
 

@@ -385,8 +385,9 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     w.numdata = 1;
     Post("remake");
     w.Pass();
-    EXPECT_EQ(view.Lines()[2], "ECU: << Запись не подтверждена! Запрос - 0x3D00200001"
-                               "00; Ответ - null;");
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x2000",
+                                   "ECU: << Запись не подтверждена! Запрос - 0x3D0020000100; "
+                                   "Ответ - null;"}));
 }
 
 TEST_F(Worker, CommandsWithoutALinkCompleteWithoutTouchingThePort) {
