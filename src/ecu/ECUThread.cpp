@@ -124,7 +124,7 @@ void TECUThread::OpenComPort() {
         if (link_.StartSession()) {
             IsECUConnected = 1;
             PollDiagnostics();
-            IsDiagnostic = 1;
+            ResumePolling();
         } else {
             IsECUConnected = 0;
         }
