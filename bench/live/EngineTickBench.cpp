@@ -62,8 +62,8 @@ void BM_EngineTick(benchmark::State& state) {
     for (auto _ : state) {
         const std::vector<uint8_t> frame = frames[numlog % frames.size()];  // the tick's copy
         ++numlog;
-        const TickOutcome t = decoder.Tick(frame, numlog, OxygenSensor::Lc1,
-                                           {1, 1, 0, 13.0 + (numlog % 20) * 0.1});
+        const TickOutcome t =
+            decoder.Tick(frame, numlog, OxygenSensor::Lc1, {1, 1, 0, 13.0 + (numlog % 20) * 0.1});
         if (t.frameDecoded) {
             window.dashboard.Update(decoder.Values(), OxygenSensor::Lc1, ',');
             window.diagnostics.Update(decoder.Values(), t, ',');

@@ -39,12 +39,12 @@ std::string RateText(int32_t newPolls, int32_t newFreshTicks, int intervalMs, ch
 
 // Keeps the counts of the previous rate tick as baselines.
 class RateDisplay {
-public:
+  public:
     std::string Tick(int32_t numlog, int32_t freshTickCount, int intervalMs, char sep);
     // Connect resets the counters; the baselines go with them.
     void Reset() { lastPolls_ = 0, lastFresh_ = 0; }
 
-private:
+  private:
     int32_t lastPolls_ = 0;
     int32_t lastFresh_ = 0;
 };

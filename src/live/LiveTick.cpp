@@ -25,8 +25,8 @@ double CorrectionCoef(const LiveValues& v, OxygenSensor sensor) {
     return v.Afr > 0 ? v.AfrLc1 / v.Afr : 0;
 }
 
-TickOutcome LiveDecoder::Tick(std::span<const uint8_t> frame, int32_t numlog,
-                              OxygenSensor sensor, const LambdaSnapshot& lc) {
+TickOutcome LiveDecoder::Tick(std::span<const uint8_t> frame, int32_t numlog, OxygenSensor sensor,
+                              const LambdaSnapshot& lc) {
     TickOutcome out;
     out.afrLc1Before = values_.AfrLc1;
     if (DecodeFrame(frame, values_)) {

@@ -27,14 +27,14 @@ bool AcceptLambdaReading(const LambdaSnapshot& lc);
 // Counts the worker's polls as the engine timer sees them: a tick that finds
 // `numlog` grown handles all the polls since the last one as one.
 class PollTracker {
-public:
+  public:
     // True when this tick found a new poll.
     bool Observe(int32_t numlog);
     void Reset() { seenPollCount_ = 0, freshTickCount_ = 0; }
     int32_t SeenPollCount() const { return seenPollCount_; }
     int32_t FreshTickCount() const { return freshTickCount_; }
 
-private:
+  private:
     int32_t seenPollCount_ = 0;
     int32_t freshTickCount_ = 0;
 };
@@ -52,7 +52,7 @@ struct TickOutcome {
 // The engine timer's state: the live values, the narrow-band flag the tuning
 // reads and the poll bookkeeping.
 class LiveDecoder {
-public:
+  public:
     // One tick: `frame` is the tick's own copy of the worker's last frame.
     TickOutcome Tick(std::span<const uint8_t> frame, int32_t numlog, OxygenSensor sensor,
                      const LambdaSnapshot& lc);
@@ -68,7 +68,7 @@ public:
     const PollTracker& Polls() const { return polls_; }
     bool NarrowBandMode = false;
 
-private:
+  private:
     LiveValues values_;
     PollTracker polls_;
 };

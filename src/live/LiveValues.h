@@ -22,7 +22,7 @@ struct LiveValues {
     double IgnCorrCyl2 = 0;
     double IgnCorrCyl3 = 0;
     double IgnCorrCyl4 = 0;
-    double AdcKnock = 0;           // rows 19..26
+    double AdcKnock = 0;  // rows 19..26
     double AdcMaf = 0;
     double AdcBattery = 0;
     double AdcRco = 0;
@@ -30,17 +30,17 @@ struct LiveValues {
     double AdcCoolant = 0;
     double AdcIntakeAir = 0;
     double AdcO2Delta = 0;
-    double OctaneCorrector = 0;    // row 27
-    double VehicleSpeed = 0;       // row 28
-    double IdleRpmDesired = 0;     // row 29
-    double IntakeAirTemp = 0;      // row 30
-    double AdcO2 = 0;              // row 31
-    double GtcCorrRich = 0;        // row 32
-    double GtcCorrLean = 0;        // row 33
-    double InjPulseWidth = 0;      // row 34
-    double MassAirFlow = 0;        // row 35
-    double CyclicAirFlow = 0;      // row 36
-    double FuelPerHour = 0;        // row 37
+    double OctaneCorrector = 0;  // row 27
+    double VehicleSpeed = 0;     // row 28
+    double IdleRpmDesired = 0;   // row 29
+    double IntakeAirTemp = 0;    // row 30
+    double AdcO2 = 0;            // row 31
+    double GtcCorrRich = 0;      // row 32
+    double GtcCorrLean = 0;      // row 33
+    double InjPulseWidth = 0;    // row 34
+    double MassAirFlow = 0;      // row 35
+    double CyclicAirFlow = 0;    // row 36
+    double FuelPerHour = 0;      // row 37
 
     double AfrLc1 = 0;  // row 4; kept until the next accepted reading
 

@@ -37,8 +37,8 @@ struct StatusCell {
 // What the three link cells show. Cell C is absent while the LC-1 port is
 // closed: the panel stays plain then.
 struct StatusCells {
-    StatusCell ecuPort;     // A
-    StatusCell ecuSession;  // B
+    StatusCell ecuPort;                // A
+    StatusCell ecuSession;             // B
     std::optional<StatusCell> lambda;  // C
     friend bool operator==(const StatusCells&, const StatusCells&) = default;
 };
@@ -52,6 +52,8 @@ inline constexpr std::array<int, 6> kStatusPanelWidths{28, 28, 28, 549, 100, 200
 StatusCells ComposeStatusCells(const LinkFlags& flags, const std::string& ecuPortText);
 
 // The engine timer must not run while the ECU port is closed.
-inline bool EngineTimerMayRun(const LinkFlags& flags) { return flags.ecuIsComConnected != 0; }
+inline bool EngineTimerMayRun(const LinkFlags& flags) {
+    return flags.ecuIsComConnected != 0;
+}
 
 }  // namespace korvane::live

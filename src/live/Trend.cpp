@@ -20,17 +20,28 @@ double Lc1OrAfr(const LiveValues& v, OxygenSensor sensor) {
 
 double TrendItemValue(int item, const LiveValues& v, OxygenSensor sensor) {
     switch (item) {
-        case 0: return v.IgnAdvance;
-        case 1: return v.IacPos;
-        case 2: return v.FuelPerHour;
-        case 3: return v.InjPulseWidth;
-        case 4: return ShownNumber(ComposeDashboardTexts(v, sensor, '.').coef);
-        case 5: return Lc1OrAfr(v, sensor);
-        case 6: return v.MassAirFlow;
-        case 7: return v.CyclicAirFlow;
-        case 8: return ShownNumber(ComposeDashboardTexts(v, sensor, '.').battery);
-        case 9: return v.Rpm;
-        default: return 0;
+        case 0:
+            return v.IgnAdvance;
+        case 1:
+            return v.IacPos;
+        case 2:
+            return v.FuelPerHour;
+        case 3:
+            return v.InjPulseWidth;
+        case 4:
+            return ShownNumber(ComposeDashboardTexts(v, sensor, '.').coef);
+        case 5:
+            return Lc1OrAfr(v, sensor);
+        case 6:
+            return v.MassAirFlow;
+        case 7:
+            return v.CyclicAirFlow;
+        case 8:
+            return ShownNumber(ComposeDashboardTexts(v, sensor, '.').battery);
+        case 9:
+            return v.Rpm;
+        default:
+            return 0;
     }
 }
 
@@ -52,8 +63,7 @@ bool TrendHistory::Push(double left, double right) {
     return true;
 }
 
-std::array<std::string, 10> ComposeValueList(const LiveValues& v, OxygenSensor sensor,
-                                             char sep) {
+std::array<std::string, 10> ComposeValueList(const LiveValues& v, OxygenSensor sensor, char sep) {
     using platform::FormatGeneral;
     const DashboardTexts shown = ComposeDashboardTexts(v, sensor, sep);
     return {FormatGeneral(v.Rpm, sep),

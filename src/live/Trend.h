@@ -11,8 +11,8 @@ namespace korvane::live {
 
 // The items both trend selectors offer, in their order.
 inline constexpr std::array<std::string_view, 10> kTrendItems{
-    "УОЗ",        "РХХ",     "Расход",   "Время впрыска", "К.коррекции",
-    "LC-1",       "Массовый", "Цикловой", "Напряжение",    "Обороты"};
+    "УОЗ",  "РХХ",      "Расход",   "Время впрыска", "К.коррекции",
+    "LC-1", "Массовый", "Цикловой", "Напряжение",    "Обороты"};
 inline constexpr int kTrendDefaultItem = 9;  // "Обороты"
 
 // The value a selector item plots. "К.коррекции" and "Напряжение" are the
@@ -25,7 +25,7 @@ double TrendItemValue(int item, const LiveValues& v, OxygenSensor sensor);
 // each update redraws it from the history, oldest first, so the newest value
 // appears one update later.
 class TrendHistory {
-public:
+  public:
     static constexpr int kSlots = 42;
     static constexpr int kShown = 41;
 
@@ -37,7 +37,7 @@ public:
     const std::vector<double>& ShownLeft() const { return shownLeft_; }
     const std::vector<double>& ShownRight() const { return shownRight_; }
 
-private:
+  private:
     std::array<double, kSlots> left_{};
     std::array<double, kSlots> right_{};
     int count_ = 0;
@@ -46,7 +46,7 @@ private:
 
 // The live-values list beside the map tree, in its key order.
 inline constexpr std::array<std::string_view, 10> kValueListKeys{
-    "Обороты", "УОЗ",  "РХХ",      "Расход",   "Время впрыска",
+    "Обороты",     "УОЗ",  "РХХ",      "Расход",   "Время впрыска",
     "К.коррекции", "LC-1", "Массовый", "Цикловой", "Напряжение"};
 std::array<std::string, 10> ComposeValueList(const LiveValues& v, OxygenSensor sensor, char sep);
 

@@ -46,48 +46,30 @@ TEST_P(FrameRows, ByteDecodesIntoItsRow) {
 INSTANTIATE_TEST_SUITE_P(
     Layout, FrameRows,
     ::testing::Values(
-        RowCase{"WorkPoint", {{7, 255}}, 1, "255"},
-        RowCase{"CoolantLowest", {{8, 0}}, 2, "-40"},
-        RowCase{"Coolant", {{8, 135}}, 2, "95"},
-        RowCase{"AfrByte0", {{9, 0}}, 3, "7,35"},
-        RowCase{"AfrByte128", {{9, 128}}, 3, "14,7"},
-        RowCase{"AfrByte255", {{9, 255}}, 3, "21,99"},
+        RowCase{"WorkPoint", {{7, 255}}, 1, "255"}, RowCase{"CoolantLowest", {{8, 0}}, 2, "-40"},
+        RowCase{"Coolant", {{8, 135}}, 2, "95"}, RowCase{"AfrByte0", {{9, 0}}, 3, "7,35"},
+        RowCase{"AfrByte128", {{9, 128}}, 3, "14,7"}, RowCase{"AfrByte255", {{9, 255}}, 3, "21,99"},
         // 1102.5 and 1837.5 hundredths: halves go to the even neighbour.
-        RowCase{"AfrTieDown", {{9, 64}}, 3, "11,02"},
-        RowCase{"AfrTieUp", {{9, 192}}, 3, "18,38"},
+        RowCase{"AfrTieDown", {{9, 64}}, 3, "11,02"}, RowCase{"AfrTieUp", {{9, 192}}, 3, "18,38"},
         RowCase{"Correction0", {{18, 0}}, 5, "0,5"},
         RowCase{"Correction255", {{18, 255}}, 5, "1,49609375"},
-        RowCase{"Throttle", {{11, 100}}, 6, "100"},
-        RowCase{"Rpm", {{12, 255}}, 7, "10200"},
+        RowCase{"Throttle", {{11, 100}}, 6, "100"}, RowCase{"Rpm", {{12, 255}}, 7, "10200"},
         RowCase{"IdleRpm", {{13, 20}}, 8, "800"},
         RowCase{"CycleTimeLowFirst", {{14, 0x10}, {15, 0x27}}, 9, "10000"},
-        RowCase{"IacDesired", {{16, 40}}, 10, "40"},
-        RowCase{"Iac", {{17, 38}}, 11, "38"},
-        RowCase{"InjPhase", {{19, 100}}, 13, "300"},
-        RowCase{"Ign20", {{20, 20}}, 14, "10"},
-        RowCase{"Ign127", {{20, 127}}, 14, "63,5"},
-        RowCase{"Ign128", {{20, 128}}, 14, "-64"},
-        RowCase{"Ign254", {{20, 254}}, 14, "-127"},
-        RowCase{"Ign255", {{20, 255}}, 14, "-127,5"},
-        RowCase{"IgnCyl1", {{21, 5}}, 15, "2,5"},
-        RowCase{"IgnCyl2", {{22, 6}}, 16, "3"},
-        RowCase{"IgnCyl3", {{23, 7}}, 17, "3,5"},
-        RowCase{"IgnCyl4", {{24, 255}}, 18, "127,5"},
-        RowCase{"AdcKnock", {{25, 11}}, 19, "11"},
-        RowCase{"AdcMaf", {{26, 12}}, 20, "12"},
-        RowCase{"Battery0", {{27, 0}}, 21, "5,2"},
-        RowCase{"Battery200", {{27, 200}}, 21, "15,2"},
-        RowCase{"Battery3", {{27, 3}}, 21, "5,35"},
-        RowCase{"AdcRco", {{28, 13}}, 22, "13"},
-        RowCase{"AdcTps", {{29, 14}}, 23, "14"},
-        RowCase{"AdcCoolant", {{30, 15}}, 24, "15"},
-        RowCase{"AdcIntakeAir", {{31, 16}}, 25, "16"},
-        RowCase{"AdcO2Delta", {{32, 17}}, 26, "17"},
-        RowCase{"Octane", {{34, 18}}, 27, "18"},
-        RowCase{"Speed", {{35, 19}}, 28, "19"},
+        RowCase{"IacDesired", {{16, 40}}, 10, "40"}, RowCase{"Iac", {{17, 38}}, 11, "38"},
+        RowCase{"InjPhase", {{19, 100}}, 13, "300"}, RowCase{"Ign20", {{20, 20}}, 14, "10"},
+        RowCase{"Ign127", {{20, 127}}, 14, "63,5"}, RowCase{"Ign128", {{20, 128}}, 14, "-64"},
+        RowCase{"Ign254", {{20, 254}}, 14, "-127"}, RowCase{"Ign255", {{20, 255}}, 14, "-127,5"},
+        RowCase{"IgnCyl1", {{21, 5}}, 15, "2,5"}, RowCase{"IgnCyl2", {{22, 6}}, 16, "3"},
+        RowCase{"IgnCyl3", {{23, 7}}, 17, "3,5"}, RowCase{"IgnCyl4", {{24, 255}}, 18, "127,5"},
+        RowCase{"AdcKnock", {{25, 11}}, 19, "11"}, RowCase{"AdcMaf", {{26, 12}}, 20, "12"},
+        RowCase{"Battery0", {{27, 0}}, 21, "5,2"}, RowCase{"Battery200", {{27, 200}}, 21, "15,2"},
+        RowCase{"Battery3", {{27, 3}}, 21, "5,35"}, RowCase{"AdcRco", {{28, 13}}, 22, "13"},
+        RowCase{"AdcTps", {{29, 14}}, 23, "14"}, RowCase{"AdcCoolant", {{30, 15}}, 24, "15"},
+        RowCase{"AdcIntakeAir", {{31, 16}}, 25, "16"}, RowCase{"AdcO2Delta", {{32, 17}}, 26, "17"},
+        RowCase{"Octane", {{34, 18}}, 27, "18"}, RowCase{"Speed", {{35, 19}}, 28, "19"},
         RowCase{"IdleRpmDesired", {{36, 85}}, 29, "850"},
-        RowCase{"IntakeAir", {{37, 20}}, 30, "-20"},
-        RowCase{"AdcO2", {{38, 21}}, 31, "21"},
+        RowCase{"IntakeAir", {{37, 20}}, 30, "-20"}, RowCase{"AdcO2", {{38, 21}}, 31, "21"},
         RowCase{"GtcRich", {{39, 0x80}, {40, 0x01}}, 32, "1,5"},
         RowCase{"GtcLean", {{41, 0x00}, {42, 0x01}}, 33, "1"},
         RowCase{"InjPulse", {{43, 0xE8}, {44, 0x03}}, 34, "8"},
@@ -151,17 +133,16 @@ TEST_P(LambdaWindow, MergesOnlyAcceptedReadings) {
     EXPECT_FALSE(decoder.NarrowBandMode);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Readings, LambdaWindow,
-    ::testing::Values(LambdaCase{"Exactly9", {1, 1, 0, 9.0}, false},
-                      LambdaCase{"Just9", {1, 1, 0, 9.01}, true},
-                      LambdaCase{"Just20", {1, 1, 0, 19.99}, true},
-                      LambdaCase{"Exactly20", {1, 1, 0, 20.0}, false},
-                      LambdaCase{"Rich", {1, 1, 0, 7.35}, false},
-                      LambdaCase{"PortClosed", {0, 1, 0, 13.0}, false},
-                      LambdaCase{"NoPackets", {1, 0, 0, 13.0}, false},
-                      LambdaCase{"DataError", {1, 1, 1, 13.0}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Readings, LambdaWindow,
+                         ::testing::Values(LambdaCase{"Exactly9", {1, 1, 0, 9.0}, false},
+                                           LambdaCase{"Just9", {1, 1, 0, 9.01}, true},
+                                           LambdaCase{"Just20", {1, 1, 0, 19.99}, true},
+                                           LambdaCase{"Exactly20", {1, 1, 0, 20.0}, false},
+                                           LambdaCase{"Rich", {1, 1, 0, 7.35}, false},
+                                           LambdaCase{"PortClosed", {0, 1, 0, 13.0}, false},
+                                           LambdaCase{"NoPackets", {1, 0, 0, 13.0}, false},
+                                           LambdaCase{"DataError", {1, 1, 1, 13.0}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FrameDecoding, GridRow4ShowsTheRatioAcceptedUpToTheLastTick) {
     LiveDecoder decoder;
@@ -231,9 +212,8 @@ TEST(PollTracking, OneTickHandlesAllPollsSinceTheLast) {
         int32_t seen, freshTicks;
     };
     PollTracker polls;
-    const Step steps[] = {{0, false, 0, 0}, {1, true, 1, 1}, {1, false, 1, 1},
-                          {4, true, 4, 2}, {3, false, 4, 2}, {-5, false, 4, 2},
-                          {5, true, 5, 3}};
+    const Step steps[] = {{0, false, 0, 0}, {1, true, 1, 1},   {1, false, 1, 1}, {4, true, 4, 2},
+                          {3, false, 4, 2}, {-5, false, 4, 2}, {5, true, 5, 3}};
     for (const Step& s : steps) {
         EXPECT_EQ(polls.Observe(s.numlog), s.fresh) << s.numlog;
         EXPECT_EQ(polls.SeenPollCount(), s.seen) << s.numlog;

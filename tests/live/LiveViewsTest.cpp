@@ -3,8 +3,8 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLegend>
 #include <QLabel>
+#include <QLegend>
 #include <QLineSeries>
 #include <QTableView>
 #include <QTableWidget>
@@ -31,8 +31,17 @@ std::vector<uint8_t> Frame(const std::map<size_t, uint8_t>& set, size_t size = 5
 }
 
 // A running engine: 1960 rpm, throttle 16, 90 °C, AFR 14.7, 14.2 V.
-const auto kRunning = Frame({{7, 37}, {8, 130}, {9, 128}, {11, 16}, {12, 49}, {17, 38},
-                             {20, 30}, {27, 180}, {43, 0xE8}, {44, 0x03}, {45, 0x20},
+const auto kRunning = Frame({{7, 37},
+                             {8, 130},
+                             {9, 128},
+                             {11, 16},
+                             {12, 49},
+                             {17, 38},
+                             {20, 30},
+                             {27, 180},
+                             {43, 0xE8},
+                             {44, 0x03},
+                             {45, 0x20},
                              {46, 0x01}});
 
 struct FigurePlace {
@@ -49,11 +58,11 @@ TEST(DashboardView, FiguresSitInPlaceInLargeGreenType) {
     dash.Update(decoder.Values(), OxygenSensor::Lc1, ',');
 
     const FigurePlace places[] = {
-        {"RPMlabel", 25, 36, "1960"},    {"Tlabel", 140, 36, "90"},
-        {"DRLabel", 25, 102, "16"},      {"ULabel", 140, 102, "14,2"},
-        {"COEFlabel", 25, 160, "0,952"}, {"UOZlabel", 144, 160, "15"},
+        {"RPMlabel", 25, 36, "1960"},     {"Tlabel", 140, 36, "90"},
+        {"DRLabel", 25, 102, "16"},       {"ULabel", 140, 102, "14,2"},
+        {"COEFlabel", 25, 160, "0,952"},  {"UOZlabel", 144, 160, "15"},
         {"AFRLClabel", 25, 213, "14,00"}, {"INJlabel", 136, 213, "8"},
-        {"AFRlabel", 25, 279, "14,7"},   {"RXXLabel", 140, 279, "38"},
+        {"AFRlabel", 25, 279, "14,7"},    {"RXXLabel", 140, 279, "38"},
         {"Mlabel", 140, 334, "28,8"},
     };
     for (const FigurePlace& p : places) {
@@ -65,8 +74,7 @@ TEST(DashboardView, FiguresSitInPlaceInLargeGreenType) {
         EXPECT_TRUE(label->font().bold()) << p.name;
         EXPECT_EQ(label->font().pixelSize(), 43) << p.name;
         // The whole figure fits its box.
-        EXPECT_GE(label->TextBox().width(),
-                  label->fontMetrics().horizontalAdvance(label->text()))
+        EXPECT_GE(label->TextBox().width(), label->fontMetrics().horizontalAdvance(label->text()))
             << p.name;
     }
 }
@@ -79,7 +87,7 @@ TEST(DashboardView, CaptionsAndFiguresShowOnThePanel) {
     dash.Update(decoder.Values(), OxygenSensor::Lc1, ',');
 
     const std::map<QString, QPoint> expected{
-        {"Обороты", {25, 28}},    {"Температура", {140, 28}}, {"Дросель", {25, 91}},
+        {"Обороты", {25, 28}},     {"Температура", {140, 28}}, {"Дросель", {25, 91}},
         {"Напряжение", {140, 91}}, {"К.корр", {25, 150}},      {"УОЗ", {144, 150}},
         {"LC-1", {25, 205}},       {"В.впрыска", {144, 205}},  {"AFR", {25, 268}},
         {"РХХ", {140, 268}},       {"Воздух", {140, 326}}};
@@ -95,13 +103,12 @@ TEST(DashboardView, CaptionsAndFiguresShowOnThePanel) {
         return n;
     };
     for (const auto& c : dash.Captions()) {
-        const int dark = inkIn(QRect(c.topLeft, QSize(20, 12)),
-                               [](QColor k) { return k.lightness() < 80; });
+        const int dark =
+            inkIn(QRect(c.topLeft, QSize(20, 12)), [](QColor k) { return k.lightness() < 80; });
         EXPECT_GT(dark, 5) << c.text.toStdString();
     }
     for (FigureLabel* f : dash.findChildren<FigureLabel*>()) {
-        const int green =
-            inkIn(f->geometry(), [](QColor k) { return k == QColor(0, 128, 0); });
+        const int green = inkIn(f->geometry(), [](QColor k) { return k == QColor(0, 128, 0); });
         EXPECT_GT(green, 50) << f->objectName().toStdString();
         // Nothing overlaps a figure, so each repaints alone.
         for (FigureLabel* g : dash.findChildren<FigureLabel*>())
@@ -175,7 +182,7 @@ TEST(DiagnosticsView, KeepsItsTextsWhenAFrameIsRefusedOrRow5NotRenewed) {
 }
 
 class TrendViewTest : public ::testing::Test {
-protected:
+  protected:
     TrendViewTest() : trend(nullptr) { trend.show(); }
     void Feed(int updates, OxygenSensor sensor = OxygenSensor::Lc1) {
         for (int i = 0; i < updates; ++i) {
@@ -240,9 +247,8 @@ TEST_F(TrendViewTest, AHiddenChartCatchesUpWhenShown) {
     Feed(40);
     EXPECT_EQ(trend.Series2()->count(), 10);
     trend.show();
-    EXPECT_EQ(Ys(trend.Series2()),
-              std::vector<qreal>(trend.History().ShownLeft().begin(),
-                                 trend.History().ShownLeft().end()));
+    EXPECT_EQ(Ys(trend.Series2()), std::vector<qreal>(trend.History().ShownLeft().begin(),
+                                                      trend.History().ShownLeft().end()));
     EXPECT_EQ(trend.Series2()->count(), 41);
     Feed(1);
     EXPECT_EQ(trend.Series2()->points().back().y(), 800 + 40 * 49);
@@ -279,8 +285,8 @@ TEST(UozPointsGrid, HeaderOnly) {
     UozPointsGrid grid(nullptr);
     EXPECT_EQ(grid.columnCount(), 9);
     EXPECT_EQ(grid.rowCount() + 1, 20);
-    const char* expected[] = {"Номер", "Параметр столбца", "Параметр колонки", "ЦН",
-                              "БЦН",   "УОЗ",              "Расход",           "Результат"};
+    const char* expected[] = {"Номер", "Параметр столбца", "Параметр колонки", "ЦН", "БЦН",
+                              "УОЗ",   "Расход",           "Результат"};
     for (int c = 0; c < 8; ++c)
         EXPECT_EQ(grid.horizontalHeaderItem(c)->text(), QString::fromUtf8(expected[c])) << c;
 }

@@ -21,15 +21,15 @@ TEST_P(RateTexts, PerSecondWithTwoDecimals) {
     EXPECT_EQ(RateText(k.polls, k.fresh, k.intervalMs, k.sep), k.text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, RateTexts,
-    ::testing::Values(RateCase{3, 2, 500, ',', "FROM ECU:6,00//Calc:4,00"},
-                      RateCase{0, 0, 500, ',', "FROM ECU:0,00//Calc:0,00"},
-                      RateCase{1, 1, 3000, '.', "FROM ECU:0.33//Calc:0.33"},
-                      RateCase{2, 1, 3000, ',', "FROM ECU:0,67//Calc:0,33"},
-                      RateCase{7, 7, 1000, ',', "FROM ECU:7,00//Calc:7,00"},
-                      RateCase{5, 3, 0, ',', "FROM ECU:0,00//Calc:0,00"},
-                      RateCase{-4, 0, 1000, ',', "FROM ECU:-4,00//Calc:0,00"}));
+INSTANTIATE_TEST_SUITE_P(Rates, RateTexts,
+                         ::testing::Values(RateCase{3, 2, 500, ',', "FROM ECU:6,00//Calc:4,00"},
+                                           RateCase{0, 0, 500, ',', "FROM ECU:0,00//Calc:0,00"},
+                                           RateCase{1, 1, 3000, '.', "FROM ECU:0.33//Calc:0.33"},
+                                           RateCase{2, 1, 3000, ',', "FROM ECU:0,67//Calc:0,33"},
+                                           RateCase{7, 7, 1000, ',', "FROM ECU:7,00//Calc:7,00"},
+                                           RateCase{5, 3, 0, ',', "FROM ECU:0,00//Calc:0,00"},
+                                           RateCase{-4, 0, 1000, ',',
+                                                    "FROM ECU:-4,00//Calc:0,00"}));
 
 TEST(RateDisplay, EachTickMeasuresSinceThePreviousOne) {
     RateDisplay rate;
@@ -104,10 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ItemCase{3, kLc1, 8},
                       // The coefficient as its figure shows it: 14/14.7 → "0.952".
                       ItemCase{4, kLc1, 0.952}, ItemCase{4, kNarrow, 1.008},
-                      ItemCase{5, kLc1, 14.0}, ItemCase{5, kNarrow, 14.7},
-                      ItemCase{6, kLc1, 28.8}, ItemCase{7, kLc1, 400.0 / 6},
-                      ItemCase{8, kLc1, 5.35}, ItemCase{9, kLc1, 1960},
-                      ItemCase{-1, kLc1, 0}, ItemCase{10, kLc1, 0}));
+                      ItemCase{5, kLc1, 14.0}, ItemCase{5, kNarrow, 14.7}, ItemCase{6, kLc1, 28.8},
+                      ItemCase{7, kLc1, 400.0 / 6}, ItemCase{8, kLc1, 5.35},
+                      ItemCase{9, kLc1, 1960}, ItemCase{-1, kLc1, 0}, ItemCase{10, kLc1, 0}));
 
 TEST(TrendItems, FiguresNotShownYetPlotZero) {
     EXPECT_EQ(TrendItemValue(4, LiveValues{}, kLc1), 0);
@@ -116,8 +115,8 @@ TEST(TrendItems, FiguresNotShownYetPlotZero) {
 
 TEST(ValueList, ShowsTheFiguresAndTheSensorsRatio) {
     const auto lc1 = ComposeValueList(Sample(), kLc1, ',');
-    const std::array<std::string, 10> expected{"1960", "15",  "38",   "1,6",              "8",
-                                               "0,952", "14", "28,8", "66,6666666666667", "5,35"};
+    const std::array<std::string, 10> expected{
+        "1960", "15", "38", "1,6", "8", "0,952", "14", "28,8", "66,6666666666667", "5,35"};
     EXPECT_EQ(lc1, expected);
     EXPECT_EQ(ComposeValueList(Sample(), kNarrow, ',')[6], "14,7");
     EXPECT_EQ(ComposeValueList(Sample(), kNarrow, ',')[5], "1,008");

@@ -11,7 +11,7 @@ using namespace korvane::live;
 namespace {
 
 class StatusBarViewTest : public ::testing::Test {
-protected:
+  protected:
     StatusBarViewTest() : bar(nullptr) {
         bar.resize(964, kStatusBarHeight);
         bar.SetPanelText(0, QString("COM3"));

@@ -118,8 +118,10 @@ DashboardView::DashboardView(QWidget* parent) : QWidget(parent) {
         QRect area = box;
         for (const Caption& c : captions_) {
             if (!c.box.intersects(area)) continue;
-            if (c.box.top() < box.top()) area.setTop(c.box.bottom() + 1);
-            else area.setBottom(c.box.top() - 1);
+            if (c.box.top() < box.top())
+                area.setTop(c.box.bottom() + 1);
+            else
+                area.setBottom(c.box.top() - 1);
         }
         auto* label = new FigureLabel(this, box, area);
         label->setObjectName(s.name);
@@ -135,6 +137,7 @@ DashboardView::DashboardView(QWidget* parent) : QWidget(parent) {
     checkBox_ = new QCheckBox(QString::fromUtf8("настраивать УОЗ"), panel1_);
     checkBox_->setObjectName("CheckBox1");
     checkBox_->move(6, 8);
+    checkBox_->adjustSize();
     button_ = new QPushButton(panel1_);
     button_->setObjectName("Button3");
     button_->setGeometry(160, 6, 70, 24);
@@ -186,7 +189,9 @@ void DashboardView::SetFootPanelsVisible(bool visible) {
     panel2_->setVisible(visible);
 }
 
-int DashboardView::TuningModeIndex() const { return modes_->checkedId(); }
+int DashboardView::TuningModeIndex() const {
+    return modes_->checkedId();
+}
 
 void DashboardView::paintEvent(QPaintEvent* event) {
     QPainter p(this);

@@ -24,7 +24,7 @@ class DashboardView;
 // itself, so a new figure repaints nothing else.
 class FigureLabel : public QWidget {
     Q_OBJECT
-public:
+  public:
     FigureLabel(DashboardView* panel, QRect textBox, QRect area);
     // The text box in panel coordinates: where the figure is placed.
     QRect TextBox() const { return textBox_; }
@@ -32,10 +32,10 @@ public:
     QString text() const { return text_; }
     QColor Colour() const { return colour_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     DashboardView* panel_;
     QRect textBox_;
     QString text_;
@@ -47,7 +47,7 @@ private:
 // hides at start-up (their radio group still tells the tuning what to tune).
 class DashboardView : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit DashboardView(QWidget* parent);
 
     // One engine tick with a decoded frame. Only figures whose text changed
@@ -74,10 +74,10 @@ public:
     QCheckBox* CheckBox1() const { return checkBox_; }
     QPushButton* Button3() const { return button_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     friend class FigureLabel;
     // Background and captions within `area` (panel coordinates).
     void PaintPanel(QPainter& p, const QRect& area) const;

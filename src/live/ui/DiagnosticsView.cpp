@@ -1,11 +1,11 @@
 #include "live/ui/DiagnosticsView.h"
 
-#include "live/ui/PlainCellDelegate.h"
-
 #include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include "live/ui/PlainCellDelegate.h"
 
 namespace korvane::live {
 
@@ -19,7 +19,7 @@ constexpr int kDataRows = kGridRows - 1;  // row 0 is the header
 
 // Captions and values of rows 1..37 (model rows 0..36).
 class DiagnosticsModel : public QAbstractTableModel {
-public:
+  public:
     explicit DiagnosticsModel(QObject* parent) : QAbstractTableModel(parent) {
         for (int row = 1; row < kGridRows; ++row) {
             const std::string_view c = DiagnosticCaption(row);
@@ -32,8 +32,7 @@ public:
     int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 2; }
     QVariant data(const QModelIndex& index, int role) const override {
         if (!index.isValid()) return {};
-        const QString& text =
-            index.column() == 0 ? captions_[index.row()] : values_[index.row()];
+        const QString& text = index.column() == 0 ? captions_[index.row()] : values_[index.row()];
         if (role == Qt::DisplayRole) return text;
         if (role == Qt::ToolTipRole && index.column() == 0) return text;
         return {};
@@ -58,7 +57,7 @@ public:
         changedLast_ = -1;
     }
 
-private:
+  private:
     std::array<QString, kDataRows> captions_;
     std::array<QString, kDataRows> values_;
     int changedFirst_ = kDataRows;

@@ -17,7 +17,7 @@ class DiagnosticsModel;
 // rows 1..37 below the header row; the value of row 12 stays empty.
 class DiagnosticsView : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit DiagnosticsView(QWidget* parent);
     ~DiagnosticsView() override;
 
@@ -29,7 +29,7 @@ public:
     QString CellText(int column, int row) const;
     QTableView* Grid() const { return grid_; }
 
-private:
+  private:
     QTableView* grid_ = nullptr;
     DiagnosticsModel* model_ = nullptr;
     std::array<std::string, kGridRows> shown_;

@@ -29,8 +29,7 @@ LiveValueList::LiveValueList(QWidget* parent) : QWidget(parent) {
     grid_->setItemDelegate(new PlainCellDelegate(grid_));
     for (int row = 0; row < grid_->rowCount(); ++row) {
         const std::string_view key = kValueListKeys[row];
-        auto* k = new QTableWidgetItem(
-            QString::fromUtf8(key.data(), static_cast<int>(key.size())));
+        auto* k = new QTableWidgetItem(QString::fromUtf8(key.data(), static_cast<int>(key.size())));
         k->setFlags(Qt::ItemIsEnabled);
         grid_->setItem(row, 0, k);
         auto* v = new QTableWidgetItem;

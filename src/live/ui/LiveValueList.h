@@ -14,7 +14,7 @@ namespace korvane::live {
 // refreshed with each trend update.
 class LiveValueList : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit LiveValueList(QWidget* parent);
 
     void Update(const LiveValues& values, OxygenSensor sensor, char decimalSeparator);
@@ -23,7 +23,7 @@ public:
     QString ValueOf(const QString& key) const;
     QTableWidget* Grid() const { return grid_; }
 
-private:
+  private:
     QTableWidget* grid_ = nullptr;
     std::array<std::string, 10> shown_;
 };

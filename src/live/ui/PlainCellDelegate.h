@@ -8,7 +8,7 @@ namespace korvane::live {
 // style's full item painting costs several times more, and the live grids
 // repaint many values a second.
 class PlainCellDelegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* p, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {

@@ -7,7 +7,9 @@ namespace korvane::live {
 
 namespace {
 
-QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
+QColor ToQColor(Rgb c) {
+    return QColor(c.r, c.g, c.b);
+}
 
 // Left edge of a panel in bar pixels.
 int PanelLeft(size_t panel) {
@@ -89,8 +91,8 @@ void StatusBarView::paintEvent(QPaintEvent*) {
     for (size_t i = 0; i < kStatusPanelWidths.size(); ++i) {
         const int left = PanelLeft(i);
         const bool last = i + 1 == kStatusPanelWidths.size();
-        const int width = last ? std::max(kStatusPanelWidths[i], this->width() - left)
-                               : kStatusPanelWidths[i];
+        const int width =
+            last ? std::max(kStatusPanelWidths[i], this->width() - left) : kStatusPanelWidths[i];
         const QRect panel(left, 0, width - 2, height());
         // Sunken panel edge.
         painter.setPen(dark);

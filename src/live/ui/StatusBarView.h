@@ -17,7 +17,7 @@ namespace korvane::live {
 // progress bar lying on top of it.
 class StatusBarView : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit StatusBarView(QWidget* parent);
 
     // Hidden until a firmware read runs; the window shows, fills and hides it.
@@ -37,10 +37,10 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void PaintCell(class QPainter& painter, const StatusCell& cell) const;
 
     std::array<QString, kStatusPanelWidths.size()> panelTexts_;

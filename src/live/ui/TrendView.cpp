@@ -20,10 +20,10 @@ constexpr int kSelectorPanelWidth = 130;
 
 // Dragging with the right button pans the chart sideways.
 class PanningChartView : public QChartView {
-public:
+  public:
     using QChartView::QChartView;
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* e) override {
         if (e->button() == Qt::RightButton) {
             lastX_ = e->position().x();
@@ -48,7 +48,7 @@ protected:
         QChartView::mouseReleaseEvent(e);
     }
 
-private:
+  private:
     qreal lastX_ = 0;
     bool panning_ = false;
 };
@@ -70,19 +70,36 @@ QComboBox* MakeSelector(QWidget* parent, const char* name) {
     return box;
 }
 
-// Fits a value axis to its points on round tick values; the axis is only
-// touched when the points need another range.
+// Fits a value axis to its points on round ticks (steps of 1, 2 or 5 times a
+// power of ten, four to eight of them); the axis is only touched when the
+// points need another range.
 void FitAxis(QValueAxis* axis, const std::vector<double>& points) {
     if (points.empty()) return;
     auto [lo, hi] = std::minmax_element(points.begin(), points.end());
     double min = *lo, max = *hi;
     if (min >= axis->min() && max <= axis->max() && (max - min) * 4 > axis->max() - axis->min())
         return;
-    // Room above and below, so a flat line does not sit on the frame.
-    const double pad = max > min ? (max - min) * 0.05 : std::max(1.0, std::abs(min) * 0.05);
-    axis->setTickCount(5);
-    axis->setRange(min - pad, max + pad);
-    axis->applyNiceNumbers();
+    if (max - min < 1e-9) {  // a flat line sits mid-height
+        const double half = std::max(1.0, std::abs(min) * 0.05);
+        min -= half;
+        max += half;
+    } else {  // the thick line must not touch the frame
+        const double pad = (max - min) * 0.02;
+        min -= pad;
+        max += pad;
+    }
+    const double rough = (max - min) / 4;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power * 10;
+    for (double m : {1.0, 2.0, 5.0})
+        if (m * power >= rough) {
+            step = m * power;
+            break;
+        }
+    const double first = std::floor(min / step) * step;
+    const double last = std::ceil(max / step) * step;
+    axis->setRange(first, last);
+    axis->setTickCount(static_cast<int>(std::lround((last - first) / step)) + 1);
 }
 
 void ShowPoints(QLineSeries* series, const std::vector<double>& points, bool rebuilt) {
@@ -118,13 +135,13 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
 
     axisX_ = new QValueAxis;
     axisX_->setRange(0, TrendHistory::kShown - 1);
-    axisX_->setLabelFormat("%d");
+    axisX_->setLabelFormat("%.0f");
     axisX_->setTickCount(5);
     axisLeft_ = new QValueAxis;
     axisRight_ = new QValueAxis;
     for (QValueAxis* a : {axisLeft_, axisRight_}) {
         a->setRange(0, 1);
-        a->setLabelFormat("%g");
+        a->setLabelFormat("%.4g");
         QFont f = a->titleFont();
         f.setPixelSize(11);
         a->setTitleFont(f);
@@ -157,7 +174,8 @@ void TrendView::Update(const LiveValues& values, OxygenSensor sensor) {
     const double rightValue = TrendItemValue(right_->currentIndex(), values, sensor);
     const bool rebuilt = history_.Push(leftValue, rightValue);
 
-    if (axisLeft_->titleText() != left_->currentText()) axisLeft_->setTitleText(left_->currentText());
+    if (axisLeft_->titleText() != left_->currentText())
+        axisLeft_->setTitleText(left_->currentText());
     if (axisRight_->titleText() != right_->currentText())
         axisRight_->setTitleText(right_->currentText());
 

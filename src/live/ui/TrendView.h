@@ -18,7 +18,7 @@ namespace korvane::live {
 // at the top left of the map tables panel.
 class TrendView : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TrendView(QWidget* parent);
 
     // One trend update: stores the selected values and redraws the series.
@@ -35,10 +35,10 @@ public:
     QValueAxis* RightAxis() const { return axisRight_; }
     const TrendHistory& History() const { return history_; }
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void ShowSeries(bool rebuilt);
 
     TrendHistory history_;

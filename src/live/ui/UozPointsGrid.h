@@ -7,7 +7,7 @@ namespace korvane::live {
 // nothing fills yet; its panel is never brought to the front.
 class UozPointsGrid : public QTableWidget {
     Q_OBJECT
-public:
+  public:
     explicit UozPointsGrid(QWidget* parent);
 };
 
