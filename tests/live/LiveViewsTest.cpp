@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLegend>
 #include <QLineSeries>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QValueAxis>
@@ -269,6 +270,8 @@ TEST(LiveValueList, TenKeysWithTheirValues) {
     EXPECT_EQ(list.Grid()->columnWidth(0), 125);
     EXPECT_EQ(list.Grid()->columnWidth(1), 97);
     EXPECT_EQ(list.ValueOf(QString::fromUtf8("Обороты")), "");
+    list.show();
+    EXPECT_FALSE(list.Grid()->verticalScrollBar()->isVisible());
 
     LiveDecoder decoder;
     decoder.Tick(kRunning, 1, OxygenSensor::Lc1, {1, 1, 0, 13.0});

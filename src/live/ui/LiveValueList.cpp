@@ -36,7 +36,9 @@ LiveValueList::LiveValueList(QWidget* parent) : QWidget(parent) {
         v->setFlags(Qt::ItemIsEnabled);
         grid_->setItem(row, 1, v);
     }
-    setMinimumSize(125 + 97 + 4, 18 * 11 + 4);
+    // All ten rows in view, no scroll bar.
+    const int frame = 2 * grid_->frameWidth();
+    resize(243, grid_->horizontalHeader()->sizeHint().height() + 18 * grid_->rowCount() + frame);
 }
 
 void LiveValueList::Update(const LiveValues& values, OxygenSensor sensor, char sep) {
