@@ -191,18 +191,18 @@ TEST_F(EcuLine, SessionAt57600) {
 
 TEST_F(EcuLine, AnIdleSessionEndsByItself) {
     Options o;
-    o.sessionTimeoutMs = 300;
+    o.sessionTimeoutMs = 600;
     StartSim(o);
     line_->Exchange(Hex("83 10 F1 10 81 26 3B"));
     ASSERT_TRUE(line_->SetSpeed(38400));
     // Requests keep the session alive...
     for (int i = 0; i < 4; ++i) {
-        SleepMs(150);
+        SleepMs(250);
         EXPECT_EQ(line_->Exchange(Hex("82 10 F1 3E 01 C2")).size(), 11u);
     }
     EXPECT_EQ(sim_->EcuLineSpeed(), 38400);
     // ...silence ends it: a program that restarts finds the ECU at 10400.
-    SleepMs(500);
+    SleepMs(900);
     EXPECT_EQ(sim_->EcuLineSpeed(), 10400);
     ASSERT_TRUE(line_->SetSpeed(10400));
     EXPECT_EQ(line_->Exchange(Hex("81 10 F1 81 03")), Hex("81 10 F1 81 03 83 F1 10 C1 6B 8F 3F"));
@@ -229,7 +229,7 @@ TEST_F(EcuLine, AnswerComesAfterP2AndWireTime) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_EQ(answer, Hex("81 F1 10 7E 00"));
     EXPECT_GE(ms, 35.0);
-    EXPECT_LT(ms, 300.0);
+    EXPECT_LT(ms, 1000.0);
 }
 
 struct FaultCase {
@@ -343,15 +343,17 @@ TEST(SimLinks, PublishedReplacedRefusedAndRemoved) {
 TEST_F(EcuLine, PortCanBeClosedAndOpenedAgain) {
     StartSim();
     line_.reset();
-    SleepMs(50);
-    // The closed port left no exclusive-use flag behind (it would keep
+    // The closed port leaves no exclusive-use flag behind (it would keep
     // every user but root from opening it again).
-    const int fd = ::open(sim_->EcuPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
     int exclusive = -1;
-    ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    for (int i = 0; i < 100 && exclusive != 0; ++i) {
+        SleepMs(10);
+        const int fd = ::open(sim_->EcuPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        ::close(fd);
+    }
     EXPECT_EQ(exclusive, 0);
-    ::close(fd);
     Line again(sim_->EcuPath(), 10400);
     EXPECT_EQ(again.Exchange(Hex("82 10 F1 3E 01 C2")), Hex("82 10 F1 3E 01 C2 81 F1 10 7E 00"));
 }

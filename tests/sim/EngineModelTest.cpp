@@ -92,9 +92,16 @@ TEST(SimEngineModel, FuelErrorIsASmoothFieldFromTheSeed) {
     EXPECT_GT(differs, 200);
 }
 
+// The latest LC-1 reading made after this call began.
 double MeasuredLambda(Line& lc1) {
     lc1.Drain();
-    const Bytes s = lc1.ReadFor(120);
+    SleepMs(30);  // a packet made just before may still have been on its way
+    lc1.Drain();
+    Bytes s = lc1.ReadFor(100);
+    for (int i = 0; i < 40 && s.size() < 12; ++i) {
+        const Bytes more = lc1.ReadFor(50);
+        s.insert(s.end(), more.begin(), more.end());
+    }
     for (size_t i = s.size(); i-- > 0;)
         if (s[i] == 0xB2 && i + 6 <= s.size() && s[i + 1] == 0x82 && s[i + 2] == 0x43)
             return ((s[i + 4] & 0x7F) * 128 + (s[i + 5] & 0x7F) + 500) / 1000.0;

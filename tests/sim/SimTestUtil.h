@@ -95,10 +95,40 @@ class Line {
         }
     }
     // Sends a frame and returns what came back within ms (echo and answer).
+    // On a busy machine the simulator may answer later: then it waits, up
+    // to two seconds, for the first byte and for the last frame to be whole.
     Bytes Exchange(const Bytes& request, int ms = 60) {
         Drain();
         Send(request);
-        return ReadFor(ms);
+        Bytes out = ReadFor(ms);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (out.empty() || !WholeFrames(out)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  limit - std::chrono::steady_clock::now())
+                                  .count();
+            uint8_t b = 0;
+            if (left <= 0 || port_->ReadByte(b, static_cast<int>(left)) != 1) break;
+            out.push_back(b);
+        }
+        return out;
+    }
+
+    // True when the bytes are a run of complete K-line frames (format byte,
+    // addresses when the format says so, length byte when the format holds
+    // none, data, checksum).
+    static bool WholeFrames(const Bytes& b) {
+        size_t i = 0;
+        while (i < b.size()) {
+            size_t header = (b[i] & 0xC0) ? 3 : 1;
+            size_t n = b[i] & 0x3F;
+            if (n == 0) {
+                if (i + header >= b.size()) return false;
+                n = b[i + header];
+                ++header;
+            }
+            i += header + n + 1;
+        }
+        return i == b.size();
     }
 
   private:
