@@ -86,7 +86,7 @@ void FigureLabel::paintEvent(QPaintEvent* event) {
 }
 
 DashboardView::DashboardView(QWidget* parent) : QWidget(parent) {
-    setObjectName("PanelMain");
+    setObjectName("DashboardView");
     setFixedSize(kWidth, kHeight);
 
     const QFont figureFont = FigureFont();

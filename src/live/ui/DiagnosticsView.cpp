@@ -65,7 +65,7 @@ class DiagnosticsModel : public QAbstractTableModel {
 };
 
 DiagnosticsView::DiagnosticsView(QWidget* parent) : QWidget(parent) {
-    setObjectName("Paneldia");
+    setObjectName("DiagnosticsView");
     setFixedSize(240, 428);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
