@@ -35,6 +35,7 @@ constexpr uint16_t kFanOn = 0x5A11;           // °C + 40
 constexpr uint16_t kRevLimit = 0x5A12;        // rpm, 16 bits, low byte first
 constexpr uint16_t kOctane = 0x5A14;          // degrees × 2, signed
 constexpr uint16_t kInjectorFlow = 0x5A16;    // 30000 / (g/min)
+constexpr uint16_t kInjectionPhase = 0x5A18;  // degrees, signed 16 bits, low byte first
 constexpr uint16_t kColdCorrection = 0x5C00;  // 16 points, raw / 128, −40 .. 110 °C
 constexpr uint16_t kDwell = 0x5C40;           // 16 points, ms × 20, 6 .. 21 V
 constexpr uint16_t kIdleIgnition = 0x5C80;    // 16 points, degrees × 2 signed, 400 .. 2200 rpm
@@ -93,6 +94,9 @@ std::vector<uint8_t> MakeSyntheticFirmware(uint32_t seed) {
     image[kRevLimit + 1] = 6400 >> 8;
     image[kOctane] = 0;
     image[kInjectorFlow] = 150;  // 200 g/min
+    const int16_t phase = -90;
+    image[kInjectionPhase] = static_cast<uint8_t>(static_cast<uint16_t>(phase) & 0xFF);
+    image[kInjectionPhase + 1] = static_cast<uint8_t>(static_cast<uint16_t>(phase) >> 8);
     for (int i = 0; i < 16; ++i) {
         const double t = -40.0 + 10.0 * i;
         image[kColdCorrection + i] = Byte(128.0 * (1.0 + 0.6 * std::max(0.0, 80.0 - t) / 120.0));
@@ -115,6 +119,7 @@ const std::vector<DemoTable>& DemoTables() {
         {"Топливо/Коррекция_по_ТОЖ", true, kColdCorrection, 16},
         {"Топливо/Производительность_форсунки", false, kInjectorFlow, 0},
         {"Топливо/Поправка_столбец_0", true, kCorrectionTable, 16},
+        {"Топливо/Сдвиг_фазы_впрыска", false, kInjectionPhase, 0},
         {"Зажигание/Время_накопления", true, kDwell, 16},
         {"Зажигание/Октан_корректор", false, kOctane, 0},
         {"Разное/Отсечка_по_оборотам", false, kRevLimit, 0},
@@ -177,6 +182,7 @@ std::string MakeDemoMapCp1251(const std::vector<uint8_t>& firmware) {
                "Коэффициент", "0", "1", "128");
     x += Single("Производительность_форсунки", kInjectorFlow, nullptr, "0", "1", "1", "0", "30000",
                 "300", "100");
+    x += Single("Сдвиг_фазы_впрыска", kInjectionPhase, "3", "0", "1", "1", "0", "0", "360", "-360");
     x += Curve("Поправка_столбец_0", kCorrectionTable, nullptr, "0", "15", true, "Строка",
                "Поправка", "0", "1", "128");
     x += "  </Топливо>\r\n";

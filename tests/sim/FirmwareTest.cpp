@@ -163,7 +163,8 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
             const std::string type = n.attribute("Тип_тарировки").value();
             double raw = image[t.address];
             if (type == "1") raw = static_cast<int8_t>(image[t.address]);
-            if (type == "2") raw = image[t.address] + 256 * image[t.address + 1];
+            if (type == "2" || type == "3") raw = image[t.address] + 256 * image[t.address + 1];
+            if (type == "3" && raw >= 32768) raw -= 65536;
             double v = (raw + n.attribute("Смещение_значения").as_double()) *
                            n.attribute("Шаг").as_double() /
                            n.attribute("Делитель_шага").as_double() -
