@@ -59,6 +59,12 @@ TEST_F(StatusBarViewTest, PanelTextsAndPortNameInCellA) {
     EXPECT_EQ(bar.Cells().ecuPort.text, "COM3");
     bar.SetPanelText(0, QString("COM7"));
     EXPECT_EQ(bar.Cells().ecuPort.text, "COM7");
+    bar.ShowLinkState({1, 1, 1, 1, 0, "/dev/serial/by-id/lc1"});
+    EXPECT_EQ(bar.ToolTipAt({10, 8}), "COM7");
+    EXPECT_EQ(bar.ToolTipAt({40, 8}), "ONLINE");
+    EXPECT_EQ(bar.ToolTipAt({70, 8}), "LC-1 /dev/serial/by-id/lc1");
+    EXPECT_EQ(bar.ToolTipAt({900, 8}), "GBCRec//PRec/Analis//All:1//2//3//4");
+    EXPECT_EQ(bar.ToolTipAt({300, 8}), "");
     bar.SetPanelText(9, QString("ignored"));
     EXPECT_EQ(bar.PanelText(9), QString());
 }

@@ -1,7 +1,9 @@
 #include "live/ui/StatusBarView.h"
 
+#include <QHelpEvent>
 #include <QPainter>
 #include <QProgressBar>
+#include <QToolTip>
 
 namespace korvane::live {
 
@@ -64,6 +66,37 @@ void StatusBarView::ShowLinkState(const LinkFlags& flags) {
     if (cells == cells_) return;
     cells_ = std::move(cells);
     update();
+}
+
+QString StatusBarView::ToolTipAt(QPoint pos) const {
+    auto inside = [pos](const CellRect& r) {
+        return pos.x() >= r.left && pos.x() < r.right && pos.y() >= 0 && pos.y() < r.bottom;
+    };
+    if (cells_.lambda && inside(cells_.lambda->rect))
+        return QString::fromStdString(cells_.lambda->text);
+    if (inside(cells_.ecuSession.rect)) return QString::fromStdString(cells_.ecuSession.text);
+    if (inside(cells_.ecuPort.rect)) return QString::fromStdString(cells_.ecuPort.text);
+    for (size_t i = 0; i < kStatusPanelWidths.size(); ++i) {
+        const int left = PanelLeft(i);
+        const bool last = i + 1 == kStatusPanelWidths.size();
+        if (i != kProgressPanel && pos.x() >= left &&
+            (last || pos.x() < left + kStatusPanelWidths[i]))
+            return panelTexts_[i];
+    }
+    return {};
+}
+
+bool StatusBarView::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = ToolTipAt(help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, this);
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void StatusBarView::PaintCell(QPainter& painter, const StatusCell& cell) const {

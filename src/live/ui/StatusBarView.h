@@ -37,7 +37,11 @@ class StatusBarView : public QWidget {
 
     QSize sizeHint() const override;
 
+    // The whole text under a point: the cells are narrower than a port name.
+    QString ToolTipAt(QPoint pos) const;
+
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:
