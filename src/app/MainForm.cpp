@@ -312,6 +312,7 @@ QWidget* TForm1::BuildTopBar(QWidget* parent) {
     connect(ToolButton(14), &QToolButton::clicked, this, [this] { ToolButton14Click(); });
     connect(ToolButton(18), &QToolButton::clicked, this, [this] { ToolButton18Click(); });
     connect(ToolButton(19), &QToolButton::clicked, this, [this] { ToolButton19Click(); });
+    connect(ToolButton(21), &QToolButton::clicked, this, [this] { ToolButton21Click(); });
     connect(ToolButton(27), &QToolButton::clicked, this, [this] { ToolButton27Click(); });
 
     ComboBox1 = new QComboBox(bar);
@@ -445,6 +446,12 @@ void TForm1::ToolButton5Click() { RightArea->setCurrentWidget(Eculog); }
 void TForm1::ToolButton14Click() { LeftArea->setCurrentWidget(PanelGrid); }
 void TForm1::ToolButton18Click() { RightArea->setCurrentWidget(PanelMain); }
 void TForm1::ToolButton19Click() { RightArea->setCurrentWidget(Paneldia); }
+void TForm1::ToolButton21Click() {
+    // Map mode: the map tree on the right, the tables and the trend on the
+    // left. Loading the map description hooks in here.
+    RightArea->setCurrentWidget(Calibrpanel);
+    LeftArea->setCurrentWidget(PanelXX);
+}
 
 void TForm1::СохранитьClick() {
     std::string error;

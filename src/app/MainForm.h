@@ -76,6 +76,7 @@ public:
     void ToolButton14Click();
     void ToolButton18Click();
     void ToolButton19Click();
+    void ToolButton21Click();
     void ToolButton27Click();
     void Button2Click();
     void СохранитьClick();

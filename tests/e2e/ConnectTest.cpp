@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QLabel>
+#include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -105,6 +106,11 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     for (int n : {7, 8, 14, 18, 19, 21}) EXPECT_TRUE(form->ToolButton(n)->isEnabled()) << n;
     EXPECT_FALSE(form->ToolButton(10)->isEnabled());  // no firmware image
     EXPECT_TRUE(fs::is_directory(form->DateDir()));
+    form->ToolButton(21)->click();  // map mode
+    EXPECT_EQ(form->RightArea->currentWidget(), form->Calibrpanel);
+    EXPECT_EQ(form->LeftArea->currentWidget(), form->PanelXX);
+    form->ToolButton(18)->click();
+    EXPECT_EQ(form->RightArea->currentWidget(), form->PanelMain);
 
     // The grid and the dashboard show what the simulated engine sends, and
     // the LC-1's ratio (lambda 1 → 14.70).
@@ -139,8 +145,9 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     EXPECT_TRUE(form->ValueListEditor1->isEnabled());
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return SawRequest(0x20) && SawRequest(0x82); }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "OFFLINE"; }, 2000));
-    EXPECT_EQ(form->StatusBar1->Cells().ecuPort.fill, live::kYellow);
+    // The session ends first, then the port closes.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuPort.fill == live::kYellow; }, 3000));
+    EXPECT_EQ(form->StatusBar1->Cells().ecuSession.text, "OFFLINE");
     EXPECT_EQ(form->StatusBar1->Cells().ecuSession.fill, live::kYellow);
     EXPECT_FALSE(form->engineTimer->isActive());
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->LambdaWorker().IsComConnected == 0; }, 2000));
