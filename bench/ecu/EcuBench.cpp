@@ -17,14 +17,16 @@ using namespace korvane::ecu;
 namespace {
 
 class NullView final : public LogView {
-public:
+  public:
     void AppendLine(const std::string&) override {}
     void ReplaceLastLine(const std::string&) override {}
     void SetProgress(int, int) override {}
 };
 
 // Transfer time of n bytes at the line speed: ten bits each.
-double WireMs(size_t bytes, int baud) { return 10.0 * 1000.0 * static_cast<double>(bytes) / baud; }
+double WireMs(size_t bytes, int baud) {
+    return 10.0 * 1000.0 * static_cast<double>(bytes) / baud;
+}
 
 // One diagnostic exchange against the simulator in fast mode. The budget is
 // the two pauses, the request's time on a real wire and 2 ms.
@@ -47,8 +49,9 @@ void BM_Exchange(benchmark::State& state) {
     fields.PortSpeed = "57600";
     fields.PortTimeOut = 0;
     fields.PortReadTimeOut = 5;
-    EcuLink link(fields, log, [] { return platform::MakePosixSerialPort(); },
-                 platform::SystemClock::Instance());
+    EcuLink link(
+        fields, log, [] { return platform::MakePosixSerialPort(); },
+        platform::SystemClock::Instance());
     if (!link.OpenPort() || !link.StartSession()) {
         state.SkipWithError("no session");
         return;
@@ -69,8 +72,13 @@ void BM_Exchange(benchmark::State& state) {
     state.counters["of_budget"] = perExchangeMs / budgetMs;  // must stay at or below 1
     state.counters["failures"] = failures;
 }
-BENCHMARK(BM_Exchange)->Args({0, 5})->Args({5, 10})->Args({20, 150})->Unit(benchmark::kMillisecond)
-    ->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Exchange)
+    ->Args({0, 5})
+    ->Args({5, 10})
+    ->Args({20, 150})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 // The simulator with its P2 pause and wire time on, and a connected worker.
 struct LiveRig {
@@ -133,7 +141,11 @@ void BM_PollingRate(benchmark::State& state) {
     state.counters["best_per_s"] = best;
     state.counters["of_best"] = rate / best;  // must reach 0.97
 }
-BENCHMARK(BM_PollingRate)->Args({20, 150})->Args({5, 50})->Iterations(1)->Unit(benchmark::kSecond)
+BENCHMARK(BM_PollingRate)
+    ->Args({20, 150})
+    ->Args({5, 50})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
     ->UseRealTime();
 
 // The whole firmware read: 683 requests, each at best PortTimeOut +
@@ -158,9 +170,9 @@ void BM_FirmwareRead(benchmark::State& state) {
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (rig.worker.ReadRam.Copy() != rig.sim.Ram()) state.SkipWithError("image differs");
     }
-    const double bestSeconds =
-        (682 * (pauseBefore + pauseAfter + WireMs(9, 57600)) +
-         (pauseBefore + pauseAfter + WireMs(9, 57600))) / 1000.0;
+    const double bestSeconds = (682 * (pauseBefore + pauseAfter + WireMs(9, 57600)) +
+                                (pauseBefore + pauseAfter + WireMs(9, 57600))) /
+                               1000.0;
     state.counters["read_s"] = seconds;
     state.counters["best_s"] = bestSeconds;
     state.counters["bytes_per_s"] = 65536.0 / seconds;

@@ -36,7 +36,9 @@ TECUThread::TECUThread(platform::UiBridge& ui, LogView& view, PortFactory makePo
                        platform::Clock& clock)
     : log_(ui, view), clock_(clock), link_(*this, log_, std::move(makePort), clock) {}
 
-TECUThread::~TECUThread() { Stop(); }
+TECUThread::~TECUThread() {
+    Stop();
+}
 
 void TECUThread::Start() {
     if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });
@@ -201,8 +203,8 @@ void TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
     // did not confirm must not pass unseen, since the table in RAM is then
     // not what the program believes.
     if (sent && (answer.empty() || answer[0] != 0x7D)) {
-        Log("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) +
-                        "; Ответ - " + HexText(answer) + ";");
+        Log("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) + "; Ответ - " +
+            HexText(answer) + ";");
         keepLastLine_ = true;
     }
 }
@@ -210,7 +212,7 @@ void TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
 bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {
     if (fits) return false;
     Log("ECU: << ОШИБКА Запись отклонена: за пределами данных или памяти! Адрес - " +
-                    HexText(AddressBytes(address)) + "; байт - " + std::to_string(count) + ";");
+        HexText(AddressBytes(address)) + "; байт - " + std::to_string(count) + ";");
     keepLastLine_ = true;
     return true;
 }
@@ -309,7 +311,8 @@ bool TECUThread::WriteTable(Table table) {
         write.blocksDone = 0;
     }
     const int c = write.blocksDone;
-    WriteBlock(kTables[table].blocks[c], kBlock, LowBytes(data, static_cast<size_t>(c) * kBlock, kBlock));
+    WriteBlock(kTables[table].blocks[c], kBlock,
+               LowBytes(data, static_cast<size_t>(c) * kBlock, kBlock));
     ++write.blocksDone;
     IsDiagnostic = 0;
     if (write.blocksDone < 4) return false;

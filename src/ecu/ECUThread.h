@@ -37,15 +37,16 @@ namespace korvane::ecu {
 // error, ErrorComPorts, IsECUConnected, IsComConnected, IsDiagnostic,
 // DiagnosticInfo.
 class TECUThread : public EcuLinkFields {
-public:
+  public:
     static constexpr int kDataCells = 256;
     static constexpr int kData2Cells = 1000;
     static constexpr int kFirmwareBlocks = 682;  // of 0x60 bytes, then one of 0x40
     static constexpr int64_t kFirmwareSize = 0x10000;
 
-    TECUThread(platform::UiBridge& ui, LogView& view,
-               PortFactory makePort = [] { return platform::MakePosixSerialPort(); },
-               platform::Clock& clock = platform::SystemClock::Instance());
+    TECUThread(
+        platform::UiBridge& ui, LogView& view,
+        PortFactory makePort = [] { return platform::MakePosixSerialPort(); },
+        platform::Clock& clock = platform::SystemClock::Instance());
     // Stops and joins the thread.
     ~TECUThread();
     TECUThread(const TECUThread&) = delete;
@@ -84,7 +85,7 @@ public:
     SharedBytes ReadRam;
     std::atomic<int32_t> ReadCompleate{0};
 
-private:
+  private:
     enum Table { kBcn, kIgnition, kCorrection, kTableCount };
     struct TableWrite {
         int blocksDone = 0;

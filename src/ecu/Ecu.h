@@ -2,8 +2,8 @@
 // serial port, and the worker thread that polls the ECU and reads and
 // writes its memory on the window's commands. No Qt here.
 #pragma once
+#include "ecu/ECUThread.h"
 #include "ecu/EcuLink.h"
 #include "ecu/Frame.h"
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"
-#include "ecu/ECUThread.h"

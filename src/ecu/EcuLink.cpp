@@ -78,7 +78,9 @@ void EcuLink::ClosePort() {
     f_.IsComConnected = 0;
 }
 
-bool EcuLink::SetLineSpeed(int baud) { return port_ && port_->SetSpeed(baud); }
+bool EcuLink::SetLineSpeed(int baud) {
+    return port_ && port_->SetSpeed(baud);
+}
 
 bool EcuLink::WriteBytes(std::span<const uint8_t> bytes) {
     if (!port_) return false;
@@ -122,8 +124,8 @@ bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     Bytes received;
     if (!ReadAvailable(received)) return false;
     const auto echo = ParseFrame(received);
-    if (!echo || !std::equal(echo->data.begin(), echo->data.end(), payload.begin(),
-                             payload.end())) {
+    if (!echo ||
+        !std::equal(echo->data.begin(), echo->data.end(), payload.begin(), payload.end())) {
         return false;
     }
     lastEchoOk_ = true;
@@ -148,7 +150,8 @@ bool EcuLink::Validate(std::span<const uint8_t> payload, const Bytes& answer) {
     if (Equals(payload, {0x82})) return ExpectExactly(payload, answer, {0xC2}, false);
     // A wrong answer to the session start is logged, and the session goes
     // on at the new speed all the same.
-    if (StartsWith(payload, {0x10, 0x81})) return ExpectExactly(payload, answer, {0x50, 0x81}, true);
+    if (StartsWith(payload, {0x10, 0x81}))
+        return ExpectExactly(payload, answer, {0x50, 0x81}, true);
     if (Equals(payload, {0x20})) return ExpectExactly(payload, answer, {0x60}, false);
     if (Equals(payload, {0x3E, 0x01})) return ExpectExactly(payload, answer, {0x7E}, false);
     if (Equals(payload, {0x30, 0x0F, 0x06, 0x01}))
@@ -157,8 +160,8 @@ bool EcuLink::Validate(std::span<const uint8_t> payload, const Bytes& answer) {
         f_.DiagnosticInfo.Set(answer.size() >= 3 ? Bytes(answer.begin() + 2, answer.end())
                                                  : Bytes{});
         if (!StartsWith(answer, {0x61, 0x0F}) || answer.size() != 53) {
-            ReportError(1, "Запрос - " + HexText(payload) + "; Ответ - " + HexText(answer) +
-                               "; (" + HexOf({0x61, 0x0F}) + ")");
+            ReportError(1, "Запрос - " + HexText(payload) + "; Ответ - " + HexText(answer) + "; (" +
+                               HexOf({0x61, 0x0F}) + ")");
         }
         return true;
     }

@@ -24,8 +24,8 @@ using PortFactory = std::function<std::unique_ptr<platform::SerialPort>()>;
 
 // The link's state as the window sees it. Flags hold 0 or 1.
 struct EcuLinkFields {
-    SharedText PortName;   // "COM1", "/dev/ttyUSB0", a simulator link
-    SharedText PortSpeed;  // session speed as text: "10400", "38400" or "57600"
+    SharedText PortName;                      // "COM1", "/dev/ttyUSB0", a simulator link
+    SharedText PortSpeed;                     // session speed as text: "10400", "38400" or "57600"
     std::atomic<int32_t> PortTimeOut{200};    // ms before each request
     std::atomic<int32_t> PortReadTimeOut{0};  // ms between sending and reading; 0 means 160
     std::atomic<int32_t> error{0};            // errors since connect; more than 10 drop the link
@@ -42,11 +42,11 @@ struct EcuLinkFields {
 std::optional<uint8_t> SpeedByteFor(const std::string& portSpeed);
 
 class EcuLink {
-public:
+  public:
     static constexpr int kOpeningSpeed = 10400;
-    static constexpr int kMaxRead = 256;         // one read of the receive queue
+    static constexpr int kMaxRead = 256;           // one read of the receive queue
     static constexpr int kDefaultReadPause = 160;  // used when PortReadTimeOut is 0
-    static constexpr int kMaxErrors = 10;        // the eleventh error drops the link
+    static constexpr int kMaxErrors = 10;          // the eleventh error drops the link
 
     EcuLink(EcuLinkFields& fields, UiLog& log, PortFactory makePort, platform::Clock& clock);
     ~EcuLink();
@@ -88,7 +88,7 @@ public:
     // The port in use (tests look at it); null while closed.
     platform::SerialPort* Port() { return port_.get(); }
 
-private:
+  private:
     bool Validate(std::span<const uint8_t> payload, const Bytes& answer);
     bool ExpectExactly(std::span<const uint8_t> payload, const Bytes& answer,
                        std::initializer_list<uint8_t> expected, bool resultOnError);

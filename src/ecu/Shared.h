@@ -16,7 +16,7 @@ namespace korvane::ecu {
 // the word, and whatever the worker wrote before Clear back to the poster
 // that sees it empty.
 class Mailbox {
-public:
+  public:
     struct Entry {
         std::string word;
         uint64_t serial = 0;  // grows with every post, so a replaced word is noticed
@@ -61,7 +61,7 @@ public:
     }
     bool operator==(const std::string& word) const { return Word() == word; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string word_;
     uint64_t serial_ = 0;
@@ -69,7 +69,7 @@ private:
 
 // A text field written by one thread and read by another at any time.
 class SharedText {
-public:
+  public:
     SharedText() = default;
     SharedText(std::string text) : text_(std::move(text)) {}
     std::string Get() const {
@@ -85,7 +85,7 @@ public:
         return *this;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
 };
@@ -93,7 +93,7 @@ private:
 // A byte string that is only ever replaced whole, so a reader holds either
 // the old or the new value, never half of one.
 class SharedBytes {
-public:
+  public:
     std::shared_ptr<const Bytes> Get() const {
         std::lock_guard lock(mutex_);
         return value_;
@@ -114,7 +114,7 @@ public:
         return v ? v->size() : 0;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::shared_ptr<const Bytes> value_ = std::make_shared<const Bytes>();
 };

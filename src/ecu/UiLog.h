@@ -9,7 +9,7 @@ namespace korvane::ecu {
 // of a firmware read. The worker calls these only on the UI thread, through
 // the UiBridge, and waits until each has run.
 class LogView {
-public:
+  public:
     virtual ~LogView() = default;
     // A line may hold CR LF inside (an error line with its detail); the log
     // shows it as two lines.
@@ -24,7 +24,7 @@ public:
 // The worker's side: each call runs the view's operation on the UI thread
 // and waits. Once the window is closing the bridge returns at once.
 class UiLog {
-public:
+  public:
     UiLog(platform::UiBridge& bridge, LogView& view) : bridge_(bridge), view_(view) {}
 
     void LogMessage(const std::string& line) {
@@ -37,7 +37,7 @@ public:
         bridge_.RunSync([&] { view_.SetProgress(maximum, position); });
     }
 
-private:
+  private:
     platform::UiBridge& bridge_;
     LogView& view_;
 };

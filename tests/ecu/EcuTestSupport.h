@@ -34,7 +34,7 @@ inline Bytes WithSum(Bytes frame) {
 }
 
 class RecordingView final : public LogView {
-public:
+  public:
     void AppendLine(const std::string& line) override {
         std::lock_guard lock(mutex_);
         lines_.push_back(line);
@@ -71,7 +71,7 @@ public:
         progress_.clear();
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::vector<std::pair<int, int>> progress_;
@@ -80,7 +80,7 @@ private:
 // The adapter echoes each request frame; the ECU answers a request it has
 // a reply for, only at the line speed given with it (0 = any speed).
 class ScriptedEcu {
-public:
+  public:
     struct Reply {
         Bytes answer;
         int baud = 0;
@@ -115,7 +115,7 @@ public:
         return speeds_;
     }
 
-private:
+  private:
     void OnByte(uint8_t b) {
         Bytes frame;
         {

@@ -14,7 +14,7 @@ using Lines = std::vector<std::string>;
 namespace {
 
 class LinkTest : public ::testing::Test {
-protected:
+  protected:
     LinkTest() {
         fields.PortName = "COM3";
         fields.PortSpeed = "38400";
@@ -51,7 +51,8 @@ const std::string kRam = "ECU: << ОШИБКА ЧТЕНИЯ RAM!\r\n";
 TEST_F(LinkTest, OpenLogsNameAndSettingButRunsAtTheKLineRate) {
     fields.PortSpeed = "57600";
     ASSERT_TRUE(link.OpenPort());
-    EXPECT_EQ(view.Lines(), (Lines{"COM3: >> Открытие порта...", "COM3: >> скорость порта - 57600"}));
+    EXPECT_EQ(view.Lines(),
+              (Lines{"COM3: >> Открытие порта...", "COM3: >> скорость порта - 57600"}));
     EXPECT_EQ(port.OpenedName(), "COM3");
     EXPECT_EQ(port.Speed(), 10400);
     EXPECT_EQ(fields.IsComConnected, 1);
@@ -153,8 +154,8 @@ TEST_P(Exchange, ValidatesTheAnswer) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, Exchange,
     ::testing::Values(
-        ExchangeCase{"StartCommunication", "81", "81 10 F1 81 03", true, "83 F1 10 C1 6B 8F 3F",
-                     true, {}},
+        ExchangeCase{
+            "StartCommunication", "81", "81 10 F1 81 03", true, "83 F1 10 C1 6B 8F 3F", true, {}},
         ExchangeCase{"StartCommunicationUnanswered",
                      "81",
                      "81 10 F1 81 03",
@@ -162,8 +163,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "",
                      false,
                      {kWrong + "Запрос - 0x81; Ответ - null; (0xC16B8F)", "Ошибка №1"}},
-        ExchangeCase{"TesterPresentChecksumWraps", "3E 01", "82 10 F1 3E 01 C2", true,
-                     "81 F1 10 7E 00", true, {}},
+        ExchangeCase{"TesterPresentChecksumWraps",
+                     "3E 01",
+                     "82 10 F1 3E 01 C2",
+                     true,
+                     "81 F1 10 7E 00",
+                     true,
+                     {}},
         ExchangeCase{"TesterPresentNegative",
                      "3E 01",
                      "82 10 F1 3E 01 C2",
@@ -178,8 +184,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "81 F1 10 7E 01",
                      false,
                      {kWrong + "Запрос - 0x3E01; Ответ - null; (0x7E)", "Ошибка №1"}},
-        ExchangeCase{"SessionStart", "10 81 0A", "83 10 F1 10 81 0A 1F", true, "82 F1 10 50 81 54",
-                     true, {}},
+        ExchangeCase{"SessionStart",
+                     "10 81 0A",
+                     "83 10 F1 10 81 0A 1F",
+                     true,
+                     "82 F1 10 50 81 54",
+                     true,
+                     {}},
         ExchangeCase{"SessionStartRefusedStillTrue",
                      "10 81 26",
                      "83 10 F1 10 81 26 3B",
@@ -187,10 +198,15 @@ INSTANTIATE_TEST_SUITE_P(
                      "83 F1 10 7F 10 12 25",
                      true,
                      {kWrong + "Запрос - 0x108126; Ответ - 0x7F1012; (0x5081)", "Ошибка №1"}},
-        ExchangeCase{"SwitchToRam", "30 0F 06 01", "84 10 F1 30 0F 06 01 CB", true,
-                     "84 F1 10 70 0F 06 01 0B", true, {}},
-        ExchangeCase{"StopDiagnosticSession", "20", "81 10 F1 20 A2", true, "81 F1 10 60 E2", true,
+        ExchangeCase{"SwitchToRam",
+                     "30 0F 06 01",
+                     "84 10 F1 30 0F 06 01 CB",
+                     true,
+                     "84 F1 10 70 0F 06 01 0B",
+                     true,
                      {}},
+        ExchangeCase{
+            "StopDiagnosticSession", "20", "81 10 F1 20 A2", true, "81 F1 10 60 E2", true, {}},
         ExchangeCase{"StopCommunication", "82", "81 10 F1 82 04", true, "81 F1 10 C2 44", true, {}},
         ExchangeCase{"StopCommunicationWrong",
                      "82",
@@ -199,8 +215,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "81 F1 10 60 E2",
                      false,
                      {kWrong + "Запрос - 0x82; Ответ - 0x60; (0xC2)", "Ошибка №1"}},
-        ExchangeCase{"ProbeRead", "23 00 F3 00 08", "85 10 F1 23 00 F3 00 08 A4", true,
-                     "89 F1 10 63 00 00 00 00 00 00 00 00 ED", true, {}},
+        ExchangeCase{"ProbeRead",
+                     "23 00 F3 00 08",
+                     "85 10 F1 23 00 F3 00 08 A4",
+                     true,
+                     "89 F1 10 63 00 00 00 00 00 00 00 00 ED",
+                     true,
+                     {}},
         ExchangeCase{"ProbeReadShort",
                      "23 00 F3 00 08",
                      "85 10 F1 23 00 F3 00 08 A4",
@@ -217,11 +238,21 @@ INSTANTIATE_TEST_SUITE_P(
                      "83 F1 10 7F 21 12 36",
                      true,
                      {kWrong + "Запрос - 0x210F; Ответ - 0x7F2112; (0x610F)", "Ошибка №1"}},
-        ExchangeCase{"WriteIsNeverTrue", "3D 00 61 F0 01 05", "86 10 F1 3D 00 61 F0 01 05 1B",
-                     true, "81 F1 10 7D FF", false, {}},
+        ExchangeCase{"WriteIsNeverTrue",
+                     "3D 00 61 F0 01 05",
+                     "86 10 F1 3D 00 61 F0 01 05 1B",
+                     true,
+                     "81 F1 10 7D FF",
+                     false,
+                     {}},
         ExchangeCase{"NoEchoFailsSilently", "3E 01", "82 10 F1 3E 01 C2", false, "", false, {}},
-        ExchangeCase{"NoEchoButAnswerFailsSilently", "81", "81 10 F1 81 03", false,
-                     "83 F1 10 C1 6B 8F 3F", false, {}}),
+        ExchangeCase{"NoEchoButAnswerFailsSilently",
+                     "81",
+                     "81 10 F1 81 03",
+                     false,
+                     "83 F1 10 C1 6B 8F 3F",
+                     false,
+                     {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LinkTest, DiagnosticInfoFollowsWhatCameBack) {
@@ -246,7 +277,8 @@ TEST_F(LinkTest, DiagnosticInfoFollowsWhatCameBack) {
     ecu.echo = true;
     EXPECT_TRUE(link.SendRequest(H("21 0F")));
     EXPECT_EQ(fields.DiagnosticInfo.Size(), 0u);
-    EXPECT_EQ(view.Lines(), (Lines{kWrong + "Запрос - 0x210F; Ответ - null; (0x610F)", "Ошибка №1"}));
+    EXPECT_EQ(view.Lines(),
+              (Lines{kWrong + "Запрос - 0x210F; Ответ - null; (0x610F)", "Ошибка №1"}));
 }
 
 TEST_F(LinkTest, NoisyOrLateBytesFailTheEchoCheck) {

@@ -46,8 +46,8 @@ TEST(RealPort, PortsThatCannotBeOpenedGiveTheOpenErrorLine) {
     auto holder = platform::MakePosixSerialPort();
     ASSERT_TRUE(holder->Open(held.slave));
 
-    for (const std::string& name : {std::string("/dev/korvane-no-such-port"),
-                                   std::string("/dev/null"), held.slave}) {
+    for (const std::string& name :
+         {std::string("/dev/korvane-no-such-port"), std::string("/dev/null"), held.slave}) {
         RealLink r;
         r.fields.PortName = name;
         EXPECT_FALSE(r.link.OpenPort()) << name;

@@ -19,7 +19,7 @@ struct SpeedCase {
 };
 
 class Session : public ::testing::Test {
-protected:
+  protected:
     void Prepare(const std::string& speed) {
         fields.PortName = "/dev/kline";
         fields.PortSpeed = speed;
@@ -47,8 +47,8 @@ protected:
     platform::DirectUiBridge bridge;
     UiLog log{bridge, view};
     EcuLinkFields fields;
-    EcuLink link{fields, log, [this] { return std::make_unique<platform::ForwardingSerialPort>(port); },
-                 clock};
+    EcuLink link{fields, log,
+                 [this] { return std::make_unique<platform::ForwardingSerialPort>(port); }, clock};
 };
 
 class SessionAtSpeed : public Session, public ::testing::WithParamInterface<SpeedCase> {};
@@ -96,10 +96,10 @@ TEST_P(BadSpeed, ClosesThePort) {
     Prepare(GetParam());
     AnswerAt(38400, "83 10 F1 10 81 26 3B");
     EXPECT_FALSE(link.StartSession());
-    EXPECT_EQ(view.Lines(),
-              (Lines{"ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
-                     "ERROR: >> Ошибка при выборе скорости порта!",
-                     "/dev/kline: >> Закрытие порта..."}));
+    EXPECT_EQ(
+        view.Lines(),
+        (Lines{"ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
+               "ERROR: >> Ошибка при выборе скорости порта!", "/dev/kline: >> Закрытие порта..."}));
     EXPECT_EQ(fields.IsComConnected, 0);
     EXPECT_EQ(ecu.Frames().size(), 1u);
 }

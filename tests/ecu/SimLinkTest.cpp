@@ -28,7 +28,7 @@ sim::Options FastSim() {
 }
 
 class SimLink : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string why;
         ASSERT_TRUE(sim.Start(&why)) << why;
@@ -69,9 +69,9 @@ TEST_P(SimSession, StartsAtTheChosenSpeedAndStopsAt10400) {
     EXPECT_EQ(sim.EcuLineSpeed(), 10400);
     const auto requests = sim.Requests();
     ASSERT_EQ(requests.size(), 10u);
-    const std::vector<int> bauds = {10400, 10400, GetParam().baud, GetParam().baud,
-                                    GetParam().baud, GetParam().baud, GetParam().baud,
-                                    GetParam().baud, GetParam().baud, 10400};
+    const std::vector<int> bauds = {
+        10400,           10400,           GetParam().baud, GetParam().baud, GetParam().baud,
+        GetParam().baud, GetParam().baud, GetParam().baud, GetParam().baud, 10400};
     for (size_t i = 0; i < requests.size(); ++i) {
         EXPECT_EQ(requests[i].baud, bauds[i]) << i;
         EXPECT_TRUE(requests[i].answered) << i;
@@ -90,10 +90,11 @@ TEST_F(SimLink, StartFailsOnAnUnknownSpeed) {
     ASSERT_TRUE(link.OpenPort());
     EXPECT_FALSE(link.StartSession());
     const std::string name = sim.EcuPath();
-    EXPECT_EQ(view.Lines(),
-              (Lines{name + ": >> Открытие порта...", name + ": >> скорость порта - 19200",
-                     "ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
-                     "ERROR: >> Ошибка при выборе скорости порта!", name + ": >> Закрытие порта..."}));
+    EXPECT_EQ(
+        view.Lines(),
+        (Lines{name + ": >> Открытие порта...", name + ": >> скорость порта - 19200",
+               "ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
+               "ERROR: >> Ошибка при выборе скорости порта!", name + ": >> Закрытие порта..."}));
     EXPECT_EQ(fields.IsComConnected, 0);
 }
 

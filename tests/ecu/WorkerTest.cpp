@@ -20,7 +20,7 @@ namespace {
 // An adapter and ECU with 64 KiB of memory: the session answers are the
 // hand-written ones, memory reads and writes work on `ram`.
 class Worker : public ::testing::Test {
-protected:
+  protected:
     Worker() {
         ram.resize(0x10000);
         for (size_t i = 0; i < ram.size(); ++i) ram[i] = static_cast<uint8_t>((i * 7) ^ (i >> 8));
@@ -69,11 +69,10 @@ protected:
         view.Clear();
         writes.clear();
     }
-    void Post(const std::string& word) {
-        ASSERT_TRUE(w.Command.PostIfEmpty(word));
-    }
+    void Post(const std::string& word) { ASSERT_TRUE(w.Command.PostIfEmpty(word)); }
     void FillData(int seed) {
-        for (size_t i = 0; i < w.data.size(); ++i) w.data[i] = static_cast<int32_t>(0x100 * seed + i);
+        for (size_t i = 0; i < w.data.size(); ++i)
+            w.data[i] = static_cast<int32_t>(0x100 * seed + i);
     }
     std::vector<Bytes> WriteFrames() const {
         std::vector<Bytes> out;
@@ -91,8 +90,8 @@ protected:
     ecu::test::ScriptedEcu ecu{port};
     ecu::test::RecordingView view;
     platform::DirectUiBridge bridge;
-    TECUThread w{bridge, view, [this] { return std::make_unique<platform::ForwardingSerialPort>(port); },
-                 clock};
+    TECUThread w{bridge, view,
+                 [this] { return std::make_unique<platform::ForwardingSerialPort>(port); }, clock};
 };
 
 }  // namespace
@@ -233,8 +232,8 @@ TEST_F(Worker, TableWritesLandAtTheirAddressesOverTwoPasses) {
         EXPECT_EQ(writes, std::vector<size_t>(c.blocks.begin(), c.blocks.begin() + 2)) << c.command;
         EXPECT_EQ(w.Command.Word(), c.command);
         EXPECT_EQ(w.IsDiagnostic, 0);
-        EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - " + HexText(std::vector<uint8_t>{
-                                                                    uint8_t(c.blocks[1] >> 8),
+        EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - " +
+                                       HexText(std::vector<uint8_t>{uint8_t(c.blocks[1] >> 8),
                                                                     uint8_t(c.blocks[1])})}));
         w.Pass();
         EXPECT_EQ(writes, c.blocks) << c.command;
@@ -338,8 +337,7 @@ TEST_F(Worker, WritesBeyondTheCellsOrTheMemoryAreRefused) {
         {"correct1DF", {0xFF, 0xF0}, 32, 32, 0},    // past 0xFFFF
         {"correct1DF", {0x10, 0x00}, 256, 0, 0},    // length byte disagrees
         {"correct1DF", {0x10, 0x00}, 251, 251, 0},  // more than one request carries
-        {"correct1DF", {0x10, 0x00}, -5, 0xFB, 0},
-        {"remake", {0x10, 0x00}, 300, 0, 0},
+        {"correct1DF", {0x10, 0x00}, -5, 0xFB, 0}, {"remake", {0x10, 0x00}, 300, 0, 0},
     };
     Connect();
     for (const auto& c : cases) {
@@ -355,9 +353,11 @@ TEST_F(Worker, WritesBeyondTheCellsOrTheMemoryAreRefused) {
         EXPECT_TRUE(w.Command.Empty());
         EXPECT_EQ(w.adressdata, c.address);
         const Lines lines = view.Lines();
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
-            return l.rfind("ECU: << ОШИБКА Запись отклонена", 0) == 0;
-        })) << c.command << c.numdata << c.plusrw;
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [](const std::string& l) {
+                                    return l.rfind("ECU: << ОШИБКА Запись отклонена", 0) == 0;
+                                }))
+            << c.command << c.numdata << c.plusrw;
     }
     EXPECT_EQ(w.error, 0);
 }

@@ -9,7 +9,7 @@ namespace korvane::platform {
 // through a factory (and owns what it gets) can still be given a fake the
 // test keeps looking at.
 class ForwardingSerialPort final : public SerialPort {
-public:
+  public:
     explicit ForwardingSerialPort(SerialPort& target) : target_(target) {}
     bool Open(const std::string& portName) override { return target_.Open(portName); }
     bool IsOpen() const override { return target_.IsOpen(); }
@@ -17,11 +17,13 @@ public:
     bool WriteByte(uint8_t byte) override { return target_.WriteByte(byte); }
     int BytesWaiting() override { return target_.BytesWaiting(); }
     int ReadNow(uint8_t* buf, int max) override { return target_.ReadNow(buf, max); }
-    int ReadByte(uint8_t& byte, int timeoutMs) override { return target_.ReadByte(byte, timeoutMs); }
+    int ReadByte(uint8_t& byte, int timeoutMs) override {
+        return target_.ReadByte(byte, timeoutMs);
+    }
     bool Close() override { return target_.Close(); }
     std::string LastError() const override { return target_.LastError(); }
 
-private:
+  private:
     SerialPort& target_;
 };
 
