@@ -116,6 +116,12 @@ TEST_F(Worker, ConnectStartsTheSessionAndPolls) {
     for (int i = 0; i < 3; ++i) w.Pass();
     EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Long Diagnostic"}));
     EXPECT_EQ(w.numlog, 4);
+    // A poll that gets nothing back still counts; the last frame stays.
+    ecu.echo = false;
+    w.Pass();
+    EXPECT_EQ(w.numlog, 5);
+    EXPECT_EQ(w.DiagnosticInfo.Size(), 51u);
+    ecu.echo = true;
 
     // Disconnect, reconnect: no second long-diagnostic line in this run.
     w.Command.Post("CloseComPort");
