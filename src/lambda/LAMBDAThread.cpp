@@ -76,12 +76,12 @@ void TLAMBDAThread::Execute() {
 }
 
 void TLAMBDAThread::Pass() {
-    const std::string word = Command.Peek();
+    const std::string word = Command.Word();
     if (!word.empty() && ErrorComPorts == 0) {
         if (PortTimeOut == 0) PortTimeOut = 10;
         if (word == kOpenCommand) OpenCommand();
         // An unknown word stays in the mailbox and holds up reading.
-        if (Command.Peek() == kCloseCommand) {
+        if (Command.Word() == kCloseCommand) {
             Command.ClearIf(kCloseCommand);
             ClosePort();
         }

@@ -12,12 +12,15 @@
 #include <string>
 #include <thread>
 
-#include "lambda/Mailbox.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
+#include "platform/Shared.h"
 #include "platform/UiBridge.h"
 
 namespace korvane::lambda {
+
+using platform::Mailbox;
+using platform::SharedText;
 
 // The AFR of one packet's four payload bytes as text in the general number
 // form ("14.7", "7.35", "0"). "0" means no valid reading: a lambda word of

@@ -1,9 +1,9 @@
 // The link over the real serial layer on pseudo-terminals.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include "EcuTestSupport.h"
+#include "tests/support/Pty.h"
 #include "ecu/EcuLink.h"
 #include "platform/Clock.h"
 
@@ -13,21 +13,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() {
-        int s = -1;
-        char name[256];
-        if (::openpty(&master, &s, name, nullptr, nullptr) == 0) {
-            slave = name;
-            ::close(s);
-        }
-    }
-    ~Pty() {
-        if (master >= 0) ::close(master);
-    }
-};
+using korvane::test::Pty;
 
 struct RealLink {
     ecu::test::RecordingView view;

@@ -251,13 +251,13 @@ TEST_F(LambdaReader, WordsThatAreNotCarriedOut) {
     port->Feed({0xB2, 0x82, 0x43, 0x13, 0x03, 0x74});
     reader->Command.Post("ReadAll");
     reader->Pass();
-    EXPECT_EQ(reader->Command.Peek(), "ReadAll");
+    EXPECT_EQ(reader->Command.Word(), "ReadAll");
     EXPECT_EQ(port->Pending(), 6u);
 
     reader->ErrorComPorts = 1;
     reader->Command.Post("CloseComPort");
     reader->Pass();
-    EXPECT_EQ(reader->Command.Peek(), "CloseComPort");
+    EXPECT_EQ(reader->Command.Word(), "CloseComPort");
     EXPECT_EQ(reader->IsComConnected, 1);
     EXPECT_EQ(reader->AFR.load(), 14.7);
     EXPECT_TRUE(log.TakeNew().empty());

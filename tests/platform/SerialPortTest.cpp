@@ -1,34 +1,15 @@
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
 
 #include "platform/SerialPort.h"
+#include "tests/support/Pty.h"
 
 using namespace korvane::platform;
 
-namespace {
-
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() {
-        int s = -1;
-        char name[256];
-        if (::openpty(&master, &s, name, nullptr, nullptr) == 0) {
-            slave = name;
-            ::close(s);
-        }
-    }
-    ~Pty() {
-        if (master >= 0) ::close(master);
-    }
-    int SlaveSpeed() const { return LineSpeedOf(master); }
-};
-
-}  // namespace
+using korvane::test::Pty;
 
 TEST(SerialPort, OpensRawExclusiveAndTakesOddSpeeds) {
     Pty pty;
