@@ -37,6 +37,7 @@
 #include "live/ui/LiveValueList.h"
 #include "live/ui/StatusBarView.h"
 #include "live/ui/TrendView.h"
+#include "live/ui/UozPointsGrid.h"
 #include "platform/NumberText.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
@@ -203,6 +204,13 @@ void TForm1::BuildLayout() {
         PageControl1->addTab(new QWidget(PageControl1), QString::fromUtf8(page));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });
     LeftArea->addWidget(PanelXX);
+    // The ignition work-point panel: only its grid's header is ever filled
+    // and nothing brings it to the front.
+    PanelUOZ = MakePanel(LeftArea, "PanelUOZ");
+    StringGrid3 = new live::UozPointsGrid(PanelUOZ);
+    StringGrid3->setObjectName(QStringLiteral("StringGrid3"));
+    StringGrid3->setGeometry(0, 0, 715, 476);
+    LeftArea->addWidget(PanelUOZ);
     LeftArea->setCurrentWidget(PanelGrid);
 
     // Right view area.

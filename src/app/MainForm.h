@@ -36,6 +36,7 @@ class DashboardView;
 class DiagnosticsView;
 class TrendView;
 class LiveValueList;
+class UozPointsGrid;
 }
 namespace korvane::ecu {
 class TECUThread;
@@ -168,6 +169,8 @@ public:
     QStackedWidget* RightArea = nullptr;
     QWidget* PanelGrid = nullptr;
     QWidget* PanelXX = nullptr;
+    QWidget* PanelUOZ = nullptr;
+    live::UozPointsGrid* StringGrid3 = nullptr;
     QWidget* Eculog = nullptr;
     QWidget* PanelMain = nullptr;
     QWidget* PanelSett = nullptr;

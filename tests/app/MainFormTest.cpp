@@ -16,6 +16,7 @@
 #include "app/MainForm.h"
 #include "app/ValueListEditor.h"
 #include "live/ui/StatusBarView.h"
+#include "live/ui/UozPointsGrid.h"
 #include "platform/TextCodec.h"
 
 using namespace korvane::app;
@@ -111,6 +112,8 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
     EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
     EXPECT_FALSE(form->StringGrid2->isVisibleTo(form->PanelGrid));
     EXPECT_EQ(form->LogLines(), QStringList{"Korvane started..."});
+    EXPECT_EQ(form->StringGrid3->horizontalHeaderItem(7)->text(), "Результат");
+    EXPECT_NE(form->LeftArea->currentWidget(), form->PanelUOZ);
     EXPECT_FALSE(form->StatusProgressBar->isVisibleTo(form.get()));
     EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, 507, 964, 16));
 
