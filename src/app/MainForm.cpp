@@ -178,7 +178,9 @@ void TForm1::BuildLayout() {
     // cells the chosen quantity, "0" until there is something to show.
     StringGrid2->horizontalHeader()->hide();
     StringGrid2->verticalHeader()->hide();
-    StringGrid2->horizontalHeader()->setDefaultSectionSize(42);
+    StringGrid2->horizontalHeader()->setDefaultSectionSize(41);
+    StringGrid2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     StringGrid2->verticalHeader()->setDefaultSectionSize(27);
     StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     for (int r = 1; r <= 16; ++r)
