@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test; then runs
-# the thread tests again under ThreadSanitizer and AddressSanitizer.
+# the thread tests again under ThreadSanitizer, and every test that needs no
+# window under AddressSanitizer with UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -12,13 +13,15 @@ cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 600)
 
 # The sanitizer builds leave the window out: they cover the workers, the
-# serial layer and the simulator, which is where threads meet.
+# serial layer, the codecs and the simulator.
 for san in thread address; do
   dir="build-$san"
+  label=()
+  [ "$san" = thread ] && label=(-L threads)
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVANE_WITH_UI=OFF \
         -DKORVANE_BENCH=OFF -DKORVANE_SANITIZE="$san" >/dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
      ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1" \
-     ctest --output-on-failure -j "$jobs" --timeout 600 -L threads)
+     ctest --output-on-failure -j "$jobs" --timeout 600 "${label[@]}")
 done
