@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "ecu/EcuLink.h"
 #include "ecu/Frame.h"
 #include "ecu/UiLog.h"
+#include "platform/fakes/FakeClock.h"
 #include "platform/fakes/FakeSerialPort.h"
+#include "platform/fakes/ForwardingSerialPort.h"
 
 namespace korvane::ecu::test {
 
@@ -156,6 +159,25 @@ class ScriptedEcu {
     std::function<Bytes(const Bytes&)> fallback_;
     std::vector<Bytes> frames_;
     std::vector<int> speeds_;
+};
+
+// A link over a fake port and a fake clock, with a scripted ECU behind the
+// port; the link makes a new port (counted) at each open.
+struct FakeLinkRig {
+    platform::FakeClock clock;
+    platform::FakeSerialPort port{&clock};
+    ScriptedEcu ecu{port};
+    RecordingView view;
+    platform::DirectUiBridge bridge;
+    UiLog log{bridge, view};
+    EcuLinkFields fields;
+    int portsMade = 0;
+    EcuLink link{fields, log,
+                 [this] {
+                     ++portsMade;
+                     return std::make_unique<platform::ForwardingSerialPort>(port);
+                 },
+                 clock};
 };
 
 }  // namespace korvane::ecu::test

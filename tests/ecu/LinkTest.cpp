@@ -13,7 +13,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-class LinkTest : public ::testing::Test {
+class LinkTest : public ::testing::Test, protected ecu::test::FakeLinkRig {
   protected:
     LinkTest() {
         fields.PortName = "COM3";
@@ -26,21 +26,6 @@ class LinkTest : public ::testing::Test {
         view.Clear();
         port.ClearWritten();
     }
-
-    platform::FakeClock clock;
-    platform::FakeSerialPort port{&clock};
-    ecu::test::ScriptedEcu ecu{port};
-    ecu::test::RecordingView view;
-    platform::DirectUiBridge bridge;
-    UiLog log{bridge, view};
-    EcuLinkFields fields;
-    int portsMade = 0;
-    EcuLink link{fields, log,
-                 [this] {
-                     ++portsMade;
-                     return std::make_unique<platform::ForwardingSerialPort>(port);
-                 },
-                 clock};
 };
 
 const std::string kWrong = "ECU: << ОШИБКА Неправильный ответ блока!\r\n";

@@ -6,8 +6,6 @@
 
 #include "EcuTestSupport.h"
 #include "ecu/EcuLink.h"
-#include "platform/fakes/FakeClock.h"
-#include "platform/fakes/ForwardingSerialPort.h"
 
 using namespace korvane;
 using namespace korvane::ecu;
@@ -31,18 +29,14 @@ TEST(Noise, ParsingNeverReachesBeyondTheBytesGiven) {
 
 TEST(Noise, ExchangeWithNoiseForAnAnswerFailsCleanly) {
     std::mt19937 rng(42);
-    platform::FakeClock clock;
-    platform::FakeSerialPort port{&clock};
-    ecu::test::RecordingView view;
-    platform::DirectUiBridge bridge;
-    UiLog log{bridge, view};
-    EcuLinkFields fields;
+    ecu::test::FakeLinkRig rig;  // its scripted ECU is replaced by the noise below
+    auto& port = rig.port;
+    auto& fields = rig.fields;
+    auto& link = rig.link;
     fields.PortName = "COM3";
     fields.PortSpeed = "38400";
     fields.PortTimeOut = 0;
     fields.PortReadTimeOut = 5;
-    EcuLink link{fields, log,
-                 [&port] { return std::make_unique<platform::ForwardingSerialPort>(port); }, clock};
 
     const Bytes request = {0x21, 0x0F};
     const size_t frameSize = BuildFrame(request).size();

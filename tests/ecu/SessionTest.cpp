@@ -18,7 +18,7 @@ struct SpeedCase {
     const char* sessionRequest;
 };
 
-class Session : public ::testing::Test {
+class Session : public ::testing::Test, protected ecu::test::FakeLinkRig {
   protected:
     void Prepare(const std::string& speed) {
         fields.PortName = "/dev/kline";
@@ -39,16 +39,6 @@ class Session : public ::testing::Test {
         ecu.On(H("81 10 F1 20 A2"), H("81 F1 10 60 E2"), baud);
         ecu.On(H("81 10 F1 82 04"), H("81 F1 10 C2 44"), 10400);
     }
-
-    platform::FakeClock clock;
-    platform::FakeSerialPort port{&clock};
-    ecu::test::ScriptedEcu ecu{port};
-    ecu::test::RecordingView view;
-    platform::DirectUiBridge bridge;
-    UiLog log{bridge, view};
-    EcuLinkFields fields;
-    EcuLink link{fields, log,
-                 [this] { return std::make_unique<platform::ForwardingSerialPort>(port); }, clock};
 };
 
 class SessionAtSpeed : public Session, public ::testing::WithParamInterface<SpeedCase> {};
