@@ -50,7 +50,16 @@ TEST(SimProgram, MakesTheFirmwareAndTheMap) {
     const auto image = MakeSyntheticFirmware(1);
     EXPECT_EQ(ReadAll(bin), std::string(image.begin(), image.end()));
     EXPECT_EQ(ReadAll(xml), MakeDemoMapCp1251(image));
-    EXPECT_NE(std::system((std::string(KORVANE_SIM_PROGRAM) + " --bogus 2>/dev/null").c_str()), 0);
+}
+
+TEST(SimProgram, RefusesBadArguments) {
+    for (const char* args : {"--bogus", "--lc1-delay", "--lc1-delay -1", "--lc1-delay 5001",
+                             "--lc1-delay 2x", "--mixture", "--mixture smooth", "--seed x"}) {
+        SCOPED_TRACE(args);
+        const int status =
+            std::system((std::string(KORVANE_SIM_PROGRAM) + " " + args + " 2>/dev/null").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    }
 }
 
 TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
@@ -63,7 +72,8 @@ TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
         std::freopen(out.c_str(), "w", stdout);
         ::execl(KORVANE_SIM_PROGRAM, KORVANE_SIM_PROGRAM, "--ecu", ecu.c_str(), "--lc1",
                 lc1.c_str(), "--fast", "--dump-ram", dump.c_str(), "--report", "--faults",
-                "lc1error=0", static_cast<char*>(nullptr));
+                "lc1error=0", "--lc1-delay", "250", "--mixture", "cell",
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     for (int i = 0; i < 200 && !(Exists(ecu) && Exists(lc1)); ++i) SleepMs(10);
@@ -74,6 +84,16 @@ TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
                   "87 10 F1 3D 00 7C F7 02 AA 55 39 81 F1 10 7D FF");
         Line lambda(lc1, 19200);
         EXPECT_FALSE(lambda.ReadFor(100).empty());
+    }
+    // SIGUSR1 prints the report and the simulator goes on.
+    ::kill(pid, SIGUSR1);
+    for (int i = 0; i < 200 && ReadAll(out).find("cells visited in") == std::string::npos; ++i)
+        SleepMs(10);
+    EXPECT_NE(ReadAll(out).find("cells visited in"), std::string::npos);
+    {
+        Line line(ecu, 10400);
+        EXPECT_EQ(ToHex(line.Exchange(Hex("82 10 F1 3E 01 C2"))),
+                  "82 10 F1 3E 01 C2 81 F1 10 7E 00");
     }
     ::kill(pid, SIGTERM);
     int status = 0;
@@ -87,7 +107,10 @@ TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
     EXPECT_EQ(static_cast<uint8_t>(ram[0x7CF8]), 0x55);
     const std::string text = ReadAll(out);
     EXPECT_NE(text.find("write 0x7CF7 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("per-cell mixture, LC-1 delay 250 ms"), std::string::npos) << text;
     EXPECT_NE(text.find("of 256 cells within 1 %"), std::string::npos) << text;
+    // The report on SIGUSR1 and the one on exit.
+    EXPECT_NE(text.find("cells visited in"), text.rfind("cells visited in")) << text;
 }
 
 }  // namespace
