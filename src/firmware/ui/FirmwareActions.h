@@ -11,6 +11,7 @@
 #include "firmware/ImageSaver.h"
 
 class QColor;
+class QLabel;
 class QProgressBar;
 class QTimer;
 class QWidget;
@@ -32,6 +33,7 @@ class FirmwareActions final : public QObject {
         QTimer* Timer2 = nullptr;
         QProgressBar* progressBar = nullptr;
         QWidget* ToolButton10 = nullptr;
+        QLabel* Label6 = nullptr;
         std::function<void(const QString&)> log;
         std::function<void(const QString&)> showError;
         // An open-file dialog; empty when cancelled.
@@ -75,14 +77,15 @@ class FirmwareActions final : public QObject {
     void ToolButton8Click();  // read the image out of the ECU
     void ReadFWTimerTimer();
     // Writes the image into the working folder (each Timer2 tick, after a
-    // table write).
-    void SaveFirmwareImage();
+    // table write). A failure is logged once until a save succeeds again.
+    SaveOutcome SaveFirmwareImage();
 
     QTimer* ReadFWTimer = nullptr;
     const ImageSaver& Saver() const { return saver_; }
 
   private:
     void ShowLabels();
+    void RestartAfterAbandonedLoad();
     static void Call(const std::function<void()>& f) {
         if (f) f();
     }
