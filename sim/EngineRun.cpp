@@ -73,6 +73,10 @@ std::array<uint8_t, 51> EngineRun::FrameAt(double seconds, std::span<const uint8
     return BuildDiagnosticFrame(s, in, seed_);
 }
 
+double Lc1Measured(double sensorLambda, uint32_t seed, uint64_t index) {
+    return sensorLambda * (1.0 + 0.002 * Noise(seed, 9, index));
+}
+
 std::string VisitedCellsReport(const CellStatsTable& stats,
                                const std::function<double(int column, int row)>& centreMixture) {
     std::string out =

@@ -77,6 +77,10 @@ class EngineRun {
     CellStatsTable stats_{};
 };
 
+// The LC-1's measurement of the sensor's lambda: packet number `index`
+// carries up to ±0.2 % of noise.
+double Lc1Measured(double sensorLambda, uint32_t seed, uint64_t index);
+
 // A text table of the visited cells: rpm and throttle of the cell, the time
 // spent there, the mean |lambda - 1| while there, and |lambda - 1| at the
 // centre now (centreMixture(column, row)); then a summary line.

@@ -261,8 +261,8 @@ struct Simulator::Impl {
                 double lambda = lc1Lambda;
                 if (lambda <= 0) {
                     Advance(now);
-                    lambda = engine.SensorLambda() *
-                             (1.0 + 0.002 * Noise(options.seed, 9, static_cast<uint64_t>(index)));
+                    lambda = Lc1Measured(engine.SensorLambda(), options.seed,
+                                         static_cast<uint64_t>(index));
                 }
                 packet = lc1::Packet(lc1::kLambda, lc1::LambdaWord(lambda));
             }

@@ -1,0 +1,119 @@
+// The closed-loop tuning run: the tuning core on the simulated engine for N
+// minutes of driving, once per LC-1 delay, as a table. How well and how
+// fast the visited cells reach lambda 1, and what the sensor's delay costs.
+//
+//   autotune_bench [--minutes N] [--seed N] [--mixture interpolated|cell]
+//                  [--delays MS,MS,...]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/ClosedLoop.h"
+
+using namespace korvane::sim;
+
+namespace {
+
+int Usage() {
+    std::fputs(
+        "usage: autotune_bench [--minutes N] [--seed N] [--mixture interpolated|cell]"
+        " [--delays MS,MS,...]\n",
+        stderr);
+    return 2;
+}
+
+bool ParseInt(const char* text, int low, int high, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!*text || *end || v < low || v > high) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ClosedLoopOptions base;
+    base.minutes = 20;
+    std::vector<int> delays = {0, 250};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return Usage();
+        const char* v = argv[++i];
+        int n = 0;
+        if (a == "--minutes" && ParseInt(v, 1, 24 * 60, n)) {
+            base.minutes = n;
+        } else if (a == "--seed" && ParseInt(v, 0, 1 << 30, n)) {
+            base.seed = static_cast<uint32_t>(n);
+        } else if (a == "--mixture" && ParseMixture(v, base.mixture)) {
+        } else if (a == "--delays") {
+            delays.clear();
+            for (const char* p = v; *p;) {
+                const char* comma = std::strchr(p, ',');
+                const std::string item(p, comma ? comma : p + std::strlen(p));
+                if (!ParseInt(item.c_str(), 0, EngineRun::kMaxLc1DelayMs, n)) return Usage();
+                delays.push_back(n);
+                p = comma ? comma + 1 : p + std::strlen(p);
+            }
+            if (delays.empty()) return Usage();
+        } else {
+            return Usage();
+        }
+    }
+
+    std::printf(
+        "Closed-loop autotuning: drive scenario, seed %u, %d simulated minutes, %.1f frames/s,\n"
+        "%s mixture, shipped tuning settings (weight 70 %%, 7 samples, 4 cycles, no neighbours).\n"
+        "within 2 %%: share of the driving time with |lambda - 1| <= 2 %%, first / last minute.\n"
+        "Cells visited for 30 s or more: |lambda - 1| at their centres, at the start -> at the "
+        "end.\n\n",
+        static_cast<unsigned>(base.seed), base.minutes, base.framesPerSecond,
+        base.mixture == Mixture::PerCell ? "per-cell" : "interpolated");
+    std::printf("%9s  %7s  %15s  %9s  %19s  %19s  %7s  %6s\n", "LC-1 delay", "visited",
+                "within 2 %", "cells>30s", "median |l-1| %", "worst |l-1| %", "samples", "writes");
+
+    std::vector<ClosedLoopResult> results;
+    for (const int delay : delays) {
+        ClosedLoopOptions o = base;
+        o.lc1DelayMs = delay;
+        ClosedLoopResult r = RunClosedLoop(o);
+        std::vector<double> startLong;
+        for (size_t k = 0; k < r.stats.size(); ++k)
+            if (r.stats[k].seconds >= kLongVisitSeconds) startLong.push_back(r.startCentreError[k]);
+        const double startWorst =
+            startLong.empty() ? 0 : *std::max_element(startLong.begin(), startLong.end());
+        std::printf("%7d ms  %7d  %6.1f -> %5.1f  %9d  %7.2f -> %7.2f  %7.2f -> %7.2f  %7d  %6d\n",
+                    delay, r.cellsVisited, 100 * r.withinShareFirst, 100 * r.withinShareLast,
+                    r.longCells, 100 * Median(startLong), 100 * r.medianLongCellError,
+                    100 * startWorst, 100 * r.worstLongCellError, r.samples, r.remakes);
+        results.push_back(std::move(r));
+    }
+
+    std::printf(
+        "\nPer minute: share of the minute's driving time within 2 %%; cells visited for\n"
+        "30 s so far whose centre is within 2 %% / all of them.\n");
+    std::printf("%6s", "minute");
+    for (const int delay : delays) std::printf("  %14d ms", delay);
+    std::printf("\n");
+    for (int m = 0; m < base.minutes; ++m) {
+        std::printf("%6d", m + 1);
+        for (const auto& r : results) {
+            const ClosedLoopMinute& x = r.minutes[static_cast<size_t>(m)];
+            std::printf("  %6.1f %% %3d/%-3d", 100 * x.withinShare, x.longCellsWithin, x.longCells);
+        }
+        std::printf("\n");
+    }
+    for (const auto& r : results)
+        for (const auto& line : r.log) std::printf("tuning log: %s\n", line.c_str());
+    return 0;
+}
