@@ -85,6 +85,9 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
     EngineRun engine(o.scenario, o.seed, o.mixture,
                      std::clamp(o.lc1DelayMs, 0, EngineRun::kMaxLc1DelayMs));
     result.startCentreError = CentreErrors(engine, memory);
+    result.convergedAfter.assign(kGridSize * kGridSize, -1);
+    for (size_t k = 0; k < result.convergedAfter.size(); ++k)
+        if (result.startCentreError[k] <= EngineRun::kWithin) result.convergedAfter[k] = 0;
 
     const auto settings = Settings(o.settings);
     UnseenView view;
@@ -163,6 +166,15 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
             memory[mailbox.address] = mailbox.value;
             mailbox.pending = false;
             ++result.remakes;
+            const int k = mailbox.address - kCorrectionTable;
+            if (k >= 0 && k < kGridSize * kGridSize) {
+                const double error =
+                    std::fabs(engine.CellMixture(k / kGridSize, k % kGridSize, memory) - 1);
+                if (error > EngineRun::kWithin)
+                    result.convergedAfter[k] = -1;
+                else if (result.convergedAfter[k] < 0)
+                    result.convergedAfter[k] = engine.Stats()[k].seconds;
+            }
             t += period;
         }
     }
@@ -172,6 +184,9 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
     result.processings = tables.PRecCount;
     result.stats = engine.Stats();
     result.endCentreError = CentreErrors(engine, memory);
+    for (int c = 0; c < kGridSize; ++c)
+        for (int r = 0; r < kGridSize; ++r)
+            result.processed.push_back(static_cast<int>(tables.WorkPointCells[c][r].RewriteCount));
     std::vector<double> longErrors;
     for (size_t k = 0; k < result.stats.size(); ++k) {
         if (result.stats[k].seconds > 0) ++result.cellsVisited;
@@ -191,6 +206,7 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
         result.withinShareLast = result.minutes.back().withinShare;
     }
     result.memory = std::move(memory);
+    result.image.assign(image.begin(), image.end());
     return result;
 }
 

@@ -52,9 +52,15 @@ struct ClosedLoopResult {
     std::vector<ClosedLoopMinute> minutes;
     CellStatsTable stats{};
     std::vector<uint8_t> memory;  // the engine's memory at the end
+    std::vector<uint8_t> image;   // the program's image at the end
     // |lambda - 1| at each cell's centre, with the memory at the start.
     std::vector<double> startCentreError;
     std::vector<double> endCentreError;
+    // Per cell: how often the tuning processed it, and the seconds spent in
+    // it up to the write that brought its centre within 2 % to stay (-1:
+    // never, or it left the band again).
+    std::vector<int> processed;
+    std::vector<double> convergedAfter;
     std::vector<std::string> log;  // lines the tuning core logged
 };
 

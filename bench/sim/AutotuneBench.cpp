@@ -113,7 +113,34 @@ int main(int argc, char** argv) {
         }
         std::printf("\n");
     }
-    for (const auto& r : results)
+    for (size_t i = 0; i < results.size(); ++i) {
+        const ClosedLoopResult& r = results[i];
+        std::printf("\nLC-1 delay %d ms, cells visited for 30 s or more:\n", delays[i]);
+        std::printf("%6s %6s %8s %10s %10s %10s %14s\n", "rpm", "thr %", "time s", "start %",
+                    "end %", "processed", "within after s");
+        std::vector<double> needed, neededFar;  // far: started more than 5 % off
+        for (int row = 0; row < kGridSize; ++row)
+            for (int c = 0; c < kGridSize; ++c) {
+                const size_t k = static_cast<size_t>(Grid::CellIndex(c, row));
+                if (r.convergedAfter[k] > 0) needed.push_back(r.convergedAfter[k]);
+                if (r.convergedAfter[k] > 0 && r.startCentreError[k] > 0.05)
+                    neededFar.push_back(r.convergedAfter[k]);
+                if (r.stats[k].seconds < kLongVisitSeconds) continue;
+                std::printf("%6d %6d %8.1f %10.2f %10.2f %10d", Grid::RpmLabels()[row],
+                            Grid::ThrottleLabels()[c], r.stats[k].seconds,
+                            100 * r.startCentreError[k], 100 * r.endCentreError[k], r.processed[k]);
+                if (r.convergedAfter[k] >= 0)
+                    std::printf(" %14.1f\n", r.convergedAfter[k]);
+                else
+                    std::printf(" %14s\n", "-");
+            }
+        std::sort(needed.begin(), needed.end());
+        if (!needed.empty())
+            std::printf(
+                "%zu cells brought within 2 %%; time spent in the cell until then: median "
+                "%.1f s, longest %.1f s\n",
+                needed.size(), Median(needed), needed.back());
         for (const auto& line : r.log) std::printf("tuning log: %s\n", line.c_str());
+    }
     return 0;
 }
