@@ -140,6 +140,10 @@ int main(int argc, char** argv) {
                 "%zu cells brought within 2 %%; time spent in the cell until then: median "
                 "%.1f s, longest %.1f s\n",
                 needed.size(), Median(needed), needed.back());
+        std::sort(neededFar.begin(), neededFar.end());
+        if (!neededFar.empty())
+            std::printf("of them %zu started more than 5 %% off: median %.1f s, longest %.1f s\n",
+                        neededFar.size(), Median(neededFar), neededFar.back());
         for (const auto& line : r.log) std::printf("tuning log: %s\n", line.c_str());
     }
     return 0;
