@@ -447,11 +447,6 @@ double Simulator::TrueLambdaAtCell(int column, int row) const {
     return impl_->LambdaAt(column, row);
 }
 
-double Simulator::TrueLambdaNow() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->engine.MixtureOf(impl_->StateAt(Clock::now()), impl_->ram);
-}
-
 void Simulator::HoldCell(int column, int row) {
     std::lock_guard lock(impl_->mutex);
     const bool inside = column >= 0 && column < kGridSize && row >= 0 && row < kGridSize;

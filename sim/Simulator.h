@@ -81,9 +81,8 @@ class Simulator {
     int EcuLineSpeed() const;  // the speed the simulated ECU expects now
     void SetFaults(const Faults& faults);
     void SetLc1Lambda(double lambda);  // fixed lambda for the LC-1; <= 0 = the engine model's
-    // The model's mixture at a cell's centre, and at the work point now.
+    // The model's mixture at a cell's centre.
     double TrueLambdaAtCell(int column, int row) const;
-    double TrueLambdaNow() const;
 
     // Keeps the engine in one work-point cell (column = throttle band, row =
     // engine-speed band); (-1, -1) lets the scenario drive again.

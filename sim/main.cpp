@@ -164,8 +164,6 @@ int main(int argc, char** argv) {
             options.fast = true;
         } else if (a == "--report") {
             report = true;
-        } else if (a == "--no-warmup") {
-            options.lc1WarmUp = false;
         } else if (a == "--lc1-delay" || a == "--mixture") {
             const char* v = value(a.c_str());
             if (!v) return Usage(a + " needs a value");
@@ -173,6 +171,8 @@ int main(int argc, char** argv) {
                 return Usage(std::string("LC-1 delay must be 0 .. 5000 ms: ") + v);
             if (a == "--mixture" && !korvane::sim::ParseMixture(v, options.mixture))
                 return Usage(std::string("unknown mixture model: ") + v);
+        } else if (a == "--no-warmup") {
+            options.lc1WarmUp = false;
         } else if (a == "--ecu" || a == "--lc1" || a == "--scenario" || a == "--seed" ||
                    a == "--firmware" || a == "--dump-ram" || a == "--faults") {
             const char* v = value(a.c_str());
