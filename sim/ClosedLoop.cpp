@@ -142,6 +142,8 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
                     }
                 }
                 m.withinShare = total > 0 ? within / total : 0;
+                m.seconds = total;
+                m.withinSeconds = within;
                 result.minutes.push_back(m);
                 atMinuteStart = engine.Stats();
                 ++minute;
@@ -190,8 +192,11 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
     std::vector<double> longErrors;
     for (size_t k = 0; k < result.stats.size(); ++k) {
         if (result.stats[k].seconds > 0) ++result.cellsVisited;
-        if (result.stats[k].seconds >= kLongVisitSeconds)
-            longErrors.push_back(result.endCentreError[k]);
+        if (result.stats[k].seconds < kLongVisitSeconds) continue;
+        longErrors.push_back(result.endCentreError[k]);
+        if (result.processed[k] > 0)
+            result.worstLearnedLongCellError =
+                std::max(result.worstLearnedLongCellError, result.endCentreError[k]);
     }
     result.longCells = static_cast<int>(longErrors.size());
     if (!longErrors.empty()) {
@@ -204,6 +209,13 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
     if (!result.minutes.empty()) {
         result.withinShareFirst = result.minutes.front().withinShare;
         result.withinShareLast = result.minutes.back().withinShare;
+        double seconds = 0, within = 0;
+        for (size_t i = result.minutes.size() - std::min<size_t>(5, result.minutes.size());
+             i < result.minutes.size(); ++i) {
+            seconds += result.minutes[i].seconds;
+            within += result.minutes[i].withinSeconds;
+        }
+        result.withinShareLastFive = seconds > 0 ? within / seconds : 0;
     }
     result.memory = std::move(memory);
     result.image.assign(image.begin(), image.end());

@@ -29,9 +29,11 @@ struct ClosedLoopOptions {
 
 // What one simulated minute looked like.
 struct ClosedLoopMinute {
-    double withinShare = 0;   // of the minute's driving time, |lambda - 1| <= 2 %
-    int longCells = 0;        // cells visited for 30 s or more so far
-    int longCellsWithin = 0;  // of those, the ones whose centre is within 2 % now
+    double withinShare = 0;    // of the minute's driving time, |lambda - 1| <= 2 %
+    double seconds = 0;        // the minute's driving time and, of it, the
+    double withinSeconds = 0;  // time with |lambda - 1| <= 2 %
+    int longCells = 0;         // cells visited for 30 s or more so far
+    int longCellsWithin = 0;   // of those, the ones whose centre is within 2 % now
 };
 
 struct ClosedLoopResult {
@@ -44,11 +46,15 @@ struct ClosedLoopResult {
     // first and in the last minute.
     double withinShareFirst = 0;
     double withinShareLast = 0;
+    double withinShareLastFive = 0;  // the last five minutes (all, when shorter)
     // |lambda - 1| at the centre, with the final memory, of the cells visited
     // for at least 30 s.
     int longCells = 0;
     double medianLongCellError = 0;
     double worstLongCellError = 0;
+    // The same among the cells the tuning processed at least once (the
+    // throttle below "Не настраивать ниже %" keeps idle cells out).
+    double worstLearnedLongCellError = 0;
     std::vector<ClosedLoopMinute> minutes;
     CellStatsTable stats{};
     std::vector<uint8_t> memory;  // the engine's memory at the end
