@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "firmware/FirmwareImage.h"
 #include "sim/ClosedLoop.h"
 #include "sim/Firmware.h"
 
@@ -68,6 +69,18 @@ TEST_P(ClosedLoop, DwelledCellsReachLambdaOne) {
     }
     EXPECT_GE(dwelled, 2);
     EXPECT_GT(r.withinShareLast, r.withinShareFirst + 0.2);
+}
+
+// The program reads the same grid from the synthetic image as the engine
+// runs on, so a cell the tuning learns is the cell the engine was in.
+TEST(ClosedLoopGrid, ProgramLabelsAreTheEnginesGrid) {
+    const auto image = MakeSyntheticFirmware(1);
+    const firmware::GridLabels labels =
+        firmware::Namesstringgrid(std::span<const uint8_t, firmware::kImageSize>(image));
+    for (int i = 0; i < kGridSize; ++i) {
+        EXPECT_EQ(labels.rows[i], Grid::RpmLabels()[i]) << "row " << i;
+        EXPECT_EQ(labels.cols[i], Grid::ThrottleLabels()[i]) << "column " << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
