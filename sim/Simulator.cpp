@@ -470,7 +470,8 @@ std::vector<uint8_t> Simulator::DiagnosticFrame() const {
 
 std::string Simulator::Report() const {
     std::lock_guard lock(impl_->mutex);
-    std::string out = "Mixture error per cell, % from lambda 1 (rows: rpm, columns: throttle %)\n";
+    std::string out =
+        "Mixture error at each cell's centre, % from lambda 1 (rows: rpm, columns: throttle %)\n";
     char buf[64];
     out += "  rpm |";
     for (int c = 0; c < kGridSize; ++c) {
