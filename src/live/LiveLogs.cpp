@@ -151,8 +151,8 @@ class LiveLogs::File {
     bool Rewrite(const std::string& path, const std::vector<std::string>& lines,
                  std::string& error) {
         Close();
-        std::string bytes;
-        if (!EncodeLogLines(lines, bytes, error)) return false;
+        // Opened before the lists are encoded: while a folder is missing, a
+        // long list costs nothing per line.
         const std::string tmp = path + ".tmp";
         const int fd =
             ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -160,9 +160,10 @@ class LiveLogs::File {
             error = std::strerror(errno);
             return false;
         }
+        std::string bytes;
         struct stat st {};
-        if (!WriteAll(fd, bytes, error) || ::fsync(fd) != 0 || ::fstat(fd, &st) != 0 ||
-            ::rename(tmp.c_str(), path.c_str()) != 0) {
+        if (!EncodeLogLines(lines, bytes, error) || !WriteAll(fd, bytes, error) ||
+            ::fsync(fd) != 0 || ::fstat(fd, &st) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
             if (error.empty()) error = std::strerror(errno);
             ::close(fd);
             ::unlink(tmp.c_str());
