@@ -1,11 +1,11 @@
 #include "live/LiveLogs.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/TextCodec.h"
 
@@ -48,7 +48,7 @@ bool WriteAll(int fd, const std::string& bytes, std::string& error) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = std::strerror(errno);
+            error = platform::SystemReason(errno);
             return false;
         }
         done += static_cast<size_t>(n);
@@ -151,20 +151,32 @@ class LiveLogs::File {
     bool Rewrite(const std::string& path, const std::vector<std::string>& lines,
                  std::string& error) {
         Close();
+        // A file the user made read-only is refused, not silently replaced.
+        struct stat old {};
+        if (::stat(path.c_str(), &old) == 0) {
+            if (S_ISDIR(old.st_mode)) {
+                error = platform::SystemReason(EISDIR);
+                return false;
+            }
+            if ((old.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
+                error = platform::SystemReason(EACCES);
+                return false;
+            }
+        }
         // Opened before the lists are encoded: while a folder is missing, a
         // long list costs nothing per line.
-        const std::string tmp = path + ".tmp";
-        const int fd =
-            ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        std::string tmp = path + ".XXXXXX";
+        const int fd = ::mkostemp(tmp.data(), O_APPEND | O_CLOEXEC);
         if (fd < 0) {
-            error = std::strerror(errno);
+            error = platform::SystemReason(errno);
             return false;
         }
         std::string bytes;
         struct stat st {};
-        if (!EncodeLogLines(lines, bytes, error) || !WriteAll(fd, bytes, error) ||
-            ::fsync(fd) != 0 || ::fstat(fd, &st) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
-            if (error.empty()) error = std::strerror(errno);
+        if (::fchmod(fd, 0644) != 0 || !EncodeLogLines(lines, bytes, error) ||
+            !WriteAll(fd, bytes, error) || ::fsync(fd) != 0 || ::fstat(fd, &st) != 0 ||
+            ::rename(tmp.c_str(), path.c_str()) != 0) {
+            if (error.empty()) error = platform::SystemReason(errno);
             ::close(fd);
             ::unlink(tmp.c_str());
             return false;
