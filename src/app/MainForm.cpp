@@ -555,6 +555,10 @@ constexpr int kMaxExchangePauseMs = 10000;
 std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
 }  // namespace
 
+// Header lines written at once into the session folder; one line per poll
+// follows from the engine tick.
+void TForm1::StartLiveLogs() { liveLogs_.Start(dateDir_); }
+
 void TForm1::LoadDefaultFirmware() {
     AppendLog(FirmwareLoaded ? QStringLiteral("Прошивка загружена")
                              : QStringLiteral("Прошивка не загружена"));
@@ -656,6 +660,7 @@ void TForm1::Timer3Timer() {
 
 void TForm1::ToolButton2Click() {
     LogsEnabled = false;
+    liveLogs_.Stop();
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
@@ -686,7 +691,11 @@ void TForm1::engineTimerTimer() {
         Dashboard->Update(decoder_.Values(), sensor, decimalSeparator_);
     }
     if (tick.newPoll) {
-        // The tuning step and the live log line hook in here.
+        // The tuning step hooks in here, before the log line.
+        if (LogsEnabled) {
+            const int32_t stationaryHitCount = 0;  // counted by the tuning step
+            liveLogs_.AppendLine(Diagnostics->ShownTexts(), stationaryHitCount, dateDir_);
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
+#include "live/LiveLogs.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
 #include "platform/PortList.h"
@@ -131,7 +132,7 @@ private:
     // Seams for the parts that load the default image, start the live logs
     // and hand the correction table over; they grow with those features.
     void LoadDefaultFirmware();
-    void StartLiveLogs() {}
+    void StartLiveLogs();
     void pishupopr() {}
     void BuildLayout();
     QWidget* BuildTopBar(QWidget* parent);
@@ -159,6 +160,8 @@ private:
     // Link and tuning state set at connect.
     bool FirmwareLoaded = false;
     bool LogsEnabled = false;
+    live::LiveLogs liveLogs_{
+        [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
     bool TuningActive = false;
     int MinTuneThrottle = 0;
     int BcnInterval = 0;
