@@ -28,6 +28,8 @@ class DiagnosticsView : public QWidget {
     // Text of a cell as the user reads it; row 0 is the header.
     QString CellText(int column, int row) const;
     QTableView* Grid() const { return grid_; }
+    // Grey values while the ECU does not answer.
+    void SetStale(bool stale);
 
   private:
     QTableView* grid_ = nullptr;
