@@ -1,6 +1,7 @@
 // The main window: owns the settings, the views, the timers and (later) the
 // workers; its handlers read the widgets, call the logic and show results.
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
+#include "live/LinkHealth.h"
 #include "live/LiveLogs.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
@@ -156,6 +158,12 @@ private:
     std::unique_ptr<lambda::TLAMBDAThread> LAMBDAThread;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
+    // Whether the ECU still answers while polled.
+    live::LinkHealth linkHealth_;
+    int32_t seenFreshFrames_ = 0;
+    QElapsedTimer monotonic_;
+    void WatchLinkHealth();
+    void ShowStale(bool stale);
 
     // Link and tuning state set at connect.
     bool FirmwareLoaded = false;

@@ -197,12 +197,12 @@ TEST_F(Connected, SettingThatIsNoIntegerStopsTheConnectWithAMessage) {
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].contains("Таймаут1"));
     EXPECT_TRUE(dialogs.errors[0].contains("«2O»"));
-    // Stopped before the worker was told anything; the user can disconnect.
+    // Stopped before the worker was told anything: nothing to disconnect,
+    // the window is back in its disconnected state and can connect again.
     EXPECT_TRUE(form->EcuWorker().Command.Empty());
     EXPECT_FALSE(form->Timer3->isActive());
-    EXPECT_TRUE(form->ToolButton(2)->isEnabled());
-    form->ToolButton(2)->click();
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
     QTest::qWait(300);
     EXPECT_EQ(form->EcuWorker().IsComConnected, 0);
 }

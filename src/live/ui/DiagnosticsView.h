@@ -30,6 +30,8 @@ class DiagnosticsView : public QWidget {
     // Column 1 by grid row as shown now (what a live log line records).
     const std::array<std::string, kGridRows>& ShownTexts() const { return shown_; }
     QTableView* Grid() const { return grid_; }
+    // Grey values while the ECU does not answer.
+    void SetStale(bool stale);
 
   private:
     QTableView* grid_ = nullptr;
