@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -282,6 +284,7 @@ void TForm1::BuildLayout() {
     timer(Timer3, "Timer3", 1000, &TForm1::Timer3Timer);
     timer(Timer4, "Timer4", 120000, nullptr);
     timer(Timer6, "Timer6", 1000, nullptr);
+    timer(ReconnectTimer, "ReconnectTimer", 1000, &TForm1::ReconnectTimerTimer);
 
     client->adjustSize();
     // Fixed client area below the menu; the window never grows.
@@ -639,12 +642,21 @@ void TForm1::ToolButton1Click() {
     decoder_.ResetForConnect();
     rate_.Reset();
     FirmwareFileName = settings_.SettingValue("Прошивка по умолчанию");
-    if (!MakeDateDir(true)) dateDir_.clear();
+    // A reconnect goes on in the folder of the connection it restores.
+    if (!(automaticStep_ && !dateDir_.empty()) && !MakeDateDir(true)) dateDir_.clear();
     Button2->setEnabled(true);
     Timer3->start();
     if (settings_.SettingValue("Писать логи") == "да") {
-        StartLiveLogs();
+        if (automaticStep_)
+            liveLogs_.Resume();
+        else
+            StartLiveLogs();
         LogsEnabled = true;
+    }
+    sessionStood_ = false;
+    if (!automaticStep_ && settings_.SettingValue("Переподключаться") == "да") {
+        reconnect_.Arm(monotonic_.elapsed());
+        ReconnectTimer->start();
     }
     if (settings_.SettingValue("Датчик кислорода") == "ШДК LC-1") {
         LAMBDAThread->PortName.Set(settings_.SettingValue("LC-1 Com"));
@@ -675,6 +687,10 @@ void TForm1::Timer3Timer() {
 }
 
 void TForm1::ToolButton2Click() {
+    if (!automaticStep_) {
+        reconnect_.Disarm();
+        ReconnectTimer->stop();
+    }
     LogsEnabled = false;
     liveLogs_.Stop();
     ValueListEditor1->setEnabled(true);
@@ -693,6 +709,46 @@ void TForm1::ToolButton2Click() {
     Label6->adjustSize();
     TuningActive = false;
     for (int n : {7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24}) ToolButton(n)->setEnabled(false);
+}
+
+void TForm1::ReconnectTimerTimer() {
+    ecu::TECUThread& ecu = *ECUThread;
+    const bool up = ecu.IsDiagnostic == 1 && ecu.IsComConnected == 1;
+    if (up) sessionStood_ = true;
+    // The worker closed the port under a standing session (too many
+    // errors), or the device itself is gone (an adapter pulled out).
+    const std::string device = platform::DevicePathForPortName(ecu.PortName.Get());
+    const bool vanished = ::access(device.c_str(), F_OK) != 0;
+    const bool dropped = (sessionStood_ && ecu.IsComConnected == 0) || vanished;
+    auto automatic = [this](void (TForm1::*step)()) {
+        automaticStep_ = true;
+        (this->*step)();
+        automaticStep_ = false;
+    };
+    switch (reconnect_.Tick(monotonic_.elapsed(), up, dropped)) {
+        case Reconnector::Action::Disconnect:
+            if (reconnect_.Attempts() == 0) {
+                AppendLog(QStringLiteral("Связь с ECU потеряна: переподключение каждые 3 с"));
+                tuningBeforeDrop_ = TuningActive;
+            }
+            automatic(&TForm1::ToolButton2Click);
+            sessionStood_ = false;
+            // Still "connected" for the user: disconnect stops the attempts.
+            ToolButton(1)->setEnabled(false);
+            ToolButton(2)->setEnabled(true);
+            Label6->setText(QStringLiteral("Переподключение..."));
+            Label6->adjustSize();
+            break;
+        case Reconnector::Action::Connect:
+            AppendLog(QStringLiteral("Переподключение к ECU, попытка %1").arg(reconnect_.Attempts()));
+            automatic(&TForm1::ToolButton1Click);
+            break;
+        case Reconnector::Action::Restored:
+            AppendLog(QStringLiteral("Связь с ECU восстановлена"));
+            TuningActive = tuningBeforeDrop_;
+            break;
+        case Reconnector::Action::None: break;
+    }
 }
 
 void TForm1::engineTimerTimer() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Dialogs.h"
+#include "app/Reconnect.h"
 #include "app/SettingsStore.h"
 #include "live/LinkHealth.h"
 #include "live/LiveLogs.h"
@@ -93,6 +94,8 @@ public:
     void engineTimerTimer();
     void StatusTimerTimerrTimer();
     void Timer2Timer();
+    // Watches the link while reconnecting on its own is on.
+    void ReconnectTimerTimer();
     // The trend update, called by the tuning step.
     void grafxx();
 
@@ -163,6 +166,13 @@ private:
     int32_t seenFreshFrames_ = 0;
     QElapsedTimer monotonic_;
     void WatchLinkHealth();
+    // Reconnecting on its own ("Переподключаться"): connect and disconnect
+    // run as the buttons do, but keep the session folder, the logs and the
+    // tuning going.
+    Reconnector reconnect_;
+    bool automaticStep_ = false;
+    bool sessionStood_ = false;
+    bool tuningBeforeDrop_ = false;
     void ShowStale(bool stale);
 
     // Link and tuning state set at connect.
@@ -216,6 +226,7 @@ public:
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* Timer6 = nullptr;
+    QTimer* ReconnectTimer = nullptr;
 };
 
 }  // namespace korvane::app
