@@ -38,6 +38,7 @@
 #include "live/ui/StatusBarView.h"
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
+#include "maps/ui/CalibrationPanel.h"
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/HandlerGuard.h"
@@ -243,18 +244,8 @@ void TForm1::BuildLayout() {
     Diagnostics->move(0, 0);
     RightArea->addWidget(Paneldia);
 
-    Calibrpanel = MakePanel(RightArea, "Calibrpanel");
-    TreeView = new QTreeWidget(Calibrpanel);
-    TreeView->setObjectName(QStringLiteral("TreeView"));
-    TreeView->setHeaderHidden(true);
-    TreeView->setGeometry(0, 0, 243, 250);
-    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
-    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
-    ValueListEditor2->move(0, 252);
-    MapButton = new QPushButton(QStringLiteral("Карта"), Calibrpanel);
-    MapButton->setObjectName(QStringLiteral("Карта"));
-    MapButton->setGeometry(0, 448, 75, 25);
-    RightArea->addWidget(Calibrpanel);
+    // Calibrpanel, the map editor's tree side, comes with the editor
+    // (CreateCalibrationPanel); the live value list sits below its tree.
     RightArea->setCurrentWidget(Eculog);
 
     // Status bar across the bottom: six panels, the fourth drawn by the
@@ -380,6 +371,7 @@ void TForm1::FormCreate() {
     CreateWorkers();
 
     CreateFirmwareActions();
+    CreateCalibrationPanel();
 
     // 8. The port lists.
     FindComPorts();
@@ -461,6 +453,7 @@ void TForm1::ToolButton21Click() {
     // left. Loading the map description hooks in here.
     RightArea->setCurrentWidget(Calibrpanel);
     LeftArea->setCurrentWidget(PanelXX);
+    calibration_->ToolButton21Click();
 }
 
 void TForm1::СохранитьClick() {
@@ -596,6 +589,37 @@ void TForm1::CreateFirmwareActions() {
     firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
     connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
     connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
+}
+
+void TForm1::CreateCalibrationPanel() {
+    maps::CalibrationPanel::Window w;
+    w.ecu = ECUThread.get();
+    w.engineTimer = engineTimer;
+    w.image = [this] { return image_.Bytes(); };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.askOpenFile = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, title, filter);
+    };
+    w.setting = [this](const char* key) { return settings_.SettingValue(key); };
+    w.setSetting = [this](const char* key, const std::string& value) {
+        settings_.SetSettingValue(key, value);
+        ValueListEditor1->Reload();
+    };
+    w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
+    w.wait = [this](int ms) { Wait(ms); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        guard_->Connect(timer, std::move(handler));
+    };
+    w.decimalSeparator = decimalSeparator_;
+    calibration_ = new maps::CalibrationPanel(std::move(w), PageControl1, PanelXX, RightArea);
+    Calibrpanel = calibration_;
+    TreeView = calibration_->TreeView;
+    MapButton = calibration_->MapButton;
+    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
+    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
+    ValueListEditor2->move(0, 252);
+    RightArea->addWidget(Calibrpanel);
 }
 
 void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {

@@ -43,6 +43,9 @@ class UozPointsGrid;
 namespace korvane::ecu {
 class TECUThread;
 }
+namespace korvane::maps {
+class CalibrationPanel;
+}
 namespace korvane::firmware {
 class FirmwareActions;
 }
@@ -115,6 +118,8 @@ public:
     // The firmware image the whole window works on, and its actions.
     firmware::FirmwareImage& Image() { return image_; }
     firmware::FirmwareActions& Firmware() { return *firmware_; }
+    // The map editor: tree, table pages, write button.
+    maps::CalibrationPanel& Maps() { return *calibration_; }
     // The tuning grid's axis labels: row 0 and column 0 of StringGrid2.
     void ShowGridLabels(const firmware::GridLabels& labels);
 
@@ -141,6 +146,7 @@ private:
     // Seams for the parts that start the live logs and hand the correction
     // table over; they grow with those features.
     void CreateFirmwareActions();
+    void CreateCalibrationPanel();
     void StartLiveLogs() {}
     void pishupopr() {}
     void BuildLayout();
@@ -167,6 +173,7 @@ private:
     live::RateDisplay rate_;
     firmware::FirmwareImage image_;
     std::unique_ptr<firmware::FirmwareActions> firmware_;
+    maps::CalibrationPanel* calibration_ = nullptr;  // child of RightArea
 
     // Link and tuning state set at connect.
     bool LogsEnabled = false;

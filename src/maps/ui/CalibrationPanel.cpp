@@ -1,5 +1,6 @@
 #include "maps/ui/CalibrationPanel.h"
 
+#include <QEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -83,8 +84,16 @@ void CalibrationPanel::BuildTreeSide() {
     TreeView->setObjectName(QStringLiteral("TreeView"));
     TreeView->setHeaderHidden(true);
     TreeView->setGeometry(0, 17, 243, 233);
-    connect(TreeView, &QTreeWidget::currentItemChanged, this, [this] { TreeViewChange(); });
-    connect(TreeView, &QTreeWidget::itemClicked, this, [this] { TreeViewClick(); });
+    // A click on another item changes the selection first; that shows it,
+    // and the click itself must not show it (and its errors) a second time.
+    TreeView->viewport()->installEventFilter(this);
+    connect(TreeView, &QTreeWidget::currentItemChanged, this, [this] {
+        changedSincePress_ = true;
+        TreeViewChange();
+    });
+    connect(TreeView, &QTreeWidget::itemClicked, this, [this] {
+        if (!changedSincePress_) TreeViewClick();
+    });
     connect(TreeView, &QTreeWidget::itemExpanded, this,
             [this](QTreeWidgetItem* item) { TreeViewExpanding(item); });
     MapButton = new QPushButton(QStringLiteral("Карта"), this);
@@ -151,9 +160,17 @@ void CalibrationPanel::BuildTableSide(QTabWidget* pages, QWidget* tablePanel) {
     Button5->setIcon(WriteIcon());
     Button5->setIconSize(QSize(16, 16));
     Button5->setToolTip(QStringLiteral("Записать таблицу в ECU"));
-    Button5->setGeometry(tablePanel->width() - 32, tablePanel->height() - 30, 28, 26);
+    // At the lower right of the table pages, above them.
+    const QRect area = pages->geometry();
+    Button5->setGeometry(area.right() - 31, area.bottom() - 29, 28, 26);
     Button5->raise();
     connect(Button5, &QToolButton::clicked, this, [this] { Button5Click(); });
+}
+
+bool CalibrationPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == TreeView->viewport() && event->type() == QEvent::MouseButtonPress)
+        changedSincePress_ = false;
+    return QWidget::eventFilter(watched, event);
 }
 
 bool CalibrationPanel::LinkUp() const {

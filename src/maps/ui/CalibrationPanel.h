@@ -108,6 +108,9 @@ class CalibrationPanel final : public QWidget {
     QToolButton* Button5 = nullptr;
     QTimer* TimerRW = nullptr;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     bool LoadMap(const std::string& path);
     void ShowTableDisplay(const TableDisplay& d);
@@ -121,6 +124,7 @@ class CalibrationPanel final : public QWidget {
     std::vector<QTreeWidgetItem*> items_;  // one per tree_.items entry
     AttributeList attributes_;
     PendingCurveWrite PendingCurveWrite_;
+    bool changedSincePress_ = false;
 };
 
 }  // namespace korvane::maps
