@@ -145,6 +145,9 @@ void CalibrationPanel::BuildTableSide(QTabWidget* pages, QWidget* tablePanel) {
     StringGrid4->horizontalHeader()->setMinimumSectionSize(kPointColumnWidth);
     StringGrid4->setColumnWidth(0, kCaptionColumnWidth);
     StringGrid4->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A narrow cell shows the first digits rather than an ellipsis.
+    StringGrid4->setWordWrap(false);
+    StringGrid4->setTextElideMode(Qt::ElideNone);
     StringGrid4->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     StringGrid4->hide();
 
