@@ -607,7 +607,7 @@ void TForm1::CreateCalibrationPanel() {
         ValueListEditor1->Reload();
     };
     w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
-    w.wait = [this](int ms) { Wait(ms); };
+    w.runGuarded = [this](std::function<void()> step) { guard_->RunGuarded(std::move(step)); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));
     };

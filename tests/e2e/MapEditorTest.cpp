@@ -93,7 +93,7 @@ class MapEditor : public ::testing::Test {
         form->show();
         QApplication::processEvents();
         form->ToolButton(1)->click();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000));
         return form;
     }
 

@@ -57,7 +57,6 @@ class Editor : public ::testing::Test {
     QTimer engineTimer;
     QStringList log, errors, answers;
     std::map<std::string, std::string> settings;
-    std::vector<int> waits;
     int saves = 0;
     CalibrationPanel* panel = nullptr;
 
@@ -86,7 +85,7 @@ class Editor : public ::testing::Test {
         w.setting = [this](const char* key) { return settings[key]; };
         w.setSetting = [this](const char* key, const std::string& v) { settings[key] = v; };
         w.saveImage = [this] { ++saves; };
-        w.wait = [this](int ms) { waits.push_back(ms); };
+        w.runGuarded = [](std::function<void()> step) { step(); };
         w.connectTimer = [this](QTimer* t, std::function<void()> f) {
             QObject::connect(t, &QTimer::timeout, &window, std::move(f));
         };
@@ -234,12 +233,17 @@ TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
     engineTimer.start();
     panel->Button5->click();
     EXPECT_EQ(image[0x5A10], 90);
+    EXPECT_EQ(saves, 1);
+    // The live view pauses while the worker gets the value, then resumes.
+    EXPECT_FALSE(engineTimer.isActive());
+    panel->Button5->click();  // meanwhile the button does nothing
+    EXPECT_EQ(saves, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.Command.Empty(); }, 2000));
     EXPECT_EQ(worker.Command.Word(), "correct1DF");
     EXPECT_EQ(worker.numdata, 1);
     EXPECT_EQ(worker.data[0], 90);
     EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x5A, 0x10}));
-    EXPECT_EQ(waits, (std::vector<int>{200, 200}));
-    EXPECT_TRUE(engineTimer.isActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
     EXPECT_EQ(saves, 1);
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
 
@@ -249,13 +253,17 @@ TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
     panel->Button5->click();
     EXPECT_EQ(panel->Editpoint->text(), "1500");
     EXPECT_EQ(image[0x5A10], 150);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
+    EXPECT_EQ(worker.data[0], 150);
 
     // A busy worker: the image keeps the value, the log says it did not go.
     worker.Command.Post("remake");
     panel->Editpoint->setText("700");
     panel->Button5->click();
     EXPECT_EQ(image[0x5A10], 70);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
     EXPECT_EQ(worker.Command.Word(), "remake");
+    ASSERT_FALSE(log.isEmpty());
     EXPECT_TRUE(log.last().contains("не передано")) << log.last().toStdString();
 }
 

@@ -342,19 +342,27 @@ void CalibrationPanel::Button5Click() {
 
 void CalibrationPanel::correct1D(const std::string& adrf, const std::string& adrs,
                                  const std::string& len, const std::string& data) {
-    if (LinkUp()) {
-        w_.engineTimer->stop();
-        w_.wait(200);
-        const HandOverResult r = HandOverValue(*w_.ecu, adrf, adrs, len, data);
-        if (r.state == HandOver::Busy)
-            w_.log(QStringLiteral("Значение %1 по адресу %2%3 не передано: ECU занят другой "
-                                  "командой; в образе прошивки оно записано.")
-                       .arg(Q(data), Q(adrf), Q(adrs)));
-        else if (r.state == HandOver::Refused)
-            w_.showError(Q(r.error));
-    }
-    w_.wait(200);
-    w_.engineTimer->start();
+    const bool link = LinkUp();
+    if (link) w_.engineTimer->stop();
+    // The worker gets 200 ms after its last poll, and the live view 200 ms
+    // more before it resumes; the window stays responsive meanwhile (the
+    // write button waits for the live view anyway).
+    Later(link ? 200 : 0, [this, link, adrf, adrs, len, data] {
+        if (link && LinkUp()) {
+            const HandOverResult r = HandOverValue(*w_.ecu, adrf, adrs, len, data);
+            if (r.state == HandOver::Busy)
+                w_.log(QStringLiteral("Значение %1 по адресу %2%3 не передано: ECU занят другой "
+                                      "командой; в образе прошивки оно записано.")
+                           .arg(Q(data), Q(adrf), Q(adrs)));
+            else if (r.state == HandOver::Refused)
+                w_.showError(Q(r.error));
+        }
+        Later(200, [this] { w_.engineTimer->start(); });
+    });
+}
+
+void CalibrationPanel::Later(int ms, std::function<void()> step) {
+    QTimer::singleShot(ms, this, [this, step = std::move(step)] { w_.runGuarded(step); });
 }
 
 void CalibrationPanel::correct2D(const std::string& adrf, const std::string& adrs,

@@ -49,8 +49,8 @@ class CalibrationPanel final : public QWidget {
         std::function<void(const char* key, const std::string& value)> setSetting;
         // SaveFirmwareImage.
         std::function<void()> saveImage;
-        // A wait on the UI thread that runs no other timer handler.
-        std::function<void(int ms)> wait;
+        // Runs a step now, or once the handler that is waiting has finished.
+        std::function<void(std::function<void()>)> runGuarded;
         // Connects a timer so its handler never runs inside another's wait.
         std::function<void(QTimer*, std::function<void()>)> connectTimer;
         char decimalSeparator = ',';
@@ -117,6 +117,8 @@ class CalibrationPanel final : public QWidget {
     void BuildTreeSide();
     void BuildTableSide(QTabWidget* pages, QWidget* tablePanel);
     bool LinkUp() const;
+    // Runs the step of a handler `ms` later, never inside another handler.
+    void Later(int ms, std::function<void()> step);
 
     Window w_;
     MapDocument doc_;
