@@ -93,7 +93,8 @@ class MapEditor : public ::testing::Test {
         form->show();
         QApplication::processEvents();
         form->ToolButton(1)->click();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+            << form->LogLines().join("|").toStdString();
         return form;
     }
 
