@@ -110,7 +110,7 @@ class Firmware : public ::testing::Test {
     }
 
     void WriteConfig(const std::string& loadDefault, const std::string& defaultName = "j5ls.bin",
-                     const std::string& readPause = "5") {
+                     const std::string& readPause = "20") {
         const std::string text =
             "Ecu Com=" + (dir / "ecu").string() +
             "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=" + readPause +
@@ -138,7 +138,10 @@ class Firmware : public ::testing::Test {
 
     static bool Connect(app::TForm1& form) {
         form.ToolButton(1)->click();
-        return QTest::qWaitFor([&] { return form.Label6->text() == "Диагностика"; }, 10000);
+        const bool ok =
+            QTest::qWaitFor([&] { return form.Label6->text() == "Диагностика"; }, 10000);
+        if (!ok) ADD_FAILURE() << form.LogLines().join("\n").toStdString();
+        return ok;
     }
 
     static bool Logged(app::TForm1& form, const QString& line) {
@@ -292,8 +295,9 @@ TEST_F(Firmware, FileChosenInTheDialogReplacesTheImage) {
 TEST_F(Firmware, ReadFromTheEcuLandsAsEcuRamInANewFolder) {
     const fs::path dump = dir / "dump.bin";
     StartSimulatorProgram(dump);
-    // Room for a busy machine: one answer that comes too late ends a read.
-    WriteConfig("нет", "j5ls.bin", "15");
+    // One answer that comes too late ends a read (the default pause leaves
+    // room for a busy machine).
+    WriteConfig("нет");
     auto form = Open();
     std::string connectDir;
     bool read = false;
