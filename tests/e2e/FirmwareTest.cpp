@@ -12,11 +12,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "app/MainForm.h"
+#include "app/Session.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/ui/FirmwareActions.h"
@@ -287,6 +289,40 @@ TEST_F(Firmware, FileChosenInTheDialogReplacesTheImage) {
     Bytes want = bir;
     std::fill_n(want.begin(), 1000, 0xEE);
     EXPECT_EQ(ImageBytes(*form), want);
+    form->ToolButton(2)->click();
+}
+
+// No session folder can be made for a loaded file: one message says so, the
+// image is loaded all the same, and no copy goes into the previous folder.
+TEST_F(Firmware, FileLoadWithoutAWorkingFolder) {
+    StartSimulator();
+    WriteConfig("нет");
+    auto form = Open();
+    ASSERT_TRUE(Connect(*form));
+    const std::string connectDir = form->DateDir();
+    // Files where the next few seconds' folders would go.
+    const std::time_t now = std::time(nullptr);
+    for (int s = 0; s < 8; ++s) {
+        const std::time_t t = now + s;
+        std::tm local{};
+        localtime_r(&t, &local);
+        const fs::path blocker = dir / app::DateDirName(local);
+        if (!fs::exists(blocker)) WriteAll(blocker, {});
+    }
+    const Bytes file = Pattern(firmware::kImageSize, 7);
+    WriteAll(dir / "new.bin", file);
+    dialogs.fileAnswers << QString::fromStdString((dir / "new.bin").string());
+    form->ToolButton(7)->click();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].startsWith("Не удаётся создать папку"))
+        << dialogs.errors[0].toStdString();
+    EXPECT_EQ(ImageBytes(*form), file);
+    EXPECT_TRUE(form->Image().FirmwareLoaded);
+    EXPECT_TRUE(form->DateDir().empty());
+    EXPECT_TRUE(form->Timer2->isActive());
+    QTest::qWait(500);
+    EXPECT_EQ(form->LogLines().count("Прошивка не сохранена: нет рабочей папки."), 1);
+    EXPECT_FALSE(fs::exists(fs::path(connectDir) / "j5ls.bin"));
     form->ToolButton(2)->click();
 }
 
