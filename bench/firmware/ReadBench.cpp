@@ -73,28 +73,38 @@ void BM_FirmwareReadInWindow(benchmark::State& state) {
     env.workDir = dir.string();
     auto form = std::make_unique<app::TForm1>(env);
     form->show();
-    form->ToolButton(1)->click();
-    if (!RunUntil([&] { return form->Label6->text() == "Диагностика"; }, 30000)) {
-        state.SkipWithError("no session");
-        return;
-    }
+    const auto connect = [&] {
+        form->ToolButton(1)->click();
+        return RunUntil([&] { return form->Label6->text() == "Диагностика"; }, 30000);
+    };
+    const auto errors = [&] { return form->LogLines().filter("Ошибка №").size(); };
     double seconds = 0;
+    int attempts = 0;
     for (auto _ : state) {
-        const auto errors = [&] { return form->LogLines().filter("Ошибка №").size(); };
-        const auto errorsBefore = errors();
-        const auto t0 = std::chrono::steady_clock::now();
-        form->ToolButton(8)->click();
-        const bool done = RunUntil(
-            [&] {
-                return form->LogLines().contains("Прошивка сохранена") || errors() > errorsBefore;
-            },
-            600000);
-        if (!done || !form->LogLines().contains("Прошивка сохранена")) {
-            // One answer later than "Таймаут2" ends a read, as on a car.
-            state.SkipWithError("read failed: an answer came too late (a busy machine?)");
+        bool read = false;
+        // One answer later than "Таймаут2" ends a read, as on a car; on a
+        // busy machine the simulator is sometimes that late. The user then
+        // connects again and reads again; so does this.
+        while (!read && attempts < 5) {
+            ++attempts;
+            if (attempts > 1) form->ToolButton(2)->click();
+            if (!connect()) continue;
+            const auto errorsBefore = errors();
+            const auto t0 = std::chrono::steady_clock::now();
+            form->ToolButton(8)->click();
+            RunUntil(
+                [&] {
+                    return form->LogLines().contains("Прошивка сохранена") ||
+                           errors() > errorsBefore;
+                },
+                600000);
+            read = form->LogLines().contains("Прошивка сохранена");
+            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        }
+        if (!read) {
+            state.SkipWithError("no read completed: answers came too late (a busy machine?)");
             return;
         }
-        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const auto image = form->Image().Bytes();
         if (!std::equal(image.begin(), image.end(), simulator.Ram().begin()))
             state.SkipWithError("image differs");
@@ -105,6 +115,7 @@ void BM_FirmwareReadInWindow(benchmark::State& state) {
     const double wireMs = 10.0 * 1000.0 * 9 / baud;  // the 9-byte request
     const double limitSeconds = 683 * (pauseBefore + pauseAfter + wireMs) / 1000.0;
     state.counters["read_s"] = seconds;
+    state.counters["attempts"] = attempts;
     state.counters["limit_s"] = limitSeconds;
     state.counters["of_limit"] = limitSeconds / seconds;  // goal: at least 0.97
 }
