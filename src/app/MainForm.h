@@ -1,6 +1,7 @@
 // The main window: owns the settings, the views, the timers and (later) the
 // workers; its handlers read the widgets, call the logic and show results.
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
 #include "firmware/FirmwareImage.h"
+#include "live/LinkHealth.h"
+#include "live/LiveLogs.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
 #include "platform/PortList.h"
@@ -138,10 +141,10 @@ private:
     // and the value, and returns nullopt.
     std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
-    // Seams for the parts that start the live logs and hand the correction
-    // table over; they grow with those features.
+    // The correction table's hand-over is a seam that grows with the
+    // tuning feature.
     void CreateFirmwareActions();
-    void StartLiveLogs() {}
+    void StartLiveLogs();
     void pishupopr() {}
     void BuildLayout();
     QWidget* BuildTopBar(QWidget* parent);
@@ -167,9 +170,17 @@ private:
     live::RateDisplay rate_;
     firmware::FirmwareImage image_;
     std::unique_ptr<firmware::FirmwareActions> firmware_;
+    // Whether the ECU still answers while polled.
+    live::LinkHealth linkHealth_;
+    int32_t seenFreshFrames_ = 0;
+    QElapsedTimer monotonic_;
+    void WatchLinkHealth();
+    void ShowStale(bool stale);
 
     // Link and tuning state set at connect.
     bool LogsEnabled = false;
+    live::LiveLogs liveLogs_{
+        [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
     bool TuningActive = false;
     int MinTuneThrottle = 0;
     int BcnInterval = 0;
