@@ -588,7 +588,7 @@ void TForm1::CreateFirmwareActions() {
     };
     w.wait = [this](int ms) { Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
-        connect(timer, &QTimer::timeout, this, std::move(handler));
+        guard_->Connect(timer, std::move(handler));
     };
     firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
     connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
