@@ -23,11 +23,50 @@ constexpr int kChartHeight = 201;
 constexpr int kSelectorPanelWidth = 130;
 
 // Dragging with the right button pans the chart sideways.
+//
+// Everything of the chart but its two lines changes only now and then (new
+// axis ranges, titles, a pan): the view keeps it as one picture, made again
+// whenever the scene changes, and each repaint copies the picture and draws
+// the lines over it. Going through the scene for every new trend point costs
+// several times as much.
 class PanningChartView : public QChartView {
   public:
-    using QChartView::QChartView;
+    PanningChartView(QChart* chart, QWidget* parent, QGraphicsItem* overlay)
+        : QChartView(chart, parent), overlay_(overlay) {
+        overlay_->setVisible(false);  // drawn by the view, over the picture
+        connect(scene(), &QGraphicsScene::changed, this, [this] { Invalidate(); });
+    }
+    void Invalidate() {
+        stillValid_ = false;
+        viewport()->update();
+    }
+    // The lines moved within `area` (chart coordinates).
+    void OverlayChanged(const QRectF& area) {
+        const QRectF inScene = chart()->mapRectToScene(area);
+        viewport()->update(mapFromScene(inScene).boundingRect().adjusted(-4, -4, 4, 4));
+    }
 
   protected:
+    void paintEvent(QPaintEvent* e) override {
+        const qreal dpr = viewport()->devicePixelRatioF();
+        const QSize size = viewport()->size() * dpr;
+        if (!stillValid_ || still_.size() != size) {
+            still_ = QPixmap(size);
+            still_.setDevicePixelRatio(dpr);
+            still_.fill(viewport()->palette().color(viewport()->backgroundRole()));
+            QPainter p(&still_);
+            p.setRenderHints(renderHints());
+            render(&p, QRectF(QPointF(0, 0), QSizeF(viewport()->size())), viewport()->rect());
+            stillValid_ = true;
+        }
+        QPainter p(viewport());
+        p.drawPixmap(e->rect(), still_,
+                     QRectF(QPointF(e->rect().topLeft()) * dpr, QSizeF(e->rect().size()) * dpr));
+        p.setRenderHints(renderHints());
+        p.setWorldTransform(overlay_->sceneTransform() * viewportTransform());
+        overlay_->paint(&p, nullptr, this);
+    }
+
     void mousePressEvent(QMouseEvent* e) override {
         if (e->button() == Qt::RightButton) {
             lastX_ = e->position().x();
@@ -39,6 +78,7 @@ class PanningChartView : public QChartView {
     void mouseMoveEvent(QMouseEvent* e) override {
         if (panning_) {
             chart()->scroll(lastX_ - e->position().x(), 0);
+            Invalidate();
             lastX_ = e->position().x();
             return;
         }
@@ -53,6 +93,9 @@ class PanningChartView : public QChartView {
     }
 
   private:
+    QGraphicsItem* overlay_;
+    QPixmap still_;
+    bool stillValid_ = false;
     qreal lastX_ = 0;
     bool panning_ = false;
 };
@@ -141,6 +184,7 @@ class TrendView::Lines : public QGraphicsItem {
         if (chart_->plotArea() == plot_) return;
         prepareGeometryChange();
         plot_ = chart_->plotArea();
+        if (auto* v = static_cast<PanningChartView*>(view_->view_)) v->Invalidate();
     }
     void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
         p->save();
@@ -237,7 +281,7 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
     // Plain lines, as a fast line series draws them: smoothing the two thick
     // lines and the grid costs several times the rest of the chart, and the
     // chart repaints on every trend update.
-    view_ = new PanningChartView(chart_, this);
+    view_ = new PanningChartView(chart_, this, lines_);
     view_->setRenderHint(QPainter::Antialiasing, false);
     view_->setGeometry(0, 0, kChartWidth, kChartHeight);
 
@@ -279,7 +323,7 @@ void TrendView::ShowSeries() {
     const bool right = FitAxis(axisRight_, drawnRight_);
     axesChanged_ = left || right;
     lines_->PlotMoved();
-    lines_->update();
+    static_cast<PanningChartView*>(view_)->OverlayChanged(lines_->boundingRect());
     stale_ = false;
 }
 
