@@ -589,6 +589,7 @@ void TForm1::ToolButton1Click() {
     const auto readPause = IntegerSetting("Таймаут2");
     if (!readPause) return;
     ecu.PortReadTimeOut = *readPause;
+    ecu.FastExchange = settings_.SettingValue("Быстрый обмен") == "да" ? 1 : 0;
     ecu.numlog = 0;
     ecu.Command.Post("OpenComPort");
 
@@ -667,6 +668,7 @@ void TForm1::StatusTimerTimerrTimer() {
     flags.lambdaIsComConnected = LAMBDAThread->IsComConnected;
     flags.lambdaIsConnected = LAMBDAThread->IsLambdaConnected;
     flags.lambdaIsError = LAMBDAThread->IsLambdaError;
+    flags.lambdaWarmUpPercent = LAMBDAThread->WarmUpPercent;
     flags.lambdaPortName = LAMBDAThread->PortName.Get();
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);

@@ -55,12 +55,15 @@ private:
 struct PickList {
     std::string key;
     std::vector<std::string> choices;
+    // Files written before the key existed lack it as a matter of course:
+    // it is added without a word to the user.
+    bool addedQuietly = false;
 };
 const std::vector<PickList>& FixedPickLists();
 
 // Keys of the fixed pick lists missing from the store. Each is appended
 // with its first choice so the program stays usable; the returned keys are
-// what the user is told about.
+// what the user is told about (all but those added quietly).
 std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store);
 
 // Names for the port pick lists and what the listing tells the log.

@@ -1,9 +1,9 @@
 #pragma once
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -37,12 +37,12 @@ class FakeSerialPort final : public SerialPort {
     };
 
     void Feed(const std::vector<uint8_t>& bytes) { FeedAt(INT64_MIN, bytes); }
+    // Bytes keep the order they were fed in, as on a line: a byte is never
+    // there before one fed earlier.
     void FeedAt(int64_t atMs, const std::vector<uint8_t>& bytes) {
         std::lock_guard lock(mutex_);
-        // Kept in time order; bytes due at the same time keep their order.
-        auto it = rx_.end();
-        while (it != rx_.begin() && std::prev(it)->due > atMs) --it;
-        for (uint8_t b : bytes) it = std::next(rx_.insert(it, RxByte{b, atMs}));
+        const int64_t due = rx_.empty() ? atMs : std::max(atMs, rx_.back().due);
+        for (uint8_t b : bytes) rx_.push_back(RxByte{b, due});
     }
     std::vector<uint8_t> Written() const {
         std::lock_guard lock(mutex_);
@@ -52,6 +52,7 @@ class FakeSerialPort final : public SerialPort {
         std::lock_guard lock(mutex_);
         written_.clear();
         drained_ = 0;
+        drains_.clear();
     }
     int Speed() const {
         std::lock_guard lock(mutex_);
