@@ -13,7 +13,7 @@ namespace korvane::app {
 bool SameKey(const std::string& a, const std::string& b);
 
 class SettingsStore {
-public:
+  public:
     SettingsStore();  // holds the built-in lines
     static const std::vector<std::string>& BuiltInLines();
 
@@ -46,7 +46,7 @@ public:
     bool Save(const std::string& path, std::string& error) const;
     platform::TextEncoding Encoding() const { return encoding_; }
 
-private:
+  private:
     std::vector<std::string> lines_;
     platform::TextEncoding encoding_ = platform::TextEncoding::Cp1251;
 };
@@ -68,9 +68,9 @@ std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store);
 
 // Names for the port pick lists and what the listing tells the log.
 struct ComPortsResult {
-    std::vector<std::string> names;       // in the system's order
-    std::vector<std::string> logLines;    // error lines, if any
-    bool error = false;                   // the ECU worker must refuse commands
+    std::vector<std::string> names;     // in the system's order
+    std::vector<std::string> logLines;  // error lines, if any
+    bool error = false;                 // the ECU worker must refuse commands
 };
 // `systemNames` are the names the system listed (ok = false when the list
 // could not be had). Applies the name rule; on error sets the value of the

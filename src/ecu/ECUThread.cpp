@@ -66,12 +66,13 @@ void TECUThread::Execute() {
         }
         // Only the window can give an idle worker something to do, and it
         // does so by posting; wait for that instead of passing idly. The
-        // guard against a missing port is set without a post, so while it
-        // holds a word back the worker looks again now and then.
+        // guard against a missing port changes without a post, so while it
+        // is set the worker looks again now and then.
         const bool guarded = ErrorComPorts != 0;
         Command.WaitUntil(
             [&](const Mailbox::Entry& e) {
-                return link_.Stopping().Raised() || (!e.word.empty() && ErrorComPorts == 0);
+                return link_.Stopping().Raised() || (ErrorComPorts != 0) != guarded ||
+                       (!e.word.empty() && !guarded);
             },
             guarded ? std::chrono::milliseconds(500) : Mailbox::kForever);
     }

@@ -87,13 +87,15 @@ void TLAMBDAThread::Execute() {
             continue;
         }
         // Only a new word can change that, so wait for one instead of
-        // passing idly. The guard is set without a post: while it is, look
-        // again now and then.
+        // passing idly. The guard changes without a post: while it is set,
+        // look again now and then.
+        const bool guarded = ErrorComPorts != 0;
         Command.WaitUntil(
             [&](const Mailbox::Entry& e) {
-                return stop_.Raised() || e.serial != command.serial || e.word != command.word;
+                return stop_.Raised() || (ErrorComPorts != 0) != guarded ||
+                       e.serial != command.serial || e.word != command.word;
             },
-            ErrorComPorts != 0 ? std::chrono::milliseconds(500) : Mailbox::kForever);
+            guarded ? std::chrono::milliseconds(500) : Mailbox::kForever);
     }
 }
 

@@ -47,7 +47,7 @@ struct LambdaOptions {
 // The window uses AFR only while IsComConnected, IsLambdaConnected are 1 and
 // IsLambdaError is 0. AFR is never a half-written value; 0 means no reading.
 class TLAMBDAThread {
-public:
+  public:
     explicit TLAMBDAThread(
         platform::UiBridge& ui, LogSink appendLog,
         std::unique_ptr<platform::SerialPort> port = platform::MakePosixSerialPort(),
@@ -88,7 +88,7 @@ public:
     // no readings and no errors: AFR stays 0, IsLambdaError 0.
     std::atomic<int32_t> WarmUpPercent{-1};
 
-private:
+  private:
     void Execute();
     void OpenCommand();
     bool OpenPort();

@@ -15,8 +15,8 @@ namespace {
 struct TempDir {
     fs::path path;
     TempDir() {
-        path = fs::temp_directory_path() / ("korvane_store_" + std::to_string(::getpid()) + "_" +
-                                            std::to_string(counter++));
+        path = fs::temp_directory_path() /
+               ("korvane_store_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         fs::create_directories(path);
     }
     ~TempDir() { fs::remove_all(path); }
@@ -75,9 +75,9 @@ TEST(SettingsStore, SavesDuplicatesAppendedLinesAndValuesExactly) {
     TempDir dir;
     const auto path = dir.File("config.ini");
     SettingsStore s;
-    s.AppendLine("Ecu Com=COM9");        // duplicate key: kept
-    s.AppendLine("Писать логи=да ");      // trailing blank kept as typed
-    s.AppendLine("=");                    // an appended row left empty: not written
+    s.AppendLine("Ecu Com=COM9");     // duplicate key: kept
+    s.AppendLine("Писать логи=да ");  // trailing blank kept as typed
+    s.AppendLine("=");                // an appended row left empty: not written
     s.AppendLine("Новый ключ=1");
     std::string error;
     ASSERT_TRUE(s.Save(path, error)) << error;
@@ -134,8 +134,9 @@ TEST(PickLists, MissingKeysAreAppendedWithTheirFirstChoice) {
     EXPECT_EQ(missing, (std::vector<std::string>{"Загрузить прошивку по умолчанию"}));
     // The fast exchange came later than most files: added too, on, unannounced.
     const auto& lines = s.Lines();
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
-              (std::vector<std::string>{"Загрузить прошивку по умолчанию=нет", "Быстрый обмен=да"}));
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
+        (std::vector<std::string>{"Загрузить прошивку по умолчанию=нет", "Быстрый обмен=да"}));
     EXPECT_EQ(s.SettingValue("Датчик кислорода"), "УДК");
     EXPECT_TRUE(AppendMissingPickListKeys(s).empty());
 }
@@ -147,7 +148,10 @@ TEST(ComPorts, NameRuleAndErrors) {
         std::vector<std::string> listed;
         const char* log;
     } cases[] = {
-        {true, {"COM1", "com3", "COM100", "LPT1", "/dev/ttyUSB0"}, {"COM1", "com3", "/dev/ttyUSB0"}, ""},
+        {true,
+         {"COM1", "com3", "COM100", "LPT1", "/dev/ttyUSB0"},
+         {"COM1", "com3", "/dev/ttyUSB0"},
+         ""},
         {true, {"COM100", "LPT1"}, {}, "ОШИБКА: В вашей системе нет COM портов!"},
         {true, {}, {}, "ОШИБКА: В вашей системе нет COM портов!"},
         {false, {"COM1"}, {}, "ОШИБКА: Невозможно получить список COM портов!"},
@@ -172,5 +176,6 @@ TEST(Session, NamesOfDateDirAndScreenshots) {
     t.tm_min = 3;
     t.tm_sec = 9;
     EXPECT_EQ(DateDirName(t), "05.01.26-07.03.09");
-    EXPECT_EQ(ScreenshotPath("/w/05.01.26-07.03.09", 12), "/w/05.01.26-07.03.09/pic/screenshot_12.jpg");
+    EXPECT_EQ(ScreenshotPath("/w/05.01.26-07.03.09", 12),
+              "/w/05.01.26-07.03.09/pic/screenshot_12.jpg");
 }

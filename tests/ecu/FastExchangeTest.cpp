@@ -42,12 +42,14 @@ struct ReadCase {
     int answerAfterMs;
     size_t pieceSize;  // 0: the answer in one piece
     int pieceGapMs;
-    size_t cutOff;     // bytes missing from the end of the answer
-    int64_t endsAt;    // clock when the exchange is over
-    bool answered;     // a whole answer was taken
-    size_t leftOver;   // bytes still waiting afterwards
+    size_t cutOff;    // bytes missing from the end of the answer
+    int64_t endsAt;   // clock when the exchange is over
+    bool answered;    // a whole answer was taken
+    size_t leftOver;  // bytes still waiting afterwards
 };
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReadBack : public Timing, public ::testing::WithParamInterface<ReadCase> {};
 
@@ -79,15 +81,14 @@ TEST_P(ReadBack, EndsWhenTheAnswerIsWholeOrTheTimeIsOver) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadBack,
-    ::testing::Values(
-        ReadCase{"PlainWaitsTheWholePause", false, 25, 0, 0, 0, 170, true, 0},
-        ReadCase{"PlainInPieces", false, 10, 20, 10, 0, 170, true, 0},
-        ReadCase{"PlainLateAnswerStaysWaiting", false, 200, 0, 0, 0, 170, false, 58},
-        ReadCase{"FastTakesTheAnswerWhenWhole", true, 25, 0, 0, 0, 45, true, 0},
-        ReadCase{"FastInPieces", true, 10, 20, 10, 0, 50, true, 0},
-        ReadCase{"FastAnswerThatNeverCompletes", true, 25, 0, 0, 5, 170, false, 0},
-        ReadCase{"FastLateAnswerStaysWaiting", true, 200, 0, 0, 0, 170, false, 58},
-        ReadCase{"FastAnswerJustInTime", true, 150, 0, 0, 0, 170, true, 0}),
+    ::testing::Values(ReadCase{"PlainWaitsTheWholePause", false, 25, 0, 0, 0, 170, true, 0},
+                      ReadCase{"PlainInPieces", false, 10, 20, 10, 0, 170, true, 0},
+                      ReadCase{"PlainLateAnswerStaysWaiting", false, 200, 0, 0, 0, 170, false, 58},
+                      ReadCase{"FastTakesTheAnswerWhenWhole", true, 25, 0, 0, 0, 45, true, 0},
+                      ReadCase{"FastInPieces", true, 10, 20, 10, 0, 50, true, 0},
+                      ReadCase{"FastAnswerThatNeverCompletes", true, 25, 0, 0, 5, 170, false, 0},
+                      ReadCase{"FastLateAnswerStaysWaiting", true, 200, 0, 0, 0, 170, false, 58},
+                      ReadCase{"FastAnswerJustInTime", true, 150, 0, 0, 0, 170, true, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Timing, FastLateAnswerSpoilsOnlyTheNextEcho) {
@@ -112,7 +113,7 @@ TEST_F(Timing, QuietTimeBeforeEachRequest) {
         bool fast;
         std::vector<int64_t> requestsAt;
     } cases[] = {
-        {true, {20, 65, 110}},   // answers end at 45, 90; 15 ms spent before the third
+        {true, {20, 65, 110}},  // answers end at 45, 90; 15 ms spent before the third
         {false, {20, 190, 375}},
     };
     for (const auto& c : cases) {

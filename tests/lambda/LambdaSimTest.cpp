@@ -22,7 +22,7 @@ sim::Options Lc1Options(bool warmUp, sim::Faults faults = {}) {
 }
 
 class LambdaOnSim : public ::testing::Test {
-protected:
+  protected:
     void Start(sim::Options options, int readTimeoutMs = 300) {
         options.fast = true;
         sim = std::make_unique<sim::Simulator>(options);
@@ -81,7 +81,8 @@ TEST_F(LambdaOnSim, EngineModelMixture) {
     // The model adds a little sensor noise.
     EXPECT_TRUE(WaitFor([&] {
         return Receiving() && std::fabs(reader->AFR.load() - expected) < 0.06;
-    })) << reader->AFR << " vs " << expected;
+    })) << reader->AFR
+        << " vs " << expected;
 }
 
 // A controller that is warming up sends a temperature in the lambda word:
