@@ -122,6 +122,24 @@ TEST_F(SimWorker, FirmwareReadReturnsTheSimulatorsMemory) {
     EXPECT_TRUE(WaitFor([&] { return w.numlog > polls + 2; }));
 }
 
+// With the fast exchange each block is taken as soon as it is in, so a long
+// read-back time costs nothing and a busy machine no longer fails a block.
+TEST_F(SimWorker, FastFirmwareRead) {
+    w.FastExchange = 1;
+    w.Start();
+    Connect(2000);
+    sim->ClearRequests();
+    ASSERT_TRUE(w.Command.PostIfEmpty("ReadFW"));
+    ASSERT_TRUE(WaitFor([&] { return w.ReadCompleate == 1; }, 120000))
+        << ::testing::PrintToString(view.Lines());
+    EXPECT_EQ(w.ReadRam.Copy(), sim->Ram());
+    const auto requests = sim->Requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const auto& r) { return r.data[0] == 0x23; }),
+              683);
+    EXPECT_EQ(w.error, 0);
+}
+
 TEST_F(SimWorker, WritesLandAtTheirAddresses) {
     w.Start();
     Connect();
