@@ -1,6 +1,7 @@
 // The main window: owns the settings, the views, the timers and (later) the
 // workers; its handlers read the widgets, call the logic and show results.
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -10,6 +11,8 @@
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
+#include "live/LinkHealth.h"
+#include "live/LiveLogs.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
 #include "platform/PortList.h"
@@ -29,6 +32,7 @@ class QTreeWidget;
 
 namespace korvane::platform {
 class QtUiBridge;
+class HandlerGuard;
 }
 namespace korvane::live {
 class StatusBarView;
@@ -54,8 +58,9 @@ struct FormEnvironment {
     Dialogs* dialogs = nullptr;  // nullptr: real message boxes
     std::string workDir;         // "": the current directory
     std::function<platform::PortListResult(const std::vector<std::string>&)> listPorts;
-    // Waits on the UI thread (exit, connect steps). Default: keeps serving the
-    // workers' log calls but no user input.
+    // Waits on the UI thread (exit, connect steps). Default: sleeps while
+    // serving the workers' log calls, with no user input and no timer
+    // handler running (see HandlerGuard); tests may replace it.
     std::function<void(int ms)> wait;
     // The LC-1 reader's byte time-out (300 ms on a real line).
     int lambdaReadTimeoutMs = 300;
@@ -111,6 +116,9 @@ public:
     const live::LiveDecoder& Decoder() const { return decoder_; }
     live::OxygenSensor Sensor() const;
     char DecimalSeparator() const { return decimalSeparator_; }
+    // Every timer handler and every wait of the window and its panels goes
+    // through this guard, so no handler runs inside another.
+    platform::HandlerGuard& Guard() { return *guard_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
@@ -126,7 +134,7 @@ private:
     // Seams for the parts that load the default image, start the live logs
     // and hand the correction table over; they grow with those features.
     void LoadDefaultFirmware();
-    void StartLiveLogs() {}
+    void StartLiveLogs();
     void pishupopr() {}
     void BuildLayout();
     QWidget* BuildTopBar(QWidget* parent);
@@ -137,8 +145,10 @@ private:
     FormEnvironment env_;
     std::unique_ptr<Dialogs> ownDialogs_;
     std::unique_ptr<platform::QtUiBridge> bridge_;
+    platform::HandlerGuard* guard_ = nullptr;  // child of the window
     SettingsStore settings_;
     QStringList startupProblems_;
+    bool configUnreadable_ = false;  // "config.ini" exists but was not read
     std::string dateDir_;
     int screenshotCounter_ = 0;
     int errorComPorts_ = 0;
@@ -148,10 +158,18 @@ private:
     std::unique_ptr<lambda::TLAMBDAThread> LAMBDAThread;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
+    // Whether the ECU still answers while polled.
+    live::LinkHealth linkHealth_;
+    int32_t seenFreshFrames_ = 0;
+    QElapsedTimer monotonic_;
+    void WatchLinkHealth();
+    void ShowStale(bool stale);
 
     // Link and tuning state set at connect.
     bool FirmwareLoaded = false;
     bool LogsEnabled = false;
+    live::LiveLogs liveLogs_{
+        [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
     bool TuningActive = false;
     int MinTuneThrottle = 0;
     int BcnInterval = 0;

@@ -15,6 +15,8 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/TextCodec.h"
+
 namespace korvane::platform {
 
 std::string DevicePathForPortName(const std::string& portName) {
@@ -58,10 +60,10 @@ class PosixSerialPort final : public SerialPort {
         }
         const std::string path = DevicePathForPortName(portName);
         int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return Fail(path + ": " + std::strerror(errno));
+        if (fd < 0) return Fail(PortOpenReason(errno));
         if (!::isatty(fd)) {
             ::close(fd);
-            return Fail(path + ": не является последовательным портом");
+            return Fail(PortOpenReason(ENOTTY));
         }
         // "Without sharing": a second open of the device fails with EBUSY.
         // TIOCEXCL alone does not stop root, so the first opener also takes
@@ -69,13 +71,13 @@ class PosixSerialPort final : public SerialPort {
         if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             int e = errno;
             ::close(fd);
-            return Fail(path + ": " + std::strerror(e == EWOULDBLOCK ? EBUSY : e));
+            return Fail(PortOpenReason(e == EWOULDBLOCK ? EBUSY : e));
         }
         termios2 tio{};
         if (::ioctl(fd, TCGETS2, &tio) != 0) {
             int e = errno;
             ::close(fd);
-            return Fail(path + ": " + std::strerror(e));
+            return Fail(PortOpenReason(e));
         }
         // Raw mode: a Linux tty is not raw by default.
         tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
@@ -88,7 +90,7 @@ class PosixSerialPort final : public SerialPort {
         if (::ioctl(fd, TCSETS2, &tio) != 0) {
             int e = errno;
             ::close(fd);
-            return Fail(path + ": " + std::strerror(e));
+            return Fail(PortOpenReason(e));
         }
         fd_ = fd;
         baud_ = tio.c_ospeed > 0 ? static_cast<int>(tio.c_ospeed) : 9600;
@@ -239,8 +241,26 @@ class PosixSerialPort final : public SerialPort {
 
 }  // namespace
 
-std::unique_ptr<SerialPort> MakePosixSerialPort() {
-    return std::make_unique<PosixSerialPort>();
+std::string PortOpenReason(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "Причина: устройство не найдено (адаптер не подключён или имя порта неверно).";
+        case EACCES:
+        case EPERM:
+            return "Причина: нет прав на порт. Добавьте пользователя в группу \"dialout\" "
+                   "(sudo usermod -a -G dialout <пользователь>) и войдите в систему заново.";
+        case EBUSY:
+            return "Причина: порт занят другой программой.";
+        case ENOTTY:
+        case EINVAL:
+            return "Причина: это устройство не является последовательным портом.";
+        default:
+            return "Причина: " + SystemReason(err) + ".";
+    }
 }
+
+std::unique_ptr<SerialPort> MakePosixSerialPort() { return std::make_unique<PosixSerialPort>(); }
 
 }  // namespace korvane::platform
