@@ -114,7 +114,8 @@ void EcuLink::PauseBeforeRequest() {
     if (f_.FastExchange == 1 && quietFrom_ >= 0) {
         // The ECU's quiet time runs from the end of its last answer, which
         // the fast read saw the moment it came; time spent since counts.
-        Pause(quietFrom_ + pause - clock_.NowMs());
+        // The clock counts whole ms: one more keeps the quiet time whole.
+        Pause(quietFrom_ + pause + 1 - clock_.NowMs());
     } else {
         Pause(pause);
     }

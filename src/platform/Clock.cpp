@@ -36,11 +36,14 @@ void SystemClock::SleepMs(int64_t ms) {
 }
 
 bool SystemClock::Pause(int64_t ms, const StopSignal& stop) {
-    const int64_t until = NowMs() + std::max<int64_t>(ms, 0);
+    using namespace std::chrono;
+    const auto until = steady_clock::now() + milliseconds(std::max<int64_t>(ms, 0));
     for (;;) {
         if (stop.Raised()) return false;
-        const int64_t left = until - NowMs();
-        if (left <= 0) return true;
+        const auto now = steady_clock::now();
+        if (now >= until) return true;
+        // Rounded up, so the pause is never shorter than asked.
+        const int64_t left = duration_cast<milliseconds>(until - now + microseconds(999)).count();
         const int slice = static_cast<int>(std::min<int64_t>(left, INT_MAX));
         if (stop.Fd() >= 0) {
             pollfd p{stop.Fd(), POLLIN, 0};
