@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -29,6 +31,7 @@
 #include "app/ToolbarIcons.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
+#include "firmware/ui/FirmwareActions.h"
 #include "lambda/LAMBDAThread.h"
 #include "live/StatusCells.h"
 #include "live/ui/DashboardView.h"
@@ -37,6 +40,7 @@
 #include "live/ui/StatusBarView.h"
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
+#include "maps/ui/CalibrationPanel.h"
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/HandlerGuard.h"
@@ -97,8 +101,7 @@ public:
     }
     void ReplaceLastLine(const std::string& line) override { form_.ReplaceLastLogLine(Q(line)); }
     void SetProgress(int maximum, int position) override {
-        form_.StatusProgressBar->setMaximum(maximum);
-        form_.StatusProgressBar->setValue(position);
+        form_.firmware_->ShowReadProgress(maximum, position);
     }
 
 private:
@@ -244,18 +247,8 @@ void TForm1::BuildLayout() {
     Diagnostics->move(0, 0);
     RightArea->addWidget(Paneldia);
 
-    Calibrpanel = MakePanel(RightArea, "Calibrpanel");
-    TreeView = new QTreeWidget(Calibrpanel);
-    TreeView->setObjectName(QStringLiteral("TreeView"));
-    TreeView->setHeaderHidden(true);
-    TreeView->setGeometry(0, 0, 243, 250);
-    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
-    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
-    ValueListEditor2->move(0, 252);
-    MapButton = new QPushButton(QStringLiteral("Карта"), Calibrpanel);
-    MapButton->setObjectName(QStringLiteral("Карта"));
-    MapButton->setGeometry(0, 448, 75, 25);
-    RightArea->addWidget(Calibrpanel);
+    // Calibrpanel, the map editor's tree side, comes with the editor
+    // (CreateCalibrationPanel); the live value list sits below its tree.
     RightArea->setCurrentWidget(Eculog);
 
     // Status bar across the bottom: six panels, the fourth drawn by the
@@ -282,6 +275,7 @@ void TForm1::BuildLayout() {
     timer(Timer3, "Timer3", 1000, &TForm1::Timer3Timer);
     timer(Timer4, "Timer4", 120000, nullptr);
     timer(Timer6, "Timer6", 1000, nullptr);
+    timer(ReconnectTimer, "ReconnectTimer", 1000, &TForm1::ReconnectTimerTimer);
 
     client->adjustSize();
     // Fixed client area below the menu; the window never grows.
@@ -380,6 +374,9 @@ void TForm1::FormCreate() {
     // 6. The workers live until the program ends.
     CreateWorkers();
 
+    CreateFirmwareActions();
+    CreateCalibrationPanel();
+
     // 8. The port lists.
     FindComPorts();
     StatusTimerTimerr->start();
@@ -460,6 +457,7 @@ void TForm1::ToolButton21Click() {
     // left. Loading the map description hooks in here.
     RightArea->setCurrentWidget(Calibrpanel);
     LeftArea->setCurrentWidget(PanelXX);
+    calibration_->ToolButton21Click();
 }
 
 void TForm1::СохранитьClick() {
@@ -556,21 +554,100 @@ constexpr int kMaxExchangePauseMs = 10000;
 std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
 }  // namespace
 
+void TForm1::CreateFirmwareActions() {
+    firmware::FirmwareActions::Window w;
+    w.image = &image_;
+    w.ecu = ECUThread.get();
+    w.engineTimer = engineTimer;
+    w.Timer2 = Timer2;
+    w.progressBar = StatusProgressBar;
+    w.ToolButton10 = ToolButton(10);
+    w.Label6 = Label6;
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.askOpenFile = [this](const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, QStringLiteral("Загрузить прошивку"), filter);
+    };
+    w.setting = [this](const char* key) { return settings_.SettingValue(key); };
+    w.makeDateDir = [this] {
+        // Without a new folder the copies must not land in the previous
+        // image's folder: saving waits for the next folder instead.
+        if (MakeDateDir()) return true;
+        dateDir_.clear();
+        return false;
+    };
+    w.dateDir = [this] { return dateDir_; };
+    w.workDir = [this] { return env_.workDir; };
+    w.showGridLabels = [this](const firmware::GridLabels& labels) { ShowGridLabels(labels); };
+    w.zeroGridValues = [this] {
+        for (int r = 1; r <= 16; ++r)
+            for (int c = 1; c <= 16; ++c) StringGrid2->item(r, c)->setText(QStringLiteral("0"));
+    };
+    w.setStateLabel = [this](const QString& text, const QColor& color) {
+        SetStateLabel(text, color);
+    };
+    w.wait = [this](int ms) { Wait(ms); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        connect(timer, &QTimer::timeout, this, std::move(handler));
+    };
+    firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
+    connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
+    connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
+}
+
+void TForm1::CreateCalibrationPanel() {
+    maps::CalibrationPanel::Window w;
+    w.ecu = ECUThread.get();
+    w.engineTimer = engineTimer;
+    w.image = [this] { return image_.Bytes(); };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.askOpenFile = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, title, filter);
+    };
+    w.setting = [this](const char* key) { return settings_.SettingValue(key); };
+    w.setSetting = [this](const char* key, const std::string& value) {
+        settings_.SetSettingValue(key, value);
+        ValueListEditor1->Reload();
+    };
+    w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
+    w.runGuarded = [this](std::function<void()> step) { guard_->RunGuarded(std::move(step)); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        guard_->Connect(timer, std::move(handler));
+    };
+    w.decimalSeparator = decimalSeparator_;
+    calibration_ = new maps::CalibrationPanel(std::move(w), PageControl1, PanelXX, RightArea);
+    Calibrpanel = calibration_;
+    TreeView = calibration_->TreeView;
+    MapButton = calibration_->MapButton;
+    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
+    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
+    ValueListEditor2->move(0, 252);
+    RightArea->addWidget(Calibrpanel);
+}
+
+void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
+    auto put = [this](int row, int col, int32_t value) {
+        auto* item = StringGrid2->item(row, col);
+        if (!item) StringGrid2->setItem(row, col, item = new QTableWidgetItem);
+        item->setText(QString::number(value));
+    };
+    for (int i = 0; i < 16; ++i) {
+        put(i + 1, 0, labels.rows[i]);
+        put(0, i + 1, labels.cols[i]);
+    }
+}
+
 // Header lines written at once into the session folder; one line per poll
 // follows from the engine tick.
 void TForm1::StartLiveLogs() { liveLogs_.Start(dateDir_); }
-
-void TForm1::LoadDefaultFirmware() {
-    AppendLog(FirmwareLoaded ? QStringLiteral("Прошивка загружена")
-                             : QStringLiteral("Прошивка не загружена"));
-}
 
 void TForm1::ToolButton1Click() {
     decoder_.NarrowBandMode = false;
     const auto minThrottle = IntegerSetting("Не настраивать ниже %");
     if (!minThrottle) return;
     MinTuneThrottle = *minThrottle;
-    LoadDefaultFirmware();
+    if (!firmware_->LoadDefaultFirmware()) return;
     ToolButton(1)->setEnabled(false);
     ToolButton(2)->setEnabled(true);
     // A setting refused before any port is asked to open leaves nothing to
@@ -639,13 +716,22 @@ void TForm1::ToolButton1Click() {
 
     decoder_.ResetForConnect();
     rate_.Reset();
-    FirmwareFileName = settings_.SettingValue("Прошивка по умолчанию");
-    if (!MakeDateDir(true)) dateDir_.clear();
+    firmware_->SetDefaultFileName();
+    // A reconnect goes on in the folder of the connection it restores.
+    if (!(automaticStep_ && !dateDir_.empty()) && !MakeDateDir(true)) dateDir_.clear();
     Button2->setEnabled(true);
     Timer3->start();
     if (settings_.SettingValue("Писать логи") == "да") {
-        StartLiveLogs();
+        if (automaticStep_)
+            liveLogs_.Resume();
+        else
+            StartLiveLogs();
         LogsEnabled = true;
+    }
+    sessionStood_ = false;
+    if (!automaticStep_ && settings_.SettingValue("Переподключаться") == "да") {
+        reconnect_.Arm(monotonic_.elapsed());
+        ReconnectTimer->start();
     }
     if (settings_.SettingValue("Датчик кислорода") == "ШДК LC-1") {
         LAMBDAThread->PortName.Set(settings_.SettingValue("LC-1 Com"));
@@ -668,7 +754,7 @@ void TForm1::Timer3Timer() {
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
     Timer1->start();
     StringGrid2->show();
-    if (FirmwareLoaded) ToolButton(10)->setEnabled(true);
+    if (image_.FirmwareLoaded) ToolButton(10)->setEnabled(true);
     for (int n : {14, 18, 19}) ToolButton(n)->setEnabled(true);
     for (int n : {20, 23, 24}) ToolButton(n)->setEnabled(false);
     Timer2->start();
@@ -676,6 +762,10 @@ void TForm1::Timer3Timer() {
 }
 
 void TForm1::ToolButton2Click() {
+    if (!automaticStep_) {
+        reconnect_.Disarm();
+        ReconnectTimer->stop();
+    }
     LogsEnabled = false;
     liveLogs_.Stop();
     ValueListEditor1->setEnabled(true);
@@ -694,6 +784,46 @@ void TForm1::ToolButton2Click() {
     Label6->adjustSize();
     TuningActive = false;
     for (int n : {7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24}) ToolButton(n)->setEnabled(false);
+}
+
+void TForm1::ReconnectTimerTimer() {
+    ecu::TECUThread& ecu = *ECUThread;
+    const bool up = ecu.IsDiagnostic == 1 && ecu.IsComConnected == 1;
+    if (up) sessionStood_ = true;
+    // The worker closed the port under a standing session (too many
+    // errors), or the device itself is gone (an adapter pulled out).
+    const std::string device = platform::DevicePathForPortName(ecu.PortName.Get());
+    const bool vanished = ::access(device.c_str(), F_OK) != 0;
+    const bool dropped = (sessionStood_ && ecu.IsComConnected == 0) || vanished;
+    auto automatic = [this](void (TForm1::*step)()) {
+        automaticStep_ = true;
+        (this->*step)();
+        automaticStep_ = false;
+    };
+    switch (reconnect_.Tick(monotonic_.elapsed(), up, dropped)) {
+        case Reconnector::Action::Disconnect:
+            if (reconnect_.Attempts() == 0) {
+                AppendLog(QStringLiteral("Связь с ECU потеряна: переподключение каждые 3 с"));
+                tuningBeforeDrop_ = TuningActive;
+            }
+            automatic(&TForm1::ToolButton2Click);
+            sessionStood_ = false;
+            // Still "connected" for the user: disconnect stops the attempts.
+            ToolButton(1)->setEnabled(false);
+            ToolButton(2)->setEnabled(true);
+            Label6->setText(QStringLiteral("Переподключение..."));
+            Label6->adjustSize();
+            break;
+        case Reconnector::Action::Connect:
+            AppendLog(QStringLiteral("Переподключение к ECU, попытка %1").arg(reconnect_.Attempts()));
+            automatic(&TForm1::ToolButton1Click);
+            break;
+        case Reconnector::Action::Restored:
+            AppendLog(QStringLiteral("Связь с ECU восстановлена"));
+            TuningActive = tuningBeforeDrop_;
+            break;
+        case Reconnector::Action::None: break;
+    }
 }
 
 void TForm1::engineTimerTimer() {
@@ -756,8 +886,11 @@ void TForm1::StatusTimerTimerrTimer() {
 }
 
 void TForm1::Timer2Timer() {
+    Timer2->stop();
     Label1->setText(Q(rate_.Tick(ECUThread->numlog, decoder_.Polls().FreshTickCount(),
                                  Timer2->interval(), decimalSeparator_)));
+    if (image_.FirmwareLoaded) firmware_->SaveFirmwareImage();
+    Timer2->start();
 }
 
 void TForm1::grafxx() {

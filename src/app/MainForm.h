@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "app/Dialogs.h"
+#include "app/Reconnect.h"
 #include "app/SettingsStore.h"
+#include "firmware/FirmwareImage.h"
 #include "live/LinkHealth.h"
 #include "live/LiveLogs.h"
 #include "live/LiveTick.h"
@@ -44,6 +46,12 @@ class UozPointsGrid;
 }
 namespace korvane::ecu {
 class TECUThread;
+}
+namespace korvane::maps {
+class CalibrationPanel;
+}
+namespace korvane::firmware {
+class FirmwareActions;
 }
 namespace korvane::lambda {
 class TLAMBDAThread;
@@ -93,6 +101,8 @@ public:
     void engineTimerTimer();
     void StatusTimerTimerrTimer();
     void Timer2Timer();
+    // Watches the link while reconnecting on its own is on.
+    void ReconnectTimerTimer();
     // The trend update, called by the tuning step.
     void grafxx();
 
@@ -110,6 +120,14 @@ public:
     // Creates a new date-stamped working folder (connect and image loads).
     // quiet: a failure goes to the log instead of a message box.
     bool MakeDateDir(bool quiet = false);
+
+    // The firmware image the whole window works on, and its actions.
+    firmware::FirmwareImage& Image() { return image_; }
+    firmware::FirmwareActions& Firmware() { return *firmware_; }
+    // The map editor: tree, table pages, write button.
+    maps::CalibrationPanel& Maps() { return *calibration_; }
+    // The tuning grid's axis labels: row 0 and column 0 of StringGrid2.
+    void ShowGridLabels(const firmware::GridLabels& labels);
 
     ecu::TECUThread& EcuWorker() { return *ECUThread; }
     lambda::TLAMBDAThread& LambdaWorker() { return *LAMBDAThread; }
@@ -131,9 +149,10 @@ private:
     // and the value, and returns nullopt.
     std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
-    // Seams for the parts that load the default image, start the live logs
-    // and hand the correction table over; they grow with those features.
-    void LoadDefaultFirmware();
+    // Seams for the part that hands the correction table over; it grows
+    // with that feature.
+    void CreateFirmwareActions();
+    void CreateCalibrationPanel();
     void StartLiveLogs();
     void pishupopr() {}
     void BuildLayout();
@@ -158,15 +177,24 @@ private:
     std::unique_ptr<lambda::TLAMBDAThread> LAMBDAThread;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
+    firmware::FirmwareImage image_;
+    std::unique_ptr<firmware::FirmwareActions> firmware_;
+    maps::CalibrationPanel* calibration_ = nullptr;  // child of RightArea
     // Whether the ECU still answers while polled.
     live::LinkHealth linkHealth_;
     int32_t seenFreshFrames_ = 0;
     QElapsedTimer monotonic_;
     void WatchLinkHealth();
+    // Reconnecting on its own ("Переподключаться"): connect and disconnect
+    // run as the buttons do, but keep the session folder, the logs and the
+    // tuning going.
+    Reconnector reconnect_;
+    bool automaticStep_ = false;
+    bool sessionStood_ = false;
+    bool tuningBeforeDrop_ = false;
     void ShowStale(bool stale);
 
     // Link and tuning state set at connect.
-    bool FirmwareLoaded = false;
     bool LogsEnabled = false;
     live::LiveLogs liveLogs_{
         [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
@@ -174,7 +202,6 @@ private:
     int MinTuneThrottle = 0;
     int BcnInterval = 0;
     int NeighbourInterval = 0;  // 0: neighbour learning off
-    std::string FirmwareFileName;
 
 public:
     // Components, named as the user-visible parts of the window.
@@ -216,6 +243,7 @@ public:
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* Timer6 = nullptr;
+    QTimer* ReconnectTimer = nullptr;
 };
 
 }  // namespace korvane::app

@@ -163,7 +163,8 @@ const std::vector<PickList>& FixedPickLists() {
         {"Писать логи", {"нет", "да"}},
         {"Датчик кислорода", {"ШДК LC-1", "УДК"}},
         {"Загрузить прошивку по умолчанию", {"нет", "да"}},
-        {"Быстрый обмен", {"да", "нет"}, true},
+        {"Переподключаться", {"нет", "да"}, false},
+        {"Быстрый обмен", {"да", "нет"}, false},
     };
     return lists;
 }
@@ -172,7 +173,7 @@ std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store) {
     std::vector<std::string> missing;
     for (const auto& pl : FixedPickLists()) {
         if (store.HasKey(pl.key)) continue;
-        if (!pl.addedQuietly) missing.push_back(pl.key);
+        if (pl.reportMissing) missing.push_back(pl.key);
         store.AppendLine(pl.key + "=" + pl.choices.front());
     }
     return missing;

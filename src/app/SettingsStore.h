@@ -57,9 +57,9 @@ class SettingsStore {
 struct PickList {
     std::string key;
     std::vector<std::string> choices;
-    // Files written before the key existed lack it as a matter of course:
-    // it is added without a word to the user.
-    bool addedQuietly = false;
+    // Keys this program added later are appended without a word: a config
+    // written before them is not wrong.
+    bool reportMissing = true;
 };
 const std::vector<PickList>& FixedPickLists();
 
