@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test; then runs
 # the thread tests again under ThreadSanitizer, and every test that needs no
-# window under AddressSanitizer with UndefinedBehaviorSanitizer.
+# window under AddressSanitizer with UndefinedBehaviorSanitizer; last, a few
+# seconds of every fuzz target, so a regression in an input parser shows.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -25,3 +26,6 @@ for san in thread address; do
      ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1" \
      ctest --output-on-failure -j "$jobs" --timeout 600 "${label[@]}")
 done
+
+# Each fuzz target for a few seconds from its seeds (clang build of its own).
+KORVANE_FUZZ_DIR=build-fuzz scripts/fuzz.sh 4
