@@ -103,8 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     auto image = std::make_unique<Image>();
     const auto fill = in.ConsumeRemainingBytes<uint8_t>();
-    for (size_t i = 0; i < image->size(); ++i)
-        (*image)[i] = fill.empty() ? static_cast<uint8_t>(i * 7) : fill[i % fill.size()];
+    if (fill.empty()) {
+        for (size_t i = 0; i < image->size(); ++i) (*image)[i] = static_cast<uint8_t>(i * 7);
+    } else {
+        for (size_t at = 0; at < image->size(); at += fill.size())
+            std::copy_n(fill.begin(), std::min(fill.size(), image->size() - at),
+                        image->begin() + at);
+    }
 
     const TableDisplay shown = ShowTable(attrs, ConstImageBytes(*image), ',');
     const auto parsedAddress = ParseTableAddress(address);
@@ -161,10 +166,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     auto stored = std::make_unique<Image>(*image);
     StoreInImage(w, ImageBytes(*stored));
-    for (size_t i = 0; i < kImageSize; ++i) {
-        if (i >= w.address && i < w.address + w.bytes.size()) continue;
-        FUZZ_CHECK((*stored)[i] == (*image)[i]);
-    }
+    const size_t end = w.address + w.bytes.size();
+    FUZZ_CHECK(std::equal(stored->begin(), stored->begin() + w.address, image->begin()));
+    FUZZ_CHECK(std::equal(stored->begin() + end, stored->end(), image->begin() + end));
+    FUZZ_CHECK(std::equal(w.bytes.begin(), w.bytes.end(), stored->begin() + w.address));
 
     // Plain scalings: the shown values write back what they were read from.
     const bool plain = numbers[0].plain && numbers[1].plain && numbers[3].plain &&
