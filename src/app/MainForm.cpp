@@ -119,6 +119,7 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     if (env_.wait) guard_->SetWaitFunction(env_.wait);
     const QString point = QLocale::system().decimalPoint();
     decimalSeparator_ = (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
+    monotonic_.start();
     bridge_ = std::make_unique<platform::QtUiBridge>(this);
     workerLog_ = std::make_unique<WorkerLog>(*this);
     BuildLayout();
@@ -555,6 +556,10 @@ constexpr int kMaxExchangePauseMs = 10000;
 std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
 }  // namespace
 
+// Header lines written at once into the session folder; one line per poll
+// follows from the engine tick.
+void TForm1::StartLiveLogs() { liveLogs_.Start(dateDir_); }
+
 void TForm1::LoadDefaultFirmware() {
     AppendLog(FirmwareLoaded ? QStringLiteral("Прошивка загружена")
                              : QStringLiteral("Прошивка не загружена"));
@@ -568,6 +573,17 @@ void TForm1::ToolButton1Click() {
     LoadDefaultFirmware();
     ToolButton(1)->setEnabled(false);
     ToolButton(2)->setEnabled(true);
+    // A setting refused before any port is asked to open leaves nothing to
+    // disconnect: the buttons go back to the disconnected state.
+    struct ButtonsBack {
+        TForm1* form;
+        bool armed = true;
+        ~ButtonsBack() {
+            if (!armed) return;
+            form->ToolButton(1)->setEnabled(true);
+            form->ToolButton(2)->setEnabled(false);
+        }
+    } buttonsBack{this};
 
     auto periodError = [this](const char* key) {
         ShowError(QStringLiteral("Параметр «%1»: значение «%2» должно быть целым числом больше нуля.")
@@ -618,6 +634,7 @@ void TForm1::ToolButton1Click() {
     ecu.PortReadTimeOut = *readPause;
     ecu.numlog = 0;
     ecu.Command.Post("OpenComPort");
+    buttonsBack.armed = false;
 
     decoder_.ResetForConnect();
     rate_.Reset();
@@ -643,6 +660,9 @@ void TForm1::Timer3Timer() {
     if (ECUThread->IsDiagnostic != 1) return;
     Timer3->stop();
     pishupopr();
+    linkHealth_.Reset(monotonic_.elapsed(), ECUThread->numlog);
+    seenFreshFrames_ = ECUThread->FreshFrames;
+    ShowStale(false);
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
     Timer1->start();
@@ -656,6 +676,7 @@ void TForm1::Timer3Timer() {
 
 void TForm1::ToolButton2Click() {
     LogsEnabled = false;
+    liveLogs_.Stop();
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
@@ -685,9 +706,38 @@ void TForm1::engineTimerTimer() {
         Diagnostics->Update(decoder_.Values(), tick, decimalSeparator_);
         Dashboard->Update(decoder_.Values(), sensor, decimalSeparator_);
     }
-    if (tick.newPoll) {
-        // The tuning step and the live log line hook in here.
+    WatchLinkHealth();
+    // A poll that brought nothing leaves the last figures on screen; the
+    // tuning and the logs take nothing from them.
+    if (tick.newPoll && !linkHealth_.Stale()) {
+        // The tuning step hooks in here, before the log line.
+        if (LogsEnabled) {
+            const int32_t stationaryHitCount = 0;  // counted by the tuning step
+            liveLogs_.AppendLine(Diagnostics->ShownTexts(), stationaryHitCount, dateDir_);
+        }
     }
+}
+
+void TForm1::WatchLinkHealth() {
+    const int32_t fresh = ECUThread->FreshFrames;
+    const bool newFrame = fresh != seenFreshFrames_;
+    seenFreshFrames_ = fresh;
+    switch (linkHealth_.Observe(monotonic_.elapsed(), ECUThread->numlog, newFrame)) {
+        case live::LinkHealth::Change::WentStale:
+            AppendLog(QStringLiteral("ECU не отвечает"));
+            ShowStale(true);
+            break;
+        case live::LinkHealth::Change::CameBack:
+            AppendLog(QStringLiteral("ECU снова отвечает"));
+            ShowStale(false);
+            break;
+        case live::LinkHealth::Change::None: break;
+    }
+}
+
+void TForm1::ShowStale(bool stale) {
+    Dashboard->SetStale(stale);
+    Diagnostics->SetStale(stale);
 }
 
 void TForm1::StatusTimerTimerrTimer() {
@@ -698,6 +748,7 @@ void TForm1::StatusTimerTimerrTimer() {
     flags.lambdaIsConnected = LAMBDAThread->IsLambdaConnected;
     flags.lambdaIsError = LAMBDAThread->IsLambdaError;
     flags.lambdaPortName = LAMBDAThread->PortName.Get();
+    flags.ecuNoAnswer = linkHealth_.Stale() ? 1 : 0;
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
 }

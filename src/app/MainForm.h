@@ -1,6 +1,7 @@
 // The main window: owns the settings, the views, the timers and (later) the
 // workers; its handlers read the widgets, call the logic and show results.
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -10,6 +11,8 @@
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
+#include "live/LinkHealth.h"
+#include "live/LiveLogs.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
 #include "platform/PortList.h"
@@ -131,7 +134,7 @@ private:
     // Seams for the parts that load the default image, start the live logs
     // and hand the correction table over; they grow with those features.
     void LoadDefaultFirmware();
-    void StartLiveLogs() {}
+    void StartLiveLogs();
     void pishupopr() {}
     void BuildLayout();
     QWidget* BuildTopBar(QWidget* parent);
@@ -155,10 +158,18 @@ private:
     std::unique_ptr<lambda::TLAMBDAThread> LAMBDAThread;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
+    // Whether the ECU still answers while polled.
+    live::LinkHealth linkHealth_;
+    int32_t seenFreshFrames_ = 0;
+    QElapsedTimer monotonic_;
+    void WatchLinkHealth();
+    void ShowStale(bool stale);
 
     // Link and tuning state set at connect.
     bool FirmwareLoaded = false;
     bool LogsEnabled = false;
+    live::LiveLogs liveLogs_{
+        [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
     bool TuningActive = false;
     int MinTuneThrottle = 0;
     int BcnInterval = 0;
