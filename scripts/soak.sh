@@ -18,6 +18,8 @@
 # Figures go to stdout and build/soak/report.txt; the status is 0 only when
 # every check passed.
 set -euo pipefail
+# (Pipes end in sed, not head: with pipefail a writer cut off by head would
+# fail the whole script once its output outgrows the pipe's buffer.)
 cd "$(dirname "$0")/.."
 top=$(pwd)
 minutes=${1:-1}
@@ -94,7 +96,7 @@ for _ in $(seq 100); do
 done
 [ -n "$pid" ] || { fail "the program did not start"; exit 1; }
 
-win=$(xdotool search --sync --onlyvisible --name '^Korvane' | head -n 1)
+win=$(xdotool search --sync --onlyvisible --name '^Korvane' | sed -n 1p)
 eval "$(xdotool getwindowgeometry --shell "$win")"
 # The tool bar's first two buttons (connect, disconnect) sit at the top of
 # the client area, below the menu bar.
@@ -104,7 +106,7 @@ connect() { click 22 $((menu + 15)); }
 disconnect() { click 45 $((menu + 15)); }
 
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0; }
-newest_session() { ls -1dt "$work"/??.??.??-??.??.?? 2>/dev/null | head -n 1; }
+newest_session() { ls -1dt "$work"/??.??.??-??.??.?? 2>/dev/null | sed -n 1p; }
 log_size() { local d; d=$(newest_session); [ -n "$d" ] && stat -c %s "$d/лог.xls" 2>/dev/null || echo 0; }
 # Waits up to $1 seconds for the newest session's log to grow beyond $2 bytes.
 log_grows() {
@@ -254,7 +256,7 @@ for d in "$work"/??.??.??-??.??.??; do
     images_checked=$((images_checked + 1))
     [ "$(stat -c %s "$f")" -eq 65536 ] || fail "$f has $(stat -c %s "$f") bytes"
   done
-  leftovers=$(find "$d" -name '*.??????' -newer "$soak/config.ini.before" | head -n 3)
+  leftovers=$(find "$d" -name '*.??????' -newer "$soak/config.ini.before" | sed -n 1,3p)
   [ -z "$leftovers" ] || say "note: temporary files left in $d: $leftovers"
 done
 say "files checked: $sessions session folders, $logs_checked live logs, $images_checked image copies"
@@ -268,7 +270,7 @@ outside=$(grep -E 'open(at)?\(.*(O_WRONLY|O_RDWR|O_CREAT|O_TRUNC)|creat\(|rename
           grep -oE '"[^"]*"' | tr -d '"' | grep -E '^/|(^|/)\.\.(/|$)' |
           grep -vE "^$work(/|\$)|^/dev/(pts/|ptmx|tty|null)" | sort -u || true)
 if [ -n "$outside" ]; then
-  fail "written outside the working folder: $(echo "$outside" | head -n 5 | tr '\n' ' ')"
+  fail "written outside the working folder: $(echo "$outside" | sed -n 1,5p | tr '\n' ' ')"
 else
   say "nothing written outside the working folder"
 fi
