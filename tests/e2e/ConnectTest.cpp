@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "app/MainForm.h"
+#include "app/SettingsStore.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
 #include "lambda/LAMBDAThread.h"
@@ -213,6 +214,54 @@ TEST_F(Connected, SilenceMidSessionIsShownAndLiveDataComesBack) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "ONLINE"; }, 500));
     EXPECT_EQ(form->Dashboard->Figure("RPMlabel")->Colour(), QColor(0, 128, 0));
     form->ToolButton(2)->click();
+}
+
+// The simulator is killed mid-session (its links vanish, as an adapter
+// pulled out does): with reconnecting on, the window disconnects, tries
+// again every 3 s and, once the simulator is back, is live again without a
+// touch.
+TEST_F(Connected, ReconnectsOnItsOwnWhenTheCarComesBack) {
+    WriteConfig("УДК");
+    {
+        app::SettingsStore s;
+        std::string error;
+        ASSERT_TRUE(s.Load((dir / "config.ini").string(), error));
+        s.SetSettingValue("Переподключаться", "да");
+        ASSERT_TRUE(s.Save((dir / "config.ini").string(), error)) << error;
+    }
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+        << form->LogLines().join("|").toStdString();
+    const std::string folder = form->DateDir();
+
+    simulator.reset();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с"); }, 4000))
+        << form->LogLines().join("|").toStdString();
+    EXPECT_TRUE(form->ToolButton(2)->isEnabled());  // the user can still stop it
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !form->LogLines().filter("Переподключение к ECU, попытка").isEmpty(); }, 5000));
+
+    sim::Options o;
+    o.ecuLink = (dir / "ecu").string();
+    o.lc1Link = (dir / "lc1").string();
+    o.fast = true;
+    o.lc1WarmUp = false;
+    o.scenario = "idle";
+    simulator = std::make_unique<sim::Simulator>(o);
+    std::string error;
+    ASSERT_TRUE(simulator->Start(&error)) << error;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 15000))
+        << form->LogLines().join("|").toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 3000));
+    EXPECT_EQ(form->DateDir(), folder);  // the session's folder carries on
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+
+    form->ToolButton(2)->click();
+    const int attempts = form->LogLines().filter("Переподключение к ECU, попытка").size();
+    QTest::qWait(4000);
+    EXPECT_EQ(form->LogLines().filter("Переподключение к ECU, попытка").size(), attempts);
 }
 
 TEST_F(Connected, NarrowBandSensorStartsNoLc1) {
