@@ -1,0 +1,17 @@
+// Online autotuning: the 16 × 16 work-point tables filled from the firmware
+// image (TuningTables, TuningCore::addtabl), the work-point search with
+// stationarity and the learning step that moves the fuel correction and the
+// base air charge of a cell and hands its byte to the ECU worker
+// (TuningCore::calculations). No Qt here.
+//
+// How the window drives it: it implements TuningView over its tuning grid,
+// labels and status bar and wraps its ECU worker in EcuThreadMailbox; after
+// every image fill it calls addtabl with the image and the grid labels; on
+// every engine tick with a new poll, while a firmware image is loaded, it
+// calls calculations(values, NarrowBandMode, image).
+#pragma once
+#include "tuning/EcuThreadMailbox.h"
+#include "tuning/TuningCore.h"
+#include "tuning/TuningSeams.h"
+#include "tuning/TuningTables.h"
+#include "tuning/TuningTexts.h"

@@ -1,0 +1,56 @@
+#pragma once
+// What the learning step touches outside itself: the window's tuning parts
+// and the ECU worker's mailbox. The window implements both over its widgets
+// and the real worker; tests and the closed-loop run bring their own.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace korvane::tuning {
+
+// The window parts the tuning writes or reads. Texts are UTF-8 and only valid
+// during the call. Grid coordinates are those of StringGrid2 (17 × 17): work
+// point (c, r) is grid cell (column c + 1, row r + 1), (0, 0) is the status
+// cell.
+class TuningView {
+  public:
+    virtual ~TuningView() = default;
+    // Selected item of ComboBox1 (0 "РТ" .. 4 "УОЗ"), -1 with none selected.
+    virtual int ComboBox1Index() const = 0;
+    // Sets ComboBox1 to its first item "РТ" without refilling the grid.
+    virtual void SelectFirstView() = 0;
+    // Selected item of RadioGroup1; the tuning learns only on item 0
+    // ("Поправка и БЦН").
+    virtual int RadioGroup1Index() const = 0;
+    virtual void SetGridCell(int column, int row, std::string_view text) = 0;
+    // Moves the grid's current (red) cell.
+    virtual void SetCurrentCell(int column, int row) = 0;
+    virtual void SetLabel5(std::string_view text) = 0;
+    virtual void SetLabel7(std::string_view text) = 0;
+    // The status bar's sixth panel (index 5), the tuning's status line.
+    virtual void SetStatusPanel5(std::string_view text) = 0;
+    // The trend and value list update of the live views.
+    virtual void grafxx() = 0;
+};
+
+// The ECU worker as the learning step hands it a single correction byte.
+class EcuMailbox {
+  public:
+    virtual ~EcuMailbox() = default;
+    // IsComConnected = 1 and IsECUConnected = 1.
+    virtual bool LinkUp() const = 0;
+    // The worker's Command is empty.
+    virtual bool Empty() const = 0;
+    // "remake": data[0] = value, numdata = 1, adressdata = the RAM address,
+    // high byte first; Command last. Called only after Empty() said so.
+    virtual void PostRemake(std::array<uint8_t, 2> adressdata, uint8_t value) = 0;
+};
+
+// A setting's text by key (empty when absent), read at the moment of use.
+using SettingLookup = std::function<std::string(const std::string& key)>;
+// One line for the log view.
+using LogSink = std::function<void(const std::string& line)>;
+
+}  // namespace korvane::tuning
