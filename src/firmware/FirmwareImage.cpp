@@ -1,0 +1,155 @@
+#include "firmware/FirmwareImage.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "firmware/AxisLabels.h"
+
+namespace korvane::firmware {
+
+namespace {
+
+std::string SystemReason(int error) {
+    char buffer[256];
+    // GNU strerror_r returns the text, which may or may not live in buffer.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace
+
+LoadResult FirmwareImage::LoadFile(const std::string& path) {
+    LoadResult result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = SystemReason(errno);
+        return result;
+    }
+    // Read into a buffer first: a read that fails half way must not leave
+    // half a file in the image.
+    std::vector<uint8_t> buffer(kImageSize);
+    std::size_t got = 0;
+    while (got < kImageSize) {
+        const ssize_t n = ::read(fd, buffer.data() + got, kImageSize - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            result.error = SystemReason(errno);
+            ::close(fd);
+            return result;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    std::copy_n(buffer.begin(), got, bytes_.begin());
+    result.ok = true;
+    result.bytesRead = got;
+    return result;
+}
+
+std::size_t FirmwareImage::Fill(std::span<const uint8_t> bytes) {
+    const std::size_t n = std::min(bytes.size(), kImageSize);
+    std::copy_n(bytes.begin(), n, bytes_.begin());
+    return n;
+}
+
+std::optional<int32_t> FindRpmStep(std::span<const uint8_t, kImageSize> image) {
+    // The marker is an instruction that loads the row map's address; the byte
+    // after it tells which step the map was built for. The last deciding
+    // marker wins.
+    static constexpr uint8_t kMarker[] = {0x90, 0x61, 0x3C, 0xE5};
+    std::optional<int32_t> step;
+    for (std::size_t i = 0; i + 4 < kImageSize; ++i) {
+        if (!std::equal(std::begin(kMarker), std::end(kMarker), image.begin() + i)) continue;
+        if (image[i + 4] == 0x54) step = 30;
+        if (image[i + 4] == 0x55) step = 40;
+    }
+    return step;
+}
+
+// In both maps an entry is 16 x a grid position; integer comparisons stand
+// for the division by 16 (k = T / 16 <=> 16k = T, and so on).
+AxisLabels RowLabels(std::span<const uint8_t, kGridMapSize> map, int32_t rpmStep) {
+    AxisLabels labels;
+    int32_t acc = 0;
+    int k = 1;
+    for (std::size_t j = 1; j <= kGridMapSize; ++j) {
+        const int t = map[j - 1];
+        if (16 * k == t) {
+            if (k < 16) labels[k] = acc;
+            ++k;
+        } else {
+            if (t == 0) labels[0] = acc;
+            // The map steps over position k between this entry and the next:
+            // the label is the next entry's speed.
+            if (j < kGridMapSize && t > 16 && 16 * k > t && 16 * k < map[j]) {
+                if (k < 16) labels[k] = acc + rpmStep;
+                ++k;
+            }
+        }
+        acc += rpmStep;
+    }
+    labels[15] = rpmStep == 30 ? 7560 : 8000;
+    return labels;
+}
+
+AxisLabels ColumnLabels(std::span<const uint8_t, kGridMapSize> map) {
+    AxisLabels labels;
+    labels[1] = 0;
+    int32_t acc = 0;
+    int k = 1;
+    for (std::size_t j = 1; j <= kGridMapSize; ++j) {
+        const int t = map[j - 1];
+        if (16 * k == t) {
+            if (k < 16) labels[k] = acc;
+            ++k;
+        } else if (j < kGridMapSize && t > 16 && 16 * k > t && 16 * k < map[j]) {
+            // Stepped over: the earlier entry's opening.
+            if (k < 16) labels[k] = acc;
+            ++k;
+        }
+        acc += 1;
+    }
+    labels[0] = 0;
+    labels[15] = 100;
+    return labels;
+}
+
+std::array<int32_t, 16> FillGaps(const AxisLabels& labels) {
+    std::array<int32_t, 16> out{};
+    int previous = -1;
+    for (int i = 0; i < 16; ++i) {
+        if (!labels[i]) continue;
+        out[i] = *labels[i];
+        const int32_t to = *labels[i];
+        if (previous < 0) {
+            for (int g = 0; g < i; ++g) out[g] = to;
+        } else {
+            const int32_t from = *labels[previous];
+            for (int g = previous + 1; g < i; ++g)
+                out[g] = from + static_cast<int32_t>(std::lround(static_cast<double>(to - from) *
+                                                                 (g - previous) / (i - previous)));
+        }
+        previous = i;
+    }
+    if (previous >= 0)
+        for (int g = previous + 1; g < 16; ++g) out[g] = *labels[previous];
+    return out;
+}
+
+GridLabels Namesstringgrid(std::span<const uint8_t, kImageSize> image) {
+    GridLabels result{};
+    const auto step = FindRpmStep(image);
+    result.signatureFound = step.has_value();
+    result.rpmStep = step.value_or(kDefaultRpmStep);
+    result.rows = FillGaps(RowLabels(image.subspan<kRpmGridMap, kGridMapSize>(), result.rpmStep));
+    result.cols = FillGaps(ColumnLabels(image.subspan<kThrottleGridMap, kGridMapSize>()));
+    return result;
+}
+
+}  // namespace korvane::firmware

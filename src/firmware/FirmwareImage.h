@@ -1,0 +1,69 @@
+#pragma once
+// The 64 KiB firmware image the program works on: byte n is the content of
+// ECU address n. Loading image files, the tuning grid's axis labels derived
+// from two of its tables. No Qt, no widgets.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace korvane::firmware {
+
+constexpr std::size_t kImageSize = 65536;
+
+// Tables of the image the axis labels come from.
+constexpr std::size_t kRpmGridMap = 0x613C;       // engine-speed step m -> grid row x 16
+constexpr std::size_t kThrottleGridMap = 0x7208;  // throttle m % -> grid column x 16
+constexpr std::size_t kGridMapSize = 256;
+
+// Engine-speed step of the row map when the image carries no step marker.
+constexpr int32_t kDefaultRpmStep = 40;
+
+// The outcome of reading an image file.
+struct LoadResult {
+    bool ok = false;
+    std::size_t bytesRead = 0;  // bytes placed into the image from offset 0
+    std::string error;          // the system's reason when !ok
+    explicit operator bool() const { return ok; }
+};
+
+class FirmwareImage {
+  public:
+    std::span<uint8_t, kImageSize> Bytes() { return bytes_; }
+    std::span<const uint8_t, kImageSize> Bytes() const { return bytes_; }
+
+    // Reads up to kImageSize bytes of the file into the image from offset 0:
+    // a short file fills its own length and leaves the rest as it was, a long
+    // one gives its first kImageSize bytes. The image changes only when the
+    // whole read succeeded. FirmwareLoaded is left to the caller.
+    LoadResult LoadFile(const std::string& path);
+    // Copies bytes (at most kImageSize) into the image from offset 0; returns
+    // how many were copied.
+    std::size_t Fill(std::span<const uint8_t> bytes);
+
+    // The image holds a loaded or read firmware (never cleared again).
+    bool FirmwareLoaded = false;
+    // The name the periodic save uses inside the working folder.
+    std::string FirmwareFileName;
+    // Engine-speed step of the row map, from the last label derivation.
+    int32_t RpmStep = kDefaultRpmStep;
+
+  private:
+    std::array<uint8_t, kImageSize> bytes_{};
+};
+
+// The tuning grid's axis labels: rows are engine speeds (rpm), columns
+// throttle openings (%).
+struct GridLabels {
+    std::array<int32_t, 16> rows;
+    std::array<int32_t, 16> cols;
+    int32_t rpmStep;
+    bool signatureFound;  // false: rpmStep is kDefaultRpmStep
+};
+
+// Derives the labels from the image's two grid maps. Every label is a number
+// and positions no map entry reaches are filled from their neighbours.
+GridLabels Namesstringgrid(std::span<const uint8_t, kImageSize> image);
+
+}  // namespace korvane::firmware

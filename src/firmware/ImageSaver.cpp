@@ -1,0 +1,44 @@
+#include "firmware/ImageSaver.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/TextCodec.h"
+
+namespace korvane::firmware {
+
+std::string ImageSaver::TargetPath(const std::string& dateDir, const std::string& fileName) {
+    if (dateDir.empty()) return {};
+    const std::string name = std::filesystem::path(fileName).filename().string();
+    if (name.empty() || name == "." || name == "..") return {};
+    return dateDir + "/" + name;
+}
+
+SaveOutcome ImageSaver::Save(std::span<const uint8_t, kImageSize> image, const std::string& dateDir,
+                             const std::string& fileName) {
+    SaveOutcome out;
+    out.path = TargetPath(dateDir, fileName);
+    if (out.path.empty()) {
+        out.kind = SaveOutcome::kNoPlace;
+        return out;
+    }
+    // Skipped only while the file is still there whole: one removed by hand
+    // is written again.
+    std::error_code ec;
+    if (out.path == lastPath_ && std::filesystem::file_size(out.path, ec) == kImageSize && !ec &&
+        std::equal(image.begin(), image.end(), lastBytes_.begin())) {
+        out.kind = SaveOutcome::kUnchanged;
+        return out;
+    }
+    const std::string bytes(image.begin(), image.end());
+    if (!platform::WriteFileAtomically(out.path, bytes, out.error)) {
+        out.kind = SaveOutcome::kFailed;
+        return out;
+    }
+    out.kind = SaveOutcome::kSaved;
+    lastPath_ = out.path;
+    std::copy(image.begin(), image.end(), lastBytes_.begin());
+    return out;
+}
+
+}  // namespace korvane::firmware

@@ -1,0 +1,186 @@
+#include "firmware/ui/FirmwareActions.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QWidget>
+
+#include "ecu/ECUThread.h"
+
+namespace korvane::firmware {
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+const QString kFilter = QStringLiteral("Обычные прошивки|*.bin|Прошивки инженерника|*.bir");
+
+}  // namespace
+
+FirmwareActions::FirmwareActions(Window window, QObject* parent)
+    : QObject(parent), w_(std::move(window)) {
+    ReadFWTimer = new QTimer(this);
+    ReadFWTimer->setObjectName(QStringLiteral("ReadFWTimer"));
+    ReadFWTimer->setInterval(50);
+    w_.connectTimer(ReadFWTimer, [this] { ReadFWTimerTimer(); });
+}
+
+FirmwareActions::~FirmwareActions() = default;
+
+void FirmwareActions::ShowLabels() {
+    const GridLabels labels = Namesstringgrid(w_.image->Bytes());
+    w_.image->RpmStep = labels.rpmStep;
+    if (!labels.signatureFound)
+        w_.log(QStringLiteral("В прошивке не найден шаг оборотов сетки, принят %1 об/мин")
+                   .arg(labels.rpmStep));
+    w_.showGridLabels(labels);
+}
+
+bool FirmwareActions::LoadDefaultFirmware() {
+    FirmwareImage& image = *w_.image;
+    if (!image.FirmwareLoaded && w_.setting("Загрузить прошивку по умолчанию") == "да") {
+        const std::string name = w_.setting("Прошивка по умолчанию");
+        const std::string path =
+            !name.empty() && name.front() == '/' ? name : w_.workDir() + "/" + name;
+        const LoadResult loaded = image.LoadFile(path);
+        if (!loaded) {
+            w_.showError(QStringLiteral("Не удаётся прочитать файл прошивки «%1»: %2.")
+                             .arg(Q(path), Q(loaded.error)));
+            return false;
+        }
+        ShowLabels();
+        Call(addtabl);
+        image.FirmwareLoaded = true;
+        w_.log(QStringLiteral("Прошивка загружена") + Q(name));
+        return true;
+    }
+    w_.log(image.FirmwareLoaded ? QStringLiteral("Прошивка загружена")
+                                : QStringLiteral("Прошивка не загружена"));
+    return true;
+}
+
+void FirmwareActions::SetDefaultFileName() {
+    w_.image->FirmwareFileName = w_.setting("Прошивка по умолчанию");
+}
+
+void FirmwareActions::RestartAfterAbandonedLoad() {
+    // Nothing changed: live decoding and the saves go on as before.
+    w_.engineTimer->start();
+    w_.Timer2->start();
+}
+
+void FirmwareActions::ToolButton7Click() {
+    w_.Timer2->stop();
+    w_.engineTimer->stop();
+    w_.wait(600);
+    const QString path = w_.askOpenFile(kFilter);
+    if (path.isEmpty()) return RestartAfterAbandonedLoad();
+
+    FirmwareImage& image = *w_.image;
+    const LoadResult loaded = image.LoadFile(path.toStdString());
+    if (!loaded) {
+        w_.showError(QStringLiteral("Не удаётся прочитать файл прошивки «%1»: %2.")
+                         .arg(path, Q(loaded.error)));
+        return RestartAfterAbandonedLoad();
+    }
+    w_.log(QStringLiteral("Прошивка загружена ") + path);
+    Call(resetTuningCounters);
+    w_.makeDateDir();
+    w_.engineTimer->stop();
+    Call(stopTuningTimers);
+    w_.wait(200);
+    ShowLabels();
+    Call(addtabl);
+    w_.zeroGridValues();
+    Call(pishupopr);
+    image.FirmwareLoaded = true;
+    w_.engineTimer->start();
+    w_.Timer2->start();
+    Call(startTuningTimers);
+}
+
+void FirmwareActions::ToolButton8Click() {
+    w_.engineTimer->stop();
+    w_.Timer2->stop();
+    const QString previousState = w_.Label6->text();
+    w_.Label6->setText(QStringLiteral("Считаю прошивку"));
+    w_.Label6->adjustSize();
+    w_.wait(50);
+    ecu::TECUThread& ecu = *w_.ecu;
+    if (ecu.IsComConnected == 1 && ecu.IsECUConnected == 1) {
+        ecu.Command.Post("ReadFW");
+        ReadFWTimer->start();
+        w_.progressBar->setMaximum(ecu::TECUThread::kFirmwareBlocks);
+        w_.progressBar->setValue(0);
+        w_.progressBar->show();
+        return;
+    }
+    w_.log(QStringLiteral("Нет связи с ECU, прошика не считана"));
+    // Nothing is being read: the window goes on as it was.
+    w_.Label6->setText(previousState);
+    w_.Label6->adjustSize();
+    w_.engineTimer->start();
+    w_.Timer2->start();
+}
+
+void FirmwareActions::ReadFWTimerTimer() {
+    ecu::TECUThread& ecu = *w_.ecu;
+    if (ecu.ReadCompleate != 1) return;
+    const auto read = ecu.ReadRam.Get();
+    if (!read || read->empty()) return;
+    ReadFWTimer->stop();
+    w_.wait(505);
+    FirmwareImage& image = *w_.image;
+    image.Fill(*read);
+    w_.progressBar->hide();
+    Call(addtabl);
+    image.FirmwareLoaded = true;
+    w_.log(QStringLiteral("Прошивка считана из ECU"));
+    Call(resetTuningCounters);
+    image.FirmwareFileName = "ECUram.bin";
+    w_.makeDateDir();
+    ShowLabels();
+    w_.zeroGridValues();
+    w_.setStateLabel(QStringLiteral("Диагностика"), QColor(0, 128, 0));
+    w_.engineTimer->start();
+    ecu.ReadCompleate = 0;
+    ecu.ReadRam.Clear();
+    // The copy is written now, so the line below tells what is on disk.
+    const SaveOutcome saved = SaveFirmwareImage();
+    if (saved.kind == SaveOutcome::kSaved || saved.kind == SaveOutcome::kUnchanged)
+        w_.log(QStringLiteral("Прошивка сохранена"));
+    w_.ToolButton10->setEnabled(true);
+    w_.Timer2->start();
+}
+
+SaveOutcome FirmwareActions::SaveFirmwareImage() {
+    const FirmwareImage& image = *w_.image;
+    const std::string dateDir = w_.dateDir();
+    SaveOutcome out = saver_.Save(image.Bytes(), dateDir, image.FirmwareFileName);
+    QString problem;
+    switch (out.kind) {
+        case SaveOutcome::kSaved:
+        case SaveOutcome::kUnchanged:
+            break;
+        case SaveOutcome::kNoPlace:
+            problem =
+                dateDir.empty()
+                    ? QStringLiteral("Прошивка не сохранена: нет рабочей папки.")
+                    : QStringLiteral("Прошивка не сохранена: «%1» не годится как имя файла в «%2».")
+                          .arg(Q(image.FirmwareFileName), Q(dateDir));
+            break;
+        case SaveOutcome::kFailed:
+            problem = QStringLiteral("Не удаётся сохранить прошивку «%1»: %2.")
+                          .arg(Q(out.path), Q(out.error));
+            break;
+    }
+    // One line per problem, not one per tick; the next tick tries again.
+    if (!problem.isEmpty() && problem != lastSaveProblem_) w_.log(problem);
+    lastSaveProblem_ = problem;
+    return out;
+}
+
+}  // namespace korvane::firmware

@@ -1,0 +1,98 @@
+#pragma once
+// The window's firmware actions: the default image at connect, loading an
+// image file, reading the image out of the ECU, the periodic save. Owns the
+// read's polling timer; everything else it touches is lent by the window.
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "firmware/FirmwareImage.h"
+#include "firmware/ImageSaver.h"
+
+class QColor;
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QWidget;
+
+namespace korvane::ecu {
+class TECUThread;
+}
+
+namespace korvane::firmware {
+
+class FirmwareActions final : public QObject {
+    Q_OBJECT
+  public:
+    // What the window lends. Every function must be set.
+    struct Window {
+        FirmwareImage* image = nullptr;
+        ecu::TECUThread* ecu = nullptr;
+        QTimer* engineTimer = nullptr;
+        QTimer* Timer2 = nullptr;
+        QProgressBar* progressBar = nullptr;
+        QWidget* ToolButton10 = nullptr;
+        QLabel* Label6 = nullptr;
+        std::function<void(const QString&)> log;
+        std::function<void(const QString&)> showError;
+        // An open-file dialog; empty when cancelled.
+        std::function<QString(const QString& filter)> askOpenFile;
+        std::function<std::string(const char* key)> setting;
+        // A new date-stamped working folder; false when it could not be made
+        // (the window has said so).
+        std::function<bool()> makeDateDir;
+        std::function<std::string()> dateDir;
+        // The window's working directory: relative image names start there.
+        std::function<std::string()> workDir;
+        std::function<void(const GridLabels&)> showGridLabels;
+        // "0" into the 16 x 16 value cells of the tuning grid.
+        std::function<void()> zeroGridValues;
+        std::function<void(const QString&, const QColor&)> setStateLabel;
+        // A wait on the UI thread that runs no other timer handler.
+        std::function<void(int ms)> wait;
+        // Connects a timer so its handler never runs inside another's wait.
+        std::function<void(QTimer*, std::function<void()>)> connectTimer;
+    };
+
+    explicit FirmwareActions(Window window, QObject* parent = nullptr);
+    ~FirmwareActions() override;
+
+    // Seams for the tuning feature; each does nothing until it is set.
+    std::function<void()> resetTuningCounters;  // the learning counters to 0
+    std::function<void()> stopTuningTimers;     // Timer4, Timer6
+    std::function<void()> addtabl;              // tuning tables from the image
+    std::function<void()> pishupopr;            // correction table into ECU RAM
+    // Timer4 and, per "Коэф. обучения соседних РТ", Timer6 with neighbour
+    // learning.
+    std::function<void()> startTuningTimers;
+
+    // The default image inside the connect sequence. False: the file could
+    // not be read, the user has been told and the connect stops here.
+    bool LoadDefaultFirmware();
+    // At connect, after the worker has been told: the name saves use.
+    void SetDefaultFileName();
+
+    void ToolButton7Click();  // load an image file
+    void ToolButton8Click();  // read the image out of the ECU
+    void ReadFWTimerTimer();
+    // Writes the image into the working folder (each Timer2 tick, after a
+    // table write). A failure is logged once until a save succeeds again.
+    SaveOutcome SaveFirmwareImage();
+
+    QTimer* ReadFWTimer = nullptr;
+    const ImageSaver& Saver() const { return saver_; }
+
+  private:
+    void ShowLabels();
+    void RestartAfterAbandonedLoad();
+    static void Call(const std::function<void()>& f) {
+        if (f) f();
+    }
+
+    Window w_;
+    ImageSaver saver_;
+    QString lastSaveProblem_;
+};
+
+}  // namespace korvane::firmware
