@@ -11,12 +11,8 @@ namespace korvane::tuning {
 namespace {
 
 const std::string kKeys[] = {
-    "Стационарность по RPM",
-    "Стационарность по %",
-    "Стационарность по циклам",
-    "Количество циклов для обработки",
-    "Весовой коэф. коррекции(%)",
-    "Коэф. обучения соседних РТ",
+    "Стационарность по RPM",           "Стационарность по %",        "Стационарность по циклам",
+    "Количество циклов для обработки", "Весовой коэф. коррекции(%)", "Коэф. обучения соседних РТ",
 };
 
 constexpr float kTopRpm = 10200;
@@ -49,8 +45,8 @@ std::array<float, kGridSize + 1> Bounds(const GridLabels& labels, float top) {
 
 }  // namespace
 
-TuningCore::TuningCore(SettingLookup setting, LogSink log, TuningView& view,
-                       EcuMailbox& mailbox, char decimalSeparator)
+TuningCore::TuningCore(SettingLookup setting, LogSink log, TuningView& view, EcuMailbox& mailbox,
+                       char decimalSeparator)
     : setting_(std::move(setting)),
       log_(std::move(log)),
       view_(view),
@@ -169,8 +165,7 @@ void TuningCore::StationaryFrame(int c, int r, const live::LiveValues& v, bool n
                                  bool mixtureUsable) {
     TuningTables& t = *tables_;
     WorkPointCell& cell = t.WorkPointCells[c][r];
-    const float sample =
-        static_cast<float>(narrowBand ? v.InjTimeCorrection : v.AfrLc1 / v.Afr);
+    const float sample = static_cast<float>(narrowBand ? v.InjTimeCorrection : v.AfrLc1 / v.Afr);
     // No frame decoded yet (Afr 0) or no LC-1 reading accepted yet (AfrLc1
     // 0): such a ratio says nothing about the mixture.
     const bool sampleOk = mixtureUsable && std::isfinite(sample) && sample > 0;
@@ -332,7 +327,8 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
 void TuningCore::StatusLine() {
     TuningTables& t = *tables_;
     ++t.AllCount;
-    view_.SetStatusPanel5(statusLine_.Format(t.GbcRecCount, t.PRecCount, t.AnalisCount, t.AllCount));
+    view_.SetStatusPanel5(
+        statusLine_.Format(t.GbcRecCount, t.PRecCount, t.AnalisCount, t.AllCount));
 }
 
 void TuningCore::Report(Setting s, Problem p, const std::string& line) {

@@ -33,7 +33,9 @@ inline constexpr int kMaxSamples = 9996;
 inline constexpr int kAirChargeSlots = 16;
 
 // Linear index of a work point.
-constexpr int CellIndex(int column, int row) { return column * kGridSize + row; }
+constexpr int CellIndex(int column, int row) {
+    return column * kGridSize + row;
+}
 
 template <class T>
 using Grid = std::array<std::array<T, kGridSize>, kGridSize>;  // [column][row]
@@ -80,7 +82,7 @@ struct TuningTables {
     Grid<float> IgnitionTable{};  // degrees
 
     // Flags (UI thread only).
-    bool TuningActive = false;       // set by the start button, cleared by stop / disconnect
+    bool TuningActive = false;  // set by the start button, cleared by stop / disconnect
     bool NeighbourLearning = false;  // "Коэф. обучения соседних РТ" > 0 at the start
 
     // "Не настраивать ниже %", taken at connect.

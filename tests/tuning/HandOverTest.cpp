@@ -1,0 +1,89 @@
+// The learning step's single-cell write through the real ECU worker: the
+// byte reaches the ECU as one WriteMemoryByAddress.
+#include <gtest/gtest.h>
+
+#include "TuningTestSupport.h"
+#include "ecu/ECUThread.h"
+#include "platform/UiBridge.h"
+#include "tests/ecu/EcuTestSupport.h"
+#include "tuning/EcuThreadMailbox.h"
+
+namespace korvane::tuning::test {
+namespace {
+
+using ecu::Bytes;
+using ecu::test::H;
+using ecu::test::WithSum;
+
+class HandOver : public ::testing::Test {
+  protected:
+    HandOver() {
+        ecu.On(H("81 10 F1 81 03"), H("83 F1 10 C1 6B 8F 3F"));
+        ecu.On(H("83 10 F1 10 81 39 4E"), H("82 F1 10 50 81 54"));
+        ecu.On(H("82 10 F1 3E 01 C2"), H("81 F1 10 7E 00"));
+        ecu.On(H("84 10 F1 30 0F 06 01 CB"), H("84 F1 10 70 0F 06 01 0B"));
+        ecu.On(H("81 10 F1 20 A2"), H("81 F1 10 60 E2"));
+        ecu.On(H("81 10 F1 82 04"), H("81 F1 10 C2 44"));
+        Bytes frame = H("80 F1 10 35 61 0F");
+        frame.resize(57, 0x11);
+        ecu.On(H("82 10 F1 21 0F B3"), WithSum(frame));
+        // Memory: writes confirmed, reads (the RAM switch reads a few
+        // bytes) answered with zeros.
+        ecu.OnAny([](const Bytes& f) {
+            if (f.size() > 4 && f[3] == 0x3D) return H("81 F1 10 7D FF");
+            if (f.size() == 9 && f[3] == 0x23) {
+                Bytes a{static_cast<uint8_t>(0x80 + f[7] + 1), 0xF1, 0x10, 0x63};
+                a.resize(a.size() + f[7], 0);
+                return WithSum(a);
+            }
+            return Bytes{};
+        });
+        w.PortName = "/dev/kline";
+        w.PortSpeed = "57600";
+        w.PortTimeOut = 20;
+        w.PortReadTimeOut = 150;
+    }
+    std::vector<Bytes> WriteFrames() const {
+        std::vector<Bytes> out;
+        for (const Bytes& f : ecu.Frames())
+            if (f.size() > 4 && f[3] == 0x3D) out.push_back(f);
+        return out;
+    }
+
+    platform::FakeClock clock;
+    platform::FakeSerialPort port{&clock};
+    ecu::test::ScriptedEcu ecu{port};
+    ecu::test::RecordingView log;
+    platform::DirectUiBridge bridge;
+    ecu::TECUThread w{bridge, log,
+                      [this] { return std::make_unique<platform::ForwardingSerialPort>(port); },
+                      clock};
+    EcuThreadMailbox mailbox{w};
+};
+
+TEST_F(HandOver, TheCellsByteIsWrittenAtItsRamAddress) {
+    EXPECT_FALSE(mailbox.LinkUp());
+    w.Command.Post("OpenComPort");
+    w.Pass();
+    ASSERT_EQ(w.IsDiagnostic, 1) << ::testing::PrintToString(log.Lines());
+    EXPECT_TRUE(mailbox.LinkUp());
+    EXPECT_TRUE(mailbox.Empty());
+    ecu.ClearFrames();
+
+    mailbox.PostRemake({0x7D, 0x00}, 132);
+    EXPECT_FALSE(mailbox.Empty());
+    EXPECT_EQ(w.Command.Word(), "remake");
+    w.Pass();
+    EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{WithSum(H("86 10 F1 3D 00 7D 00 01 84"))}));
+    EXPECT_TRUE(mailbox.Empty());
+}
+
+TEST_F(HandOver, ACommandInProgressIsNeverReplaced) {
+    w.Command.Post("ReadFW");
+    EXPECT_FALSE(mailbox.Empty());
+    mailbox.PostRemake({0x7C, 0xF7}, 128);
+    EXPECT_EQ(w.Command.Word(), "ReadFW");
+}
+
+}  // namespace
+}  // namespace korvane::tuning::test
