@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
@@ -39,6 +38,8 @@
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
 #include "platform/NumberText.h"
+#include "platform/TextCodec.h"
+#include "platform/qt/HandlerGuard.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
 
@@ -114,15 +115,8 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
         env_.listPorts = [](const std::vector<std::string>& extra) {
             return platform::ListSerialPorts(extra);
         };
-    if (!env_.wait)
-        env_.wait = [](int ms) {
-            QElapsedTimer t;
-            t.start();
-            while (t.elapsed() < ms)
-                QApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                                QEventLoop::WaitForMoreEvents,
-                                            static_cast<int>(ms - t.elapsed()));
-        };
+    guard_ = new platform::HandlerGuard(this);
+    if (env_.wait) guard_->SetWaitFunction(env_.wait);
     const QString point = QLocale::system().decimalPoint();
     decimalSeparator_ = (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
     bridge_ = std::make_unique<platform::QtUiBridge>(this);
@@ -278,7 +272,7 @@ void TForm1::BuildLayout() {
         t = new QTimer(this);
         t->setObjectName(QString::fromLatin1(name));
         t->setInterval(ms);
-        if (handler) connect(t, &QTimer::timeout, this, handler);
+        if (handler) guard_->Connect(t, [this, handler] { (this->*handler)(); });
     };
     timer(engineTimer, "engineTimer", 50, &TForm1::engineTimerTimer);
     timer(StatusTimerTimerr, "StatusTimerTimerr", 50, &TForm1::StatusTimerTimerrTimer);
@@ -354,6 +348,10 @@ void TForm1::FormCreate() {
     // be read.
     std::string error;
     if (!settings_.Load(ConfigPath(), error)) {
+        // A file that is there but unreadable is kept aside before the
+        // first save replaces it with the defaults.
+        std::error_code ec;
+        configUnreadable_ = std::filesystem::exists(ConfigPath(), ec);
         startupProblems_ << QStringLiteral("Не удаётся открыть файл настроек «%1»: %2. "
                                            "Используются настройки по умолчанию.")
                                 .arg(Q(ConfigPath()), Q(error));
@@ -430,7 +428,7 @@ void TForm1::SetStateLabel(const QString& text, const QColor& background) {
 
 void TForm1::ShowError(const QString& text) { env_.dialogs->ShowError(this, text); }
 
-void TForm1::Wait(int ms) { env_.wait(ms); }
+void TForm1::Wait(int ms) { guard_->Wait(ms); }
 
 void TForm1::AppendLog(const QString& line) { Memo1->appendPlainText(line); }
 
@@ -465,9 +463,25 @@ void TForm1::ToolButton21Click() {
 
 void TForm1::СохранитьClick() {
     std::string error;
-    if (!settings_.Save(ConfigPath(), error))
+    if (configUnreadable_) {
+        const std::string backup = ConfigPath() + ".bak";
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(ConfigPath(), ec))
+            std::filesystem::copy_file(ConfigPath(), backup,
+                                       std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) {
+            ShowError(QStringLiteral("Не удаётся сохранить копию файла настроек «%1»: %2. "
+                                     "Настройки не сохранены.")
+                          .arg(Q(backup), Q(platform::SystemReason(ec.value()))));
+            return;
+        }
+    }
+    if (!settings_.Save(ConfigPath(), error)) {
         ShowError(QStringLiteral("Не удаётся сохранить файл настроек «%1»: %2.")
                       .arg(Q(ConfigPath()), Q(error)));
+        return;
+    }
+    configUnreadable_ = false;
 }
 
 bool TForm1::MakeDateDir(bool quiet) {
@@ -479,7 +493,7 @@ bool TForm1::MakeDateDir(bool quiet) {
     std::filesystem::create_directories(path, ec);
     if (ec) {
         const QString text =
-            QStringLiteral("Не удаётся создать папку «%1»: %2.").arg(Q(path), Q(ec.message()));
+            QStringLiteral("Не удаётся создать папку «%1»: %2.").arg(Q(path), Q(platform::SystemReason(ec.value())));
         if (quiet)
             AppendLog(text);
         else
@@ -499,7 +513,7 @@ void TForm1::Button2Click() {
     std::error_code ec;
     std::filesystem::create_directories(dateDir_ + "/pic", ec);
     const std::string path = ScreenshotPath(dateDir_, screenshotCounter_);
-    std::string error = ec ? ec.message() : std::string();
+    std::string error = ec ? platform::SystemReason(ec.value()) : std::string();
     if (!ec && platform::SaveJpeg(platform::GrabPrimaryScreen(), path, 100, error)) {
         ++screenshotCounter_;
         return;
@@ -535,6 +549,7 @@ std::optional<int> TForm1::IntegerSetting(const char* key) {
 }
 
 namespace {
+constexpr int kMaxExchangePauseMs = 10000;
 // A timer period of 0 or less would spin the UI thread (and divide the rate
 // display by zero): such a value is refused like one that is no number.
 std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
@@ -583,10 +598,22 @@ void TForm1::ToolButton1Click() {
     ecu.PortName = settings_.SettingValue("Ecu Com");
     StatusBar1->SetPanelText(0, settings_.SettingValue("Ecu Com"));
     ecu.PortSpeed = settings_.SettingValue("Скорость ECU COM");
-    const auto pause = IntegerSetting("Таймаут1");
+    // The exchange pauses: beyond 10 s a worker would sit out whole
+    // minutes between requests, and a negative pause stalls the connect.
+    auto pauseSetting = [this](const char* key) -> std::optional<int> {
+        const auto v = IntegerSetting(key);
+        if (v && (*v < 0 || *v > kMaxExchangePauseMs)) {
+            ShowError(QStringLiteral("Параметр «%1»: значение «%2» должно быть целым числом от 0 до %3.")
+                          .arg(QString::fromUtf8(key), Q(settings_.SettingValue(key)))
+                          .arg(kMaxExchangePauseMs));
+            return std::nullopt;
+        }
+        return v;
+    };
+    const auto pause = pauseSetting("Таймаут1");
     if (!pause) return;
     ecu.PortTimeOut = *pause;
-    const auto readPause = IntegerSetting("Таймаут2");
+    const auto readPause = pauseSetting("Таймаут2");
     if (!readPause) return;
     ecu.PortReadTimeOut = *readPause;
     ecu.numlog = 0;
@@ -633,6 +660,9 @@ void TForm1::ToolButton2Click() {
     engineTimer->stop();
     Timer2->stop();
     Timer4->stop();
+    // A disconnect ends a pending connect too: its completion must not
+    // start the live timers again once the ports are being closed.
+    Timer3->stop();
     Wait(500);
     ECUThread->Command.Post("CloseComPort");
     LAMBDAThread->Command.Post("CloseComPort");

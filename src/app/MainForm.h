@@ -29,6 +29,7 @@ class QTreeWidget;
 
 namespace korvane::platform {
 class QtUiBridge;
+class HandlerGuard;
 }
 namespace korvane::live {
 class StatusBarView;
@@ -54,8 +55,9 @@ struct FormEnvironment {
     Dialogs* dialogs = nullptr;  // nullptr: real message boxes
     std::string workDir;         // "": the current directory
     std::function<platform::PortListResult(const std::vector<std::string>&)> listPorts;
-    // Waits on the UI thread (exit, connect steps). Default: keeps serving the
-    // workers' log calls but no user input.
+    // Waits on the UI thread (exit, connect steps). Default: sleeps while
+    // serving the workers' log calls, with no user input and no timer
+    // handler running (see HandlerGuard); tests may replace it.
     std::function<void(int ms)> wait;
     // The LC-1 reader's byte time-out (300 ms on a real line).
     int lambdaReadTimeoutMs = 300;
@@ -111,6 +113,9 @@ public:
     const live::LiveDecoder& Decoder() const { return decoder_; }
     live::OxygenSensor Sensor() const;
     char DecimalSeparator() const { return decimalSeparator_; }
+    // Every timer handler and every wait of the window and its panels goes
+    // through this guard, so no handler runs inside another.
+    platform::HandlerGuard& Guard() { return *guard_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
@@ -137,8 +142,10 @@ private:
     FormEnvironment env_;
     std::unique_ptr<Dialogs> ownDialogs_;
     std::unique_ptr<platform::QtUiBridge> bridge_;
+    platform::HandlerGuard* guard_ = nullptr;  // child of the window
     SettingsStore settings_;
     QStringList startupProblems_;
+    bool configUnreadable_ = false;  // "config.ini" exists but was not read
     std::string dateDir_;
     int screenshotCounter_ = 0;
     int errorComPorts_ = 0;

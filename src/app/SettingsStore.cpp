@@ -73,7 +73,7 @@ const std::vector<std::string>& SettingsStore::BuiltInLines() {
     return lines;
 }
 
-SettingsStore::SettingsStore() : lines_(BuiltInLines()) {}
+SettingsStore::SettingsStore() : lines_(BuiltInLines()), storedLines_(lines_.size()) {}
 
 std::string SettingsStore::KeyAt(size_t i) const {
     const auto& l = lines_[i];
@@ -136,6 +136,7 @@ bool SettingsStore::Load(const std::string& path, std::string& error) {
         return false;
     }
     lines_ = std::move(r.file.lines);
+    storedLines_ = lines_.size();
     encoding_ = r.file.encoding;
     return true;
 }
@@ -143,8 +144,10 @@ bool SettingsStore::Load(const std::string& path, std::string& error) {
 bool SettingsStore::Save(const std::string& path, std::string& error) const {
     platform::TextFile file;
     file.encoding = encoding_;
-    for (const auto& l : lines_)
-        if (l != "=") file.lines.push_back(l);
+    // Every line read is written back as it was; only rows appended in the
+    // editor and left blank are dropped.
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (i < storedLines_ || lines_[i] != "=") file.lines.push_back(lines_[i]);
     return platform::WriteTextFile(path, file, error);
 }
 

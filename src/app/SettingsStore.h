@@ -41,13 +41,15 @@ public:
     // unchanged and error holds the system's reason.
     bool Load(const std::string& path, std::string& error);
     // Writes the whole list in the encoding the file was read in (CP1251 for
-    // a list never loaded). Wholly empty lines appended in the editor and
-    // left blank are not written. On failure the file is untouched.
+    // a list never loaded). Lines appended in the editor and left blank
+    // ("=") are not written; every line that was read is. On failure the
+    // file is untouched.
     bool Save(const std::string& path, std::string& error) const;
     platform::TextEncoding Encoding() const { return encoding_; }
 
 private:
     std::vector<std::string> lines_;
+    size_t storedLines_ = 0;  // lines read from the file (or built in)
     platform::TextEncoding encoding_ = platform::TextEncoding::Cp1251;
 };
 

@@ -2,12 +2,11 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace korvane::platform {
 
@@ -96,18 +95,33 @@ TextReadResult DecodeText(const std::string& bytes) {
 }
 
 bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = SystemReason(errno);
         return false;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        error = "ошибка чтения";
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        // A folder opens like a file but reads as nothing: never take it
+        // for an empty file.
+        error = SystemReason(S_ISDIR(st.st_mode) ? EISDIR : errno);
+        ::close(fd);
         return false;
     }
-    bytes = ss.str();
+    bytes.clear();
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = SystemReason(errno);
+            ::close(fd);
+            return false;
+        }
+        bytes.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
     return true;
 }
 
@@ -125,16 +139,29 @@ bool EncodeText(const TextFile& file, std::string& bytes, std::string& error) {
     bytes.clear();
     const char* target = "CP1251";
     switch (file.encoding) {
-        case TextEncoding::Cp1251: break;
-        case TextEncoding::Utf8: target = "UTF-8"; break;
-        case TextEncoding::Utf8Bom: target = "UTF-8"; bytes = "\xEF\xBB\xBF"; break;
-        case TextEncoding::Utf16LE: target = "UTF-16LE"; bytes = "\xFF\xFE"; break;
-        case TextEncoding::Utf16BE: target = "UTF-16BE"; bytes = "\xFE\xFF"; break;
+        case TextEncoding::Cp1251:
+            break;
+        case TextEncoding::Utf8:
+            target = "UTF-8";
+            break;
+        case TextEncoding::Utf8Bom:
+            target = "UTF-8";
+            bytes = "\xEF\xBB\xBF";
+            break;
+        case TextEncoding::Utf16LE:
+            target = "UTF-16LE";
+            bytes = "\xFF\xFE";
+            break;
+        case TextEncoding::Utf16BE:
+            target = "UTF-16BE";
+            bytes = "\xFE\xFF";
+            break;
     }
     for (size_t i = 0; i < file.lines.size(); ++i) {
         std::string encoded;
         if (!Convert(target, "UTF-8", file.lines[i] + "\r\n", encoded)) {
-            error = "строка " + std::to_string(i + 1) + " содержит символы, которых нет в кодировке файла";
+            error = "строка " + std::to_string(i + 1) +
+                    " содержит символы, которых нет в кодировке файла";
             return false;
         }
         bytes += encoded;
@@ -142,36 +169,132 @@ bool EncodeText(const TextFile& file, std::string& bytes, std::string& error) {
     return true;
 }
 
+namespace {
+
+// The file a save really replaces: the target of a symbolic link (a chain
+// of them), so the link stays a link and its target gets the new content.
+std::string ResolveLinks(const std::string& path) {
+    std::string p = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        char target[4096];
+        const ssize_t n = ::readlink(p.c_str(), target, sizeof target - 1);
+        if (n < 0) return p;
+        target[n] = '\0';
+        if (target[0] == '/') {
+            p = target;
+        } else {
+            const auto slash = p.rfind('/');
+            p = (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + target;
+        }
+    }
+    return p;
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
-    const std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const std::string target = ResolveLinks(path);
+    // An existing file keeps its mode, and one the user made read-only (or
+    // may not write) is refused rather than silently replaced.
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error = SystemReason(EISDIR);
+            return false;
+        }
+        if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
+            error = SystemReason(EACCES);
+            return false;
+        }
+        mode = st.st_mode & 07777;
+    }
+    std::string tmp = target + ".XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = SystemReason(errno);
         return false;
     }
+    auto fail = [&](int err) {
+        error = SystemReason(err);
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
+    };
+    if (::fchmod(fd, mode) != 0) return fail(errno);
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = std::strerror(errno);
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
+            return fail(errno);
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = std::strerror(errno);
+    if (::fsync(fd) != 0) return fail(errno);
+    if (::close(fd) != 0) {
+        error = SystemReason(errno);
         ::unlink(tmp.c_str());
         return false;
     }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
+    if (::rename(tmp.c_str(), target.c_str()) != 0) {
+        error = SystemReason(errno);
         ::unlink(tmp.c_str());
         return false;
+    }
+    // The rename itself survives a power cut only once the folder is synced.
+    const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
     return true;
+}
+
+std::string SystemReason(int err) {
+    switch (err) {
+        case ENOENT:
+            return "нет такого файла или папки";
+        case EACCES:
+        case EPERM:
+            return "нет прав доступа";
+        case EISDIR:
+            return "это папка, а не файл";
+        case ENOTDIR:
+            return "часть пути не является папкой";
+        case EROFS:
+            return "файловая система только для чтения";
+        case ENOSPC:
+            return "нет места на диске";
+        case EDQUOT:
+            return "превышена квота диска";
+        case EBUSY:
+            return "устройство или файл заняты";
+        case EEXIST:
+            return "файл уже существует";
+        case ENAMETOOLONG:
+            return "слишком длинное имя";
+        case EMFILE:
+        case ENFILE:
+            return "открыто слишком много файлов";
+        case EIO:
+            return "ошибка ввода-вывода";
+        case ENXIO:
+        case ENODEV:
+            return "нет такого устройства";
+        case ENOTTY:
+            return "это не последовательный порт";
+        case EINVAL:
+            return "недопустимый аргумент";
+        default:
+            return std::strerror(err);
+    }
 }
 
 bool WriteTextFile(const std::string& path, const TextFile& file, std::string& error) {

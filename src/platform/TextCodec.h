@@ -38,8 +38,13 @@ bool EncodeText(const TextFile& file, std::string& bytes, std::string& error);
 bool WriteTextFile(const std::string& path, const TextFile& file, std::string& error);
 
 // Whole-file helpers for binary data, also written by temp file and rename.
+// A write through a symbolic link replaces the link's target; an existing
+// file keeps its mode, and a read-only one is refused.
 bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& error);
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+
+// The system's reason for an error number, in Russian for the common cases.
+std::string SystemReason(int err);
 
 // Single conversions between UTF-8 and CP1251 (used by other file formats).
 bool Cp1251ToUtf8(const std::string& in, std::string& out);

@@ -10,11 +10,13 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 
 #include "app/MainForm.h"
 #include "app/ValueListEditor.h"
+#include "ecu/ECUThread.h"
 #include "live/ui/StatusBarView.h"
 #include "live/ui/UozPointsGrid.h"
 #include "platform/TextCodec.h"
@@ -30,6 +32,7 @@ struct Fixture {
     std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyS0"};
     bool portsOk = true;
     std::vector<int> waits;
+    bool realWait = false;  // the window's own wait instead of the recorder
 
     Fixture() {
         static int n = 0;
@@ -52,7 +55,7 @@ struct Fixture {
         env.listPorts = [this](const std::vector<std::string>&) {
             return korvane::platform::PortListResult{portsOk, ports};
         };
-        env.wait = [this](int ms) { waits.push_back(ms); };
+        if (!realWait) env.wait = [this](int ms) { waits.push_back(ms); };
         auto form = std::make_unique<TForm1>(env);
         QApplication::processEvents();  // start-up messages are shown once the loop runs
         return form;
@@ -62,6 +65,14 @@ struct Fixture {
 const char* kFullConfig =
     "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=38400\r\nПисать логи=нет\r\n"
     "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\n";
+
+// The built-in settings (every key a connect reads) with a port that does
+// not exist, no logs and no LC-1.
+std::string ConnectableConfig() {
+    std::string text;
+    for (const auto& line : SettingsStore::BuiltInLines()) text += line + "\r\n";
+    return text + kFullConfig;
+}
 
 }  // namespace
 
@@ -233,4 +244,72 @@ TEST(MainWindow, ExitWaitsThenCloses) {
     EXPECT_FALSE(form->isVisible());
     ASSERT_FALSE(f.waits.empty());
     EXPECT_EQ(f.waits.back(), 4000);
+}
+
+// The ECU comes up while the disconnect waits for the worker: the pending
+// connect must not complete inside that wait nor after it.
+TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
+    Fixture f;
+    f.realWait = true;
+    f.WriteConfig(ConnectableConfig());
+    auto form = f.Make();
+    form->Settings().SetSettingValue("Ecu Com", (f.dir / "no-such-port").string());
+    form->ToolButton1Click();
+    ASSERT_TRUE(form->Timer3->isActive());
+    form->Timer3->setInterval(10);
+    QTimer::singleShot(100, form.get(), [&] { form->EcuWorker().IsDiagnostic = 1; });
+    form->ToolButton2Click();
+    QTest::qWait(200);
+    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer3, form->Timer4})
+        EXPECT_FALSE(t->isActive()) << t->objectName().toStdString();
+    EXPECT_EQ(form->Label6->text(), "Выключено");
+}
+
+TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {
+    struct Case {
+        const char* key;
+        const char* value;
+    } cases[] = {{"Таймаут1", "-1"}, {"Таймаут1", "30000"}, {"Таймаут2", "-5"}, {"Таймаут2", "2147483647"}};
+    for (const auto& c : cases) {
+        Fixture f;
+        f.WriteConfig(ConnectableConfig());
+        auto form = f.Make();
+        form->Settings().SetSettingValue(c.key, c.value);
+        form->ToolButton1Click();
+        ASSERT_EQ(f.dialogs.errors.size(), 1) << c.key << "=" << c.value;
+        EXPECT_TRUE(f.dialogs.errors[0].contains(QString::fromUtf8(c.key)));
+        EXPECT_TRUE(f.dialogs.errors[0].contains(QString::fromUtf8(c.value)));
+        QTest::qWait(50);  // time for a worker to act on a command, had one been posted
+        EXPECT_FALSE(form->LogLines().join("\n").contains("порт")) << c.key << "=" << c.value;
+    }
+}
+
+// A "config.ini" the program could not read is kept aside as
+// "config.ini.bak" before the first save replaces it; a folder in its place
+// is reported at start like any unreadable file.
+TEST(MainWindow, UnreadableConfigIsKeptAsBackupBeforeTheFirstSave) {
+    {
+        Fixture f;
+        const std::string garbage = "\xFF\xFE" "a";  // a UTF-16 mark and half a character
+        std::string error;
+        korvane::platform::WriteFileAtomically((f.dir / "config.ini").string(), garbage, error);
+        auto form = f.Make();
+        ASSERT_EQ(f.dialogs.errors.size(), 1);
+        EXPECT_TRUE(f.dialogs.errors[0].contains("config.ini"));
+        form->СохранитьClick();
+        std::string backup;
+        ASSERT_TRUE(korvane::platform::ReadBinaryFile((f.dir / "config.ini.bak").string(), backup, error));
+        EXPECT_EQ(backup, garbage);
+        SettingsStore saved;
+        ASSERT_TRUE(saved.Load((f.dir / "config.ini").string(), error)) << error;
+        EXPECT_EQ(saved.SettingValue("Ecu Com"), form->Settings().SettingValue("Ecu Com"));
+    }
+    {
+        Fixture f;
+        fs::create_directories(f.dir / "config.ini");
+        auto form = f.Make();
+        ASSERT_EQ(f.dialogs.errors.size(), 1);
+        EXPECT_TRUE(f.dialogs.errors[0].contains("config.ini"));
+        EXPECT_TRUE(f.dialogs.errors[0].contains("папка")) << f.dialogs.errors[0].toStdString();
+    }
 }

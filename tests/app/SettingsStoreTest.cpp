@@ -126,6 +126,63 @@ TEST(SettingsStore, FailuresLeaveListAndFileIntact) {
     EXPECT_EQ(s.Count(), 22u);
 }
 
+TEST(SettingsStore, EveryLineReadIsWrittenBack) {
+    TempDir dir;
+    const auto path = dir.File("config.ini");
+    const std::string original = "Ecu Com=COM3\r\n=\r\nбез знака\r\n=\r\n";
+    std::string cp1251, error;
+    ASSERT_TRUE(korvane::platform::Utf8ToCp1251(original, cp1251));
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(path, cp1251, error));
+    SettingsStore s;
+    ASSERT_TRUE(s.Load(path, error)) << error;
+    s.AppendLine("=");  // a row appended and left blank is still dropped
+    ASSERT_TRUE(s.Save(path, error)) << error;
+    EXPECT_EQ(Bytes(path), cp1251);
+}
+
+// Saving must respect what the user set up around the file: a link keeps
+// pointing at its target, which gets the settings; a file keeps its mode;
+// a read-only file or a folder is refused and left as it was.
+TEST(SettingsStore, SaveKeepsLinksAndModesAndRefusesWhatCannotBeWritten) {
+    TempDir dir;
+    std::string error;
+    SettingsStore s;
+    s.SetSettingValue("Ecu Com", "COM7");
+
+    fs::create_directories(dir.path / "real");
+    const auto target = dir.File("real/config.ini");
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(target, "Ecu Com=COM1\r\n", error));
+    fs::permissions(target, fs::perms(0640));
+    const auto link = dir.File("config.ini");
+    fs::create_symlink("real/config.ini", link);
+    ASSERT_TRUE(s.Save(link, error)) << error;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms(0640));
+    SettingsStore back;
+    ASSERT_TRUE(back.Load(target, error)) << error;
+    EXPECT_EQ(back.SettingValue("Ecu Com"), "COM7");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path / "real"), fs::directory_iterator{}), 1)
+        << "no temporary file left behind";
+
+    const auto readOnly = dir.File("ro.ini");
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(readOnly, "Ecu Com=COM1\r\n", error));
+    fs::permissions(readOnly, fs::perms(0444));
+    error.clear();
+    EXPECT_FALSE(s.Save(readOnly, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(Bytes(readOnly), "Ecu Com=COM1\r\n");
+    EXPECT_EQ(fs::status(readOnly).permissions() & fs::perms::all, fs::perms(0444));
+
+    const auto folder = dir.File("folder.ini");
+    fs::create_directories(folder);
+    error.clear();
+    EXPECT_FALSE(s.Save(folder, error));
+    EXPECT_FALSE(error.empty());
+    error.clear();
+    EXPECT_FALSE(s.Load(folder, error)) << "a folder is no empty settings file";
+    EXPECT_FALSE(error.empty());
+}
+
 TEST(PickLists, MissingKeysAreAppendedWithTheirFirstChoice) {
     SettingsStore s;
     s.AppendLine("датчик кислорода=УДК");  // present in other letter case

@@ -101,7 +101,7 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     EXPECT_FALSE(form->ValueListEditor1->isEnabled());
     EXPECT_FALSE(form->ToolButton(1)->isEnabled());
     EXPECT_TRUE(form->ToolButton(2)->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString() << dialogs.errors.join("|").toStdString();
     EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(255, 0, 0));
     for (int n : {7, 8, 14, 18, 19, 21}) EXPECT_TRUE(form->ToolButton(n)->isEnabled()) << n;
     EXPECT_FALSE(form->ToolButton(10)->isEnabled());  // no firmware image
@@ -181,7 +181,7 @@ TEST_F(Connected, NarrowBandSensorStartsNoLc1) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Figure(*form, "AFRLClabel") == "УДК"; }, 3000));
     EXPECT_EQ(form->LambdaWorker().IsComConnected, 0);
     EXPECT_FALSE(form->StatusBar1->Cells().lambda.has_value());
