@@ -1,5 +1,6 @@
 #include "app/Dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -10,7 +11,14 @@ void QtDialogs::ShowError(QWidget* parent, const QString& text) {
 }
 
 QString QtDialogs::AskOpenFile(QWidget* parent, const QString& title, const QString& filter) {
-    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+    // "name|pattern|name|pattern" becomes Qt's "name (pattern);;name (pattern)".
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        entries << QStringLiteral("%1 (%2)").arg(parts[i], parts[i + 1]);
+    return QFileDialog::getOpenFileName(
+        parent, title, QDir::currentPath(),
+        entries.isEmpty() ? filter : entries.join(QStringLiteral(";;")));
 }
 
 }  // namespace korvane::app

@@ -12,7 +12,8 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     virtual void ShowError(QWidget* parent, const QString& text) = 0;
-    // Empty when the user cancels.
+    // Empty when the user cancels. The filter is "name|pattern|name|pattern"
+    // with the first entry chosen at first.
     virtual QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
 };
 
@@ -27,8 +28,10 @@ class RecordingDialogs final : public Dialogs {
 public:
     QStringList errors;
     QStringList fileAnswers;
+    QStringList fileFilters;  // the filter of every file dialog asked for
     void ShowError(QWidget*, const QString& text) override { errors << text; }
-    QString AskOpenFile(QWidget*, const QString&, const QString&) override {
+    QString AskOpenFile(QWidget*, const QString&, const QString& filter) override {
+        fileFilters << filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
 };

@@ -29,6 +29,7 @@
 #include "app/ToolbarIcons.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
+#include "firmware/ui/FirmwareActions.h"
 #include "lambda/LAMBDAThread.h"
 #include "live/StatusCells.h"
 #include "live/ui/DashboardView.h"
@@ -97,8 +98,7 @@ public:
     }
     void ReplaceLastLine(const std::string& line) override { form_.ReplaceLastLogLine(Q(line)); }
     void SetProgress(int maximum, int position) override {
-        form_.StatusProgressBar->setMaximum(maximum);
-        form_.StatusProgressBar->setValue(position);
+        form_.firmware_->ShowReadProgress(maximum, position);
     }
 
 private:
@@ -379,6 +379,8 @@ void TForm1::FormCreate() {
     // 6. The workers live until the program ends.
     CreateWorkers();
 
+    CreateFirmwareActions();
+
     // 8. The port lists.
     FindComPorts();
     StatusTimerTimerr->start();
@@ -555,9 +557,57 @@ constexpr int kMaxExchangePauseMs = 10000;
 std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
 }  // namespace
 
-void TForm1::LoadDefaultFirmware() {
-    AppendLog(FirmwareLoaded ? QStringLiteral("Прошивка загружена")
-                             : QStringLiteral("Прошивка не загружена"));
+void TForm1::CreateFirmwareActions() {
+    firmware::FirmwareActions::Window w;
+    w.image = &image_;
+    w.ecu = ECUThread.get();
+    w.engineTimer = engineTimer;
+    w.Timer2 = Timer2;
+    w.progressBar = StatusProgressBar;
+    w.ToolButton10 = ToolButton(10);
+    w.Label6 = Label6;
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.askOpenFile = [this](const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, QStringLiteral("Загрузить прошивку"), filter);
+    };
+    w.setting = [this](const char* key) { return settings_.SettingValue(key); };
+    w.makeDateDir = [this] {
+        // Without a new folder the copies must not land in the previous
+        // image's folder: saving waits for the next folder instead.
+        if (MakeDateDir()) return true;
+        dateDir_.clear();
+        return false;
+    };
+    w.dateDir = [this] { return dateDir_; };
+    w.workDir = [this] { return env_.workDir; };
+    w.showGridLabels = [this](const firmware::GridLabels& labels) { ShowGridLabels(labels); };
+    w.zeroGridValues = [this] {
+        for (int r = 1; r <= 16; ++r)
+            for (int c = 1; c <= 16; ++c) StringGrid2->item(r, c)->setText(QStringLiteral("0"));
+    };
+    w.setStateLabel = [this](const QString& text, const QColor& color) {
+        SetStateLabel(text, color);
+    };
+    w.wait = [this](int ms) { Wait(ms); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        connect(timer, &QTimer::timeout, this, std::move(handler));
+    };
+    firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
+    connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
+    connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
+}
+
+void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
+    auto put = [this](int row, int col, int32_t value) {
+        auto* item = StringGrid2->item(row, col);
+        if (!item) StringGrid2->setItem(row, col, item = new QTableWidgetItem);
+        item->setText(QString::number(value));
+    };
+    for (int i = 0; i < 16; ++i) {
+        put(i + 1, 0, labels.rows[i]);
+        put(0, i + 1, labels.cols[i]);
+    }
 }
 
 void TForm1::ToolButton1Click() {
@@ -565,7 +615,7 @@ void TForm1::ToolButton1Click() {
     const auto minThrottle = IntegerSetting("Не настраивать ниже %");
     if (!minThrottle) return;
     MinTuneThrottle = *minThrottle;
-    LoadDefaultFirmware();
+    if (!firmware_->LoadDefaultFirmware()) return;
     ToolButton(1)->setEnabled(false);
     ToolButton(2)->setEnabled(true);
 
@@ -621,7 +671,7 @@ void TForm1::ToolButton1Click() {
 
     decoder_.ResetForConnect();
     rate_.Reset();
-    FirmwareFileName = settings_.SettingValue("Прошивка по умолчанию");
+    firmware_->SetDefaultFileName();
     if (!MakeDateDir(true)) dateDir_.clear();
     Button2->setEnabled(true);
     Timer3->start();
@@ -647,7 +697,7 @@ void TForm1::Timer3Timer() {
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
     Timer1->start();
     StringGrid2->show();
-    if (FirmwareLoaded) ToolButton(10)->setEnabled(true);
+    if (image_.FirmwareLoaded) ToolButton(10)->setEnabled(true);
     for (int n : {14, 18, 19}) ToolButton(n)->setEnabled(true);
     for (int n : {20, 23, 24}) ToolButton(n)->setEnabled(false);
     Timer2->start();
@@ -703,8 +753,11 @@ void TForm1::StatusTimerTimerrTimer() {
 }
 
 void TForm1::Timer2Timer() {
+    Timer2->stop();
     Label1->setText(Q(rate_.Tick(ECUThread->numlog, decoder_.Polls().FreshTickCount(),
                                  Timer2->interval(), decimalSeparator_)));
+    if (image_.FirmwareLoaded) firmware_->SaveFirmwareImage();
+    Timer2->start();
 }
 
 void TForm1::grafxx() {

@@ -10,6 +10,7 @@
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
+#include "firmware/FirmwareImage.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
 #include "platform/PortList.h"
@@ -41,6 +42,9 @@ class UozPointsGrid;
 }
 namespace korvane::ecu {
 class TECUThread;
+}
+namespace korvane::firmware {
+class FirmwareActions;
 }
 namespace korvane::lambda {
 class TLAMBDAThread;
@@ -108,6 +112,12 @@ public:
     // quiet: a failure goes to the log instead of a message box.
     bool MakeDateDir(bool quiet = false);
 
+    // The firmware image the whole window works on, and its actions.
+    firmware::FirmwareImage& Image() { return image_; }
+    firmware::FirmwareActions& Firmware() { return *firmware_; }
+    // The tuning grid's axis labels: row 0 and column 0 of StringGrid2.
+    void ShowGridLabels(const firmware::GridLabels& labels);
+
     ecu::TECUThread& EcuWorker() { return *ECUThread; }
     lambda::TLAMBDAThread& LambdaWorker() { return *LAMBDAThread; }
     const live::LiveDecoder& Decoder() const { return decoder_; }
@@ -128,9 +138,9 @@ private:
     // and the value, and returns nullopt.
     std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
-    // Seams for the parts that load the default image, start the live logs
-    // and hand the correction table over; they grow with those features.
-    void LoadDefaultFirmware();
+    // Seams for the parts that start the live logs and hand the correction
+    // table over; they grow with those features.
+    void CreateFirmwareActions();
     void StartLiveLogs() {}
     void pishupopr() {}
     void BuildLayout();
@@ -155,15 +165,15 @@ private:
     std::unique_ptr<lambda::TLAMBDAThread> LAMBDAThread;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
+    firmware::FirmwareImage image_;
+    std::unique_ptr<firmware::FirmwareActions> firmware_;
 
     // Link and tuning state set at connect.
-    bool FirmwareLoaded = false;
     bool LogsEnabled = false;
     bool TuningActive = false;
     int MinTuneThrottle = 0;
     int BcnInterval = 0;
     int NeighbourInterval = 0;  // 0: neighbour learning off
-    std::string FirmwareFileName;
 
 public:
     // Components, named as the user-visible parts of the window.

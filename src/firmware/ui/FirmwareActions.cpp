@@ -156,6 +156,12 @@ void FirmwareActions::ReadFWTimerTimer() {
     w_.Timer2->start();
 }
 
+void FirmwareActions::ShowReadProgress(int maximum, int position) {
+    const bool stopped = position == 0 && ReadFWTimer->isActive() && w_.ecu->ReadCompleate != 1;
+    w_.progressBar->setMaximum(maximum);
+    if (!stopped) w_.progressBar->setValue(position);
+}
+
 SaveOutcome FirmwareActions::SaveFirmwareImage() {
     const FirmwareImage& image = *w_.image;
     const std::string dateDir = w_.dateDir();

@@ -76,6 +76,9 @@ class FirmwareActions final : public QObject {
     void ToolButton7Click();  // load an image file
     void ToolButton8Click();  // read the image out of the ECU
     void ReadFWTimerTimer();
+    // The worker's progress report. A read that fails drops its position
+    // to 0; the bar then keeps the block where it stopped.
+    void ShowReadProgress(int maximum, int position);
     // Writes the image into the working folder (each Timer2 tick, after a
     // table write). A failure is logged once until a save succeeds again.
     SaveOutcome SaveFirmwareImage();

@@ -1,0 +1,379 @@
+// The firmware image with the real window, the real workers and the
+// simulator: the default image at connect, a file chosen in the dialog, a
+// read out of the ECU, and the copies that land in the session folder.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/MainForm.h"
+#include "ecu/ECUThread.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/ui/FirmwareActions.h"
+#include "platform/TextCodec.h"
+#include "sim/Simulator.h"
+
+using namespace korvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const fs::path& p, const Bytes& bytes) {
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ImageBytes(app::TForm1& form) {
+    const auto span = form.Image().Bytes();
+    return {span.begin(), span.end()};
+}
+
+// A file of n bytes unlike the synthetic image.
+Bytes Pattern(std::size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 31 + seed);
+    return b;
+}
+
+class Firmware : public ::testing::Test {
+  protected:
+    fs::path dir;
+    app::RecordingDialogs dialogs;
+    std::unique_ptr<sim::Simulator> simulator;  // in-process, unless the program runs
+    pid_t simPid = -1;
+
+    void SetUp() override {
+        static int n = 0;
+        dir = fs::temp_directory_path() /
+              ("korvane_e2e_fw_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        if (simPid > 0) {
+            ::kill(simPid, SIGKILL);
+            ::waitpid(simPid, nullptr, 0);
+        }
+        simulator.reset();
+        fs::remove_all(dir);
+    }
+
+    void StartSimulator() {
+        sim::Options o;
+        o.ecuLink = (dir / "ecu").string();
+        o.lc1Link = (dir / "lc1").string();
+        o.fast = true;
+        o.scenario = "idle";
+        simulator = std::make_unique<sim::Simulator>(o);
+        std::string error;
+        ASSERT_TRUE(simulator->Start(&error)) << error;
+    }
+
+    // The korvane-sim program, saving its memory into dump on SIGTERM.
+    void StartSimulatorProgram(const fs::path& dump) {
+        simPid = ::fork();
+        ASSERT_GE(simPid, 0);
+        if (simPid == 0) {
+            std::freopen("/dev/null", "w", stdout);
+            const std::string ecu = (dir / "ecu").string(), lc1 = (dir / "lc1").string();
+            ::execl(KORVANE_SIM_PROGRAM, KORVANE_SIM_PROGRAM, "--ecu", ecu.c_str(), "--lc1",
+                    lc1.c_str(), "--fast", "--scenario", "idle", "--dump-ram", dump.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 500 && !fs::exists(dir / "ecu"); ++i) QTest::qWait(10);
+        ASSERT_TRUE(fs::exists(dir / "ecu"));
+    }
+    void StopSimulatorProgram() {
+        ::kill(simPid, SIGTERM);
+        int status = 0;
+        ::waitpid(simPid, &status, 0);
+        simPid = -1;
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+
+    void WriteConfig(const std::string& loadDefault, const std::string& defaultName = "j5ls.bin",
+                     const std::string& readPause = "5") {
+        const std::string text =
+            "Ecu Com=" + (dir / "ecu").string() +
+            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=" + readPause +
+            "\r\nLC-1 Com=" + (dir / "lc1").string() +
+            "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
+            "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
+            "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+            "Датчик кислорода=УДК\r\nПрошивка по умолчанию=" +
+            defaultName + "\r\nЗагрузить прошивку по умолчанию=" + loadDefault + "\r\n";
+        std::string bytes, error;
+        platform::Utf8ToCp1251(text, bytes);
+        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
+    }
+
+    std::unique_ptr<app::TForm1> Open() {
+        app::FormEnvironment env;
+        env.dialogs = &dialogs;
+        env.workDir = dir.string();
+        env.lambdaReadTimeoutMs = 100;
+        auto form = std::make_unique<app::TForm1>(env);
+        form->show();
+        QApplication::processEvents();
+        return form;
+    }
+
+    static bool Connect(app::TForm1& form) {
+        form.ToolButton(1)->click();
+        return QTest::qWaitFor([&] { return form.Label6->text() == "Диагностика"; }, 10000);
+    }
+
+    static bool Logged(app::TForm1& form, const QString& line) {
+        return form.LogLines().contains(line);
+    }
+
+    // Waits until the file holds exactly these bytes (the next save tick).
+    static bool SavedAs(const fs::path& file, const Bytes& want) {
+        return QTest::qWaitFor([&] { return ReadAll(file) == want; }, 3000);
+    }
+};
+
+void ExpectGridShowsLabelsOf(app::TForm1& form) {
+    const firmware::GridLabels labels = firmware::Namesstringgrid(form.Image().Bytes());
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(form.StringGrid2->item(i + 1, 0)->text(), QString::number(labels.rows[i])) << i;
+        EXPECT_EQ(form.StringGrid2->item(0, i + 1)->text(), QString::number(labels.cols[i])) << i;
+    }
+    EXPECT_EQ(form.Image().RpmStep, labels.rpmStep);
+}
+
+}  // namespace
+
+// Connect with the default image: it is loaded once, shown on the grid's
+// axes and copied into the session folder, where every change reaches.
+TEST_F(Firmware, DefaultImageIsLoadedAtConnectAndCopiedIntoTheSessionFolder) {
+    StartSimulator();
+    const Bytes file = sim::MakeSyntheticFirmware();
+    WriteAll(dir / "demo.bin", file);
+    WriteConfig("да", "demo.bin");
+    auto form = Open();
+    ASSERT_TRUE(Connect(*form));
+    EXPECT_TRUE(Logged(*form, "Прошивка загруженаdemo.bin"));
+    EXPECT_EQ(ImageBytes(*form), file);
+    EXPECT_TRUE(form->Image().FirmwareLoaded);
+    EXPECT_TRUE(form->ToolButton(10)->isEnabled());
+    ExpectGridShowsLabelsOf(*form);
+    EXPECT_EQ(form->StringGrid2->item(16, 0)->text(), "8000");  // the image's step is 40 rpm
+    const fs::path copy = fs::path(form->DateDir()) / "demo.bin";
+    ASSERT_TRUE(SavedAs(copy, file));
+
+    // An edit of the image reaches the copy at the next tick.
+    form->Image().Bytes()[0x7CF7] ^= 0x5A;
+    EXPECT_TRUE(SavedAs(copy, ImageBytes(*form)));
+
+    // The folder taken away: one line says so however many ticks fail, and
+    // the copies resume once it is back.
+    fs::remove_all(form->DateDir());
+    QTest::qWait(450);
+    const QStringList failures = form->LogLines().filter("Не удаётся сохранить прошивку");
+    ASSERT_EQ(failures.size(), 1) << failures.join("|").toStdString();
+    EXPECT_TRUE(failures[0].contains(QString::fromStdString(copy.string())));
+    EXPECT_TRUE(form->Timer2->isActive());
+    fs::create_directories(form->DateDir());
+    EXPECT_TRUE(SavedAs(copy, ImageBytes(*form)));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+
+    // A second connect keeps the image it has, even if the file changed.
+    form->ToolButton(2)->click();
+    WriteAll(dir / "demo.bin", Pattern(firmware::kImageSize, 9));
+    const Bytes before = ImageBytes(*form);
+    ASSERT_TRUE(Connect(*form));
+    EXPECT_EQ(form->LogLines().count("Прошивка загружена"), 1);
+    EXPECT_EQ(ImageBytes(*form), before);
+    form->ToolButton(2)->click();
+}
+
+TEST_F(Firmware, MissingDefaultImageStopsTheConnectNamingTheFile) {
+    StartSimulator();
+    WriteConfig("да", "absent.bin");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains(QString::fromStdString((dir / "absent.bin").string())))
+        << dialogs.errors[0].toStdString();
+    EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
+    EXPECT_FALSE(form->Timer3->isActive());
+    EXPECT_TRUE(form->EcuWorker().Command.Empty());
+    EXPECT_FALSE(form->Image().FirmwareLoaded);
+}
+
+TEST_F(Firmware, WithoutDefaultImageNothingIsLoadedOrSaved) {
+    StartSimulator();
+    WriteConfig("нет");
+    auto form = Open();
+    ASSERT_TRUE(Connect(*form));
+    EXPECT_TRUE(Logged(*form, "Прошивка не загружена"));
+    EXPECT_FALSE(form->ToolButton(10)->isEnabled());
+    QTest::qWait(300);
+    EXPECT_FALSE(fs::exists(fs::path(form->DateDir()) / "j5ls.bin"));
+    form->ToolButton(2)->click();
+}
+
+// A ".bir" chosen in the dialog is loaded like a ".bin"; the copies keep the
+// default name in a new folder. Cancelling or a file that cannot be read
+// change nothing and the live view goes on.
+TEST_F(Firmware, FileChosenInTheDialogReplacesTheImage) {
+    StartSimulator();
+    WriteConfig("нет");
+    auto form = Open();
+    ASSERT_TRUE(Connect(*form));
+    const std::string connectDir = form->DateDir();
+    const Bytes bir = Pattern(firmware::kImageSize, 3);
+    WriteAll(dir / "engineering.bir", bir);
+    form->StringGrid2->item(5, 5)->setText("1.5");
+
+    QTest::qWait(1100);  // a new second, so a new session folder
+    dialogs.fileAnswers << QString::fromStdString((dir / "engineering.bir").string());
+    form->ToolButton(7)->click();
+    ASSERT_EQ(dialogs.fileFilters.size(), 1);
+    EXPECT_EQ(dialogs.fileFilters[0], "Обычные прошивки|*.bin|Прошивки инженерника|*.bir");
+    EXPECT_TRUE(Logged(*form, QStringLiteral("Прошивка загружена ") +
+                                  QString::fromStdString((dir / "engineering.bir").string())));
+    EXPECT_EQ(ImageBytes(*form), bir);
+    EXPECT_TRUE(form->Image().FirmwareLoaded);
+    EXPECT_NE(form->DateDir(), connectDir);
+    EXPECT_EQ(form->StringGrid2->item(5, 5)->text(), "0");
+    ExpectGridShowsLabelsOf(*form);
+    EXPECT_TRUE(form->engineTimer->isActive());
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(SavedAs(fs::path(form->DateDir()) / "j5ls.bin", bir));
+    EXPECT_FALSE(fs::exists(fs::path(form->DateDir()) / "engineering.bir"));
+
+    // Cancelled, then a folder chosen: the image stays, the timers run again.
+    const std::string loadDir = form->DateDir();
+    form->ToolButton(7)->click();
+    EXPECT_TRUE(form->engineTimer->isActive());
+    EXPECT_TRUE(form->Timer2->isActive());
+    dialogs.fileAnswers << QString::fromStdString(dir.string());
+    form->ToolButton(7)->click();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains(QString::fromStdString(dir.string())));
+    EXPECT_EQ(ImageBytes(*form), bir);
+    EXPECT_EQ(form->DateDir(), loadDir);
+    EXPECT_TRUE(form->engineTimer->isActive());
+    EXPECT_TRUE(form->Timer2->isActive());
+
+    // A short file fills its own length only.
+    WriteAll(dir / "short.bin", Bytes(1000, 0xEE));
+    dialogs.fileAnswers << QString::fromStdString((dir / "short.bin").string());
+    form->ToolButton(7)->click();
+    Bytes want = bir;
+    std::fill_n(want.begin(), 1000, 0xEE);
+    EXPECT_EQ(ImageBytes(*form), want);
+    form->ToolButton(2)->click();
+}
+
+// The whole memory read out of the ECU: progress, hand-over, the copy named
+// "ECUram.bin" equal to what the simulator holds.
+TEST_F(Firmware, ReadFromTheEcuLandsAsEcuRamInANewFolder) {
+    const fs::path dump = dir / "dump.bin";
+    StartSimulatorProgram(dump);
+    // Room for a busy machine: one answer that comes too late ends a read.
+    WriteConfig("нет", "j5ls.bin", "15");
+    auto form = Open();
+    std::string connectDir;
+    bool read = false;
+    for (int attempt = 0; attempt < 3 && !read; ++attempt) {
+        // A failed read leaves polling off: the user connects again.
+        if (attempt > 0) form->ToolButton(2)->click();
+        ASSERT_TRUE(Connect(*form));
+        connectDir = form->DateDir();
+        QTest::qWait(1000);  // a new second, so a new session folder
+        form->ToolButton(8)->click();
+        EXPECT_EQ(form->Label6->text(), "Считаю прошивку");
+        EXPECT_TRUE(form->StatusProgressBar->isVisible());
+        EXPECT_TRUE(form->Firmware().ReadFWTimer->isActive());
+        EXPECT_FALSE(form->engineTimer->isActive());
+        EXPECT_FALSE(form->Timer2->isActive());
+        const int failures = form->LogLines().filter("ОШИБКА ЧТЕНИЯ RAM").size();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                read = Logged(*form, "Прошивка считана из ECU");
+                return read || form->LogLines().filter("ОШИБКА ЧТЕНИЯ RAM").size() > failures;
+            },
+            60000));
+    }
+    ASSERT_TRUE(read);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Logged(*form, "Прошивка сохранена"); }, 2000));
+    EXPECT_EQ(form->StatusProgressBar->maximum(), 682);
+    EXPECT_FALSE(form->StatusProgressBar->isVisible());
+    EXPECT_EQ(form->Label6->text(), "Диагностика");
+    EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(0, 128, 0));
+    EXPECT_TRUE(form->ToolButton(10)->isEnabled());
+    EXPECT_TRUE(form->engineTimer->isActive());
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_EQ(form->EcuWorker().ReadCompleate, 0);
+    EXPECT_EQ(form->EcuWorker().ReadRam.Size(), 0u);
+    EXPECT_EQ(form->Image().FirmwareFileName, "ECUram.bin");
+    EXPECT_NE(form->DateDir(), connectDir);
+    ExpectGridShowsLabelsOf(*form);
+    const fs::path copy = fs::path(form->DateDir()) / "ECUram.bin";
+    const Bytes saved = ReadAll(copy);
+    form->ToolButton(2)->click();
+    QTest::qWait(600);
+    ASSERT_NO_FATAL_FAILURE(StopSimulatorProgram());
+    const Bytes memory = ReadAll(dump);
+    ASSERT_EQ(memory.size(), firmware::kImageSize);
+    EXPECT_EQ(saved, memory);
+    EXPECT_EQ(ImageBytes(*form), memory);
+
+    // The next connect goes back to the default name.
+    StartSimulatorProgram(dump);
+    ASSERT_TRUE(Connect(*form)) << form->LogLines().join("\n").toStdString();
+    EXPECT_EQ(form->Image().FirmwareFileName, "j5ls.bin");
+    EXPECT_TRUE(SavedAs(fs::path(form->DateDir()) / "j5ls.bin", memory));
+    form->ToolButton(2)->click();
+}
+
+// An ECU that falls silent half way: the bar stays where the read stopped,
+// the window stays usable and the user can disconnect.
+TEST_F(Firmware, ReadThatNeverCompletesLeavesTheWindowUsable) {
+    StartSimulator();
+    WriteConfig("нет");
+    auto form = Open();
+    ASSERT_TRUE(Connect(*form));
+    form->ToolButton(8)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusProgressBar->value() >= 20; }, 20000));
+    sim::Faults silent;
+    silent.silence = 1.0;
+    simulator->SetFaults(silent);
+    QTest::qWait(1500);
+    const int stoppedAt = form->StatusProgressBar->value();
+    EXPECT_GE(stoppedAt, 20);
+    EXPECT_LT(stoppedAt, 682);
+    EXPECT_TRUE(form->StatusProgressBar->isVisible());
+    EXPECT_FALSE(form->Image().FirmwareLoaded);
+    form->ToolButton(2)->click();
+    EXPECT_EQ(form->Label6->text(), "Выключено");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 10000));
+    EXPECT_EQ(form->StatusProgressBar->value(), stoppedAt);
+
+    // With no link a read is refused and nothing is left waiting.
+    form->Firmware().ToolButton8Click();
+    EXPECT_TRUE(Logged(*form, "Нет связи с ECU, прошика не считана"));
+    EXPECT_EQ(form->Label6->text(), "Выключено");
+}
