@@ -49,6 +49,9 @@ class FirmwareActions;
 namespace korvane::lambda {
 class TLAMBDAThread;
 }
+namespace korvane::tuning::ui {
+class TuningPanel;
+}
 
 namespace korvane::app {
 
@@ -138,11 +141,12 @@ private:
     // and the value, and returns nullopt.
     std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
-    // Seams for the parts that start the live logs and hand the correction
-    // table over; they grow with those features.
+    // The seam for the live logs; it grows with that feature.
     void CreateFirmwareActions();
     void StartLiveLogs() {}
-    void pishupopr() {}
+    void CreateTuningPanel();
+    // The buttons the tuning start and stop switch.
+    void ShowTuningState(bool tuning);
     void BuildLayout();
     QWidget* BuildTopBar(QWidget* parent);
     void SetStateLabel(const QString& text, const QColor& background);
@@ -168,12 +172,10 @@ private:
     firmware::FirmwareImage image_;
     std::unique_ptr<firmware::FirmwareActions> firmware_;
 
-    // Link and tuning state set at connect.
+    QWidget* topBar_ = nullptr;
+
+    // Link state set at connect.
     bool LogsEnabled = false;
-    bool TuningActive = false;
-    int MinTuneThrottle = 0;
-    int BcnInterval = 0;
-    int NeighbourInterval = 0;  // 0: neighbour learning off
 
 public:
     // Components, named as the user-visible parts of the window.
@@ -184,6 +186,9 @@ public:
     QPushButton* Button2 = nullptr;
     QStackedWidget* LeftArea = nullptr;
     QStackedWidget* RightArea = nullptr;
+    // The tuning grid panel; StringGrid2, Label6, ComboBox1, Timer1, Timer4
+    // and Timer6 below are its own.
+    tuning::ui::TuningPanel* Tuning = nullptr;
     QWidget* PanelGrid = nullptr;
     QWidget* PanelXX = nullptr;
     QWidget* PanelUOZ = nullptr;

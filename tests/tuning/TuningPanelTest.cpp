@@ -86,7 +86,7 @@ struct PanelRig {
                               2080, 2400, 2800, 3200, 3600, 4200, 5000, 8000};
         const GridLabels cols{0, 3, 6, 9, 12, 16, 20, 25, 30, 36, 42, 50, 60, 70, 85, 100};
         panel->ShowGridLabels(rows, cols);
-        panel->addtabl(rows, cols);
+        panel->addtabl();
     }
     QString Cell(int gridCol, int gridRow) const {
         return panel->StringGrid2->item(gridRow, gridCol)->text();
@@ -313,4 +313,24 @@ TEST(TuningPanel, IgnitionStepShowsTheTableAndItsWriteRestartsOnlyWhatItPaused) 
     EXPECT_TRUE(rig.engineTimer->isActive());
     EXPECT_TRUE(p.Button6->isVisible());
     EXPECT_FALSE(p.Button7->isVisible());
+}
+
+TEST(TuningPanel, CorrectionTableGoesToTheEcuOnlyFromALoadedImage) {
+    PanelRig rig;
+    rig.LinkUp();
+    rig.loaded = false;  // the image is still all zeros
+    rig.panel->pishupopr();
+    EXPECT_TRUE(rig.worker.Command.Empty());
+    EXPECT_FALSE(rig.log.contains("Записываю поправку"));
+    EXPECT_TRUE(rig.engineTimer->isActive());
+
+    rig.loaded = true;
+    for (int k = 0; k < 256; ++k)
+        rig.image[kCorrectionAddress + k] = static_cast<uint8_t>(100 + k / 4);
+    rig.panel->pishupopr();
+    EXPECT_TRUE(rig.log.contains("Записываю поправку"));
+    EXPECT_EQ(rig.worker.Command.Word(), "remakepopr");
+    EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x7C, 0xF7}));  // "|÷"
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.worker.data[k], 100 + k / 4) << k;
+    EXPECT_TRUE(rig.engineTimer->isActive());
 }

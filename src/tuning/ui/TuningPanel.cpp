@@ -203,8 +203,8 @@ void TuningPanel::calculations(const live::LiveValues& values, bool narrowBand,
     core_->calculations(values, narrowBand, w_.image(), mixtureUsable);
 }
 
-void TuningPanel::addtabl(const GridLabels& rows, const GridLabels& columns) {
-    core_->addtabl(w_.image(), rows, columns);
+void TuningPanel::addtabl() {
+    core_->addtabl(w_.image(), rowLabels_, columnLabels_);
 }
 
 void TuningPanel::ShowGridLabels(const GridLabels& rows, const GridLabels& columns) {
@@ -212,6 +212,8 @@ void TuningPanel::ShowGridLabels(const GridLabels& rows, const GridLabels& colum
         SetCellText(0, i + 1, QString::number(rows[i]));
         SetCellText(i + 1, 0, QString::number(columns[i]));
     }
+    rowLabels_ = rows;
+    columnLabels_ = columns;
     core_->SetGridLabels(rows, columns);
 }
 
@@ -237,6 +239,12 @@ void TuningPanel::StopTuningTimers() {
 // --- Handlers --------------------------------------------------------------
 
 void TuningPanel::pishupopr() {
+    // Without a firmware the image is zeros: a correction table of zeros
+    // would cut the fuel of a running engine.
+    if (!w_.firmwareLoaded()) {
+        w_.engineTimer->start();
+        return;
+    }
     writeBack_->pishupopr();
 }
 

@@ -81,9 +81,10 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     // One tuning step for a new frame (the window calls it only with an
     // image loaded). mixtureUsable: the frame's mixture may be sampled.
     void calculations(const live::LiveValues& values, bool narrowBand, bool mixtureUsable);
-    // Tables from the image; the band limits and headers from its labels.
-    void addtabl(const GridLabels& rows, const GridLabels& columns);
+    // The grid headers from the image's labels; the band limits follow them.
     void ShowGridLabels(const GridLabels& rows, const GridLabels& columns);
+    // Tables from the image, with the labels last shown.
+    void addtabl();
     void ZeroGridValues();
     // Neighbour learning per "Коэф. обучения соседних РТ" after an image
     // load, and Timer4.
@@ -129,6 +130,7 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     void SetCellText(int gridColumn, int gridRow, const QString& text);
 
     Window w_;
+    GridLabels rowLabels_{}, columnLabels_{};
     std::unique_ptr<TimerAdapter> engine_, bcn_, neighbour_;
     std::unique_ptr<EcuMailbox> mailbox_;
     std::unique_ptr<EcuWriter> writer_;
