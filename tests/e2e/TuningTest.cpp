@@ -17,9 +17,11 @@
 
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
+#include "lambda/LAMBDAThread.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
 #include "tuning/TuningTables.h"
+#include "tuning/WriteBack.h"
 #include "tuning/ui/TuningPanel.h"
 
 using namespace korvane;
@@ -198,4 +200,98 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     EXPECT_EQ(Slice(saved, kBcnAddress), Slice(ram, kBcnAddress));
     EXPECT_EQ(Slice(saved, kBcnCopyAddress), Slice(ram, kBcnAddress));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+}
+
+// An LC-1 that reports errors gives no mixture to learn from: the work point
+// is still followed, but no sample is taken from its last good reading.
+TEST_F(Tuning, Lc1InErrorGivesNoSamples) {
+    WriteConfig("120000");
+    const auto [c, r] = WorstCell();
+    simulator->HoldCell(c, r);
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    form->ToolButton(10)->click();
+    auto& tables = form->Tuning->Tables();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
+
+    sim::Faults faults;
+    faults.lc1Error = 1.0;
+    simulator->SetFaults(faults);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LambdaWorker().IsLambdaError == 1; }, 5000));
+    QTest::qWait(100);  // a tick that saw the reading before the error
+    const int samples = tables.AnalisCount;
+    const int hits = tables.StationaryHitCount;
+    const int rewrites = tables.PRecCount;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.StationaryHitCount > hits + 40; }, 20000));
+    EXPECT_EQ(tables.CurrentCell, (tuning::GridCell{r + 1, c + 1}));
+    EXPECT_EQ(tables.AnalisCount, samples);
+    EXPECT_EQ(tables.PRecCount, rewrites);
+
+    // The LC-1 recovers: learning goes on with its fresh readings.
+    simulator->SetFaults({});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > samples; }, 20000));
+    form->ToolButton(11)->click();
+    form->ToolButton(2)->click();
+}
+
+// The ECU falls silent mid-tuning and the link drops: nothing is written
+// meanwhile and the learned tables stay; after a new connect and start the
+// next BCN write brings the whole table over.
+TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
+    WriteConfig("1000");  // every BCN tick writes, changed or not
+    const auto [c, r] = WorstCell();
+    simulator->HoldCell(c, r);
+    auto form = Open();
+    auto connectAndStart = [&] {
+        form->ToolButton(1)->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+            << form->LogLines().join("\n").toStdString();
+        form->ToolButton(10)->click();
+    };
+    auto bcnWrites = [&] { return form->LogLines().filter("Перезаписываю GBC(Новых= ").size(); };
+    connectAndStart();
+    auto& tables = form->Tuning->Tables();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.PRecCount >= 1 && bcnWrites() >= 1; }, 20000));
+
+    sim::Faults silent;
+    silent.silence = 1.0;
+    simulator->SetFaults(silent);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 20000));
+    const auto learned = tables.BcnTable;
+    const float correction = tables.WorkPointCells[c][r].Correction;
+    const int writes = bcnWrites();
+    const int gbc = tables.GbcRecCount;
+    QTest::qWait(2500);  // two BCN ticks with the link down
+    EXPECT_EQ(bcnWrites(), writes);
+    EXPECT_EQ(tables.GbcRecCount, gbc);
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 16; ++j)
+            EXPECT_EQ(tables.BcnTable[i][j].Learned, learned[i][j].Learned);
+    EXPECT_EQ(tables.WorkPointCells[c][r].Correction, correction);
+
+    // The user reconnects once the ECU answers again (its old session has
+    // timed out by then) and starts the tuning anew.
+    form->ToolButton(2)->click();
+    simulator->SetFaults({});
+    QTest::qWait(5500);
+    connectAndStart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bcnWrites() > writes; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto ram = simulator->Ram();
+            const auto img = form->Image().Bytes();
+            return std::equal(img.begin() + kBcnAddress, img.begin() + kBcnAddress + 256,
+                              ram.begin() + kBcnAddress);
+        },
+        5000));
+    // What went over is the learned table, every cell of it.
+    const auto img = form->Image().Bytes();
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 16; ++j)
+            EXPECT_EQ(img[kBcnAddress + CellIndex(i, j)],
+                      tuning::BcnByte(tables.BcnTable[i][j].Current));
+    form->ToolButton(11)->click();
+    form->ToolButton(2)->click();
 }
