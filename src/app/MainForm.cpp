@@ -121,6 +121,7 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     if (env_.wait) guard_->SetWaitFunction(env_.wait);
     const QString point = QLocale::system().decimalPoint();
     decimalSeparator_ = (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
+    monotonic_.start();
     bridge_ = std::make_unique<platform::QtUiBridge>(this);
     workerLog_ = std::make_unique<WorkerLog>(*this);
     BuildLayout();
@@ -520,6 +521,10 @@ constexpr int kMaxExchangePauseMs = 10000;
 std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
 }  // namespace
 
+// Header lines written at once into the session folder; one line per poll
+// follows from the engine tick.
+void TForm1::StartLiveLogs() { liveLogs_.Start(dateDir_); }
+
 void TForm1::CreateFirmwareActions() {
     firmware::FirmwareActions::Window w;
     w.image = &image_;
@@ -551,7 +556,7 @@ void TForm1::CreateFirmwareActions() {
     };
     w.wait = [this](int ms) { Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
-        connect(timer, &QTimer::timeout, this, std::move(handler));
+        guard_->Connect(timer, std::move(handler));
     };
     firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
     firmware_->resetTuningCounters = [this] { Tuning->Tables().ResetCounters(); };
@@ -624,6 +629,17 @@ void TForm1::ToolButton1Click() {
     if (!firmware_->LoadDefaultFirmware()) return;
     ToolButton(1)->setEnabled(false);
     ToolButton(2)->setEnabled(true);
+    // A setting refused before any port is asked to open leaves nothing to
+    // disconnect: the buttons go back to the disconnected state.
+    struct ButtonsBack {
+        TForm1* form;
+        bool armed = true;
+        ~ButtonsBack() {
+            if (!armed) return;
+            form->ToolButton(1)->setEnabled(true);
+            form->ToolButton(2)->setEnabled(false);
+        }
+    } buttonsBack{this};
 
     auto periodError = [this](const char* key) {
         ShowError(QStringLiteral("Параметр «%1»: значение «%2» должно быть целым числом больше нуля.")
@@ -671,6 +687,7 @@ void TForm1::ToolButton1Click() {
     ecu.PortReadTimeOut = *readPause;
     ecu.numlog = 0;
     ecu.Command.Post("OpenComPort");
+    buttonsBack.armed = false;
 
     decoder_.ResetForConnect();
     rate_.Reset();
@@ -695,6 +712,9 @@ void TForm1::Timer3Timer() {
     if (ECUThread->IsDiagnostic != 1) return;
     Timer3->stop();
     Tuning->pishupopr();
+    linkHealth_.Reset(monotonic_.elapsed(), ECUThread->numlog);
+    seenFreshFrames_ = ECUThread->FreshFrames;
+    ShowStale(false);
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
     Tuning->SessionReady();
@@ -707,6 +727,7 @@ void TForm1::Timer3Timer() {
 
 void TForm1::ToolButton2Click() {
     LogsEnabled = false;
+    liveLogs_.Stop();
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
@@ -735,14 +756,43 @@ void TForm1::engineTimerTimer() {
         Diagnostics->Update(decoder_.Values(), tick, decimalSeparator_);
         Dashboard->Update(decoder_.Values(), sensor, decimalSeparator_);
     }
-    if (tick.newPoll && image_.FirmwareLoaded) {
-        // A frame that did not decode, or an LC-1 reading the window did not
-        // accept, still counts for the work point but gives no sample.
-        const bool mixtureUsable =
-            tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
-        Tuning->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
+    WatchLinkHealth();
+    // A poll that brought nothing leaves the last figures on screen; the
+    // tuning and the logs take nothing from them.
+    if (tick.newPoll && !linkHealth_.Stale()) {
+        if (image_.FirmwareLoaded) {
+            // A frame that did not decode, or an LC-1 reading the window did
+            // not accept, still counts for the work point but gives no sample.
+            const bool mixtureUsable =
+                tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
+            Tuning->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
+        }
+        if (LogsEnabled)
+            liveLogs_.AppendLine(Diagnostics->ShownTexts(), Tuning->Tables().StationaryHitCount,
+                                 dateDir_);
     }
-    // The live log line hooks in here.
+}
+
+void TForm1::WatchLinkHealth() {
+    const int32_t fresh = ECUThread->FreshFrames;
+    const bool newFrame = fresh != seenFreshFrames_;
+    seenFreshFrames_ = fresh;
+    switch (linkHealth_.Observe(monotonic_.elapsed(), ECUThread->numlog, newFrame)) {
+        case live::LinkHealth::Change::WentStale:
+            AppendLog(QStringLiteral("ECU не отвечает"));
+            ShowStale(true);
+            break;
+        case live::LinkHealth::Change::CameBack:
+            AppendLog(QStringLiteral("ECU снова отвечает"));
+            ShowStale(false);
+            break;
+        case live::LinkHealth::Change::None: break;
+    }
+}
+
+void TForm1::ShowStale(bool stale) {
+    Dashboard->SetStale(stale);
+    Diagnostics->SetStale(stale);
 }
 
 void TForm1::StatusTimerTimerrTimer() {
@@ -753,6 +803,7 @@ void TForm1::StatusTimerTimerrTimer() {
     flags.lambdaIsConnected = LAMBDAThread->IsLambdaConnected;
     flags.lambdaIsError = LAMBDAThread->IsLambdaError;
     flags.lambdaPortName = LAMBDAThread->PortName.Get();
+    flags.ecuNoAnswer = linkHealth_.Stale() ? 1 : 0;
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
 }

@@ -1,6 +1,7 @@
 // The main window: owns the settings, the views, the timers and (later) the
 // workers; its handlers read the widgets, call the logic and show results.
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
 #include "firmware/FirmwareImage.h"
+#include "live/LinkHealth.h"
+#include "live/LiveLogs.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
 #include "platform/PortList.h"
@@ -141,9 +144,8 @@ private:
     // and the value, and returns nullopt.
     std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
-    // The seam for the live logs; it grows with that feature.
     void CreateFirmwareActions();
-    void StartLiveLogs() {}
+    void StartLiveLogs();
     void CreateTuningPanel();
     // The buttons the tuning start and stop switch.
     void ShowTuningState(bool tuning);
@@ -171,11 +173,19 @@ private:
     live::RateDisplay rate_;
     firmware::FirmwareImage image_;
     std::unique_ptr<firmware::FirmwareActions> firmware_;
+    // Whether the ECU still answers while polled.
+    live::LinkHealth linkHealth_;
+    int32_t seenFreshFrames_ = 0;
+    QElapsedTimer monotonic_;
+    void WatchLinkHealth();
+    void ShowStale(bool stale);
 
     QWidget* topBar_ = nullptr;
 
     // Link state set at connect.
     bool LogsEnabled = false;
+    live::LiveLogs liveLogs_{
+        [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
 
 public:
     // Components, named as the user-visible parts of the window.

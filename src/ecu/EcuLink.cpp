@@ -42,8 +42,10 @@ bool EcuLink::OpenPort() {
     const std::string openError = "ОШИБКА: Не удаётся открыть порт " + name + " !";
     port_ = makePort_ ? makePort_() : nullptr;
     if (!port_ || !port_->Open(name)) {
+        const std::string reason = port_ ? port_->LastError() : std::string();
         port_.reset();
         log_.LogMessage(openError);
+        if (!reason.empty()) log_.LogMessage(reason);
         f_.IsComConnected = 0;
         return false;
     }
@@ -159,7 +161,9 @@ bool EcuLink::Validate(std::span<const uint8_t> payload, const Bytes& answer) {
     if (StartsWith(payload, {0x21, 0x0F})) {
         f_.DiagnosticInfo.Set(answer.size() >= 3 ? Bytes(answer.begin() + 2, answer.end())
                                                  : Bytes{});
-        if (!StartsWith(answer, {0x61, 0x0F}) || answer.size() != 53) {
+        if (StartsWith(answer, {0x61, 0x0F}) && answer.size() == 53) {
+            ++f_.FreshFrames;
+        } else {
             ReportError(1, "Запрос - " + HexText(payload) + "; Ответ - " + HexText(answer) + "; (" +
                                HexOf({0x61, 0x0F}) + ")");
         }

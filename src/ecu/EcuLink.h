@@ -36,6 +36,9 @@ struct EcuLinkFields {
     // The 51 data bytes of the last diagnostic answer (after 61 0F); empty
     // when the last echoed request got no valid answer.
     SharedBytes DiagnosticInfo;
+    // Valid diagnostic answers received: the window's sign that the ECU
+    // still talks (a poll that gets nothing back fails silently).
+    std::atomic<int32_t> FreshFrames{0};
 };
 
 // Speeds the session can run at, and the byte that asks the ECU for each.

@@ -10,24 +10,15 @@
 #include <vector>
 
 #include "firmware/AxisLabels.h"
+#include "platform/TextCodec.h"
 
 namespace korvane::firmware {
-
-namespace {
-
-std::string SystemReason(int error) {
-    char buffer[256];
-    // GNU strerror_r returns the text, which may or may not live in buffer.
-    return ::strerror_r(error, buffer, sizeof buffer);
-}
-
-}  // namespace
 
 LoadResult FirmwareImage::LoadFile(const std::string& path) {
     LoadResult result;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        result.error = SystemReason(errno);
+        result.error = platform::SystemReason(errno);
         return result;
     }
     // Read into a buffer first: a read that fails half way must not leave
@@ -38,7 +29,7 @@ LoadResult FirmwareImage::LoadFile(const std::string& path) {
         const ssize_t n = ::read(fd, buffer.data() + got, kImageSize - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            result.error = SystemReason(errno);
+            result.error = platform::SystemReason(errno);
             ::close(fd);
             return result;
         }

@@ -109,6 +109,8 @@ bool TLAMBDAThread::OpenPort() {
     const std::string openError = "LAMBDA:>> ОШИБКА: Не удаётся открыть порт " + name + " !";
     if (!port_->Open(name)) {
         LogMessage(openError);
+        if (const std::string reason = port_->LastError(); !reason.empty())
+            LogMessage("LAMBDA:>> " + reason);
         IsComConnected = 0;
         return false;
     }

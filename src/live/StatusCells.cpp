@@ -21,8 +21,10 @@ StatusCells ComposeStatusCells(const LinkFlags& flags, const std::string& ecuPor
 
     cells.ecuSession.rect = {kW0, kMargin + 1, kW0 + kW1, kStatusBarHeight + 1};
     const bool online = flags.ecuIsEcuConnected == 1;
-    cells.ecuSession.fill = online ? kGreen : kYellow;
-    cells.ecuSession.text = online ? "ONLINE" : "OFFLINE";
+    // A session that stands but brings no frames is not shown as online.
+    const bool answering = online && flags.ecuNoAnswer == 0;
+    cells.ecuSession.fill = answering ? kGreen : kYellow;
+    cells.ecuSession.text = answering ? "ONLINE" : online ? "НЕТ ОТВЕТА" : "OFFLINE";
     cells.ecuSession.textX = cells.ecuSession.rect.left + 5;
     cells.ecuSession.textY = kMargin + 1;
 

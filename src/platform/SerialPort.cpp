@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/TextCodec.h"
+
 namespace korvane::platform {
 
 std::string DevicePathForPortName(const std::string& portName) {
@@ -49,10 +51,10 @@ public:
         }
         const std::string path = DevicePathForPortName(portName);
         int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return Fail(path + ": " + std::strerror(errno));
+        if (fd < 0) return Fail(PortOpenReason(errno));
         if (!::isatty(fd)) {
             ::close(fd);
-            return Fail(path + ": не является последовательным портом");
+            return Fail(PortOpenReason(ENOTTY));
         }
         // "Without sharing": a second open of the device fails with EBUSY.
         // TIOCEXCL alone does not stop root, so the first opener also takes
@@ -60,13 +62,13 @@ public:
         if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             int e = errno;
             ::close(fd);
-            return Fail(path + ": " + std::strerror(e == EWOULDBLOCK ? EBUSY : e));
+            return Fail(PortOpenReason(e == EWOULDBLOCK ? EBUSY : e));
         }
         termios2 tio{};
         if (::ioctl(fd, TCGETS2, &tio) != 0) {
             int e = errno;
             ::close(fd);
-            return Fail(path + ": " + std::strerror(e));
+            return Fail(PortOpenReason(e));
         }
         // Raw mode: a Linux tty is not raw by default.
         tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
@@ -79,7 +81,7 @@ public:
         if (::ioctl(fd, TCSETS2, &tio) != 0) {
             int e = errno;
             ::close(fd);
-            return Fail(path + ": " + std::strerror(e));
+            return Fail(PortOpenReason(e));
         }
         fd_ = fd;
         error_.clear();
@@ -179,6 +181,26 @@ private:
 };
 
 }  // namespace
+
+std::string PortOpenReason(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "Причина: устройство не найдено (адаптер не подключён или имя порта неверно).";
+        case EACCES:
+        case EPERM:
+            return "Причина: нет прав на порт. Добавьте пользователя в группу \"dialout\" "
+                   "(sudo usermod -a -G dialout <пользователь>) и войдите в систему заново.";
+        case EBUSY:
+            return "Причина: порт занят другой программой.";
+        case ENOTTY:
+        case EINVAL:
+            return "Причина: это устройство не является последовательным портом.";
+        default:
+            return "Причина: " + SystemReason(err) + ".";
+    }
+}
 
 std::unique_ptr<SerialPort> MakePosixSerialPort() { return std::make_unique<PosixSerialPort>(); }
 

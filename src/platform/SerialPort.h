@@ -40,6 +40,10 @@ std::string DevicePathForPortName(const std::string& portName);
 // is the speed its slave side was given. -1 when it cannot be read.
 int LineSpeedOf(int fd);
 
+// Why a port did not open, in Russian, with what the user can do about it;
+// an Open() failure leaves this text in LastError().
+std::string PortOpenReason(int err);
+
 // A real POSIX serial port (termios2 with BOTHER, TIOCEXCL, FIONREAD, poll).
 std::unique_ptr<SerialPort> MakePosixSerialPort();
 

@@ -16,6 +16,7 @@
 #include "lambda/LAMBDAThread.h"
 #include "live/ui/DashboardView.h"
 #include "live/ui/DiagnosticsView.h"
+#include "live/LiveLogs.h"
 #include "live/ui/StatusBarView.h"
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
@@ -54,11 +55,11 @@ protected:
     }
 
     void WriteConfig(const std::string& sensor, const std::string& pause = "0",
-                     const std::string& speed = "38400") {
+                     const std::string& speed = "38400", const std::string& logs = "нет") {
         const std::string text = "Ecu Com=" + (dir / "ecu").string() + "\r\nСкорость ECU COM=" +
                                  speed + "\r\nТаймаут1=" + pause +
                                  "\r\nТаймаут2=5\r\nLC-1 Com=" + (dir / "lc1").string() +
-                                 "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
+                                 "\r\nНе настраивать ниже %=2\r\nПисать логи=" + logs + "\r\n"
                                  "Интервал коррекции БЦН(мс)=120000\r\n"
                                  "Время перезаписи прошивки(мс)=500\r\n"
                                  "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
@@ -196,12 +197,79 @@ TEST_F(Connected, SettingThatIsNoIntegerStopsTheConnectWithAMessage) {
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].contains("Таймаут1"));
     EXPECT_TRUE(dialogs.errors[0].contains("«2O»"));
-    // Stopped before the worker was told anything; the user can disconnect.
+    // Stopped before the worker was told anything: nothing to disconnect,
+    // the window is back in its disconnected state and can connect again.
     EXPECT_TRUE(form->EcuWorker().Command.Empty());
     EXPECT_FALSE(form->Timer3->isActive());
-    EXPECT_TRUE(form->ToolButton(2)->isEnabled());
-    form->ToolButton(2)->click();
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
     QTest::qWait(300);
     EXPECT_EQ(form->EcuWorker().IsComConnected, 0);
+}
+
+namespace {
+
+std::vector<std::string> LogLinesOf(const fs::path& file) {
+    const auto r = platform::ReadTextFile(file.string());
+    EXPECT_TRUE(r.ok) << file << ": " << r.error;
+    EXPECT_EQ(r.file.encoding, platform::TextEncoding::Cp1251) << file;
+    return r.file.lines;
+}
+
+}  // namespace
+
+// With "Писать логи=да" the connect writes the header files at once, every
+// poll the engine tick handles adds one line with the grid as shown, and the
+// disconnect ends the lines. A connect with "нет" writes no log file.
+TEST_F(Connected, LiveLogsRecordEveryHandledPollUntilDisconnect) {
+    WriteConfig("УДК", "0", "38400", "да");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    const fs::path session = form->DateDir();
+    EXPECT_EQ(LogLinesOf(session / "лог.xls"), std::vector<std::string>{live::XlsHeaderLine()});
+    EXPECT_EQ(LogLinesOf(session / "лог2.csv"), std::vector<std::string>{live::CsvHeaderLine()});
+    EXPECT_FALSE(fs::exists(session / "лог2-CSV.csv"));
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->Decoder().Polls().FreshTickCount() >= 8; }, 10000));
+    form->ToolButton(2)->click();
+    const int handled = form->Decoder().Polls().FreshTickCount();
+
+    // One line per handled poll, never two; the last one is what the grid
+    // shows now that the engine timer has stopped.
+    const auto xls = LogLinesOf(session / "лог.xls");
+    const auto csv = LogLinesOf(session / "лог2-CSV.csv");
+    ASSERT_EQ(xls.size(), static_cast<size_t>(handled + 1));
+    ASSERT_EQ(csv.size(), static_cast<size_t>(handled + 1));
+    std::string shown, shownCsv = "0";
+    for (int row = 1; row <= 37; ++row) {
+        std::string text = form->Diagnostics->CellText(1, row).toStdString();
+        shown += (row > 1 ? "\t" : "") + text;
+        if (row == 1) continue;
+        if (auto comma = text.find(','); comma != std::string::npos) text[comma] = '.';
+        shownCsv += "," + text;
+    }
+    EXPECT_EQ(xls.back(), shown);
+    EXPECT_EQ(csv.back(), shownCsv);
+    EXPECT_FALSE(form->Diagnostics->CellText(1, 7).isEmpty());
+    EXPECT_EQ(LogLinesOf(session / "лог2.csv").size(), 1u);
+
+    // Nothing more after the disconnect.
+    const auto size = fs::file_size(session / "лог.xls");
+    QTest::qWait(300);
+    EXPECT_EQ(fs::file_size(session / "лог.xls"), size);
+
+    // The next connection, logging off, in a folder of its own.
+    form->Settings().SetSettingValue("Писать логи", "нет");
+    QTest::qWait(1100);
+    form->ToolButton(1)->click();
+    const fs::path quiet = form->DateDir();
+    ASSERT_NE(quiet, session);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->Decoder().Polls().FreshTickCount() >= 3; }, 10000));
+    form->ToolButton(2)->click();
+    EXPECT_TRUE(fs::is_directory(quiet));
+    EXPECT_TRUE(fs::is_empty(quiet));
+    EXPECT_EQ(fs::file_size(session / "лог.xls"), size);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 }

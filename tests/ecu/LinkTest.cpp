@@ -59,7 +59,8 @@ TEST_F(LinkTest, OpenFailuresLeaveThePortClosed) {
     port.failOpen = true;
     EXPECT_FALSE(link.OpenPort());
     EXPECT_EQ(view.Lines(),
-              (Lines{"COM3: >> Открытие порта...", "ОШИБКА: Не удаётся открыть порт COM3 !"}));
+              (Lines{"COM3: >> Открытие порта...", "ОШИБКА: Не удаётся открыть порт COM3 !",
+                     "отказ (тест)"}));
     EXPECT_EQ(fields.IsComConnected, 0);
 }
 
@@ -251,17 +252,20 @@ TEST_F(LinkTest, DiagnosticInfoFollowsWhatCameBack) {
     EXPECT_EQ(frame.front(), 100);
     EXPECT_EQ(frame.back(), 150);
     EXPECT_TRUE(view.Lines().empty());
+    EXPECT_EQ(fields.FreshFrames, 1);
 
     // Nothing back at all: the last frame stays.
     ecu.echo = false;
     ecu.On(H("82 10 F1 21 0F B3"), {});
     EXPECT_FALSE(link.SendRequest(H("21 0F")));
     EXPECT_EQ(fields.DiagnosticInfo.Size(), 51u);
+    EXPECT_EQ(fields.FreshFrames, 1);
 
     // Only the echo: the frame is gone and the error names a null answer.
     ecu.echo = true;
     EXPECT_TRUE(link.SendRequest(H("21 0F")));
     EXPECT_EQ(fields.DiagnosticInfo.Size(), 0u);
+    EXPECT_EQ(fields.FreshFrames, 1);
     EXPECT_EQ(view.Lines(),
               (Lines{kWrong + "Запрос - 0x210F; Ответ - null; (0x610F)", "Ошибка №1"}));
 }

@@ -1,5 +1,7 @@
 // The link over the real serial layer on pseudo-terminals.
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <unistd.h>
 
 #include "EcuTestSupport.h"
@@ -32,15 +34,32 @@ TEST(RealPort, PortsThatCannotBeOpenedGiveTheOpenErrorLine) {
     auto holder = platform::MakePosixSerialPort();
     ASSERT_TRUE(holder->Open(held.slave));
 
-    for (const std::string& name :
-         {std::string("/dev/korvane-no-such-port"), std::string("/dev/null"), held.slave}) {
+    // The line after the error says why, in words a user can act on.
+    const struct {
+        std::string name;
+        int err;
+    } cases[] = {{"/dev/korvane-no-such-port", ENOENT}, {"/dev/null", ENOTTY}, {held.slave, EBUSY}};
+    for (const auto& c : cases) {
         RealLink r;
-        r.fields.PortName = name;
-        EXPECT_FALSE(r.link.OpenPort()) << name;
-        EXPECT_EQ(r.view.Lines(), (Lines{name + ": >> Открытие порта...",
-                                         "ОШИБКА: Не удаётся открыть порт " + name + " !"}));
+        r.fields.PortName = c.name;
+        EXPECT_FALSE(r.link.OpenPort()) << c.name;
+        EXPECT_EQ(r.view.Lines(), (Lines{c.name + ": >> Открытие порта...",
+                                         "ОШИБКА: Не удаётся открыть порт " + c.name + " !",
+                                         platform::PortOpenReason(c.err)}));
         EXPECT_EQ(r.fields.IsComConnected, 0);
     }
+}
+
+TEST(RealPort, OpenReasonsNameTheCommonCauses) {
+    const struct {
+        int err;
+        const char* words;
+    } cases[] = {{ENOENT, "не найдено"},      {ENODEV, "не найдено"},
+                 {EACCES, "\"dialout\""},     {EPERM, "нет прав"},
+                 {EBUSY, "занят другой программой"}, {ENOTTY, "не является последовательным"},
+                 {EIO, "ошибка ввода-вывода"}};
+    for (const auto& c : cases)
+        EXPECT_NE(platform::PortOpenReason(c.err).find(c.words), std::string::npos) << c.err;
 }
 
 TEST(RealPort, OpensAt10400AndSwitchesTheLine) {

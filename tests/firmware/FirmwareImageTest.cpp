@@ -102,10 +102,10 @@ TEST(LoadFailure, ReasonGivenAndImageUntouched) {
         const char* reason;
     };
     const std::vector<Case> cases = {
-        {(dir.Path() / "missing.bin").string(), "No such file"},
-        {dir.Path().string(), "Is a directory"},
-        {plain + "/inner.bin", "Not a directory"},
-        {"", "No such file"},
+        {(dir.Path() / "missing.bin").string(), "нет такого файла"},
+        {dir.Path().string(), "это папка"},
+        {plain + "/inner.bin", "не является папкой"},
+        {"", "нет такого файла"},
     };
     for (const Case& c : cases) {
         FirmwareImage image;
@@ -127,7 +127,7 @@ TEST(LoadFailure, UnreadableFile) {
     FillOld(image);
     const LoadResult r = image.LoadFile(path);
     EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.error.find("Permission denied"), std::string::npos) << r.error;
+    EXPECT_NE(r.error.find("нет прав доступа"), std::string::npos) << r.error;
     for (uint8_t b : image.Bytes()) ASSERT_EQ(b, kOld);
 }
 

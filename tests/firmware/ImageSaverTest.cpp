@@ -151,16 +151,18 @@ TEST(Save, AFailureKeepsTheOldCopyAndTheNextTryWorks) {
     ASSERT_EQ(saver.Save(image->Bytes(), dir.Str(), "j5ls.bin").kind, SaveOutcome::kSaved);
     const auto good = ReadAll(file);
 
-    // The temporary file's place is taken by a folder: the write fails.
-    fs::create_directory(dir.path / "j5ls.bin.tmp");
+    // The copy made read-only by the user: it is not replaced.
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     image->Bytes()[0] ^= 0xFF;
     const SaveOutcome out = saver.Save(image->Bytes(), dir.Str(), "j5ls.bin");
     EXPECT_EQ(out.kind, SaveOutcome::kFailed);
     EXPECT_EQ(out.path, file.string());
-    EXPECT_NE(out.error.find("Is a directory"), std::string::npos) << out.error;
+    EXPECT_NE(out.error.find("нет прав доступа"), std::string::npos) << out.error;
     EXPECT_EQ(ReadAll(file), good);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1)
+        << "no temporary file stays behind";
 
-    fs::remove(dir.path / "j5ls.bin.tmp");
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(saver.Save(image->Bytes(), dir.Str(), "j5ls.bin").kind, SaveOutcome::kSaved);
     EXPECT_TRUE(HoldsImage(file, *image));
 
@@ -168,7 +170,7 @@ TEST(Save, AFailureKeepsTheOldCopyAndTheNextTryWorks) {
     const std::string gone = (dir.path / "gone").string();
     const SaveOutcome missing = saver.Save(image->Bytes(), gone, "j5ls.bin");
     EXPECT_EQ(missing.kind, SaveOutcome::kFailed);
-    EXPECT_NE(missing.error.find("No such file"), std::string::npos) << missing.error;
+    EXPECT_NE(missing.error.find("нет такого файла"), std::string::npos) << missing.error;
 }
 
 // A process killed while it saves over and over leaves either no file yet

@@ -180,6 +180,9 @@ TEST(DiagnosticsView, KeepsItsTextsWhenAFrameIsRefusedOrRow5NotRenewed) {
     EXPECT_EQ(view.CellText(1, 3), "7,35");
     EXPECT_EQ(view.CellText(1, 5), "1");
     EXPECT_EQ(view.CellText(1, 4), "14,7");
+    // A log line takes these texts: exactly what the user reads.
+    for (int row = 1; row <= 37; ++row)
+        EXPECT_EQ(QString::fromStdString(view.ShownTexts()[row]), view.CellText(1, row)) << row;
 }
 
 class TrendViewTest : public ::testing::Test {

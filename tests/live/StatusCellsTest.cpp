@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "live/LinkHealth.h"
 #include "live/StatusCells.h"
 
 using namespace korvane::live;
@@ -79,8 +82,66 @@ INSTANTIATE_TEST_SUITE_P(
                   "LC-1 /dev/ttyUSB1",
                   true},
         CellsCase{
-            "Lc1ClosedHidesCell", {1, 1, 0, 1, 1, kLc1}, kGreen, kGreen, "ONLINE", {}, "", true}),
+            "Lc1ClosedHidesCell", {1, 1, 0, 1, 1, kLc1}, kGreen, kGreen, "ONLINE", {}, "", true},
+        // A session that stands but brings no frames is not online.
+        CellsCase{"NoAnswer", {1, 1, 0, 0, 0, kLc1, 1}, kGreen, kYellow, "НЕТ ОТВЕТА", {}, "", true},
+        CellsCase{"NoAnswerAfterSessionEnd",
+                  {1, 0, 0, 0, 0, kLc1, 1},
+                  kGreen,
+                  kYellow,
+                  "OFFLINE",
+                  {},
+                  "",
+                  true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// No valid frame for 1 s and for 5 polls, whichever takes longer; the first
+// valid frame brings the link back.
+TEST(LinkHealth, GoesStaleAfterASecondAndFivePollsAndComesBackWithAFrame) {
+    struct Step {
+        int64_t ms;
+        int32_t numlog;
+        bool frame;
+        LinkHealth::Change change;
+        bool stale;
+    };
+    using C = LinkHealth::Change;
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"fast polls: the second decides",
+         {{500, 10, false, C::None, false},
+          {999, 20, false, C::None, false},
+          {1000, 20, false, C::WentStale, true},
+          {1050, 21, false, C::None, true},
+          {1100, 22, true, C::CameBack, false},
+          {2099, 40, false, C::None, false},
+          {2100, 40, false, C::WentStale, true}}},
+        {"slow polls: the fifth poll decides",
+         {{1500, 2, false, C::None, false},
+          {4000, 4, false, C::None, false},
+          {5000, 5, false, C::WentStale, true}}},
+        {"frames keep it live",
+         {{900, 5, true, C::None, false},
+          {1800, 10, true, C::None, false},
+          {2700, 15, true, C::None, false}}},
+    };
+    for (const auto& c : cases) {
+        LinkHealth h;
+        h.Reset(0, 0);
+        for (const auto& s : c.steps) {
+            EXPECT_EQ(h.Observe(s.ms, s.numlog, s.frame), s.change) << c.name << " at " << s.ms;
+            EXPECT_EQ(h.Stale(), s.stale) << c.name << " at " << s.ms;
+        }
+    }
+    LinkHealth h;
+    h.Reset(0, 0);
+    h.Observe(2000, 10, false);
+    ASSERT_TRUE(h.Stale());
+    h.Reset(3000, 10);  // a new session starts live
+    EXPECT_FALSE(h.Stale());
+}
 
 TEST(StatusCellsGeometry, CellsSitOnTheFirstThreePanels) {
     const StatusCells cells = ComposeStatusCells({1, 1, 1, 1, 0, "x"}, "COM1");

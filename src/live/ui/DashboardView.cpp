@@ -75,6 +75,12 @@ void FigureLabel::setText(const QString& text) {
     update();
 }
 
+void FigureLabel::SetColour(const QColor& colour) {
+    if (colour == colour_) return;
+    colour_ = colour;
+    update();
+}
+
 void FigureLabel::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.save();
@@ -207,6 +213,12 @@ void DashboardView::PaintPanel(QPainter& p, const QRect& area) const {
         if (!fontSet) p.setFont(captionFont_), fontSet = true;
         p.drawText(QPointF(c.topLeft.x(), c.topLeft.y() + captionAscent_), c.text);
     }
+}
+
+void DashboardView::SetStale(bool stale) {
+    const QColor colour = stale ? QColor(128, 128, 128) : QColor(0, 128, 0);
+    for (const auto& slot : figures_)
+        if (slot.label) slot.label->SetColour(colour);
 }
 
 }  // namespace korvane::live

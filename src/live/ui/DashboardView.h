@@ -31,6 +31,7 @@ class FigureLabel : public QWidget {
     void setText(const QString& text);
     QString text() const { return text_; }
     QColor Colour() const { return colour_; }
+    void SetColour(const QColor& colour);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -63,6 +64,9 @@ class DashboardView : public QWidget {
         QRect box;  // the ink's extent
     };
     const std::vector<Caption>& Captions() const { return captions_; }
+
+    // Grey figures while the ECU does not answer, green when live.
+    void SetStale(bool stale);
 
     // The foot panels "Panel1" and "Panel2".
     void SetFootPanelsVisible(bool visible);

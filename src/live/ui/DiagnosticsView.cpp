@@ -1,5 +1,7 @@
 #include "live/ui/DiagnosticsView.h"
 
+#include <QColor>
+
 #include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QTableView>
@@ -35,6 +37,7 @@ class DiagnosticsModel : public QAbstractTableModel {
         const QString& text = index.column() == 0 ? captions_[index.row()] : values_[index.row()];
         if (role == Qt::DisplayRole) return text;
         if (role == Qt::ToolTipRole && index.column() == 0) return text;
+        if (role == Qt::ForegroundRole && index.column() == 1 && stale_) return QColor(128, 128, 128);
         return {};
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
@@ -50,6 +53,12 @@ class DiagnosticsModel : public QAbstractTableModel {
         changedFirst_ = std::min(changedFirst_, r);
         changedLast_ = std::max(changedLast_, r);
     }
+    // Values no longer live are shown in grey.
+    void SetStale(bool stale) {
+        if (stale == stale_) return;
+        stale_ = stale;
+        emit dataChanged(index(0, 1), index(kDataRows - 1, 1), {Qt::ForegroundRole});
+    }
     void Publish() {
         if (changedLast_ < 0) return;
         emit dataChanged(index(changedFirst_, 1), index(changedLast_, 1), {Qt::DisplayRole});
@@ -58,6 +67,7 @@ class DiagnosticsModel : public QAbstractTableModel {
     }
 
   private:
+    bool stale_ = false;
     std::array<QString, kDataRows> captions_;
     std::array<QString, kDataRows> values_;
     int changedFirst_ = kDataRows;
@@ -111,5 +121,7 @@ QString DiagnosticsView::CellText(int column, int row) const {
     if (row < 1 || row > model_->rowCount({})) return {};
     return model_->index(row - 1, column).data().toString();
 }
+
+void DiagnosticsView::SetStale(bool stale) { model_->SetStale(stale); }
 
 }  // namespace korvane::live

@@ -27,7 +27,11 @@ class DiagnosticsView : public QWidget {
 
     // Text of a cell as the user reads it; row 0 is the header.
     QString CellText(int column, int row) const;
+    // Column 1 by grid row as shown now (what a live log line records).
+    const std::array<std::string, kGridRows>& ShownTexts() const { return shown_; }
     QTableView* Grid() const { return grid_; }
+    // Grey values while the ECU does not answer.
+    void SetStale(bool stale);
 
   private:
     QTableView* grid_ = nullptr;
