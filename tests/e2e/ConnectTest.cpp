@@ -178,6 +178,39 @@ TEST_F(Connected, SilentEcuLeavesTheWindowConnectingUntilDisconnect) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 3000));
 }
 
+// The car goes away mid-session (nothing comes back, not even the
+// adapter's echo, so no poll counts as an error): within two seconds the window says so
+// and greys the figures instead of showing the last ones as live; when it
+// answers again everything comes back.
+TEST_F(Connected, SilenceMidSessionIsShownAndLiveDataComesBack) {
+    WriteConfig("УДК");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+        << form->LogLines().join("|").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "ONLINE"; }, 2000));
+
+    sim::Faults gone;
+    gone.silence = 1.0;
+    gone.noEcho = 1.0;
+    simulator->SetFaults(gone);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("ECU не отвечает"); }, 2500)) << form->LogLines().join("|").toStdString();
+    // The bar follows on its next tick.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "НЕТ ОТВЕТА"; }, 500));
+    EXPECT_EQ(form->StatusBar1->Cells().ecuSession.fill, live::kYellow);
+    EXPECT_EQ(form->Dashboard->Figure("RPMlabel")->Colour(), QColor(128, 128, 128));
+    const int polls = form->EcuWorker().numlog;
+    QTest::qWait(500);
+    EXPECT_GT(form->EcuWorker().numlog, polls);  // still polling
+    EXPECT_EQ(form->LogLines().count("ECU не отвечает"), 1);
+
+    simulator->SetFaults(sim::Faults{});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("ECU снова отвечает"); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "ONLINE"; }, 500));
+    EXPECT_EQ(form->Dashboard->Figure("RPMlabel")->Colour(), QColor(0, 128, 0));
+    form->ToolButton(2)->click();
+}
+
 TEST_F(Connected, NarrowBandSensorStartsNoLc1) {
     WriteConfig("УДК");
     auto form = Open();

@@ -122,6 +122,9 @@ struct ExchangeCase {
     bool result;
     Lines log;
 };
+void PrintTo(const ExchangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Exchange : public LinkTest, public ::testing::WithParamInterface<ExchangeCase> {};
 

@@ -17,6 +17,9 @@ struct SpeedCase {
     int baud;
     const char* sessionRequest;
 };
+void PrintTo(const SpeedCase& c, std::ostream* os) {
+    *os << c.speed;
+}
 
 class Session : public ::testing::Test, protected ecu::test::FakeLinkRig {
   protected:

@@ -50,6 +50,9 @@ struct Speed {
     const char* text;
     int baud;
 };
+void PrintTo(const Speed& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class SimSession : public SimLink, public ::testing::WithParamInterface<Speed> {};
 

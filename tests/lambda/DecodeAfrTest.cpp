@@ -14,6 +14,9 @@ struct AfrCase {
     char sep;
     const char* text;
 };
+void PrintTo(const AfrCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class DecodeAfrCases : public ::testing::TestWithParam<AfrCase> {};
 

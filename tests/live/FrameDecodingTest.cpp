@@ -29,6 +29,9 @@ struct RowCase {
     int row;
     const char* text;
 };
+void PrintTo(const RowCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FrameRows : public ::testing::TestWithParam<RowCase> {};
 
@@ -115,6 +118,9 @@ struct LambdaCase {
     LambdaSnapshot lc;
     bool taken;
 };
+void PrintTo(const LambdaCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LambdaWindow : public ::testing::TestWithParam<LambdaCase> {};
 

@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLegend>
 #include <QLineSeries>
@@ -78,6 +79,44 @@ TEST(DashboardView, FiguresSitInPlaceInLargeGreenType) {
         EXPECT_GE(label->TextBox().width(), label->fontMetrics().horizontalAdvance(label->text()))
             << p.name;
     }
+}
+
+// Wide figures in every box, separator ',' (the widest texts a running
+// engine gives): 10200 rpm, 215 °C, 17,95 V, -64,5°, AFR 21,99, 999,9 kg/h.
+const auto kWideFigures = Frame({{8, 255},
+                                 {9, 255},
+                                 {11, 255},
+                                 {12, 255},
+                                 {17, 255},
+                                 {20, 129},
+                                 {27, 255},
+                                 {43, 0xE9},
+                                 {44, 0x03},
+                                 {45, 0x0F},
+                                 {46, 0x27}});
+
+TEST(DashboardView, FiguresFitTheirBoxesInEveryInstalledFace) {
+    LiveDecoder decoder;
+    decoder.Tick(kWideFigures, 1, OxygenSensor::Lc1, {1, 1, 0, 19.99});
+    const DashboardView reference(nullptr);
+    int faces = 0;
+    for (const QString& family : QFontDatabase::families()) {
+        if (!QFontDatabase::writingSystems(family).contains(QFontDatabase::Latin)) continue;
+        ++faces;
+        DashboardView dash(nullptr, {family});
+        dash.Update(decoder.Values(), OxygenSensor::Lc1, ',');
+        for (FigureLabel* f : dash.findChildren<FigureLabel*>()) {
+            const std::string where = family.toStdString() + " " + f->objectName().toStdString() +
+                                      " " + f->text().toStdString();
+            EXPECT_EQ(f->font().pixelSize(), 43) << where;
+            EXPECT_TRUE(f->font().bold()) << where;
+            EXPECT_EQ(f->TextBox().topLeft(),
+                      reference.Figure(qPrintable(f->objectName()))->TextBox().topLeft())
+                << where;
+            EXPECT_LE(f->fontMetrics().horizontalAdvance(f->text()), f->TextBox().width()) << where;
+        }
+    }
+    EXPECT_GT(faces, 0);
 }
 
 TEST(DashboardView, CaptionsAndFiguresShowOnThePanel) {
@@ -285,6 +324,75 @@ TEST(LiveValueList, TenKeysWithTheirValues) {
     list.Update(decoder.Values(), OxygenSensor::Lc1, ',');
     EXPECT_EQ(list.ValueOf(QString::fromUtf8("LC-1")), "13");
     EXPECT_EQ(list.ValueOf(QString::fromUtf8("К.коррекции")), "0,884");
+}
+
+// Views out of sight keep only the values; shown or read, they must say
+// exactly what views in sight said after the same ticks: a refused frame
+// keeps the texts, a refused LC-1 reading keeps row 5 from an earlier tick.
+class HiddenViews : public ::testing::Test {
+  protected:
+    HiddenViews() {
+        for (QWidget* w : std::initializer_list<QWidget*>{&hiddenDash, &hiddenGrid, &hiddenList})
+            w->hide();
+        top.show();
+    }
+    void Feed(std::initializer_list<std::pair<std::vector<uint8_t>, double>> ticks) {
+        for (const auto& [frame, lc1] : ticks) {
+            const TickOutcome t = decoder.Tick(frame, ++numlog, OxygenSensor::Lc1, {1, 1, 0, lc1});
+            if (t.frameDecoded)
+                for (DashboardView* d : {&seenDash, &hiddenDash})
+                    d->Update(decoder.Values(), OxygenSensor::Lc1, ',');
+            for (DiagnosticsView* g : {&seenGrid, &hiddenGrid}) g->Update(decoder.Values(), t, ',');
+            for (LiveValueList* l : {&seenList, &hiddenList})
+                l->Update(decoder.Values(), OxygenSensor::Lc1, ',');
+        }
+    }
+    // What the widgets themselves hold, as their painting reads it.
+    static QString GridCell(const DiagnosticsView& g, int row) {
+        return g.Grid()->model()->index(row - 1, 1).data().toString();
+    }
+    QWidget top;
+    DashboardView seenDash{&top}, hiddenDash{&top};
+    DiagnosticsView seenGrid{&top}, hiddenGrid{&top};
+    LiveValueList seenList{&top}, hiddenList{&top};
+    LiveDecoder decoder;
+    int32_t numlog = 0;
+};
+
+TEST_F(HiddenViews, ShowWhatViewsInSightShow) {
+    Feed({{kRunning, 14.0}});  // LC-1 taken: row 5 written
+    const QString row5 = seenGrid.CellText(1, 5);
+    Feed({{Frame({{12, 60}, {9, 0}}), 25.0},  // LC-1 refused: row 5 kept
+          {Frame({{12, 70}}, 50), 14.5},      // frame refused: nothing written
+          {Frame({{12, 80}, {27, 3}}), 8.0}});
+    EXPECT_EQ(seenGrid.CellText(1, 5), row5);
+    EXPECT_EQ(seenGrid.CellText(1, 7), "3200");
+    EXPECT_NE(GridCell(hiddenGrid, 7), "3200");  // not drawn while out of sight
+
+    for (QWidget* w : std::initializer_list<QWidget*>{&hiddenDash, &hiddenGrid, &hiddenList})
+        w->show();
+    for (int row = 1; row <= 37; ++row)
+        EXPECT_EQ(GridCell(hiddenGrid, row), GridCell(seenGrid, row)) << row;
+    for (int row = 0; row < 10; ++row)
+        EXPECT_EQ(hiddenList.Grid()->item(row, 1)->text(), seenList.Grid()->item(row, 1)->text())
+            << row;
+    for (FigureLabel* f : seenDash.findChildren<FigureLabel*>())
+        EXPECT_EQ(hiddenDash.Figure(qPrintable(f->objectName()))->text(), f->text())
+            << f->objectName().toStdString();
+}
+
+TEST_F(HiddenViews, ReadWhileOutOfSight) {
+    Feed({{kRunning, 14.0}, {Frame({{12, 60}, {9, 0}}), 25.0}, {Frame({{12, 70}}, 50), 14.5}});
+    for (int row = 1; row <= 37; ++row)
+        EXPECT_EQ(hiddenGrid.CellText(1, row), seenGrid.CellText(1, row)) << row;
+    for (std::string_view key : kValueListKeys) {
+        const QString k = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+        EXPECT_EQ(hiddenList.ValueOf(k), seenList.ValueOf(k)) << key;
+    }
+    for (FigureLabel* f : seenDash.findChildren<FigureLabel*>())
+        EXPECT_EQ(hiddenDash.Figure(qPrintable(f->objectName()))->text(), f->text())
+            << f->objectName().toStdString();
+    EXPECT_FALSE(hiddenGrid.isVisible());
 }
 
 TEST(UozPointsGrid, HeaderOnly) {

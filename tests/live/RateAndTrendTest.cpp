@@ -13,6 +13,9 @@ struct RateCase {
     char sep;
     const char* text;
 };
+void PrintTo(const RateCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class RateTexts : public ::testing::TestWithParam<RateCase> {};
 
@@ -87,6 +90,9 @@ struct ItemCase {
     OxygenSensor sensor;
     double value;
 };
+void PrintTo(const ItemCase& c, std::ostream* os) {
+    *os << "item " << c.item << (c.sensor == OxygenSensor::Lc1 ? " LC-1" : " narrow-band");
+}
 
 class TrendItems : public ::testing::TestWithParam<ItemCase> {};
 

@@ -18,6 +18,9 @@ struct CellsCase {
     const char* cText;
     bool engineMayRun;
 };
+void PrintTo(const CellsCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StatusCellsTable : public ::testing::TestWithParam<CellsCase> {};
 

@@ -9,6 +9,9 @@ struct GeneralCase {
     char sep;
     const char* text;
 };
+void PrintTo(const GeneralCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class GeneralForm : public ::testing::TestWithParam<GeneralCase> {};
 
@@ -33,6 +36,9 @@ struct FixedCase {
     int decimals;
     const char* text;
 };
+void PrintTo(const FixedCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class FixedForm : public ::testing::TestWithParam<FixedCase> {};
 

@@ -20,6 +20,9 @@ struct RoundTripCase {
     std::string bytes;
     TextEncoding encoding;
 };
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 // "Ecu Com=COM1", "Писать логи=да" in each encoding, byte for byte.
 const std::string kCp1251 =

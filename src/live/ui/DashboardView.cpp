@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace korvane::live {
@@ -21,35 +22,83 @@ struct FigureSpec {
     const char* name;
     int x, y;
     std::string DashboardTexts::*text;
+    // The widest text the figure shows in ordinary running: '0' stands for
+    // any digit, ',' for the decimal separator.
+    const char* widest;
 };
 
 constexpr std::array<FigureSpec, 11> kFigures{{
-    {"Обороты", 25, 28, "RPMlabel", 25, 36, &DashboardTexts::rpm},
-    {"Температура", 140, 28, "Tlabel", 140, 36, &DashboardTexts::coolant},
-    {"Дросель", 25, 91, "DRLabel", 25, 102, &DashboardTexts::throttle},
-    {"Напряжение", 140, 91, "ULabel", 140, 102, &DashboardTexts::battery},
-    {"К.корр", 25, 150, "COEFlabel", 25, 160, &DashboardTexts::coef},
-    {"УОЗ", 144, 150, "UOZlabel", 144, 160, &DashboardTexts::ignition},
-    {"LC-1", 25, 205, "AFRLClabel", 25, 213, &DashboardTexts::afrLc1},
-    {"В.впрыска", 144, 205, "INJlabel", 136, 213, &DashboardTexts::injection},
-    {"AFR", 25, 268, "AFRlabel", 25, 279, &DashboardTexts::afr},
-    {"РХХ", 140, 268, "RXXLabel", 140, 279, &DashboardTexts::iac},
-    {"Воздух", 140, 326, "Mlabel", 140, 334, &DashboardTexts::airMass},
+    {"Обороты", 25, 28, "RPMlabel", 25, 36, &DashboardTexts::rpm, "00000"},
+    {"Температура", 140, 28, "Tlabel", 140, 36, &DashboardTexts::coolant, "000"},
+    {"Дросель", 25, 91, "DRLabel", 25, 102, &DashboardTexts::throttle, "000"},
+    {"Напряжение", 140, 91, "ULabel", 140, 102, &DashboardTexts::battery, "00,00"},
+    {"К.корр", 25, 150, "COEFlabel", 25, 160, &DashboardTexts::coef, "0,000"},
+    {"УОЗ", 144, 150, "UOZlabel", 144, 160, &DashboardTexts::ignition, "-00,0"},
+    {"LC-1", 25, 205, "AFRLClabel", 25, 213, &DashboardTexts::afrLc1, "00,00"},
+    {"В.впрыска", 144, 205, "INJlabel", 136, 213, &DashboardTexts::injection, "00,00"},
+    {"AFR", 25, 268, "AFRlabel", 25, 279, &DashboardTexts::afr, "00,00"},
+    {"РХХ", 140, 268, "RXXLabel", 140, 279, &DashboardTexts::iac, "000"},
+    {"Воздух", 140, 326, "Mlabel", 140, 334, &DashboardTexts::airMass, "000,0"},
 }};
 
 constexpr int kWidth = 243;
 constexpr int kHeight = 475;
-constexpr int kFigureHeight = 52;
 constexpr int kFootPanelsTop = 388;
 // Where a 43-pixel Times New Roman line puts its baseline in the text box.
 // Held fixed so the figures sit where they should whatever face stands in.
 constexpr int kFigureBaseline = 38;
 
-QFont FigureFont() {
+QFont FigureFont(const QStringList& families) {
     QFont f;
-    f.setFamilies({"Times New Roman", "Nimbus Roman", "Liberation Serif", "DejaVu Serif"});
+    f.setFamilies(families.isEmpty() ? QStringList{"Times New Roman", "Nimbus Roman",
+                                                   "Liberation Serif", "DejaVu Serif"}
+                                     : families);
     f.setPixelSize(43);
     f.setBold(true);
+    return f;
+}
+
+// Each figure's box: from its place to the next figure on its row (or the
+// panel's edge), as tall as the face reaches below the baseline.
+QRect FigureBox(const FigureSpec& s, const QFontMetrics& fm) {
+    int right = kWidth;
+    for (const FigureSpec& other : kFigures)
+        if (other.y == s.y && other.x > s.x) right = std::min(right, other.x);
+    const int bottom = std::min(s.y + kFigureBaseline + fm.descent() + 1, kFootPanelsTop);
+    return QRect(s.x, s.y, right - s.x, bottom - s.y);
+}
+
+// The widest text a figure shows, in this face: its widest digit in every
+// digit place and the wider of the two separators.
+int WidestAdvance(const FigureSpec& s, const QFontMetrics& fm) {
+    int digit = 0;
+    for (char d = '0'; d <= '9'; ++d) digit = std::max(digit, fm.horizontalAdvance(QChar(d)));
+    const int separator =
+        std::max(fm.horizontalAdvance(QChar(',')), fm.horizontalAdvance(QChar('.')));
+    int width = 0;
+    for (const char* c = s.widest; *c; ++c)
+        width += *c == '0' ? digit : *c == ',' ? separator : fm.horizontalAdvance(QChar(*c));
+    return width;
+}
+
+// The faces that stand in for Times New Roman on a machine without it are
+// often wider (DejaVu Serif by a third). Such a face is condensed just
+// enough for every figure's widest text to fit its box; a face that fits
+// already keeps its own proportions.
+QFont FittedFigureFont(QFont f) {
+    for (int stretch = 100; stretch > 1;) {
+        f.setStretch(stretch);
+        const QFontMetrics fm(f);
+        int fitting = stretch;
+        for (const FigureSpec& s : kFigures) {
+            const int need = WidestAdvance(s, fm);
+            const int room = FigureBox(s, fm).width();
+            if (need > room) fitting = std::min(fitting, stretch * room / need);
+        }
+        if (fitting == stretch) return f;
+        // The face's rounding may leave a pixel over; try again from there.
+        stretch = std::min(fitting, stretch - 1);
+    }
     return f;
 }
 
@@ -81,7 +130,13 @@ void FigureLabel::SetColour(const QColor& colour) {
     update();
 }
 
+QString FigureLabel::text() const {
+    panel_->CatchUp();
+    return text_;
+}
+
 void FigureLabel::paintEvent(QPaintEvent* event) {
+    panel_->CatchUp();  // a hidden panel may be drawn into an image
     QPainter p(this);
     p.save();
     p.translate(-pos());
@@ -91,11 +146,12 @@ void FigureLabel::paintEvent(QPaintEvent* event) {
     p.drawText(QPointF(0, textBox_.top() + kFigureBaseline - y()), text_);
 }
 
-DashboardView::DashboardView(QWidget* parent) : QWidget(parent) {
+DashboardView::DashboardView(QWidget* parent, const QStringList& figureFamilies) : QWidget(parent) {
     setObjectName("DashboardView");
     setFixedSize(kWidth, kHeight);
 
-    const QFont figureFont = FigureFont();
+    const QFont figureFont = FittedFigureFont(FigureFont(figureFamilies));
+    const QFontMetrics figureMetrics(figureFont);
     captionFont_ = CaptionFont();
     captionAscent_ = QFontMetrics(captionFont_).ascent();
     setAutoFillBackground(false);
@@ -112,12 +168,7 @@ DashboardView::DashboardView(QWidget* parent) : QWidget(parent) {
 
     for (size_t i = 0; i < kFigures.size(); ++i) {
         const FigureSpec& s = kFigures[i];
-        // Up to the next figure on its row or the panel's edge.
-        int right = kWidth;
-        for (const FigureSpec& other : kFigures)
-            if (other.y == s.y && other.x > s.x) right = std::min(right, other.x);
-        const int bottom = std::min(s.y + kFigureHeight, kFootPanelsTop);
-        const QRect box(s.x, s.y, right - s.x, bottom - s.y);
+        const QRect box = FigureBox(s, figureMetrics);
         // The widget keeps clear of the caption ink above and below its box
         // (the figure's own ink lies between), so a new figure repaints
         // neither the captions nor the panel.
@@ -175,7 +226,15 @@ DashboardView::DashboardView(QWidget* parent) : QWidget(parent) {
 }
 
 void DashboardView::Update(const LiveValues& values, OxygenSensor sensor, char sep) {
-    const DashboardTexts texts = ComposeDashboardTexts(values, sensor, sep);
+    pending_ = Pending{values, sensor, sep};
+    if (isVisible()) CatchUp();
+}
+
+void DashboardView::CatchUp() {
+    if (!pending_) return;
+    const Pending p = *pending_;
+    pending_.reset();
+    const DashboardTexts texts = ComposeDashboardTexts(p.values, p.sensor, p.decimalSeparator);
     for (FigureSlot& f : figures_) {
         const std::string& text = texts.*f.text;
         if (text == f.shown) continue;
@@ -197,6 +256,11 @@ void DashboardView::SetFootPanelsVisible(bool visible) {
 
 int DashboardView::TuningModeIndex() const {
     return modes_->checkedId();
+}
+
+void DashboardView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    CatchUp();
 }
 
 void DashboardView::paintEvent(QPaintEvent* event) {

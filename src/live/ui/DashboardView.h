@@ -1,6 +1,8 @@
 #pragma once
+#include <QStringList>
 #include <QWidget>
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,7 @@ class FigureLabel : public QWidget {
     // The text box in panel coordinates: where the figure is placed.
     QRect TextBox() const { return textBox_; }
     void setText(const QString& text);
-    QString text() const { return text_; }
+    QString text() const;
     QColor Colour() const { return colour_; }
     void SetColour(const QColor& colour);
 
@@ -49,10 +51,13 @@ class FigureLabel : public QWidget {
 class DashboardView : public QWidget {
     Q_OBJECT
   public:
-    explicit DashboardView(QWidget* parent);
+    // The figures take the first of `figureFamilies` the machine has; by
+    // default Times New Roman or the nearest serif face.
+    explicit DashboardView(QWidget* parent, const QStringList& figureFamilies = {});
 
     // One engine tick with a decoded frame. Only figures whose text changed
-    // are repainted.
+    // are repainted. Out of sight the panel only keeps the values; its
+    // figures take them when it is shown or a figure is read.
     void Update(const LiveValues& values, OxygenSensor sensor, char decimalSeparator);
 
     // A figure by its object name ("RPMlabel", "COEFlabel", ...).
@@ -80,9 +85,18 @@ class DashboardView : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     friend class FigureLabel;
+    // Brings the figures up to the last values given.
+    void CatchUp();
+    struct Pending {
+        LiveValues values;
+        OxygenSensor sensor;
+        char decimalSeparator;
+    };
+    std::optional<Pending> pending_;
     // Background and captions within `area` (panel coordinates).
     void PaintPanel(QPainter& p, const QRect& area) const;
 

@@ -106,7 +106,23 @@ DiagnosticsView::~DiagnosticsView() = default;
 
 void DiagnosticsView::Update(const LiveValues& values, const TickOutcome& tick, char sep) {
     if (!tick.frameDecoded) return;
-    const GridTexts texts = ComposeGridTexts(values, tick, sep);
+    std::optional<double> row5 = tick.correctionRow;
+    if (!row5 && pending_) row5 = pending_->tick.correctionRow;
+    pending_ = Pending{values, tick, sep};
+    pending_->tick.correctionRow = row5;
+    if (isVisible()) CatchUp();
+}
+
+void DiagnosticsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    CatchUp();
+}
+
+void DiagnosticsView::CatchUp() const {
+    if (!pending_) return;
+    const Pending p = *pending_;
+    pending_.reset();
+    const GridTexts texts = ComposeGridTexts(p.values, p.tick, p.decimalSeparator);
     for (int row = 1; row < kGridRows; ++row) {
         if (!texts[row] || *texts[row] == shown_[row]) continue;
         shown_[row] = *texts[row];
@@ -116,6 +132,7 @@ void DiagnosticsView::Update(const LiveValues& values, const TickOutcome& tick, 
 }
 
 QString DiagnosticsView::CellText(int column, int row) const {
+    CatchUp();
     if (column < 0 || column > 1) return {};
     if (row == 0) return model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
     if (row < 1 || row > model_->rowCount({})) return {};

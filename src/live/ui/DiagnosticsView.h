@@ -1,6 +1,7 @@
 #pragma once
 #include <QWidget>
 #include <array>
+#include <optional>
 #include <string>
 
 #include "live/LiveTexts.h"
@@ -22,7 +23,9 @@ class DiagnosticsView : public QWidget {
     ~DiagnosticsView() override;
 
     // One engine tick; does nothing when the tick decoded no frame. Only
-    // cells whose text changed are repainted, in one batch.
+    // cells whose text changed are repainted, in one batch. Out of sight the
+    // grid only keeps the values; its cells take them when it is shown or
+    // read.
     void Update(const LiveValues& values, const TickOutcome& tick, char decimalSeparator);
 
     // Text of a cell as the user reads it; row 0 is the header.
@@ -33,10 +36,24 @@ class DiagnosticsView : public QWidget {
     // Grey values while the ECU does not answer.
     void SetStale(bool stale);
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
+    // Brings the cells up to the last values given.
+    void CatchUp() const;
+
     QTableView* grid_ = nullptr;
     DiagnosticsModel* model_ = nullptr;
-    std::array<std::string, kGridRows> shown_;
+    mutable std::array<std::string, kGridRows> shown_;
+    // The last decoded tick not yet shown. Every tick writes every row from
+    // its own values except row 5, which keeps the last value a tick gave it.
+    struct Pending {
+        LiveValues values;
+        TickOutcome tick;
+        char decimalSeparator;
+    };
+    mutable std::optional<Pending> pending_;
 };
 
 }  // namespace korvane::live

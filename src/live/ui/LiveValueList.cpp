@@ -1,6 +1,7 @@
 #include "live/ui/LiveValueList.h"
 
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -42,15 +43,38 @@ LiveValueList::LiveValueList(QWidget* parent) : QWidget(parent) {
 }
 
 void LiveValueList::Update(const LiveValues& values, OxygenSensor sensor, char sep) {
-    const auto texts = ComposeValueList(values, sensor, sep);
-    for (size_t row = 0; row < texts.size(); ++row) {
-        if (texts[row] == shown_[row]) continue;
-        shown_[row] = texts[row];
-        grid_->item(static_cast<int>(row), 1)->setText(QString::fromStdString(shown_[row]));
+    pending_ = Pending{values, sensor, sep};
+    if (isVisible()) CatchUp();
+}
+
+void LiveValueList::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    CatchUp();
+}
+
+void LiveValueList::CatchUp() const {
+    if (!pending_) return;
+    const Pending p = *pending_;
+    pending_.reset();
+    const auto texts = ComposeValueList(p.values, p.sensor, p.decimalSeparator);
+    // One repaint over the changed values: a repaint per cell would draw
+    // each neighbour cell again with it.
+    QRect changed;
+    {
+        const QSignalBlocker quiet(grid_->model());
+        for (size_t row = 0; row < texts.size(); ++row) {
+            if (texts[row] == shown_[row]) continue;
+            shown_[row] = texts[row];
+            QTableWidgetItem* item = grid_->item(static_cast<int>(row), 1);
+            item->setText(QString::fromStdString(shown_[row]));
+            changed |= grid_->visualItemRect(item);
+        }
     }
+    if (!changed.isNull()) grid_->viewport()->update(changed);
 }
 
 QString LiveValueList::ValueOf(const QString& key) const {
+    CatchUp();
     for (int row = 0; row < grid_->rowCount(); ++row)
         if (grid_->item(row, 0)->text() == key) return grid_->item(row, 1)->text();
     return {};

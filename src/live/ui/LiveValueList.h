@@ -1,6 +1,7 @@
 #pragma once
 #include <QWidget>
 #include <array>
+#include <optional>
 #include <string>
 
 #include "live/LiveTick.h"
@@ -17,15 +18,29 @@ class LiveValueList : public QWidget {
   public:
     explicit LiveValueList(QWidget* parent);
 
+    // Out of sight the list only keeps the values; its cells take them when
+    // it is shown or read.
     void Update(const LiveValues& values, OxygenSensor sensor, char decimalSeparator);
 
     // The value shown for a key ("Обороты", "LC-1", ...); empty if unknown.
     QString ValueOf(const QString& key) const;
     QTableWidget* Grid() const { return grid_; }
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
+    // Brings the cells up to the last values given.
+    void CatchUp() const;
+
     QTableWidget* grid_ = nullptr;
-    std::array<std::string, 10> shown_;
+    mutable std::array<std::string, 10> shown_;
+    struct Pending {
+        LiveValues values;
+        OxygenSensor sensor;
+        char decimalSeparator;
+    };
+    mutable std::optional<Pending> pending_;
 };
 
 }  // namespace korvane::live

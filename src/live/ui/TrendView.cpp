@@ -4,6 +4,9 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QFrame>
+#include <QGraphicsItem>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QValueAxis>
@@ -73,12 +76,12 @@ QComboBox* MakeSelector(QWidget* parent, const char* name) {
 // Fits a value axis to its points on round ticks (steps of 1, 2 or 5 times a
 // power of ten, four to eight of them); the axis is only touched when the
 // points need another range.
-void FitAxis(QValueAxis* axis, const std::vector<double>& points) {
-    if (points.empty()) return;
+bool FitAxis(QValueAxis* axis, const std::vector<double>& points) {
+    if (points.empty()) return false;
     auto [lo, hi] = std::minmax_element(points.begin(), points.end());
     double min = *lo, max = *hi;
     if (min >= axis->min() && max <= axis->max() && (max - min) * 4 > axis->max() - axis->min())
-        return;
+        return false;
     if (max - min < 1e-9) {  // a flat line sits mid-height
         const double half = std::max(1.0, std::abs(min) * 0.05);
         min -= half;
@@ -100,6 +103,19 @@ void FitAxis(QValueAxis* axis, const std::vector<double>& points) {
     const double last = std::ceil(max / step) * step;
     axis->setRange(first, last);
     axis->setTickCount(static_cast<int>(std::lround((last - first) / step)) + 1);
+    return true;
+}
+
+// Everything of the chart but its two lines changes only with the axes:
+// drawn once into a pixmap, it is copied, not drawn again, each time the
+// lines move across it. The axes make new grid lines and labels when their
+// tick count changes, hence the call after each change.
+void CacheStillItems(QGraphicsScene* scene) {
+    if (!scene) return;
+    for (QGraphicsItem* item : scene->items())
+        if (dynamic_cast<QGraphicsLineItem*>(item) || dynamic_cast<QGraphicsTextItem*>(item) ||
+            dynamic_cast<QAbstractGraphicsShapeItem*>(item))
+            item->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
 }
 
 void ShowPoints(QLineSeries* series, const std::vector<double>& points, bool rebuilt) {
@@ -149,13 +165,30 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisLeft_, Qt::AlignLeft);
     chart_->addAxis(axisRight_, Qt::AlignRight);
+    // The theme's one-pixel lines as cosmetic pens: the same pixels, but a
+    // line item with a pen of width 1 strokes a path for its bounding
+    // rectangle each time the plot repaints, some thirty of them per tick.
+    for (QValueAxis* a : {axisX_, axisLeft_, axisRight_}) {
+        QPen grid = a->gridLinePen();
+        grid.setWidth(0);
+        a->setGridLinePen(grid);
+        QPen minor = a->minorGridLinePen();
+        minor.setWidth(0);
+        a->setMinorGridLinePen(minor);
+        QPen line = a->linePen();
+        line.setWidth(0);
+        a->setLinePen(line);
+    }
     series2_->attachAxis(axisX_);
     series2_->attachAxis(axisLeft_);
     series3_->attachAxis(axisX_);
     series3_->attachAxis(axisRight_);
 
+    // Plain lines, as a fast line series draws them: smoothing the two thick
+    // lines and the grid costs several times the rest of the chart, and the
+    // chart repaints on every trend update.
     view_ = new PanningChartView(chart_, this);
-    view_->setRenderHint(QPainter::Antialiasing);
+    view_->setRenderHint(QPainter::Antialiasing, false);
     view_->setGeometry(0, 0, kChartWidth, kChartHeight);
 
     auto* panel = new QFrame(this);
@@ -187,10 +220,13 @@ void TrendView::Update(const LiveValues& values, OxygenSensor sensor) {
 }
 
 void TrendView::ShowSeries(bool rebuilt) {
+    // Items the chart laid out since the axes last changed.
+    if (axesChanged_) CacheStillItems(chart_->scene());
     ShowPoints(series2_, history_.ShownLeft(), rebuilt || stale_);
     ShowPoints(series3_, history_.ShownRight(), rebuilt || stale_);
-    FitAxis(axisLeft_, history_.ShownLeft());
-    FitAxis(axisRight_, history_.ShownRight());
+    const bool left = FitAxis(axisLeft_, history_.ShownLeft());
+    const bool right = FitAxis(axisRight_, history_.ShownRight());
+    axesChanged_ = left || right;
     stale_ = false;
 }
 

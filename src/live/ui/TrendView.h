@@ -53,6 +53,9 @@ class TrendView : public QWidget {
     QComboBox* right_ = nullptr;
     // A hidden chart only keeps the history; it is drawn when shown.
     bool stale_ = false;
+    // The axes changed at the last update: the chart has laid out new grid
+    // lines and labels since.
+    bool axesChanged_ = true;
 };
 
 }  // namespace korvane::live
