@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -39,6 +41,7 @@
 #include "live/ui/StatusBarView.h"
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
+#include "maps/ui/CalibrationPanel.h"
 #include "tuning/ui/TuningPanel.h"
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
@@ -221,18 +224,8 @@ void TForm1::BuildLayout() {
     Diagnostics->move(0, 0);
     RightArea->addWidget(Paneldia);
 
-    Calibrpanel = MakePanel(RightArea, "Calibrpanel");
-    TreeView = new QTreeWidget(Calibrpanel);
-    TreeView->setObjectName(QStringLiteral("TreeView"));
-    TreeView->setHeaderHidden(true);
-    TreeView->setGeometry(0, 0, 243, 250);
-    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
-    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
-    ValueListEditor2->move(0, 252);
-    MapButton = new QPushButton(QStringLiteral("Карта"), Calibrpanel);
-    MapButton->setObjectName(QStringLiteral("Карта"));
-    MapButton->setGeometry(0, 448, 75, 25);
-    RightArea->addWidget(Calibrpanel);
+    // Calibrpanel, the map editor's tree side, comes with the editor
+    // (CreateCalibrationPanel); the live value list sits below its tree.
     RightArea->setCurrentWidget(Eculog);
 
     // Status bar across the bottom: six panels, the fourth drawn by the
@@ -256,6 +249,7 @@ void TForm1::BuildLayout() {
     timer(StatusTimerTimerr, "StatusTimerTimerr", 50, &TForm1::StatusTimerTimerrTimer);
     timer(Timer2, "Timer2", 500, &TForm1::Timer2Timer);
     timer(Timer3, "Timer3", 1000, &TForm1::Timer3Timer);
+    timer(ReconnectTimer, "ReconnectTimer", 1000, &TForm1::ReconnectTimerTimer);
 
     client->adjustSize();
     // Fixed client area below the menu; the window never grows.
@@ -349,6 +343,7 @@ void TForm1::FormCreate() {
 
     CreateTuningPanel();
     CreateFirmwareActions();
+    CreateCalibrationPanel();
 
     // 8. The port lists.
     FindComPorts();
@@ -425,6 +420,7 @@ void TForm1::ToolButton21Click() {
     // left. Loading the map description hooks in here.
     RightArea->setCurrentWidget(Calibrpanel);
     LeftArea->setCurrentWidget(PanelXX);
+    calibration_->ToolButton21Click();
 }
 
 void TForm1::СохранитьClick() {
@@ -521,10 +517,6 @@ constexpr int kMaxExchangePauseMs = 10000;
 std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
 }  // namespace
 
-// Header lines written at once into the session folder; one line per poll
-// follows from the engine tick.
-void TForm1::StartLiveLogs() { liveLogs_.Start(dateDir_); }
-
 void TForm1::CreateFirmwareActions() {
     firmware::FirmwareActions::Window w;
     w.image = &image_;
@@ -568,6 +560,37 @@ void TForm1::CreateFirmwareActions() {
     connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
 }
 
+void TForm1::CreateCalibrationPanel() {
+    maps::CalibrationPanel::Window w;
+    w.ecu = ECUThread.get();
+    w.engineTimer = engineTimer;
+    w.image = [this] { return image_.Bytes(); };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.askOpenFile = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, title, filter);
+    };
+    w.setting = [this](const char* key) { return settings_.SettingValue(key); };
+    w.setSetting = [this](const char* key, const std::string& value) {
+        settings_.SetSettingValue(key, value);
+        ValueListEditor1->Reload();
+    };
+    w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
+    w.runGuarded = [this](std::function<void()> step) { guard_->RunGuarded(std::move(step)); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        guard_->Connect(timer, std::move(handler));
+    };
+    w.decimalSeparator = decimalSeparator_;
+    calibration_ = new maps::CalibrationPanel(std::move(w), PageControl1, PanelXX, RightArea);
+    Calibrpanel = calibration_;
+    TreeView = calibration_->TreeView;
+    MapButton = calibration_->MapButton;
+    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
+    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
+    ValueListEditor2->move(0, 252);
+    RightArea->addWidget(Calibrpanel);
+}
+
 void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
     Tuning->ShowGridLabels(labels.rows, labels.cols);
 }
@@ -607,8 +630,9 @@ void TForm1::CreateTuningPanel() {
 }
 
 void TForm1::ShowTuningState(bool tuning) {
-    // The calibration write buttons and "Управление" belong to the map
-    // panels; they are left alone where the window has none yet.
+    // The map editor's write button may not change the tables the tuning
+    // writes; Button4 and "Управление" are looked up the same way for when
+    // the window grows them.
     ToolButton(10)->setEnabled(!tuning);
     ToolButton(11)->setEnabled(tuning);
     if (!tuning) ToolButton(8)->setEnabled(true);
@@ -620,6 +644,10 @@ void TForm1::ShowTuningState(bool tuning) {
         box->setEnabled(!tuning);
     }
 }
+
+// Header lines written at once into the session folder; one line per poll
+// follows from the engine tick.
+void TForm1::StartLiveLogs() { liveLogs_.Start(dateDir_); }
 
 void TForm1::ToolButton1Click() {
     decoder_.NarrowBandMode = false;
@@ -692,12 +720,21 @@ void TForm1::ToolButton1Click() {
     decoder_.ResetForConnect();
     rate_.Reset();
     firmware_->SetDefaultFileName();
-    if (!MakeDateDir(true)) dateDir_.clear();
+    // A reconnect goes on in the folder of the connection it restores.
+    if (!(automaticStep_ && !dateDir_.empty()) && !MakeDateDir(true)) dateDir_.clear();
     Button2->setEnabled(true);
     Timer3->start();
     if (settings_.SettingValue("Писать логи") == "да") {
-        StartLiveLogs();
+        if (automaticStep_)
+            liveLogs_.Resume();
+        else
+            StartLiveLogs();
         LogsEnabled = true;
+    }
+    sessionStood_ = false;
+    if (!automaticStep_ && settings_.SettingValue("Переподключаться") == "да") {
+        reconnect_.Arm(monotonic_.elapsed());
+        ReconnectTimer->start();
     }
     if (settings_.SettingValue("Датчик кислорода") == "ШДК LC-1") {
         LAMBDAThread->PortName.Set(settings_.SettingValue("LC-1 Com"));
@@ -726,6 +763,10 @@ void TForm1::Timer3Timer() {
 }
 
 void TForm1::ToolButton2Click() {
+    if (!automaticStep_) {
+        reconnect_.Disarm();
+        ReconnectTimer->stop();
+    }
     LogsEnabled = false;
     liveLogs_.Stop();
     ValueListEditor1->setEnabled(true);
@@ -743,6 +784,45 @@ void TForm1::ToolButton2Click() {
     Tuning->SetState(QStringLiteral("Выключено"));
     Tuning->Disconnected();
     for (int n : {7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24}) ToolButton(n)->setEnabled(false);
+}
+
+void TForm1::ReconnectTimerTimer() {
+    ecu::TECUThread& ecu = *ECUThread;
+    const bool up = ecu.IsDiagnostic == 1 && ecu.IsComConnected == 1;
+    if (up) sessionStood_ = true;
+    // The worker closed the port under a standing session (too many
+    // errors), or the device itself is gone (an adapter pulled out).
+    const std::string device = platform::DevicePathForPortName(ecu.PortName.Get());
+    const bool vanished = ::access(device.c_str(), F_OK) != 0;
+    const bool dropped = (sessionStood_ && ecu.IsComConnected == 0) || vanished;
+    auto automatic = [this](void (TForm1::*step)()) {
+        automaticStep_ = true;
+        (this->*step)();
+        automaticStep_ = false;
+    };
+    switch (reconnect_.Tick(monotonic_.elapsed(), up, dropped)) {
+        case Reconnector::Action::Disconnect:
+            if (reconnect_.Attempts() == 0) {
+                AppendLog(QStringLiteral("Связь с ECU потеряна: переподключение каждые 3 с"));
+                tuningBeforeDrop_ = Tuning->Tables().TuningActive;
+            }
+            automatic(&TForm1::ToolButton2Click);
+            sessionStood_ = false;
+            // Still "connected" for the user: disconnect stops the attempts.
+            ToolButton(1)->setEnabled(false);
+            ToolButton(2)->setEnabled(true);
+            Tuning->SetState(QStringLiteral("Переподключение..."));
+            break;
+        case Reconnector::Action::Connect:
+            AppendLog(QStringLiteral("Переподключение к ECU, попытка %1").arg(reconnect_.Attempts()));
+            automatic(&TForm1::ToolButton1Click);
+            break;
+        case Reconnector::Action::Restored:
+            AppendLog(QStringLiteral("Связь с ECU восстановлена"));
+            if (tuningBeforeDrop_) Tuning->ResumeTuning();
+            break;
+        case Reconnector::Action::None: break;
+    }
 }
 
 void TForm1::engineTimerTimer() {

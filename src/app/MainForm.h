@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Dialogs.h"
+#include "app/Reconnect.h"
 #include "app/SettingsStore.h"
 #include "firmware/FirmwareImage.h"
 #include "live/LinkHealth.h"
@@ -45,6 +46,9 @@ class UozPointsGrid;
 }
 namespace korvane::ecu {
 class TECUThread;
+}
+namespace korvane::maps {
+class CalibrationPanel;
 }
 namespace korvane::firmware {
 class FirmwareActions;
@@ -100,6 +104,8 @@ public:
     void engineTimerTimer();
     void StatusTimerTimerrTimer();
     void Timer2Timer();
+    // Watches the link while reconnecting on its own is on.
+    void ReconnectTimerTimer();
     // The trend update, called by the tuning step.
     void grafxx();
 
@@ -121,6 +127,8 @@ public:
     // The firmware image the whole window works on, and its actions.
     firmware::FirmwareImage& Image() { return image_; }
     firmware::FirmwareActions& Firmware() { return *firmware_; }
+    // The map editor: tree, table pages, write button.
+    maps::CalibrationPanel& Maps() { return *calibration_; }
     // The tuning grid's axis labels: row 0 and column 0 of StringGrid2.
     void ShowGridLabels(const firmware::GridLabels& labels);
 
@@ -145,6 +153,7 @@ private:
     std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
     void CreateFirmwareActions();
+    void CreateCalibrationPanel();
     void StartLiveLogs();
     void CreateTuningPanel();
     // The buttons the tuning start and stop switch.
@@ -173,11 +182,19 @@ private:
     live::RateDisplay rate_;
     firmware::FirmwareImage image_;
     std::unique_ptr<firmware::FirmwareActions> firmware_;
+    maps::CalibrationPanel* calibration_ = nullptr;  // child of RightArea
     // Whether the ECU still answers while polled.
     live::LinkHealth linkHealth_;
     int32_t seenFreshFrames_ = 0;
     QElapsedTimer monotonic_;
     void WatchLinkHealth();
+    // Reconnecting on its own ("Переподключаться"): connect and disconnect
+    // run as the buttons do, but keep the session folder, the logs and the
+    // tuning going.
+    Reconnector reconnect_;
+    bool automaticStep_ = false;
+    bool sessionStood_ = false;
+    bool tuningBeforeDrop_ = false;
     void ShowStale(bool stale);
 
     QWidget* topBar_ = nullptr;
@@ -230,6 +247,7 @@ public:
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* Timer6 = nullptr;
+    QTimer* ReconnectTimer = nullptr;
 };
 
 }  // namespace korvane::app

@@ -157,6 +157,7 @@ const std::vector<PickList>& FixedPickLists() {
         {"Писать логи", {"нет", "да"}},
         {"Датчик кислорода", {"ШДК LC-1", "УДК"}},
         {"Загрузить прошивку по умолчанию", {"нет", "да"}},
+        {"Переподключаться", {"нет", "да"}, false},
     };
     return lists;
 }
@@ -165,7 +166,7 @@ std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store) {
     std::vector<std::string> missing;
     for (const auto& pl : FixedPickLists()) {
         if (store.HasKey(pl.key)) continue;
-        missing.push_back(pl.key);
+        if (pl.reportMissing) missing.push_back(pl.key);
         store.AppendLine(pl.key + "=" + pl.choices.front());
     }
     return missing;

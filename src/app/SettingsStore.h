@@ -57,6 +57,9 @@ private:
 struct PickList {
     std::string key;
     std::vector<std::string> choices;
+    // Keys this program added later are appended without a word: a config
+    // written before them is not wrong.
+    bool reportMissing = true;
 };
 const std::vector<PickList>& FixedPickLists();
 

@@ -56,6 +56,8 @@ class LiveLogs {
     void Start(const std::string& dateDir);
     // Disconnect: no more lines; the lists stay until the next Start.
     void Stop();
+    // A reconnect after the link dropped: the same lists and folder go on.
+    void Resume() { enabled_ = !xls_.empty(); }
     bool Enabled() const { return enabled_; }
 
     // One new poll: a line into each list, then both files brought up to

@@ -198,7 +198,8 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     ASSERT_TRUE(korvane::platform::ReadBinaryFile((f.dir / "config.ini").string(), bytes, error));
     korvane::platform::Utf8ToCp1251(
         "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=57600\r\nПисать логи=нет\r\n"
-        "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\nМой ключ=42\r\n",
+        "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\n"
+        "Переподключаться=нет\r\nМой ключ=42\r\n",
         expected);
     EXPECT_EQ(bytes, expected);
 

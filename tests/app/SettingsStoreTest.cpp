@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "app/Reconnect.h"
 #include "app/Session.h"
 #include "app/SettingsStore.h"
 #include "platform/TextCodec.h"
@@ -188,7 +189,9 @@ TEST(PickLists, MissingKeysAreAppendedWithTheirFirstChoice) {
     s.AppendLine("датчик кислорода=УДК");  // present in other letter case
     auto missing = AppendMissingPickListKeys(s);
     EXPECT_EQ(missing, (std::vector<std::string>{"Загрузить прошивку по умолчанию"}));
-    EXPECT_EQ(s.Lines().back(), "Загрузить прошивку по умолчанию=нет");
+    EXPECT_EQ(s.SettingValue("Загрузить прошивку по умолчанию"), "нет");
+    // Keys added by later versions arrive quietly with their first choice.
+    EXPECT_EQ(s.SettingValue("Переподключаться"), "нет");
     EXPECT_EQ(s.SettingValue("Датчик кислорода"), "УДК");
     EXPECT_TRUE(AppendMissingPickListKeys(s).empty());
 }
@@ -226,4 +229,33 @@ TEST(Session, NamesOfDateDirAndScreenshots) {
     t.tm_sec = 9;
     EXPECT_EQ(DateDirName(t), "05.01.26-07.03.09");
     EXPECT_EQ(ScreenshotPath("/w/05.01.26-07.03.09", 12), "/w/05.01.26-07.03.09/pic/screenshot_12.jpg");
+}
+
+// The link drops: disconnect at once, then an attempt every 3 s until the
+// session stands; the user's disconnect ends it all.
+TEST(Reconnector, DisconnectsThenTriesEveryThreeSecondsUntilTheSessionStands) {
+    using A = Reconnector::Action;
+    Reconnector r;
+    EXPECT_EQ(r.Tick(0, false, true), A::None);  // not armed: nothing happens
+    r.Arm(0);
+    const struct {
+        int64_t ms;
+        bool up, dropped;
+        A action;
+    } steps[] = {
+        {1000, true, false, A::None},       {2000, false, true, A::Disconnect},
+        {3000, false, true, A::None},       {5000, false, true, A::Connect},
+        {6000, false, false, A::None},      {7500, false, false, A::Disconnect},
+        {7600, false, true, A::None},       {8000, false, true, A::Connect},
+        {8500, false, true, A::Disconnect},  // the port is still gone
+        {11000, false, true, A::Connect},   {12000, true, false, A::Restored},
+        {13000, true, false, A::None},
+    };
+    for (const auto& s : steps) EXPECT_EQ(r.Tick(s.ms, s.up, s.dropped), s.action) << s.ms;
+    EXPECT_EQ(r.Attempts(), 3);
+    EXPECT_FALSE(r.Reconnecting());
+    EXPECT_EQ(r.Tick(14000, false, true), A::Disconnect);
+    EXPECT_TRUE(r.Reconnecting());
+    r.Disarm();
+    EXPECT_EQ(r.Tick(20000, false, true), A::None);
 }

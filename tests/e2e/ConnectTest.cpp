@@ -110,6 +110,10 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     form->ToolButton(21)->click();  // map mode
     EXPECT_EQ(form->RightArea->currentWidget(), form->Calibrpanel);
     EXPECT_EQ(form->LeftArea->currentWidget(), form->PanelXX);
+    // No map chosen yet ("Карта прошивки" empty): map mode says so.
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains("не задан")) << dialogs.errors[0].toStdString();
+    dialogs.errors.clear();
     form->ToolButton(18)->click();
     EXPECT_EQ(form->RightArea->currentWidget(), form->PanelMain);
 

@@ -260,6 +260,14 @@ void TuningPanel::ToolButton10Click() {
                          .arg(Q(kN)));
 }
 
+void TuningPanel::ResumeTuning() {
+    SetState(QStringLiteral("Идет обучение"));
+    writeBack_->WriteTuningStartByte();
+    writeBack_->ActivateTuning();
+    w_.showTuningState(true);
+    Timer4->start();
+}
+
 void TuningPanel::ToolButton11Click() {
     SetState(QStringLiteral("Диагностика"), QColor(0, 128, 0));
     writeBack_->StopTuning();

@@ -64,6 +64,9 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     void pishupopr();
     void ToolButton10Click();  // tuning start
     void ToolButton11Click();  // tuning stop
+    // The link came back by itself while tuning: the ECU may have lost its
+    // RAM, so it gets the control byte again, and the rewrites go on.
+    void ResumeTuning();
     void Timer1Timer();
     void Timer4Timer();
     void Timer6Timer();

@@ -1,0 +1,40 @@
+#include "app/Reconnect.h"
+
+namespace korvane::app {
+
+void Reconnector::Arm(int64_t nowMs) {
+    state_ = State::Watching;
+    since_ = nowMs;
+    attempts_ = 0;
+}
+
+Reconnector::Action Reconnector::Tick(int64_t nowMs, bool sessionUp, bool dropped) {
+    switch (state_) {
+        case State::Off: return Action::None;
+        case State::Watching:
+            if (!dropped) return Action::None;
+            state_ = State::Waiting;
+            since_ = nowMs;
+            attempts_ = 0;
+            return Action::Disconnect;
+        case State::Waiting:
+            if (nowMs - since_ < kAttemptEveryMs) return Action::None;
+            state_ = State::Attempting;
+            since_ = nowMs;
+            ++attempts_;
+            return Action::Connect;
+        case State::Attempting:
+            if (sessionUp) {
+                state_ = State::Watching;
+                return Action::Restored;
+            }
+            if (!dropped && nowMs - since_ < kAttemptLastsMs) return Action::None;
+            // This attempt failed: close what it opened; the next one starts
+            // one period after this one did.
+            state_ = State::Waiting;
+            return Action::Disconnect;
+    }
+    return Action::None;
+}
+
+}  // namespace korvane::app

@@ -1,0 +1,37 @@
+// Reconnecting on its own: when the link to the ECU drops (the worker gave
+// up after too many errors, or the port vanished, as a USB adapter pulled
+// out does), the window disconnects and tries to connect again every few
+// seconds until the session stands or the user disconnects.
+#pragma once
+#include <cstdint>
+
+namespace korvane::app {
+
+class Reconnector {
+  public:
+    static constexpr int64_t kAttemptEveryMs = 3000;
+    // How long an attempt may take to bring the session up (the rest of the
+    // period lets the worker close the port again).
+    static constexpr int64_t kAttemptLastsMs = 2500;
+
+    enum class Action { None, Disconnect, Connect, Restored };
+
+    // The user connected with reconnecting on, or disconnected.
+    void Arm(int64_t nowMs);
+    void Disarm() { state_ = State::Off; }
+    bool Armed() const { return state_ != State::Off; }
+    bool Reconnecting() const { return state_ == State::Waiting || state_ == State::Attempting; }
+    int Attempts() const { return attempts_; }
+
+    // One look at the link: `sessionUp` when the worker polls, `dropped`
+    // when the port closed under a standing session or vanished.
+    Action Tick(int64_t nowMs, bool sessionUp, bool dropped);
+
+  private:
+    enum class State { Off, Watching, Waiting, Attempting };
+    State state_ = State::Off;
+    int64_t since_ = 0;
+    int attempts_ = 0;
+};
+
+}  // namespace korvane::app

@@ -1,0 +1,63 @@
+#include "maps/MapNumbers.h"
+
+#include <locale.h>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace korvane::maps {
+
+std::optional<int32_t> HexTextToInt(std::string_view text) {
+    uint32_t sum = 0;  // wraps like the 32-bit two's complement sum
+    for (char c : text) {
+        uint32_t digit = 0;
+        if (c >= 'A' && c <= 'F')
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        else if (c >= '0' && c <= '9')
+            digit = static_cast<uint32_t>(c - '0');
+        else
+            return std::nullopt;
+        sum = sum * 16u + digit;
+    }
+    return static_cast<int32_t>(sum);
+}
+
+std::optional<long double> ParseNumber(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::string t(text);
+    size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
+    bool digits = false, sep = false, exp = false;
+    for (size_t j = i; j < t.size(); ++j) {
+        const char c = t[j];
+        if (c >= '0' && c <= '9') {
+            digits = true;
+        } else if ((c == ',' || c == '.') && !sep && !exp) {
+            sep = true;
+            t[j] = '.';
+        } else if ((c == 'e' || c == 'E') && digits && !exp) {
+            exp = true;
+            if (j + 1 < t.size() && (t[j + 1] == '-' || t[j + 1] == '+')) ++j;
+            if (j + 1 >= t.size()) return std::nullopt;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digits) return std::nullopt;
+    // The C locale of a Qt program may have been changed; parse in the
+    // classic one.
+    locale_t c = ::newlocale(LC_NUMERIC_MASK, "C", nullptr);
+    char* end = nullptr;
+    const long double v = ::strtold_l(t.c_str(), &end, c);
+    ::freelocale(c);
+    if (end != t.c_str() + t.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::optional<uint16_t> ParseTableAddress(std::string_view text) {
+    if (text.size() != 8 || text.substr(0, 4) != "0000") return std::nullopt;
+    const auto v = HexTextToInt(text);
+    if (!v) return std::nullopt;
+    return static_cast<uint16_t>(*v);
+}
+
+}  // namespace korvane::maps

@@ -1,0 +1,132 @@
+#pragma once
+// The map editor: the map tree on the right (this widget, "Calibrpanel"),
+// the table pages "Данные" and "График" and the write button on the left.
+// Owns the map document, the tree's node list, the attribute list of the
+// element shown and the curve write timer; the window lends the rest.
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "maps/MapDocument.h"
+#include "maps/MapNumbers.h"
+#include "maps/TableCodec.h"
+#include "maps/WriteBack.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTabWidget;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QToolButton;
+
+namespace korvane::ecu {
+class TECUThread;
+}
+
+namespace korvane::maps {
+
+class CurveChart;
+
+class CalibrationPanel final : public QWidget {
+    Q_OBJECT
+  public:
+    // What the window lends. Every function must be set.
+    struct Window {
+        ecu::TECUThread* ecu = nullptr;
+        QTimer* engineTimer = nullptr;
+        std::function<ImageBytes()> image;
+        std::function<void(const QString&)> log;
+        std::function<void(const QString&)> showError;
+        // An open-file dialog; empty when cancelled.
+        std::function<QString(const QString& title, const QString& filter)> askOpenFile;
+        std::function<std::string(const char* key)> setting;
+        std::function<void(const char* key, const std::string& value)> setSetting;
+        // SaveFirmwareImage.
+        std::function<void()> saveImage;
+        // Runs a step now, or once the handler that is waiting has finished.
+        std::function<void(std::function<void()>)> runGuarded;
+        // Connects a timer so its handler never runs inside another's wait.
+        std::function<void(QTimer*, std::function<void()>)> connectTimer;
+        char decimalSeparator = ',';
+    };
+
+    // Builds the tree side into itself (243 × 475) and the table side into
+    // the pages "Системные", "Данные" and "График" of `pages` and into
+    // `tablePanel` (the write button).
+    CalibrationPanel(Window window, QTabWidget* pages, QWidget* tablePanel, QWidget* parent);
+    ~CalibrationPanel() override;
+
+    // Handlers named after their component and event.
+    void acLoadExecute();      // the button "Карта"
+    void ToolButton21Click();  // map mode: load the configured map without a dialog
+    void acRefreshExecute() { RebuildTree(); }
+    void RebuildTree();
+    void TreeViewClick();
+    void TreeViewChange() { TreeViewClick(); }
+    void TreeViewExpanding(QTreeWidgetItem* item);
+    void tabl();
+    void ChartTool1DragPoint(QObject* Sender, int Index);
+    void Button5Click();
+    // Hands a value of `len` (hex) bytes at adrf:adrs to the worker; also
+    // used by the autotuning.
+    void correct1D(const std::string& adrf, const std::string& adrs, const std::string& len,
+                   const std::string& data);
+    void correct2D(const std::string& adrf, const std::string& adrs, const std::string& len,
+                   const std::string& data);
+    void TimerRWTimer();
+
+    std::vector<int> NodePath(QTreeWidgetItem* item) const;
+    int CurrentNodeListIndex() const { return tree_.CurrentNodeListIndex(CurrentMapNode); }
+    const MapDocument& Document() const { return doc_; }
+    const MapTree& Tree() const { return tree_; }
+    const AttributeList& Attributes() const { return attributes_; }
+    const PendingCurveWrite& Pending() const { return PendingCurveWrite_; }
+    // The tree item showing the element at this path of names ("A/B"), or
+    // nullptr.
+    QTreeWidgetItem* ItemByNames(const QString& path) const;
+
+    pugi::xml_node CurrentMapNode;
+
+    // Components.
+    QLabel* Label9 = nullptr;
+    QTreeWidget* TreeView = nullptr;
+    QPushButton* MapButton = nullptr;
+    QTableWidget* ValueListEditor = nullptr;  // the attribute list, hidden
+    QGroupBox* GroupBox1 = nullptr;
+    QLineEdit* EditMax = nullptr;
+    QLineEdit* Editpoint = nullptr;
+    QLineEdit* EditMin = nullptr;
+    QTableWidget* StringGrid4 = nullptr;
+    CurveChart* DBChart1 = nullptr;
+    QLabel* Label17 = nullptr;
+    QToolButton* Button5 = nullptr;
+    QTimer* TimerRW = nullptr;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    bool LoadMap(const std::string& path);
+    void ShowTableDisplay(const TableDisplay& d);
+    void BuildTreeSide();
+    void BuildTableSide(QTabWidget* pages, QWidget* tablePanel);
+    bool LinkUp() const;
+    // Runs the step of a handler `ms` later, never inside another handler.
+    void Later(int ms, std::function<void()> step);
+
+    Window w_;
+    MapDocument doc_;
+    MapTree tree_;
+    std::vector<QTreeWidgetItem*> items_;  // one per tree_.items entry
+    AttributeList attributes_;
+    PendingCurveWrite PendingCurveWrite_;
+    bool changedSincePress_ = false;
+};
+
+}  // namespace korvane::maps

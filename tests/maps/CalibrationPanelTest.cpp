@@ -1,0 +1,338 @@
+// The map editor on its own, with a worker whose thread is not started (so
+// what it is handed stays in its mailbox), a plain engine timer and the
+// simulator's demo map and image.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QValueAxis>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "ecu/ECUThread.h"
+#include "maps/ui/CalibrationPanel.h"
+#include "maps/ui/CurveChart.h"
+#include "platform/NumberText.h"
+#include "platform/UiBridge.h"
+#include "sim/Firmware.h"
+
+using namespace korvane;
+using namespace korvane::maps;
+namespace fs = std::filesystem;
+
+namespace {
+
+class NoLog final : public ecu::LogView {
+  public:
+    void AppendLine(const std::string&) override {}
+    void ReplaceLastLine(const std::string&) override {}
+    void SetProgress(int, int) override {}
+};
+
+const char* kIdle = "Демо_прошивка/Холостой_ход/Обороты_ХХ";
+const char* kCold = "Демо_прошивка/Топливо/Коррекция_по_ТОЖ";
+const char* kPhase = "Демо_прошивка/Топливо/Сдвиг_фазы_впрыска";
+
+class Editor : public ::testing::Test {
+  protected:
+    fs::path dir;
+    platform::DirectUiBridge bridge;
+    NoLog workerLog;
+    ecu::TECUThread worker{bridge, workerLog};
+    std::vector<uint8_t> image = sim::MakeSyntheticFirmware(1);
+    QWidget window;
+    QTabWidget* pages = nullptr;
+    QWidget* tablePanel = nullptr;
+    QTimer engineTimer;
+    QStringList log, errors, answers;
+    std::map<std::string, std::string> settings;
+    int saves = 0;
+    CalibrationPanel* panel = nullptr;
+
+    void SetUp() override {
+        static int n = 0;
+        dir = fs::temp_directory_path() /
+              ("korvane_mapui_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        fs::create_directories(dir);
+        std::ofstream(dir / "demo.xml", std::ios::binary) << sim::MakeDemoMapCp1251(image);
+        window.resize(964, 523);
+        tablePanel = new QWidget(&window);
+        tablePanel->setGeometry(0, 0, 715, 476);
+        pages = new QTabWidget(tablePanel);
+        pages->setGeometry(0, 205, 715, 271);
+        for (const char* page : {"Системные", "Данные", "График"})
+            pages->addTab(new QWidget(pages), QString::fromUtf8(page));
+        CalibrationPanel::Window w;
+        w.ecu = &worker;
+        w.engineTimer = &engineTimer;
+        w.image = [this] { return ImageBytes(image.data(), kImageSize); };
+        w.log = [this](const QString& line) { log << line; };
+        w.showError = [this](const QString& text) { errors << text; };
+        w.askOpenFile = [this](const QString&, const QString&) {
+            return answers.isEmpty() ? QString() : answers.takeFirst();
+        };
+        w.setting = [this](const char* key) { return settings[key]; };
+        w.setSetting = [this](const char* key, const std::string& v) { settings[key] = v; };
+        w.saveImage = [this] { ++saves; };
+        w.runGuarded = [](std::function<void()> step) { step(); };
+        w.connectTimer = [this](QTimer* t, std::function<void()> f) {
+            QObject::connect(t, &QTimer::timeout, &window, std::move(f));
+        };
+        w.decimalSeparator = '.';
+        panel = new CalibrationPanel(w, pages, tablePanel, &window);
+        panel->setGeometry(718, 32, 243, 475);
+        window.show();
+        engineTimer.setInterval(50);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void LoadDemo() {
+        answers << QString::fromStdString((dir / "demo.xml").string());
+        panel->MapButton->click();
+        ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    }
+    void Select(const char* path) {
+        QTreeWidgetItem* item = panel->ItemByNames(QString::fromUtf8(path));
+        ASSERT_NE(item, nullptr) << path;
+        // As a user does: open the groups on the way (each is selected as it
+        // opens), then pick the table.
+        std::vector<QTreeWidgetItem*> parents;
+        for (QTreeWidgetItem* p = item->parent(); p; p = p->parent())
+            parents.insert(parents.begin(), p);
+        for (QTreeWidgetItem* p : parents) p->setExpanded(true);
+        panel->TreeView->setCurrentItem(item);
+    }
+    void Connect() {
+        worker.IsComConnected = 1;
+        worker.IsECUConnected = 1;
+        engineTimer.start();
+    }
+    QString GridText(int row, int column) const {
+        const QTableWidgetItem* item = panel->StringGrid4->item(row, column);
+        return item ? item->text() : QString();
+    }
+};
+
+TEST_F(Editor, LoadsTheMapAndShowsSingleValuesAndCurves) {
+    LoadDemo();
+    EXPECT_EQ(settings["Карта прошивки"], (dir / "demo.xml").string());
+    // The root level: declaration, comment, root element.
+    ASSERT_EQ(panel->TreeView->topLevelItemCount(), 3);
+    EXPECT_EQ(panel->TreeView->topLevelItem(0)->text(0), "xml");
+    EXPECT_EQ(panel->TreeView->topLevelItem(1)->text(0), "#comment");
+
+    Select(kIdle);
+    EXPECT_EQ(panel->Label9->text(), "Обороты_ХХ");
+    EXPECT_FALSE(panel->GroupBox1->isHidden());
+    EXPECT_TRUE(panel->StringGrid4->isHidden());
+    EXPECT_EQ(panel->Editpoint->text(), "840");
+    EXPECT_EQ(panel->EditMax->text(), "1500");
+    EXPECT_EQ(panel->EditMin->text(), "600");
+    EXPECT_EQ(panel->ValueListEditor->item(0, 0)->text(), "graf");
+    EXPECT_TRUE(panel->ValueListEditor->isHidden());
+    Select(kPhase);
+    EXPECT_EQ(panel->Editpoint->text(), "-90");
+
+    Select(kCold);
+    EXPECT_TRUE(panel->GroupBox1->isHidden());
+    EXPECT_FALSE(panel->StringGrid4->isHidden());
+    EXPECT_EQ(panel->StringGrid4->columnCount(), 17);
+    EXPECT_EQ(panel->StringGrid4->columnWidth(0), 100);
+    EXPECT_EQ(GridText(0, 0), "Температура");
+    EXPECT_EQ(GridText(1, 0), "Коэффициент");
+    EXPECT_EQ(GridText(0, 1), "-40");
+    EXPECT_EQ(GridText(0, 16), "110");
+    EXPECT_EQ(GridText(1, 16).toDouble(), image[0x5C0F] / 128.0);
+    EXPECT_EQ(panel->DBChart1->Count(), 16);
+    EXPECT_EQ(panel->DBChart1->Value(0), image[0x5C00] / 128.0);
+    EXPECT_EQ(panel->DBChart1->VerticalAxis()->titleText(), "Коэффициент");
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    EXPECT_TRUE(worker.Command.Empty());
+}
+
+TEST_F(Editor, ReloadKeepsTheSelectionAndAFailedLoadKeepsTheTree) {
+    LoadDemo();
+    Select(kCold);
+    LoadDemo();
+    ASSERT_NE(panel->TreeView->currentItem(), nullptr);
+    EXPECT_EQ(panel->TreeView->currentItem()->text(0), "Коррекция_по_ТОЖ");
+    EXPECT_EQ(panel->Label9->text(), "Коррекция_по_ТОЖ");
+
+    std::ofstream(dir / "bad.xml") << "<a><b></a>";
+    answers << QString::fromStdString((dir / "bad.xml").string());
+    panel->MapButton->click();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("bad.xml")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("строка 1")) << errors[0].toStdString();
+    EXPECT_EQ(settings["Карта прошивки"], (dir / "demo.xml").string());
+    EXPECT_EQ(panel->TreeView->topLevelItemCount(), 3);
+
+    // Cancelling the dialog rebuilds from the document as it is.
+    errors.clear();
+    panel->MapButton->click();
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(panel->TreeView->currentItem()->text(0), "Коррекция_по_ТОЖ");
+
+    // Map mode loads the configured file without a dialog.
+    settings["Карта прошивки"] = (dir / "missing.xml").string();
+    panel->ToolButton21Click();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("missing.xml"));
+}
+
+TEST_F(Editor, DraggingAPointChangesItsGridCellOnly) {
+    LoadDemo();
+    Select(kCold);
+    pages->setCurrentIndex(2);
+    QApplication::processEvents();
+    const QStringList before = [&] {
+        QStringList l;
+        for (int c = 1; c <= 16; ++c) l << GridText(1, c);
+        return l;
+    }();
+    CurveChart* chart = panel->DBChart1;
+    const QPoint from = chart->PointPosition(3);
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(chart->viewport(), from + QPoint(0, -30));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, Qt::NoModifier, from + QPoint(0, -30));
+    const double moved = chart->Value(3);
+    EXPECT_GT(moved, before[3].toDouble());
+    EXPECT_EQ(chart->Series1()->at(3).x(), 3.0);  // vertical only
+    for (int c = 1; c <= 16; ++c)
+        if (c != 4) {
+            EXPECT_EQ(GridText(1, c), before[c - 1]) << c;
+        }
+    EXPECT_EQ(GridText(1, 4), QString::fromStdString(platform::FormatGeneral(moved, '.')));
+    EXPECT_EQ(panel->Label17->text(), GridText(1, 4));
+    EXPECT_TRUE(worker.Command.Empty());  // nothing goes out before the write button
+}
+
+TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
+    LoadDemo();
+    Select(kIdle);
+    panel->Editpoint->setText("900");
+    // Not connected, or the live view stopped: the button does nothing.
+    panel->Button5->click();
+    worker.IsComConnected = 1;
+    worker.IsECUConnected = 1;
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5A10], 84);
+    EXPECT_EQ(saves, 0);
+
+    engineTimer.start();
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5A10], 90);
+    EXPECT_EQ(saves, 1);
+    // The live view pauses while the worker gets the value, then resumes.
+    EXPECT_FALSE(engineTimer.isActive());
+    panel->Button5->click();  // meanwhile the button does nothing
+    EXPECT_EQ(saves, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.Command.Empty(); }, 2000));
+    EXPECT_EQ(worker.Command.Word(), "correct1DF");
+    EXPECT_EQ(worker.numdata, 1);
+    EXPECT_EQ(worker.data[0], 90);
+    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x5A, 0x10}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
+    EXPECT_EQ(saves, 1);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+
+    // A value over the limit box is written as the limit, and the box shows it.
+    worker.Command.Clear();
+    panel->Editpoint->setText("2000");
+    panel->Button5->click();
+    EXPECT_EQ(panel->Editpoint->text(), "1500");
+    EXPECT_EQ(image[0x5A10], 150);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
+    EXPECT_EQ(worker.data[0], 150);
+
+    // A busy worker: the image keeps the value, the log says it did not go.
+    worker.Command.Post("remake");
+    panel->Editpoint->setText("700");
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5A10], 70);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
+    EXPECT_EQ(worker.Command.Word(), "remake");
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(log.last().contains("не передано")) << log.last().toStdString();
+}
+
+TEST_F(Editor, CurveGoesThroughTheWriteTimerAndWaitsForABusyWorker) {
+    LoadDemo();
+    Select(kCold);
+    Connect();
+    panel->DBChart1->Series1()->replace(0, QPointF(0, 1.5));
+    panel->ChartTool1DragPoint(panel->DBChart1, 0);
+    worker.Command.Post("remake");
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5C00], 192);
+    EXPECT_FALSE(engineTimer.isActive());
+    EXPECT_TRUE(panel->TimerRW->isActive());
+    EXPECT_EQ(saves, 1);
+    std::string data;
+    for (int i = 0; i < 16; ++i) data += std::to_string(image[0x5C00 + i]);
+    const QString line = QString::fromStdString("Меняю...5C00длина:16Дата:" + data + "кол:1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.size() >= 2; }, 2000));
+    EXPECT_EQ(log[0], line);
+    EXPECT_EQ(log[1], line);  // retried with its line while the worker is busy
+    EXPECT_EQ(worker.Command.Word(), "remake");
+    worker.Command.Clear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.Command.Empty(); }, 2000));
+    EXPECT_EQ(worker.Command.Word(), "correct23DF");
+    EXPECT_EQ(worker.plusrw, 1);
+    for (int k = 0; k < 64; ++k) ASSERT_EQ(worker.data2[static_cast<size_t>(k)], image[0x5C00 + k]);
+    EXPECT_FALSE(panel->TimerRW->isActive());
+    EXPECT_TRUE(engineTimer.isActive());
+}
+
+TEST_F(Editor, BadDescriptionIsRefusedAndNothingIsReadOrWritten) {
+    const struct {
+        const char* attributes;
+        const char* value;
+    } cases[] = {
+        {"graf=\"1D\" address=\"00005a10\"", "00005a10"},
+        {"graf=\"1D\" address=\"00015A10\"", "00015A10"},
+        {"graf=\"2D\" address=\"0000FFF8\" Число_точек_по_оси_X=\"16\"", "0000FFF8"},
+    };
+    for (const auto& c : cases) {
+        const std::string xml = std::string("<Карта><Плохая ") + c.attributes +
+                                " Первая_точка_по_оси_X=\"0\" Последняя_точка_по_оси_X=\"1\" "
+                                "Смещение_значения=\"0\" Шаг=\"1\" Делитель_шага=\"1\" "
+                                "Смещение=\"0\" Обратный_мультипликативный=\"0\" MAX=\"9\" "
+                                "MIN=\"0\" Смещение_по_оси_Y=\"0\" Шаг_по_Y=\"1\" "
+                                "Делитель_шага_по_Y=\"1\"/></Карта>";
+        std::ofstream(dir / "bad.xml") << xml;
+        errors.clear();
+        answers << QString::fromStdString((dir / "bad.xml").string());
+        panel->MapButton->click();
+        panel->Editpoint->setText("5");
+        Select("Карта/Плохая");
+        ASSERT_EQ(errors.size(), 1) << c.value;
+        EXPECT_TRUE(errors[0].contains("«Плохая»")) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(QString::fromUtf8(c.value))) << errors[0].toStdString();
+        EXPECT_EQ(panel->Editpoint->text(), "5");  // nothing read
+
+        const std::vector<uint8_t> before = image;
+        Connect();
+        panel->Button5->click();
+        ASSERT_EQ(errors.size(), 2);
+        EXPECT_TRUE(errors[1].contains(QString::fromUtf8(c.value)));
+        EXPECT_EQ(image, before);
+        EXPECT_TRUE(worker.Command.Empty());
+        EXPECT_FALSE(panel->TimerRW->isActive());
+        EXPECT_EQ(saves, 0);
+        EXPECT_TRUE(engineTimer.isActive());  // the live view goes on
+    }
+}
+
+}  // namespace
