@@ -106,6 +106,62 @@ FuelErrorField::FuelErrorField(uint32_t seed) {
     for (size_t k = 0; k < raw.size(); ++k) f_[k] = 1.0 + 0.15 * (peak > 0 ? raw[k] / peak : 0.0);
 }
 
+bool ParseMixture(const std::string& text, Mixture& out) {
+    if (text == "interpolated")
+        out = Mixture::Interpolated;
+    else if (text == "cell")
+        out = Mixture::PerCell;
+    else
+        return false;
+    return true;
+}
+
+GridPosition EcuGridPosition(std::span<const uint8_t> memory, int rpmByte, int throttle) {
+    constexpr int kLast = (kGridSize - 1) * 16;
+    GridPosition p;
+    // The throttle map has an entry per % up to 100; the speed map one per
+    // 40 rpm, the whole byte range. A foreign image may hold anything there.
+    p.row16 = std::min<int>(memory[kRpmGridMap + std::clamp(rpmByte, 0, 255)], kLast);
+    p.column16 = std::min<int>(memory[kThrottleGridMap + std::clamp(throttle, 0, 100)], kLast);
+    return p;
+}
+
+namespace {
+
+// Bilinear between the four centres around a grid position.
+template <typename At>
+double Interpolate(const GridPosition& p, At at) {
+    const int c0 = p.column16 >> 4, r0 = p.row16 >> 4;
+    const int c1 = std::min(c0 + 1, kGridSize - 1), r1 = std::min(r0 + 1, kGridSize - 1);
+    const double fc = (p.column16 & 15) / 16.0, fr = (p.row16 & 15) / 16.0;
+    const double low = at(c0, r0) * (1 - fc) + at(c1, r0) * fc;
+    const double high = at(c0, r1) * (1 - fc) + at(c1, r1) * fc;
+    return low * (1 - fr) + high * fr;
+}
+
+// Raw correction byte of a cell; 0 would be no fuel at all, so at least 1.
+double CorrectionOf(std::span<const uint8_t> memory, int column, int row) {
+    return std::max<int>(1, memory[kCorrectionTable + Grid::CellIndex(column, row)]) / 128.0;
+}
+
+}  // namespace
+
+double MixtureAt(const EngineState& s, const FuelErrorField& fuel, std::span<const uint8_t> memory,
+                 Mixture mixture) {
+    if (mixture == Mixture::PerCell) return CellCentreMixture(s.column, s.row, fuel, memory);
+    const GridPosition p = EcuGridPosition(memory, s.rpmByte, s.throttle);
+    const double f = Interpolate(p, [&](int c, int r) { return fuel.At(c, r); });
+    const double correction =
+        Interpolate(p, [&](int c, int r) { return CorrectionOf(memory, c, r); });
+    return f / correction;
+}
+
+double CellCentreMixture(int column, int row, const FuelErrorField& fuel,
+                         std::span<const uint8_t> memory) {
+    if (column < 0 || column >= kGridSize || row < 0 || row >= kGridSize) return 0;
+    return fuel.At(column, row) / CorrectionOf(memory, column, row);
+}
+
 bool ParseScenario(const std::string& text, Scenario& out) {
     if (text == "idle")
         out = Scenario::Idle;

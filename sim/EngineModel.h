@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,23 @@ class FuelErrorField {
     std::array<double, kGridSize * kGridSize> f_{};
 };
 
+// How the true mixture follows the correction table in memory.
+// Interpolated: as the ECU uses its tables, between the four surrounding
+// cell centres, so away from a centre a cell's correction is mixed with its
+// neighbours'. PerCell: one mixture for the whole cell (the cell's own fuel
+// error and correction byte), handy where a test wants an exact value.
+enum class Mixture { Interpolated, PerCell };
+bool ParseMixture(const std::string& text, Mixture& out);
+
+// Where the ECU places a work point on its grid, in sixteenths of a cell
+// from the first centre (0 .. 240 on each axis): the entries of its speed
+// and throttle grid maps in memory (65 536 bytes).
+struct GridPosition {
+    int row16 = 0;
+    int column16 = 0;
+};
+GridPosition EcuGridPosition(std::span<const uint8_t> memory, int rpmByte, int throttle);
+
 enum class Scenario { Idle, Sweep, Drive };
 bool ParseScenario(const std::string& text, Scenario& out);
 
@@ -83,6 +101,14 @@ class EngineModel {
     std::vector<Segment> segments_;
     double total_ = 0;
 };
+
+// The true lambda at a work point with the correction table now in memory.
+double MixtureAt(const EngineState& state, const FuelErrorField& fuel,
+                 std::span<const uint8_t> memory, Mixture mixture);
+// The mixture at a cell's centre: the cell's fuel error over its own
+// correction, whichever way the mixture is modelled.
+double CellCentreMixture(int column, int row, const FuelErrorField& fuel,
+                         std::span<const uint8_t> memory);
 
 // Everything the diagnostic frame needs beyond the engine state.
 struct FrameInputs {

@@ -20,6 +20,7 @@
 #include "platform/TextCodec.h"
 #include "sim/Ecu.h"
 #include "sim/EngineModel.h"
+#include "sim/EngineRun.h"
 #include "sim/Firmware.h"
 #include "sim/KLine.h"
 #include "sim/Lc1.h"
@@ -86,8 +87,7 @@ struct Outbox {
 struct Simulator::Impl {
     explicit Impl(Options o)
         : options(std::move(o)),
-          model(ScenarioOf(options.scenario), options.seed),
-          fuel(options.seed),
+          engine(ScenarioOf(options.scenario), options.seed, options.mixture, options.lc1DelayMs),
           ram(MakeSyntheticFirmware(options.seed)),
           ecuRng(0xFA17ULL ^ (static_cast<uint64_t>(options.seed) << 16)),
           lc1Rng(0x1C1ULL ^ (static_cast<uint64_t>(options.seed) << 16)) {}
@@ -99,16 +99,15 @@ struct Simulator::Impl {
     }
 
     Options options;
-    EngineModel model;
-    FuelErrorField fuel;
 
     mutable std::mutex mutex;  // everything below that the public calls see
+    EngineRun engine;
     std::vector<uint8_t> ram;
     std::deque<SeenRequest> requests;
     Faults faults;
     double lc1Lambda = 0;
+    int heldColumn = -1, heldRow = -1;  // kept across Start
     int ecuSpeed = kDefaultBaud;
-    int heldColumn = -1, heldRow = -1;
     Clock::time_point started = Clock::now();
     Clock::time_point lastRequest = Clock::now();
     // Separate streams, so the faults an ECU request meets depend only on
@@ -143,26 +142,16 @@ struct Simulator::Impl {
 
     double Seconds(Clock::time_point t) const { return duration<double>(t - started).count(); }
 
-    EngineState StateAt(Clock::time_point t) const {
-        const double s = Seconds(t);
-        if (heldColumn >= 0) return model.HeldAt(heldColumn, heldRow, s);
-        return model.At(s);
-    }
+    EngineState StateAt(Clock::time_point t) const { return engine.StateAt(Seconds(t)); }
 
-    double LambdaAt(int column, int row) const {
-        if (column < 0 || column >= kGridSize || row < 0 || row >= kGridSize) return 0;
-        const int raw = std::max<int>(1, ram[kCorrectionTable + Grid::CellIndex(column, row)]);
-        return fuel.At(column, row) / (raw / 128.0);
-    }
+    double LambdaAt(int column, int row) const { return engine.CellMixture(column, row, ram); }
 
-    std::array<uint8_t, 51> FrameAt(Clock::time_point t) const {
-        const EngineState s = StateAt(t);
-        FrameInputs in;
-        in.lambda = LambdaAt(s.column, s.row);
-        const int k = Grid::CellIndex(s.column, s.row);
-        in.ignitionRaw = ram[kIgnitionTable + k];
-        in.correctionRaw = ram[kCorrectionTable + k];
-        return BuildDiagnosticFrame(s, in, options.seed);
+    // Under the lock: the engine runs up to t with the memory as it is.
+    void Advance(Clock::time_point t) { engine.AdvanceTo(Seconds(t), ram); }
+
+    std::array<uint8_t, 51> FrameAt(Clock::time_point t) {
+        Advance(t);
+        return engine.FrameAt(Seconds(t), ram);
     }
 
     // Without requests for a while an ECU ends its session and listens at the
@@ -271,9 +260,9 @@ struct Simulator::Impl {
             } else {
                 double lambda = lc1Lambda;
                 if (lambda <= 0) {
-                    const EngineState s = StateAt(now);
-                    lambda = LambdaAt(s.column, s.row) *
-                             (1.0 + 0.002 * Noise(options.seed, 9, static_cast<uint64_t>(index)));
+                    Advance(now);
+                    lambda = Lc1Measured(engine.SensorLambda(), options.seed,
+                                         static_cast<uint64_t>(index));
                 }
                 packet = lc1::Packet(lc1::kLambda, lc1::LambdaWord(lambda));
             }
@@ -321,6 +310,7 @@ struct Simulator::Impl {
             {
                 std::lock_guard lock(mutex);
                 EndIdleSession(now);
+                Advance(now);  // the time spent in each cell counts without a listener too
             }
             ecuOut.Release(now);
             lc1Out.Release(now);
@@ -348,6 +338,12 @@ bool Simulator::Start(std::string* error) {
         if (error) *error = "unknown scenario: " + d.options.scenario;
         return false;
     }
+    if (d.options.lc1DelayMs < 0 || d.options.lc1DelayMs > EngineRun::kMaxLc1DelayMs) {
+        if (error)
+            *error = "LC-1 delay must be 0 .. " + std::to_string(EngineRun::kMaxLc1DelayMs) +
+                     " ms: " + std::to_string(d.options.lc1DelayMs);
+        return false;
+    }
     if (!d.options.firmwarePath.empty()) {
         std::string bytes, why;
         if (!platform::ReadBinaryFile(d.options.firmwarePath, bytes, why)) {
@@ -373,6 +369,11 @@ bool Simulator::Start(std::string* error) {
         std::lock_guard lock(d.mutex);
         d.ecuSpeed = kDefaultBaud;
         d.started = d.lastRequest = Clock::now();
+        // A new run: the model's clock and the visit statistics start at 0,
+        // a held cell stays held.
+        EngineRun fresh(scenario, d.options.seed, d.options.mixture, d.options.lc1DelayMs);
+        fresh.Hold(d.heldColumn, d.heldRow);
+        d.engine = std::move(fresh);
     }
     d.ecuOut.Clear();
     d.lc1Out.Clear();
@@ -451,6 +452,8 @@ void Simulator::HoldCell(int column, int row) {
     const bool inside = column >= 0 && column < kGridSize && row >= 0 && row < kGridSize;
     impl_->heldColumn = inside ? column : -1;
     impl_->heldRow = inside ? row : -1;
+    impl_->Advance(Clock::now());  // the time so far on the old path
+    impl_->engine.Hold(impl_->heldColumn, impl_->heldRow);
 }
 
 std::pair<int, int> Simulator::CurrentCell() const {
@@ -461,13 +464,14 @@ std::pair<int, int> Simulator::CurrentCell() const {
 
 std::vector<uint8_t> Simulator::DiagnosticFrame() const {
     std::lock_guard lock(impl_->mutex);
-    const auto f = impl_->FrameAt(Clock::now());
+    const auto f = impl_->engine.FrameAt(impl_->Seconds(Clock::now()), impl_->ram);
     return {f.begin(), f.end()};
 }
 
 std::string Simulator::Report() const {
     std::lock_guard lock(impl_->mutex);
-    std::string out = "Mixture error per cell, % from lambda 1 (rows: rpm, columns: throttle %)\n";
+    std::string out =
+        "Mixture error at each cell's centre, % from lambda 1 (rows: rpm, columns: throttle %)\n";
     char buf[64];
     out += "  rpm |";
     for (int c = 0; c < kGridSize; ++c) {
@@ -491,6 +495,9 @@ std::string Simulator::Report() const {
     }
     std::snprintf(buf, sizeof buf, "%d of 256 cells within 1 %%; worst %.1f %%\n", within, worst);
     out += buf;
+    impl_->Advance(Clock::now());
+    out += VisitedCellsReport(impl_->engine.Stats(),
+                              [&](int c, int r) { return impl_->LambdaAt(c, r); });
     return out;
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/EngineModel.h"
+
 namespace korvane::sim {
 
 // Fault kinds that can be switched on with a probability per request (ECU)
@@ -32,6 +34,11 @@ struct Options {
     std::string firmwarePath;        // 64 KiB image to load; "" = the built-in synthetic image
     std::string scenario = "drive";  // idle | sweep | drive
     uint32_t seed = 1;
+    // How the mixture follows the correction table (see Mixture).
+    Mixture mixture = Mixture::Interpolated;
+    // How far the LC-1's reading trails the mixture, in ms (0 .. 5000):
+    // gas transport plus the sensor's lag. 0 = the mixture of the moment.
+    int lc1DelayMs = 0;
     Faults faults;
     // A session with no request for this long ends by itself and the ECU
     // listens at 10400 baud again (0 = never).
@@ -74,7 +81,8 @@ class Simulator {
     int EcuLineSpeed() const;  // the speed the simulated ECU expects now
     void SetFaults(const Faults& faults);
     void SetLc1Lambda(double lambda);  // fixed lambda for the LC-1; <= 0 = the engine model's
-    double TrueLambdaAtCell(int column, int row) const;  // the model's mixture in a cell
+    // The model's mixture at a cell's centre.
+    double TrueLambdaAtCell(int column, int row) const;
 
     // Keeps the engine in one work-point cell (column = throttle band, row =
     // engine-speed band); (-1, -1) lets the scenario drive again.
@@ -83,8 +91,9 @@ class Simulator {
     std::pair<int, int> CurrentCell() const;
     // The 51 bytes a diagnostic request would get now.
     std::vector<uint8_t> DiagnosticFrame() const;
-    // How far each cell's mixture is from lambda 1 with the correction table
-    // now in RAM, as a 16 x 16 text table with a summary line.
+    // How far each cell's centre is from lambda 1 with the correction table
+    // now in RAM, as a 16 x 16 text table with a summary line; then, for each
+    // cell the engine has visited, the time spent there and its |lambda - 1|.
     std::string Report() const;
     // CPU time the simulator's own thread has used since Start, in seconds.
     double ThreadCpuSeconds() const;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/TextCodec.h"
+#include "sim/EngineRun.h"
 #include "sim/Simulator.h"
 
 using korvane::sim::Faults;
@@ -36,7 +37,13 @@ const char kHelp[] =
     "  --faults LIST       k=p,... with p from 0 to 1; k one of silence, nochecksum,\n"
     "                      noecho, negative, late, lc1silence, lc1error\n"
     "  --no-warmup         the LC-1 sends readings from the start\n"
-    "  --report            print each cell's distance from lambda 1 on exit (and on SIGUSR1)\n"
+    "  --lc1-delay MS      the LC-1 reading trails the mixture by MS on average (gas\n"
+    "                      transport, then the sensor's lag; 0 .. 5000, default 0)\n"
+    "  --mixture MODEL     interpolated (default): the mixture follows the correction\n"
+    "                      table between cell centres, as the ECU uses it; cell: one\n"
+    "                      mixture per cell from its own correction byte\n"
+    "  --report            print each cell's distance from lambda 1, and the time spent\n"
+    "                      in each visited cell, on exit (and on SIGUSR1)\n"
     "  --help              this text\n"
     "\n"
     "Every write into ECU memory is printed as \"write 0xADDR LEN\".\n";
@@ -97,6 +104,14 @@ bool ParseFaults(const std::string& list, Faults& f, std::string& why) {
     return true;
 }
 
+bool ParseDelayMs(const char* text, int& ms) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!*text || *end || v < 0 || v > korvane::sim::EngineRun::kMaxLc1DelayMs) return false;
+    ms = static_cast<int>(v);
+    return true;
+}
+
 bool WriteFile(const std::string& path, const std::string& bytes) {
     std::string why;
     if (korvane::platform::WriteFileAtomically(path, bytes, why)) return true;
@@ -149,6 +164,13 @@ int main(int argc, char** argv) {
             options.fast = true;
         } else if (a == "--report") {
             report = true;
+        } else if (a == "--lc1-delay" || a == "--mixture") {
+            const char* v = value(a.c_str());
+            if (!v) return Usage(a + " needs a value");
+            if (a == "--lc1-delay" && !ParseDelayMs(v, options.lc1DelayMs))
+                return Usage(std::string("LC-1 delay must be 0 .. 5000 ms: ") + v);
+            if (a == "--mixture" && !korvane::sim::ParseMixture(v, options.mixture))
+                return Usage(std::string("unknown mixture model: ") + v);
         } else if (a == "--no-warmup") {
             options.lc1WarmUp = false;
         } else if (a == "--ecu" || a == "--lc1" || a == "--scenario" || a == "--seed" ||
@@ -199,8 +221,11 @@ int main(int argc, char** argv) {
     }
     std::printf("ECU  (K-line, 10400 baud at start): %s\n", sim.EcuPath().c_str());
     std::printf("LC-1 (19200 baud): %s\n", sim.Lc1Path().c_str());
-    std::printf("scenario %s, seed %u%s; Ctrl+C ends\n", options.scenario.c_str(),
-                static_cast<unsigned>(options.seed), options.fast ? ", fast" : "");
+    std::printf("scenario %s, seed %u%s, %s mixture, LC-1 delay %d ms; Ctrl+C ends\n",
+                options.scenario.c_str(), static_cast<unsigned>(options.seed),
+                options.fast ? ", fast" : "",
+                options.mixture == korvane::sim::Mixture::PerCell ? "per-cell" : "interpolated",
+                options.lc1DelayMs);
     std::fflush(stdout);
 
     for (;;) {

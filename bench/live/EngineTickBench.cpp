@@ -52,30 +52,45 @@ std::vector<uint8_t> FrameFor(int i) {
 
 // Every tick brings a new poll whose every value differs from the last: the
 // worst case, as the ECU's frames change at most once per poll.
-void BM_EngineTick(benchmark::State& state) {
-    const auto front = static_cast<Front>(state.range(0));
-    Window window(front);
-    LiveDecoder decoder;
-    std::vector<std::vector<uint8_t>> frames;
-    for (int i = 0; i < 64; ++i) frames.push_back(FrameFor(i));
-    int32_t numlog = 0;
-    for (auto _ : state) {
-        const std::vector<uint8_t> frame = frames[numlog % frames.size()];  // the tick's copy
-        ++numlog;
-        const TickOutcome t =
-            decoder.Tick(frame, numlog, OxygenSensor::Lc1, {1, 1, 0, 13.0 + (numlog % 20) * 0.1});
+class TickLoop {
+  public:
+    explicit TickLoop(Front front) : window_(front) {
+        for (int i = 0; i < 64; ++i) frames_.push_back(FrameFor(i));
+    }
+    void Step() {
+        const std::vector<uint8_t> frame = frames_[numlog_ % frames_.size()];  // the tick's copy
+        ++numlog_;
+        const TickOutcome t = decoder_.Tick(frame, numlog_, OxygenSensor::Lc1,
+                                            {1, 1, 0, 13.0 + (numlog_ % 20) * 0.1});
         if (t.frameDecoded) {
-            window.dashboard.Update(decoder.Values(), OxygenSensor::Lc1, ',');
-            window.diagnostics.Update(decoder.Values(), t, ',');
+            window_.dashboard.Update(decoder_.Values(), OxygenSensor::Lc1, ',');
+            window_.diagnostics.Update(decoder_.Values(), t, ',');
         }
         // The tuning step's trend update, once per new poll.
         if (t.newPoll) {
-            window.trend.Update(decoder.Values(), OxygenSensor::Lc1);
-            window.list.Update(decoder.Values(), OxygenSensor::Lc1, ',');
+            window_.trend.Update(decoder_.Values(), OxygenSensor::Lc1);
+            window_.list.Update(decoder_.Values(), OxygenSensor::Lc1, ',');
         }
         // Let the panel in front paint what changed, as the event loop would.
         QApplication::processEvents();
     }
+
+  private:
+    Window window_;
+    LiveDecoder decoder_;
+    std::vector<std::vector<uint8_t>> frames_;
+    int32_t numlog_ = 0;
+};
+
+void BM_EngineTick(benchmark::State& state) {
+    TickLoop loop(static_cast<Front>(state.range(0)));
+    for (auto _ : state) loop.Step();
+}
+
+// Ticks counted by an instruction counter (callgrind's toggle on this
+// function): a figure that does not move with the machine's load.
+[[gnu::noinline]] void CountedTicks(TickLoop& loop, int ticks) {
+    for (int i = 0; i < ticks; ++i) loop.Step();
 }
 
 void BM_DecodeOnly(benchmark::State& state) {
@@ -98,9 +113,27 @@ BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
+// `--ticks=N --front=0..3`: N ticks after a warm-up that fills the trend,
+// outside the benchmark's own timing loop, for an instruction count:
+//   valgrind --tool=callgrind --collect-atstart=no
+//       --toggle-collect='*CountedTicks*' live_bench --ticks=200 --front=2
+// Instructions per tick are the total over N.
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    int ticks = 0, front = kDashboard;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg.startsWith("--ticks=")) ticks = arg.mid(8).toInt();
+        if (arg.startsWith("--front=")) front = arg.mid(8).toInt();
+    }
+    if (ticks > 0) {
+        TickLoop loop(static_cast<Front>(front));
+        CountedTicks(loop, 0);  // keep the symbol whatever the optimiser does
+        for (int i = 0; i < 100; ++i) loop.Step();
+        CountedTicks(loop, ticks);
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cfenv>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,17 +15,44 @@ namespace korvane::platform {
 namespace {
 
 // Mantissa digits and decimal exponent of |value| with 15 significant
-// digits: value ~ 0.d1d2..d15 * 10^exp10 ... returned as digits "d1..d15" and
-// the exponent of d1 (value = d1.d2... * 10^e).
+// digits, correctly rounded: returned as digits "d1..d15" and the exponent
+// of d1 (value = d1.d2... * 10^e).
 void Digits15(double value, std::string& digits, int& e) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+    const auto r =
+        std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14);
     // buf: d.dddddddddddddde[+-]xx
     digits.clear();
     const char* p = buf;
-    for (; *p && *p != 'e'; ++p)
+    for (; p != r.ptr && *p != 'e'; ++p)
         if (*p >= '0' && *p <= '9') digits += *p;
-    e = (*p == 'e') ? std::atoi(p + 1) : 0;
+    e = 0;
+    if (p != r.ptr) std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, e);
+}
+
+// Digits (trailing zeros dropped) and exponent as above, for the general
+// form. Every double of the normal range whose shortest round-trip text has
+// at most 15 digits has that text as its 15-digit rounding too (15 digits
+// always survive the way to a double and back), and that text is cheap to
+// find; the others take the rounding itself.
+void GeneralDigits(double value, std::string& digits, int& e) {
+    const double a = std::fabs(value);
+    if (a >= std::numeric_limits<double>::min()) {
+        char buf[32];
+        const auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
+        const char* p = buf;
+        digits.clear();
+        for (; p != r.ptr && *p != 'e'; ++p)
+            if (*p != '.') digits += *p;
+        if (digits.size() <= 15) {
+            e = 0;
+            if (p != r.ptr) std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, e);
+            while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+            return;
+        }
+    }
+    Digits15(value, digits, e);
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 }
 
 }  // namespace
@@ -35,8 +63,7 @@ std::string FormatGeneral(double value, char sep) {
     if (value == 0) return "0";
     std::string digits;
     int e = 0;
-    Digits15(value, digits, e);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    GeneralDigits(value, digits, e);
     std::string out = value < 0 ? "-" : "";
     if (e >= 15 || e < -5) {
         out += digits[0];

@@ -18,6 +18,9 @@ sim::Options Lc1Options(bool warmUp, sim::Faults faults = {}) {
     sim::Options options;
     options.lc1WarmUp = warmUp;
     options.faults = faults;
+    // One mixture per cell, so a held cell reads the same wherever its noise
+    // puts the work point.
+    options.mixture = sim::Mixture::PerCell;
     return options;
 }
 

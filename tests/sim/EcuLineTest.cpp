@@ -257,7 +257,8 @@ TEST_F(EcuLine, EachEcuFaultKind) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim_->SetFaults(c.faults);
-        EXPECT_EQ(ToHex(line_->Exchange(Hex("82 10 F1 3E 01 C2"), 150)), c.expected);
+        EXPECT_EQ(ToHex(line_->ExchangeExpecting(Hex("82 10 F1 3E 01 C2"), Hex(c.expected).size())),
+                  c.expected);
     }
     // The late answer still arrives, well after its time.
     EXPECT_EQ(ToHex(line_->ReadFor(500)), "81 F1 10 7E 00");

@@ -114,6 +114,7 @@ TEST(SimEngineModel, IdealCorrectionBringsTheCellToLambdaOne) {
     o.fast = true;
     o.lc1WarmUp = false;
     o.seed = 11;
+    o.mixture = Mixture::PerCell;  // one byte decides the whole cell
     Simulator sim(o);
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;

@@ -40,6 +40,7 @@ std::unique_ptr<Simulator> StartLc1(Options o) {
 TEST(SimLc1, WarmsUpThenSendsReadings) {
     Options o;
     o.scenario = "idle";
+    o.mixture = Mixture::PerCell;  // the cell's own mixture wherever the idle noise puts it
     auto sim = StartLc1(o);
     Line line(sim->Lc1Path(), 19200);
     const auto packets = Packets(line.ReadFor(1300));  // 40 warm-up packets take 0.8 s

@@ -37,6 +37,14 @@ std::string ReadAll(const std::string& path) {
     return s.str();
 }
 
+// The echo and the whole answer: a program just started (or slowed down by
+// a sanitizer) may answer well after the echo.
+std::string EchoAndAnswer(Line& line, const Bytes& request, size_t answerBytes) {
+    line.Drain();
+    line.Send(request);
+    return ToHex(line.ReadCount(request.size() + answerBytes, 3000));
+}
+
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -63,17 +71,28 @@ TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
         std::freopen(out.c_str(), "w", stdout);
         ::execl(KORVANE_SIM_PROGRAM, KORVANE_SIM_PROGRAM, "--ecu", ecu.c_str(), "--lc1",
                 lc1.c_str(), "--fast", "--dump-ram", dump.c_str(), "--report", "--faults",
-                "lc1error=0", static_cast<char*>(nullptr));
+                "lc1error=0", "--lc1-delay", "250", "--mixture", "cell",
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     for (int i = 0; i < 200 && !(Exists(ecu) && Exists(lc1)); ++i) SleepMs(10);
     ASSERT_TRUE(Exists(ecu) && Exists(lc1));
     {
         Line line(ecu, 10400);
-        EXPECT_EQ(ToHex(line.Exchange(Hex("87 10 F1 3D 00 7C F7 02 AA 55 39"))),
+        EXPECT_EQ(EchoAndAnswer(line, Hex("87 10 F1 3D 00 7C F7 02 AA 55 39"), 5),
                   "87 10 F1 3D 00 7C F7 02 AA 55 39 81 F1 10 7D FF");
         Line lambda(lc1, 19200);
         EXPECT_FALSE(lambda.ReadFor(100).empty());
+    }
+    // SIGUSR1 prints the report and the simulator goes on.
+    ::kill(pid, SIGUSR1);
+    for (int i = 0; i < 200 && ReadAll(out).find("cells visited in") == std::string::npos; ++i)
+        SleepMs(10);
+    EXPECT_NE(ReadAll(out).find("cells visited in"), std::string::npos);
+    {
+        Line line(ecu, 10400);
+        EXPECT_EQ(EchoAndAnswer(line, Hex("82 10 F1 3E 01 C2"), 5),
+                  "82 10 F1 3E 01 C2 81 F1 10 7E 00");
     }
     ::kill(pid, SIGTERM);
     int status = 0;
@@ -87,7 +106,33 @@ TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
     EXPECT_EQ(static_cast<uint8_t>(ram[0x7CF8]), 0x55);
     const std::string text = ReadAll(out);
     EXPECT_NE(text.find("write 0x7CF7 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("per-cell mixture, LC-1 delay 250 ms"), std::string::npos) << text;
     EXPECT_NE(text.find("of 256 cells within 1 %"), std::string::npos) << text;
+    // The report on SIGUSR1 and the one on exit.
+    EXPECT_NE(text.find("cells visited in"), text.rfind("cells visited in")) << text;
+}
+
+TEST(SimProgram, EngineOptionsAreCheckedBeforeAnythingStarts) {
+    const struct {
+        const char* args;
+        bool ok;
+    } cases[] = {
+        {"--lc1-delay", false},
+        {"--lc1-delay -1", false},
+        {"--lc1-delay 5001", false},
+        {"--lc1-delay 2x", false},
+        {"--mixture", false},
+        {"--mixture smooth", false},
+        {"--lc1-delay 5000 --mixture cell --help", true},
+        {"--lc1-delay 0 --mixture interpolated --help", true},
+    };
+    for (const auto& c : cases) {
+        const std::string command =
+            std::string(KORVANE_SIM_PROGRAM) + " " + c.args + " >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status)) << c.args;
+        EXPECT_EQ(WEXITSTATUS(status), c.ok ? 0 : 2) << c.args;
+    }
 }
 
 }  // namespace

@@ -113,6 +113,18 @@ class Line {
         return out;
     }
 
+    // Sends a frame and waits, up to two seconds, for as many bytes as the
+    // caller expects (a busy machine may answer well after the echo), then
+    // settleMs longer, so bytes that should not come are seen as well.
+    Bytes ExchangeExpecting(const Bytes& request, size_t expectedBytes, int settleMs = 100) {
+        Drain();
+        Send(request);
+        Bytes out = ReadCount(expectedBytes, 2000);
+        const Bytes more = ReadFor(settleMs);
+        out.insert(out.end(), more.begin(), more.end());
+        return out;
+    }
+
     // True when the bytes are a run of complete K-line frames (format byte,
     // addresses when the format says so, length byte when the format holds
     // none, data, checksum).

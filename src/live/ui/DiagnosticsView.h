@@ -31,7 +31,12 @@ class DiagnosticsView : public QWidget {
     // Text of a cell as the user reads it; row 0 is the header.
     QString CellText(int column, int row) const;
     // Column 1 by grid row as shown now (what a live log line records).
-    const std::array<std::string, kGridRows>& ShownTexts() const { return shown_; }
+    // The texts as the grid shows them, brought up to date first: a hidden
+    // grid composes its texts only when they are asked for.
+    const std::array<std::string, kGridRows>& ShownTexts() const {
+        CatchUp();
+        return shown_;
+    }
     QTableView* Grid() const { return grid_; }
     // Grey values while the ECU does not answer.
     void SetStale(bool stale);

@@ -9,6 +9,7 @@
 #include <QGraphicsTextItem>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -22,11 +23,50 @@ constexpr int kChartHeight = 201;
 constexpr int kSelectorPanelWidth = 130;
 
 // Dragging with the right button pans the chart sideways.
+//
+// Everything of the chart but its two lines changes only now and then (new
+// axis ranges, titles, a pan): the view keeps it as one picture, made again
+// whenever the scene changes, and each repaint copies the picture and draws
+// the lines over it. Going through the scene for every new trend point costs
+// several times as much.
 class PanningChartView : public QChartView {
   public:
-    using QChartView::QChartView;
+    PanningChartView(QChart* chart, QWidget* parent, QGraphicsItem* overlay)
+        : QChartView(chart, parent), overlay_(overlay) {
+        overlay_->setVisible(false);  // drawn by the view, over the picture
+        connect(scene(), &QGraphicsScene::changed, this, [this] { Invalidate(); });
+    }
+    void Invalidate() {
+        stillValid_ = false;
+        viewport()->update();
+    }
+    // The lines moved within `area` (chart coordinates).
+    void OverlayChanged(const QRectF& area) {
+        const QRectF inScene = chart()->mapRectToScene(area);
+        viewport()->update(mapFromScene(inScene).boundingRect().adjusted(-4, -4, 4, 4));
+    }
 
   protected:
+    void paintEvent(QPaintEvent* e) override {
+        const qreal dpr = viewport()->devicePixelRatioF();
+        const QSize size = viewport()->size() * dpr;
+        if (!stillValid_ || still_.size() != size) {
+            still_ = QPixmap(size);
+            still_.setDevicePixelRatio(dpr);
+            still_.fill(viewport()->palette().color(viewport()->backgroundRole()));
+            QPainter p(&still_);
+            p.setRenderHints(renderHints());
+            render(&p, QRectF(QPointF(0, 0), QSizeF(viewport()->size())), viewport()->rect());
+            stillValid_ = true;
+        }
+        QPainter p(viewport());
+        p.drawPixmap(e->rect(), still_,
+                     QRectF(QPointF(e->rect().topLeft()) * dpr, QSizeF(e->rect().size()) * dpr));
+        p.setRenderHints(renderHints());
+        p.setWorldTransform(overlay_->sceneTransform() * viewportTransform());
+        overlay_->paint(&p, nullptr, this);
+    }
+
     void mousePressEvent(QMouseEvent* e) override {
         if (e->button() == Qt::RightButton) {
             lastX_ = e->position().x();
@@ -38,6 +78,7 @@ class PanningChartView : public QChartView {
     void mouseMoveEvent(QMouseEvent* e) override {
         if (panning_) {
             chart()->scroll(lastX_ - e->position().x(), 0);
+            Invalidate();
             lastX_ = e->position().x();
             return;
         }
@@ -52,6 +93,9 @@ class PanningChartView : public QChartView {
     }
 
   private:
+    QGraphicsItem* overlay_;
+    QPixmap still_;
+    bool stillValid_ = false;
     qreal lastX_ = 0;
     bool panning_ = false;
 };
@@ -118,12 +162,7 @@ void CacheStillItems(QGraphicsScene* scene) {
             item->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
 }
 
-void ShowPoints(QLineSeries* series, const std::vector<double>& points, bool rebuilt) {
-    if (points.empty()) return;
-    if (!rebuilt) {
-        series->append(static_cast<qreal>(points.size() - 1), points.back());
-        return;
-    }
+void SetPoints(QLineSeries* series, const std::vector<double>& points) {
     QList<QPointF> list;
     list.reserve(static_cast<qsizetype>(points.size()));
     for (size_t k = 0; k < points.size(); ++k) list.append(QPointF(k, points[k]));
@@ -131,6 +170,57 @@ void ShowPoints(QLineSeries* series, const std::vector<double>& points, bool reb
 }
 
 }  // namespace
+
+// The two trend lines over the plot area, mapped as the chart maps its
+// series' points and clipped to the plot.
+class TrendView::Lines : public QGraphicsItem {
+  public:
+    Lines(TrendView* view, QChart* chart) : QGraphicsItem(chart), view_(view), chart_(chart) {
+        setZValue(1000);  // above the grid and the axes' lines
+        plot_ = chart->plotArea();
+    }
+    QRectF boundingRect() const override { return plot_; }
+    void PlotMoved() {
+        if (chart_->plotArea() == plot_) return;
+        prepareGeometryChange();
+        plot_ = chart_->plotArea();
+        if (auto* v = static_cast<PanningChartView*>(view_->view_)) v->Invalidate();
+    }
+    void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
+        p->save();
+        p->setClipRect(plot_);
+        Draw(p, view_->drawnLeft_, view_->series2_->pen(), view_->axisLeft_);
+        Draw(p, view_->drawnRight_, view_->series3_->pen(), view_->axisRight_);
+        p->restore();
+    }
+
+  private:
+    void Draw(QPainter* p, const std::vector<double>& points, const QPen& pen,
+              const QValueAxis* axisY) const {
+        if (points.size() < 2) return;
+        const QValueAxis* axisX = view_->axisX_;
+        const double dx = plot_.width() / (axisX->max() - axisX->min());
+        const double dy = plot_.height() / (axisY->max() - axisY->min());
+        std::vector<QLineF> lines(points.size() - 1);
+        QPointF from = At(0, points[0], dx, dy, axisX, axisY);
+        for (size_t k = 1; k < points.size(); ++k) {
+            const QPointF to = At(k, points[k], dx, dy, axisX, axisY);
+            lines[k - 1] = QLineF(from, to);
+            from = to;
+        }
+        p->setPen(pen);
+        p->drawLines(lines.data(), static_cast<int>(lines.size()));
+    }
+    QPointF At(size_t k, double v, double dx, double dy, const QValueAxis* axisX,
+               const QValueAxis* axisY) const {
+        return QPointF(plot_.left() + (static_cast<double>(k) - axisX->min()) * dx,
+                       plot_.bottom() - (v - axisY->min()) * dy);
+    }
+
+    TrendView* view_;
+    QChart* chart_;
+    QRectF plot_;
+};
 
 TrendView::TrendView(QWidget* parent) : QWidget(parent) {
     setObjectName("TrendView");
@@ -179,6 +269,10 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
         line.setWidth(0);
         a->setLinePen(line);
     }
+    series2_->setVisible(false);
+    series3_->setVisible(false);
+    lines_ = new Lines(this, chart_);
+    connect(chart_, &QChart::plotAreaChanged, this, [this] { lines_->PlotMoved(); });
     series2_->attachAxis(axisX_);
     series2_->attachAxis(axisLeft_);
     series3_->attachAxis(axisX_);
@@ -187,7 +281,7 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
     // Plain lines, as a fast line series draws them: smoothing the two thick
     // lines and the grid costs several times the rest of the chart, and the
     // chart repaints on every trend update.
-    view_ = new PanningChartView(chart_, this);
+    view_ = new PanningChartView(chart_, this, lines_);
     view_->setRenderHint(QPainter::Antialiasing, false);
     view_->setGeometry(0, 0, kChartWidth, kChartHeight);
 
@@ -205,7 +299,7 @@ void TrendView::Update(const LiveValues& values, OxygenSensor sensor) {
     // The history and the axis titles follow every update, seen or not.
     const double leftValue = TrendItemValue(left_->currentIndex(), values, sensor);
     const double rightValue = TrendItemValue(right_->currentIndex(), values, sensor);
-    const bool rebuilt = history_.Push(leftValue, rightValue);
+    history_.Push(leftValue, rightValue);
 
     if (axisLeft_->titleText() != left_->currentText())
         axisLeft_->setTitleText(left_->currentText());
@@ -216,23 +310,43 @@ void TrendView::Update(const LiveValues& values, OxygenSensor sensor) {
         stale_ = true;
         return;
     }
-    ShowSeries(rebuilt);
+    ShowSeries();
 }
 
-void TrendView::ShowSeries(bool rebuilt) {
+void TrendView::ShowSeries() {
     // Items the chart laid out since the axes last changed.
     if (axesChanged_) CacheStillItems(chart_->scene());
-    ShowPoints(series2_, history_.ShownLeft(), rebuilt || stale_);
-    ShowPoints(series3_, history_.ShownRight(), rebuilt || stale_);
-    const bool left = FitAxis(axisLeft_, history_.ShownLeft());
-    const bool right = FitAxis(axisRight_, history_.ShownRight());
+    drawnLeft_ = history_.ShownLeft();
+    drawnRight_ = history_.ShownRight();
+    seriesBehind_ = true;
+    const bool left = FitAxis(axisLeft_, drawnLeft_);
+    const bool right = FitAxis(axisRight_, drawnRight_);
     axesChanged_ = left || right;
+    lines_->PlotMoved();
+    static_cast<PanningChartView*>(view_)->OverlayChanged(lines_->boundingRect());
     stale_ = false;
+}
+
+void TrendView::SyncSeries() const {
+    if (!seriesBehind_) return;
+    seriesBehind_ = false;
+    SetPoints(series2_, drawnLeft_);
+    SetPoints(series3_, drawnRight_);
+}
+
+QLineSeries* TrendView::Series2() const {
+    SyncSeries();
+    return series2_;
+}
+
+QLineSeries* TrendView::Series3() const {
+    SyncSeries();
+    return series3_;
 }
 
 void TrendView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (stale_) ShowSeries(true);
+    if (stale_) ShowSeries();
 }
 
 }  // namespace korvane::live

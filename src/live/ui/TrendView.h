@@ -11,6 +11,8 @@ class QComboBox;
 class QLineSeries;
 class QValueAxis;
 
+#include <vector>
+
 namespace korvane::live {
 
 // The trend chart (577 × 201) with its two series on a left and a right
@@ -29,8 +31,9 @@ class TrendView : public QWidget {
     QComboBox* ComboBox3() const { return left_; }
     QComboBox* ComboBox4() const { return right_; }
     QChart* Chart() const { return chart_; }
-    QLineSeries* Series2() const { return series2_; }
-    QLineSeries* Series3() const { return series3_; }
+    // The series hold the points drawn; they take them when read.
+    QLineSeries* Series2() const;
+    QLineSeries* Series3() const;
     QValueAxis* LeftAxis() const { return axisLeft_; }
     QValueAxis* RightAxis() const { return axisRight_; }
     const TrendHistory& History() const { return history_; }
@@ -39,7 +42,9 @@ class TrendView : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    void ShowSeries(bool rebuilt);
+    void ShowSeries();
+    // Brings the series' points up to the lines drawn.
+    void SyncSeries() const;
 
     TrendHistory history_;
     QChartView* view_ = nullptr;
@@ -51,6 +56,14 @@ class TrendView : public QWidget {
     QValueAxis* axisRight_ = nullptr;
     QComboBox* left_ = nullptr;
     QComboBox* right_ = nullptr;
+    // The two lines as drawn: an item of their own paints them over the
+    // chart, two polylines in one pass; the series keep the same points as
+    // the chart's model but are not drawn, as they would stroke every
+    // segment apart and recompute their outline on each change.
+    class Lines;
+    Lines* lines_ = nullptr;
+    std::vector<double> drawnLeft_, drawnRight_;
+    mutable bool seriesBehind_ = false;
     // A hidden chart only keeps the history; it is drawn when shown.
     bool stale_ = false;
     // The axes changed at the last update: the chart has laid out new grid

@@ -1,0 +1,156 @@
+// The closed-loop tuning run: the tuning core on the simulated engine for N
+// minutes of driving, once per LC-1 delay, as a table. How well and how
+// fast the visited cells reach lambda 1, and what the sensor's delay costs.
+//
+//   autotune_bench [--minutes N] [--seed N] [--mixture interpolated|cell]
+//                  [--delays MS,MS,...]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/ClosedLoop.h"
+
+using namespace korvane::sim;
+
+namespace {
+
+int Usage() {
+    std::fputs(
+        "usage: autotune_bench [--minutes N] [--seed N] [--mixture interpolated|cell]"
+        " [--delays MS,MS,...]\n",
+        stderr);
+    return 2;
+}
+
+bool ParseInt(const char* text, int low, int high, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!*text || *end || v < low || v > high) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ClosedLoopOptions base;
+    base.minutes = 20;
+    std::vector<int> delays = {0, 250};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return Usage();
+        const char* v = argv[++i];
+        int n = 0;
+        if (a == "--minutes" && ParseInt(v, 1, 24 * 60, n)) {
+            base.minutes = n;
+        } else if (a == "--seed" && ParseInt(v, 0, 1 << 30, n)) {
+            base.seed = static_cast<uint32_t>(n);
+        } else if (a == "--mixture" && ParseMixture(v, base.mixture)) {
+        } else if (a == "--delays") {
+            delays.clear();
+            for (const char* p = v; *p;) {
+                const char* comma = std::strchr(p, ',');
+                const std::string item(p, comma ? comma : p + std::strlen(p));
+                if (!ParseInt(item.c_str(), 0, EngineRun::kMaxLc1DelayMs, n)) return Usage();
+                delays.push_back(n);
+                p = comma ? comma + 1 : p + std::strlen(p);
+            }
+            if (delays.empty()) return Usage();
+        } else {
+            return Usage();
+        }
+    }
+
+    std::printf(
+        "Closed-loop autotuning: drive scenario, seed %u, %d simulated minutes, %.1f frames/s,\n"
+        "%s mixture, shipped tuning settings (weight 70 %%, 7 samples, 4 cycles, no neighbours).\n"
+        "within 2 %%: share of the driving time with |lambda - 1| <= 2 %%, in the first minute,\n"
+        "the last minute and the last five minutes.\n"
+        "Cells visited for 30 s or more: |lambda - 1| at their centres, start -> end; learned:\n"
+        "the worst of them among the cells the tuning processed (idle cells lie below\n"
+        "\"Не настраивать ниже %%\" and are never learned).\n\n",
+        static_cast<unsigned>(base.seed), base.minutes, base.framesPerSecond,
+        base.mixture == Mixture::PerCell ? "per-cell" : "interpolated");
+    std::printf("%10s  %7s  %-25s  %9s  %-16s  %-16s  %7s  %7s  %6s\n", "LC-1 delay", "visited",
+                "within 2 % first/last/5", "cells>30s", "median |l-1| %", "worst |l-1| %",
+                "learned", "samples", "writes");
+
+    std::vector<ClosedLoopResult> results;
+    for (const int delay : delays) {
+        ClosedLoopOptions o = base;
+        o.lc1DelayMs = delay;
+        ClosedLoopResult r = RunClosedLoop(o);
+        std::vector<double> startLong;
+        for (size_t k = 0; k < r.stats.size(); ++k)
+            if (r.stats[k].seconds >= kLongVisitSeconds) startLong.push_back(r.startCentreError[k]);
+        const double startWorst =
+            startLong.empty() ? 0 : *std::max_element(startLong.begin(), startLong.end());
+        std::printf(
+            "%7d ms  %7d  %7.1f %7.1f %7.1f    %9d  %5.2f -> %5.2f  %5.2f -> %5.2f  %7.2f  %7d  "
+            "%6d\n",
+            delay, r.cellsVisited, 100 * r.withinShareFirst, 100 * r.withinShareLast,
+            100 * r.withinShareLastFive, r.longCells, 100 * Median(startLong),
+            100 * r.medianLongCellError, 100 * startWorst, 100 * r.worstLongCellError,
+            100 * r.worstLearnedLongCellError, r.samples, r.remakes);
+        results.push_back(std::move(r));
+    }
+
+    std::printf(
+        "\nPer minute: share of the minute's driving time within 2 %%; cells visited for\n"
+        "30 s so far whose centre is within 2 %% / all of them.\n");
+    std::printf("%6s", "minute");
+    for (const int delay : delays) std::printf("  %14d ms", delay);
+    std::printf("\n");
+    for (int m = 0; m < base.minutes; ++m) {
+        std::printf("%6d", m + 1);
+        for (const auto& r : results) {
+            const ClosedLoopMinute& x = r.minutes[static_cast<size_t>(m)];
+            std::printf("  %6.1f %% %3d/%-3d", 100 * x.withinShare, x.longCellsWithin, x.longCells);
+        }
+        std::printf("\n");
+    }
+    for (size_t i = 0; i < results.size(); ++i) {
+        const ClosedLoopResult& r = results[i];
+        std::printf("\nLC-1 delay %d ms, cells visited for 30 s or more:\n", delays[i]);
+        std::printf("%6s %6s %8s %10s %10s %10s %14s\n", "rpm", "thr %", "time s", "start %",
+                    "end %", "processed", "within after s");
+        std::vector<double> needed, neededFar;  // far: started more than 5 % off
+        for (int row = 0; row < kGridSize; ++row)
+            for (int c = 0; c < kGridSize; ++c) {
+                const size_t k = static_cast<size_t>(Grid::CellIndex(c, row));
+                if (r.convergedAfter[k] > 0) needed.push_back(r.convergedAfter[k]);
+                if (r.convergedAfter[k] > 0 && r.startCentreError[k] > 0.05)
+                    neededFar.push_back(r.convergedAfter[k]);
+                if (r.stats[k].seconds < kLongVisitSeconds) continue;
+                std::printf("%6d %6d %8.1f %10.2f %10.2f %10d", Grid::RpmLabels()[row],
+                            Grid::ThrottleLabels()[c], r.stats[k].seconds,
+                            100 * r.startCentreError[k], 100 * r.endCentreError[k], r.processed[k]);
+                if (r.convergedAfter[k] >= 0)
+                    std::printf(" %14.1f\n", r.convergedAfter[k]);
+                else
+                    std::printf(" %14s\n", "-");
+            }
+        std::sort(needed.begin(), needed.end());
+        if (!needed.empty())
+            std::printf(
+                "%zu cells brought within 2 %%; time spent in the cell until then: median "
+                "%.1f s, longest %.1f s\n",
+                needed.size(), Median(needed), needed.back());
+        std::sort(neededFar.begin(), neededFar.end());
+        if (!neededFar.empty())
+            std::printf("of them %zu started more than 5 %% off: median %.1f s, longest %.1f s\n",
+                        neededFar.size(), Median(neededFar), neededFar.back());
+        for (const auto& line : r.log) std::printf("tuning log: %s\n", line.c_str());
+    }
+    return 0;
+}
