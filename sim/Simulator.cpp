@@ -34,7 +34,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::duration;
 using std::chrono::milliseconds;
 
-constexpr auto kP2 = milliseconds(25);
 constexpr auto kLateExtra = milliseconds(400);
 // Bytes of a request further apart than this start a new frame. Far more
 // than a car allows, so a busy test machine never splits a request.
@@ -122,6 +121,7 @@ struct Simulator::Impl {
     bool running = false;
     Outbox ecuOut, lc1Out;
     std::vector<uint8_t> frame;  // request being received
+    Clock::time_point frameFirst{};
     Clock::time_point frameLast{};
     int frameBaud = 0;
     bool frameEcho = true;
@@ -163,9 +163,10 @@ struct Simulator::Impl {
             ecuSpeed = kDefaultBaud;
     }
 
-    void Record(const std::vector<uint8_t>& data, int baud, bool answered) {
+    void Record(const std::vector<uint8_t>& data, int baud, bool answered,
+                std::optional<Clock::time_point> answerAt = std::nullopt) {
         if (requests.size() >= kMaxRequests) requests.pop_front();
-        requests.push_back({data, baud, answered});
+        requests.push_back({data, baud, answered, frameFirst, answerAt.value_or(frameFirst)});
     }
 
     struct WriteNote {
@@ -204,11 +205,12 @@ struct Simulator::Impl {
         auto due = now;
         if (!options.fast) {
             const double wire = 10.0 * static_cast<double>(frame.size() + out.size()) / ecuSpeed;
-            due += kP2 + std::chrono::duration_cast<Clock::duration>(duration<double>(wire));
+            due += milliseconds(std::max(options.p2Ms, 0)) +
+                   std::chrono::duration_cast<Clock::duration>(duration<double>(wire));
         }
         if (Happens(ecuRng, faults.late)) due += kLateExtra;
         ecuOut.Add(due, std::move(out));
-        Record(f.data, frameBaud, true);
+        Record(f.data, frameBaud, true, due);
         if (answer.speedAfter) ecuSpeed = answer.speedAfter;
         if (answer.wrote) return WriteNote{answer.writeAddress, answer.writeLength};
         return std::nullopt;
@@ -224,6 +226,7 @@ struct Simulator::Impl {
                 if (frame.empty()) {
                     // The speed the program has set when its request begins.
                     frameBaud = platform::LineSpeedOf(ecu.Master());
+                    frameFirst = now;
                     std::lock_guard lock(mutex);
                     frameEcho = !Happens(ecuRng, faults.noEcho);
                 }

@@ -2,6 +2,7 @@
 // controller, on pseudo-terminals, driven by a small engine model. Used by
 // the korvane-sim program, by the demo run and, in-process, by the tests.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,7 @@ struct Options {
     std::string ecuLink;             // symbolic link to publish for the ECU side ("" = none)
     std::string lc1Link;             // symbolic link for the LC-1 side ("" = none)
     bool fast = false;               // no P2 pause or wire time, LC-1 at a high rate
+    int p2Ms = 25;                   // the ECU's pause before it answers (not in fast mode)
     bool lc1WarmUp = true;           // LC-1 starts with its warm-up phase
     std::string firmwarePath;        // 64 KiB image to load; "" = the built-in synthetic image
     std::string scenario = "drive";  // idle | sweep | drive
@@ -56,6 +58,10 @@ struct SeenRequest {
     std::vector<uint8_t> data;
     int baud = 0;
     bool answered = false;
+    // When its first byte reached the ECU and when the answer's last byte
+    // was due to reach the program (the same as `at` when unanswered).
+    std::chrono::steady_clock::time_point at{};
+    std::chrono::steady_clock::time_point answerAt{};
 };
 
 class Simulator {

@@ -30,6 +30,8 @@ const char kHelp[] =
     "  --ecu PATH          symbolic link to publish for the ECU's port\n"
     "  --lc1 PATH          symbolic link to publish for the LC-1's port\n"
     "  --fast              answer at once (no P2 pause or wire time), LC-1 every 20 ms\n"
+    "  --p2 MS             the ECU answers MS ms after a request (default 25; a slow\n"
+    "                      ECU, to see a late answer count as missing)\n"
     "  --scenario NAME     idle | sweep | drive (default drive)\n"
     "  --seed N            seed of the engine model and the faults (default 1)\n"
     "  --firmware FILE     load ECU memory from a 65536-byte image (default: synthetic)\n"
@@ -58,6 +60,15 @@ bool ParseSeed(const char* text, uint32_t& seed) {
     const unsigned long v = std::strtoul(text, &end, 10);
     if (!*text || *end || v > 0xFFFFFFFFul) return false;
     seed = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Whole milliseconds, 0 to a minute.
+bool ParsePause(const char* text, int& ms) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!*text || *end || v < 0 || v > 60000) return false;
+    ms = static_cast<int>(v);
     return true;
 }
 
@@ -174,7 +185,7 @@ int main(int argc, char** argv) {
         } else if (a == "--no-warmup") {
             options.lc1WarmUp = false;
         } else if (a == "--ecu" || a == "--lc1" || a == "--scenario" || a == "--seed" ||
-                   a == "--firmware" || a == "--dump-ram" || a == "--faults") {
+                   a == "--firmware" || a == "--dump-ram" || a == "--faults" || a == "--p2") {
             const char* v = value(a.c_str());
             if (!v) return Usage(a + " needs a value");
             if (a == "--ecu")
@@ -187,7 +198,9 @@ int main(int argc, char** argv) {
                 options.firmwarePath = v;
             else if (a == "--dump-ram")
                 dumpRam = v;
-            else if (a == "--seed") {
+            else if (a == "--p2") {
+                if (!ParsePause(v, options.p2Ms)) return Usage(std::string("bad --p2: ") + v);
+            } else if (a == "--seed") {
                 if (!ParseSeed(v, options.seed)) return Usage(std::string("bad seed: ") + v);
             } else {
                 std::string why;

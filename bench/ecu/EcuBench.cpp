@@ -88,12 +88,13 @@ struct LiveRig {
     TECUThread worker{bridge, view};
     bool ok = false;
 
-    LiveRig(int pauseBefore, int pauseAfter) : sim(Options()) {
+    LiveRig(int pauseBefore, int pauseAfter, int baud = 57600, int fast = 0) : sim(Options()) {
         if (!sim.Start()) return;
         worker.PortName = sim.EcuPath();
-        worker.PortSpeed = "57600";
+        worker.PortSpeed = std::to_string(baud);
         worker.PortTimeOut = pauseBefore;
         worker.PortReadTimeOut = pauseAfter;
+        worker.FastExchange = fast;
         worker.Start();
         worker.Command.Post("OpenComPort");
         ok = WaitFor([&] { return worker.IsDiagnostic == 1; }, 10000);
@@ -181,6 +182,72 @@ void BM_FirmwareRead(benchmark::State& state) {
 // 60 ms covers the simulator's 25 ms P2 and the 111 bytes of echo and
 // answer of a 0x60-byte read at 57600 baud (44 ms), with room for a busy machine.
 BENCHMARK(BM_FirmwareRead)->Args({0, 60})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Diagnostic frames per second with the plain exchange ("Быстрый обмен" =
+// "нет", fast = 0) and the fast one (1), with the default pauses (20 ms
+// before, 150 ms read-back) against the simulator's P2 of 25 ms and wire
+// time. The fast exchange's best: 1000 / (20 + 25 + the wire time of the
+// request and its 58-byte answer).
+void BM_FastExchangeRate(benchmark::State& state) {
+    const int baud = static_cast<int>(state.range(0));
+    const int fast = static_cast<int>(state.range(1));
+    LiveRig rig(20, 150, baud, fast);
+    if (!rig.ok) {
+        state.SkipWithError("no session");
+        return;
+    }
+    double rate = 0;
+    for (auto _ : state) {
+        const int32_t polls0 = rig.worker.numlog;
+        const int32_t errors0 = rig.worker.error;
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        const int32_t polls = rig.worker.numlog - polls0;
+        rate = polls / std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        state.counters["errors"] = rig.worker.error - errors0;
+    }
+    const double best =
+        fast ? 1000.0 / (20 + 25 + WireMs(6 + 58, baud)) : 1000.0 / (20 + 150 + WireMs(6, baud));
+    state.counters["frames_per_s"] = rate;
+    state.counters["best_per_s"] = best;
+}
+BENCHMARK(BM_FastExchangeRate)
+    ->ArgsProduct({{10400, 38400, 57600}, {0, 1}})
+    ->ArgNames({"baud", "fast"})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+// The whole firmware read at 38400 baud with the default pauses, plain and
+// fast.
+void BM_FirmwareReadDefaults(benchmark::State& state) {
+    const int fast = static_cast<int>(state.range(0));
+    LiveRig rig(20, 150, 38400, fast);
+    if (!rig.ok) {
+        state.SkipWithError("no session");
+        return;
+    }
+    double seconds = 0;
+    for (auto _ : state) {
+        rig.worker.ReadCompleate = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        rig.worker.Command.Post("ReadFW");
+        if (!LiveRig::WaitFor([&] { return rig.worker.ReadCompleate == 1; }, 400000)) {
+            state.SkipWithError("read did not complete");
+            return;
+        }
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (rig.worker.ReadRam.Copy() != rig.sim.Ram()) state.SkipWithError("image differs");
+    }
+    state.counters["read_s"] = seconds;
+}
+BENCHMARK(BM_FirmwareReadDefaults)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("fast")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 

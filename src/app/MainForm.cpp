@@ -713,6 +713,7 @@ void TForm1::ToolButton1Click() {
     const auto readPause = pauseSetting("Таймаут2");
     if (!readPause) return;
     ecu.PortReadTimeOut = *readPause;
+    ecu.FastExchange = settings_.SettingValue("Быстрый обмен") == "да" ? 1 : 0;
     ecu.numlog = 0;
     ecu.Command.Post("OpenComPort");
     buttonsBack.armed = false;
@@ -882,6 +883,7 @@ void TForm1::StatusTimerTimerrTimer() {
     flags.lambdaIsComConnected = LAMBDAThread->IsComConnected;
     flags.lambdaIsConnected = LAMBDAThread->IsLambdaConnected;
     flags.lambdaIsError = LAMBDAThread->IsLambdaError;
+    flags.lambdaWarmUpPercent = LAMBDAThread->WarmUpPercent;
     flags.lambdaPortName = LAMBDAThread->PortName.Get();
     flags.ecuNoAnswer = linkHealth_.Stale() ? 1 : 0;
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();

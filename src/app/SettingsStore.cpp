@@ -87,9 +87,13 @@ std::string SettingsStore::ValueAt(size_t i) const {
     return eq == std::string::npos ? std::string() : l.substr(eq + 1);
 }
 
-bool SettingsStore::HasSeparator(size_t i) const { return lines_[i].find('=') != std::string::npos; }
+bool SettingsStore::HasSeparator(size_t i) const {
+    return lines_[i].find('=') != std::string::npos;
+}
 
-void SettingsStore::SetKeyAt(size_t i, const std::string& key) { lines_[i] = key + "=" + ValueAt(i); }
+void SettingsStore::SetKeyAt(size_t i, const std::string& key) {
+    lines_[i] = key + "=" + ValueAt(i);
+}
 
 void SettingsStore::SetValueAt(size_t i, const std::string& value) {
     if (HasSeparator(i)) {
@@ -100,7 +104,9 @@ void SettingsStore::SetValueAt(size_t i, const std::string& value) {
     }
 }
 
-void SettingsStore::AppendLine(const std::string& line) { lines_.push_back(line); }
+void SettingsStore::AppendLine(const std::string& line) {
+    lines_.push_back(line);
+}
 
 int SettingsStore::FindOtherKey(const std::string& key, size_t except) const {
     if (key.empty()) return -1;
@@ -158,6 +164,7 @@ const std::vector<PickList>& FixedPickLists() {
         {"Датчик кислорода", {"ШДК LC-1", "УДК"}},
         {"Загрузить прошивку по умолчанию", {"нет", "да"}},
         {"Переподключаться", {"нет", "да"}, false},
+        {"Быстрый обмен", {"да", "нет"}, false},
     };
     return lists;
 }

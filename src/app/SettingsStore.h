@@ -13,7 +13,7 @@ namespace korvane::app {
 bool SameKey(const std::string& a, const std::string& b);
 
 class SettingsStore {
-public:
+  public:
     SettingsStore();  // holds the built-in lines
     static const std::vector<std::string>& BuiltInLines();
 
@@ -47,7 +47,7 @@ public:
     bool Save(const std::string& path, std::string& error) const;
     platform::TextEncoding Encoding() const { return encoding_; }
 
-private:
+  private:
     std::vector<std::string> lines_;
     size_t storedLines_ = 0;  // lines read from the file (or built in)
     platform::TextEncoding encoding_ = platform::TextEncoding::Cp1251;
@@ -65,14 +65,14 @@ const std::vector<PickList>& FixedPickLists();
 
 // Keys of the fixed pick lists missing from the store. Each is appended
 // with its first choice so the program stays usable; the returned keys are
-// what the user is told about.
+// what the user is told about (all but those added quietly).
 std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store);
 
 // Names for the port pick lists and what the listing tells the log.
 struct ComPortsResult {
-    std::vector<std::string> names;       // in the system's order
-    std::vector<std::string> logLines;    // error lines, if any
-    bool error = false;                   // the ECU worker must refuse commands
+    std::vector<std::string> names;     // in the system's order
+    std::vector<std::string> logLines;  // error lines, if any
+    bool error = false;                 // the ECU worker must refuse commands
 };
 // `systemNames` are the names the system listed (ok = false when the list
 // could not be had). Applies the name rule; on error sets the value of the

@@ -1,5 +1,7 @@
 #include "ecu/ECUThread.h"
 
+#include <chrono>
+
 namespace korvane::ecu {
 
 namespace {
@@ -34,7 +36,7 @@ Bytes LowBytes(const std::array<int32_t, N>& cells, size_t first, size_t count) 
 
 TECUThread::TECUThread(platform::UiBridge& ui, LogView& view, PortFactory makePort,
                        platform::Clock& clock)
-    : log_(ui, view), clock_(clock), link_(*this, log_, std::move(makePort), clock) {}
+    : log_(ui, view), link_(*this, log_, std::move(makePort), clock) {}
 
 TECUThread::~TECUThread() {
     Stop();
@@ -45,12 +47,35 @@ void TECUThread::Start() {
 }
 
 void TECUThread::Stop() {
-    stop_ = true;
+    link_.Stopping().Raise();
+    Command.Wake();
     if (thread_.joinable()) thread_.join();
 }
 
+bool TECUThread::Idle() {
+    if (Connected() && IsDiagnostic == 1) return false;
+    return Command.Empty() || ErrorComPorts != 0;
+}
+
 void TECUThread::Execute() {
-    while (!stop_) Pass();
+    using namespace std::chrono_literals;
+    while (!StopRequested()) {
+        if (!Idle()) {
+            Pass();
+            continue;
+        }
+        // Only the window can give an idle worker something to do, and it
+        // does so by posting; wait for that instead of passing idly. The
+        // guard against a missing port changes without a post, so while it
+        // is set the worker looks again now and then.
+        const bool guarded = ErrorComPorts != 0;
+        Command.WaitUntil(
+            [&](const Mailbox::Entry& e) {
+                return link_.Stopping().Raised() || (ErrorComPorts != 0) != guarded ||
+                       (!e.word.empty() && !guarded);
+            },
+            guarded ? std::chrono::milliseconds(500) : Mailbox::kForever);
+    }
 }
 
 void TECUThread::Pass() {
@@ -63,7 +88,7 @@ void TECUThread::Pass() {
             }
             PollDiagnostics();
         }
-        clock_.SleepMs(1);
+        link_.Pause(1);
         return;
     }
 
@@ -91,7 +116,7 @@ void TECUThread::Pass() {
     } else if (word == "correct1DF") {
         if (connected) {
             Log("ECU: >>correct1D");
-            clock_.SleepMs(kBetweenBlocksMs);
+            link_.Pause(kBetweenBlocksMs);
         }
         WriteValues();
         PollDiagnostics();
@@ -99,7 +124,7 @@ void TECUThread::Pass() {
     } else if (word == "correct23DF") {
         if (connected) {
             Log("ECU: >>correct23DF");
-            clock_.SleepMs(kBetweenBlocksMs);
+            link_.Pause(kBetweenBlocksMs);
         }
         WriteCurve();
         PollDiagnostics();
@@ -146,7 +171,7 @@ void TECUThread::WriteTableCommand(Table table, const char* line) {
         Log(line);
         done = WriteTable(table);
         if (!done) {
-            clock_.SleepMs(kBetweenBlocksMs);
+            link_.Pause(kBetweenBlocksMs);
             done = WriteTable(table);
         }
     } else {
@@ -237,7 +262,8 @@ bool TECUThread::ReadFirmware() {
             }
             const uint8_t n = last ? 0x40 : kReadBlock;
             // A closing program does not wait for the rest of a long read.
-            const Bytes block = stop_ ? Bytes{} : ReadBlock(static_cast<uint16_t>(address), n);
+            const Bytes block =
+                StopRequested() ? Bytes{} : ReadBlock(static_cast<uint16_t>(address), n);
             if (block.size() != n) {
                 progressPos_ = 0;
                 ShowProgress();

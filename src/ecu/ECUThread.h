@@ -54,11 +54,12 @@ class TECUThread : public EcuLinkFields {
 
     // Starts the worker's own thread. Call once.
     void Start();
-    // Asks the thread to end and joins it. A command in progress is finished
-    // first, except a firmware read, which stops at its next block (the image
-    // is then not delivered). A command not yet taken is dropped.
+    // Asks the thread to end and joins it. Every pause ends at once and no
+    // request is sent after that, so a command in progress ends without
+    // its remaining exchanges (a firmware read then delivers no image). A
+    // command not yet taken is dropped.
     void Stop();
-    bool StopRequested() const { return stop_; }
+    bool StopRequested() { return link_.Stopping().Raised(); }
 
     // One pass of the worker's loop: a polling pass or a command pass. The
     // thread runs it over and over; tests call it directly with a fake port
@@ -93,6 +94,9 @@ class TECUThread : public EcuLinkFields {
     };
 
     void Execute();
+    // Nothing to do until a word is posted: no session to poll, and no word
+    // the worker may take.
+    bool Idle();
     void OpenComPort();
     void CloseComPort();
     void WriteTableCommand(Table table, const char* line);
@@ -119,9 +123,7 @@ class TECUThread : public EcuLinkFields {
     bool RefuseWrite(uint32_t address, int64_t count, bool fits);
 
     UiLog log_;
-    platform::Clock& clock_;
     EcuLink link_;
-    std::atomic<bool> stop_{false};
     std::thread thread_;
 
     uint64_t post_ = 0;  // the post of the command being carried out

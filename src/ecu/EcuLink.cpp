@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 namespace korvane::ecu {
 
@@ -62,6 +63,7 @@ bool EcuLink::OpenPort() {
         return false;
     }
     f_.IsComConnected = 1;
+    quietFrom_ = -1;
     return true;
 }
 
@@ -107,24 +109,80 @@ bool EcuLink::ReadByte(uint8_t& byte, int timeoutMs) {
     return port_ && port_->ReadByte(byte, timeoutMs) == 1;
 }
 
+void EcuLink::PauseBeforeRequest() {
+    const int64_t pause = f_.PortTimeOut;
+    if (f_.FastExchange == 1 && quietFrom_ >= 0) {
+        // The ECU's quiet time runs from the end of its last answer, which
+        // the fast read saw the moment it came; time spent since counts.
+        // The clock counts whole ms: one more keeps the quiet time whole.
+        Pause(quietFrom_ + pause + 1 - clock_.NowMs());
+    } else {
+        Pause(pause);
+    }
+}
+
+bool EcuLink::ReadAnswer(size_t sentSize, int32_t readPause, Bytes& received) {
+    received.clear();
+    const int64_t until = clock_.NowMs() + std::max<int32_t>(readPause, 0);
+    std::array<uint8_t, kMaxRead> buf{};
+    for (;;) {
+        // As much as the receive buffer of one plain read would hold; what
+        // comes later stays for the next exchange, as with the plain read.
+        const int waiting = port_->BytesWaiting();
+        if (waiting < 0) break;
+        const int room = kMaxRead - static_cast<int>(received.size());
+        if (waiting > 0 && room > 0) {
+            const int got = port_->ReadNow(buf.data(), std::min(waiting, room));
+            if (got < 0) break;
+            received.insert(received.end(), buf.begin(), buf.begin() + got);
+        }
+        if (received.size() >= kMaxRead) break;
+        if (received.size() > sentSize) {
+            const auto answer = std::span<const uint8_t>(received).subspan(sentSize);
+            const size_t size = DeclaredFrameSize(answer);
+            if (size != 0 && answer.size() >= size) break;
+        }
+        const int64_t left = until - clock_.NowMs();
+        if (left <= 0) break;
+        const int r =
+            port_->WaitForInput(static_cast<int>(std::min<int64_t>(left, INT32_MAX)), &stopping_);
+        if (r < 0 || stopping_.Raised()) break;
+    }
+    return !received.empty();
+}
+
 bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     lastAnswer_.clear();
     lastEchoOk_ = false;
     if (f_.PortReadTimeOut == 0) f_.PortReadTimeOut = kDefaultReadPause;
-    clock_.SleepMs(f_.PortTimeOut);
+    const int32_t readPause = f_.PortReadTimeOut;
+    PauseBeforeRequest();
+    // A worker that is ending sends nothing more.
+    if (stopping_.Raised()) return false;
 
     const bool open = f_.IsComConnected == 1 && port_ != nullptr;
     Bytes sent = BuildFrame(payload);
     const bool sendable = open && !sent.empty();
-    if (sendable && !WriteBytes(sent)) sent.clear();
-
-    clock_.SleepMs(f_.PortReadTimeOut);
-    // A closed port is never touched, and a payload no frame can carry was
-    // not sent, so there is nothing to read back.
-    if (!sendable) return false;
+    if (sendable) {
+        if (!WriteBytes(sent)) sent.clear();
+        // A write only queues the bytes: the read-back time starts once
+        // they have left, so it means the same at every speed and length.
+        port_->Drain();
+    }
 
     Bytes received;
-    if (!ReadAvailable(received)) return false;
+    bool got = false;
+    if (sendable && !sent.empty() && f_.FastExchange == 1) {
+        got = ReadAnswer(sent.size(), readPause, received);
+    } else {
+        Pause(readPause);
+        // A closed port is never touched, and a payload no frame can carry
+        // was not sent, so there is nothing to read back.
+        if (sendable) got = ReadAvailable(received);
+    }
+    quietFrom_ = clock_.NowMs();
+    if (!got) return false;
+
     const auto echo = ParseFrame(received);
     if (!echo ||
         !std::equal(echo->data.begin(), echo->data.end(), payload.begin(), payload.end())) {
@@ -203,7 +261,7 @@ void EcuLink::ReportError(int code, const std::string& detail) {
 bool EcuLink::StartSession() {
     log_.LogMessage("ECU: >> Starting Communication");
     const bool started = SendRequest({0x81});
-    clock_.SleepMs(200);
+    Pause(200);
     if (!started) return false;
 
     log_.LogMessage("ECU: >> Starting Diagnostic Session");

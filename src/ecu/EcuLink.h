@@ -28,11 +28,16 @@ struct EcuLinkFields {
     SharedText PortSpeed;                     // session speed as text: "10400", "38400" or "57600"
     std::atomic<int32_t> PortTimeOut{200};    // ms before each request
     std::atomic<int32_t> PortReadTimeOut{0};  // ms between sending and reading; 0 means 160
-    std::atomic<int32_t> error{0};            // errors since connect; more than 10 drop the link
-    std::atomic<int32_t> ErrorComPorts{0};    // while not 0 the port is never opened
-    std::atomic<int32_t> IsECUConnected{0};   // the session stands
-    std::atomic<int32_t> IsComConnected{0};   // the port is open and configured
-    std::atomic<int32_t> IsDiagnostic{0};     // polling is on
+    // 1: the fast exchange ("Быстрый обмен" = "да"): the answer is taken as
+    // soon as it is complete, within PortReadTimeOut, and PortTimeOut counts
+    // from the end of the previous answer. 0: the read waits the whole
+    // PortReadTimeOut and PortTimeOut is a plain pause before each request.
+    std::atomic<int32_t> FastExchange{0};
+    std::atomic<int32_t> error{0};           // errors since connect; more than 10 drop the link
+    std::atomic<int32_t> ErrorComPorts{0};   // while not 0 the port is never opened
+    std::atomic<int32_t> IsECUConnected{0};  // the session stands
+    std::atomic<int32_t> IsComConnected{0};  // the port is open and configured
+    std::atomic<int32_t> IsDiagnostic{0};    // polling is on
     // The 51 data bytes of the last diagnostic answer (after 61 0F); empty
     // when the last echoed request got no valid answer.
     SharedBytes DiagnosticInfo;
@@ -66,8 +71,10 @@ class EcuLink {
     bool ReadAvailable(Bytes& out);
     bool ReadByte(uint8_t& byte, int timeoutMs);
 
-    // One exchange: pause, frame and send, pause, read, check the echo,
-    // validate the answer. Errors are logged and counted here.
+    // One exchange: pause, frame and send, wait for the bytes to leave,
+    // read back (after the whole read pause, or as the bytes arrive with the
+    // fast exchange), check the echo, validate the answer. Errors are logged
+    // and counted here. Once the link is asked to stop nothing more is sent.
     bool SendRequest(std::span<const uint8_t> payload);
     bool SendRequest(std::initializer_list<uint8_t> payload) {
         return SendRequest(std::span<const uint8_t>(payload.begin(), payload.size()));
@@ -86,12 +93,21 @@ class EcuLink {
     Bytes TakeLastReadData() { return std::exchange(lastReadData_, {}); }
 
     bool Connected() const { return f_.IsECUConnected == 1 && f_.IsComConnected == 1; }
+    // Raised when the owner is asked to end: every pause and read-back wait
+    // of the link ends at once.
+    platform::StopSignal& Stopping() { return stopping_; }
+    // A pause that ends early when the link is asked to stop.
+    bool Pause(int64_t ms) { return clock_.Pause(ms, stopping_); }
     UiLog& GetLog() { return log_; }
     platform::Clock& GetClock() { return clock_; }
     // The port in use (tests look at it); null while closed.
     platform::SerialPort* Port() { return port_.get(); }
 
   private:
+    void PauseBeforeRequest();
+    // Reads until the echo of `sentSize` bytes and a whole answer frame are
+    // in, the read-back time is over or the link is asked to stop.
+    bool ReadAnswer(size_t sentSize, int32_t readPause, Bytes& received);
     bool Validate(std::span<const uint8_t> payload, const Bytes& answer);
     bool ExpectExactly(std::span<const uint8_t> payload, const Bytes& answer,
                        std::initializer_list<uint8_t> expected, bool resultOnError);
@@ -102,6 +118,10 @@ class EcuLink {
     PortFactory makePort_;
     platform::Clock& clock_;
     std::unique_ptr<platform::SerialPort> port_;
+    platform::StopSignal stopping_;
+    // When the last exchange stopped reading (with the fast exchange: when
+    // the last byte of the answer came); -1 before the first one.
+    int64_t quietFrom_ = -1;
     Bytes lastAnswer_;
     bool lastEchoOk_ = false;
     Bytes lastReadData_;

@@ -31,17 +31,19 @@ Bytes BuildFrame(std::span<const uint8_t> payload) {
     return frame;
 }
 
+size_t DeclaredFrameSize(std::span<const uint8_t> bytes) {
+    if (bytes.size() < 3) return 0;
+    const size_t n = bytes[0] & 0x3F;
+    if (n != 0) return 3 + n + 1;
+    if (bytes.size() < 4) return 0;
+    return 4 + size_t{bytes[3]} + 1;
+}
+
 std::optional<ParsedFrame> ParseFrame(std::span<const uint8_t> bytes) {
-    if (bytes.size() < 3) return std::nullopt;
-    size_t n = bytes[0] & 0x3F;
-    size_t header = 3;
-    if (n == 0) {
-        if (bytes.size() < 4) return std::nullopt;
-        n = bytes[3];
-        header = 4;
-    }
-    const size_t size = header + n + 1;
-    if (bytes.size() < size) return std::nullopt;
+    const size_t size = DeclaredFrameSize(bytes);
+    if (size == 0 || bytes.size() < size) return std::nullopt;
+    const size_t header = (bytes[0] & 0x3F) != 0 ? 3 : 4;
+    const size_t n = size - header - 1;
     uint8_t sum = 0;
     for (size_t i = 0; i + 1 < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
     if (sum != bytes[size - 1]) return std::nullopt;

@@ -31,6 +31,10 @@ struct ParsedFrame {
     size_t size = 0;  // header + data + checksum
 };
 
+// The whole length (header, data, checksum) that the header of the frame
+// starting at bytes[0] declares; 0 while too few bytes are there to tell.
+size_t DeclaredFrameSize(std::span<const uint8_t> bytes);
+
 // The frame that starts at bytes[0]. The addresses are not examined. Nothing
 // when the bytes end before the declared length or the checksum is wrong.
 std::optional<ParsedFrame> ParseFrame(std::span<const uint8_t> bytes);

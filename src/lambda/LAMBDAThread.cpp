@@ -1,5 +1,7 @@
 #include "lambda/LAMBDAThread.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include "platform/NumberText.h"
@@ -13,6 +15,13 @@ constexpr uint8_t kHeaderLow = 0x82;
 constexpr int kMaxLinkErrorsInRow = 50;
 constexpr const char* kOpenCommand = "OpenComPort";
 constexpr const char* kCloseCommand = "CloseComPort";
+// Function code 100: the controller heats its sensor up; the lambda word is
+// the heater's temperature in tenths of % of its operating temperature.
+constexpr int kWarmUpFunction = 4;
+
+int FunctionCode(const std::array<uint8_t, 4>& payload) {
+    return (payload[0] >> 2) & 0x07;
+}
 
 // The window reads AFR while this thread replaces it; one lock-free word
 // cannot be seen half old, half new.
@@ -57,21 +66,36 @@ void TLAMBDAThread::Start() {
 }
 
 void TLAMBDAThread::Stop() {
-    stop_ = true;
+    stop_.Raise();
     Command.Wake();
     if (thread_.joinable()) thread_.join();
     if (port_ && port_->IsOpen()) port_->Close();
 }
 
+bool TLAMBDAThread::Idle(const Mailbox::Entry& command) const {
+    if (!command.word.empty() && ErrorComPorts == 0)
+        return command.word != kOpenCommand && command.word != kCloseCommand;
+    return IsComConnected != 1;
+}
+
 void TLAMBDAThread::Execute() {
-    while (!stop_) {
-        // Closed and nothing to do: only a command can change that, so wait
-        // for one instead of polling.
-        if (IsComConnected != 1 && Command.Empty()) {
-            Command.WaitForWord([this] { return stop_.load(); });
+    using namespace std::chrono_literals;
+    while (!stop_.Raised()) {
+        const Mailbox::Entry command = Command.Peek();
+        if (!Idle(command)) {
+            Pass();
             continue;
         }
-        Pass();
+        // Only a new word can change that, so wait for one instead of
+        // passing idly. The guard changes without a post: while it is set,
+        // look again now and then.
+        const bool guarded = ErrorComPorts != 0;
+        Command.WaitUntil(
+            [&](const Mailbox::Entry& e) {
+                return stop_.Raised() || (ErrorComPorts != 0) != guarded ||
+                       e.serial != command.serial || e.word != command.word;
+            },
+            guarded ? std::chrono::milliseconds(500) : Mailbox::kForever);
     }
 }
 
@@ -87,9 +111,9 @@ void TLAMBDAThread::Pass() {
         }
     } else if (IsComConnected == 1) {
         PacketAttempt();
-        clock_.SleepMs(PortTimeOut);
+        clock_.Pause(PortTimeOut, stop_);
     }
-    clock_.SleepMs(1);
+    clock_.Pause(1, stop_);
 }
 
 void TLAMBDAThread::OpenCommand() {
@@ -137,6 +161,7 @@ void TLAMBDAThread::ClosePort() {
     }
     AFR = 0.0;
     AFRs.Set("0.00");
+    WarmUpPercent = -1;
     IsLambdaConnected = 0;
     IsLambdaError = 0;
     IsComConnected = 0;
@@ -154,18 +179,26 @@ void TLAMBDAThread::PacketAttempt() {
     }
     // Out of step: drop one byte per attempt until a header comes round.
     if (byte != kHeaderHigh) return;
-    if (stop_ || !ReadByte(byte) || byte != kHeaderLow) return;
+    if (stop_.Raised() || !ReadByte(byte) || byte != kHeaderLow) return;
     std::array<uint8_t, 4> payload{};
-    if (stop_) return;
+    if (stop_.Raised()) return;
     if (!ReadByte(payload[0])) {
         IsLambdaError = 1;
         IsLambdaConnected = 0;
         return;
     }
     for (size_t i = 1; i < payload.size(); ++i) {
-        if (stop_ || !ReadByte(payload[i])) return;
+        if (stop_.Raised() || !ReadByte(payload[i])) return;
     }
     err = 0;
+    if (FunctionCode(payload) == kWarmUpFunction) {
+        WarmUp(payload);
+        return;
+    }
+    if (WarmUpPercent >= 0) {
+        WarmUpPercent = -1;
+        LogMessage("LAMBDA:>> LC-1: прогрев окончен");
+    }
     const std::string text = DecodeAfr(payload, options_.decimalSeparator);
     const double afr = platform::ParseDecimal(text).value_or(0.0);
     if (afr == 0.0) {
@@ -181,6 +214,20 @@ void TLAMBDAThread::PacketAttempt() {
         IsLambdaError = 0;
     }
     IsLambdaConnected = 1;
+}
+
+void TLAMBDAThread::WarmUp(const std::array<uint8_t, 4>& payload) {
+    const int tenths = (payload[2] & 0x7F) * 128 + (payload[3] & 0x7F);
+    const int32_t percent = std::clamp(tenths / 10, 0, 100);
+    const bool starting = WarmUpPercent < 0;
+    // No reading meanwhile: the value is withdrawn before the state says
+    // the link is fine.
+    AFR = 0.0;
+    AFRs.Set("0");
+    WarmUpPercent = percent;
+    IsLambdaError = 0;
+    IsLambdaConnected = 1;
+    if (starting) LogMessage("LAMBDA:>> LC-1: прогрев " + std::to_string(percent) + "%");
 }
 
 void TLAMBDAThread::LinkError() {

@@ -47,7 +47,7 @@ struct LambdaOptions {
 // The window uses AFR only while IsComConnected, IsLambdaConnected are 1 and
 // IsLambdaError is 0. AFR is never a half-written value; 0 means no reading.
 class TLAMBDAThread {
-public:
+  public:
     explicit TLAMBDAThread(
         platform::UiBridge& ui, LogSink appendLog,
         std::unique_ptr<platform::SerialPort> port = platform::MakePosixSerialPort(),
@@ -83,15 +83,23 @@ public:
     std::atomic<int32_t> err2{0};  // all errors since the last "OpenComPort"
     std::atomic<double> AFR{0.0};
     SharedText AFRs;
+    // While the controller warms its sensor up: how far, in % of the
+    // operating temperature (0 to 100); -1 otherwise. Warm-up packets are
+    // no readings and no errors: AFR stays 0, IsLambdaError 0.
+    std::atomic<int32_t> WarmUpPercent{-1};
 
-private:
+  private:
     void Execute();
     void OpenCommand();
     bool OpenPort();
     void ClosePort();
     bool ReadByte(uint8_t& byte);
     void PacketAttempt();
+    void WarmUp(const std::array<uint8_t, 4>& payload);
     void LinkError();
+    // Nothing to do until the mailbox changes: the port is closed, or a
+    // word the reader does not carry out holds reading up.
+    bool Idle(const Mailbox::Entry& command) const;
     void LogMessage(const std::string& line);
 
     platform::UiBridge& ui_;
@@ -99,7 +107,7 @@ private:
     std::unique_ptr<platform::SerialPort> port_;
     platform::Clock& clock_;
     LambdaOptions options_;
-    std::atomic<bool> stop_{false};
+    platform::StopSignal stop_;
     std::thread thread_;
 };
 

@@ -32,7 +32,11 @@ StatusCells ComposeStatusCells(const LinkFlags& flags, const std::string& ecuPor
         StatusCell c;
         c.rect = {kW0 + kW1 + kMargin + 1, kMargin + 1, kW0 + kW1 + kW2 - kMargin + 1,
                   kStatusBarHeight - kMargin + 1};
-        if (flags.lambdaIsConnected == 1 && flags.lambdaIsError == 1) {
+        if (flags.lambdaIsConnected == 1 && flags.lambdaWarmUpPercent >= 0) {
+            // Warming up is a state, not an error: no readings yet.
+            c.fill = kYellow;
+            c.text = "LC-1: прогрев " + std::to_string(flags.lambdaWarmUpPercent) + "%";
+        } else if (flags.lambdaIsConnected == 1 && flags.lambdaIsError == 1) {
             c.fill = kRed;
             c.text = "LC-1 ERR";
         } else {

@@ -6,10 +6,13 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/TextCodec.h"
@@ -40,8 +43,14 @@ int LineSpeedOf(int fd) {
 
 namespace {
 
+int64_t MonotonicMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 class PosixSerialPort final : public SerialPort {
-public:
+  public:
     ~PosixSerialPort() override { Close(); }
 
     bool Open(const std::string& portName) override {
@@ -84,6 +93,7 @@ public:
             return Fail(PortOpenReason(e));
         }
         fd_ = fd;
+        baud_ = tio.c_ospeed > 0 ? static_cast<int>(tio.c_ospeed) : 9600;
         error_.clear();
         return true;
     }
@@ -101,6 +111,7 @@ public:
         tio.c_ispeed = static_cast<speed_t>(baud);
         tio.c_ospeed = static_cast<speed_t>(baud);
         if (::ioctl(fd_, TCSETS2, &tio) != 0) return Fail(std::strerror(errno));
+        baud_ = baud;
         return true;
     }
 
@@ -115,6 +126,53 @@ public:
             ::poll(&p, 1, 10);
         }
         return Fail("запись не удалась");
+    }
+
+    bool Drain() override {
+        if (fd_ < 0) return false;
+        // tcdrain alone would block for good while flow control (left as the
+        // driver has it) holds the line, so first wait for the driver's
+        // queue to empty, in steps of its own time on the wire, and give up
+        // after twice that time and two seconds more.
+        int64_t giveUpAt = -1;
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return Fail(std::strerror(errno));
+            if (queued <= 0) break;
+            const int64_t wireMs = (static_cast<int64_t>(queued) * 10000 + baud_ - 1) / baud_;
+            const int64_t now = MonotonicMs();
+            if (giveUpAt < 0) giveUpAt = now + 2 * wireMs + 2000;
+            if (now >= giveUpAt) return Fail("данные не уходят из порта");
+            ::poll(nullptr, 0, static_cast<int>(std::clamp<int64_t>(wireMs, 1, 100)));
+        }
+        // The last bytes in the device's own buffer: tcdrain (termios.h
+        // cannot be included beside termios2).
+        while (::ioctl(fd_, TCSBRK, 1) != 0) {
+            if (errno != EINTR) return Fail(std::strerror(errno));
+        }
+        return true;
+    }
+
+    int WaitForInput(int timeoutMs, const StopSignal* stop) override {
+        if (fd_ < 0) return -1;
+        const int64_t until = MonotonicMs() + std::max(timeoutMs, 0);
+        const int stopFd = stop != nullptr ? stop->Fd() : -1;
+        bool hungUp = false;
+        for (;;) {
+            if (stop != nullptr && stop->Raised()) return 0;
+            const int waiting = BytesWaiting();
+            if (waiting < 0) return -1;
+            if (waiting > 0) return 1;
+            const int64_t left = until - MonotonicMs();
+            if (left <= 0) return 0;
+            // Without a far end (a pseudo-terminal whose master is gone)
+            // nothing can come: wait on the stop signal alone, not spin.
+            pollfd p[2] = {{hungUp ? -1 : fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
+            const int r = ::poll(p, 2, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+            if (r < 0 && errno != EINTR) return -1;
+            if (r > 0 && (p[0].revents & (POLLERR | POLLNVAL))) return -1;
+            if (r > 0 && (p[0].revents & POLLHUP) && !(p[0].revents & POLLIN)) hungUp = true;
+        }
     }
 
     int BytesWaiting() override {
@@ -170,13 +228,14 @@ public:
 
     std::string LastError() const override { return error_; }
 
-private:
+  private:
     bool Fail(std::string why) {
         error_ = std::move(why);
         return false;
     }
 
     int fd_ = -1;
+    int baud_ = 9600;
     std::string error_;
 };
 

@@ -3,12 +3,14 @@
 #include <memory>
 #include <string>
 
+#include "platform/Clock.h"
+
 namespace korvane::platform {
 
 // One serial device, used by exactly one thread. Line settings are always
 // 8 data bits, no parity, one stop bit; only the speed varies.
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // Opens the device for reading and writing, exclusively, in raw mode.
@@ -19,6 +21,9 @@ public:
     virtual bool SetSpeed(int baud) = 0;
     // One device write for one byte.
     virtual bool WriteByte(uint8_t byte) = 0;
+    // Waits until the bytes written have left the line (a write only
+    // queues them). False when that could not be seen.
+    virtual bool Drain() = 0;
     // Bytes waiting in the receive queue, or -1 on error.
     virtual int BytesWaiting() = 0;
     // Reads up to max bytes that are already there, without waiting.
@@ -27,6 +32,9 @@ public:
     // Waits at most timeoutMs for one byte: 1 when it came, 0 on time-out,
     // -1 on error.
     virtual int ReadByte(uint8_t& byte, int timeoutMs) = 0;
+    // Waits at most timeoutMs until bytes wait in the receive queue: 1 when
+    // they do, 0 on time-out or when stop (if given) is raised, -1 on error.
+    virtual int WaitForInput(int timeoutMs, const StopSignal* stop) = 0;
     virtual bool Close() = 0;
     virtual std::string LastError() const = 0;
 };

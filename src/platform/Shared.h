@@ -1,6 +1,7 @@
 #pragma once
 // Values the window and a worker thread both touch, beyond plain atomic
 // flags: the one-word command mailbox and text fields.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -14,7 +15,7 @@ namespace korvane::platform {
 // the word, and whatever the worker wrote before clearing back to the poster
 // that then sees it empty.
 class Mailbox {
-public:
+  public:
     struct Entry {
         std::string word;
         uint64_t serial = 0;  // grows with every post, so a replaced word is noticed
@@ -54,8 +55,11 @@ public:
     }
     // The window's clear (it may drop a word it posted).
     void Clear() {
-        std::lock_guard lock(mutex_);
-        word_.clear();
+        {
+            std::lock_guard lock(mutex_);
+            word_.clear();
+        }
+        cv_.notify_all();
     }
     // A worker's clear: only the post it took, so a word put in meanwhile
     // ("CloseComPort" during a write) is not lost.
@@ -68,12 +72,26 @@ public:
         std::lock_guard lock(mutex_);
         if (word_ == word) word_.clear();
     }
-    // Blocks until a word is posted or stop() holds; Wake() makes the waiter
-    // look at stop() again.
+
+    static constexpr std::chrono::milliseconds kForever{-1};
+    // Blocks until ready(entry) holds or `most` has passed (kForever: no
+    // limit); true when it held. Every post, the window's clear and Wake()
+    // make the waiter look again. ready runs under the mailbox's lock: it
+    // must not touch the mailbox.
+    template <class Ready>
+    bool WaitUntil(Ready ready, std::chrono::milliseconds most = kForever) {
+        std::unique_lock lock(mutex_);
+        auto check = [&] { return ready(Entry{word_, serial_}); };
+        if (most < std::chrono::milliseconds::zero()) {
+            cv_.wait(lock, check);
+            return true;
+        }
+        return cv_.wait_for(lock, most, check);
+    }
+    // Blocks until a word is posted or stop() holds.
     template <class Stop>
     void WaitForWord(Stop stop) {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [&] { return !word_.empty() || stop(); });
+        WaitUntil([&](const Entry& e) { return !e.word.empty() || stop(); });
     }
     void Wake() {
         { std::lock_guard lock(mutex_); }
@@ -81,7 +99,7 @@ public:
     }
     bool operator==(const std::string& word) const { return Word() == word; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::string word_;
@@ -90,7 +108,7 @@ private:
 
 // A text field written by one thread and read by another, always whole.
 class SharedText {
-public:
+  public:
     SharedText() = default;
     SharedText(std::string text) : text_(std::move(text)) {}
     std::string Get() const {
@@ -106,7 +124,7 @@ public:
         return *this;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
 };

@@ -199,7 +199,7 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     korvane::platform::Utf8ToCp1251(
         "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=57600\r\nПисать логи=нет\r\n"
         "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\n"
-        "Переподключаться=нет\r\nМой ключ=42\r\n",
+        "Переподключаться=нет\r\nБыстрый обмен=да\r\nМой ключ=42\r\n",
         expected);
     EXPECT_EQ(bytes, expected);
 

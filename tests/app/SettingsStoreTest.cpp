@@ -16,8 +16,8 @@ namespace {
 struct TempDir {
     fs::path path;
     TempDir() {
-        path = fs::temp_directory_path() / ("korvane_store_" + std::to_string(::getpid()) + "_" +
-                                            std::to_string(counter++));
+        path = fs::temp_directory_path() /
+               ("korvane_store_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         fs::create_directories(path);
     }
     ~TempDir() { fs::remove_all(path); }
@@ -76,9 +76,9 @@ TEST(SettingsStore, SavesDuplicatesAppendedLinesAndValuesExactly) {
     TempDir dir;
     const auto path = dir.File("config.ini");
     SettingsStore s;
-    s.AppendLine("Ecu Com=COM9");        // duplicate key: kept
-    s.AppendLine("Писать логи=да ");      // trailing blank kept as typed
-    s.AppendLine("=");                    // an appended row left empty: not written
+    s.AppendLine("Ecu Com=COM9");     // duplicate key: kept
+    s.AppendLine("Писать логи=да ");  // trailing blank kept as typed
+    s.AppendLine("=");                // an appended row left empty: not written
     s.AppendLine("Новый ключ=1");
     std::string error;
     ASSERT_TRUE(s.Save(path, error)) << error;
@@ -192,6 +192,8 @@ TEST(PickLists, MissingKeysAreAppendedWithTheirFirstChoice) {
     EXPECT_EQ(s.SettingValue("Загрузить прошивку по умолчанию"), "нет");
     // Keys added by later versions arrive quietly with their first choice.
     EXPECT_EQ(s.SettingValue("Переподключаться"), "нет");
+    // The fast exchange came later than most files: added too, on.
+    EXPECT_EQ(s.SettingValue("Быстрый обмен"), "да");
     EXPECT_EQ(s.SettingValue("Датчик кислорода"), "УДК");
     EXPECT_TRUE(AppendMissingPickListKeys(s).empty());
 }
@@ -203,7 +205,10 @@ TEST(ComPorts, NameRuleAndErrors) {
         std::vector<std::string> listed;
         const char* log;
     } cases[] = {
-        {true, {"COM1", "com3", "COM100", "LPT1", "/dev/ttyUSB0"}, {"COM1", "com3", "/dev/ttyUSB0"}, ""},
+        {true,
+         {"COM1", "com3", "COM100", "LPT1", "/dev/ttyUSB0"},
+         {"COM1", "com3", "/dev/ttyUSB0"},
+         ""},
         {true, {"COM100", "LPT1"}, {}, "ОШИБКА: В вашей системе нет COM портов!"},
         {true, {}, {}, "ОШИБКА: В вашей системе нет COM портов!"},
         {false, {"COM1"}, {}, "ОШИБКА: Невозможно получить список COM портов!"},
@@ -228,7 +233,8 @@ TEST(Session, NamesOfDateDirAndScreenshots) {
     t.tm_min = 3;
     t.tm_sec = 9;
     EXPECT_EQ(DateDirName(t), "05.01.26-07.03.09");
-    EXPECT_EQ(ScreenshotPath("/w/05.01.26-07.03.09", 12), "/w/05.01.26-07.03.09/pic/screenshot_12.jpg");
+    EXPECT_EQ(ScreenshotPath("/w/05.01.26-07.03.09", 12),
+              "/w/05.01.26-07.03.09/pic/screenshot_12.jpg");
 }
 
 // The link drops: disconnect at once, then an attempt every 3 s until the

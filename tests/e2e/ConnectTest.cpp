@@ -58,7 +58,7 @@ protected:
                      const std::string& speed = "38400", const std::string& logs = "нет") {
         const std::string text = "Ecu Com=" + (dir / "ecu").string() + "\r\nСкорость ECU COM=" +
                                  speed + "\r\nТаймаут1=" + pause +
-                                 "\r\nТаймаут2=5\r\nLC-1 Com=" + (dir / "lc1").string() +
+                                 "\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 Com=" + (dir / "lc1").string() +
                                  "\r\nНе настраивать ниже %=2\r\nПисать логи=" + logs + "\r\n"
                                  "Интервал коррекции БЦН(мс)=120000\r\n"
                                  "Время перезаписи прошивки(мс)=500\r\n"

@@ -112,10 +112,10 @@ class Firmware : public ::testing::Test {
     }
 
     void WriteConfig(const std::string& loadDefault, const std::string& defaultName = "j5ls.bin",
-                     const std::string& readPause = "20") {
+                     const std::string& readPause = "200") {
         const std::string text =
             "Ecu Com=" + (dir / "ecu").string() +
-            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=" + readPause +
+            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nБыстрый обмен=да\r\nТаймаут2=" + readPause +
             "\r\nLC-1 Com=" + (dir / "lc1").string() +
             "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
             "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"

@@ -68,7 +68,7 @@ class MapEditor : public ::testing::Test {
         ASSERT_TRUE(simulator->Start(&error)) << error;
         const std::string text =
             "Ecu Com=" + (dir / "ecu").string() +
-            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=5\r\nLC-1 Com=" +
+            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 Com=" +
             (dir / "lc1").string() +
             "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
             "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"

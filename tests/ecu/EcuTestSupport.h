@@ -1,6 +1,8 @@
 #pragma once
 // Shared pieces of the ECU tests: a log view that records, and a scripted
 // adapter+ECU on a fake port that answers hand-written frames.
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -81,17 +83,30 @@ class RecordingView final : public LogView {
 };
 
 // The adapter echoes each request frame; the ECU answers a request it has
-// a reply for, only at the line speed given with it (0 = any speed).
+// a reply for, only at the line speed given with it (0 = any speed). With a
+// clock the answer can come later and in pieces, as on a line.
 class ScriptedEcu {
   public:
     struct Reply {
         Bytes answer;
         int baud = 0;
     };
+    // When each request was complete and when the last byte of its answer
+    // was due (-1: no answer), on the clock.
+    struct Timing {
+        int64_t requestAt = 0;
+        int64_t answerEndAt = -1;
+    };
 
-    explicit ScriptedEcu(platform::FakeSerialPort& port) : port_(port) {
+    explicit ScriptedEcu(platform::FakeSerialPort& port, platform::Clock* clock = nullptr)
+        : port_(port), clock_(clock) {
         port_.onWrite = [this](uint8_t b) { OnByte(b); };
     }
+    // The answer's first piece comes this long after the request; the rest
+    // in pieces of `pieceSize` bytes, `pieceGapMs` apart (0: all at once).
+    int answerAfterMs = 0;
+    size_t pieceSize = 0;
+    int pieceGapMs = 0;
     ~ScriptedEcu() { port_.onWrite = nullptr; }
 
     void On(const Bytes& requestFrame, Bytes answer, int baud = 0) {
@@ -112,10 +127,15 @@ class ScriptedEcu {
         std::lock_guard lock(mutex_);
         frames_.clear();
         speeds_.clear();
+        timings_.clear();
     }
     std::vector<int> Speeds() const {
         std::lock_guard lock(mutex_);
         return speeds_;
+    }
+    std::vector<Timing> Timings() const {
+        std::lock_guard lock(mutex_);
+        return timings_;
     }
 
   private:
@@ -136,6 +156,7 @@ class ScriptedEcu {
             frame.swap(pending_);
             frames_.push_back(frame);
             speeds_.push_back(port_.Speed());
+            timings_.push_back({Now(), -1});
         }
         if (echo) port_.Feed(frame);
         Bytes answer;
@@ -149,16 +170,28 @@ class ScriptedEcu {
                 answer = fallback_(frame);
             }
         }
-        if (!answer.empty()) port_.Feed(answer);
+        if (answer.empty()) return;
+        const int64_t start = Now() + answerAfterMs;
+        const size_t piece = pieceSize > 0 ? pieceSize : answer.size();
+        int64_t at = start;
+        for (size_t i = 0; i < answer.size(); i += piece, at += pieceGapMs) {
+            const size_t end = std::min(answer.size(), i + piece);
+            port_.FeedAt(clock_ ? at : INT64_MIN, Bytes(answer.begin() + i, answer.begin() + end));
+        }
+        std::lock_guard lock(mutex_);
+        timings_.back().answerEndAt = at - pieceGapMs;
     }
+    int64_t Now() const { return clock_ ? clock_->NowMs() : 0; }
 
     platform::FakeSerialPort& port_;
+    platform::Clock* clock_;
     mutable std::mutex mutex_;
     Bytes pending_;
     std::map<Bytes, Reply> replies_;
     std::function<Bytes(const Bytes&)> fallback_;
     std::vector<Bytes> frames_;
     std::vector<int> speeds_;
+    std::vector<Timing> timings_;
 };
 
 // A link over a fake port and a fake clock, with a scripted ECU behind the
@@ -166,7 +199,7 @@ class ScriptedEcu {
 struct FakeLinkRig {
     platform::FakeClock clock;
     platform::FakeSerialPort port{&clock};
-    ScriptedEcu ecu{port};
+    ScriptedEcu ecu{port, &clock};
     RecordingView view;
     platform::DirectUiBridge bridge;
     UiLog log{bridge, view};

@@ -140,6 +140,20 @@ TEST_P(Exchange, ValidatesTheAnswer) {
     EXPECT_EQ(clock.NowMs(), 20 + 150);
 }
 
+// The fast exchange ends its read-back sooner and validates alike.
+TEST_P(Exchange, FastExchangeValidatesAlike) {
+    const auto& c = GetParam();
+    fields.FastExchange = 1;
+    Open();
+    ecu.echo = c.echo;
+    ecu.On(H(c.sent), H(c.answer));
+    EXPECT_EQ(link.SendRequest(H(c.payload)), c.result);
+    EXPECT_EQ(port.Written(), H(c.sent));
+    EXPECT_EQ(view.Lines(), c.log);
+    EXPECT_EQ(fields.error, c.log.empty() ? 0 : 1);
+    EXPECT_LE(clock.NowMs(), 20 + 150);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rules, Exchange,
     ::testing::Values(

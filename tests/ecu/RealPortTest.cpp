@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "EcuTestSupport.h"
-#include "tests/support/Pty.h"
 #include "ecu/EcuLink.h"
 #include "platform/Clock.h"
+#include "tests/support/Pty.h"
 
 using namespace korvane;
 using namespace korvane::ecu;

@@ -14,11 +14,14 @@
 using namespace korvane;
 using namespace korvane::ecu;
 using Lines = std::vector<std::string>;
+using namespace std::chrono_literals;
 
 namespace {
 
-// Short pauses: the simulator in fast mode answers within a millisecond.
-constexpr int kReadPause = 5;
+// The simulator in fast mode answers within a millisecond, and the fast
+// exchange takes the answer as soon as it is in; the long read-back time
+// only lets a busy machine be late without failing an exchange.
+constexpr int kReadPause = 500;
 
 sim::Options FastSim() {
     sim::Options o;
@@ -35,6 +38,7 @@ class SimLink : public ::testing::Test {
         fields.PortName = sim.EcuPath();
         fields.PortTimeOut = 0;
         fields.PortReadTimeOut = kReadPause;
+        fields.FastExchange = 1;
     }
 
     sim::Simulator sim{FastSim()};
@@ -124,4 +128,80 @@ TEST_F(SimLink, StartFailsOnASilentLine) {
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
     EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication"}));
     EXPECT_EQ(fields.error, 1);
+}
+
+// An ECU with its P2 and the wire time of every byte, as on a car.
+class SimLineTiming : public ::testing::Test {
+  protected:
+    void Start(int p2Ms) {
+        sim::Options o;
+        o.scenario = "idle";
+        o.p2Ms = p2Ms;
+        sim = std::make_unique<sim::Simulator>(o);
+        std::string why;
+        ASSERT_TRUE(sim->Start(&why)) << why;
+        fields.PortName = sim->EcuPath();
+        fields.PortSpeed = "38400";
+    }
+
+    std::unique_ptr<sim::Simulator> sim;
+    ecu::test::RecordingView view;
+    platform::DirectUiBridge bridge;
+    UiLog log{bridge, view};
+    EcuLinkFields fields;
+    EcuLink link{fields, log, [] { return platform::MakePosixSerialPort(); },
+                 platform::SystemClock::Instance()};
+};
+
+// The fast exchange takes every answer of a session and its polls, and the
+// ECU always gets its quiet time ("Таймаут1") after its answer.
+TEST_F(SimLineTiming, FastExchangeKeepsTheQuietTime) {
+    ASSERT_NO_FATAL_FAILURE(Start(25));
+    fields.PortTimeOut = 20;
+    fields.PortReadTimeOut = 150;
+    fields.FastExchange = 1;
+    ASSERT_TRUE(link.OpenPort());
+    ASSERT_TRUE(link.StartSession()) << ::testing::PrintToString(view.Lines());
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(link.SendRequest({0x21, 0x0F}));
+    EXPECT_EQ(fields.DiagnosticInfo.Size(), 51u);
+    EXPECT_EQ(fields.error, 0) << ::testing::PrintToString(view.Lines());
+    const auto requests = sim->Requests();
+    ASSERT_EQ(requests.size(), 10u);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_TRUE(requests[i].answered) << i;
+        if (i > 0) {
+            EXPECT_GE(requests[i].at - requests[i - 1].answerAt, 20ms) << i;
+        }
+    }
+}
+
+// A slow ECU (P2 200 ms, "Таймаут2" 100 ms): the answer counts as missing
+// once the read-back time is over, with or without the fast exchange, and
+// then spoils the next exchange's echo.
+TEST_F(SimLineTiming, LateAnswerCountsAsMissingAfterTheReadPause) {
+    ASSERT_NO_FATAL_FAILURE(Start(200));
+    fields.PortTimeOut = 0;
+    fields.PortReadTimeOut = 100;
+    for (int32_t fast : {0, 1}) {
+        SCOPED_TRACE(fast);
+        fields.FastExchange = fast;
+        fields.error = 0;
+        ASSERT_TRUE(link.OpenPort());
+        view.Clear();
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_FALSE(link.SendRequest({0x81}));
+        // The link's clock counts whole milliseconds.
+        EXPECT_GE(std::chrono::steady_clock::now() - t0, 99ms);
+        EXPECT_EQ(view.Lines(),
+                  (Lines{"ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - "
+                         "null; (0xC16B8F)",
+                         "Ошибка №1"}));
+        std::this_thread::sleep_for(250ms);  // the answer is in by now
+        view.Clear();
+        EXPECT_FALSE(link.SendRequest({0x81}));
+        EXPECT_TRUE(view.Lines().empty());
+        EXPECT_EQ(fields.error, 1);
+        link.ClosePort();
+        std::this_thread::sleep_for(300ms);  // the second late answer goes nowhere
+    }
 }

@@ -47,13 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
         AfrCase{{0xE3, 0xFF, 0x03, 0x74}, '.', "14.7"},
         AfrCase{{0x00, 0x00, 0x03, 0x74}, '.', "14.7"},
         // Other function codes carry no mixture: warm-up, calibrations, error.
-        AfrCase{{0x47, 0x13, 0x03, 0x74}, '.', "0"},      // 001
-        AfrCase{{0x4B, 0x13, 0x03, 0x74}, '.', "0"},      // 010
-        AfrCase{{0x53, 0x13, 0x03, 0x74}, '.', "0"},      // 100, warm-up
-        AfrCase{{0x5F, 0x13, 0x03, 0x74}, '.', "0"},      // 111
+        AfrCase{{0x47, 0x13, 0x03, 0x74}, '.', "0"},  // 001
+        AfrCase{{0x4B, 0x13, 0x03, 0x74}, '.', "0"},  // 010
+        AfrCase{{0x53, 0x13, 0x03, 0x74}, '.', "0"},  // 100, warm-up
+        AfrCase{{0x5F, 0x13, 0x03, 0x74}, '.', "0"},  // 111
         // Not four bytes: no text.
-        AfrCase{{0x43, 0x13, 0x03}, '.', ""},
-        AfrCase{{0x43, 0x13, 0x03, 0x74, 0x00}, '.', ""},
+        AfrCase{{0x43, 0x13, 0x03}, '.', ""}, AfrCase{{0x43, 0x13, 0x03, 0x74, 0x00}, '.', ""},
         AfrCase{{}, '.', ""}));
 
 // Every valid word, against the formula: a wrong scale, offset or bit mask

@@ -108,6 +108,7 @@ TEST_F(LambdaReader, StreamPassByPass) {
         int connected, error, errInRow, errTotal;
         Lines lines;
         int64_t waitedMs;
+        int warmUp = -1;
     };
     const Step steps[] = {
         {"good packet", {0xB2, 0x82, 0x43, 0x13, 0x03, 0x74}, 1, 14.7, "14.7", 1, 0, 0, 0, kNone, 11},
@@ -122,13 +123,22 @@ TEST_F(LambdaReader, StreamPassByPass) {
          kNone, 311},
         {"L = 1540", {0xB2, 0x82, 0x43, 0x13, 0x0C, 0x04}, 1, 0, "0", 1, 1, 0, 3,
          {"LAMBDA:<< Ошибка данных2"}, 11},
-        {"warm-up packet", {0xB2, 0x82, 0x53, 0x13, 0x03, 0x74}, 1, 0, "0", 1, 1, 0, 4,
-         {"LAMBDA:<< Ошибка данных3"}, 11},
+        // Warm-up (function 100, the word in tenths of %): a state with one
+        // line as it begins and one as the readings begin, no error.
+        {"warm-up begins", {0xB2, 0x82, 0x53, 0x13, 0x03, 0x74}, 1, 0, "0", 1, 0, 0, 3,
+         {"LAMBDA:>> LC-1: прогрев 50%"}, 11, 50},
+        {"warm-up goes on", {0xB2, 0x82, 0x53, 0x13, 0x05, 0x00}, 1, 0, "0", 1, 0, 0, 3, kNone, 11,
+         64},
+        {"warm-up after a time-out", {}, 1, 0, "0", 1, 0, 1, 4, {"LAMBDA:<< Ошибка связи!(1/4)"},
+         311, 64},
         {"good packet, top bits set", {0xB2, 0x82, 0x43, 0x13, 0x83, 0xF4}, 1, 14.7, "14.7", 1, 0,
-         0, 4, kNone, 11},
-        {"good packet after a time-out", {}, 1, 14.7, "14.7", 1, 0, 1, 5,
-         {"LAMBDA:<< Ошибка связи!(1/5)"}, 311},
-        {"L = 0", {0xB2, 0x82, 0x43, 0x13, 0x00, 0x00}, 1, 7.35, "7.35", 1, 0, 0, 5, kNone, 11},
+         0, 4, {"LAMBDA:>> LC-1: прогрев окончен"}, 11},
+        // An error code (function 110) is an error.
+        {"error code", {0xB2, 0x82, 0x5B, 0x13, 0x00, 0x04}, 1, 0, "0", 1, 1, 0, 5,
+         {"LAMBDA:<< Ошибка данных4"}, 11},
+        {"time-out after the error", {}, 1, 0, "0", 1, 1, 1, 6,
+         {"LAMBDA:<< Ошибка связи!(1/6)"}, 311},
+        {"L = 0", {0xB2, 0x82, 0x43, 0x13, 0x00, 0x00}, 1, 7.35, "7.35", 1, 0, 0, 6, kNone, 11},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.what);
@@ -143,6 +153,7 @@ TEST_F(LambdaReader, StreamPassByPass) {
         EXPECT_EQ(reader->err2, s.errTotal);
         EXPECT_EQ(log.TakeNew(), s.lines);
         EXPECT_EQ(waited, s.waitedMs);
+        EXPECT_EQ(reader->WarmUpPercent, s.warmUp);
         EXPECT_EQ(reader->IsComConnected, 1);
     }
     EXPECT_EQ(port->Pending(), 0u);

@@ -25,7 +25,7 @@ sim::Options Lc1Options(bool warmUp, sim::Faults faults = {}) {
 }
 
 class LambdaOnSim : public ::testing::Test {
-protected:
+  protected:
     void Start(sim::Options options, int readTimeoutMs = 300) {
         options.fast = true;
         sim = std::make_unique<sim::Simulator>(options);
@@ -84,20 +84,27 @@ TEST_F(LambdaOnSim, EngineModelMixture) {
     // The model adds a little sensor noise.
     EXPECT_TRUE(WaitFor([&] {
         return Receiving() && std::fabs(reader->AFR.load() - expected) < 0.06;
-    })) << reader->AFR << " vs " << expected;
+    })) << reader->AFR
+        << " vs " << expected;
 }
 
 // A controller that is warming up sends a temperature in the lambda word:
-// never a reading, and the reader is receiving once it is warm.
-TEST_F(LambdaOnSim, WarmUpPacketsAreDataErrors) {
+// never a reading and no error either, but a state with a line as it
+// begins and one as the readings begin.
+TEST_F(LambdaOnSim, WarmUpIsAStateNotAnError) {
     ASSERT_NO_FATAL_FAILURE(Start(Lc1Options(true)));
     sim->SetLc1Lambda(1.0);
-    ASSERT_TRUE(WaitFor([&] { return !LinesStartingWith("LAMBDA:<< Ошибка данных").empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return reader->WarmUpPercent >= 0; }));
+    EXPECT_EQ(reader->IsLambdaConnected, 1);
+    EXPECT_EQ(reader->IsLambdaError, 0);
+    EXPECT_EQ(reader->AFR.load(), 0.0);
     ASSERT_TRUE(WaitFor([&] { return Reads(14.7); }));
-    const auto lines = LinesStartingWith("LAMBDA:<<");
-    for (size_t i = 0; i < lines.size(); ++i)
-        EXPECT_EQ(lines[i], "LAMBDA:<< Ошибка данных" + std::to_string(i));
-    EXPECT_EQ(reader->err2, static_cast<int32_t>(lines.size()));
+    EXPECT_EQ(reader->WarmUpPercent, -1);
+    const auto warmUp = LinesStartingWith("LAMBDA:>> LC-1: прогрев ");
+    ASSERT_EQ(warmUp.size(), 2u);
+    EXPECT_EQ(warmUp[1], "LAMBDA:>> LC-1: прогрев окончен");
+    EXPECT_TRUE(LinesStartingWith("LAMBDA:<<").empty());
+    EXPECT_EQ(reader->err2, 0);
 }
 
 TEST_F(LambdaOnSim, ErrorPacketsAndRecovery) {

@@ -12,6 +12,7 @@
 
 #include "LambdaTestSupport.h"
 #include "lambda/LAMBDAThread.h"
+#include "platform/fakes/CountingClock.h"
 #include "platform/fakes/FakeSerialPort.h"
 
 using namespace korvane;
@@ -24,7 +25,7 @@ namespace {
 // Like the window's bridge: an action waits for the UI thread, which in this
 // test never comes, until the bridge is released at shutdown.
 class HeldUiBridge final : public platform::UiBridge {
-public:
+  public:
     void RunSync(const std::function<void()>&) override {
         std::unique_lock lock(mutex_);
         ++waiting_;
@@ -41,7 +42,7 @@ public:
         return waiting_ > 0;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     int waiting_ = 0;
@@ -61,6 +62,30 @@ TEST(LambdaThread, StopsAtShutdownWhileALogLineWaits) {
     bridge.Release();
     reader.Stop();
     EXPECT_FALSE(port->IsOpen());
+}
+
+// With nothing to do (port closed, or a word it does not carry out holding
+// reading up) the reader waits for the next word instead of waking up.
+TEST(LambdaThread, IdleReaderWaitsForAWord) {
+    platform::DirectUiBridge bridge;
+    platform::CountingClock clock;
+    auto fake = std::make_unique<platform::FakeSerialPort>(&platform::SystemClock::Instance());
+    auto* port = fake.get();
+    TLAMBDAThread reader(bridge, nullptr, std::move(fake), clock, {.readTimeoutMs = 20});
+    reader.Start();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LE(clock.sleeps, 1);
+
+    reader.Command.Post("ReadAll");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LE(clock.sleeps, 1);
+    EXPECT_EQ(reader.Command.Word(), "ReadAll");
+
+    // The next word is taken at once.
+    reader.Command.Post("OpenComPort");
+    EXPECT_TRUE(WaitFor([&] { return reader.IsComConnected == 1; }, 2s));
+    EXPECT_TRUE(port->IsOpen());
+    reader.Stop();
 }
 
 TEST(LambdaThread, WindowSeesOnlyWholeReadings) {
@@ -165,10 +190,12 @@ TEST(LambdaThread, PacketSpreadOverPausesOnARealPort) {
     send({0x82, 0x43});
     std::this_thread::sleep_for(100ms);
     send({0x13, 0x03, 0x74});
-    EXPECT_TRUE(WaitFor([&] { return reader.AFR.load() == 14.7 && reader.IsLambdaConnected == 1; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return reader.AFR.load() == 14.7 && reader.IsLambdaConnected == 1; }));
 
     send({0xB2, 0x82});
-    EXPECT_TRUE(WaitFor([&] { return reader.IsLambdaError == 1 && reader.IsLambdaConnected == 0; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return reader.IsLambdaError == 1 && reader.IsLambdaConnected == 0; }));
     send({0xB2, 0x82, 0x43, 0x13, 0x00, 0x00});
     EXPECT_TRUE(WaitFor([&] {
         return reader.AFR.load() == 7.35 && reader.IsLambdaConnected == 1 &&

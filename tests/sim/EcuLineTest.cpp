@@ -217,19 +217,36 @@ TEST_F(EcuLine, ABrokenOffFrameIsForgotten) {
 
 TEST_F(EcuLine, AnswerComesAfterP2AndWireTime) {
     fastByDefault_ = false;
-    StartSim();
-    // 25 ms + 11 bytes at 10400 baud (10.6 ms).
-    line_->Drain();
-    const auto t0 = std::chrono::steady_clock::now();
-    line_->Send(Hex("82 10 F1 3E 01 C2"));
-    const Bytes echo = line_->ReadCount(6, 500);
-    EXPECT_EQ(echo, Hex("82 10 F1 3E 01 C2"));
-    const Bytes answer = line_->ReadCount(5, 1000);
-    const auto ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_EQ(answer, Hex("81 F1 10 7E 00"));
-    EXPECT_GE(ms, 35.0);
-    EXPECT_LT(ms, 1000.0);
+    // P2 plus 11 bytes at 10400 baud (10.6 ms); a slow ECU's P2 is set.
+    const struct {
+        int p2;
+        double atLeastMs;
+    } cases[] = {{25, 35.0}, {200, 210.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.p2);
+        Options o;
+        o.p2Ms = c.p2;
+        StartSim(o);
+        line_->Drain();
+        const auto t0 = std::chrono::steady_clock::now();
+        line_->Send(Hex("82 10 F1 3E 01 C2"));
+        const Bytes echo = line_->ReadCount(6, 500);
+        EXPECT_EQ(echo, Hex("82 10 F1 3E 01 C2"));
+        const Bytes answer = line_->ReadCount(5, 1000);
+        const auto ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count();
+        EXPECT_EQ(answer, Hex("81 F1 10 7E 00"));
+        EXPECT_GE(ms, c.atLeastMs);
+        EXPECT_LT(ms, c.atLeastMs + 1000.0);
+        // The request list tells when the answer was due.
+        const auto requests = sim_->Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_GE(requests[0].answerAt - requests[0].at,
+                  std::chrono::microseconds(static_cast<int>(c.atLeastMs * 1000)));
+        line_.reset();
+        sim_.reset();
+    }
 }
 
 struct FaultCase {

@@ -58,7 +58,21 @@ TEST(SimProgram, MakesTheFirmwareAndTheMap) {
     const auto image = MakeSyntheticFirmware(1);
     EXPECT_EQ(ReadAll(bin), std::string(image.begin(), image.end()));
     EXPECT_EQ(ReadAll(xml), MakeDemoMapCp1251(image));
-    EXPECT_NE(std::system((std::string(KORVANE_SIM_PROGRAM) + " --bogus 2>/dev/null").c_str()), 0);
+}
+
+TEST(SimProgram, RefusesBadOptionsAndTakesGoodOnes) {
+    const struct {
+        const char* args;
+        bool ok;
+    } cases[] = {
+        {"--bogus", false}, {"--p2", false},       {"--p2 x", false},
+        {"--p2 -1", false}, {"--p2 60001", false}, {"--p2 200 --help", true},
+    };
+    for (const auto& c : cases) {
+        const std::string command =
+            std::string(KORVANE_SIM_PROGRAM) + " " + c.args + " >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()) == 0, c.ok) << c.args;
+    }
 }
 
 TEST(SimProgram, RunsUntilTerminatedThenRemovesLinksAndDumpsRam) {
