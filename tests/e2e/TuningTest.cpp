@@ -73,12 +73,14 @@ class Tuning : public ::testing::Test {
         fs::remove_all(dir);
     }
 
-    // "Таймаут2" leaves room for a busy machine: an answer later than it is
-    // lost, and a session start that loses one does not come up.
+    // The fast exchange takes each answer as soon as it is complete; the
+    // roomy "Таймаут2" only bounds a late one, so a busy machine does not
+    // lose answers.
     void WriteConfig(const std::string& bcnInterval) {
         const std::string text =
             "Ecu Com=" + (dir / "ecu").string() +
-            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=20\r\nLC-1 Com=" +
+            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 "
+            "Com=" +
             (dir / "lc1").string() +
             "\r\nСтационарность по RPM=100\r\nСтационарность по %=100\r\n"
             "Стационарность по циклам=4\r\nНе настраивать ниже %=2\r\n"
