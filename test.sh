@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test; then runs
 # the thread tests again under ThreadSanitizer, and every test that needs no
-# window under AddressSanitizer with UndefinedBehaviorSanitizer.
+# window under AddressSanitizer with UndefinedBehaviorSanitizer. A one-minute
+# soak of the program against a faulty simulated car follows the first run;
+# last, a few seconds of every fuzz target, so a regression in an input
+# parser shows.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -11,6 +14,10 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 600)
+
+# One minute of the real program against a faulty simulated car: it must
+# reconnect, stay responsive, keep its memory and write whole files.
+scripts/soak.sh 1
 
 # The sanitizer builds leave the window out: they cover the workers, the
 # serial layer, the codecs and the simulator.
@@ -25,3 +32,6 @@ for san in thread address; do
      ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1" \
      ctest --output-on-failure -j "$jobs" --timeout 600 "${label[@]}")
 done
+
+# Each fuzz target for a few seconds from its seeds (clang build of its own).
+KORVANE_FUZZ_DIR=build-fuzz scripts/fuzz.sh 4

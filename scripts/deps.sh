@@ -6,6 +6,7 @@ korvane_packages=(
   qt6-base-dev qt6-charts-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libjpeg-dev libpugixml-dev
   xvfb xauth fonts-dejavu-core
+  clang libclang-rt-dev xdotool xclip strace python3
 )
 
 korvane_install_deps() {

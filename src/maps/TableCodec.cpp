@@ -1,7 +1,9 @@
 #include "maps/TableCodec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "platform/NumberText.h"
 
@@ -210,7 +212,16 @@ void ShowCurve(const Keys& keys, uint16_t a, ConstImageBytes image, char sep, Ta
             d.error = keys.ZeroDivide("Делитель_шага_по_Y");
             return;
         }
-        const std::string text = Format((r - *oy) * *sy / *dy, sep);
+        // A value beyond what a double holds would show as "INF" and could
+        // neither be drawn nor written back: the description is unusable.
+        const long double value = (r - *oy) * *sy / *dy;
+        if (!(std::fabs(value) <= std::numeric_limits<double>::max())) {
+            d.error = keys.Prefix() + "значение точки " + std::to_string(i + 1) +
+                      " не помещается в число: проверьте " + Quote("Смещение_по_оси_Y") + ", " +
+                      Quote("Шаг_по_Y") + " и " + Quote("Делитель_шага_по_Y") + ".";
+            return;
+        }
+        const std::string text = Format(value, sep);
         d.values.push_back(text);
         x = ToFloat(static_cast<long double>(x) + step);
     }
