@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -41,6 +42,7 @@
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
 #include "maps/ui/CalibrationPanel.h"
+#include "tuning/ui/TuningPanel.h"
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/HandlerGuard.h"
@@ -163,36 +165,12 @@ void TForm1::BuildLayout() {
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
-    BuildTopBar(client);
+    topBar_ = BuildTopBar(client);
 
-    // Left view area.
+    // Left view area. The tuning grid panel (PanelGrid) comes first; it is
+    // made with the workers it drives (CreateTuningPanel).
     LeftArea = new QStackedWidget(client);
     LeftArea->setGeometry(1, 32, 715, 476);
-    PanelGrid = MakePanel(LeftArea, "PanelGrid");
-    StringGrid2 = new QTableWidget(17, 17, PanelGrid);
-    StringGrid2->setObjectName(QStringLiteral("StringGrid2"));
-    StringGrid2->setGeometry(0, 0, 715, 476);
-    // Work points: row 0 and column 0 carry the axis labels, the 16 x 16
-    // cells the chosen quantity, "0" until there is something to show.
-    StringGrid2->horizontalHeader()->hide();
-    StringGrid2->verticalHeader()->hide();
-    StringGrid2->horizontalHeader()->setDefaultSectionSize(41);
-    StringGrid2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    StringGrid2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    StringGrid2->verticalHeader()->setDefaultSectionSize(27);
-    StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (int r = 1; r <= 16; ++r)
-        for (int c = 1; c <= 16; ++c) StringGrid2->setItem(r, c, new QTableWidgetItem(QStringLiteral("0")));
-    StringGrid2->hide();
-    Label6 = new QLabel(QStringLiteral("Нет Данных"), PanelGrid);
-    Label6->setObjectName(QStringLiteral("Label6"));
-    QFont stateFont(QStringLiteral("Tahoma"), 10, QFont::Bold);
-    stateFont.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
-    Label6->setFont(stateFont);
-    Label6->setAutoFillBackground(true);
-    Label6->move(0, 0);
-    SetStateLabel(QStringLiteral("Нет Данных"), QColor(255, 255, 0));
-    LeftArea->addWidget(PanelGrid);
 
     PanelXX = MakePanel(LeftArea, "PanelXX");
     PageControl1 = new QTabWidget(PanelXX);
@@ -211,7 +189,6 @@ void TForm1::BuildLayout() {
     StringGrid3->setObjectName(QStringLiteral("StringGrid3"));
     StringGrid3->setGeometry(0, 0, 715, 476);
     LeftArea->addWidget(PanelUOZ);
-    LeftArea->setCurrentWidget(PanelGrid);
 
     // Right view area.
     RightArea = new QStackedWidget(client);
@@ -270,11 +247,8 @@ void TForm1::BuildLayout() {
     };
     timer(engineTimer, "engineTimer", 50, &TForm1::engineTimerTimer);
     timer(StatusTimerTimerr, "StatusTimerTimerr", 50, &TForm1::StatusTimerTimerrTimer);
-    timer(Timer1, "Timer1", 200, nullptr);
     timer(Timer2, "Timer2", 500, &TForm1::Timer2Timer);
     timer(Timer3, "Timer3", 1000, &TForm1::Timer3Timer);
-    timer(Timer4, "Timer4", 120000, nullptr);
-    timer(Timer6, "Timer6", 1000, nullptr);
     timer(ReconnectTimer, "ReconnectTimer", 1000, &TForm1::ReconnectTimerTimer);
 
     client->adjustSize();
@@ -313,13 +287,6 @@ QWidget* TForm1::BuildTopBar(QWidget* parent) {
     connect(ToolButton(19), &QToolButton::clicked, this, [this] { ToolButton19Click(); });
     connect(ToolButton(21), &QToolButton::clicked, this, [this] { ToolButton21Click(); });
     connect(ToolButton(27), &QToolButton::clicked, this, [this] { ToolButton27Click(); });
-
-    ComboBox1 = new QComboBox(bar);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setGeometry(563, 4, 144, 22);
-    ComboBox1->addItems({QStringLiteral("РТ"), QStringLiteral("Поправка "),
-                         QStringLiteral("Коррекция"), QStringLiteral("БЦН"), QStringLiteral("УОЗ")});
-    ComboBox1->setCurrentIndex(0);
 
     Label1 = new QLabel(bar);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -374,6 +341,7 @@ void TForm1::FormCreate() {
     // 6. The workers live until the program ends.
     CreateWorkers();
 
+    CreateTuningPanel();
     CreateFirmwareActions();
     CreateCalibrationPanel();
 
@@ -416,12 +384,7 @@ void TForm1::CreateWorkers() {
 }
 
 void TForm1::SetStateLabel(const QString& text, const QColor& background) {
-    Label6->setText(text);
-    QPalette pal = Label6->palette();
-    pal.setColor(QPalette::Window, background);
-    pal.setColor(QPalette::WindowText, QColor(128, 128, 0));
-    Label6->setPalette(pal);
-    Label6->adjustSize();
+    Tuning->SetState(text, background);
 }
 
 void TForm1::ShowError(const QString& text) { env_.dialogs->ShowError(this, text); }
@@ -579,10 +542,7 @@ void TForm1::CreateFirmwareActions() {
     w.dateDir = [this] { return dateDir_; };
     w.workDir = [this] { return env_.workDir; };
     w.showGridLabels = [this](const firmware::GridLabels& labels) { ShowGridLabels(labels); };
-    w.zeroGridValues = [this] {
-        for (int r = 1; r <= 16; ++r)
-            for (int c = 1; c <= 16; ++c) StringGrid2->item(r, c)->setText(QStringLiteral("0"));
-    };
+    w.zeroGridValues = [this] { Tuning->ZeroGridValues(); };
     w.setStateLabel = [this](const QString& text, const QColor& color) {
         SetStateLabel(text, color);
     };
@@ -591,6 +551,11 @@ void TForm1::CreateFirmwareActions() {
         guard_->Connect(timer, std::move(handler));
     };
     firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
+    firmware_->resetTuningCounters = [this] { Tuning->Tables().ResetCounters(); };
+    firmware_->stopTuningTimers = [this] { Tuning->StopTuningTimers(); };
+    firmware_->addtabl = [this] { Tuning->addtabl(); };
+    firmware_->pishupopr = [this] { Tuning->pishupopr(); };
+    firmware_->startTuningTimers = [this] { Tuning->StartTuningTimers(); };
     connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
     connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
 }
@@ -627,14 +592,56 @@ void TForm1::CreateCalibrationPanel() {
 }
 
 void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
-    auto put = [this](int row, int col, int32_t value) {
-        auto* item = StringGrid2->item(row, col);
-        if (!item) StringGrid2->setItem(row, col, item = new QTableWidgetItem);
-        item->setText(QString::number(value));
+    Tuning->ShowGridLabels(labels.rows, labels.cols);
+}
+
+void TForm1::CreateTuningPanel() {
+    tuning::ui::TuningPanel::Window w;
+    w.ecu = ECUThread.get();
+    w.engineTimer = engineTimer;
+    w.image = [this] { return image_.Bytes(); };
+    w.firmwareLoaded = [this] { return image_.FirmwareLoaded; };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
+    w.wait = [this](int ms) { Wait(ms); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        guard_->Connect(timer, std::move(handler));
     };
-    for (int i = 0; i < 16; ++i) {
-        put(i + 1, 0, labels.rows[i]);
-        put(0, i + 1, labels.cols[i]);
+    w.setLabel5 = [this](const QString& text) { Dashboard->Label5()->setText(text); };
+    w.setLabel7 = [this](const QString& text) { Dashboard->Label7()->setText(text); };
+    w.setStatusPanel5 = [this](const QString& text) { StatusBar1->SetPanelText(5, text); };
+    w.grafxx = [this] { grafxx(); };
+    w.radioGroup1Index = [this] { return Dashboard->TuningModeIndex(); };
+    w.showTuningState = [this](bool tuning) { ShowTuningState(tuning); };
+    w.decimalSeparator = decimalSeparator_;
+    Tuning = new tuning::ui::TuningPanel(std::move(w), topBar_, LeftArea);
+    LeftArea->insertWidget(0, Tuning);
+    LeftArea->setCurrentWidget(Tuning);
+    PanelGrid = Tuning;
+    StringGrid2 = Tuning->StringGrid2;
+    Label6 = Tuning->Label6;
+    ComboBox1 = Tuning->ComboBox1;
+    Timer1 = Tuning->Timer1;
+    Timer4 = Tuning->Timer4;
+    Timer6 = Tuning->Timer6;
+    connect(ToolButton(10), &QToolButton::clicked, this, [this] { Tuning->ToolButton10Click(); });
+    connect(ToolButton(11), &QToolButton::clicked, this, [this] { Tuning->ToolButton11Click(); });
+}
+
+void TForm1::ShowTuningState(bool tuning) {
+    // The map editor's write button may not change the tables the tuning
+    // writes; Button4 and "Управление" are looked up the same way for when
+    // the window grows them.
+    ToolButton(10)->setEnabled(!tuning);
+    ToolButton(11)->setEnabled(tuning);
+    if (!tuning) ToolButton(8)->setEnabled(true);
+    for (const char* name : {"Button5", "Button4"})
+        if (auto* button = findChild<QWidget*>(QString::fromLatin1(name)))
+            button->setVisible(!tuning);
+    if (auto* box = findChild<QAbstractButton*>(QStringLiteral("CheckBox2"))) {
+        if (tuning) box->setChecked(false);
+        box->setEnabled(!tuning);
     }
 }
 
@@ -646,7 +653,7 @@ void TForm1::ToolButton1Click() {
     decoder_.NarrowBandMode = false;
     const auto minThrottle = IntegerSetting("Не настраивать ниже %");
     if (!minThrottle) return;
-    MinTuneThrottle = *minThrottle;
+    Tuning->Tables().MinTuneThrottle = *minThrottle;
     if (!firmware_->LoadDefaultFirmware()) return;
     ToolButton(1)->setEnabled(false);
     ToolButton(2)->setEnabled(true);
@@ -669,18 +676,15 @@ void TForm1::ToolButton1Click() {
     const auto bcn = IntegerSetting("Интервал коррекции БЦН(мс)");
     if (!bcn) return;
     if (!Positive(bcn)) return periodError("Интервал коррекции БЦН(мс)");
-    Timer4->setInterval(*bcn);
-    BcnInterval = *bcn;
     // Empty (as shipped) means neighbour learning is off.
-    if (settings_.SettingValue("Интервал обучения соседних РТ").empty()) {
-        NeighbourInterval = 0;
-    } else {
+    int neighbourInterval = 0;
+    if (!settings_.SettingValue("Интервал обучения соседних РТ").empty()) {
         const auto neighbour = IntegerSetting("Интервал обучения соседних РТ");
         if (!neighbour) return;
         if (!Positive(neighbour)) return periodError("Интервал обучения соседних РТ");
-        Timer6->setInterval(*neighbour);
-        NeighbourInterval = *neighbour;
+        neighbourInterval = *neighbour;
     }
+    Tuning->Connecting(*bcn, neighbourInterval);
     const auto rewrite = IntegerSetting("Время перезаписи прошивки(мс)");
     if (!rewrite) return;
     if (!Positive(rewrite)) return periodError("Время перезаписи прошивки(мс)");
@@ -738,22 +742,20 @@ void TForm1::ToolButton1Click() {
         LAMBDAThread->PortSpeed.Set("19200");
         LAMBDAThread->Command.Post("OpenComPort");
     }
-    Label6->setText(QStringLiteral("Включаемся"));
-    Label6->adjustSize();
+    Tuning->SetState(QStringLiteral("Включаемся"));
     ValueListEditor1->setEnabled(false);
 }
 
 void TForm1::Timer3Timer() {
     if (ECUThread->IsDiagnostic != 1) return;
     Timer3->stop();
-    pishupopr();
+    Tuning->pishupopr();
     linkHealth_.Reset(monotonic_.elapsed(), ECUThread->numlog);
     seenFreshFrames_ = ECUThread->FreshFrames;
     ShowStale(false);
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
-    Timer1->start();
-    StringGrid2->show();
+    Tuning->SessionReady();
     if (image_.FirmwareLoaded) ToolButton(10)->setEnabled(true);
     for (int n : {14, 18, 19}) ToolButton(n)->setEnabled(true);
     for (int n : {20, 23, 24}) ToolButton(n)->setEnabled(false);
@@ -771,7 +773,7 @@ void TForm1::ToolButton2Click() {
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
-    Timer4->stop();
+    Tuning->Timer4->stop();
     // A disconnect ends a pending connect too: its completion must not
     // start the live timers again once the ports are being closed.
     Timer3->stop();
@@ -780,9 +782,8 @@ void TForm1::ToolButton2Click() {
     LAMBDAThread->Command.Post("CloseComPort");
     ToolButton(2)->setEnabled(false);
     ToolButton(1)->setEnabled(true);
-    Label6->setText(QStringLiteral("Выключено"));
-    Label6->adjustSize();
-    TuningActive = false;
+    Tuning->SetState(QStringLiteral("Выключено"));
+    Tuning->Disconnected();
     for (int n : {7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24}) ToolButton(n)->setEnabled(false);
 }
 
@@ -804,15 +805,14 @@ void TForm1::ReconnectTimerTimer() {
         case Reconnector::Action::Disconnect:
             if (reconnect_.Attempts() == 0) {
                 AppendLog(QStringLiteral("Связь с ECU потеряна: переподключение каждые 3 с"));
-                tuningBeforeDrop_ = TuningActive;
+                tuningBeforeDrop_ = Tuning->Tables().TuningActive;
             }
             automatic(&TForm1::ToolButton2Click);
             sessionStood_ = false;
             // Still "connected" for the user: disconnect stops the attempts.
             ToolButton(1)->setEnabled(false);
             ToolButton(2)->setEnabled(true);
-            Label6->setText(QStringLiteral("Переподключение..."));
-            Label6->adjustSize();
+            Tuning->SetState(QStringLiteral("Переподключение..."));
             break;
         case Reconnector::Action::Connect:
             AppendLog(QStringLiteral("Переподключение к ECU, попытка %1").arg(reconnect_.Attempts()));
@@ -820,7 +820,7 @@ void TForm1::ReconnectTimerTimer() {
             break;
         case Reconnector::Action::Restored:
             AppendLog(QStringLiteral("Связь с ECU восстановлена"));
-            TuningActive = tuningBeforeDrop_;
+            if (tuningBeforeDrop_) Tuning->ResumeTuning();
             break;
         case Reconnector::Action::None: break;
     }
@@ -841,11 +841,16 @@ void TForm1::engineTimerTimer() {
     // A poll that brought nothing leaves the last figures on screen; the
     // tuning and the logs take nothing from them.
     if (tick.newPoll && !linkHealth_.Stale()) {
-        // The tuning step hooks in here, before the log line.
-        if (LogsEnabled) {
-            const int32_t stationaryHitCount = 0;  // counted by the tuning step
-            liveLogs_.AppendLine(Diagnostics->ShownTexts(), stationaryHitCount, dateDir_);
+        if (image_.FirmwareLoaded) {
+            // A frame that did not decode, or an LC-1 reading the window did
+            // not accept, still counts for the work point but gives no sample.
+            const bool mixtureUsable =
+                tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
+            Tuning->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
         }
+        if (LogsEnabled)
+            liveLogs_.AppendLine(Diagnostics->ShownTexts(), Tuning->Tables().StationaryHitCount,
+                                 dateDir_);
     }
 }
 

@@ -56,6 +56,9 @@ class FirmwareActions;
 namespace korvane::lambda {
 class TLAMBDAThread;
 }
+namespace korvane::tuning::ui {
+class TuningPanel;
+}
 
 namespace korvane::app {
 
@@ -149,12 +152,12 @@ private:
     // and the value, and returns nullopt.
     std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
-    // Seams for the part that hands the correction table over; it grows
-    // with that feature.
     void CreateFirmwareActions();
     void CreateCalibrationPanel();
     void StartLiveLogs();
-    void pishupopr() {}
+    void CreateTuningPanel();
+    // The buttons the tuning start and stop switch.
+    void ShowTuningState(bool tuning);
     void BuildLayout();
     QWidget* BuildTopBar(QWidget* parent);
     void SetStateLabel(const QString& text, const QColor& background);
@@ -194,14 +197,12 @@ private:
     bool tuningBeforeDrop_ = false;
     void ShowStale(bool stale);
 
-    // Link and tuning state set at connect.
+    QWidget* topBar_ = nullptr;
+
+    // Link state set at connect.
     bool LogsEnabled = false;
     live::LiveLogs liveLogs_{
         [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
-    bool TuningActive = false;
-    int MinTuneThrottle = 0;
-    int BcnInterval = 0;
-    int NeighbourInterval = 0;  // 0: neighbour learning off
 
 public:
     // Components, named as the user-visible parts of the window.
@@ -212,6 +213,9 @@ public:
     QPushButton* Button2 = nullptr;
     QStackedWidget* LeftArea = nullptr;
     QStackedWidget* RightArea = nullptr;
+    // The tuning grid panel; StringGrid2, Label6, ComboBox1, Timer1, Timer4
+    // and Timer6 below are its own.
+    tuning::ui::TuningPanel* Tuning = nullptr;
     QWidget* PanelGrid = nullptr;
     QWidget* PanelXX = nullptr;
     QWidget* PanelUOZ = nullptr;

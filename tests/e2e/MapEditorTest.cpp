@@ -95,6 +95,9 @@ class MapEditor : public ::testing::Test {
         form->ToolButton(1)->click();
         EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
             << form->LogLines().join("|").toStdString();
+        // The session start hands the image's correction table over; the
+        // edits below begin once the worker has written it.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Command.Empty(); }, 5000));
         return form;
     }
 

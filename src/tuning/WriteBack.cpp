@@ -1,0 +1,283 @@
+#include "tuning/WriteBack.h"
+
+#include <algorithm>
+
+#include "platform/NumberText.h"
+
+namespace korvane::tuning {
+
+namespace {
+
+uint8_t ToByte(long double raw) {
+    const int64_t v = platform::RoundHalfEven(raw);
+    return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255));
+}
+
+constexpr int kGrid = 16;
+constexpr int kCorrectionWaitMs = 500;
+constexpr int kStartByteWaitMs = 200;
+constexpr int kRewriteWaitMs = 51;
+constexpr int kIgnitionWaitMs = 100;
+
+// The learning step keeps corrections within these; a neighbour prediction
+// taken over is held to them too, so its byte is one the ECU can use.
+constexpr float kMinCorrection = 0.05f;
+constexpr float kMaxCorrection = 1.95f;
+
+}  // namespace
+
+uint8_t CorrectionByte(float correction) {
+    return ToByte(static_cast<long double>(correction) * 128);
+}
+
+uint8_t BcnByte(float airCharge) {
+    return ToByte(static_cast<long double>(airCharge) * 3 / 8);
+}
+
+uint8_t IgnitionByte(float degrees) {
+    const float held = std::clamp(degrees, 0.0f, kMaxIgnitionDegrees);
+    return ToByte(static_cast<long double>(held) * 2);
+}
+
+WriteBack::WriteBack(TuningTables& tables, ImageSpan image, EcuWriter& ecu, WriteBackHost& host,
+                     WriteBackTimers timers)
+    : tables_(tables), image_(image), ecu_(ecu), host_(host), timers_(timers) {}
+
+void WriteBack::SetIntervals(int bcnMs, int neighbourMs) {
+    bcnInterval_ = bcnMs;
+    neighbourInterval_ = neighbourMs;
+    timers_.bcn.SetInterval(bcnMs);
+    if (neighbourMs > 0) timers_.neighbour.SetInterval(neighbourMs);
+}
+
+TableBytes WriteBack::ImageTable(uint16_t address) const {
+    TableBytes out{};
+    std::copy_n(image_.begin() + address, out.size(), out.begin());
+    return out;
+}
+
+void WriteBack::StoreInImage(uint16_t address, const TableBytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image_.begin() + address);
+}
+
+TableBytes WriteBack::BcnBytes() const {
+    TableBytes out{};
+    for (int c = 0; c < kGrid; ++c)
+        for (int r = 0; r < kGrid; ++r)
+            out[c * kGrid + r] = BcnByte(tables_.BcnTable[c][r].Learned);
+    return out;
+}
+
+TableBytes WriteBack::CorrectionBytes() const {
+    TableBytes out{};
+    for (int c = 0; c < kGrid; ++c)
+        for (int r = 0; r < kGrid; ++r)
+            out[c * kGrid + r] = CorrectionByte(tables_.WorkPointCells[c][r].Correction);
+    return out;
+}
+
+bool WriteBack::WaitForFreeMailbox(const std::string& what) {
+    int waited = 0;
+    for (;;) {
+        const std::string pending = ecu_.Pending();
+        if (pending.empty()) return true;
+        if (!LinkUp()) return false;  // the caller's own link check says the rest
+        if (waited >= kMailboxWaitMs) {
+            host_.Log(what + ": ECU занят командой «" + pending + "» дольше " +
+                      std::to_string(kMailboxWaitMs / 1000) + " с");
+            return false;
+        }
+        host_.Wait(kMailboxWaitSliceMs);
+        waited += kMailboxWaitSliceMs;
+    }
+}
+
+void WriteBack::pishupopr() {
+    if (LinkUp()) {
+        timers_.engine.Stop();
+        host_.Wait(kCorrectionWaitMs);
+        host_.Log("Записываю поправку");
+        if (LinkUp() && WaitForFreeMailbox("Поправка не записана") && LinkUp()) {
+            const TableBytes bytes = ImageTable(kCorrectionAddress);
+            ecu_.PostIfEmpty("remakepopr", kCorrectionAddress, bytes);
+        }
+    }
+    timers_.engine.Start();
+}
+
+void WriteBack::WriteTuningStartByte() {
+    if (LinkUp()) {
+        timers_.engine.Stop();
+        host_.Wait(kStartByteWaitMs);
+    }
+    if (LinkUp() && WaitForFreeMailbox("Байт начала обучения не записан") && LinkUp()) {
+        const uint8_t value[] = {kTuningByteValue};
+        ecu_.PostIfEmpty("correct1DF", kTuningByteAddress, value, uint8_t{1});
+    }
+    host_.Wait(kStartByteWaitMs);
+    timers_.engine.Start();
+}
+
+bool WriteBack::ApplyNeighbourLearning(const std::string& coefficientText) {
+    double kN = 0;
+    if (!coefficientText.empty()) {
+        const auto v = platform::ParseDecimal(coefficientText);
+        if (!v) return false;
+        kN = *v;
+    }
+    // Without an interval there is no rewrite to bring the predictions over.
+    if (kN > 0 && neighbourInterval_ > 0) {
+        timers_.neighbour.Start();
+        tables_.NeighbourLearning = true;
+    } else {
+        tables_.NeighbourLearning = false;
+        timers_.neighbour.Stop();
+    }
+    return true;
+}
+
+bool WriteBack::StartRewriteTimers(const std::string& coefficientText) {
+    if (!ApplyNeighbourLearning(coefficientText)) return false;
+    timers_.bcn.Start();
+    return true;
+}
+
+void WriteBack::StopTuning() {
+    tables_.TuningActive = false;
+    timers_.neighbour.Stop();
+    timers_.bcn.Stop();
+}
+
+void WriteBack::Timer4Timer() {
+    timers_.bcn.Stop();
+    if (LinkUp() && timers_.engine.Active() && tables_.TuningActive) {
+        int changed = 0;
+        for (int c = 0; c < kGrid; ++c)
+            for (int r = 0; r < kGrid; ++r) {
+                auto& cell = tables_.BcnTable[c][r];
+                if (cell.Learned != cell.Current) {
+                    ++changed;
+                    cell.Current = cell.Learned;
+                }
+            }
+        const TableBytes bytes = BcnBytes();
+        if (timers_.bcn.Interval() == kRetryIntervalMs || bcnOwed_) ++changed;
+        if (changed > 0) {
+            bcnOwed_ = true;
+            if (LinkUp()) {
+                host_.Wait(kRewriteWaitMs);
+                if (!LinkUp()) {
+                    // Taken over but not sent: the next tick with a link sends it.
+                } else if (ecu_.Pending().empty()) {
+                    ++tables_.GbcRecCount;
+                    host_.Log("Перезаписываю GBC(Новых= " + std::to_string(changed) + ")");
+                    ecu_.PostIfEmpty("remakegbc", kBcnAddress, bytes);
+                    StoreInImage(kBcnAddress, bytes);
+                    StoreInImage(kBcnCopyAddress, bytes);
+                    timers_.bcn.SetInterval(bcnInterval_);
+                    bcnOwed_ = false;
+                } else {
+                    host_.Log("GBC не записалось. Перезапись через 1сек.!");
+                    timers_.bcn.SetInterval(kRetryIntervalMs);
+                }
+            }
+        }
+    }
+    timers_.bcn.Start();
+}
+
+void WriteBack::Timer6Timer() {
+    timers_.neighbour.Stop();
+    if (LinkUp() && timers_.engine.Active() && tables_.TuningActive) {
+        int changed = 0;
+        for (int c = 0; c < kGrid; ++c)
+            for (int r = 0; r < kGrid; ++r) {
+                auto& cell = tables_.WorkPointCells[c][r];
+                float& wanted = tables_.NeighbourCorrections[c][r];
+                if (cell.Correction != wanted) {
+                    wanted = std::clamp(wanted, kMinCorrection, kMaxCorrection);
+                    cell.Correction = wanted;
+                    cell.SampleCount = 0;
+                    cell.RewriteCount += 1;
+                    ++changed;
+                    host_.CellRewritten(c, r);
+                }
+            }
+        const TableBytes bytes = CorrectionBytes();
+        if (timers_.neighbour.Interval() == kRetryIntervalMs || neighbourOwed_) ++changed;
+        if (changed > 0) {
+            neighbourOwed_ = true;
+            if (LinkUp()) {
+                timers_.engine.Stop();
+                host_.Wait(kRewriteWaitMs);
+                if (!LinkUp()) {
+                    // Taken over but not sent: the next tick with a link sends it.
+                } else if (ecu_.Pending().empty()) {
+                    host_.Log("Перезаписываю соседнии РТ= (" + std::to_string(changed) + ")");
+                    ecu_.PostIfEmpty("remakepopr", kCorrectionAddress, bytes);
+                    StoreInImage(kCorrectionAddress, bytes);
+                    timers_.neighbour.SetInterval(neighbourInterval_);
+                    neighbourOwed_ = false;
+                } else {
+                    host_.Log("РТ не записались. Перезапись через 1сек.!" +
+                              std::to_string(neighbourInterval_));
+                    timers_.neighbour.SetInterval(kRetryIntervalMs);
+                }
+                timers_.engine.Start();
+            }
+        }
+    }
+    timers_.neighbour.Start();
+}
+
+void WriteBack::PartLoadIgnition() {
+    auto& ign = tables_.IgnitionTable;
+    const auto& bcn = tables_.BcnTable;
+    std::string flatRows;
+    for (int r = 0; r < kGrid; ++r) {
+        const long double i0 = ign[0][r], i15 = ign[15][r];
+        const long double b0 = bcn[0][r].Current, b15 = bcn[15][r].Current;
+        if (b15 == b0) {
+            flatRows += (flatRows.empty() ? "" : ", ") + std::to_string(r + 1);
+            continue;
+        }
+        for (int c = 1; c < kGrid - 1; ++c) {
+            const long double b = bcn[c][r].Current;
+            const long double v = i0 + (b - b0) * (i15 - i0) / (b15 - b0);
+            ign[c][r] = std::clamp(static_cast<float>(v), 0.0f, kMaxIgnitionDegrees);
+        }
+    }
+    if (!flatRows.empty())
+        host_.Log("УОЗ на ЧН: строки " + flatRows +
+                  " не пересчитаны: БЦН в крайних столбцах одинаков");
+    TableBytes bytes{};
+    for (int c = 0; c < kGrid; ++c)
+        for (int r = 0; r < kGrid; ++r) bytes[c * kGrid + r] = IgnitionByte(ign[c][r]);
+    StoreInImage(kIgnitionAddress, bytes);
+}
+
+void WriteBack::WriteIgnition() {
+    bool pausedBcn = false, pausedNeighbour = false;
+    if (LinkUp() && timers_.engine.Active()) {
+        timers_.engine.Stop();
+        if (timers_.bcn.Active()) {
+            timers_.bcn.Stop();
+            pausedBcn = true;
+        }
+        if (timers_.neighbour.Active()) {
+            timers_.neighbour.Stop();
+            pausedNeighbour = true;
+        }
+        host_.Wait(kIgnitionWaitMs);
+        if (LinkUp()) {
+            host_.Log("Записываем УОЗ на ЧН");
+            if (WaitForFreeMailbox("УОЗ не записан") && LinkUp())
+                ecu_.PostIfEmpty("remakeuoz", kIgnitionAddress, ImageTable(kIgnitionAddress));
+        }
+    }
+    if (pausedBcn) timers_.bcn.Start();
+    if (pausedNeighbour) timers_.neighbour.Start();
+    timers_.engine.Start();
+}
+
+}  // namespace korvane::tuning

@@ -1,0 +1,366 @@
+#include "tuning/ui/TuningPanel.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "ecu/ECUThread.h"
+#include "tuning/EcuThreadMailbox.h"
+#include "tuning/TuningGrid.h"
+#include "tuning/WorkerEcu.h"
+
+namespace korvane::tuning::ui {
+
+namespace {
+
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+constexpr int kGridCells = kGridSize + 1;
+constexpr int kColumnWidth = 41;  // 40 and the grid line
+constexpr int kRowHeight = 25;    // 24 and the grid line
+
+QFont PanelFont(int points, bool bold) {
+    QFont f(QStringLiteral("Tahoma"), points, bold ? QFont::Bold : QFont::Normal);
+    f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
+    return f;
+}
+
+// StringGrid2DrawCell: the header cells as fixed cells, the work points in
+// the colour of their learning, the current work point red.
+class GridDelegate final : public QStyledItemDelegate {
+  public:
+    GridDelegate(QTableWidget* grid, const TuningTables& tables)
+        : QStyledItemDelegate(grid), grid_(grid), tables_(tables) {}
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QString text = index.data().toString();
+        const QRect rect = option.rect;
+        const QFontMetrics& fm = option.fontMetrics;
+        if (index.row() == 0 || index.column() == 0) {
+            p->fillRect(rect, option.palette.button());
+            p->setPen(option.palette.buttonText().color());
+            p->drawText(QPoint(rect.left() + 2, rect.top() + 2 + fm.ascent()), text);
+            return;
+        }
+        const int c = index.column() - 1, r = index.row() - 1;
+        const bool current = index == grid_->currentIndex();
+        const auto colour = CellBackground(tables_.WorkPointCells[c][r], current);
+        p->fillRect(
+            rect, colour ? QColor(colour->r, colour->g, colour->b) : option.palette.base().color());
+        p->setPen(option.palette.text().color());
+        p->drawText(QPoint(rect.left() + 5, rect.top() + fm.ascent()), text);
+    }
+
+  private:
+    QTableWidget* grid_;
+    const TuningTables& tables_;
+};
+
+}  // namespace
+
+class TuningPanel::TimerAdapter final : public TimerControl {
+  public:
+    explicit TimerAdapter(QTimer* t) : t_(t) {}
+    bool Active() const override { return t_->isActive(); }
+    void Start() override { t_->start(); }
+    void Stop() override { t_->stop(); }
+    int Interval() const override { return t_->interval(); }
+    void SetInterval(int ms) override { t_->setInterval(ms); }
+
+  private:
+    QTimer* t_;
+};
+
+TuningPanel::TuningPanel(Window window, QWidget* toolStrip, QWidget* parent)
+    : QWidget(parent), w_(std::move(window)) {
+    setObjectName(QStringLiteral("PanelGrid"));
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(200);
+    Timer4 = new QTimer(this);
+    Timer4->setObjectName(QStringLiteral("Timer4"));
+    Timer6 = new QTimer(this);
+    Timer6->setObjectName(QStringLiteral("Timer6"));
+
+    engine_ = std::make_unique<TimerAdapter>(w_.engineTimer);
+    bcn_ = std::make_unique<TimerAdapter>(Timer4);
+    neighbour_ = std::make_unique<TimerAdapter>(Timer6);
+    mailbox_ = std::make_unique<EcuThreadMailbox>(*w_.ecu);
+    writer_ = std::make_unique<WorkerEcu>(*w_.ecu);
+    TuningView& view = *this;
+    WriteBackHost& host = *this;
+    core_ = std::make_unique<TuningCore>([this](const std::string& key) { return w_.setting(key); },
+                                         [this](const std::string& line) { w_.log(Q(line)); }, view,
+                                         *mailbox_, w_.decimalSeparator);
+    writeBack_ = std::make_unique<WriteBack>(core_->Tables(), w_.image(), *writer_, host,
+                                             WriteBackTimers{*engine_, *bcn_, *neighbour_});
+
+    BuildWidgets(toolStrip);
+    w_.connectTimer(Timer1, [this] { Timer1Timer(); });
+    w_.connectTimer(Timer4, [this] { Timer4Timer(); });
+    w_.connectTimer(Timer6, [this] { Timer6Timer(); });
+}
+
+TuningPanel::~TuningPanel() = default;
+
+void TuningPanel::BuildWidgets(QWidget* toolStrip) {
+    Label6 = new QLabel(this);
+    Label6->setObjectName(QStringLiteral("Label6"));
+    Label6->setFont(PanelFont(10, true));
+    Label6->setAutoFillBackground(true);
+    Label6->move(5, 0);
+    SetState(QStringLiteral("Нет Данных"), QColor(255, 255, 0));
+
+    StringGrid2 = new QTableWidget(kGridCells, kGridCells, this);
+    StringGrid2->setObjectName(QStringLiteral("StringGrid2"));
+    StringGrid2->setGeometry(4, 19, 710, 428);
+    StringGrid2->horizontalHeader()->hide();
+    StringGrid2->verticalHeader()->hide();
+    StringGrid2->horizontalHeader()->setMinimumSectionSize(1);
+    StringGrid2->verticalHeader()->setMinimumSectionSize(1);
+    StringGrid2->horizontalHeader()->setDefaultSectionSize(kColumnWidth);
+    StringGrid2->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    StringGrid2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid2->setSelectionMode(QAbstractItemView::NoSelection);
+    StringGrid2->setFocusPolicy(Qt::NoFocus);
+    StringGrid2->setItemDelegate(new GridDelegate(StringGrid2, core_->Tables()));
+    for (int r = 0; r < kGridCells; ++r)
+        for (int c = 0; c < kGridCells; ++c) StringGrid2->setItem(r, c, new QTableWidgetItem);
+    ZeroGridValues();
+    StringGrid2->setCurrentCell(0, 0);
+    StringGrid2->hide();
+
+    Panel5 = new QWidget(this);
+    Panel5->setObjectName(QStringLiteral("Panel5"));
+    Panel5->setGeometry(592, 447, 120, 30);
+    Button6 = new QPushButton(QStringLiteral("УОЗ на ЧН"), Panel5);
+    Button6->setObjectName(QStringLiteral("Button6"));
+    Button6->setGeometry(41, 3, 75, 23);
+    Button7 = new QPushButton(Panel5);
+    Button7->setObjectName(QStringLiteral("Button7"));
+    Button7->setGeometry(87, 3, 23, 23);
+    Button7->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    Button7->setToolTip(QStringLiteral("Записать УОЗ в ECU"));
+    Button7->hide();
+    Panel5->hide();
+    connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
+    connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(); });
+
+    ComboBox1 = new QComboBox(toolStrip);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setGeometry(563, 4, 144, 22);
+    for (const char* item : kGridItems) ComboBox1->addItem(QString::fromUtf8(item));
+    // "РТ" shows before anything is chosen.
+    ComboBox1->setPlaceholderText(QString::fromUtf8(kGridItems[0]));
+    ComboBox1->setCurrentIndex(-1);
+    connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
+}
+
+void TuningPanel::SetState(const QString& text, std::optional<QColor> background) {
+    Label6->setText(text);
+    QPalette pal = Label6->palette();
+    if (background) pal.setColor(QPalette::Window, *background);
+    pal.setColor(QPalette::WindowText, QColor(128, 128, 0));
+    Label6->setPalette(pal);
+    Label6->adjustSize();
+}
+
+void TuningPanel::SetCellText(int gridColumn, int gridRow, const QString& text) {
+    QTableWidgetItem* item = StringGrid2->item(gridRow, gridColumn);
+    if (item->text() != text) item->setText(text);
+}
+
+// --- The window's steps ----------------------------------------------------
+
+void TuningPanel::Connecting(int bcnIntervalMs, int neighbourIntervalMs) {
+    writeBack_->SetIntervals(bcnIntervalMs, neighbourIntervalMs);
+    core_->NewConnection();
+}
+
+void TuningPanel::SessionReady() {
+    Timer1->start();
+    StringGrid2->show();
+}
+
+void TuningPanel::Disconnected() {
+    Tables().TuningActive = false;
+    Timer4->stop();
+}
+
+void TuningPanel::calculations(const live::LiveValues& values, bool narrowBand,
+                               bool mixtureUsable) {
+    core_->calculations(values, narrowBand, w_.image(), mixtureUsable);
+}
+
+void TuningPanel::addtabl() {
+    core_->addtabl(w_.image(), rowLabels_, columnLabels_);
+}
+
+void TuningPanel::ShowGridLabels(const GridLabels& rows, const GridLabels& columns) {
+    for (int i = 0; i < kGridSize; ++i) {
+        SetCellText(0, i + 1, QString::number(rows[i]));
+        SetCellText(i + 1, 0, QString::number(columns[i]));
+    }
+    rowLabels_ = rows;
+    columnLabels_ = columns;
+    core_->SetGridLabels(rows, columns);
+}
+
+void TuningPanel::ZeroGridValues() {
+    for (int r = 1; r < kGridCells; ++r)
+        for (int c = 1; c < kGridCells; ++c) SetCellText(c, r, QStringLiteral("0"));
+}
+
+void TuningPanel::StartTuningTimers() {
+    Timer4->start();
+    const std::string kN = w_.setting("Коэф. обучения соседних РТ");
+    if (!writeBack_->ApplyNeighbourLearning(kN))
+        w_.showError(QStringLiteral("Параметр «Коэф. обучения соседних РТ»: значение «%1» не "
+                                    "является числом.")
+                         .arg(Q(kN)));
+}
+
+void TuningPanel::StopTuningTimers() {
+    Timer4->stop();
+    Timer6->stop();
+}
+
+// --- Handlers --------------------------------------------------------------
+
+void TuningPanel::pishupopr() {
+    // Without a firmware the image is zeros: a correction table of zeros
+    // would cut the fuel of a running engine.
+    if (!w_.firmwareLoaded()) {
+        w_.engineTimer->start();
+        return;
+    }
+    writeBack_->pishupopr();
+}
+
+void TuningPanel::ToolButton10Click() {
+    SetState(QStringLiteral("Идет обучение"));
+    writeBack_->WriteTuningStartByte();
+    writeBack_->ActivateTuning();
+    w_.showTuningState(true);
+    const std::string kN = w_.setting("Коэф. обучения соседних РТ");
+    if (!writeBack_->StartRewriteTimers(kN))
+        w_.showError(QStringLiteral("Параметр «Коэф. обучения соседних РТ»: значение «%1» не "
+                                    "является числом.")
+                         .arg(Q(kN)));
+}
+
+void TuningPanel::ResumeTuning() {
+    SetState(QStringLiteral("Идет обучение"));
+    writeBack_->WriteTuningStartByte();
+    writeBack_->ActivateTuning();
+    w_.showTuningState(true);
+    Timer4->start();
+}
+
+void TuningPanel::ToolButton11Click() {
+    SetState(QStringLiteral("Диагностика"), QColor(0, 128, 0));
+    writeBack_->StopTuning();
+    w_.showTuningState(false);
+}
+
+void TuningPanel::Timer1Timer() {
+    if (w_.firmwareLoaded()) StringGrid2->viewport()->update();
+}
+
+void TuningPanel::Timer4Timer() {
+    writeBack_->Timer4Timer();
+}
+void TuningPanel::Timer6Timer() {
+    writeBack_->Timer6Timer();
+}
+
+void TuningPanel::Button6Click() {
+    writeBack_->PartLoadIgnition();
+    Button7->show();
+    Button6->hide();
+    for (int c = 0; c < kGridSize; ++c)
+        for (int r = 0; r < kGridSize; ++r)
+            SetCellText(c + 1, r + 1, Q(IgnitionText(Tables(), c, r, w_.decimalSeparator)));
+}
+
+void TuningPanel::Button7Click() {
+    writeBack_->WriteIgnition();
+    Button6->show();
+    Button7->hide();
+}
+
+void TuningPanel::ComboBox1Change() {
+    Panel5->hide();
+    const int item = ComboBox1->currentIndex();
+    if (item < 0) return;
+    for (int c = 0; c < kGridSize; ++c)
+        for (int r = 0; r < kGridSize; ++r)
+            if (auto text = RefillText(Tables(), c, r, item, w_.decimalSeparator))
+                SetCellText(c + 1, r + 1, Q(*text));
+    if (item == kItemIgnition) Panel5->show();
+}
+
+// --- TuningView ------------------------------------------------------------
+
+int TuningPanel::ComboBox1Index() const {
+    return ComboBox1->currentIndex();
+}
+
+void TuningPanel::SelectFirstView() {
+    // A programmatic choice: no refill (activated() is the user's).
+    ComboBox1->setCurrentIndex(kItemRt);
+}
+
+int TuningPanel::RadioGroup1Index() const {
+    return w_.radioGroup1Index ? w_.radioGroup1Index() : 0;
+}
+
+void TuningPanel::SetGridCell(int column, int row, std::string_view text) {
+    SetCellText(column, row, Q(text));
+}
+
+void TuningPanel::SetCurrentCell(int column, int row) {
+    if (StringGrid2->currentRow() != row || StringGrid2->currentColumn() != column)
+        StringGrid2->setCurrentCell(row, column);
+}
+
+void TuningPanel::SetLabel5(std::string_view text) {
+    w_.setLabel5(Q(text));
+}
+void TuningPanel::SetLabel7(std::string_view text) {
+    w_.setLabel7(Q(text));
+}
+void TuningPanel::SetStatusPanel5(std::string_view text) {
+    w_.setStatusPanel5(Q(text));
+}
+void TuningPanel::grafxx() {
+    w_.grafxx();
+}
+
+// --- WriteBackHost -----------------------------------------------------------
+
+void TuningPanel::Wait(int ms) {
+    w_.wait(ms);
+}
+void TuningPanel::Log(const std::string& line) {
+    w_.log(Q(line));
+}
+
+void TuningPanel::CellRewritten(int column, int row) {
+    if (auto text =
+            RewrittenText(Tables(), column, row, ComboBox1->currentIndex(), w_.decimalSeparator))
+        SetCellText(column + 1, row + 1, Q(*text));
+}
+
+}  // namespace korvane::tuning::ui

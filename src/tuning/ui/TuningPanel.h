@@ -1,0 +1,144 @@
+#pragma once
+// The tuning grid panel (PanelGrid) with its state label, the 17 × 17 grid,
+// the view selector and the part-load ignition buttons; it owns the learning
+// core, the write-back and their timers (Timer1, Timer4, Timer6). The window
+// lends it the ECU worker, the image, the engine timer, its waits and log,
+// and the few widgets of its own that the tuning writes.
+#include <QColor>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "live/LiveValues.h"
+#include "tuning/TuningCore.h"
+#include "tuning/WriteBack.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+namespace korvane::ecu {
+class TECUThread;
+}
+
+namespace korvane::tuning::ui {
+
+class TuningPanel final : public QWidget, private TuningView, private WriteBackHost {
+    Q_OBJECT
+  public:
+    struct Window {
+        ecu::TECUThread* ecu = nullptr;
+        QTimer* engineTimer = nullptr;
+        // The image bytes and whether they hold a loaded firmware.
+        std::function<std::span<uint8_t, kImageSize>()> image;
+        std::function<bool()> firmwareLoaded;
+        std::function<void(const QString&)> log;
+        std::function<void(const QString&)> showError;
+        std::function<std::string(const std::string& key)> setting;
+        // A wait on the UI thread that runs no other timer handler.
+        std::function<void(int ms)> wait;
+        // Connects a timer so its handler never runs inside another's wait.
+        std::function<void(QTimer*, std::function<void()>)> connectTimer;
+        // The window's parts the learning writes.
+        std::function<void(const QString&)> setLabel5;
+        std::function<void(const QString&)> setLabel7;
+        std::function<void(const QString&)> setStatusPanel5;
+        std::function<void()> grafxx;
+        std::function<int()> radioGroup1Index;  // 0: "Поправка и БЦН"
+        // The buttons that change with the tuning's state (toolbar start,
+        // stop and image read, the calibration write buttons, "Управление").
+        std::function<void(bool tuning)> showTuningState;
+        char decimalSeparator = ',';
+    };
+
+    // `toolStrip` holds ComboBox1.
+    TuningPanel(Window window, QWidget* toolStrip, QWidget* parent = nullptr);
+    ~TuningPanel() override;
+
+    // Handlers, named after their component and event.
+    void pishupopr();
+    void ToolButton10Click();  // tuning start
+    void ToolButton11Click();  // tuning stop
+    // The link came back by itself while tuning: the ECU may have lost its
+    // RAM, so it gets the control byte again, and the rewrites go on.
+    void ResumeTuning();
+    void Timer1Timer();
+    void Timer4Timer();
+    void Timer6Timer();
+    void Button6Click();
+    void Button7Click();
+    void ComboBox1Change();
+
+    // Connect: the intervals from the settings (0: no neighbour rewrite) and
+    // the learning's setting messages afresh.
+    void Connecting(int bcnIntervalMs, int neighbourIntervalMs);
+    // The session is up: the grid shows and repaints.
+    void SessionReady();
+    // Disconnect: the tuning stops, the BCN rewrite with it.
+    void Disconnected();
+    // One tuning step for a new frame (the window calls it only with an
+    // image loaded). mixtureUsable: the frame's mixture may be sampled.
+    void calculations(const live::LiveValues& values, bool narrowBand, bool mixtureUsable);
+    // The grid headers from the image's labels; the band limits follow them.
+    void ShowGridLabels(const GridLabels& rows, const GridLabels& columns);
+    // Tables from the image, with the labels last shown.
+    void addtabl();
+    void ZeroGridValues();
+    // Neighbour learning per "Коэф. обучения соседних РТ" after an image
+    // load, and Timer4.
+    void StartTuningTimers();
+    void StopTuningTimers();
+
+    void SetState(const QString& text, std::optional<QColor> background = std::nullopt);
+
+    TuningCore& Core() { return *core_; }
+    TuningTables& Tables() { return core_->Tables(); }
+    WriteBack& Writer() { return *writeBack_; }
+
+    // Components.
+    QLabel* Label6 = nullptr;
+    QTableWidget* StringGrid2 = nullptr;
+    QWidget* Panel5 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer4 = nullptr;
+    QTimer* Timer6 = nullptr;
+
+  private:
+    class TimerAdapter;
+
+    // TuningView
+    int ComboBox1Index() const override;
+    void SelectFirstView() override;
+    int RadioGroup1Index() const override;
+    void SetGridCell(int column, int row, std::string_view text) override;
+    void SetCurrentCell(int column, int row) override;
+    void SetLabel5(std::string_view text) override;
+    void SetLabel7(std::string_view text) override;
+    void SetStatusPanel5(std::string_view text) override;
+    void grafxx() override;
+    // WriteBackHost
+    void Wait(int ms) override;
+    void Log(const std::string& line) override;
+    void CellRewritten(int column, int row) override;
+
+    void BuildWidgets(QWidget* toolStrip);
+    void SetCellText(int gridColumn, int gridRow, const QString& text);
+
+    Window w_;
+    GridLabels rowLabels_{}, columnLabels_{};
+    std::unique_ptr<TimerAdapter> engine_, bcn_, neighbour_;
+    std::unique_ptr<EcuMailbox> mailbox_;
+    std::unique_ptr<EcuWriter> writer_;
+    std::unique_ptr<TuningCore> core_;
+    std::unique_ptr<WriteBack> writeBack_;
+};
+
+}  // namespace korvane::tuning::ui

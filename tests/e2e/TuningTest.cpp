@@ -1,0 +1,299 @@
+// The autotuning with the real window, the real workers and the simulator:
+// connect with the default image, start the tuning with the engine held in
+// one cell, and find what was learned in the simulated ECU's RAM and in the
+// image copy on disk.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/MainForm.h"
+#include "ecu/ECUThread.h"
+#include "lambda/LAMBDAThread.h"
+#include "platform/TextCodec.h"
+#include "sim/Simulator.h"
+#include "tuning/TuningTables.h"
+#include "tuning/WriteBack.h"
+#include "tuning/ui/TuningPanel.h"
+
+using namespace korvane;
+using korvane::tuning::CellIndex;
+using korvane::tuning::kBcnAddress;
+using korvane::tuning::kBcnCopyAddress;
+using korvane::tuning::kCorrectionAddress;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t at, size_t n = 256) {
+    return {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + n)};
+}
+
+class Tuning : public ::testing::Test {
+  protected:
+    fs::path dir;
+    std::unique_ptr<sim::Simulator> simulator;
+    app::RecordingDialogs dialogs;
+    std::vector<uint8_t> firmware = sim::MakeSyntheticFirmware();
+
+    void SetUp() override {
+        static int n = 0;
+        dir = fs::temp_directory_path() /
+              ("korvane_e2e_tuning_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        fs::create_directories(dir);
+        std::ofstream(dir / "demo.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(firmware.data()),
+                   static_cast<std::streamsize>(firmware.size()));
+        sim::Options o;
+        o.ecuLink = (dir / "ecu").string();
+        o.lc1Link = (dir / "lc1").string();
+        o.fast = true;
+        o.lc1WarmUp = false;
+        o.scenario = "idle";
+        simulator = std::make_unique<sim::Simulator>(o);
+        std::string error;
+        ASSERT_TRUE(simulator->Start(&error)) << error;
+        simulator->SetLc1Lambda(0);  // the LC-1 reads the engine's true mixture
+    }
+    void TearDown() override {
+        simulator.reset();
+        fs::remove_all(dir);
+    }
+
+    // The fast exchange takes each answer as soon as it is complete; the
+    // roomy "Таймаут2" only bounds a late one, so a busy machine does not
+    // lose answers.
+    void WriteConfig(const std::string& bcnInterval) {
+        const std::string text =
+            "Ecu Com=" + (dir / "ecu").string() +
+            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 "
+            "Com=" +
+            (dir / "lc1").string() +
+            "\r\nСтационарность по RPM=100\r\nСтационарность по %=100\r\n"
+            "Стационарность по циклам=4\r\nНе настраивать ниже %=2\r\n"
+            "Количество циклов для обработки=7\r\nВесовой коэф. коррекции(%)=70\r\n"
+            "Писать логи=нет\r\nИнтервал коррекции БЦН(мс)=" +
+            bcnInterval +
+            "\r\nВремя перезаписи прошивки(мс)=300\r\n"
+            "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+            "Датчик кислорода=ШДК LC-1\r\nЗагрузить прошивку по умолчанию=да\r\n"
+            "Прошивка по умолчанию=demo.bin\r\n";
+        std::string bytes, error;
+        platform::Utf8ToCp1251(text, bytes);
+        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
+    }
+
+    std::unique_ptr<app::TForm1> Open() {
+        app::FormEnvironment env;
+        env.dialogs = &dialogs;
+        env.workDir = dir.string();
+        env.lambdaReadTimeoutMs = 100;
+        auto form = std::make_unique<app::TForm1>(env);
+        form->show();
+        QApplication::processEvents();
+        return form;
+    }
+
+    // The learnable cell (throttle above "Не настраивать ниже %") whose
+    // mixture is furthest from lambda 1 with the image's corrections.
+    std::pair<int, int> WorstCell() const {
+        std::pair<int, int> worst{2, 0};
+        double error = 0;
+        for (int c = 2; c < 16; ++c)
+            for (int r = 0; r < 16; ++r)
+                if (const double e = std::fabs(simulator->TrueLambdaAtCell(c, r) - 1); e > error) {
+                    error = e;
+                    worst = {c, r};
+                }
+        return worst;
+    }
+
+    bool Wrote(uint16_t address) const {
+        for (const auto& r : simulator->Requests())
+            if (r.data.size() > 3 && r.data[0] == 0x3D && r.answered &&
+                ((r.data[2] << 8) | r.data[3]) == address)
+                return true;
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned) {
+    WriteConfig("2000");
+    const auto [c, r] = WorstCell();
+    const int k = CellIndex(c, r);
+    const double errorBefore = std::fabs(simulator->TrueLambdaAtCell(c, r) - 1);
+    ASSERT_GT(errorBefore, 0.03);
+    simulator->HoldCell(c, r);
+    auto form = Open();
+
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    EXPECT_TRUE(form->LogLines().contains("Прошивка загружена" + QString::fromUtf8("demo.bin")));
+    EXPECT_TRUE(form->LogLines().contains("Записываю поправку"));
+    // The session-ready step sends the image's whole correction table.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Wrote(0x7DB7); }, 5000));
+    ASSERT_TRUE(form->ToolButton(10)->isEnabled());
+
+    form->ToolButton(10)->click();
+    EXPECT_EQ(form->Label6->text(), "Идет обучение");
+    EXPECT_FALSE(form->ToolButton(10)->isEnabled());
+    EXPECT_TRUE(form->ToolButton(11)->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return simulator->Ram()[0x608A] == 150; }, 5000));
+
+    // The cell learns: single-cell corrections reach the ECU's RAM.
+    auto& tables = form->Tuning->Tables();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.PRecCount >= 2; }, 20000))
+        << "PRec " << tables.PRecCount << ", Analis " << tables.AnalisCount;
+    const auto image = [&] { return form->Image().Bytes(); };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return simulator->Ram()[kCorrectionAddress + k] == image()[kCorrectionAddress + k]; },
+        5000));
+    EXPECT_NE(image()[kCorrectionAddress + k], firmware[kCorrectionAddress + k]);
+    // and the engine runs closer to lambda 1 in that cell.
+    EXPECT_LT(std::fabs(simulator->TrueLambdaAtCell(c, r) - 1), errorBefore);
+
+    // After the BCN interval the whole BCN table goes over, and the image's
+    // two copies follow it.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !form->LogLines().filter("Перезаписываю GBC(Новых= ").isEmpty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto ram = simulator->Ram();
+            const std::vector<uint8_t> img(image().begin(), image().end());
+            return Slice(ram, kBcnAddress) == Slice(img, kBcnAddress);
+        },
+        5000));
+    {
+        const std::vector<uint8_t> img(image().begin(), image().end());
+        EXPECT_EQ(Slice(img, kBcnCopyAddress), Slice(img, kBcnAddress));
+        EXPECT_NE(Slice(img, kBcnAddress), Slice(firmware, kBcnAddress));
+    }
+    EXPECT_GE(tables.GbcRecCount, 1);
+
+    // Stop, let a save run, disconnect: the image copy on disk holds the
+    // bytes the ECU got.
+    form->ToolButton(11)->click();
+    EXPECT_EQ(form->Label6->text(), "Диагностика");
+    EXPECT_FALSE(form->Tuning->Timer4->isActive());
+    QTest::qWait(800);
+    const std::string dateDir = form->DateDir();
+    form->ToolButton(2)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 3000));
+    const auto saved = ReadFile(fs::path(dateDir) / "demo.bin");
+    ASSERT_EQ(saved.size(), 65536u);
+    const auto ram = simulator->Ram();
+    EXPECT_EQ(saved[kCorrectionAddress + k], ram[kCorrectionAddress + k]);
+    EXPECT_EQ(Slice(saved, kBcnAddress), Slice(ram, kBcnAddress));
+    EXPECT_EQ(Slice(saved, kBcnCopyAddress), Slice(ram, kBcnAddress));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+}
+
+// An LC-1 that reports errors gives no mixture to learn from: the work point
+// is still followed, but no sample is taken from its last good reading.
+TEST_F(Tuning, Lc1InErrorGivesNoSamples) {
+    WriteConfig("120000");
+    const auto [c, r] = WorstCell();
+    simulator->HoldCell(c, r);
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    form->ToolButton(10)->click();
+    auto& tables = form->Tuning->Tables();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
+
+    sim::Faults faults;
+    faults.lc1Error = 1.0;
+    simulator->SetFaults(faults);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LambdaWorker().IsLambdaError == 1; }, 5000));
+    QTest::qWait(100);  // a tick that saw the reading before the error
+    const int samples = tables.AnalisCount;
+    const int hits = tables.StationaryHitCount;
+    const int rewrites = tables.PRecCount;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.StationaryHitCount > hits + 40; }, 20000));
+    EXPECT_EQ(tables.CurrentCell, (tuning::GridCell{r + 1, c + 1}));
+    EXPECT_EQ(tables.AnalisCount, samples);
+    EXPECT_EQ(tables.PRecCount, rewrites);
+
+    // The LC-1 recovers: learning goes on with its fresh readings.
+    simulator->SetFaults({});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > samples; }, 20000));
+    form->ToolButton(11)->click();
+    form->ToolButton(2)->click();
+}
+
+// The ECU falls silent mid-tuning and the link drops: nothing is written
+// meanwhile and the learned tables stay; after a new connect and start the
+// next BCN write brings the whole table over.
+TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
+    WriteConfig("1000");  // every BCN tick writes, changed or not
+    const auto [c, r] = WorstCell();
+    simulator->HoldCell(c, r);
+    auto form = Open();
+    auto connectAndStart = [&] {
+        form->ToolButton(1)->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+            << form->LogLines().join("\n").toStdString();
+        form->ToolButton(10)->click();
+    };
+    auto bcnWrites = [&] { return form->LogLines().filter("Перезаписываю GBC(Новых= ").size(); };
+    connectAndStart();
+    auto& tables = form->Tuning->Tables();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.PRecCount >= 1 && bcnWrites() >= 1; }, 20000));
+
+    sim::Faults silent;
+    silent.silence = 1.0;
+    simulator->SetFaults(silent);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 20000));
+    const auto learned = tables.BcnTable;
+    const float correction = tables.WorkPointCells[c][r].Correction;
+    const int writes = bcnWrites();
+    const int gbc = tables.GbcRecCount;
+    QTest::qWait(2500);  // two BCN ticks with the link down
+    EXPECT_EQ(bcnWrites(), writes);
+    EXPECT_EQ(tables.GbcRecCount, gbc);
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 16; ++j)
+            EXPECT_EQ(tables.BcnTable[i][j].Learned, learned[i][j].Learned);
+    EXPECT_EQ(tables.WorkPointCells[c][r].Correction, correction);
+
+    // The user reconnects once the ECU answers again (its old session has
+    // timed out by then) and starts the tuning anew.
+    form->ToolButton(2)->click();
+    simulator->SetFaults({});
+    QTest::qWait(5500);
+    connectAndStart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bcnWrites() > writes; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto ram = simulator->Ram();
+            const auto img = form->Image().Bytes();
+            return std::equal(img.begin() + kBcnAddress, img.begin() + kBcnAddress + 256,
+                              ram.begin() + kBcnAddress);
+        },
+        5000));
+    // What went over is the learned table, every cell of it.
+    const auto img = form->Image().Bytes();
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 16; ++j)
+            EXPECT_EQ(img[kBcnAddress + CellIndex(i, j)],
+                      tuning::BcnByte(tables.BcnTable[i][j].Current));
+    form->ToolButton(11)->click();
+    form->ToolButton(2)->click();
+}

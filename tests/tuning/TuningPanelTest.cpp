@@ -1,0 +1,336 @@
+// The tuning panel as a user sees it: its layout, the view selector, the
+// cell colours as painted, start/stop and the ignition buttons, with a real
+// ECU worker object whose mailbox is read back (its thread is not started).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <map>
+#include <vector>
+
+#include "ecu/ECUThread.h"
+#include "platform/UiBridge.h"
+#include "tuning/ui/TuningPanel.h"
+
+using namespace korvane;
+using namespace korvane::tuning;
+
+namespace {
+
+struct NoLog final : ecu::LogView {
+    void AppendLine(const std::string&) override {}
+    void ReplaceLastLine(const std::string&) override {}
+    void SetProgress(int, int) override {}
+};
+
+struct PanelRig {
+    platform::DirectUiBridge bridge;
+    NoLog workerLog;
+    ecu::TECUThread worker{bridge, workerLog};
+    QWidget window;
+    QWidget* toolStrip = new QWidget(&window);
+    QTimer* engineTimer = new QTimer(&window);
+    std::vector<uint8_t> image = std::vector<uint8_t>(kImageSize, 0);
+    bool loaded = true;
+    std::map<std::string, std::string> settings = {
+        {"Коэф. обучения соседних РТ", ""},       {"Стационарность по RPM", "100"},
+        {"Стационарность по %", "100"},           {"Стационарность по циклам", "4"},
+        {"Количество циклов для обработки", "7"}, {"Весовой коэф. коррекции(%)", "70"}};
+    QStringList log, errors;
+    std::vector<int> waits;
+    std::vector<bool> tuningStates;
+    QString label5, label7, status5;
+    ui::TuningPanel* panel = nullptr;
+
+    PanelRig() {
+        toolStrip->setGeometry(0, 0, 964, 30);
+        engineTimer->setInterval(50);
+        ui::TuningPanel::Window w;
+        w.ecu = &worker;
+        w.engineTimer = engineTimer;
+        w.image = [this] { return std::span<uint8_t, kImageSize>(image.data(), kImageSize); };
+        w.firmwareLoaded = [this] { return loaded; };
+        w.log = [this](const QString& line) { log << line; };
+        w.showError = [this](const QString& text) { errors << text; };
+        w.setting = [this](const std::string& key) { return settings[key]; };
+        w.wait = [this](int ms) { waits.push_back(ms); };
+        w.connectTimer = [this](QTimer* t, std::function<void()> handler) {
+            QObject::connect(t, &QTimer::timeout, &window, std::move(handler));
+        };
+        w.setLabel5 = [this](const QString& t) { label5 = t; };
+        w.setLabel7 = [this](const QString& t) { label7 = t; };
+        w.setStatusPanel5 = [this](const QString& t) { status5 = t; };
+        w.grafxx = [] {};
+        w.radioGroup1Index = [] { return 0; };
+        w.showTuningState = [this](bool on) { tuningStates.push_back(on); };
+        w.decimalSeparator = ',';
+        panel = new ui::TuningPanel(std::move(w), toolStrip, &window);
+        panel->setGeometry(1, 32, 715, 476);
+        window.resize(964, 523);
+        window.show();
+        QApplication::processEvents();
+    }
+    void LinkUp() {
+        worker.IsComConnected = 1;
+        worker.IsECUConnected = 1;
+    }
+    // Labels like the demo image's and a table fill from the image.
+    void Fill() {
+        const GridLabels rows{600,  720,  840,  1000, 1200, 1400, 1600, 1840,
+                              2080, 2400, 2800, 3200, 3600, 4200, 5000, 8000};
+        const GridLabels cols{0, 3, 6, 9, 12, 16, 20, 25, 30, 36, 42, 50, 60, 70, 85, 100};
+        panel->ShowGridLabels(rows, cols);
+        panel->addtabl();
+    }
+    QString Cell(int gridCol, int gridRow) const {
+        return panel->StringGrid2->item(gridRow, gridCol)->text();
+    }
+    QColor Painted(int gridCol, int gridRow) {
+        QTableWidget* g = panel->StringGrid2;
+        const QRect rect = g->visualItemRect(g->item(gridRow, gridCol));
+        const QImage shot = g->viewport()->grab().toImage();
+        // Bottom right of the cell: clear of its text.
+        return shot.pixelColor(rect.right() - 2, rect.bottom() - 2);
+    }
+};
+
+}  // namespace
+
+TEST(TuningPanel, IsLaidOutAsTheWindowNeedsIt) {
+    PanelRig rig;
+    ui::TuningPanel& p = *rig.panel;
+    EXPECT_EQ(p.objectName(), "PanelGrid");
+    EXPECT_EQ(p.Label6->text(), "Нет Данных");
+    EXPECT_EQ(p.Label6->pos(), QPoint(5, 0));
+    EXPECT_EQ(p.Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
+    EXPECT_EQ(p.Label6->palette().color(QPalette::WindowText), QColor(128, 128, 0));
+    EXPECT_TRUE(p.Label6->font().bold());
+    EXPECT_EQ(p.StringGrid2->geometry(), QRect(4, 19, 710, 428));
+    EXPECT_EQ(p.StringGrid2->rowCount(), 17);
+    EXPECT_EQ(p.StringGrid2->columnCount(), 17);
+    EXPECT_FALSE(p.StringGrid2->isVisible());
+    EXPECT_EQ(p.Panel5->geometry(), QRect(592, 447, 120, 30));
+    EXPECT_FALSE(p.Panel5->isVisible());
+    EXPECT_EQ(p.Button6->text(), "УОЗ на ЧН");
+    EXPECT_EQ(p.Button6->geometry(), QRect(41, 3, 75, 23));
+    EXPECT_EQ(p.Button7->geometry(), QRect(87, 3, 23, 23));
+    EXPECT_TRUE(p.Button7->isHidden());
+    EXPECT_EQ(p.ComboBox1->parentWidget(), rig.toolStrip);
+    EXPECT_EQ(p.ComboBox1->geometry(), QRect(563, 4, 144, 22));
+    EXPECT_EQ(p.ComboBox1->currentIndex(), -1);
+    EXPECT_EQ(p.ComboBox1->placeholderText(), "РТ");
+    const QStringList items = {"РТ", "Поправка ", "Коррекция", "БЦН", "УОЗ"};
+    ASSERT_EQ(p.ComboBox1->count(), items.size());
+    for (int i = 0; i < items.size(); ++i) EXPECT_EQ(p.ComboBox1->itemText(i), items[i]);
+    EXPECT_EQ(p.Timer1->interval(), 200);
+
+    // Once the session is up the whole grid shows without scroll bars.
+    p.SessionReady();
+    QApplication::processEvents();
+    EXPECT_TRUE(p.StringGrid2->isVisible());
+    EXPECT_TRUE(p.Timer1->isActive());
+    const QRect last = p.StringGrid2->visualItemRect(p.StringGrid2->item(16, 16));
+    EXPECT_TRUE(p.StringGrid2->viewport()->rect().contains(last)) << last.x() << "," << last.y();
+    EXPECT_EQ(rig.Cell(16, 16), "0");
+}
+
+TEST(TuningPanel, SelectorRefillsTheGridAndShowsTheIgnitionButtonsOnlyForUoz) {
+    PanelRig rig;
+    rig.image[kCorrectionAddress + CellIndex(2, 3)] = 129;  // 1.0078125
+    rig.image[kBcnAddress + CellIndex(2, 3)] = 45;          // 120
+    rig.image[kIgnitionAddress + CellIndex(2, 3)] = 25;     // 12.5°
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.SessionReady();
+    EXPECT_EQ(p.ComboBox1->currentIndex(), 0);  // the fill chose "РТ"
+    EXPECT_EQ(rig.Cell(0, 1), "600");
+    EXPECT_EQ(rig.Cell(16, 0), "100");
+    EXPECT_EQ(rig.Cell(3, 4), "0") << "the fill itself does not refill";
+
+    struct Case {
+        int item;
+        const char* text;
+        bool panel5;
+    } cases[] = {{1, "1,0078125", false},
+                 {3, "120,0", false},
+                 {4, "12,5", true},
+                 {2, "3", false},
+                 {0, "0//0", false}};
+    for (const auto& c : cases) {
+        p.ComboBox1->setCurrentIndex(c.item);
+        p.ComboBox1Change();
+        EXPECT_EQ(rig.Cell(3, 4), c.text) << c.item;
+        EXPECT_EQ(p.Panel5->isVisible(), c.panel5) << c.item;
+        if (c.panel5) {
+            EXPECT_TRUE(p.Button6->isVisible());
+            EXPECT_FALSE(p.Button7->isVisible());
+        }
+    }
+}
+
+TEST(TuningPanel, CellsArePaintedInTheColourOfTheirLearning) {
+    PanelRig rig;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.SessionReady();
+    auto& cells = p.Tables().WorkPointCells;
+    cells[0][0].RewriteCount = 1;  // grid (1, 1): light green
+    cells[0][0].Ratio = 1.0f;
+    cells[1][0].RewriteCount = 2;  // grid (2, 1): green
+    cells[1][0].Ratio = 1.005f;
+    cells[2][0].RewriteCount = 8;  // grid (3, 1): neighbours only, light yellow
+    cells[5][5].RewriteCount = 9;  // the current cell: red even when done
+    cells[5][5].Ratio = 1.0f;
+    p.StringGrid2->setCurrentCell(6, 6);
+    p.Timer1Timer();
+    QApplication::processEvents();
+    EXPECT_EQ(rig.Painted(1, 1), QColor(214, 255, 173));
+    EXPECT_EQ(rig.Painted(2, 1), QColor(166, 255, 43));
+    EXPECT_EQ(rig.Painted(3, 1), QColor(255, 255, 145));
+    EXPECT_EQ(rig.Painted(6, 6), QColor(255, 0, 0));
+    EXPECT_EQ(rig.Painted(4, 1), p.StringGrid2->palette().color(QPalette::Base));
+
+    // The colours follow the learning at the next repaint.
+    cells[3][0].RewriteCount = 1;
+    cells[3][0].Ratio = 0.9f;
+    p.Timer1Timer();
+    QApplication::processEvents();
+    EXPECT_EQ(rig.Painted(4, 1), QColor(214, 255, 173));
+}
+
+TEST(TuningPanel, StartWritesTheControlByteAndStopKeepsTheTables) {
+    PanelRig rig;
+    rig.LinkUp();
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.Connecting(120000, 0);
+    p.SessionReady();
+    rig.engineTimer->start();
+
+    p.ToolButton10Click();
+    EXPECT_EQ(p.Label6->text(), "Идет обучение");
+    EXPECT_EQ(rig.worker.Command.Word(), "correct1DF");
+    EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x60, 0x8A}));
+    EXPECT_EQ(rig.worker.data[0], 150);
+    EXPECT_EQ(rig.worker.numdatastr, 1);
+    EXPECT_TRUE(p.Tables().TuningActive);
+    EXPECT_TRUE(p.Timer4->isActive());
+    EXPECT_EQ(p.Timer4->interval(), 120000);
+    EXPECT_FALSE(p.Timer6->isActive());  // "Коэф. обучения соседних РТ" left empty
+    EXPECT_TRUE(rig.engineTimer->isActive());
+    EXPECT_EQ(rig.tuningStates, std::vector<bool>{true});
+    EXPECT_TRUE(rig.errors.isEmpty());
+
+    p.Tables().BcnTable[1][1].Learned = 130.0f;
+    p.ToolButton11Click();
+    EXPECT_EQ(p.Label6->text(), "Диагностика");
+    EXPECT_EQ(p.Label6->palette().color(QPalette::Window), QColor(0, 128, 0));
+    EXPECT_FALSE(p.Tables().TuningActive);
+    EXPECT_FALSE(p.Timer4->isActive());
+    EXPECT_FALSE(p.Timer6->isActive());
+    EXPECT_EQ(p.Tables().BcnTable[1][1].Learned, 130.0f);
+    EXPECT_EQ(rig.tuningStates, (std::vector<bool>{true, false}));
+}
+
+TEST(TuningPanel, AStartWithACoefficientThatIsNoNumberSaysSoAndLeavesTheRewritesOff) {
+    PanelRig rig;
+    rig.settings["Коэф. обучения соседних РТ"] = "0,3,";
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.Connecting(120000, 60000);
+    p.ToolButton10Click();
+    ASSERT_EQ(rig.errors.size(), 1);
+    EXPECT_TRUE(rig.errors[0].contains("«0,3,»"));
+    EXPECT_TRUE(p.Tables().TuningActive);  // the steps before stay done
+    EXPECT_FALSE(p.Timer4->isActive());
+}
+
+TEST(TuningPanel, NeighbourRewriteShowsTheRewrittenCellsInTheChosenView) {
+    PanelRig rig;
+    rig.settings["Коэф. обучения соседних РТ"] = "30";
+    rig.LinkUp();
+    for (int k = 0; k < 256; ++k) rig.image[kCorrectionAddress + k] = 128;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.Connecting(120000, 60000);
+    p.ToolButton10Click();
+    EXPECT_TRUE(p.Timer6->isActive());
+    EXPECT_TRUE(p.Tables().NeighbourLearning);
+    rig.worker.Command.Clear();  // the worker wrote the control byte
+    rig.engineTimer->start();
+
+    p.ComboBox1->setCurrentIndex(1);
+    p.ComboBox1Change();
+    p.Tables().NeighbourCorrections[4][7] = 1.1f;
+    p.Timer6Timer();
+    EXPECT_EQ(rig.Cell(5, 8), "1,100");  // to three places, as a single update shows it
+    EXPECT_EQ(rig.worker.Command.Word(), "remakepopr");
+    EXPECT_EQ(rig.worker.data[CellIndex(4, 7)], 141);
+    EXPECT_TRUE(rig.log.contains("Перезаписываю соседнии РТ= (1)"));
+    EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(4, 7)], 141);
+}
+
+TEST(TuningPanel, IgnitionStepShowsTheTableAndItsWriteRestartsOnlyWhatItPaused) {
+    PanelRig rig;
+    rig.LinkUp();
+    // Row 0: ignition 10° .. 30°, BCN 100 .. 300, the cell in column 7 at 200.
+    rig.image[kIgnitionAddress + CellIndex(0, 0)] = 20;
+    rig.image[kIgnitionAddress + CellIndex(15, 0)] = 60;
+    rig.image[kBcnAddress + CellIndex(0, 0)] = 38;    // 101.33
+    rig.image[kBcnAddress + CellIndex(15, 0)] = 113;  // 301.33
+    rig.image[kBcnAddress + CellIndex(7, 0)] = 75;    // 200
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.Connecting(120000, 60000);
+    p.SessionReady();
+    p.ComboBox1->setCurrentIndex(4);
+    p.ComboBox1Change();
+    ASSERT_TRUE(p.Button6->isVisible());
+
+    p.Button6Click();
+    EXPECT_TRUE(p.Button7->isVisible());
+    EXPECT_FALSE(p.Button6->isVisible());
+    EXPECT_EQ(rig.Cell(8, 1), "19,9");  // 10 + (200 − 101.33) × 20 / 200
+    EXPECT_EQ(rig.Cell(1, 1), "10,0");
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, 0)], 40);
+
+    rig.engineTimer->start();
+    p.Timer4->start();
+    p.Timer6->stop();
+    p.Button7Click();
+    EXPECT_EQ(rig.worker.Command.Word(), "remakeuoz");
+    EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x6D, 0xC8}));  // "mÈ"
+    EXPECT_EQ(rig.worker.data[CellIndex(7, 0)], 40);
+    EXPECT_TRUE(rig.log.contains("Записываем УОЗ на ЧН"));
+    EXPECT_TRUE(p.Timer4->isActive());
+    EXPECT_FALSE(p.Timer6->isActive());
+    EXPECT_TRUE(rig.engineTimer->isActive());
+    EXPECT_TRUE(p.Button6->isVisible());
+    EXPECT_FALSE(p.Button7->isVisible());
+}
+
+TEST(TuningPanel, CorrectionTableGoesToTheEcuOnlyFromALoadedImage) {
+    PanelRig rig;
+    rig.LinkUp();
+    rig.loaded = false;  // the image is still all zeros
+    rig.panel->pishupopr();
+    EXPECT_TRUE(rig.worker.Command.Empty());
+    EXPECT_FALSE(rig.log.contains("Записываю поправку"));
+    EXPECT_TRUE(rig.engineTimer->isActive());
+
+    rig.loaded = true;
+    for (int k = 0; k < 256; ++k)
+        rig.image[kCorrectionAddress + k] = static_cast<uint8_t>(100 + k / 4);
+    rig.panel->pishupopr();
+    EXPECT_TRUE(rig.log.contains("Записываю поправку"));
+    EXPECT_EQ(rig.worker.Command.Word(), "remakepopr");
+    EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x7C, 0xF7}));  // "|÷"
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.worker.data[k], 100 + k / 4) << k;
+    EXPECT_TRUE(rig.engineTimer->isActive());
+}

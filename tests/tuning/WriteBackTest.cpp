@@ -1,0 +1,630 @@
+// The whole-table writes: what reaches the worker's mailbox, the image and
+// the log, and how the rewrite timers behave, against a recording worker.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "tuning/WriteBack.h"
+
+using namespace korvane::tuning;
+
+namespace {
+
+struct FakeTimer final : TimerControl {
+    bool active = false;
+    int interval = 0;
+    bool Active() const override { return active; }
+    void Start() override { active = true; }
+    void Stop() override { active = false; }
+    int Interval() const override { return interval; }
+    void SetInterval(int ms) override { interval = ms; }
+};
+
+struct Post {
+    std::string word;
+    uint16_t address = 0;
+    std::vector<uint8_t> bytes;
+    std::optional<uint8_t> lengthByte;
+    bool engineRunning = false;  // at the moment of the post
+};
+
+// Stands in for the worker: holds a word until the test (or a wait) frees it.
+struct RecordingEcu final : EcuWriter {
+    bool linkUp = true;
+    std::string pending;
+    std::vector<Post> posts;
+    const FakeTimer* engine = nullptr;
+    bool LinkUp() const override { return linkUp; }
+    std::string Pending() const override { return pending; }
+    bool PostIfEmpty(const std::string& word, uint16_t address, std::span<const uint8_t> bytes,
+                     std::optional<uint8_t> lengthByte) override {
+        if (!pending.empty()) return false;
+        posts.push_back({word,
+                         address,
+                         {bytes.begin(), bytes.end()},
+                         lengthByte,
+                         engine != nullptr && engine->active});
+        pending = word;
+        return true;
+    }
+};
+
+struct RecordingHost final : WriteBackHost {
+    std::vector<std::string> log;
+    std::vector<int> waits;
+    std::vector<std::pair<int, int>> rewritten;
+    std::function<void()> onWait;  // what happens in the world while the window waits
+    void Wait(int ms) override {
+        waits.push_back(ms);
+        if (onWait) onWait();
+    }
+    void Log(const std::string& line) override { log.push_back(line); }
+    void CellRewritten(int c, int r) override { rewritten.emplace_back(c, r); }
+};
+
+struct Rig {
+    std::unique_ptr<TuningTables> tables = std::make_unique<TuningTables>();
+    std::vector<uint8_t> image = std::vector<uint8_t>(kImageSize, 0);
+    RecordingEcu ecu;
+    RecordingHost host;
+    FakeTimer engine, timer4, timer6;
+    WriteBack wb{*tables, ImageSpan(image.data(), kImageSize), ecu, host,
+                 WriteBackTimers{engine, timer4, timer6}};
+
+    explicit Rig(int bcnInterval = 120000, int neighbourInterval = 60000) {
+        ecu.engine = &engine;
+        wb.SetIntervals(bcnInterval, neighbourInterval);
+        engine.active = true;
+        tables->TuningActive = true;
+        for (auto& column : tables->WorkPointCells)
+            for (auto& cell : column) cell.Correction = 1.0f;
+        for (int c = 0; c < kGridSize; ++c)
+            for (int r = 0; r < kGridSize; ++r) {
+                tables->NeighbourCorrections[c][r] = 1.0f;
+                tables->BcnTable[c][r] = {100.0f, 100.0f};
+            }
+    }
+    int Bcn(int k) const { return image[kBcnAddress + k]; }
+    int BcnCopy(int k) const { return image[kBcnCopyAddress + k]; }
+};
+
+}  // namespace
+
+TEST(TableBytes, ValuesBecomeTheirBytesAndStayWithinOne) {
+    struct Case {
+        const char* what;
+        uint8_t (*convert)(float);
+        float value;
+        int byte;
+    } cases[] = {
+        {"BCN 120", BcnByte, 120.0f, 45},
+        {"BCN 100.1 (37.5375)", BcnByte, 100.1f, 38},
+        {"BCN half to even (4 -> 1.5)", BcnByte, 4.0f, 2},
+        {"BCN above the byte", BcnByte, 1000.0f, 255},
+        {"BCN negative", BcnByte, -8.0f, 0},
+        {"correction 1.0", CorrectionByte, 1.0f, 128},
+        {"correction 1.035", CorrectionByte, 1.035f, 132},
+        {"correction at its upper limit", CorrectionByte, 1.95f, 250},
+        {"correction at its lower limit", CorrectionByte, 0.05f, 6},
+        {"correction beyond a byte", CorrectionByte, 2.5f, 255},
+        {"ignition 20", IgnitionByte, 20.0f, 40},
+        {"ignition half to even", IgnitionByte, 10.25f, 20},
+        {"ignition 127.5", IgnitionByte, 127.5f, 255},
+        {"ignition above 127.5", IgnitionByte, 140.0f, 255},
+        {"ignition negative", IgnitionByte, -3.0f, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.convert(c.value), c.byte) << c.what;
+}
+
+// One BCN tick from a given state.
+struct BcnTickCase {
+    const char* name;
+    int changedCells;    // cells whose Learned moves to 120
+    int intervalBefore;  // Timer4's interval when it ticks
+    bool busy = false;   // the worker still holds a command
+    bool linkUp = true;
+    bool engineRunning = true;
+    bool tuning = true;
+    int configured = 120000;
+    // Expected:
+    const char* line = nullptr;  // the one log line, or none
+    bool written = false;
+    int intervalAfter = 0;
+};
+
+void PrintTo(const BcnTickCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BcnTick : public ::testing::TestWithParam<BcnTickCase> {};
+
+TEST_P(BcnTick, WritesWhatChangedOrWhatIsOwed) {
+    const BcnTickCase& p = GetParam();
+    Rig rig(p.configured);
+    rig.timer4.interval = p.intervalBefore;
+    rig.timer4.active = true;
+    rig.ecu.linkUp = p.linkUp;
+    rig.engine.active = p.engineRunning;
+    rig.tables->TuningActive = p.tuning;
+    if (p.busy) rig.ecu.pending = "remake";
+    const int cells[] = {0, 17, 255};
+    for (int i = 0; i < p.changedCells; ++i)
+        rig.tables->BcnTable[cells[i] / 16][cells[i] % 16].Learned = 120.0f;
+
+    rig.wb.Timer4Timer();
+
+    EXPECT_TRUE(rig.timer4.active) << "Timer4 runs on after every tick";
+    if (p.line)
+        EXPECT_EQ(rig.host.log, std::vector<std::string>{p.line});
+    else
+        EXPECT_TRUE(rig.host.log.empty());
+    ASSERT_EQ(rig.ecu.posts.size(), p.written ? 1u : 0u);
+    EXPECT_EQ(rig.tables->GbcRecCount, p.written ? 1 : 0);
+    EXPECT_EQ(rig.timer4.interval, p.intervalAfter);
+    const bool guardsHeld = p.linkUp && p.engineRunning && p.tuning;
+    for (int i = 0; i < p.changedCells; ++i) {
+        const auto& cell = rig.tables->BcnTable[cells[i] / 16][cells[i] % 16];
+        // Past the guards the learned value is taken over whether or not
+        // the hand-over works; before them nothing is touched.
+        EXPECT_EQ(cell.Current, guardsHeld ? 120.0f : 100.0f);
+    }
+    if (p.written) {
+        const Post& post = rig.ecu.posts[0];
+        EXPECT_EQ(post.word, "remakegbc");
+        EXPECT_EQ(post.address, kBcnAddress);
+        ASSERT_EQ(post.bytes.size(), 256u);
+        EXPECT_EQ(post.bytes[1], 38);  // 100 × 3 / 8 = 37.5, to even
+        for (int i = 0; i < p.changedCells; ++i) {
+            EXPECT_EQ(post.bytes[cells[i]], 45);
+            EXPECT_EQ(rig.Bcn(cells[i]), 45);
+            EXPECT_EQ(rig.BcnCopy(cells[i]), 45);
+        }
+        EXPECT_EQ(rig.Bcn(1), 38);
+        EXPECT_EQ(rig.BcnCopy(1), 38);
+        EXPECT_TRUE(post.engineRunning);  // the BCN rewrite does not pause it
+    } else {
+        EXPECT_EQ(rig.Bcn(cells[0]), 0) << "the image only follows a write";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BcnTick,
+                         ::testing::Values(BcnTickCase{.name = "NothingLearned",
+                                                       .changedCells = 0,
+                                                       .intervalBefore = 120000,
+                                                       .intervalAfter = 120000},
+                                           BcnTickCase{.name = "OneCellLearned",
+                                                       .changedCells = 1,
+                                                       .intervalBefore = 120000,
+                                                       .line = "Перезаписываю GBC(Новых= 1)",
+                                                       .written = true,
+                                                       .intervalAfter = 120000},
+                                           BcnTickCase{.name = "ThreeCellsLearned",
+                                                       .changedCells = 3,
+                                                       .intervalBefore = 120000,
+                                                       .line = "Перезаписываю GBC(Новых= 3)",
+                                                       .written = true,
+                                                       .intervalAfter = 120000},
+                                           BcnTickCase{.name = "RetryWithNothingNew",
+                                                       .changedCells = 0,
+                                                       .intervalBefore = 1000,
+                                                       .line = "Перезаписываю GBC(Новых= 1)",
+                                                       .written = true,
+                                                       .intervalAfter = 120000},
+                                           BcnTickCase{.name = "RetryCountsOneMore",
+                                                       .changedCells = 2,
+                                                       .intervalBefore = 1000,
+                                                       .line = "Перезаписываю GBC(Новых= 3)",
+                                                       .written = true,
+                                                       .intervalAfter = 120000},
+                                           BcnTickCase{.name = "IntervalOf1000IsAlwaysARetry",
+                                                       .changedCells = 0,
+                                                       .intervalBefore = 1000,
+                                                       .configured = 1000,
+                                                       .line = "Перезаписываю GBC(Новых= 1)",
+                                                       .written = true,
+                                                       .intervalAfter = 1000},
+                                           BcnTickCase{
+                                               .name = "BusyMailbox",
+                                               .changedCells = 1,
+                                               .intervalBefore = 120000,
+                                               .busy = true,
+                                               .line = "GBC не записалось. Перезапись через 1сек.!",
+                                               .intervalAfter = 1000},
+                                           BcnTickCase{.name = "LinkDown",
+                                                       .changedCells = 1,
+                                                       .intervalBefore = 120000,
+                                                       .linkUp = false,
+                                                       .intervalAfter = 120000},
+                                           BcnTickCase{.name = "EngineTimerStopped",
+                                                       .changedCells = 1,
+                                                       .intervalBefore = 120000,
+                                                       .engineRunning = false,
+                                                       .intervalAfter = 120000},
+                                           BcnTickCase{.name = "NotTuning",
+                                                       .changedCells = 1,
+                                                       .intervalBefore = 120000,
+                                                       .tuning = false,
+                                                       .intervalAfter = 120000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BcnRewrite, AFailedHandOverIsRetriedASecondLaterWithEverything) {
+    Rig rig;
+    rig.timer4.interval = 120000;
+    rig.tables->BcnTable[3][4].Learned = 120.0f;
+    rig.ecu.pending = "remake";
+    rig.wb.Timer4Timer();
+    EXPECT_EQ(rig.timer4.interval, 1000);
+
+    rig.ecu.pending.clear();  // the worker finished its single-cell write
+    rig.wb.Timer4Timer();
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.host.log.back(), "Перезаписываю GBC(Новых= 1)");
+    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(3, 4)], 45);
+    EXPECT_EQ(rig.Bcn(CellIndex(3, 4)), 45);
+    EXPECT_EQ(rig.timer4.interval, 120000);
+    EXPECT_EQ(rig.tables->GbcRecCount, 1);
+
+    // Nothing new after a good write: the next tick writes nothing.
+    rig.ecu.pending.clear();
+    rig.wb.Timer4Timer();
+    EXPECT_EQ(rig.ecu.posts.size(), 1u);
+}
+
+TEST(BcnRewrite, LinkLostWhileWaitingToHandOverIsMadeUpAtTheNextTick) {
+    Rig rig;
+    rig.timer4.interval = 120000;
+    rig.tables->BcnTable[0][0].Learned = 120.0f;
+    rig.host.onWait = [&] { rig.ecu.linkUp = false; };
+    rig.wb.Timer4Timer();
+    EXPECT_TRUE(rig.ecu.posts.empty());
+    EXPECT_TRUE(rig.host.log.empty());
+    EXPECT_EQ(rig.tables->BcnTable[0][0].Current, 120.0f);  // taken over all the same
+
+    // Back on the line: the values taken over are still sent, though nothing
+    // is new since.
+    rig.host.onWait = nullptr;
+    rig.ecu.linkUp = true;
+    rig.wb.Timer4Timer();
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.host.log.back(), "Перезаписываю GBC(Новых= 1)");
+    EXPECT_EQ(rig.ecu.posts[0].bytes[0], 45);
+}
+
+TEST(NeighbourRewrite, ThreeCellsTakeTheirPredictionAndAll256BytesAreSent) {
+    Rig rig;
+    rig.timer6.interval = 60000;
+    rig.timer6.active = true;
+    const std::pair<int, int> cells[] = {{0, 0}, {5, 9}, {15, 15}};
+    for (auto [c, r] : cells) {
+        rig.tables->NeighbourCorrections[c][r] = 1.1f;
+        rig.tables->WorkPointCells[c][r].SampleCount = 4;
+        rig.tables->WorkPointCells[c][r].RewriteCount = 2;
+    }
+    rig.tables->WorkPointCells[1][1].SampleCount = 3;  // untouched cell keeps its samples
+
+    rig.wb.Timer6Timer();
+
+    EXPECT_EQ(rig.host.log, std::vector<std::string>{"Перезаписываю соседнии РТ= (3)"});
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    const Post& post = rig.ecu.posts[0];
+    EXPECT_EQ(post.word, "remakepopr");
+    EXPECT_EQ(post.address, kCorrectionAddress);
+    EXPECT_FALSE(post.engineRunning) << "the engine timer is paused for the hand-over";
+    EXPECT_TRUE(rig.engine.active);
+    ASSERT_EQ(post.bytes.size(), 256u);
+    for (int k = 0; k < 256; ++k) {
+        const bool changed = k == 0 || k == CellIndex(5, 9) || k == 255;
+        EXPECT_EQ(post.bytes[k], changed ? 141 : 128) << k;  // 1.1 × 128 = 140.8
+        EXPECT_EQ(rig.image[kCorrectionAddress + k], post.bytes[k]) << k;
+    }
+    for (auto [c, r] : cells) {
+        EXPECT_EQ(rig.tables->WorkPointCells[c][r].Correction, 1.1f);
+        EXPECT_EQ(rig.tables->WorkPointCells[c][r].SampleCount, 0);
+        EXPECT_EQ(rig.tables->WorkPointCells[c][r].RewriteCount, 3);
+    }
+    EXPECT_EQ(rig.tables->WorkPointCells[1][1].SampleCount, 3);
+    EXPECT_EQ(rig.host.rewritten, (std::vector<std::pair<int, int>>{{0, 0}, {5, 9}, {15, 15}}));
+    EXPECT_TRUE(rig.timer6.active);
+    EXPECT_EQ(rig.timer6.interval, 60000);
+}
+
+TEST(NeighbourRewrite, BusyMailboxNamesTheIntervalAndRetriesASecondLater) {
+    Rig rig;
+    rig.timer6.interval = 60000;
+    rig.tables->NeighbourCorrections[2][2] = 0.9f;
+    rig.ecu.pending = "remakegbc";
+    rig.wb.Timer6Timer();
+    EXPECT_EQ(rig.host.log,
+              std::vector<std::string>{"РТ не записались. Перезапись через 1сек.!60000"});
+    EXPECT_EQ(rig.timer6.interval, 1000);
+    EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(2, 2)], 0);
+    EXPECT_TRUE(rig.engine.active);
+
+    rig.ecu.pending.clear();
+    rig.wb.Timer6Timer();
+    EXPECT_EQ(rig.host.log.back(), "Перезаписываю соседнии РТ= (1)");
+    EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(2, 2)], 115);  // 0.9 × 128 = 115.2
+    EXPECT_EQ(rig.timer6.interval, 60000);
+}
+
+TEST(NeighbourRewrite, PredictionsBeyondTheCorrectionLimitsAreHeldAtThem) {
+    Rig rig;
+    rig.tables->NeighbourCorrections[4][4] = 2.6f;
+    rig.tables->NeighbourCorrections[4][5] = 0.01f;
+    rig.wb.Timer6Timer();
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(4, 4)], 250);
+    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(4, 5)], 6);
+    EXPECT_EQ(rig.tables->WorkPointCells[4][4].Correction, 1.95f);
+    // Held values count as taken over: the next tick finds nothing new.
+    rig.ecu.pending.clear();
+    rig.wb.Timer6Timer();
+    EXPECT_EQ(rig.ecu.posts.size(), 1u);
+}
+
+TEST(NeighbourRewrite, NothingHappensWithoutLinkOrTuning) {
+    for (int variant = 0; variant < 3; ++variant) {
+        Rig rig;
+        rig.tables->NeighbourCorrections[1][2] = 1.2f;
+        if (variant == 0) rig.ecu.linkUp = false;
+        if (variant == 1) rig.engine.active = false;
+        if (variant == 2) rig.tables->TuningActive = false;
+        rig.wb.Timer6Timer();
+        EXPECT_TRUE(rig.ecu.posts.empty()) << variant;
+        EXPECT_TRUE(rig.host.log.empty()) << variant;
+        EXPECT_EQ(rig.tables->WorkPointCells[1][2].Correction, 1.0f) << variant;
+        EXPECT_TRUE(rig.timer6.active) << variant;
+    }
+}
+
+TEST(CorrectionTableWrite, HandsTheImageTableOverWithTheEngineTimerPaused) {
+    Rig rig;
+    for (int k = 0; k < 256; ++k) rig.image[kCorrectionAddress + k] = static_cast<uint8_t>(k);
+    rig.wb.pishupopr();
+    EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываю поправку"});
+    EXPECT_EQ(rig.host.waits, std::vector<int>{500});
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.ecu.posts[0].word, "remakepopr");
+    EXPECT_EQ(rig.ecu.posts[0].address, kCorrectionAddress);
+    EXPECT_FALSE(rig.ecu.posts[0].engineRunning);
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.ecu.posts[0].bytes[k], k);
+    EXPECT_TRUE(rig.engine.active);
+}
+
+TEST(CorrectionTableWrite, WaitsForTheWorkerToFinishItsCommandInsteadOfReplacingIt) {
+    Rig rig;
+    rig.ecu.pending = "remakegbc";
+    int waitsUntilDone = 5;
+    rig.host.onWait = [&] {
+        if (rig.host.waits.size() > 1 && --waitsUntilDone == 0) rig.ecu.pending.clear();
+    };
+    rig.wb.pishupopr();
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.ecu.posts[0].word, "remakepopr");
+    EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываю поправку"});
+}
+
+TEST(CorrectionTableWrite, GivesUpAfterABoundedWaitAndSaysSo) {
+    Rig rig;
+    rig.ecu.pending = "ReadFW";
+    rig.wb.pishupopr();
+    EXPECT_TRUE(rig.ecu.posts.empty());
+    ASSERT_EQ(rig.host.log.size(), 2u);
+    EXPECT_EQ(rig.host.log[1], "Поправка не записана: ECU занят командой «ReadFW» дольше 3 с");
+    int waited = 0;
+    for (int ms : rig.host.waits) waited += ms;
+    EXPECT_EQ(waited, 500 + kMailboxWaitMs);
+    EXPECT_TRUE(rig.engine.active);
+}
+
+TEST(CorrectionTableWrite, LinkDownWritesNothingButRestartsTheEngineTimer) {
+    Rig rig;
+    rig.engine.active = false;
+    rig.ecu.linkUp = false;
+    rig.wb.pishupopr();
+    EXPECT_TRUE(rig.ecu.posts.empty());
+    EXPECT_TRUE(rig.host.log.empty());
+    EXPECT_TRUE(rig.host.waits.empty());
+    EXPECT_TRUE(rig.engine.active);
+
+    // The link drops during the pause: the line is logged, nothing is sent.
+    Rig dropping;
+    dropping.host.onWait = [&] { dropping.ecu.linkUp = false; };
+    dropping.wb.pishupopr();
+    EXPECT_EQ(dropping.host.log, std::vector<std::string>{"Записываю поправку"});
+    EXPECT_TRUE(dropping.ecu.posts.empty());
+}
+
+TEST(TuningStart, WritesTheControlByteThroughAValueWrite) {
+    Rig rig;
+    rig.wb.WriteTuningStartByte();
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    const Post& post = rig.ecu.posts[0];
+    EXPECT_EQ(post.word, "correct1DF");
+    EXPECT_EQ(post.address, 0x608A);
+    EXPECT_EQ(post.bytes, std::vector<uint8_t>{150});
+    EXPECT_EQ(post.lengthByte, std::optional<uint8_t>(1));
+    EXPECT_FALSE(post.engineRunning);
+    EXPECT_EQ(rig.host.waits, (std::vector<int>{200, 200}));
+    EXPECT_TRUE(rig.engine.active);
+
+    Rig offline;
+    offline.ecu.linkUp = false;
+    offline.wb.WriteTuningStartByte();
+    EXPECT_TRUE(offline.ecu.posts.empty());
+    EXPECT_EQ(offline.host.waits, std::vector<int>{200});
+    EXPECT_TRUE(offline.engine.active);
+}
+
+TEST(TuningStart, NeighbourLearningFollowsItsCoefficientAndInterval) {
+    struct Case {
+        const char* text;
+        int interval;
+        bool converts;
+        bool learning;
+    } cases[] = {
+        {"", 60000, true, false},          // shipped blank: off
+        {"0", 60000, true, false},         // "Коэф." 0: Timer6 stops
+        {"30", 60000, true, true},         //
+        {"12,5", 60000, true, true},       // either decimal separator
+        {"30", 0, true, false},            // no interval: nothing would bring the predictions over
+        {"тридцать", 60000, false, true},  // refused: the state before stays
+    };
+    for (const auto& c : cases) {
+        Rig rig(120000, c.interval);
+        rig.tables->NeighbourLearning = true;
+        rig.timer6.active = true;
+        EXPECT_EQ(rig.wb.StartRewriteTimers(c.text), c.converts) << c.text;
+        EXPECT_EQ(rig.tables->NeighbourLearning, c.learning) << c.text;
+        EXPECT_EQ(rig.timer6.active, c.learning) << c.text;
+        EXPECT_EQ(rig.timer4.active, c.converts) << c.text;
+    }
+}
+
+TEST(TuningStop, StopsBothRewritesAndKeepsTheTables) {
+    Rig rig;
+    rig.timer4.active = rig.timer6.active = true;
+    rig.tables->BcnTable[1][1].Learned = 130.0f;
+    rig.wb.StopTuning();
+    EXPECT_FALSE(rig.tables->TuningActive);
+    EXPECT_FALSE(rig.timer4.active);
+    EXPECT_FALSE(rig.timer6.active);
+    EXPECT_EQ(rig.tables->BcnTable[1][1].Learned, 130.0f);
+}
+
+TEST(PartLoadIgnition, InnerColumnsFollowTheAirChargeBetweenTheOuterOnes) {
+    Rig rig;
+    auto& t = *rig.tables;
+    const int r = 6;
+    t.IgnitionTable[0][r] = 10;
+    t.IgnitionTable[15][r] = 30;
+    t.BcnTable[0][r].Current = 100;
+    t.BcnTable[15][r].Current = 300;
+    t.BcnTable[7][r].Current = 200;
+    t.BcnTable[8][r].Current = 100;
+    t.BcnTable[9][r].Current = 1500;  // would give 150°, held at 127.5
+    rig.wb.PartLoadIgnition();
+    EXPECT_EQ(t.IgnitionTable[7][r], 20.0f);
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, r)], 40);
+    EXPECT_EQ(t.IgnitionTable[8][r], 10.0f);
+    EXPECT_EQ(t.IgnitionTable[9][r], 127.5f);
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(9, r)], 255);
+    EXPECT_EQ(t.IgnitionTable[0][r], 10.0f);
+    EXPECT_EQ(t.IgnitionTable[15][r], 30.0f);
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(15, r)], 60);
+}
+
+TEST(PartLoadIgnition, RowsWithEqualOuterAirChargeKeepTheirValuesWithOneLine) {
+    Rig rig;  // every BCN value 100: no row has a slope
+    auto& t = *rig.tables;
+    for (int c = 0; c < 16; ++c) t.IgnitionTable[c][3] = static_cast<float>(c);
+    t.BcnTable[15][0].Current = 200;  // row 0 has one
+    t.IgnitionTable[15][0] = 20;
+    rig.wb.PartLoadIgnition();
+    for (int c = 0; c < 16; ++c) EXPECT_EQ(t.IgnitionTable[c][3], static_cast<float>(c));
+    EXPECT_EQ(t.IgnitionTable[1][0], 0.0f);  // B = B0 in row 0
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(5, 3)], 10);
+    ASSERT_EQ(rig.host.log.size(), 1u);
+    EXPECT_EQ(rig.host.log[0],
+              "УОЗ на ЧН: строки 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 не "
+              "пересчитаны: БЦН в крайних столбцах одинаков");
+}
+
+TEST(IgnitionWrite, RestartsOnlyTheTimersItPaused) {
+    Rig rig;
+    rig.timer4.active = true;
+    rig.timer6.active = false;
+    for (int k = 0; k < 256; ++k) rig.image[kIgnitionAddress + k] = static_cast<uint8_t>(255 - k);
+    rig.wb.WriteIgnition();
+    EXPECT_TRUE(rig.timer4.active);
+    EXPECT_FALSE(rig.timer6.active);
+    EXPECT_TRUE(rig.engine.active);
+    EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываем УОЗ на ЧН"});
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.ecu.posts[0].word, "remakeuoz");
+    EXPECT_EQ(rig.ecu.posts[0].address, kIgnitionAddress);
+    EXPECT_FALSE(rig.ecu.posts[0].engineRunning);
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.ecu.posts[0].bytes[k], 255 - k);
+}
+
+TEST(IgnitionWrite, PausedTimersDoNotTickDuringTheWrite) {
+    Rig rig;
+    rig.timer4.active = rig.timer6.active = true;
+    bool rewriteTimersRanDuringWait = false;
+    rig.host.onWait = [&] { rewriteTimersRanDuringWait |= rig.timer4.active || rig.timer6.active; };
+    rig.wb.WriteIgnition();
+    EXPECT_FALSE(rewriteTimersRanDuringWait);
+    EXPECT_TRUE(rig.timer4.active);
+    EXPECT_TRUE(rig.timer6.active);
+}
+
+TEST(IgnitionWrite, WithoutLinkNothingIsSentAndTheEngineTimerStarts) {
+    Rig rig;
+    rig.ecu.linkUp = false;
+    rig.engine.active = false;
+    rig.timer6.active = true;
+    rig.wb.WriteIgnition();
+    EXPECT_TRUE(rig.ecu.posts.empty());
+    EXPECT_TRUE(rig.host.log.empty());
+    EXPECT_TRUE(rig.engine.active);
+    EXPECT_TRUE(rig.timer6.active);  // never paused, left as it was
+}
+
+TEST(IgnitionWrite, WaitsForABusyWorkerAndGivesUpWithALine) {
+    Rig rig;
+    rig.ecu.pending = "remakegbc";
+    rig.wb.WriteIgnition();
+    EXPECT_TRUE(rig.ecu.posts.empty());
+    EXPECT_EQ(rig.host.log, (std::vector<std::string>{
+                                "Записываем УОЗ на ЧН",
+                                "УОЗ не записан: ECU занят командой «remakegbc» дольше 3 с"}));
+}
+
+#include "ecu/ECUThread.h"
+#include "platform/UiBridge.h"
+#include "tuning/WorkerEcu.h"
+
+namespace {
+struct NoLog final : korvane::ecu::LogView {
+    void AppendLine(const std::string&) override {}
+    void ReplaceLastLine(const std::string&) override {}
+    void SetProgress(int, int) override {}
+};
+}  // namespace
+
+TEST(WorkerHandOver, FillsTheWorkersFieldsAndNeverReplacesItsCommand) {
+    korvane::platform::DirectUiBridge bridge;
+    NoLog view;
+    korvane::ecu::TECUThread worker(bridge, view);  // not started: the mailbox just holds
+    WorkerEcu ecu(worker);
+    EXPECT_FALSE(ecu.LinkUp());
+
+    TableBytes table{};
+    for (int k = 0; k < 256; ++k) table[k] = static_cast<uint8_t>(k ^ 0x5A);
+    ASSERT_TRUE(ecu.PostIfEmpty("remakegbc", kBcnAddress, table));
+    EXPECT_EQ(worker.Command.Word(), "remakegbc");
+    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x75, 0xEF}));  // "uï"
+    EXPECT_EQ(worker.numdata, 256);
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(worker.data[k], k ^ 0x5A) << k;
+    EXPECT_EQ(ecu.Pending(), "remakegbc");
+
+    const uint8_t value[] = {150};
+    EXPECT_FALSE(ecu.PostIfEmpty("correct1DF", kTuningByteAddress, value, uint8_t{1}));
+    EXPECT_EQ(worker.Command.Word(), "remakegbc");
+    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x75, 0xEF}));
+    EXPECT_EQ(worker.data[0], 0x5A);
+
+    worker.Command.Clear();
+    ASSERT_TRUE(ecu.PostIfEmpty("correct1DF", kTuningByteAddress, value, uint8_t{1}));
+    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x60, 0x8A}));
+    EXPECT_EQ(worker.numdata, 1);
+    EXPECT_EQ(worker.numdatastr, 1);
+    EXPECT_EQ(worker.data[0], 150);
+
+    worker.Command.Clear();
+    const std::vector<uint8_t> tooLong(257, 1);
+    EXPECT_FALSE(ecu.PostIfEmpty("remakeuoz", kIgnitionAddress, tooLong));
+    EXPECT_TRUE(worker.Command.Empty());
+}
