@@ -86,9 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const auto shown = platform::ParseDecimal(text);
             FUZZ_CHECK(shown.has_value() && *shown == afr);
         }
-        // What the window takes as a reading is one; a data error shows 0.
+        // What the window takes as a reading is one; a data error shows 0,
+        // and so does a controller warming its sensor (a state, not a reading).
         const bool usable = reader.IsComConnected == 1 && reader.IsLambdaConnected == 1;
-        if (usable && reader.IsLambdaError == 0) FUZZ_CHECK(afr >= kMinAfr - 1e-9);
+        const int32_t warmUp = reader.WarmUpPercent;
+        FUZZ_CHECK(warmUp >= -1 && warmUp <= 100);
+        if (warmUp >= 0) FUZZ_CHECK(afr == 0.0);
+        if (usable && reader.IsLambdaError == 0 && warmUp < 0) FUZZ_CHECK(afr >= kMinAfr - 1e-9);
         if (usable && reader.IsLambdaError == 1) FUZZ_CHECK(afr == 0.0);
         FUZZ_CHECK(reader.err >= 0 && reader.err2 >= reader.err);
     }
