@@ -494,9 +494,16 @@ void TForm1::ToolButton27Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Closing is always allowed and does not wait for the session to stop:
-    // the worker ends after the exchange it is in.
-    if (ECUThread->IsComConnected == 1) ECUThread->Command.Post("CloseComPort");
+    // Closing is always allowed. A standing session is ended on the wire
+    // first (the ECU would otherwise keep it and refuse the next connect for
+    // a while), waiting about a second at most for the worker to do it.
+    if (ECUThread->IsComConnected == 1) {
+        constexpr int kCloseSessionMs = 1500;
+        ECUThread->Command.Post("CloseComPort");
+        QElapsedTimer waited;
+        waited.start();
+        while (ECUThread->IsComConnected == 1 && waited.elapsed() < kCloseSessionMs) Wait(20);
+    }
     StopWorkers();
     event->accept();
 }
@@ -747,6 +754,14 @@ void TForm1::ToolButton1Click() {
 }
 
 void TForm1::Timer3Timer() {
+    if (ECUThread->ConnectFailed == 1 && !reconnect_.Reconnecting()) {
+        // The worker gave up after its start attempts and closed the port:
+        // back to the disconnected state, and say so where the user looks.
+        ECUThread->ConnectFailed = 0;
+        ToolButton2Click();
+        SetStateLabel(QStringLiteral("Связь с ECU не установлена"), QColor(255, 255, 0));
+        return;
+    }
     if (ECUThread->IsDiagnostic != 1) return;
     Timer3->stop();
     Tuning->pishupopr();

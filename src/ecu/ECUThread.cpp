@@ -147,15 +147,29 @@ void TECUThread::OpenComPort() {
     ClearCommand();
     if (PortName.Get().empty()) PortName = "COM1";
     if (PortSpeed.Get().empty()) PortSpeed = "57600";
-    if (link_.OpenPort() && IsComConnected == 1) {
+    ConnectFailed = 0;
+    link_.ResetEchoHint();
+    if (!link_.OpenPort() || IsComConnected != 1) return;
+    // A flaky line may spoil one answer of the start sequence: start again
+    // after the K-line's idle time, a few times, before giving up.
+    for (int attempt = 1;; ++attempt) {
         if (link_.StartSession()) {
             IsECUConnected = 1;
             PollDiagnostics();
             ResumePolling();
-        } else {
-            IsECUConnected = 0;
+            return;
         }
+        IsECUConnected = 0;
+        if (StopRequested() || IsComConnected != 1 || attempt == kStartAttempts) break;
+        Log("ECU: >> Повторный запуск связи, попытка " + std::to_string(attempt + 1) + " из " +
+            std::to_string(kStartAttempts));
+        link_.SetLineSpeed(EcuLink::kOpeningSpeed);
+        link_.Pause(kStartIdleMs);
     }
+    if (StopRequested()) return;
+    Log("ECU: << Связь с ECU не установлена");
+    link_.ClosePort();
+    ConnectFailed = 1;
 }
 
 void TECUThread::CloseComPort() {

@@ -85,6 +85,11 @@ class TECUThread : public EcuLinkFields {
     // order; the window takes it when ReadCompleate is 1 and then resets both.
     SharedBytes ReadRam;
     std::atomic<int32_t> ReadCompleate{0};
+    // Set when a connect gave up after its start attempts (the port is then
+    // closed again); cleared by the next "OpenComPort".
+    std::atomic<int32_t> ConnectFailed{0};
+    static constexpr int kStartAttempts = 3;
+    static constexpr int kStartIdleMs = 300;  // the K-line's idle time before a new start
 
   private:
     enum Table { kBcn, kIgnition, kCorrection, kTableCount };

@@ -154,6 +154,7 @@ bool EcuLink::ReadAnswer(size_t sentSize, int32_t readPause, Bytes& received) {
 bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     lastAnswer_.clear();
     lastEchoOk_ = false;
+    lastReceivedAny_ = false;
     if (f_.PortReadTimeOut == 0) f_.PortReadTimeOut = kDefaultReadPause;
     const int32_t readPause = f_.PortReadTimeOut;
     PauseBeforeRequest();
@@ -182,6 +183,7 @@ bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     }
     quietFrom_ = clock_.NowMs();
     if (!got) return false;
+    lastReceivedAny_ = true;
 
     const auto echo = ParseFrame(received);
     if (!echo ||
@@ -261,6 +263,16 @@ void EcuLink::ReportError(int code, const std::string& detail) {
 bool EcuLink::StartSession() {
     log_.LogMessage("ECU: >> Starting Communication");
     const bool started = SendRequest({0x81});
+    // Without the adapter's echo nothing else can work: say what is likely
+    // wrong, once per connect.
+    if (!lastEchoOk_ && !echoHintShown_) {
+        echoHintShown_ = true;
+        log_.LogMessage(lastReceivedAny_
+                            ? "ECU: << Адаптер не вернул эхо запроса: адаптер без эха или "
+                              "неверная скорость порта."
+                            : "ECU: << Ничего не пришло в ответ: адаптер K-line не подключён, "
+                              "выбран не тот порт или нет питания.");
+    }
     Pause(200);
     if (!started) return false;
 

@@ -83,6 +83,8 @@ class EcuLink {
     void ReportError(int code, const std::string& detail);
 
     bool StartSession();
+    // A new connect: the missing-echo hint may be given again.
+    void ResetEchoHint() { echoHintShown_ = false; }
     bool StopSession();
 
     // The answer data the last exchange found after a correct echo (empty
@@ -124,6 +126,8 @@ class EcuLink {
     int64_t quietFrom_ = -1;
     Bytes lastAnswer_;
     bool lastEchoOk_ = false;
+    bool lastReceivedAny_ = false;  // the last exchange read any byte at all
+    bool echoHintShown_ = false;
     Bytes lastReadData_;
 };
 

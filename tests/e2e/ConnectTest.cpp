@@ -165,22 +165,55 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     EXPECT_EQ(form->LogLines().count("ECU: >> Long Diagnostic"), 1);
 }
 
-TEST_F(Connected, SilentEcuLeavesTheWindowConnectingUntilDisconnect) {
+// A silent ECU: the start is tried three times, then the connect says it
+// failed and the window is back in its disconnected state, ports closed.
+TEST_F(Connected, SilentEcuEndsTheConnectAfterThreeStartsWithAClearMessage) {
     sim::Faults f;
     f.silence = 1.0;
     simulator->SetFaults(f);
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    QTest::qWait(2500);
     EXPECT_EQ(form->Label6->text(), "Включаемся");
-    EXPECT_TRUE(form->Timer3->isActive());
-    EXPECT_EQ(form->EcuWorker().IsDiagnostic, 0);
-    EXPECT_TRUE(form->LogLines().contains("ECU: >> Starting Communication"));
-    EXPECT_TRUE(form->LogLines().filter("Ошибка №").size() >= 1);
-    form->ToolButton(2)->click();
-    EXPECT_EQ(form->Label6->text(), "Выключено");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 10000))
+        << form->LogLines().join("|").toStdString();
+    const QStringList log = form->LogLines();
+    EXPECT_EQ(log.count("ECU: >> Starting Communication"), 3);
+    EXPECT_EQ(log.count("ECU: >> Повторный запуск связи, попытка 2 из 3"), 1);
+    EXPECT_EQ(log.count("ECU: >> Повторный запуск связи, попытка 3 из 3"), 1);
+    EXPECT_EQ(log.count("ECU: << Связь с ECU не установлена"), 1);
+    EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
+    EXPECT_FALSE(form->Timer3->isActive());
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 3000));
+}
+
+// An adapter that echoes nothing: the log names the likely causes once.
+TEST_F(Connected, MissingEchoIsExplainedOnce) {
+    sim::Faults f;
+    f.noEcho = 1.0;
+    simulator->SetFaults(f);
+    WriteConfig("УДК");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 10000));
+    EXPECT_EQ(form->LogLines().filter("ECU: << Адаптер не вернул эхо").size() +
+                  form->LogLines().filter("ECU: << Ничего не пришло в ответ").size(),
+              1)
+        << form->LogLines().join("|").toStdString();
+}
+
+// Closing the window while connected ends the session on the wire, so the
+// ECU is free for the next connect at once.
+TEST_F(Connected, ClosingWhileConnectedEndsTheSessionOnTheWire) {
+    WriteConfig("УДК");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+        << form->LogLines().join("|").toStdString();
+    form->close();
+    EXPECT_TRUE(SawRequest(0x20));
+    EXPECT_TRUE(SawRequest(0x82));
 }
 
 // The car goes away mid-session (nothing comes back, not even the

@@ -103,7 +103,9 @@ TEST_F(Session, SilentLineEndsAfterThePause) {
     Prepare("57600");
     ecu.echo = false;
     EXPECT_FALSE(link.StartSession());
-    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication"}));
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication",
+                                   "ECU: << Ничего не пришло в ответ: адаптер K-line не подключён, "
+                                   "выбран не тот порт или нет питания."}));
     EXPECT_EQ(clock.NowMs(), 170 + 200);
     EXPECT_EQ(port.Speed(), 10400);
     EXPECT_EQ(fields.IsComConnected, 1);

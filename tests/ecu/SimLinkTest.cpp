@@ -119,14 +119,15 @@ TEST_F(SimLink, StartFailsOnASilentLine) {
                      "(0xC16B8F)",
                      "Ошибка №1"}));
 
-    // Not even the adapter answers: nothing beyond the first line.
+    // Not even the adapter answers: only the hint at the likely cause.
     faults.noEcho = 1;
     sim.SetFaults(faults);
     view.Clear();
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_FALSE(link.StartSession());
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
-    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication"}));
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication",
+                                   "ECU: << Ничего не пришло в ответ: адаптер K-line не подключён, выбран не тот порт или нет питания."}));
     EXPECT_EQ(fields.error, 1);
 }
 

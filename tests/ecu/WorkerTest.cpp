@@ -135,30 +135,37 @@ TEST_F(Worker, ConnectStartsTheSessionAndPolls) {
     EXPECT_EQ(w.numlog, 2);
 }
 
-TEST_F(Worker, ConnectWithoutAnEcuLeavesThePortOpenOnly) {
+// No ECU behind the adapter: the start is tried three times after the
+// K-line's idle time, then the connect gives up and closes the port.
+TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     w.PortName = "";
     w.PortSpeed = "";
     ecu.On(H("81 10 F1 81 03"), {});
     w.Command.Post("OpenComPort");
     w.Pass();
+    const std::string failed =
+        "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; (0xC16B8F)";
     EXPECT_EQ(view.Lines(),
               (Lines{"COM1: >> Открытие порта...", "COM1: >> скорость порта - 57600",
-                     "ECU: >> Starting Communication",
-                     "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; "
-                     "(0xC16B8F)",
-                     "Ошибка №1"}));
+                     "ECU: >> Starting Communication", failed, "Ошибка №1",
+                     "ECU: >> Повторный запуск связи, попытка 2 из 3",
+                     "ECU: >> Starting Communication", failed, "Ошибка №2",
+                     "ECU: >> Повторный запуск связи, попытка 3 из 3",
+                     "ECU: >> Starting Communication", failed, "Ошибка №3",
+                     "ECU: << Связь с ECU не установлена", "COM1: >> Закрытие порта..."}));
     EXPECT_EQ(w.PortName.Get(), "COM1");
-    EXPECT_EQ(w.IsComConnected, 1);
+    EXPECT_EQ(w.IsComConnected, 0);
     EXPECT_EQ(w.IsECUConnected, 0);
     EXPECT_EQ(w.IsDiagnostic, 0);
+    EXPECT_EQ(w.ConnectFailed, 1);
 
-    // Polling stays off; closing sends no StopDiagnosticSession.
+    // Nothing more goes out, and the next connect starts afresh.
     const size_t frames = ecu.Frames().size();
     w.Pass();
-    w.Command.Post("CloseComPort");
-    w.Pass();
     EXPECT_EQ(ecu.Frames().size(), frames);
-    EXPECT_EQ(w.IsComConnected, 0);
+    w.Command.Post("OpenComPort");
+    w.Pass();
+    EXPECT_GT(ecu.Frames().size(), frames);
 }
 
 TEST_F(Worker, CommandsWaitWhileNoPortWasFound) {
