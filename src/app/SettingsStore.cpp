@@ -4,46 +4,7 @@
 
 namespace korvane::app {
 
-namespace {
-
-// Decodes one UTF-8 code point at s[i] and advances i. Bytes that are not
-// valid UTF-8 stand for themselves.
-char32_t NextCodePoint(const std::string& s, size_t& i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    const size_t extra = (c >= 0xF0) ? 3 : (c >= 0xE0) ? 2 : (c >= 0xC0) ? 1 : 0;
-    if (extra == 0 || i + extra >= s.size()) {
-        ++i;
-        return c;
-    }
-    char32_t cp = c & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return c;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    i += extra + 1;
-    return cp;
-}
-
-char32_t Fold(char32_t c) {
-    if (c >= U'A' && c <= U'Z') return c + 32;
-    if (c >= 0x410 && c <= 0x42F) return c + 0x20;  // А..Я
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;  // Ѐ..Џ (Ё among them)
-    return c;
-}
-
-}  // namespace
-
-bool SameKey(const std::string& a, const std::string& b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (Fold(NextCodePoint(a, i)) != Fold(NextCodePoint(b, j))) return false;
-    }
-    return i == a.size() && j == b.size();
-}
+bool SameKey(const std::string& a, const std::string& b) { return platform::SameKeyText(a, b); }
 
 const std::vector<std::string>& SettingsStore::BuiltInLines() {
     static const std::vector<std::string> lines = {

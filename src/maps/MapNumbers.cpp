@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/NumberText.h"
+
 namespace korvane::maps {
 
 std::optional<int32_t> HexTextToInt(std::string_view text) {
@@ -23,33 +25,15 @@ std::optional<int32_t> HexTextToInt(std::string_view text) {
 }
 
 std::optional<long double> ParseNumber(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    std::string t(text);
-    size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
-    bool digits = false, sep = false, exp = false;
-    for (size_t j = i; j < t.size(); ++j) {
-        const char c = t[j];
-        if (c >= '0' && c <= '9') {
-            digits = true;
-        } else if ((c == ',' || c == '.') && !sep && !exp) {
-            sep = true;
-            t[j] = '.';
-        } else if ((c == 'e' || c == 'E') && digits && !exp) {
-            exp = true;
-            if (j + 1 < t.size() && (t[j + 1] == '-' || t[j + 1] == '+')) ++j;
-            if (j + 1 >= t.size()) return std::nullopt;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (!digits) return std::nullopt;
+    const auto t = platform::ClassicDecimalText(text);
+    if (!t) return std::nullopt;
     // The C locale of a Qt program may have been changed; parse in the
     // classic one.
     locale_t c = ::newlocale(LC_NUMERIC_MASK, "C", nullptr);
     char* end = nullptr;
-    const long double v = ::strtold_l(t.c_str(), &end, c);
+    const long double v = ::strtold_l(t->c_str(), &end, c);
     ::freelocale(c);
-    if (end != t.c_str() + t.size() || !std::isfinite(v)) return std::nullopt;
+    if (end != t->c_str() + t->size() || !std::isfinite(v)) return std::nullopt;
     return v;
 }
 

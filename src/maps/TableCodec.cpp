@@ -6,40 +6,11 @@
 #include <limits>
 
 #include "platform/NumberText.h"
+#include "platform/TextCodec.h"
 
 namespace korvane::maps {
 
 namespace {
-
-// Decodes one UTF-8 code point at s[i] and advances i; bytes that are not
-// valid UTF-8 stand for themselves.
-char32_t NextCodePoint(std::string_view s, size_t& i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    const size_t extra = (c >= 0xF0) ? 3 : (c >= 0xE0) ? 2 : (c >= 0xC0) ? 1 : 0;
-    if (extra == 0 || i + extra >= s.size()) {
-        ++i;
-        return c;
-    }
-    char32_t cp = c & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return c;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    i += extra + 1;
-    return cp;
-}
-
-char32_t Fold(char32_t c) {
-    if (c >= U'A' && c <= U'Z') return c + 32;
-    if (c >= 0x410 && c <= 0x42F) return c + 0x20;  // А..Я
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;  // Ѐ..Џ, Ё among them
-    if (c == 0x490) return 0x491;                   // Ґ
-    return c;
-}
 
 std::string Quote(std::string_view s) {
     return "«" + std::string(s) + "»";
@@ -234,12 +205,7 @@ void ShowCurve(const Keys& keys, uint16_t a, ConstImageBytes image, char sep, Ta
 
 }  // namespace
 
-bool SameKey(std::string_view a, std::string_view b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size())
-        if (Fold(NextCodePoint(a, i)) != Fold(NextCodePoint(b, j))) return false;
-    return i == a.size() && j == b.size();
-}
+bool SameKey(std::string_view a, std::string_view b) { return platform::SameKeyText(a, b); }
 
 const std::string* AttributeList::Find(std::string_view key) const {
     for (const auto& [name, value] : rows_)

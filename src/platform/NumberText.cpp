@@ -171,14 +171,13 @@ std::optional<int64_t> ParseInteger(const std::string& text) {
     return static_cast<int64_t>(v);
 }
 
-std::optional<double> ParseDecimal(const std::string& text) {
+std::optional<std::string> ClassicDecimalText(std::string_view text) {
     if (text.empty()) return std::nullopt;
-    std::string t = text;
-    size_t i = 0;
-    if (t[0] == '-' || t[0] == '+') i = 1;
+    std::string t(text);
+    size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
     bool digits = false, sep = false, exp = false;
     for (size_t j = i; j < t.size(); ++j) {
-        char c = t[j];
+        const char c = t[j];
         if (c >= '0' && c <= '9') {
             digits = true;
         } else if ((c == ',' || c == '.') && !sep && !exp) {
@@ -193,13 +192,19 @@ std::optional<double> ParseDecimal(const std::string& text) {
         }
     }
     if (!digits) return std::nullopt;
+    return t;
+}
+
+std::optional<double> ParseDecimal(const std::string& text) {
+    const auto t = ClassicDecimalText(text);
+    if (!t) return std::nullopt;
     // strtod follows the C locale, which a Qt program may have changed;
     // use the classic locale explicitly.
     char* end = nullptr;
     locale_t c = ::newlocale(LC_NUMERIC_MASK, "C", nullptr);
-    double v = ::strtod_l(t.c_str(), &end, c);
+    double v = ::strtod_l(t->c_str(), &end, c);
     ::freelocale(c);
-    if (end != t.c_str() + t.size() || !std::isfinite(v)) return std::nullopt;
+    if (end != t->c_str() + t->size() || !std::isfinite(v)) return std::nullopt;
     return v;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace korvane::platform {
 
@@ -25,5 +26,8 @@ std::optional<int64_t> ParseInteger(const std::string& text);
 // Accepts both "," and "." as the separator, so a Russian file reads the
 // same under any locale.
 std::optional<double> ParseDecimal(const std::string& text);
+// A decimal text with "," or "." as separator (and an optional exponent) in
+// the classic form strtod reads; nullopt when it is no such number.
+std::optional<std::string> ClassicDecimalText(std::string_view text);
 
 }  // namespace korvane::platform

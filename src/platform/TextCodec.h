@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane::platform {
@@ -42,6 +43,10 @@ bool WriteTextFile(const std::string& path, const TextFile& file, std::string& e
 // file keeps its mode, and a read-only one is refused.
 bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& error);
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+
+// Keys compared without regard to letter case (Latin and Cyrillic, UTF-8);
+// bytes that are not UTF-8 compare as themselves.
+bool SameKeyText(std::string_view a, std::string_view b);
 
 // The system's reason for an error number, in Russian for the common cases.
 std::string SystemReason(int err);
