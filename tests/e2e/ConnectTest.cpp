@@ -39,6 +39,10 @@ protected:
         dir = fs::temp_directory_path() /
               ("korvane_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
         fs::create_directories(dir);
+        StartSimulator();
+    }
+    // The simulator on the fixture's links (again after a test killed it).
+    void StartSimulator() {
         sim::Options o;
         o.ecuLink = (dir / "ecu").string();
         o.lc1Link = (dir / "lc1").string();
@@ -276,15 +280,8 @@ TEST_F(Connected, ReconnectsOnItsOwnWhenTheCarComesBack) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !form->LogLines().filter("Переподключение к ECU, попытка").isEmpty(); }, 5000));
 
-    sim::Options o;
-    o.ecuLink = (dir / "ecu").string();
-    o.lc1Link = (dir / "lc1").string();
-    o.fast = true;
-    o.lc1WarmUp = false;
-    o.scenario = "idle";
-    simulator = std::make_unique<sim::Simulator>(o);
-    std::string error;
-    ASSERT_TRUE(simulator->Start(&error)) << error;
+    StartSimulator();
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 15000))
         << form->LogLines().join("|").toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 3000));
