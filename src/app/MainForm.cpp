@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -31,6 +30,7 @@
 #include "app/Session.h"
 #include "app/ToolbarIcons.h"
 #include "app/ValueListEditor.h"
+#include "app/ui/LinkWatch.h"
 #include "ecu/ECUThread.h"
 #include "firmware/ui/FirmwareActions.h"
 #include "lambda/LAMBDAThread.h"
@@ -124,7 +124,6 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     if (env_.wait) guard_->SetWaitFunction(env_.wait);
     const QString point = QLocale::system().decimalPoint();
     decimalSeparator_ = (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
-    monotonic_.start();
     bridge_ = std::make_unique<platform::QtUiBridge>(this);
     workerLog_ = std::make_unique<WorkerLog>(*this);
     BuildLayout();
@@ -249,7 +248,6 @@ void TForm1::BuildLayout() {
     timer(StatusTimerTimerr, "StatusTimerTimerr", 50, &TForm1::StatusTimerTimerrTimer);
     timer(Timer2, "Timer2", 500, &TForm1::Timer2Timer);
     timer(Timer3, "Timer3", 1000, &TForm1::Timer3Timer);
-    timer(ReconnectTimer, "ReconnectTimer", 1000, &TForm1::ReconnectTimerTimer);
 
     client->adjustSize();
     // Fixed client area below the menu; the window never grows.
@@ -344,6 +342,7 @@ void TForm1::FormCreate() {
     CreateTuningPanel();
     CreateFirmwareActions();
     CreateCalibrationPanel();
+    CreateLinkWatch();
 
     // 8. The port lists.
     FindComPorts();
@@ -636,6 +635,26 @@ void TForm1::CreateTuningPanel() {
     connect(ToolButton(11), &QToolButton::clicked, this, [this] { Tuning->ToolButton11Click(); });
 }
 
+void TForm1::CreateLinkWatch() {
+    LinkWatch::Window w;
+    w.ecu = ECUThread.get();
+    w.dashboard = Dashboard;
+    w.diagnostics = Diagnostics;
+    w.guard = guard_;
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.connect = [this] { ToolButton1Click(); };
+    w.disconnect = [this] { ToolButton2Click(); };
+    w.showReconnecting = [this](const QString& state) {
+        ToolButton(1)->setEnabled(false);
+        ToolButton(2)->setEnabled(true);
+        Tuning->SetState(state);
+    };
+    w.tuningActive = [this] { return Tuning->Tables().TuningActive; };
+    w.resumeTuning = [this] { Tuning->ResumeTuning(); };
+    linkWatch_ = new LinkWatch(std::move(w), this);
+    ReconnectTimer = linkWatch_->ReconnectTimer;
+}
+
 void TForm1::ShowTuningState(bool tuning) {
     // The map editor's write button may not change the tables the tuning
     // writes; Button4 and "Управление" are looked up the same way for when
@@ -729,21 +748,18 @@ void TForm1::ToolButton1Click() {
     rate_.Reset();
     firmware_->SetDefaultFileName();
     // A reconnect goes on in the folder of the connection it restores.
-    if (!(automaticStep_ && !dateDir_.empty()) && !MakeDateDir(true)) dateDir_.clear();
+    const bool automatic = linkWatch_->AutomaticStep();
+    if (!(automatic && !dateDir_.empty()) && !MakeDateDir(true)) dateDir_.clear();
     Button2->setEnabled(true);
     Timer3->start();
     if (settings_.SettingValue("Писать логи") == "да") {
-        if (automaticStep_)
+        if (automatic)
             liveLogs_.Resume();
         else
             StartLiveLogs();
         LogsEnabled = true;
     }
-    sessionStood_ = false;
-    if (!automaticStep_ && settings_.SettingValue("Переподключаться") == "да") {
-        reconnect_.Arm(monotonic_.elapsed());
-        ReconnectTimer->start();
-    }
+    linkWatch_->Connecting(settings_.SettingValue("Переподключаться") == "да");
     if (settings_.SettingValue("Датчик кислорода") == "ШДК LC-1") {
         LAMBDAThread->PortName.Set(settings_.SettingValue("LC-1 Com"));
         LAMBDAThread->PortSpeed.Set("19200");
@@ -754,7 +770,7 @@ void TForm1::ToolButton1Click() {
 }
 
 void TForm1::Timer3Timer() {
-    if (ECUThread->ConnectFailed == 1 && !reconnect_.Reconnecting()) {
+    if (ECUThread->ConnectFailed == 1 && !linkWatch_->Reconnecting()) {
         // The worker gave up after its start attempts and closed the port:
         // back to the disconnected state, and say so where the user looks.
         ECUThread->ConnectFailed = 0;
@@ -765,9 +781,7 @@ void TForm1::Timer3Timer() {
     if (ECUThread->IsDiagnostic != 1) return;
     Timer3->stop();
     Tuning->pishupopr();
-    linkHealth_.Reset(monotonic_.elapsed(), ECUThread->numlog);
-    seenFreshFrames_ = ECUThread->FreshFrames;
-    ShowStale(false);
+    linkWatch_->DiagnosticsStarted();
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
     Tuning->SessionReady();
@@ -779,10 +793,7 @@ void TForm1::Timer3Timer() {
 }
 
 void TForm1::ToolButton2Click() {
-    if (!automaticStep_) {
-        reconnect_.Disarm();
-        ReconnectTimer->stop();
-    }
+    linkWatch_->Disconnecting();
     LogsEnabled = false;
     liveLogs_.Stop();
     ValueListEditor1->setEnabled(true);
@@ -802,45 +813,6 @@ void TForm1::ToolButton2Click() {
     for (int n : {7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24}) ToolButton(n)->setEnabled(false);
 }
 
-void TForm1::ReconnectTimerTimer() {
-    ecu::TECUThread& ecu = *ECUThread;
-    const bool up = ecu.IsDiagnostic == 1 && ecu.IsComConnected == 1;
-    if (up) sessionStood_ = true;
-    // The worker closed the port under a standing session (too many
-    // errors), or the device itself is gone (an adapter pulled out).
-    const std::string device = platform::DevicePathForPortName(ecu.PortName.Get());
-    const bool vanished = ::access(device.c_str(), F_OK) != 0;
-    const bool dropped = (sessionStood_ && ecu.IsComConnected == 0) || vanished;
-    auto automatic = [this](void (TForm1::*step)()) {
-        automaticStep_ = true;
-        (this->*step)();
-        automaticStep_ = false;
-    };
-    switch (reconnect_.Tick(monotonic_.elapsed(), up, dropped)) {
-        case Reconnector::Action::Disconnect:
-            if (reconnect_.Attempts() == 0) {
-                AppendLog(QStringLiteral("Связь с ECU потеряна: переподключение каждые 3 с"));
-                tuningBeforeDrop_ = Tuning->Tables().TuningActive;
-            }
-            automatic(&TForm1::ToolButton2Click);
-            sessionStood_ = false;
-            // Still "connected" for the user: disconnect stops the attempts.
-            ToolButton(1)->setEnabled(false);
-            ToolButton(2)->setEnabled(true);
-            Tuning->SetState(QStringLiteral("Переподключение..."));
-            break;
-        case Reconnector::Action::Connect:
-            AppendLog(QStringLiteral("Переподключение к ECU, попытка %1").arg(reconnect_.Attempts()));
-            automatic(&TForm1::ToolButton1Click);
-            break;
-        case Reconnector::Action::Restored:
-            AppendLog(QStringLiteral("Связь с ECU восстановлена"));
-            if (tuningBeforeDrop_) Tuning->ResumeTuning();
-            break;
-        case Reconnector::Action::None: break;
-    }
-}
-
 void TForm1::engineTimerTimer() {
     // One consistent frame per tick: the worker replaces it whole.
     const auto frame = ECUThread->DiagnosticInfo.Get();
@@ -852,10 +824,10 @@ void TForm1::engineTimerTimer() {
         Diagnostics->Update(decoder_.Values(), tick, decimalSeparator_);
         Dashboard->Update(decoder_.Values(), sensor, decimalSeparator_);
     }
-    WatchLinkHealth();
+    linkWatch_->WatchLinkHealth();
     // A poll that brought nothing leaves the last figures on screen; the
     // tuning and the logs take nothing from them.
-    if (tick.newPoll && !linkHealth_.Stale()) {
+    if (tick.newPoll && !linkWatch_->Stale()) {
         if (image_.FirmwareLoaded) {
             // A frame that did not decode, or an LC-1 reading the window did
             // not accept, still counts for the work point but gives no sample.
@@ -869,28 +841,6 @@ void TForm1::engineTimerTimer() {
     }
 }
 
-void TForm1::WatchLinkHealth() {
-    const int32_t fresh = ECUThread->FreshFrames;
-    const bool newFrame = fresh != seenFreshFrames_;
-    seenFreshFrames_ = fresh;
-    switch (linkHealth_.Observe(monotonic_.elapsed(), ECUThread->numlog, newFrame)) {
-        case live::LinkHealth::Change::WentStale:
-            AppendLog(QStringLiteral("ECU не отвечает"));
-            ShowStale(true);
-            break;
-        case live::LinkHealth::Change::CameBack:
-            AppendLog(QStringLiteral("ECU снова отвечает"));
-            ShowStale(false);
-            break;
-        case live::LinkHealth::Change::None: break;
-    }
-}
-
-void TForm1::ShowStale(bool stale) {
-    Dashboard->SetStale(stale);
-    Diagnostics->SetStale(stale);
-}
-
 void TForm1::StatusTimerTimerrTimer() {
     live::LinkFlags flags;
     flags.ecuIsComConnected = ECUThread->IsComConnected;
@@ -900,7 +850,7 @@ void TForm1::StatusTimerTimerrTimer() {
     flags.lambdaIsError = LAMBDAThread->IsLambdaError;
     flags.lambdaWarmUpPercent = LAMBDAThread->WarmUpPercent;
     flags.lambdaPortName = LAMBDAThread->PortName.Get();
-    flags.ecuNoAnswer = linkHealth_.Stale() ? 1 : 0;
+    flags.ecuNoAnswer = linkWatch_->Stale() ? 1 : 0;
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
 }

@@ -1,7 +1,6 @@
 // The main window: owns the settings, the views, the timers and (later) the
 // workers; its handlers read the widgets, call the logic and show results.
 #pragma once
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -10,10 +9,8 @@
 #include <vector>
 
 #include "app/Dialogs.h"
-#include "app/Reconnect.h"
 #include "app/SettingsStore.h"
 #include "firmware/FirmwareImage.h"
-#include "live/LinkHealth.h"
 #include "live/LiveLogs.h"
 #include "live/LiveTick.h"
 #include "live/LiveTexts.h"
@@ -62,6 +59,7 @@ class TuningPanel;
 
 namespace korvane::app {
 
+class LinkWatch;
 class ValueListEditor;
 
 // What the window takes from its surroundings; tests replace each part.
@@ -104,8 +102,6 @@ public:
     void engineTimerTimer();
     void StatusTimerTimerrTimer();
     void Timer2Timer();
-    // Watches the link while reconnecting on its own is on.
-    void ReconnectTimerTimer();
     // The trend update, called by the tuning step.
     void grafxx();
 
@@ -183,19 +179,9 @@ private:
     firmware::FirmwareImage image_;
     std::unique_ptr<firmware::FirmwareActions> firmware_;
     maps::CalibrationPanel* calibration_ = nullptr;  // child of RightArea
-    // Whether the ECU still answers while polled.
-    live::LinkHealth linkHealth_;
-    int32_t seenFreshFrames_ = 0;
-    QElapsedTimer monotonic_;
-    void WatchLinkHealth();
-    // Reconnecting on its own ("Переподключаться"): connect and disconnect
-    // run as the buttons do, but keep the session folder, the logs and the
-    // tuning going.
-    Reconnector reconnect_;
-    bool automaticStep_ = false;
-    bool sessionStood_ = false;
-    bool tuningBeforeDrop_ = false;
-    void ShowStale(bool stale);
+    // Whether the ECU still answers, and reconnecting on its own.
+    LinkWatch* linkWatch_ = nullptr;  // child of the window
+    void CreateLinkWatch();
 
     QWidget* topBar_ = nullptr;
 
@@ -247,7 +233,7 @@ public:
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* Timer6 = nullptr;
-    QTimer* ReconnectTimer = nullptr;
+    QTimer* ReconnectTimer = nullptr;  // the link watch's own
 };
 
 }  // namespace korvane::app

@@ -10,7 +10,8 @@ void Reconnector::Arm(int64_t nowMs) {
 
 Reconnector::Action Reconnector::Tick(int64_t nowMs, bool sessionUp, bool dropped) {
     switch (state_) {
-        case State::Off: return Action::None;
+        case State::Off:
+            return Action::None;
         case State::Watching:
             if (!dropped) return Action::None;
             state_ = State::Waiting;
@@ -35,6 +36,16 @@ Reconnector::Action Reconnector::Tick(int64_t nowMs, bool sessionUp, bool droppe
             return Action::Disconnect;
     }
     return Action::None;
+}
+
+LinkDrop::Look LinkDrop::Observe(int32_t isDiagnostic, int32_t isComConnected, bool deviceGone) {
+    Look look;
+    look.sessionUp = isDiagnostic == 1 && isComConnected == 1;
+    if (look.sessionUp) stood_ = true;
+    // The worker closed the port under a standing session (too many
+    // errors), or the device itself is gone (an adapter pulled out).
+    look.dropped = (stood_ && isComConnected == 0) || deviceGone;
+    return look;
 }
 
 }  // namespace korvane::app

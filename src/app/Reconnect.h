@@ -34,4 +34,23 @@ class Reconnector {
     int attempts_ = 0;
 };
 
+// Whether the link is up or dropped, from what the ECU worker shows and
+// whether its device still exists. A port that closes before the session
+// has once stood is a connect still failing, not a drop: the attempt's own
+// time-out deals with it.
+class LinkDrop {
+  public:
+    struct Look {
+        bool sessionUp = false;
+        bool dropped = false;
+    };
+    // A connect begins, or the port was closed to try again: the new
+    // session has not stood yet.
+    void Reset() { stood_ = false; }
+    Look Observe(int32_t isDiagnostic, int32_t isComConnected, bool deviceGone);
+
+  private:
+    bool stood_ = false;
+};
+
 }  // namespace korvane::app

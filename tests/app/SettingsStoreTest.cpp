@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "app/Reconnect.h"
 #include "app/Session.h"
@@ -264,4 +265,43 @@ TEST(Reconnector, DisconnectsThenTriesEveryThreeSecondsUntilTheSessionStands) {
     EXPECT_TRUE(r.Reconnecting());
     r.Disarm();
     EXPECT_EQ(r.Tick(20000, false, true), A::None);
+}
+
+// Up and dropped as the reconnect sees them: a port that closes while a
+// connect is still coming up is no drop; one that closes under a session
+// that stood is; a vanished device always is.
+TEST(LinkDrop, ADropNeedsASessionThatStoodOrAVanishedDevice) {
+    struct Step {
+        int32_t diagnostic, com;
+        bool gone;
+        bool up, dropped;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"connect still coming up", {{0, 0, false, false, false}, {0, 1, false, false, false}}},
+        {"port closed under a standing session",
+         {{1, 1, false, true, false}, {0, 1, false, false, false}, {0, 0, false, false, true}}},
+        {"polling on but port not open is not up", {{1, 0, false, false, false}}},
+        {"device gone before the session stood", {{0, 0, true, false, true}}},
+        {"device gone under a standing session", {{1, 1, true, true, true}}},
+    };
+    for (const auto& c : cases) {
+        LinkDrop drop;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const auto& s = c.steps[i];
+            const auto look = drop.Observe(s.diagnostic, s.com, s.gone);
+            EXPECT_EQ(look.sessionUp, s.up) << c.name << ", step " << i;
+            EXPECT_EQ(look.dropped, s.dropped) << c.name << ", step " << i;
+        }
+    }
+    // The port closed to try again: the next attempt's closed port is no
+    // drop until its session stands.
+    LinkDrop drop;
+    drop.Observe(1, 1, false);
+    drop.Reset();
+    EXPECT_FALSE(drop.Observe(0, 0, false).dropped);
+    EXPECT_TRUE(drop.Observe(1, 1, false).sessionUp);
+    EXPECT_TRUE(drop.Observe(0, 0, false).dropped);
 }
