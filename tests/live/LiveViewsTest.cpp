@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLegend>
 #include <QLineSeries>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTableWidget>
@@ -17,6 +18,7 @@
 
 #include "live/ui/DashboardView.h"
 #include "live/ui/DiagnosticsView.h"
+#include "live/ui/FigureCells.h"
 #include "live/ui/LiveValueList.h"
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
@@ -165,6 +167,51 @@ TEST(DashboardView, NarrowBandShowsUdkAndTheEcuCorrection) {
     dash.Update(decoder.Values(), OxygenSensor::NarrowBand, '.');
     EXPECT_EQ(dash.Figure("AFRLClabel")->text(), QString::fromUtf8("УДК"));
     EXPECT_EQ(dash.Figure("COEFlabel")->text(), "1.008");
+}
+
+// The figures are copied from pre-drawn glyph cells where that gives the
+// very pixels the text would; wherever it would not, they are drawn as text.
+// Either way the picture must be the text's own, in every face, colour and
+// surface, at the places a figure starts.
+TEST(DashboardView, FiguresFromCellsGiveTheTextsOwnPixels) {
+    const char* const texts[] = {"0",     "1960",  "-12,5", "14.70", "100", "0,997",
+                                 "88888", "-0.01", "1e+05", "inf",   "УДК", ""};
+    const QColor inks[] = {QColor(0, 128, 0), QColor(128, 128, 128)};
+    const QImage::Format formats[] = {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied};
+    const QColor ground(240, 240, 240);
+    int fromCells = 0;
+    for (const QString& family : QFontDatabase::families()) {
+        if (!QFontDatabase::writingSystems(family).contains(QFontDatabase::Latin)) continue;
+        // The figure face as the dashboard fits it, narrowed or not.
+        const QFont font = DashboardView(nullptr, {family}).Figure("RPMlabel")->font();
+        FigureCells cells;
+        for (const QColor& ink : inks)
+            for (QImage::Format format : formats)
+                for (const char* text : texts)
+                    for (const QPoint origin : {QPoint(0, 40), QPoint(7, 45)}) {
+                        const QString t = QString::fromUtf8(text);
+                        auto draw = [&](bool useCells) {
+                            QImage image(200, 70, format);
+                            image.fill(ground);
+                            QPainter p(&image);
+                            p.setFont(font);
+                            const bool drawn = useCells && cells.Draw(p, origin, t, ink, ground);
+                            if (!drawn) {
+                                p.setPen(ink);
+                                p.drawText(QPointF(origin), t);
+                            }
+                            fromCells += drawn;
+                            return image;
+                        };
+                        EXPECT_TRUE(draw(true) == draw(false))
+                            << family.toStdString() << " " << text << " "
+                            << ink.name().toStdString() << " format " << format << " at "
+                            << origin.x();
+                    }
+    }
+    // The face the dashboard uses here must not fall back to text for
+    // every figure, or the test would compare the text with itself.
+    EXPECT_GT(fromCells, 0);
 }
 
 TEST(DashboardView, TuningFootPanelsHideAndKeepTheFirstMode) {

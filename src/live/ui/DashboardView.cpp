@@ -140,10 +140,13 @@ void FigureLabel::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.save();
     p.translate(-pos());
-    panel_->PaintPanel(p, event->rect().translated(pos()));
+    QColor background;
+    const bool plain = panel_->PaintPanel(p, event->rect().translated(pos()), &background);
     p.restore();
+    const QPoint origin(0, textBox_.top() + kFigureBaseline - y());
+    if (plain && panel_->cells_.Draw(p, origin, text_, colour_, background)) return;
     p.setPen(colour_);
-    p.drawText(QPointF(0, textBox_.top() + kFigureBaseline - y()), text_);
+    p.drawText(QPointF(origin), text_);
 }
 
 DashboardView::DashboardView(QWidget* parent, const QStringList& figureFamilies) : QWidget(parent) {
@@ -268,15 +271,20 @@ void DashboardView::paintEvent(QPaintEvent* event) {
     PaintPanel(p, event->rect());
 }
 
-void DashboardView::PaintPanel(QPainter& p, const QRect& area) const {
-    p.fillRect(area, palette().window());
-    p.setPen(Qt::black);
+bool DashboardView::PaintPanel(QPainter& p, const QRect& area, QColor* background) const {
+    const QBrush& brush = palette().window();
+    p.fillRect(area, brush);
+    if (background) *background = brush.color();
+    bool plain = brush.style() == Qt::SolidPattern;
     bool fontSet = false;
     for (const Caption& c : captions_) {
         if (!area.intersects(c.box)) continue;
-        if (!fontSet) p.setFont(captionFont_), fontSet = true;
+        if (!fontSet) p.save(), p.setFont(captionFont_), p.setPen(Qt::black), fontSet = true;
         p.drawText(QPointF(c.topLeft.x(), c.topLeft.y() + captionAscent_), c.text);
+        plain = false;
     }
+    if (fontSet) p.restore();
+    return plain;
 }
 
 void DashboardView::SetStale(bool stale) {

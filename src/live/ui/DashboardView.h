@@ -9,6 +9,7 @@
 #include "live/LiveTexts.h"
 #include "live/LiveTick.h"
 #include "live/LiveValues.h"
+#include "live/ui/FigureCells.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -97,8 +98,10 @@ class DashboardView : public QWidget {
         char decimalSeparator;
     };
     std::optional<Pending> pending_;
-    // Background and captions within `area` (panel coordinates).
-    void PaintPanel(QPainter& p, const QRect& area) const;
+    // Background and captions within `area` (panel coordinates). True when
+    // the area is plain background, in `background`.
+    bool PaintPanel(QPainter& p, const QRect& area, QColor* background = nullptr) const;
+    FigureCells cells_;
 
     struct FigureSlot {
         FigureLabel* label = nullptr;
