@@ -205,7 +205,9 @@ void ShowCurve(const Keys& keys, uint16_t a, ConstImageBytes image, char sep, Ta
 
 }  // namespace
 
-bool SameKey(std::string_view a, std::string_view b) { return platform::SameKeyText(a, b); }
+bool SameKey(std::string_view a, std::string_view b) {
+    return platform::SameKeyText(a, b);
+}
 
 const std::string* AttributeList::Find(std::string_view key) const {
     for (const auto& [name, value] : rows_)
@@ -229,11 +231,48 @@ TableDisplay ShowTable(const AttributeList& attrs, ConstImageBytes image, char s
     return d;
 }
 
+namespace {
+
+// The thinnest range, absolutely and relative to the values' size: a thinner
+// one shows no difference in its labels, and one near the smallest doubles
+// overflows the chart's pixels-per-unit scale.
+constexpr double kMinChartHeight = 1e-9;
+constexpr double kMinChartRelativeHeight = 1e-9;
+
+}  // namespace
+
 std::pair<double, double> ChartRange(const std::vector<double>& points) {
-    if (points.empty()) return {-5.0, 5.0};
-    const auto [lo, hi] = std::minmax_element(points.begin(), points.end());
-    if (*lo == *hi) return {*lo - 5.0, *hi + 5.0};
-    return {*lo, *hi};
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (const double v : points) {
+        if (std::isnan(v)) continue;
+        const double held = std::clamp(v, -kChartLimit, kChartLimit);
+        lo = std::min(lo, held);
+        hi = std::max(hi, held);
+    }
+    if (lo > hi) return {-5.0, 5.0};
+    const double size = std::max(std::abs(lo), std::abs(hi));
+    const double minHeight = std::max(kMinChartHeight, size * kMinChartRelativeHeight);
+    if (lo == hi) {
+        const double widen = std::max(5.0, minHeight);
+        return {lo - widen, hi + widen};
+    }
+    if (hi - lo < minHeight) {
+        const double middle = lo / 2 + hi / 2;
+        return {middle - minHeight / 2, middle + minHeight / 2};
+    }
+    return {lo, hi};
+}
+
+std::pair<double, double> ChartAxisRange(const std::vector<double>& points) {
+    const auto [lo, hi] = ChartRange(points);
+    const double pad = (hi - lo) * 0.05;
+    return {lo - pad, hi + pad};
+}
+
+double ChartDragValue(double mapped, double previous) {
+    if (std::isnan(mapped)) return previous;
+    return std::clamp(mapped, -kChartLimit, kChartLimit);
 }
 
 namespace {

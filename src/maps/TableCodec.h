@@ -2,6 +2,7 @@
 // Decoding a table of the firmware image for display, and encoding edited
 // values back into raw bytes, by the keys of the table's element.
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,8 +66,20 @@ struct TableDisplay {
 TableDisplay ShowTable(const AttributeList& attrs, ConstImageBytes image, char decimalSeparator);
 
 // The vertical range of a curve chart: the values' minimum and maximum,
-// widened by 5 each way when they are equal.
+// widened by 5 each way when they are equal. Always finite and of a height
+// the chart can divide by: values beyond ±kChartLimit count as at it, NaN
+// not at all, and a range too thin for its values' size (equal values of
+// 1e300, two neighbouring denormals) is widened about its middle.
 std::pair<double, double> ChartRange(const std::vector<double>& points);
+// The chart's vertical axis: ChartRange with 5 % room above and below, so
+// the outer points can be grabbed.
+std::pair<double, double> ChartAxisRange(const std::vector<double>& points);
+// A dragged point's new value from where the mouse is: held to ±kChartLimit,
+// and the old value when the position gives no number.
+double ChartDragValue(double mapped, double previous);
+// A quarter of the largest double: a range within ±kChartLimit, widened and
+// padded, still has a finite height.
+inline constexpr double kChartLimit = std::numeric_limits<double>::max() / 4;
 
 // The value boxes of a single value, as the user left them.
 struct ValueBoxes {

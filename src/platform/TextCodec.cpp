@@ -1,5 +1,6 @@
 #include "platform/TextCodec.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace korvane::platform {
 
@@ -196,6 +198,46 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The suffix mkstemp puts in place of "XXXXXX": six letters or digits.
+constexpr size_t kTempSuffixLength = 6;
+
+bool IsTempSuffix(std::string_view s) {
+    if (s.size() != kTempSuffixLength) return false;
+    for (const char c : s) {
+        const bool alnum =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!alnum) return false;
+    }
+    return true;
+}
+
+bool IsTempNameOf(std::string_view entry, std::string_view targetName) {
+    return !targetName.empty() && entry.size() == targetName.size() + 1 + kTempSuffixLength &&
+           entry.substr(0, targetName.size()) == targetName && entry[targetName.size()] == '.' &&
+           IsTempSuffix(entry.substr(targetName.size() + 1));
+}
+
+void RemoveStaleTemps(const std::string& target) {
+    const auto slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name.empty()) return;
+    DIR* dir = ::opendir(FolderOf(target).c_str());
+    if (!dir) return;
+    const int dfd = ::dirfd(dir);
+    const time_t now = std::time(nullptr);
+    while (const dirent* e = ::readdir(dir)) {
+        if (!IsTempNameOf(e->d_name, name)) continue;
+        struct stat st {};
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        // Only our own plain files, and only ones no live save (of this or
+        // another instance) can still be writing: a save takes milliseconds.
+        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        if (st.st_mtime > now - kStaleTempSeconds) continue;
+        ::unlinkat(dfd, e->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
@@ -254,6 +296,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
         ::fsync(dir);
         ::close(dir);
     }
+    // Temporary files of saves killed before their rename would stay forever.
+    RemoveStaleTemps(target);
     return true;
 }
 

@@ -7,11 +7,11 @@ namespace korvane::platform {
 
 // How a text file was stored, so it can be written back the same way.
 enum class TextEncoding {
-    Cp1251,    // no mark, the Cyrillic single-byte code page
-    Utf8,      // no mark, valid UTF-8 with non-ASCII bytes (as Linux editors write)
-    Utf8Bom,   // EF BB BF
-    Utf16LE,   // FF FE
-    Utf16BE,   // FE FF
+    Cp1251,   // no mark, the Cyrillic single-byte code page
+    Utf8,     // no mark, valid UTF-8 with non-ASCII bytes (as Linux editors write)
+    Utf8Bom,  // EF BB BF
+    Utf16LE,  // FF FE
+    Utf16BE,  // FE FF
 };
 
 struct TextFile {
@@ -43,6 +43,12 @@ bool WriteTextFile(const std::string& path, const TextFile& file, std::string& e
 // file keeps its mode, and a read-only one is refused.
 bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& error);
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+
+// Leftovers of saves killed between creating their temporary file and the
+// rename: "<name>.XXXXXX" next to the target. A successful save removes those
+// of its own target that are our plain files older than this; errors are
+// ignored, the save has succeeded already.
+inline constexpr int kStaleTempSeconds = 60;
 
 // Keys compared without regard to letter case (Latin and Cyrillic, UTF-8);
 // bytes that are not UTF-8 compare as themselves.

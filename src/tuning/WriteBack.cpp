@@ -77,19 +77,10 @@ TableBytes WriteBack::CorrectionBytes() const {
 }
 
 bool WriteBack::WaitForFreeMailbox(const std::string& what) {
-    int waited = 0;
-    for (;;) {
-        const std::string pending = ecu_.Pending();
-        if (pending.empty()) return true;
-        if (!LinkUp()) return false;  // the caller's own link check says the rest
-        if (waited >= kMailboxWaitMs) {
-            host_.Log(what + ": ECU занят командой «" + pending + "» дольше " +
-                      std::to_string(kMailboxWaitMs / 1000) + " с");
-            return false;
-        }
-        host_.Wait(kMailboxWaitSliceMs);
-        waited += kMailboxWaitSliceMs;
-    }
+    return ecu::WaitForEmptyMailbox(
+        {[this] { return ecu_.Pending(); }, [this] { return LinkUp(); },
+         [this](int ms) { host_.Wait(ms); }, [this](const std::string& line) { host_.Log(line); }},
+        what);
 }
 
 void WriteBack::pishupopr() {

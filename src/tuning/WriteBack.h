@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ecu/HandOver.h"
 #include "tuning/TuningTables.h"
 
 namespace korvane::tuning {
@@ -25,8 +26,8 @@ inline constexpr uint8_t kTuningByteValue = 150;
 inline constexpr int kRetryIntervalMs = 1000;
 // How long a write that must not be dropped waits for the worker to finish
 // the command it holds.
-inline constexpr int kMailboxWaitMs = 3000;
-inline constexpr int kMailboxWaitSliceMs = 50;
+using ecu::kMailboxWaitMs;
+using ecu::kMailboxWaitSliceMs;
 
 using TableBytes = std::array<uint8_t, 256>;
 

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "app/MainForm.h"
 #include "app/Session.h"
@@ -115,8 +116,8 @@ class Firmware : public ::testing::Test {
                      const std::string& readPause = "200") {
         const std::string text =
             "Ecu Com=" + (dir / "ecu").string() +
-            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nБыстрый обмен=да\r\nТаймаут2=" + readPause +
-            "\r\nLC-1 Com=" + (dir / "lc1").string() +
+            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nБыстрый обмен=да\r\nТаймаут2=" +
+            readPause + "\r\nLC-1 Com=" + (dir / "lc1").string() +
             "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
             "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
             "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
@@ -421,3 +422,64 @@ TEST_F(Firmware, ReadThatNeverCompletesLeavesTheWindowUsable) {
     EXPECT_TRUE(Logged(*form, "Нет связи с ECU, прошика не считана"));
     EXPECT_EQ(form->Label6->text(), "Выключено");
 }
+
+namespace {
+
+// What becomes of a table write the worker holds while a read is asked for.
+enum class Holder { NeverFinishes, FinishesSoon, LinkDrops };
+void PrintTo(Holder h, std::ostream* os) {
+    *os << (h == Holder::NeverFinishes  ? "NeverFinishes"
+            : h == Holder::FinishesSoon ? "FinishesSoon"
+                                        : "LinkDrops");
+}
+
+class FirmwareReadHandOver : public Firmware, public ::testing::WithParamInterface<Holder> {};
+
+}  // namespace
+
+// The read waits for a command still in the mailbox instead of replacing it;
+// when the worker does not finish it in time, or the link drops meanwhile,
+// the read does not start and the window goes on as before.
+TEST_P(FirmwareReadHandOver, WaitsForTheCommandTheWorkerHolds) {
+    StartSimulator();
+    WriteConfig("нет");
+    auto form = Open();
+    ASSERT_TRUE(Connect(*form));
+    ecu::TECUThread& worker = form->EcuWorker();
+    // The worker stops between commands, so the word posted below stays
+    // until this test takes it out: the worker busy with the write.
+    worker.Stop();
+    worker.Command.Post("remakepopr");
+    std::thread holder([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (GetParam() == Holder::FinishesSoon) worker.Command.Clear();
+        if (GetParam() == Holder::LinkDrops) worker.IsECUConnected = 0;
+    });
+    form->ToolButton(8)->click();
+    holder.join();
+
+    const QString busy = "Прошивка не считана: ECU занят командой «remakepopr» дольше 3 с";
+    const QString noLink = "Нет связи с ECU, прошика не считана";
+    if (GetParam() == Holder::FinishesSoon) {
+        EXPECT_EQ(worker.Command.Word(), "ReadFW");
+        EXPECT_EQ(form->Label6->text(), "Считаю прошивку");
+        EXPECT_TRUE(form->Firmware().ReadFWTimer->isActive());
+        EXPECT_TRUE(form->StatusProgressBar->isVisible());
+        EXPECT_FALSE(form->engineTimer->isActive());
+        EXPECT_FALSE(Logged(*form, busy));
+        return;
+    }
+    EXPECT_EQ(worker.Command.Word(), "remakepopr");
+    EXPECT_EQ(Logged(*form, busy), GetParam() == Holder::NeverFinishes);
+    EXPECT_EQ(Logged(*form, noLink), GetParam() == Holder::LinkDrops);
+    EXPECT_EQ(form->Label6->text(), "Диагностика");
+    EXPECT_FALSE(form->Firmware().ReadFWTimer->isActive());
+    EXPECT_FALSE(form->StatusProgressBar->isVisible());
+    EXPECT_TRUE(form->engineTimer->isActive());
+    EXPECT_TRUE(form->Timer2->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Firmware, FirmwareReadHandOver,
+                         ::testing::Values(Holder::NeverFinishes, Holder::FinishesSoon,
+                                           Holder::LinkDrops),
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });

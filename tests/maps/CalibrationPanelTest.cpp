@@ -16,8 +16,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QValueAxis>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 
 #include "ecu/ECUThread.h"
@@ -332,6 +334,46 @@ TEST_F(Editor, BadDescriptionIsRefusedAndNothingIsReadOrWritten) {
         EXPECT_FALSE(panel->TimerRW->isActive());
         EXPECT_EQ(saves, 0);
         EXPECT_TRUE(engineTimer.isActive());  // the live view goes on
+    }
+}
+
+// A curve of enormous values still gets an axis with a height, and a point
+// dragged far past the window's edge takes a finite value.
+TEST(CurveChartAxis, EnormousValuesGiveAFiniteAxisAndAFiniteDrag) {
+    constexpr double kMax = std::numeric_limits<double>::max();
+    const struct {
+        const char* name;
+        std::vector<double> values;
+    } cases[] = {
+        {"equal 1e300", {1e300, 1e300, 1e300}},
+        {"largest both ways", {-kMax, 0.0, kMax}},
+        {"-1e300 .. 1e300", {-1e300, 1.0, 1e300}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CurveChart chart(nullptr);
+        chart.resize(400, 300);
+        chart.show();
+        chart.SetPoints(c.values, {"a", "b", "c"});
+        QApplication::processEvents();
+        auto axisIsSound = [&] {
+            const double lo = chart.VerticalAxis()->min(), hi = chart.VerticalAxis()->max();
+            EXPECT_TRUE(std::isfinite(lo) && std::isfinite(hi) && lo < hi) << lo << " " << hi;
+        };
+        axisIsSound();
+        const double before = chart.Value(1);
+        const QPoint from = chart.PointPosition(1);
+        ASSERT_TRUE(chart.rect().contains(from)) << from.x() << "," << from.y();
+        QTest::mousePress(chart.viewport(), Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseMove(chart.viewport(), from + QPoint(0, -30));
+        EXPECT_TRUE(std::isfinite(chart.Value(1)));
+        EXPECT_GT(chart.Value(1), before);
+        QTest::mouseMove(chart.viewport(), from + QPoint(0, -30000));
+        EXPECT_TRUE(std::isfinite(chart.Value(1))) << chart.Value(1);
+        EXPECT_EQ(chart.Series1()->at(1).x(), 1.0);
+        QTest::mouseRelease(chart.viewport(), Qt::LeftButton, Qt::NoModifier,
+                            from + QPoint(0, -30000));
+        axisIsSound();
     }
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -251,6 +254,99 @@ TEST(TableDisplay, ARefusedTableReadsNothingEvenWhereItWouldFit) {
 TEST(ChartRange, WidensAFlatCurveByFive) {
     EXPECT_EQ(ChartRange({3.0, 3.0}), std::make_pair(-2.0, 8.0));
     EXPECT_EQ(ChartRange({1.0, -2.0, 4.0}), std::make_pair(-2.0, 4.0));
+}
+
+namespace {
+
+constexpr double kMax = std::numeric_limits<double>::max();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kTiny = std::numeric_limits<double>::denorm_min();
+
+struct ChartCase {
+    const char* name;
+    std::vector<double> values;
+};
+void PrintTo(const ChartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ChartRangeOf : public ::testing::TestWithParam<ChartCase> {};
+
+}  // namespace
+
+// Whatever the values, the axis is finite and has a height, every value that
+// is a number lands on the plot, and a pixel anywhere maps back to a finite
+// value.
+TEST_P(ChartRangeOf, IsFiniteWithRoomForEveryPoint) {
+    const auto& values = GetParam().values;
+    const auto [lo, hi] = ChartRange(values);
+    ASSERT_TRUE(std::isfinite(lo) && std::isfinite(hi)) << lo << " " << hi;
+    EXPECT_LT(lo, hi);
+    const auto [axisLo, axisHi] = ChartAxisRange(values);
+    ASSERT_TRUE(std::isfinite(axisLo) && std::isfinite(axisHi)) << axisLo << " " << axisHi;
+    EXPECT_LT(axisLo, lo);
+    EXPECT_GT(axisHi, hi);
+
+    // A plot 300 pixels high, as the chart maps it.
+    const double plot = 300;
+    const double perPixel = (axisHi - axisLo) / plot;
+    const double perUnit = plot / (axisHi - axisLo);
+    ASSERT_TRUE(std::isfinite(perPixel) && perPixel > 0);
+    ASSERT_TRUE(std::isfinite(perUnit) && perUnit > 0);
+    for (const double v : values) {
+        if (std::isnan(v)) continue;
+        const double held = std::clamp(v, -kChartLimit, kChartLimit);
+        EXPECT_GE(held, lo) << v;
+        EXPECT_LE(held, hi) << v;
+        const double y = (axisHi - held) * perUnit;
+        EXPECT_TRUE(y > 0 && y < plot) << v << " at " << y;
+    }
+    for (const double y : {-1e6, -1.0, 0.0, 150.0, 300.0, 1e6}) {
+        const double mapped = ChartDragValue(axisHi - y * perPixel, 0.0);
+        EXPECT_TRUE(std::isfinite(mapped)) << y;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ValueSets, ChartRangeOf,
+    ::testing::Values(
+        ChartCase{"Empty", {}}, ChartCase{"Zero", {0.0}}, ChartCase{"EqualZeros", {0.0, 0.0, 0.0}},
+        ChartCase{"Negative", {-7.5, -2.0, -9.0}}, ChartCase{"EqualNegative", {-4.0, -4.0}},
+        ChartCase{"EqualHuge", {1e300, 1e300, 1e300}},
+        ChartCase{"EqualHugeNegative", {-1e300, -1e300}},
+        ChartCase{"HugeBothWays", {-1e300, 0.0, 1e300}}, ChartCase{"EqualMax", {kMax, kMax}},
+        ChartCase{"MaxBothWays", {-kMax, kMax}}, ChartCase{"Infinite", {-kInf, 1.0, kInf}},
+        ChartCase{"OnlyInfinite", {kInf}}, ChartCase{"NotANumber", {kNaN, 2.0, kNaN}},
+        ChartCase{"OnlyNotANumber", {kNaN}}, ChartCase{"EqualDenormals", {kTiny, kTiny}},
+        ChartCase{"Denormals", {kTiny, 2 * kTiny, -kTiny}},
+        ChartCase{"DenormalAndZero", {0.0, kTiny}},
+        ChartCase{"OneUlpApart", {1.0, std::nextafter(1.0, 2.0)}},
+        ChartCase{"HugeOneUlpApart", {1e300, std::nextafter(1e300, kInf)}},
+        ChartCase{"TinyAndHuge", {kTiny, 1e300}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ChartRange, OrdinaryValuesKeepTheirRangeAndHugeOnesAreHeldApart) {
+    EXPECT_EQ(ChartRange({-1e300, 1e300}), std::make_pair(-1e300, 1e300));
+    EXPECT_EQ(ChartRange({0.0, 0.0}), std::make_pair(-5.0, 5.0));
+    EXPECT_EQ(ChartRange({-kMax, kMax}), std::make_pair(-kChartLimit, kChartLimit));
+    EXPECT_EQ(ChartRange({kNaN, 2.0, 6.0}), std::make_pair(2.0, 6.0));
+    // Equal huge values get a band that still reads around them.
+    const auto [lo, hi] = ChartRange({1e300, 1e300});
+    EXPECT_LT(lo, 1e300);
+    EXPECT_GT(hi, 1e300);
+    EXPECT_GT(lo, 0.99e300);
+    EXPECT_LT(hi, 1.01e300);
+}
+
+TEST(ChartRange, DraggedValueIsHeldFiniteAndNoNumberKeepsTheOldOne) {
+    const struct {
+        double mapped, previous, want;
+    } cases[] = {
+        {12.5, 3.0, 12.5},          {-1e300, 3.0, -1e300},    {kInf, 3.0, kChartLimit},
+        {-kInf, 3.0, -kChartLimit}, {kMax, 3.0, kChartLimit}, {kNaN, 3.0, 3.0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ChartDragValue(c.mapped, c.previous), c.want) << c.mapped;
 }
 
 // --- Encoding ---

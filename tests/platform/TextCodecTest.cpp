@@ -1,7 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/TextCodec.h"
 
@@ -111,4 +115,107 @@ TEST(TextCodec, MissingFileAndUnwritableFolderGiveTheSystemReason) {
     std::string error;
     EXPECT_FALSE(WriteTextFile("/nonexistent-korvane/config.ini", TextFile{{"a"}}, error));
     EXPECT_FALSE(error.empty());
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Kind { File, Folder, Link, ForeignFile };
+struct Leftover {
+    const char* name;
+    Kind kind;
+    int ageSeconds;
+    bool removed;
+};
+
+// Names beside the target "j5.bin"; only its own temporary files that are
+// old enough may go.
+const Leftover kLeftovers[] = {
+    {"j5.bin.aZ09xY", Kind::File, 2 * kStaleTempSeconds, true},
+    {"j5.bin.QQQQQQ", Kind::File, 24 * 3600, true},
+    {"j5.bin.fResh1", Kind::File, 5, false},
+    {"j5.bin.jUst00", Kind::File, 0, false},
+    {"j5.bin.aZ09x", Kind::File, 24 * 3600, false},
+    {"j5.bin.aZ09xYz", Kind::File, 24 * 3600, false},
+    {"j5.bin.aZ-9xY", Kind::File, 24 * 3600, false},
+    {"j5.bin.a 09xY", Kind::File, 24 * 3600, false},
+    {"j5.bin.bak", Kind::File, 24 * 3600, false},
+    {"j5.bin_aZ09xY", Kind::File, 24 * 3600, false},
+    {"xj5.bin.aZ09xY", Kind::File, 24 * 3600, false},
+    {"j6.bin.aZ09xY", Kind::File, 24 * 3600, false},
+    {"j5.aZ09xY", Kind::File, 24 * 3600, false},
+    {"j5.bin.Dir123", Kind::Folder, 24 * 3600, false},
+    {"j5.bin.Lnk123", Kind::Link, 24 * 3600, false},
+    {"j5.bin.Other1", Kind::ForeignFile, 24 * 3600, false},
+};
+
+void SetAge(const fs::path& p, int seconds) {
+    const timespec t{std::time(nullptr) - seconds, 0};
+    const timespec times[2] = {t, t};
+    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << p;
+}
+
+}  // namespace
+
+TEST(AtomicWrite, RemovesOnlyOldTemporaryFilesOfItsOwnTarget) {
+    const fs::path dir = TempPath("leftovers");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path victim = dir / "victim.bin";
+    std::ofstream(victim) << "keep";
+    SetAge(victim, 24 * 3600);
+    // Another owner's file can only be made by root; elsewhere that case is left out.
+    const bool asRoot = ::geteuid() == 0;
+    for (const Leftover& l : kLeftovers) {
+        const fs::path p = dir / l.name;
+        switch (l.kind) {
+            case Kind::File:
+            case Kind::ForeignFile:
+                std::ofstream(p) << "half";
+                if (l.kind == Kind::ForeignFile && asRoot) {
+                    ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+                }
+                break;
+            case Kind::Folder:
+                fs::create_directory(p);
+                std::ofstream(p / "inside") << "x";
+                break;
+            case Kind::Link:
+                fs::create_symlink(victim, p);
+                break;
+        }
+        SetAge(p, l.ageSeconds);
+    }
+
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically((dir / "j5.bin").string(), "image", error)) << error;
+    std::string back;
+    ASSERT_TRUE(ReadBinaryFile((dir / "j5.bin").string(), back, error));
+    EXPECT_EQ(back, "image");
+    for (const Leftover& l : kLeftovers) {
+        if (l.kind == Kind::ForeignFile && !asRoot) continue;
+        EXPECT_EQ(!fs::exists(fs::symlink_status(dir / l.name)), l.removed) << l.name;
+    }
+    EXPECT_TRUE(fs::exists(victim));
+    EXPECT_TRUE(fs::exists(dir / "j5.bin.Dir123" / "inside"));
+    fs::remove_all(dir);
+}
+
+TEST(AtomicWrite, LeftoversAreRemovedBesideTheFileALinkPointsTo) {
+    const fs::path dir = TempPath("leftovers_link");
+    fs::remove_all(dir);
+    fs::create_directories(dir / "real");
+    fs::create_symlink("real/j5.bin", dir / "j5.bin");
+    for (const fs::path& p : {dir / "real" / "j5.bin.aZ09xY", dir / "j5.bin.aZ09xY"}) {
+        std::ofstream(p) << "half";
+        SetAge(p, 2 * kStaleTempSeconds);
+    }
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically((dir / "j5.bin").string(), "image", error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir / "j5.bin"));
+    EXPECT_FALSE(fs::exists(dir / "real" / "j5.bin.aZ09xY"));
+    // The link's own name never had temporary files made beside it.
+    EXPECT_TRUE(fs::exists(dir / "j5.bin.aZ09xY"));
+    fs::remove_all(dir);
 }

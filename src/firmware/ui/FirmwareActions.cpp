@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "ecu/ECUThread.h"
+#include "ecu/HandOver.h"
 
 namespace korvane::firmware {
 
@@ -110,7 +111,14 @@ void FirmwareActions::ToolButton8Click() {
     w_.Label6->adjustSize();
     w_.wait(50);
     ecu::TECUThread& ecu = *w_.ecu;
-    if (ecu.IsComConnected == 1 && ecu.IsECUConnected == 1) {
+    const auto linkUp = [&ecu] { return ecu.IsComConnected == 1 && ecu.IsECUConnected == 1; };
+    // A command still waiting in the mailbox (a table write of the tuning)
+    // is finished first rather than replaced by the read.
+    const std::string what = "Прошивка не считана";
+    const ecu::MailboxWait handOver{[&ecu] { return ecu.Command.Word(); }, linkUp, w_.wait,
+                                    [this](const std::string& line) { w_.log(Q(line)); }};
+    if (linkUp() && ecu::WaitForEmptyMailbox(handOver, what) && linkUp()) {
+        // Only the window posts, so the mailbox just seen empty still is.
         ecu.Command.Post("ReadFW");
         ReadFWTimer->start();
         w_.progressBar->setMaximum(ecu::TECUThread::kFirmwareBlocks);
@@ -118,7 +126,8 @@ void FirmwareActions::ToolButton8Click() {
         w_.progressBar->show();
         return;
     }
-    w_.log(QStringLiteral("Нет связи с ECU, прошика не считана"));
+    // A busy worker has been named in the log already.
+    if (!linkUp()) w_.log(QStringLiteral("Нет связи с ECU, прошика не считана"));
     // Nothing is being read: the window goes on as it was.
     w_.Label6->setText(previousState);
     w_.Label6->adjustSize();

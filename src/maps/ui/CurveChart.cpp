@@ -90,10 +90,8 @@ void CurveChart::FitVerticalAxis() {
     std::vector<double> values;
     for (const QPointF& p : series_->points()) values.push_back(p.y());
     if (values.empty()) return;
-    const auto [lo, hi] = ChartRange(values);
-    // A little room above and below, so the outer points can be grabbed.
-    const double pad = (hi - lo) * 0.05;
-    axisY_->setRange(lo - pad, hi + pad);
+    const auto [lo, hi] = ChartAxisRange(values);
+    axisY_->setRange(lo, hi);
 }
 
 int CurveChart::Count() const {
@@ -140,9 +138,10 @@ void CurveChart::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     // Vertical only: the point keeps its column, its value follows the mouse
-    // without limit.
+    // as far as a finite value goes.
     const QPointF value = chart()->mapToValue(mapToScene(event->position().toPoint()), series_);
-    const QPointF moved(series_->at(dragged_).x(), value.y());
+    const QPointF old = series_->at(dragged_);
+    const QPointF moved(old.x(), ChartDragValue(value.y(), old.y()));
     series_->replace(dragged_, moved);
     markers_->replace(dragged_, moved);
     if (onDragPoint) onDragPoint(dragged_);

@@ -24,7 +24,7 @@ class CurveChart final : public QChartView {
     // The points in column order: their values and their labels.
     void SetPoints(const std::vector<double>& values, const QStringList& labels);
     void SetAxisTitles(const QString& x, const QString& y);
-    // Fits the vertical axis to the points (widened by 5 each way when flat).
+    // Fits the vertical axis to the points (see ChartAxisRange).
     void FitVerticalAxis();
 
     int Count() const;
