@@ -9,6 +9,7 @@
 #include "firmware/FirmwareImage.h"
 #include "lambda/LAMBDAThread.h"
 #include "live/LiveTick.h"
+#include "platform/NumberText.h"
 #include "sim/Firmware.h"
 #include "sim/Lc1.h"
 #include "tuning/TuningCore.h"
@@ -103,7 +104,12 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
     core.addtabl(image, labels.rows, labels.cols);
     core.NewConnection();
     tuning::TuningTables& tables = core.Tables();
-    tables.MinTuneThrottle = std::atoi(settings.at("Не настраивать ниже %").c_str());
+    const auto minThrottle = settings.find("Не настраивать ниже %");
+    tables.MinTuneThrottle =
+        minThrottle == settings.end()
+            ? 0
+            : static_cast<int32_t>(std::clamp<int64_t>(
+                  platform::ParseInteger(minThrottle->second).value_or(0), 0, 100));
     tables.TuningActive = true;
 
     live::LiveDecoder decoder;

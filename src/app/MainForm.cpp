@@ -47,14 +47,15 @@
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/HandlerGuard.h"
+#include "platform/qt/QtText.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
 
 namespace korvane::app {
 
-namespace {
+using platform::Q;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+namespace {
 
 // Toolbar: button number (as in ToolButtonN) and icon index; 0 = separator.
 struct ToolSlot {
@@ -69,6 +70,20 @@ const ToolSlot kToolbar[] = {
 };
 constexpr int kButtonWidth = 23;
 constexpr int kSeparatorWidth = 8;
+
+// What each working button does, for a user who cannot guess an icon.
+QString ToolTipFor(int number) {
+    static const std::pair<int, const char*> tips[] = {
+        {1, "Подключиться"},     {2, "Отключиться"},          {4, "Настройки"},
+        {5, "Журнал"},           {7, "Открыть прошивку"},     {8, "Считать прошивку из ECU"},
+        {10, "Начать обучение"}, {11, "Остановить обучение"}, {14, "Таблица обучения"},
+        {18, "Панель приборов"}, {19, "Параметры"},           {21, "Калибровки"},
+        {27, "Выход"},
+    };
+    for (const auto& [n, tip] : tips)
+        if (n == number) return QString::fromUtf8(tip);
+    return {};
+}
 
 // Buttons that start disabled.
 bool StartsDisabled(int number) {
@@ -272,6 +287,7 @@ QWidget* TForm1::BuildTopBar(QWidget* parent) {
         b->setIconSize(QSize(16, 16));
         b->setAutoRaise(true);
         b->setProperty("iconIndex", slot.icon);
+        b->setToolTip(ToolTipFor(slot.number));
         b->setGeometry(x, 4, kButtonWidth, 22);
         b->setEnabled(true);
         toolButtons.push_back(b);
@@ -444,6 +460,14 @@ void TForm1::СохранитьClick() {
         return;
     }
     configUnreadable_ = false;
+    // Saved as typed; a value that is no number is named now rather than
+    // first at connect.
+    QStringList wrong;
+    for (const NotANumber& n : NumbersThatDoNotConvert(settings_))
+        wrong << QStringLiteral("«%1» = «%2»").arg(Q(n.key), Q(n.value));
+    if (!wrong.isEmpty())
+        AppendLog(QStringLiteral("Не являются числами: %1").arg(wrong.join(QStringLiteral("; "))));
+    AppendLog(QStringLiteral("Настройки сохранены"));
 }
 
 bool TForm1::MakeDateDir(bool quiet) {
@@ -453,16 +477,20 @@ bool TForm1::MakeDateDir(bool quiet) {
     const std::string path = env_.workDir + "/" + DateDirName(local);
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
+    // A folder that cannot be made now (read-only, full) stays the session
+    // folder: the logs and the image copies make it with their next write.
+    dateDir_ = path;
     if (ec) {
-        const QString text =
-            QStringLiteral("Не удаётся создать папку «%1»: %2.").arg(Q(path), Q(platform::SystemReason(ec.value())));
+        const QString text = QStringLiteral(
+                                 "Не удаётся создать папку «%1»: %2. Логи и копии прошивки будут "
+                                 "записаны, когда это удастся.")
+                                 .arg(Q(path), Q(platform::SystemReason(ec.value())));
         if (quiet)
             AppendLog(text);
         else
             ShowError(text);
         return false;
     }
-    dateDir_ = path;
     return true;
 }
 
@@ -478,6 +506,7 @@ void TForm1::Button2Click() {
     std::string error = ec ? platform::SystemReason(ec.value()) : std::string();
     if (!ec && platform::SaveJpeg(platform::GrabPrimaryScreen(), path, 100, error)) {
         ++screenshotCounter_;
+        AppendLog(QStringLiteral("Снимок экрана сохранён: %1").arg(Q(path)));
         return;
     }
     ShowError(QStringLiteral("Не удаётся сохранить снимок экрана «%1»: %2.").arg(Q(path), Q(error)));
@@ -539,13 +568,9 @@ void TForm1::CreateFirmwareActions() {
         return env_.dialogs->AskOpenFile(this, QStringLiteral("Загрузить прошивку"), filter);
     };
     w.setting = [this](const char* key) { return settings_.SettingValue(key); };
-    w.makeDateDir = [this] {
-        // Without a new folder the copies must not land in the previous
-        // image's folder: saving waits for the next folder instead.
-        if (MakeDateDir()) return true;
-        dateDir_.clear();
-        return false;
-    };
+    // The copies of a new image never land in the previous image's folder:
+    // a new folder that cannot be made yet is made by the next save.
+    w.makeDateDir = [this] { return MakeDateDir(); };
     w.dateDir = [this] { return dateDir_; };
     w.workDir = [this] { return env_.workDir; };
     w.showGridLabels = [this](const firmware::GridLabels& labels) { ShowGridLabels(labels); };
@@ -750,7 +775,7 @@ void TForm1::ToolButton1Click() {
     firmware_->SetDefaultFileName();
     // A reconnect goes on in the folder of the connection it restores.
     const bool automatic = linkWatch_->AutomaticStep();
-    if (!(automatic && !dateDir_.empty()) && !MakeDateDir(true)) dateDir_.clear();
+    if (!(automatic && !dateDir_.empty())) MakeDateDir(true);
     Button2->setEnabled(true);
     Timer3->start();
     if (settings_.SettingValue("Писать логи") == "да") {

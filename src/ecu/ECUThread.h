@@ -28,6 +28,7 @@
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"
 #include "platform/Clock.h"
+#include "platform/ImageSize.h"
 #include "platform/SerialPort.h"
 #include "platform/UiBridge.h"
 
@@ -41,7 +42,7 @@ class TECUThread : public EcuLinkFields {
     static constexpr int kDataCells = 256;
     static constexpr int kData2Cells = 1000;
     static constexpr int kFirmwareBlocks = 682;  // of 0x60 bytes, then one of 0x40
-    static constexpr int64_t kFirmwareSize = 0x10000;
+    static constexpr int64_t kFirmwareSize = static_cast<int64_t>(kImageSize);
 
     TECUThread(
         platform::UiBridge& ui, LogView& view,

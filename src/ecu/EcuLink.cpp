@@ -285,7 +285,7 @@ bool EcuLink::StartSession() {
         return false;
     }
     const bool session = SendRequest({0x10, 0x81, *speedByte});
-    SetLineSpeed(std::stoi(speedText));
+    SetLineSpeed(speedText == "57600" ? 57600 : speedText == "38400" ? 38400 : 10400);
     if (!session) return false;
 
     log_.LogMessage("ECU: >> Sending \"Tester Present\"");

@@ -31,7 +31,6 @@ class TuningCore {
 
     TuningTables& Tables() { return *tables_; }
     const TuningTables& Tables() const { return *tables_; }
-    void SetDecimalSeparator(char separator) { separator_ = separator; }
 
     // Fills the tables from the image: corrections (and the neighbour
     // predictions) from 0x7CF7, BCN from 0x75EF, ignition from 0x6DC8;

@@ -1,7 +1,8 @@
 #pragma once
 // What the learning step touches outside itself: the window's tuning parts
-// and the ECU worker's mailbox. The window implements both over its widgets
-// and the real worker; tests and the closed-loop run bring their own.
+// and the ECU worker's mailbox. The tuning panel implements the view over its
+// widgets and EcuThreadMailbox wraps the real worker; tests and the
+// closed-loop run bring their own.
 #include <array>
 #include <cstdint>
 #include <functional>

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <map>
 
 #include "app/MainForm.h"
 #include "app/ValueListEditor.h"
@@ -105,6 +106,24 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
         const bool enabled = order[i] == 1 || order[i] == 4 || order[i] == 5 || order[i] == 27;
         EXPECT_EQ(b->isEnabled(), enabled) << b->objectName().toStdString();
     }
+    // Every button that does something names itself; the others stay mute.
+    const std::map<int, QString> tips = {{1, "Подключиться"},
+                                         {2, "Отключиться"},
+                                         {4, "Настройки"},
+                                         {5, "Журнал"},
+                                         {7, "Открыть прошивку"},
+                                         {8, "Считать прошивку из ECU"},
+                                         {10, "Начать обучение"},
+                                         {11, "Остановить обучение"},
+                                         {14, "Таблица обучения"},
+                                         {18, "Панель приборов"},
+                                         {19, "Параметры"},
+                                         {21, "Калибровки"},
+                                         {27, "Выход"}};
+    for (int n : order) {
+        const auto tip = tips.find(n);
+        EXPECT_EQ(form->ToolButton(n)->toolTip(), tip == tips.end() ? QString() : tip->second) << n;
+    }
     EXPECT_EQ(form->toolButtons[0]->x(), 11);
     EXPECT_EQ(form->toolButtons[1]->x() - form->toolButtons[0]->x(), 23);
     EXPECT_EQ(form->ComboBox1->x(), 563);
@@ -193,13 +212,28 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     QTest::keyClick(editor, Qt::Key_Delete);
     EXPECT_EQ(editor->rowCount(), row + 1);  // rows are never deleted
 
+    editor->item(2, 1)->setText("abc");  // "Писать логи": no number expected
+    form->Settings().AppendLine("Таймаут2=15O");
+    form->Settings().AppendLine("Весовой коэф. коррекции(%)=");
     form->SaveButton->click();
+    // Saved as typed; the values that are no number named in one line.
+    EXPECT_EQ(form->LogLines().mid(form->LogLines().size() - 2),
+              (QStringList{"Не являются числами: «Таймаут2» = «15O»; «Весовой коэф. "
+                           "коррекции(%)» = «»",
+                           "Настройки сохранены"}));
+    editor->item(2, 1)->setText("нет");
+    form->Settings().SetSettingValue("Таймаут2", "150");
+    form->Settings().SetSettingValue("Весовой коэф. коррекции(%)", "70");
+    form->SaveButton->click();
+    EXPECT_EQ(form->LogLines().last(), "Настройки сохранены");
+    EXPECT_FALSE(form->LogLines().at(form->LogLines().size() - 2).startsWith("Не являются"));
     std::string bytes, error, expected;
     ASSERT_TRUE(korvane::platform::ReadBinaryFile((f.dir / "config.ini").string(), bytes, error));
     korvane::platform::Utf8ToCp1251(
         "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=57600\r\nПисать логи=нет\r\n"
         "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\n"
-        "Переподключаться=нет\r\nБыстрый обмен=да\r\nМой ключ=42\r\n",
+        "Переподключаться=нет\r\nБыстрый обмен=да\r\nМой ключ=42\r\nТаймаут2=150\r\n"
+        "Весовой коэф. коррекции(%)=70\r\n",
         expected);
     EXPECT_EQ(bytes, expected);
 
@@ -226,6 +260,8 @@ TEST(MainWindow, ScreenshotsNeedAWorkingFolderAndAreNumberedAcrossFolders) {
     form->Button2Click();
     ASSERT_EQ(f.dialogs.errors.size(), 1) << f.dialogs.errors.last().toStdString();
     EXPECT_EQ(form->ScreenshotCounter(), 1);
+    EXPECT_EQ(form->LogLines().last(),
+              QString::fromStdString("Снимок экрана сохранён: " + first + "/pic/screenshot_0.jpg"));
     QTest::qWait(1100);  // the folder name has one-second resolution
     ASSERT_TRUE(form->MakeDateDir());
     ASSERT_NE(form->DateDir(), first);

@@ -249,14 +249,35 @@ TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
     EXPECT_EQ(saves, 1);
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
 
-    // A value over the limit box is written as the limit, and the box shows it.
-    worker.Command.Clear();
-    panel->Editpoint->setText("2000");
-    panel->Button5->click();
-    EXPECT_EQ(panel->Editpoint->text(), "1500");
-    EXPECT_EQ(image[0x5A10], 150);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
-    EXPECT_EQ(worker.data[0], 150);
+    // A value the image cannot hold: the box shows what was written and the
+    // log says why it differs.
+    const struct {
+        const char* typed;
+        const char* shown;
+        uint8_t raw;
+        const char* why;  // nullptr: written as typed, no line
+    } adjusted[] = {
+        {"2000", "1500", 150, "значение 2000 ограничено максимумом 1500, записано 1500"},
+        {"905", "900", 90, "значение 905 округлено до шага прошивки, записано 900"},
+        {"100", "600", 60, "значение 100 ограничено минимумом 600, записано 600"},
+        {"910", "910", 91, nullptr},
+    };
+    for (const auto& a : adjusted) {
+        worker.Command.Clear();
+        log.clear();
+        panel->Editpoint->setText(a.typed);
+        panel->Button5->click();
+        EXPECT_EQ(panel->Editpoint->text(), a.shown) << a.typed;
+        EXPECT_EQ(image[0x5A10], a.raw) << a.typed;
+        if (a.why) {
+            ASSERT_FALSE(log.isEmpty()) << a.typed;
+            EXPECT_EQ(log[0], QString::fromUtf8("«Обороты_ХХ»: ") + QString::fromUtf8(a.why));
+        } else {
+            EXPECT_TRUE(log.isEmpty()) << log.join("|").toStdString();
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
+        EXPECT_EQ(worker.data[0], a.raw) << a.typed;
+    }
 
     // A busy worker: the image keeps the value, the log says it did not go.
     worker.Command.Post("remake");
@@ -278,6 +299,7 @@ TEST_F(Editor, CurveGoesThroughTheWriteTimerAndWaitsForABusyWorker) {
     worker.Command.Post("remake");
     panel->Button5->click();
     EXPECT_EQ(image[0x5C00], 192);
+    EXPECT_EQ(GridText(1, 1), "1.5");  // written exactly: no line
     EXPECT_FALSE(engineTimer.isActive());
     EXPECT_TRUE(panel->TimerRW->isActive());
     EXPECT_EQ(saves, 1);
@@ -295,6 +317,20 @@ TEST_F(Editor, CurveGoesThroughTheWriteTimerAndWaitsForABusyWorker) {
     for (int k = 0; k < 64; ++k) ASSERT_EQ(worker.data2[static_cast<size_t>(k)], image[0x5C00 + k]);
     EXPECT_FALSE(panel->TimerRW->isActive());
     EXPECT_TRUE(engineTimer.isActive());
+}
+
+TEST_F(Editor, ACurveShowsWhatWasWrittenAndSaysWhichPointsWereRounded) {
+    LoadDemo();
+    Select(kCold);
+    Connect();
+    panel->StringGrid4->item(1, 3)->setText("1.3");  // 166.4 in the image's steps
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5C02], 166);
+    EXPECT_EQ(GridText(1, 3), "1.296875");
+    EXPECT_EQ(panel->DBChart1->Value(2), 1.296875);
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log[0], QString::fromUtf8("«Коррекция_по_ТОЖ»: записано с округлением до шага "
+                                        "прошивки, точек: 1 (точка 3: 1.3 -> 1.296875)"));
 }
 
 TEST_F(Editor, BadDescriptionIsRefusedAndNothingIsReadOrWritten) {
@@ -315,14 +351,21 @@ TEST_F(Editor, BadDescriptionIsRefusedAndNothingIsReadOrWritten) {
                                 "Делитель_шага_по_Y=\"1\"/></Карта>";
         std::ofstream(dir / "bad.xml") << xml;
         errors.clear();
+        // Figures of a table shown before (a reload shows the element again).
+        panel->Editpoint->setText("5");
+        panel->EditMax->setText("9");
+        panel->StringGrid4->setColumnCount(3);
         answers << QString::fromStdString((dir / "bad.xml").string());
         panel->MapButton->click();
-        panel->Editpoint->setText("5");
         Select("Карта/Плохая");
         ASSERT_EQ(errors.size(), 1) << c.value;
         EXPECT_TRUE(errors[0].contains("«Плохая»")) << errors[0].toStdString();
         EXPECT_TRUE(errors[0].contains(QString::fromUtf8(c.value))) << errors[0].toStdString();
-        EXPECT_EQ(panel->Editpoint->text(), "5");  // nothing read
+        // Nothing read, and nothing left from before under the new name.
+        EXPECT_EQ(panel->Editpoint->text(), "");
+        EXPECT_EQ(panel->EditMax->text(), "");
+        EXPECT_EQ(panel->StringGrid4->columnCount(), 0);
+        EXPECT_EQ(panel->DBChart1->Count(), 0);
 
         const std::vector<uint8_t> before = image;
         Connect();

@@ -22,10 +22,32 @@ TEST(PortNames, PickListRule) {
 }
 
 TEST(PortNames, DevicePaths) {
-    EXPECT_EQ(DevicePathForPortName("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(DevicePathForPortName("com3"), "/dev/ttyS2");
-    EXPECT_EQ(DevicePathForPortName("/tmp/ecu"), "/tmp/ecu");
-    EXPECT_EQ(DevicePathForPortName("ttyUSB0"), "/dev/ttyUSB0");
+    // A COMn whose number names no device maps to "" (nothing to open), never
+    // to an exception.
+    struct {
+        const char* name;
+        const char* path;
+    } cases[] = {{"COM1", "/dev/ttyS0"},
+                 {"com3", "/dev/ttyS2"},
+                 {"/tmp/ecu", "/tmp/ecu"},
+                 {"ttyUSB0", "/dev/ttyUSB0"},
+                 {"COM4294967296", "/dev/ttyS4294967295"},
+                 {"COM99999999999", "/dev/ttyS99999999998"},
+                 {"COM99999999999999999999999", ""},
+                 {"COM0", ""},
+                 {"COM000", ""},
+                 {"COM-1", "/dev/COM-1"},
+                 {"", ""}};
+    for (const auto& c : cases) EXPECT_EQ(DevicePathForPortName(c.name), c.path) << c.name;
+}
+
+TEST(PortNames, ANameOfNoDeviceFailsToOpenWithAReason) {
+    for (const char* name : {"COM99999999999999999999999", "COM99999999999", "COM0", ""}) {
+        auto port = MakePosixSerialPort();
+        EXPECT_FALSE(port->Open(name)) << name;
+        EXPECT_FALSE(port->IsOpen()) << name;
+        EXPECT_FALSE(port->LastError().empty()) << name;
+    }
 }
 
 TEST(PortList, SysfsDevicesThenExistingExtraTtys) {

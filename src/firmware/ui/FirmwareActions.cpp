@@ -8,14 +8,13 @@
 
 #include "ecu/ECUThread.h"
 #include "ecu/HandOver.h"
+#include "platform/qt/QtText.h"
 
 namespace korvane::firmware {
 
-namespace {
+using platform::Q;
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+namespace {
 
 const QString kFilter = QStringLiteral("Обычные прошивки|*.bin|Прошивки инженерника|*.bir");
 
@@ -48,7 +47,7 @@ bool FirmwareActions::LoadDefaultFirmware() {
             !name.empty() && name.front() == '/' ? name : w_.workDir() + "/" + name;
         const LoadResult loaded = image.LoadFile(path);
         if (!loaded) {
-            w_.showError(QStringLiteral("Не удаётся прочитать файл прошивки «%1»: %2.")
+            w_.showError(QStringLiteral("Файл прошивки «%1» не загружен: %2.")
                              .arg(Q(path), Q(loaded.error)));
             return false;
         }
@@ -83,8 +82,8 @@ void FirmwareActions::ToolButton7Click() {
     FirmwareImage& image = *w_.image;
     const LoadResult loaded = image.LoadFile(path.toStdString());
     if (!loaded) {
-        w_.showError(QStringLiteral("Не удаётся прочитать файл прошивки «%1»: %2.")
-                         .arg(path, Q(loaded.error)));
+        w_.showError(
+            QStringLiteral("Файл прошивки «%1» не загружен: %2.").arg(path, Q(loaded.error)));
         return RestartAfterAbandonedLoad();
     }
     w_.log(QStringLiteral("Прошивка загружена ") + path);
@@ -127,7 +126,7 @@ void FirmwareActions::ToolButton8Click() {
         return;
     }
     // A busy worker has been named in the log already.
-    if (!linkUp()) w_.log(QStringLiteral("Нет связи с ECU, прошика не считана"));
+    if (!linkUp()) w_.log(QStringLiteral("Нет связи с ECU, прошивка не считана"));
     // Nothing is being read: the window goes on as it was.
     w_.Label6->setText(previousState);
     w_.Label6->adjustSize();
