@@ -190,15 +190,17 @@ TEST_F(Firmware, DefaultImageIsLoadedAtConnectAndCopiedIntoTheSessionFolder) {
     form->Image().Bytes()[0x7CF7] ^= 0x5A;
     EXPECT_TRUE(SavedAs(copy, ImageBytes(*form)));
 
-    // The folder taken away: one line says so however many ticks fail, and
-    // the copies resume once it is back.
+    // The folder taken away and a file in its place: one line says so
+    // however many ticks fail, and the copies resume (the folder made again)
+    // once the place is free.
     fs::remove_all(form->DateDir());
+    WriteAll(form->DateDir(), {});
     QTest::qWait(450);
     const QStringList failures = form->LogLines().filter("Не удаётся сохранить прошивку");
     ASSERT_EQ(failures.size(), 1) << failures.join("|").toStdString();
     EXPECT_TRUE(failures[0].contains(QString::fromStdString(copy.string())));
     EXPECT_TRUE(form->Timer2->isActive());
-    fs::create_directories(form->DateDir());
+    fs::remove(form->DateDir());
     EXPECT_TRUE(SavedAs(copy, ImageBytes(*form)));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 
@@ -283,13 +285,13 @@ TEST_F(Firmware, FileChosenInTheDialogReplacesTheImage) {
     EXPECT_TRUE(form->engineTimer->isActive());
     EXPECT_TRUE(form->Timer2->isActive());
 
-    // A short file fills its own length only.
+    // A short file is no image: refused with its size, the image kept.
     WriteAll(dir / "short.bin", Bytes(1000, 0xEE));
     dialogs.fileAnswers << QString::fromStdString((dir / "short.bin").string());
     form->ToolButton(7)->click();
-    Bytes want = bir;
-    std::fill_n(want.begin(), 1000, 0xEE);
-    EXPECT_EQ(ImageBytes(*form), want);
+    ASSERT_EQ(dialogs.errors.size(), 2);
+    EXPECT_TRUE(dialogs.errors[1].contains("размер 1000 байт")) << dialogs.errors[1].toStdString();
+    EXPECT_EQ(ImageBytes(*form), bir);
     form->ToolButton(2)->click();
 }
 
