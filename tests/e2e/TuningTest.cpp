@@ -360,7 +360,7 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     // The change view: the learned cell's per cent against the image.
     form->Tuning->ComboBox1->setCurrentIndex(5);
     form->Tuning->ComboBox1Change();
-    const char sep = QLocale::system().decimalPoint().toLatin1();
+    const char sep = form->DecimalSeparator();
     const QString shown = form->Tuning->StringGrid2->item(r + 1, c + 1)->text();
     EXPECT_EQ(shown.toStdString(),
               tuning::ChangeText(tables.WorkPointCells[c][r].Correction,

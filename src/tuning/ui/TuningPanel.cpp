@@ -56,8 +56,8 @@ void DrawLock(QPainter* p, const QRect& cell) {
 // tuner has selected framed.
 class GridDelegate final : public QStyledItemDelegate {
   public:
-    GridDelegate(QTableWidget* grid, const TuningTables& tables, const QComboBox* const& view)
-        : QStyledItemDelegate(grid), grid_(grid), tables_(tables), view_(view) {}
+    GridDelegate(QTableWidget* grid, const TuningTables& tables, std::function<int()> viewItem)
+        : QStyledItemDelegate(grid), grid_(grid), tables_(tables), viewItem_(std::move(viewItem)) {}
 
     void paint(QPainter* p, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
@@ -72,7 +72,7 @@ class GridDelegate final : public QStyledItemDelegate {
         }
         const int c = index.column() - 1, r = index.row() - 1;
         const bool current = index == grid_->currentIndex();
-        const int item = view_ ? view_->currentIndex() : -1;
+        const int item = viewItem_();
         const CellLook look = CellAppearance(tables_, c, r, item, current);
         p->fillRect(rect, look.background
                               ? QColor(look.background->r, look.background->g, look.background->b)
@@ -95,7 +95,7 @@ class GridDelegate final : public QStyledItemDelegate {
   private:
     QTableWidget* grid_;
     const TuningTables& tables_;
-    const QComboBox* const& view_;
+    std::function<int()> viewItem_;  // the selector's item, -1 with none
 };
 
 }  // namespace
@@ -170,7 +170,8 @@ void TuningPanel::BuildWidgets(QWidget* toolStrip) {
     // keyboard, the window's shortcuts stay where they were otherwise.
     StringGrid2->setSelectionMode(QAbstractItemView::ExtendedSelection);
     StringGrid2->setFocusPolicy(Qt::ClickFocus);
-    StringGrid2->setItemDelegate(new GridDelegate(StringGrid2, core_->Tables(), ComboBox1));
+    StringGrid2->setItemDelegate(new GridDelegate(
+        StringGrid2, core_->Tables(), [this] { return ComboBox1 ? ComboBox1->currentIndex() : -1; }));
     StringGrid2->installEventFilter(this);
     StringGrid2->viewport()->installEventFilter(this);
     for (int r = 0; r < kGridCells; ++r)
