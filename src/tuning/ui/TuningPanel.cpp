@@ -299,8 +299,7 @@ bool TuningPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TuningPanel::UpdateRestoreButton() {
-    RestoreButton->setEnabled(w_.firmwareLoaded() && w_.ecu->IsComConnected == 1 &&
-                              w_.ecu->IsECUConnected == 1);
+    RestoreButton->setEnabled(w_.firmwareLoaded() && writer_->LinkUp());
 }
 
 void TuningPanel::addtabl() {
