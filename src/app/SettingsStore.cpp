@@ -160,6 +160,11 @@ std::vector<NotANumber> NumbersThatDoNotConvert(const SettingsStore& store) {
         {"Время перезаписи прошивки(мс)", false, false},
         {"Коэф. обучения соседних РТ", true, true},
         {"Интервал обучения соседних РТ", false, true},
+        // The learning filters: empty means off.
+        {"Мин. ТОЖ для обучения", true, true},
+        {"Макс. скорость дросселя %/с", true, true},
+        {"Макс. скорость оборотов об/с", true, true},
+        {"Макс. шаг поправки %", true, true},
     };
     std::vector<NotANumber> out;
     for (size_t i = 0; i < store.Count(); ++i) {
@@ -176,6 +181,23 @@ std::vector<NotANumber> NumbersThatDoNotConvert(const SettingsStore& store) {
         }
     }
     return out;
+}
+
+const std::vector<std::pair<std::string, std::string>>& QuietDefaults() {
+    static const std::vector<std::pair<std::string, std::string>> defaults = {
+        {"Заблокированные ячейки", ""},
+        {"Мин. ТОЖ для обучения", "60"},
+        {"Макс. скорость дросселя %/с", "20"},
+        {"Макс. скорость оборотов об/с", "1000"},
+        {"Макс. шаг поправки %", "10"},
+        {"Пределы поправки", "0.7 1.3"},
+    };
+    return defaults;
+}
+
+void AppendQuietDefaults(SettingsStore& store) {
+    for (const auto& [key, value] : QuietDefaults())
+        if (!store.HasKey(key)) store.AppendLine(key + "=" + value);
 }
 
 ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemNames,

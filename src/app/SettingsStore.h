@@ -77,6 +77,11 @@ struct NotANumber {
 // empty setting means "off" (the neighbour learning keys).
 std::vector<NotANumber> NumbersThatDoNotConvert(const SettingsStore& store);
 
+// Settings this program added later, with the values a config without
+// them gets; appended without a word.
+const std::vector<std::pair<std::string, std::string>>& QuietDefaults();
+void AppendQuietDefaults(SettingsStore& store);
+
 // Names for the port pick lists and what the listing tells the log.
 struct ComPortsResult {
     std::vector<std::string> names;     // in the system's order
