@@ -252,8 +252,7 @@ int WriteBack::RestoreLoaded() {
     // The loaded tables are the image's: an implausible image gives nothing back.
     if (Refused("Поправка не возвращена", tables_.SourceImage)) return 0;
     TableBytes correction{}, bcn{};
-    std::copy(tables_.LoadedCorrection.begin(), tables_.LoadedCorrection.end(),
-              correction.begin());
+    std::copy(tables_.LoadedCorrection.begin(), tables_.LoadedCorrection.end(), correction.begin());
     std::copy(tables_.LoadedBcn.begin(), tables_.LoadedBcn.end(), bcn.begin());
     auto differing = [this](uint16_t address, const TableBytes& bytes) {
         const TableBytes now = ImageTable(address);
