@@ -15,12 +15,15 @@ public:
     // Empty when the user cancels. The filter is "name|pattern|name|pattern"
     // with the first entry chosen at first.
     virtual QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // The same for a file to write.
+    virtual QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
 };
 
 class QtDialogs final : public Dialogs {
 public:
     void ShowError(QWidget* parent, const QString& text) override;
     QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
+    QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override;
 };
 
 // For tests: records every message, answers file dialogs from a queue.
@@ -33,6 +36,9 @@ public:
     QString AskOpenFile(QWidget*, const QString&, const QString& filter) override {
         fileFilters << filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
+    QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override {
+        return AskOpenFile(parent, title, filter);
     }
 };
 

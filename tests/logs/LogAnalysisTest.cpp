@@ -17,9 +17,11 @@
 #include "platform/TextCodec.h"
 #include "sim/EngineRun.h"
 #include "sim/Simulator.h"
+#include "tests/logs/DriveLog.h"
 
 using namespace korvane;
 using namespace korvane::logs;
+using korvane::drive::RecordDrive;
 namespace fs = std::filesystem;
 
 namespace {
@@ -195,39 +197,6 @@ TEST(LogAnalysis, BadSettingsAndForeignColumnsGiveAMessage) {
     const auto bad = AnalyzeLog(LogOf({}), image, Lookup(s));
     EXPECT_FALSE(bad.ok);
     EXPECT_NE(bad.error.find("«Количество циклов для обработки»"), std::string::npos) << bad.error;
-}
-
-// A drive of the simulated engine recorded as the live logs record it: the
-// program's frame decoding, the grid's texts and the log writer.
-fs::path RecordDrive(const fs::path& dir, const Image& memory, int minutes, sim::Mixture mixture) {
-    const uint32_t seed = 1;
-    sim::EngineRun engine(sim::Scenario::Drive, seed, mixture, 250);
-    live::LiveDecoder decoder;
-    live::LiveLogs logs([](const std::string& line) { ADD_FAILURE() << line; });
-    fs::create_directories(dir);
-    logs.Start(dir);
-    live::ShownRowTexts shown;
-    const double period = 1 / 16.0;  // a log line per poll, as at 57600 baud
-    const double lc1Period = 0.08192;
-    double lc1Next = 0;
-    uint64_t lc1Index = 0;
-    live::LambdaSnapshot lc{1, 0, 0, 0};
-    int32_t numlog = 0;
-    for (double t = 0; t < minutes * 60.0; t += period) {
-        while (lc1Next <= t) {
-            engine.AdvanceTo(lc1Next, memory);
-            lc = {1, 1, 0, 14.7 * sim::Lc1Measured(engine.SensorLambda(), seed, lc1Index)};
-            lc1Next = double(++lc1Index) * lc1Period;
-        }
-        engine.AdvanceTo(t, memory);
-        const auto tick = decoder.Tick(engine.FrameAt(t, memory), ++numlog, live::OxygenSensor::Lc1, lc);
-        const auto texts = live::ComposeGridTexts(decoder.Values(), tick, ',');
-        for (int r = 1; r < live::kGridRows; ++r)
-            if (texts[r]) shown[r] = *texts[r];
-        EXPECT_TRUE(logs.AppendLine(shown, numlog, dir));
-    }
-    logs.Stop();
-    return dir / live::kXlsLogName;
 }
 
 // The engine runs one mixture per cell here: with the ECU's interpolation a
