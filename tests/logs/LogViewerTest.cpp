@@ -109,7 +109,7 @@ TEST_F(Viewer, TheCursorListFollowsTheCursor) {
     const int rpm = read.data.ColumnOf("Скорость вращения двигателя");
     LogPlot* plot = viewer.Plot();
     auto listed = [&](int row) { return viewer.CursorList()->item(row, 1)->text(); };
-    auto shownAs = [](float v) { return QLocale::system().toString(double(v), 'g', 7); };
+    auto shownAs = [](float v) { return LocaleNumber(double(v), 'g', 7); };
 
     for (int x : {plot->PlotArea().left() + 30, plot->PlotArea().center().x()}) {
         QTest::mouseClick(plot, Qt::LeftButton, {}, QPoint(x, 50));
@@ -125,6 +125,14 @@ TEST_F(Viewer, TheCursorListFollowsTheCursor) {
     const float ratio = read.data.Value(at + 1, 3) / read.data.Value(at + 1, 2);
     EXPECT_EQ(viewer.CursorList()->item(read.data.Columns(), 0)->text(), kRatioCaption);
     EXPECT_EQ(listed(read.data.Columns()), shownAs(ratio));
+
+    // Engine speeds are written without grouping, as the grid shows them.
+    const auto column = read.data.Column(rpm);
+    const long fast = std::find_if(column.begin(), column.end(), [](float v) { return v >= 1000; }) -
+                      column.begin();
+    ASSERT_LT(size_t(fast), column.size());
+    plot->SetCursor(fast);
+    EXPECT_EQ(listed(rpm).toStdString(), std::to_string(int(column[fast])));
 }
 
 TEST_F(Viewer, WheelZoomsAboutTheMouseAndADragPans) {
@@ -269,7 +277,7 @@ TEST_F(Viewer, MenuEntriesOpenTheViewerAndSaveTheAnalysisOnlyToANewFile) {
             const auto& s = a.cells[tuning::CellIndex(c, r)];
             const QString text = view->Grid()->item(r, c)->text();
             if (s.enough) {
-                EXPECT_EQ(text, QLocale::system().toString(s.ChangePercent(), 'f', 1));
+                EXPECT_EQ(text, LocaleNumber(s.ChangePercent(), 'f', 1));
                 ++checked;
             } else {
                 EXPECT_TRUE(text.isEmpty());

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "logs/ui/LogPlot.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::logs::ui {
@@ -20,7 +21,7 @@ namespace korvane::logs::ui {
 namespace {
 
 QString Fixed(double v, int decimals) {
-    return QLocale::system().toString(v, 'f', decimals);
+    return LocaleNumber(v, 'f', decimals);
 }
 
 bool SameFile(const QString& a, const QString& b) {

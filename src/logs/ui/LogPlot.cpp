@@ -19,7 +19,7 @@ constexpr int kBottom = 20;
 constexpr int kDragPixels = 4;
 
 QString Number(double v) {
-    return QLocale::system().toString(v, 'g', 5);
+    return LocaleNumber(v, 'g', 5);
 }
 
 // A round step for about `count` ticks over `span`.
@@ -32,6 +32,12 @@ double TickStep(double span, int count) {
 }
 
 }  // namespace
+
+QString LocaleNumber(double value, char format, int precision) {
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, format, precision);
+}
 
 QColor RatioColour(double ratio) {
     if (!std::isfinite(ratio)) return QColor(150, 150, 150);

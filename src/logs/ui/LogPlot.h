@@ -69,6 +69,10 @@ class LogPlot final : public QWidget {
     bool dragged_ = false;
 };
 
+// A number as the user's locale writes it, without thousands grouping
+// (engine speeds read "2880", as in the diagnostics grid).
+QString LocaleNumber(double value, char format, int precision);
+
 // A colour for a mixture ratio: blue rich (0.9 and below), green on target,
 // red lean (1.1 and above).
 QColor RatioColour(double ratio);

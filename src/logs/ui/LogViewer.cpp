@@ -30,7 +30,7 @@ QString Q(const std::string& s) {
 }
 
 QString Value(float v) {
-    return std::isnan(v) ? QString() : QLocale::system().toString(double(v), 'g', 7);
+    return std::isnan(v) ? QString() : LocaleNumber(double(v), 'g', 7);
 }
 
 }  // namespace
@@ -135,7 +135,7 @@ void LogViewer::ShowLog(LogData data, const QString& name) {
     notes << QStringLiteral("«%1»: строк %2, %3").arg(name).arg(log_->Lines())
                  .arg(log_->SecondsPerLine
                           ? QStringLiteral("около %1 с на строку")
-                                .arg(QLocale::system().toString(*log_->SecondsPerLine, 'f', 3))
+                                .arg(LocaleNumber(*log_->SecondsPerLine, 'f', 3))
                           : QStringLiteral("время не известно, ось — номера строк"));
     for (const auto& n : log_->Notes) notes << Q(n);
     notes_->setText(notes.join(QStringLiteral("; ")));
@@ -210,7 +210,7 @@ void LogViewer::ShowCursor(long line) {
     QString where = QStringLiteral("Строка %1").arg(line + 2);  // as a spreadsheet numbers it
     if (log_->SecondsPerLine)
         where += QStringLiteral(", %1 с")
-                     .arg(QLocale::system().toString(line * *log_->SecondsPerLine, 'f', 1));
+                     .arg(LocaleNumber(line * *log_->SecondsPerLine, 'f', 1));
     cursorLabel_->setText(where);
     for (int c = 0; c < log_->Columns(); ++c) list_->item(c, 1)->setText(Value(log_->Value(line, c)));
     list_->item(log_->Columns(), 1)->setText(Value(ratio_[line]));

@@ -33,7 +33,7 @@ int BandOf(const std::array<double, 17>& b, double v) {
 }
 
 QString Number(double v) {
-    return QLocale::system().toString(v, 'g', 4);
+    return LocaleNumber(v, 'g', 4);
 }
 
 }  // namespace
