@@ -31,4 +31,10 @@ QString QtDialogs::AskSaveFile(QWidget* parent, const QString& title, const QStr
     return QFileDialog::getSaveFileName(parent, title, QDir::currentPath(), QtFilter(filter));
 }
 
+bool QtDialogs::Confirm(QWidget* parent, const QString& question) {
+    return QMessageBox::question(parent, QStringLiteral("Korvane"), question,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 }  // namespace korvane::app

@@ -17,6 +17,8 @@ public:
     virtual QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
     // The same for a file to write.
     virtual QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // A yes/no question; true for yes.
+    virtual bool Confirm(QWidget* parent, const QString& question) = 0;
 };
 
 class QtDialogs final : public Dialogs {
@@ -24,6 +26,7 @@ public:
     void ShowError(QWidget* parent, const QString& text) override;
     QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
     QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override;
+    bool Confirm(QWidget* parent, const QString& question) override;
 };
 
 // For tests: records every message, answers file dialogs from a queue.
@@ -32,6 +35,8 @@ public:
     QStringList errors;
     QStringList fileAnswers;
     QStringList fileFilters;  // the filter of every file dialog asked for
+    QStringList questions;    // every yes/no question asked
+    bool answerYes = true;
     void ShowError(QWidget*, const QString& text) override { errors << text; }
     QString AskOpenFile(QWidget*, const QString&, const QString& filter) override {
         fileFilters << filter;
@@ -39,6 +44,10 @@ public:
     }
     QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override {
         return AskOpenFile(parent, title, filter);
+    }
+    bool Confirm(QWidget*, const QString& question) override {
+        questions << question;
+        return answerYes;
     }
 };
 
