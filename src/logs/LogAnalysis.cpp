@@ -10,6 +10,7 @@
 #include "live/LiveTexts.h"
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
+#include "tuning/TuningControls.h"
 #include "tuning/TuningCore.h"
 
 namespace korvane::logs {
@@ -18,11 +19,9 @@ namespace {
 
 using tuning::kGridSize;
 
-// The same dead band and limits as the live learning step.
+// The same dead band as the live learning step.
 constexpr double kDeadLow = 0.993;
 constexpr double kDeadHigh = 1.007;
-constexpr double kCorrectionMin = 0.05;
-constexpr double kCorrectionMax = 1.95;
 constexpr double kMaxBcn = 680.0;  // 255 × 8 / 3, the largest BCN byte
 
 // Nobody looks at the tuning's window parts here; it learns on
@@ -84,6 +83,22 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
     // a cell's list takes sixteen.
     a.minSamples = static_cast<int>(std::clamp<int64_t>(*toProcess, 1, tuning::kAirChargeSlots - 1));
 
+    // The filters, limits and locks of the live tuning, refused as the
+    // connect refuses them.
+    const auto controls =
+        tuning::ReadControlSettings([&setting](const char* key) { return setting(key); });
+    if (!controls.error.empty()) {
+        a.error = controls.error;
+        return a;
+    }
+    const auto locks = tuning::ParseLockList(setting(tuning::kLockedCellsKey));
+    if (!locks.problem.empty()) a.log.push_back(locks.problem);
+    const auto& filters = controls.settings.filters;
+    if (!log.SecondsPerLine && (filters.maxThrottleRate || filters.maxRpmRate))
+        a.log.push_back(std::string("Время строк лога не известно: «") +
+                        tuning::kMaxThrottleRateKey + "» и «" + tuning::kMaxRpmRateKey +
+                        "» не применяются.");
+
     const firmware::GridLabels labels = firmware::Namesstringgrid(image);
     a.rowLabels = labels.rows;
     a.columnLabels = labels.cols;
@@ -94,7 +109,9 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
                             view, link, '.');
     core.addtabl(image, labels.rows, labels.cols);
     core.NewConnection();
+    core.SetControls(controls.settings);
     tuning::TuningTables& t = core.Tables();
+    t.Locked = locks.locks;
     t.MinTuneThrottle = static_cast<int32_t>(std::clamp<int64_t>(*minThrottle, INT32_MIN, INT32_MAX));
     t.TuningActive = true;
 
@@ -129,7 +146,9 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
         const int held = inGrid ? static_cast<int>(
                                       t.WorkPointCells[cell.col - 1][cell.row - 1].SampleCount)
                                 : 0;
-        core.calculations(values, false, scratch, true);
+        const double seconds =
+            log.SecondsPerLine ? static_cast<double>(line) * *log.SecondsPerLine : std::nan("");
+        core.calculations(values, false, scratch, true, seconds);
         if (t.AnalisCount == before || !inGrid || !(t.CurrentCell == cell)) continue;
         const int c = cell.col - 1;
         const int r = cell.row - 1;
@@ -159,8 +178,12 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
 
             uint8_t newCorr = corrByte;
             if (!(kDeadLow <= s.ratio && s.ratio <= kDeadHigh) && std::isfinite(s.ratio)) {
-                const double wanted =
-                    std::clamp(s.oldCorrection * s.ratio, kCorrectionMin, kCorrectionMax);
+                const float limited =
+                    tuning::LimitCorrection(static_cast<float>(s.oldCorrection),
+                                            static_cast<float>(s.oldCorrection * s.ratio),
+                                            controls.settings.limits);
+                const double wanted = std::clamp<double>(limited, tuning::kOuterCorrectionLow,
+                                                        tuning::kOuterCorrectionHigh);
                 newCorr = ByteOf(static_cast<long double>(wanted) * 128);
             }
             uint8_t newBcn = bcnByte;

@@ -1,8 +1,10 @@
 #pragma once
 // Tuning from a recorded log: the frames the live tuning would have sampled
-// (its own stationarity, filters, settling and "Не настраивать ниже %"),
+// (its own stationarity, filters, locks, settling and "Не настраивать ниже
+// %"; the rate filters only where the log's line rate is known),
 // pooled per work-point cell, give each cell with enough samples a suggested
-// fuel correction (the image's correction times the averaged mixture ratio)
+// fuel correction (the image's correction times the averaged mixture ratio,
+// within the live tuning's limits)
 // and BCN (the averaged air charge). The image is never changed in place.
 #include <array>
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,15 +68,16 @@ Image SyntheticImage() {
 // and the air charge; everything else a fixed figure.
 struct Frame {
     double rpm, throttle, afr, afrLc1, air;
+    double coolant = 90;
 };
 
-LogData LogOf(const std::vector<Frame>& frames) {
+LogData LogOf(const std::vector<Frame>& frames, std::optional<double> secondsPerLine = {}) {
     std::vector<std::string> lines = {live::XlsHeaderLine()};
     for (const Frame& f : frames) {
         live::ShownRowTexts rows;
         for (int r = 1; r <= live::kLoggedRows; ++r) rows[r] = "1";
         rows[12] = "";
-        rows[2] = "90";
+        rows[2] = platform::FormatGeneral(f.coolant, ',');
         rows[3] = platform::FormatGeneral(f.afr, ',');
         rows[4] = platform::FormatGeneral(f.afrLc1, ',');
         rows[6] = platform::FormatGeneral(f.throttle, ',');
@@ -87,6 +89,7 @@ LogData LogOf(const std::vector<Frame>& frames) {
     EXPECT_TRUE(live::EncodeLogLines(lines, bytes, error)) << error;
     auto r = ParseLog(bytes, "лог.xls");
     EXPECT_TRUE(r.ok) << r.error;
+    r.data.SecondsPerLine = secondsPerLine;
     return std::move(r.data);
 }
 
@@ -158,6 +161,7 @@ TEST(LogAnalysis, SamplesOnlyTheFramesTheLiveTuningWouldTake) {
         std::map<std::string, std::string> settings;
         std::vector<Frame> frames;
         int samples;  // in cell (5, 6)
+        std::optional<double> secondsPerLine = {};
     };
     auto base = [&](int n, double ratio) {
         std::vector<Frame> f;
@@ -174,6 +178,9 @@ TEST(LogAnalysis, SamplesOnlyTheFramesTheLiveTuningWouldTake) {
         Stay(bounce, labels, 5, 6, 4, 1.1);
         Stay(bounce, labels, 6, 6, 1, 1.1);
     }
+    std::vector<Frame> swing;
+    for (int i = 0; i < 13; ++i)
+        swing.push_back({labels.rows[6] - 20.0 * (i % 2), double(labels.cols[5]), 14.7, 16.17, 200});
     std::vector<Case> cases = {
         // Entering frame, 4 frames to settle, then 8 samples, a processing and
         // 8 frames of settling before the next ones.
@@ -182,21 +189,61 @@ TEST(LogAnalysis, SamplesOnlyTheFramesTheLiveTuningWouldTake) {
         {"BelowMinimumThrottle", set("Не настраивать ниже %", "101"), base(60, 1.1), 0},
         {"NeverStationary", Shipped(), bounce, 0},
         {"NoLc1Reading", Shipped(), base(60, 0.0), 0},
+        {"ColdEngine", set("Мин. ТОЖ для обучения", "95"), base(60, 1.1), 0},
+        {"WarmEnough", set("Мин. ТОЖ для обучения", "85"), base(5 + 8, 1.1), 8},
+        {"LockedCell", set("Заблокированные ячейки", "86"), base(60, 1.1), 0},  // 5 × 16 + 6
+        // Engine speed swinging 20 rpm a line inside the cell: 100 rpm/s
+        // at least (the filter's shortest span is 0.2 s) holds every frame,
+        // when the line rate is known.
+        {"RpmRateWithTime", set("Макс. скорость оборотов об/с", "50"), swing, 0, 1 / 16.0},
+        {"RpmRateWithoutTime", set("Макс. скорость оборотов об/с", "50"), swing, 8},
     };
     for (const Case& c : cases) {
-        const auto a = AnalyzeLog(LogOf(c.frames), image, Lookup(c.settings));
+        const auto a = AnalyzeLog(LogOf(c.frames, c.secondsPerLine), image, Lookup(c.settings));
         ASSERT_TRUE(a.ok) << c.name << ": " << a.error;
         EXPECT_EQ(a.cells[tuning::CellIndex(5, 6)].samples, c.samples) << c.name;
     }
 }
 
-TEST(LogAnalysis, BadSettingsAndForeignColumnsGiveAMessage) {
+TEST(LogAnalysis, TheLiveTuningsLimitsHoldTheSuggestion) {
     const Image image = SyntheticImage();
-    auto s = Shipped();
-    s["Количество циклов для обработки"] = "семь";
-    const auto bad = AnalyzeLog(LogOf({}), image, Lookup(s));
-    EXPECT_FALSE(bad.ok);
-    EXPECT_NE(bad.error.find("«Количество циклов для обработки»"), std::string::npos) << bad.error;
+    const auto labels = firmware::Namesstringgrid(image);
+    std::vector<Frame> frames;
+    Stay(frames, labels, 5, 6, 60, 1.10);
+    Stay(frames, labels, 6, 6, 60, 0.50);
+    struct Case {
+        const char* key;
+        const char* value;
+        double lean, rich;  // the corrections of the two cells, as factors or values
+        bool factors;
+    };
+    for (const Case& c : {Case{"Макс. шаг поправки %", "5", 1.05, 0.95, true},
+                          Case{"Пределы поправки", "0,9 1,02", 1.02, 0.9, false}}) {
+        auto settings = Shipped();
+        settings[c.key] = c.value;
+        const auto a = AnalyzeLog(LogOf(frames), image, Lookup(settings));
+        ASSERT_TRUE(a.ok) << a.error;
+        const int lean = tuning::CellIndex(5, 6), rich = tuning::CellIndex(6, 6);
+        const double oldLean = image[tuning::kCorrectionAddress + lean] / 128.0;
+        const double oldRich = image[tuning::kCorrectionAddress + rich] / 128.0;
+        EXPECT_NEAR(a.cells[lean].newCorrection, c.factors ? oldLean * c.lean : c.lean, 0.5 / 128) << c.key;
+        EXPECT_NEAR(a.cells[rich].newCorrection, c.factors ? oldRich * c.rich : c.rich, 0.5 / 128) << c.key;
+    }
+}
+
+TEST(LogAnalysis, BadSettingsGiveAMessage) {
+    const Image image = SyntheticImage();
+    for (const auto& [key, value] : std::map<std::string, std::string>{
+             {"Количество циклов для обработки", "семь"},
+             {"Не настраивать ниже %", ""},
+             {"Пределы поправки", "1,5 0,5"},
+             {"Мин. ТОЖ для обучения", "тёплый"}}) {
+        auto s = Shipped();
+        s[key] = value;
+        const auto bad = AnalyzeLog(LogOf({}), image, Lookup(s));
+        EXPECT_FALSE(bad.ok) << key;
+        EXPECT_NE(bad.error.find(key), std::string::npos) << bad.error;
+    }
 }
 
 // The engine runs one mixture per cell here: with the ECU's interpolation a
