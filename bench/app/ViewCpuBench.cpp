@@ -16,9 +16,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
@@ -104,6 +106,14 @@ std::vector<View> Views() {
     };
 }
 
+// Runs the event loop for `ms` as the program's own loop does (QTest's wait
+// would add its own sleeps and polls to the figures).
+void RunEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 struct Sample {
     double cpuPercent = 0;
     double framesPerSecond = 0;
@@ -167,10 +177,10 @@ class Rig {
             if (view.connected) ok = Connect(form, view.tuning);
             if (ok) {
                 view.bringToFront(form);
-                QTest::qWait(o_.settle * 1000);
+                RunEventLoop(o_.settle * 1000);
                 const int32_t frames0 = form.EcuWorker().numlog;
                 const double cpu0 = CpuSeconds(), wall0 = WallSeconds();
-                QTest::qWait(o_.seconds * 1000);
+                RunEventLoop(o_.seconds * 1000);
                 const double cpu = CpuSeconds() - cpu0, wall = WallSeconds() - wall0;
                 out.cpuPercent = 100.0 * cpu / wall;
                 out.framesPerSecond = (form.EcuWorker().numlog - frames0) / wall;
