@@ -33,12 +33,22 @@ QFont PanelFont(int points, bool bold) {
     return f;
 }
 
+// The look a work-point cell is painted with: its background, nullopt for
+// the grid's own.
+using Look = std::optional<CellColour>;
+
+Look LookOf(const TuningTables& tables, int c, int r, bool current) {
+    return CellBackground(tables.WorkPointCells[c][r], current);
+}
+
 // StringGrid2DrawCell: the header cells as fixed cells, the work points in
-// the colour of their learning, the current work point red.
+// the colour of their learning, the current work point red. Each work-point
+// cell's look is noted as it is painted, so the periodic colour refresh
+// repaints only the cells whose look changed since.
 class GridDelegate final : public QStyledItemDelegate {
   public:
-    GridDelegate(QTableWidget* grid, const TuningTables& tables)
-        : QStyledItemDelegate(grid), grid_(grid), tables_(tables) {}
+    GridDelegate(QTableWidget* grid, const TuningTables& tables, PaintedLooks& painted)
+        : QStyledItemDelegate(grid), grid_(grid), tables_(tables), painted_(painted) {}
 
     void paint(QPainter* p, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
@@ -53,7 +63,8 @@ class GridDelegate final : public QStyledItemDelegate {
         }
         const int c = index.column() - 1, r = index.row() - 1;
         const bool current = index == grid_->currentIndex();
-        const auto colour = CellBackground(tables_.WorkPointCells[c][r], current);
+        const Look colour = LookOf(tables_, c, r, current);
+        painted_.Note(c, r, colour);
         p->fillRect(
             rect, colour ? QColor(colour->r, colour->g, colour->b) : option.palette.base().color());
         p->setPen(option.palette.text().color());
@@ -63,6 +74,7 @@ class GridDelegate final : public QStyledItemDelegate {
   private:
     QTableWidget* grid_;
     const TuningTables& tables_;
+    PaintedLooks& painted_;
 };
 
 }  // namespace
@@ -134,7 +146,7 @@ void TuningPanel::BuildWidgets(QWidget* toolStrip) {
     StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid2->setSelectionMode(QAbstractItemView::NoSelection);
     StringGrid2->setFocusPolicy(Qt::NoFocus);
-    StringGrid2->setItemDelegate(new GridDelegate(StringGrid2, core_->Tables()));
+    StringGrid2->setItemDelegate(new GridDelegate(StringGrid2, core_->Tables(), painted_));
     for (int r = 0; r < kGridCells; ++r)
         for (int c = 0; c < kGridCells; ++c) StringGrid2->setItem(r, c, new QTableWidgetItem);
     ZeroGridValues();
@@ -275,7 +287,17 @@ void TuningPanel::ToolButton11Click() {
 }
 
 void TuningPanel::Timer1Timer() {
-    if (w_.firmwareLoaded()) StringGrid2->viewport()->update();
+    // A hidden grid is painted whole when it shows.
+    if (!w_.firmwareLoaded() || !StringGrid2->isVisible()) return;
+    const QModelIndex current = StringGrid2->currentIndex();
+    QRegion changed;
+    for (int c = 0; c < kGridSize; ++c)
+        for (int r = 0; r < kGridSize; ++r) {
+            const bool isCurrent = current.row() == r + 1 && current.column() == c + 1;
+            if (painted_.Shown(c, r, LookOf(Tables(), c, r, isCurrent))) continue;
+            changed += StringGrid2->visualRect(StringGrid2->model()->index(r + 1, c + 1));
+        }
+    if (!changed.isEmpty()) StringGrid2->viewport()->update(changed);
 }
 
 void TuningPanel::Timer4Timer() {

@@ -6,6 +6,7 @@
 // and the few widgets of its own that the tuning writes.
 #include <QColor>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 
 #include "live/LiveValues.h"
 #include "tuning/TuningCore.h"
+#include "tuning/TuningGrid.h"
 #include "tuning/WriteBack.h"
 
 class QComboBox;
@@ -27,6 +29,19 @@ class TECUThread;
 }
 
 namespace korvane::tuning::ui {
+
+// What each work-point cell of the grid was last painted with.
+class PaintedLooks {
+  public:
+    void Note(int c, int r, std::optional<CellColour> look) { cells_[c][r] = look; }
+    bool Shown(int c, int r, std::optional<CellColour> look) const {
+        return cells_[c][r] && *cells_[c][r] == look;
+    }
+
+  private:
+    // nullopt: not painted yet.
+    std::array<std::array<std::optional<std::optional<CellColour>>, kGridSize>, kGridSize> cells_{};
+};
 
 class TuningPanel final : public QWidget, private TuningView, private WriteBackHost {
     Q_OBJECT
@@ -133,6 +148,7 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     void SetCellText(int gridColumn, int gridRow, const QString& text);
 
     Window w_;
+    PaintedLooks painted_;
     GridLabels rowLabels_{}, columnLabels_{};
     std::unique_ptr<TimerAdapter> engine_, bcn_, neighbour_;
     std::unique_ptr<EcuMailbox> mailbox_;
