@@ -141,8 +141,11 @@ class Rig {
         }
         const std::string d = dir_.string();
         const std::string text =
-            "Тип ECU=обычный\r\nEcu Com=" + d + "/ecu\r\nСкорость ECU COM=38400\r\n"
-            "Таймаут1=20\r\nТаймаут2=150\r\nБыстрый обмен=да\r\nLC-1 Com=" + d + "/lc1\r\n"
+            "Тип ECU=обычный\r\nEcu Com=" + d +
+            "/ecu\r\nСкорость ECU COM=38400\r\n"
+            "Таймаут1=20\r\nТаймаут2=150\r\nБыстрый обмен=да\r\nLC-1 Com=" +
+            d +
+            "/lc1\r\n"
             "Таймаут LC-1=80\r\nПротокол обмена=KWP2000\r\nЗагрузить последнюю прошивку=да\r\n"
             "Прошивка по умолчанию=j5ls.bin\r\nИнтервал обновления экрана=100\r\n"
             "Стационарность по RPM=100\r\nСтационарность по %=100\r\n"
@@ -151,7 +154,8 @@ class Rig {
             "Писать логи=да\r\nИнтервал коррекции БЦН(мс)=120000\r\n"
             "Время перезаписи прошивки(мс)=500\r\nКоэф. обучения соседних РТ=\r\n"
             "Интервал обучения соседних РТ=\r\nДатчик кислорода=ШДК LC-1\r\n"
-            "Загрузить прошивку по умолчанию=да\r\nКарта прошивки=" + d + "/demo-map.xml\r\n";
+            "Загрузить прошивку по умолчанию=да\r\nКарта прошивки=" +
+            d + "/demo-map.xml\r\n";
         std::string bytes, error;
         korvane::platform::Utf8ToCp1251(text, bytes);
         if (!korvane::platform::WriteFileAtomically((dir_ / "config.ini").string(), bytes, error)) {
@@ -289,9 +293,10 @@ int main(int argc, char** argv) {
             views.push_back(v);
     if (views.empty()) return Usage();
 
-    std::printf("Whole-process CPU (CPU time / wall time, %% of one core) and frames polled per\n"
-                "second; %d s per view after %d s to settle, %d run(s), platform %s.\n\n",
-                o.seconds, o.settle, o.repeat, qPrintable(QApplication::platformName()));
+    std::printf(
+        "Whole-process CPU (CPU time / wall time, %% of one core) and frames polled per\n"
+        "second; %d s per view after %d s to settle, %d run(s), platform %s.\n\n",
+        o.seconds, o.settle, o.repeat, qPrintable(QApplication::platformName()));
     std::printf("%-20s %8s %8s %8s %8s  %s\n", "view", "cpu %", "min", "max", "frames/s", "runs");
     std::fflush(stdout);
     std::vector<std::vector<Sample>> samples(views.size());

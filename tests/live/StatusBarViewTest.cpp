@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPaintEvent>
-#include <QScreen>
 #include <QImage>
+#include <QPaintEvent>
 #include <QProgressBar>
+#include <QScreen>
 
 #include "live/ui/StatusBarView.h"
 
@@ -84,8 +84,8 @@ struct PaintSpy final : QObject {
 // then what a whole repaint draws, a long LC-1 port name running across
 // the panels included.
 TEST_F(StatusBarViewTest, CounterTextRepaintsItsPanelAndTheScreenMatchesAWholeRepaint) {
-    const std::string longPort = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" +
-                                 std::string(100, 'x');
+    const std::string longPort =
+        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" + std::string(100, 'x');
     int countersLeft = 0;
     for (size_t i = 0; i < 5; ++i) countersLeft += kStatusPanelWidths[i];
     const QRect counters(countersLeft, 0, 964 - countersLeft, kStatusBarHeight);
@@ -93,8 +93,8 @@ TEST_F(StatusBarViewTest, CounterTextRepaintsItsPanelAndTheScreenMatchesAWholeRe
     bar.show();
     QApplication::processEvents();
     ASSERT_GT(bar.Cells().lambda->textX +
-                  QFontMetrics(bar.font()).horizontalAdvance(
-                      QString::fromStdString(bar.Cells().lambda->text)),
+                  QFontMetrics(bar.font())
+                      .horizontalAdvance(QString::fromStdString(bar.Cells().lambda->text)),
               countersLeft + 10)
         << "the port name must reach into the counters' panel";
     PaintSpy spy;
@@ -105,8 +105,8 @@ TEST_F(StatusBarViewTest, CounterTextRepaintsItsPanelAndTheScreenMatchesAWholeRe
             .toImage()
             .convertToFormat(QImage::Format_RGB32);
     };
-    for (const char* text : {"GBCRec//PRec/Analis//All:0//0//0//1", "GBCRec//PRec/Analis//All:0//1//2//3",
-                             ""}) {
+    for (const char* text :
+         {"GBCRec//PRec/Analis//All:0//0//0//1", "GBCRec//PRec/Analis//All:0//1//2//3", ""}) {
         spy.painted = QRegion();
         bar.SetPanelText(5, std::string(text));
         QApplication::processEvents();

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPaintEvent>
-#include <QScreen>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>

@@ -69,8 +69,8 @@ void StatusBarView::SetPanelText(int panel, const QString& text) {
 QRect StatusBarView::PanelArea(size_t panel) const {
     const int left = PanelLeft(panel);
     const bool last = panel + 1 == kStatusPanelWidths.size();
-    const int width =
-        last ? std::max(kStatusPanelWidths[panel], this->width() - left) : kStatusPanelWidths[panel];
+    const int width = last ? std::max(kStatusPanelWidths[panel], this->width() - left)
+                           : kStatusPanelWidths[panel];
     return QRect(left, 0, width, height());
 }
 
