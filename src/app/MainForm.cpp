@@ -29,6 +29,7 @@
 #include <filesystem>
 
 #include "app/Session.h"
+#include "app/SessionController.h"
 #include "app/ToolbarIcons.h"
 #include "app/ValueListEditor.h"
 #include "app/ui/LinkWatch.h"
@@ -106,6 +107,16 @@ public:
     void SetProgress(int maximum, int position) override {
         form_.firmware_->ShowReadProgress(maximum, position);
     }
+    void SessionUp() override { form_.guard_->RunGuarded([f = &form_] { f->SessionUp(); }); }
+    void ConnectFailed(const std::string&) override {
+        form_.guard_->RunGuarded([f = &form_] { f->ConnectFailed(); });
+    }
+    void CommandFinished(const ecu::CommandResult& result) override {
+        form_.guard_->RunGuarded([f = &form_, result] { f->CommandFinished(result); });
+    }
+    void FirmwareRead(std::shared_ptr<const ecu::Bytes> image) override {
+        form_.guard_->RunGuarded([f = &form_, image] { f->firmware_->FirmwareRead(*image); });
+    }
 
 private:
     TForm1& form_;
@@ -131,15 +142,21 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     FormCreate();
 }
 
-TForm1::~TForm1() { StopWorkers(); }
+TForm1::~TForm1() {
+    StopWorkers();
+    ReleaseFolderLock(env_.workDir);
+}
 
 void TForm1::StopWorkers() {
     // Workers waiting on the window are released first, so neither can hold
     // up the join.
     bridge_->Release();
-    if (ECUThread) ECUThread->Stop();
-    if (LAMBDAThread) LAMBDAThread->Stop();
+    if (session_) session_->StopWorkers();
 }
+
+ecu::TECUThread& TForm1::EcuWorker() { return session_->Ecu(); }
+lambda::TLAMBDAThread& TForm1::LambdaWorker() { return session_->Lambda(); }
+const std::string& TForm1::DateDir() const { return session_->DateDir(); }
 
 live::OxygenSensor TForm1::Sensor() const {
     return live::OxygenSensorFromSetting(settings_.SettingValue("Датчик кислорода"));
@@ -248,7 +265,6 @@ void TForm1::BuildLayout() {
     timer(engineTimer, "engineTimer", 50, &TForm1::engineTimerTimer);
     timer(StatusTimerTimerr, "StatusTimerTimerr", 50, &TForm1::StatusTimerTimerrTimer);
     timer(Timer2, "Timer2", 500, &TForm1::Timer2Timer);
-    timer(Timer3, "Timer3", 1000, &TForm1::Timer3Timer);
 
     client->adjustSize();
     // Fixed client area below the menu; the window never grows.
@@ -337,6 +353,14 @@ void TForm1::FormCreate() {
     Memo1->clear();
     AppendLog(QStringLiteral("Korvane started..."));
 
+    // Two programs in one folder would write the same logs and image copies.
+    if (const long other = TakeFolderLock(env_.workDir))
+        startupProblems_ << QStringLiteral("В папке «%1» уже работает другая копия Korvane "
+                                           "(процесс %2): обе будут писать одни и те же логи и "
+                                           "копии прошивки.")
+                                .arg(Q(env_.workDir))
+                                .arg(other);
+
     // 6. The workers live until the program ends.
     CreateWorkers();
 
@@ -368,19 +392,24 @@ void TForm1::FindComPorts() {
         errorComPorts_ = 1;
         ValueListEditor1->Reload();
     }
-    if (ECUThread) ECUThread->ErrorComPorts = errorComPorts_;
+    if (session_) session_->Ecu().SetPortGuard(errorComPorts_ != 0);
 }
 
 void TForm1::CreateWorkers() {
-    ECUThread = std::make_unique<ecu::TECUThread>(*bridge_, *workerLog_);
-    ECUThread->Start();
-    lambda::LambdaOptions options;
-    options.readTimeoutMs = env_.lambdaReadTimeoutMs;
-    options.decimalSeparator = decimalSeparator_;
-    LAMBDAThread = std::make_unique<lambda::TLAMBDAThread>(
-        *bridge_, [this](const std::string& line) { AppendLog(Q(line)); },
-        platform::MakePosixSerialPort(), platform::SystemClock::Instance(), options);
-    LAMBDAThread->Start();
+    SessionController::Options o;
+    o.bridge = bridge_.get();
+    o.ecuView = workerLog_.get();
+    o.log = [this](const std::string& line) { AppendLog(Q(line)); };
+    o.workDir = env_.workDir;
+    o.lambdaReadTimeoutMs = env_.lambdaReadTimeoutMs;
+    o.decimalSeparator = decimalSeparator_;
+    session_ = std::make_unique<SessionController>(std::move(o));
+    session_->onState = [this](SessionState state) { ShowState(state); };
+}
+
+void TForm1::ShowState(SessionState state) {
+    for (const ButtonState& b : ToolbarButtons(state, image_.FirmwareLoaded))
+        if (QToolButton* button = ToolButton(b.number)) button->setEnabled(b.enabled);
 }
 
 void TForm1::SetStateLabel(const QString& text, const QColor& background) {
@@ -447,34 +476,24 @@ void TForm1::СохранитьClick() {
 }
 
 bool TForm1::MakeDateDir(bool quiet) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    const std::string path = env_.workDir + "/" + DateDirName(local);
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    if (ec) {
-        const QString text =
-            QStringLiteral("Не удаётся создать папку «%1»: %2.").arg(Q(path), Q(platform::SystemReason(ec.value())));
-        if (quiet)
-            AppendLog(text);
-        else
-            ShowError(text);
-        return false;
-    }
-    dateDir_ = path;
-    return true;
+    std::string error;
+    if (session_->MakeDateDir(error)) return true;
+    if (quiet)
+        AppendLog(Q(error));
+    else
+        ShowError(Q(error));
+    return false;
 }
 
 void TForm1::Button2Click() {
-    if (dateDir_.empty()) {
+    if (session_->DateDir().empty()) {
         ShowError(QStringLiteral("Снимок экрана некуда сохранить: папка сеанса создаётся при "
                                  "подключении или при загрузке прошивки."));
         return;
     }
     std::error_code ec;
-    std::filesystem::create_directories(dateDir_ + "/pic", ec);
-    const std::string path = ScreenshotPath(dateDir_, screenshotCounter_);
+    std::filesystem::create_directories(session_->DateDir() + "/pic", ec);
+    const std::string path = ScreenshotPath(session_->DateDir(), screenshotCounter_);
     std::string error = ec ? platform::SystemReason(ec.value()) : std::string();
     if (!ec && platform::SaveJpeg(platform::GrabPrimaryScreen(), path, 100, error)) {
         ++screenshotCounter_;
@@ -486,9 +505,9 @@ void TForm1::Button2Click() {
 void TForm1::ToolButton27Click() {
     // One exchange's time, then the workers close their ports, then a grace
     // period for them to do it; the log keeps showing their lines meanwhile.
-    Wait(ECUThread->PortReadTimeOut + ECUThread->PortTimeOut);
-    ECUThread->Command.Post("CloseComPort");
-    LAMBDAThread->Command.Post("CloseComPort");
+    Wait(session_->ExchangeMs());
+    session_->Ecu().Post(ecu::EcuCommand::Close());
+    session_->Lambda().Command.Post("CloseComPort");
     Wait(4000);
     close();
 }
@@ -497,42 +516,35 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // Closing is always allowed. A standing session is ended on the wire
     // first (the ECU would otherwise keep it and refuse the next connect for
     // a while), waiting about a second at most for the worker to do it.
-    if (ECUThread->IsComConnected == 1) {
+    ecu::TECUThread& ecu = session_->Ecu();
+    if (ecu.Status().IsComConnected == 1) {
         constexpr int kCloseSessionMs = 1500;
-        ECUThread->Command.Post("CloseComPort");
+        ecu.Post(ecu::EcuCommand::Close());
         QElapsedTimer waited;
         waited.start();
-        while (ECUThread->IsComConnected == 1 && waited.elapsed() < kCloseSessionMs) Wait(20);
+        while (ecu.Status().IsComConnected == 1 && waited.elapsed() < kCloseSessionMs) Wait(20);
     }
     StopWorkers();
     event->accept();
 }
 
-std::optional<int> TForm1::IntegerSetting(const char* key) {
-    const std::string text = settings_.SettingValue(key);
-    const auto v = platform::ParseInteger(text);
-    if (v && *v >= INT32_MIN && *v <= INT32_MAX) return static_cast<int>(*v);
-    ShowError(QStringLiteral("Параметр «%1»: значение «%2» не является целым числом.")
-                  .arg(QString::fromUtf8(key), Q(text)));
-    return std::nullopt;
-}
-
-namespace {
-constexpr int kMaxExchangePauseMs = 10000;
-// A timer period of 0 or less would spin the UI thread (and divide the rate
-// display by zero): such a value is refused like one that is no number.
-std::optional<int> Positive(std::optional<int> v) { return v && *v > 0 ? v : std::nullopt; }
-}  // namespace
-
 void TForm1::CreateFirmwareActions() {
     firmware::FirmwareActions::Window w;
     w.image = &image_;
-    w.ecu = ECUThread.get();
+    w.ecu = &session_->Ecu();
     w.engineTimer = engineTimer;
     w.Timer2 = Timer2;
     w.progressBar = StatusProgressBar;
-    w.ToolButton10 = ToolButton(10);
-    w.Label6 = Label6;
+    w.stateText = [this] { return Tuning->Label6->text(); };
+    w.showReading = [this](bool reading) {
+        if (reading) {
+            Tuning->SetState(QStringLiteral("Считаю прошивку"));
+            session_->SetState(SessionState::ReadingFirmware);
+        } else if (session_->State() == SessionState::ReadingFirmware) {
+            session_->SetState(Tuning->Tables().TuningActive ? SessionState::Tuning
+                                                             : SessionState::Live);
+        }
+    };
     w.log = [this](const QString& line) { AppendLog(line); };
     w.showError = [this](const QString& text) { ShowError(text); };
     w.askOpenFile = [this](const QString& filter) {
@@ -543,15 +555,18 @@ void TForm1::CreateFirmwareActions() {
         // Without a new folder the copies must not land in the previous
         // image's folder: saving waits for the next folder instead.
         if (MakeDateDir()) return true;
-        dateDir_.clear();
+        session_->DateDir().clear();
         return false;
     };
-    w.dateDir = [this] { return dateDir_; };
+    w.dateDir = [this] { return session_->DateDir(); };
     w.workDir = [this] { return env_.workDir; };
     w.showGridLabels = [this](const firmware::GridLabels& labels) { ShowGridLabels(labels); };
     w.zeroGridValues = [this] { Tuning->ZeroGridValues(); };
     w.setStateLabel = [this](const QString& text, const QColor& color) {
-        SetStateLabel(text, color);
+        if (color.isValid())
+            SetStateLabel(text, color);
+        else
+            Tuning->SetState(text);
     };
     w.wait = [this](int ms) { Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
@@ -569,7 +584,7 @@ void TForm1::CreateFirmwareActions() {
 
 void TForm1::CreateCalibrationPanel() {
     maps::CalibrationPanel::Window w;
-    w.ecu = ECUThread.get();
+    w.ecu = &session_->Ecu();
     w.engineTimer = engineTimer;
     w.image = [this] { return image_.Bytes(); };
     w.log = [this](const QString& line) { AppendLog(line); };
@@ -604,7 +619,7 @@ void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
 
 void TForm1::CreateTuningPanel() {
     tuning::ui::TuningPanel::Window w;
-    w.ecu = ECUThread.get();
+    w.ecu = &session_->Ecu();
     w.engineTimer = engineTimer;
     w.image = [this] { return image_.Bytes(); };
     w.firmwareLoaded = [this] { return image_.FirmwareLoaded; };
@@ -638,194 +653,124 @@ void TForm1::CreateTuningPanel() {
 
 void TForm1::CreateLinkWatch() {
     LinkWatch::Window w;
-    w.ecu = ECUThread.get();
+    w.ecu = &session_->Ecu();
+    w.portName = [this] { return session_->Settings().ecu.portName; };
     w.dashboard = Dashboard;
     w.diagnostics = Diagnostics;
     w.guard = guard_;
     w.log = [this](const QString& line) { AppendLog(line); };
-    w.connect = [this] { ToolButton1Click(); };
-    w.disconnect = [this] { ToolButton2Click(); };
-    w.showReconnecting = [this](const QString& state) {
-        ToolButton(1)->setEnabled(false);
-        ToolButton(2)->setEnabled(true);
-        Tuning->SetState(state);
-    };
-    w.tuningActive = [this] { return Tuning->Tables().TuningActive; };
-    w.resumeTuning = [this] { Tuning->ResumeTuning(); };
+    w.connect = [this] { Connect(true); };
+    w.disconnect = [this] { Disconnect(true); };
+    w.dropped = [this] { session_->RememberTuning(Tuning->Tables().TuningActive); };
     linkWatch_ = new LinkWatch(std::move(w), this);
     ReconnectTimer = linkWatch_->ReconnectTimer;
 }
 
 void TForm1::ShowTuningState(bool tuning) {
     // The map editor's write button may not change the tables the tuning
-    // writes; Button4 and "Управление" are looked up the same way for when
-    // the window grows them.
-    ToolButton(10)->setEnabled(!tuning);
-    ToolButton(11)->setEnabled(tuning);
-    if (!tuning) ToolButton(8)->setEnabled(true);
-    for (const char* name : {"Button5", "Button4"})
-        if (auto* button = findChild<QWidget*>(QString::fromLatin1(name)))
-            button->setVisible(!tuning);
-    if (auto* box = findChild<QAbstractButton*>(QStringLiteral("CheckBox2"))) {
-        if (tuning) box->setChecked(false);
-        box->setEnabled(!tuning);
-    }
+    // writes.
+    calibration_->Button5->setVisible(!tuning);
+    const SessionState state = session_->State();
+    if (state == SessionState::Live || state == SessionState::Tuning)
+        session_->SetState(tuning ? SessionState::Tuning : SessionState::Live);
 }
 
-// Header lines written at once into the session folder; one line per poll
-// follows from the engine tick.
-void TForm1::StartLiveLogs() { liveLogs_.Start(dateDir_); }
+void TForm1::ToolButton1Click() { Connect(false); }
+void TForm1::ToolButton2Click() { Disconnect(false); }
 
-void TForm1::ToolButton1Click() {
+void TForm1::Connect(bool automatic) {
     decoder_.NarrowBandMode = false;
-    const auto minThrottle = IntegerSetting("Не настраивать ниже %");
-    if (!minThrottle) return;
-    Tuning->Tables().MinTuneThrottle = *minThrottle;
-    if (!firmware_->LoadDefaultFirmware()) return;
-    ToolButton(1)->setEnabled(false);
-    ToolButton(2)->setEnabled(true);
+    const ConnectSettingsParse parsed =
+        ParseConnectSettings([this](const std::string& key) { return settings_.SettingValue(key); });
     // A setting refused before any port is asked to open leaves nothing to
-    // disconnect: the buttons go back to the disconnected state.
-    struct ButtonsBack {
-        TForm1* form;
-        bool armed = true;
-        ~ButtonsBack() {
-            if (!armed) return;
-            form->ToolButton(1)->setEnabled(true);
-            form->ToolButton(2)->setEnabled(false);
-        }
-    } buttonsBack{this};
-
-    auto periodError = [this](const char* key) {
-        ShowError(QStringLiteral("Параметр «%1»: значение «%2» должно быть целым числом больше нуля.")
-                      .arg(QString::fromUtf8(key), Q(settings_.SettingValue(key))));
-    };
-    const auto bcn = IntegerSetting("Интервал коррекции БЦН(мс)");
-    if (!bcn) return;
-    if (!Positive(bcn)) return periodError("Интервал коррекции БЦН(мс)");
-    // Empty (as shipped) means neighbour learning is off.
-    int neighbourInterval = 0;
-    if (!settings_.SettingValue("Интервал обучения соседних РТ").empty()) {
-        const auto neighbour = IntegerSetting("Интервал обучения соседних РТ");
-        if (!neighbour) return;
-        if (!Positive(neighbour)) return periodError("Интервал обучения соседних РТ");
-        neighbourInterval = *neighbour;
-    }
-    Tuning->Connecting(*bcn, neighbourInterval);
-    const auto rewrite = IntegerSetting("Время перезаписи прошивки(мс)");
-    if (!rewrite) return;
-    if (!Positive(rewrite)) return periodError("Время перезаписи прошивки(мс)");
-    Timer2->setInterval(*rewrite);
-
-    ecu::TECUThread& ecu = *ECUThread;
-    ecu.error = 0;
-    ecu.PortName = settings_.SettingValue("Ecu Com");
-    StatusBar1->SetPanelText(0, settings_.SettingValue("Ecu Com"));
-    ecu.PortSpeed = settings_.SettingValue("Скорость ECU COM");
-    // The exchange pauses: beyond 10 s a worker would sit out whole
-    // minutes between requests, and a negative pause stalls the connect.
-    auto pauseSetting = [this](const char* key) -> std::optional<int> {
-        const auto v = IntegerSetting(key);
-        if (v && (*v < 0 || *v > kMaxExchangePauseMs)) {
-            ShowError(QStringLiteral("Параметр «%1»: значение «%2» должно быть целым числом от 0 до %3.")
-                          .arg(QString::fromUtf8(key), Q(settings_.SettingValue(key)))
-                          .arg(kMaxExchangePauseMs));
-            return std::nullopt;
-        }
-        return v;
-    };
-    const auto pause = pauseSetting("Таймаут1");
-    if (!pause) return;
-    ecu.PortTimeOut = *pause;
-    const auto readPause = pauseSetting("Таймаут2");
-    if (!readPause) return;
-    ecu.PortReadTimeOut = *readPause;
-    ecu.FastExchange = settings_.SettingValue("Быстрый обмен") == "да" ? 1 : 0;
-    ecu.numlog = 0;
-    ecu.Command.Post("OpenComPort");
-    buttonsBack.armed = false;
-
+    // disconnect: the window stays as it was.
+    if (!parsed.settings) return ShowError(Q(parsed.error));
+    const ConnectSettings& s = *parsed.settings;
+    Tuning->Tables().MinTuneThrottle = s.minTuneThrottle;
+    if (!firmware_->LoadDefaultFirmware()) return;
+    Tuning->Connecting(s.bcnIntervalMs, s.neighbourIntervalMs);
+    Timer2->setInterval(s.rewriteMs);
+    StatusBar1->SetPanelText(0, s.ecu.portName);
+    session_->Connect(s, automatic);
     decoder_.ResetForConnect();
     rate_.Reset();
     firmware_->SetDefaultFileName();
-    // A reconnect goes on in the folder of the connection it restores.
-    const bool automatic = linkWatch_->AutomaticStep();
-    if (!(automatic && !dateDir_.empty()) && !MakeDateDir(true)) dateDir_.clear();
     Button2->setEnabled(true);
-    Timer3->start();
-    if (settings_.SettingValue("Писать логи") == "да") {
-        if (automatic)
-            liveLogs_.Resume();
-        else
-            StartLiveLogs();
-        LogsEnabled = true;
-    }
-    linkWatch_->Connecting(settings_.SettingValue("Переподключаться") == "да");
-    if (settings_.SettingValue("Датчик кислорода") == "ШДК LC-1") {
-        LAMBDAThread->PortName.Set(settings_.SettingValue("LC-1 Com"));
-        LAMBDAThread->PortSpeed.Set("19200");
-        LAMBDAThread->Command.Post("OpenComPort");
-    }
+    linkWatch_->Connecting(!automatic && s.reconnect);
     Tuning->SetState(QStringLiteral("Включаемся"));
     ValueListEditor1->setEnabled(false);
 }
 
-void TForm1::Timer3Timer() {
-    if (ECUThread->ConnectFailed == 1 && !linkWatch_->Reconnecting()) {
-        // The worker gave up after its start attempts and closed the port:
-        // back to the disconnected state, and say so where the user looks.
-        ECUThread->ConnectFailed = 0;
-        ToolButton2Click();
-        SetStateLabel(QStringLiteral("Связь с ECU не установлена"), QColor(255, 255, 0));
-        return;
+void TForm1::ConnectFailed() {
+    if (!session_->TakeConnectFailed()) return;
+    // The port did not open or the ECU did not answer (the worker closed the
+    // port again): back to the disconnected state, and say so where the user
+    // looks. While reconnecting the link watch tries again.
+    if (session_->State() == SessionState::Reconnecting) return;
+    Disconnect(false);
+    SetStateLabel(QStringLiteral("Связь с ECU не установлена"), QColor(255, 255, 0));
+}
+
+void TForm1::CommandFinished(const ecu::CommandResult& result) {
+    using ecu::CommandKind;
+    switch (result.kind) {
+        case CommandKind::ReadFW:
+            if (!result.ok) firmware_->ReadFailed(result.reason);
+            break;
+        case CommandKind::remake:
+            Tuning->Core().CellWriteDone(result.ok);
+            break;
+        default:
+            break;
     }
-    if (ECUThread->IsDiagnostic != 1) return;
-    Timer3->stop();
+}
+
+void TForm1::SessionUp() {
+    if (!session_->TakeSessionUp()) return;
+    const bool restoring = session_->State() == SessionState::Reconnecting;
     Tuning->pishupopr();
     linkWatch_->DiagnosticsStarted();
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
     Tuning->SessionReady();
-    if (image_.FirmwareLoaded) ToolButton(10)->setEnabled(true);
-    for (int n : {14, 18, 19}) ToolButton(n)->setEnabled(true);
-    for (int n : {20, 23, 24}) ToolButton(n)->setEnabled(false);
     Timer2->start();
-    for (int n : {7, 8, 21}) ToolButton(n)->setEnabled(true);
+    session_->SetState(SessionState::Live);
+    // A link that came back by itself while tuning: the tuning goes on.
+    if (restoring && session_->TuningBeforeDrop()) Tuning->ResumeTuning();
 }
 
-void TForm1::ToolButton2Click() {
-    linkWatch_->Disconnecting();
-    LogsEnabled = false;
-    liveLogs_.Stop();
+void TForm1::Disconnect(bool automatic) {
+    if (!automatic) linkWatch_->Disconnecting();
+    session_->Disconnect();
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
     Tuning->Timer4->stop();
-    // A disconnect ends a pending connect too: its completion must not
-    // start the live timers again once the ports are being closed.
-    Timer3->stop();
-    Wait(500);
-    ECUThread->Command.Post("CloseComPort");
-    LAMBDAThread->Command.Post("CloseComPort");
-    ToolButton(2)->setEnabled(false);
-    ToolButton(1)->setEnabled(true);
-    Tuning->SetState(QStringLiteral("Выключено"));
     Tuning->Disconnected();
-    for (int n : {7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24}) ToolButton(n)->setEnabled(false);
+    if (automatic) {
+        // Between attempts the window stays connected for the user: the
+        // disconnect button stops the attempts.
+        Tuning->SetState(QStringLiteral("Переподключение..."));
+        session_->SetState(SessionState::Reconnecting);
+    } else {
+        Tuning->SetState(QStringLiteral("Выключено"));
+        session_->SetState(SessionState::Disconnected);
+    }
 }
 
 void TForm1::engineTimerTimer() {
-    // One consistent frame per tick: the worker replaces it whole.
-    const auto frame = ECUThread->DiagnosticInfo.Get();
-    const live::LambdaSnapshot lc{LAMBDAThread->IsComConnected, LAMBDAThread->IsLambdaConnected,
-                                  LAMBDAThread->IsLambdaError, LAMBDAThread->AFR};
+    // One consistent frame and its poll count per tick.
+    const ecu::EcuStatus status = session_->Ecu().Status();
+    const lambda::TLAMBDAThread& lambda = session_->Lambda();
+    const live::LambdaSnapshot lc{lambda.IsComConnected, lambda.IsLambdaConnected,
+                                  lambda.IsLambdaError, lambda.AFR};
     const auto sensor = Sensor();
-    const auto tick = decoder_.Tick(*frame, ECUThread->numlog, sensor, lc);
+    const auto tick = decoder_.Tick(*status.DiagnosticInfo, status.numlog, sensor, lc);
     if (tick.frameDecoded) {
         Diagnostics->Update(decoder_.Values(), tick, decimalSeparator_);
         Dashboard->Update(decoder_.Values(), sensor, decimalSeparator_);
     }
-    linkWatch_->WatchLinkHealth();
+    linkWatch_->WatchLinkHealth(status);
     // A poll that brought nothing leaves the last figures on screen; the
     // tuning and the logs take nothing from them.
     if (tick.newPoll && !linkWatch_->Stale()) {
@@ -836,21 +781,23 @@ void TForm1::engineTimerTimer() {
                 tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
             Tuning->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
         }
-        if (LogsEnabled)
-            liveLogs_.AppendLine(Diagnostics->ShownTexts(), Tuning->Tables().StationaryHitCount,
-                                 dateDir_);
+        if (session_->LogsEnabled())
+            session_->Logs().AppendLine(Diagnostics->ShownTexts(),
+                                        Tuning->Tables().StationaryHitCount, session_->DateDir());
     }
 }
 
 void TForm1::StatusTimerTimerrTimer() {
+    const ecu::EcuStatus status = session_->Ecu().Status();
+    const lambda::TLAMBDAThread& lambda = session_->Lambda();
     live::LinkFlags flags;
-    flags.ecuIsComConnected = ECUThread->IsComConnected;
-    flags.ecuIsEcuConnected = ECUThread->IsECUConnected;
-    flags.lambdaIsComConnected = LAMBDAThread->IsComConnected;
-    flags.lambdaIsConnected = LAMBDAThread->IsLambdaConnected;
-    flags.lambdaIsError = LAMBDAThread->IsLambdaError;
-    flags.lambdaWarmUpPercent = LAMBDAThread->WarmUpPercent;
-    flags.lambdaPortName = LAMBDAThread->PortName.Get();
+    flags.ecuIsComConnected = status.IsComConnected;
+    flags.ecuIsEcuConnected = status.IsECUConnected;
+    flags.lambdaIsComConnected = lambda.IsComConnected;
+    flags.lambdaIsConnected = lambda.IsLambdaConnected;
+    flags.lambdaIsError = lambda.IsLambdaError;
+    flags.lambdaWarmUpPercent = lambda.WarmUpPercent;
+    flags.lambdaPortName = lambda.PortName.Get();
     flags.ecuNoAnswer = linkWatch_->Stale() ? 1 : 0;
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
@@ -858,7 +805,7 @@ void TForm1::StatusTimerTimerrTimer() {
 
 void TForm1::Timer2Timer() {
     Timer2->stop();
-    Label1->setText(Q(rate_.Tick(ECUThread->numlog, decoder_.Polls().FreshTickCount(),
+    Label1->setText(Q(rate_.Tick(session_->Ecu().Status().numlog, decoder_.Polls().FreshTickCount(),
                                  Timer2->interval(), decimalSeparator_)));
     if (image_.FirmwareLoaded) firmware_->SaveFirmwareImage();
     Timer2->start();

@@ -48,6 +48,7 @@ bool EcuLink::OpenPort() {
         log_.LogMessage(openError);
         if (!reason.empty()) log_.LogMessage(reason);
         f_.IsComConnected = 0;
+        f_.FlagsChanged();
         return false;
     }
     log_.LogMessage(name + ": >> скорость порта - " + f_.PortSpeed.Get());
@@ -60,9 +61,11 @@ bool EcuLink::OpenPort() {
         f_.IsDiagnostic = 0;
         f_.IsECUConnected = 0;
         f_.IsComConnected = 0;
+        f_.FlagsChanged();
         return false;
     }
     f_.IsComConnected = 1;
+    f_.FlagsChanged();
     quietFrom_ = -1;
     return true;
 }
@@ -80,6 +83,7 @@ void EcuLink::ClosePort() {
     f_.IsDiagnostic = 0;
     f_.IsECUConnected = 0;
     f_.IsComConnected = 0;
+    f_.FlagsChanged();
 }
 
 bool EcuLink::SetLineSpeed(int baud) {
@@ -103,10 +107,6 @@ bool EcuLink::ReadAvailable(Bytes& out) {
     if (got <= 0) return false;
     out.assign(buf.begin(), buf.begin() + got);
     return true;
-}
-
-bool EcuLink::ReadByte(uint8_t& byte, int timeoutMs) {
-    return port_ && port_->ReadByte(byte, timeoutMs) == 1;
 }
 
 void EcuLink::PauseBeforeRequest() {
@@ -258,6 +258,7 @@ void EcuLink::ReportError(int code, const std::string& detail) {
         f_.IsECUConnected = 0;
         ClosePort();
     }
+    f_.FlagsChanged();
 }
 
 bool EcuLink::StartSession() {

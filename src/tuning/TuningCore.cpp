@@ -301,10 +301,10 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
             const auto b = static_cast<uint8_t>(
                 platform::RoundHalfEven(static_cast<long double>(correction) * 128));
             image[address] = b;
-            if (mailbox_.Empty())
-                mailbox_.PostRemake(
-                    {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF)}, b);
-            ++t.PRecCount;
+            // Counted once the byte is in the ECU's RAM, not when asked for.
+            const CellWrite write = mailbox_.PostRemake(
+                {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF)}, b);
+            if (write == CellWrite::Written) ++t.PRecCount;
         }
     }
 

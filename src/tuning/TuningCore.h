@@ -47,6 +47,11 @@ class TuningCore {
     // `mixtureUsable` false (the window knows the mixture reading is not to
     // be trusted this frame) lets the frame count for stationarity but stores
     // no sample.
+    // A correction byte the worker had queued reached the ECU's RAM (ok) or
+    // not; only a written one counts in PRecCount.
+    void CellWriteDone(bool ok) {
+        if (ok) ++Tables().PRecCount;
+    }
     void calculations(const live::LiveValues& values, bool NarrowBandMode,
                       std::span<uint8_t, kImageSize> image, bool mixtureUsable = true);
 

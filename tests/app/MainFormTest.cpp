@@ -249,8 +249,9 @@ TEST(MainWindow, ExitWaitsThenCloses) {
     EXPECT_EQ(f.waits.back(), 4000);
 }
 
-// The ECU comes up while the disconnect waits for the worker: the pending
-// connect must not complete inside that wait nor after it.
+// The worker's answer to a connect (here: the port did not open) comes after
+// the user disconnected: it must neither complete the connect nor change
+// what the window shows.
 TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     Fixture f;
     f.realWait = true;
@@ -258,14 +259,30 @@ TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     auto form = f.Make();
     form->Settings().SetSettingValue("Ecu Com", (f.dir / "no-such-port").string());
     form->ToolButton1Click();
-    ASSERT_TRUE(form->Timer3->isActive());
-    form->Timer3->setInterval(10);
-    QTimer::singleShot(100, form.get(), [&] { form->EcuWorker().IsDiagnostic = 1; });
     form->ToolButton2Click();
-    QTest::qWait(200);
-    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer3, form->Timer4})
+    QTest::qWait(300);
+    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer4})
         EXPECT_FALSE(t->isActive()) << t->objectName().toStdString();
     EXPECT_EQ(form->Label6->text(), "Выключено");
+}
+
+// A port that cannot be opened (missing, or held by another program) ends
+// the connect: the window is back in its disconnected state by itself.
+TEST(MainWindow, AConnectWhosePortDoesNotOpenReturnsToDisconnected) {
+    Fixture f;
+    f.realWait = true;
+    f.WriteConfig(ConnectableConfig());
+    auto form = f.Make();
+    form->Settings().SetSettingValue("Ecu Com", (f.dir / "no-such-port").string());
+    form->ToolButton1Click();
+    EXPECT_FALSE(form->ToolButton(1)->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 3000))
+        << form->LogLines().join("|").toStdString();
+    EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
+    EXPECT_FALSE(form->engineTimer->isActive());
+    EXPECT_TRUE(form->EcuWorker().Idle());
 }
 
 TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {

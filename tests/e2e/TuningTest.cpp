@@ -194,7 +194,7 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     QTest::qWait(800);
     const std::string dateDir = form->DateDir();
     form->ToolButton(2)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 3000));
     const auto saved = ReadFile(fs::path(dateDir) / "demo.bin");
     ASSERT_EQ(saved.size(), 65536u);
     const auto ram = simulator->Ram();
@@ -260,7 +260,7 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
     sim::Faults silent;
     silent.silence = 1.0;
     simulator->SetFaults(silent);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 20000));
     const auto learned = tables.BcnTable;
     const float correction = tables.WorkPointCells[c][r].Correction;
     const int writes = bcnWrites();

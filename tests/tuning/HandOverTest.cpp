@@ -63,26 +63,48 @@ class HandOver : public ::testing::Test {
 
 TEST_F(HandOver, TheCellsByteIsWrittenAtItsRamAddress) {
     EXPECT_FALSE(mailbox.LinkUp());
-    w.Command.Post("OpenComPort");
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     ASSERT_EQ(w.IsDiagnostic, 1) << ::testing::PrintToString(log.Lines());
     EXPECT_TRUE(mailbox.LinkUp());
-    EXPECT_TRUE(mailbox.Empty());
     ecu.ClearFrames();
 
-    mailbox.PostRemake({0x7D, 0x00}, 132);
-    EXPECT_FALSE(mailbox.Empty());
-    EXPECT_EQ(w.Command.Word(), "remake");
+    EXPECT_EQ(mailbox.PostRemake({0x7D, 0x00}, 132), CellWrite::Queued);
+    EXPECT_EQ(w.Pending(), "remake");
     w.Pass();
     EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{WithSum(H("86 10 F1 3D 00 7D 00 01 84"))}));
-    EXPECT_TRUE(mailbox.Empty());
+    EXPECT_TRUE(w.Idle());
+    EXPECT_EQ(log.LastResult(), "remake ok");
 }
 
-TEST_F(HandOver, ACommandInProgressIsNeverReplaced) {
-    w.Command.Post("ReadFW");
-    EXPECT_FALSE(mailbox.Empty());
-    mailbox.PostRemake({0x7C, 0xF7}, 128);
-    EXPECT_EQ(w.Command.Word(), "ReadFW");
+// A cell learned while the worker writes a table is not lost: it waits its
+// turn and reaches the ECU's RAM after the table; one that cannot reach it
+// any more (the link went down) ends as failed, so it is not counted.
+TEST_F(HandOver, ACellWriteWhileTheWorkerIsBusyReachesTheEcuAfterwards) {
+    w.Post(ecu::test::OpenAsSet(w));
+    w.Pass();
+    ASSERT_TRUE(mailbox.LinkUp());
+    ecu.ClearFrames();
+    ASSERT_NE(w.Post(ecu::EcuCommand::WriteTable(ecu::CommandKind::remakegbc, Bytes(256, 7))), 0u);
+    EXPECT_EQ(mailbox.PostRemake({0x7D, 0x2B}, 140), CellWrite::Queued);
+    w.Pass();
+    EXPECT_EQ(w.Pending(), "remake");
+    w.Pass();
+    const auto writes = WriteFrames();
+    ASSERT_EQ(writes.size(), 5u);
+    EXPECT_EQ(writes.back(), WithSum(H("86 10 F1 3D 00 7D 2B 01 8C")));
+    const auto results = log.Results();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1].kind, ecu::CommandKind::remake);
+    EXPECT_TRUE(results[1].ok);
+
+    // Queued behind a close: the session is gone when its turn comes.
+    w.Post(ecu::EcuCommand::Close());
+    EXPECT_EQ(mailbox.PostRemake({0x7D, 0x2C}, 141), CellWrite::Queued);
+    w.Pass();
+    w.Pass();
+    EXPECT_EQ(WriteFrames().size(), 5u);
+    EXPECT_EQ(log.LastResult(), "remake: нет связи с ECU");
 }
 
 }  // namespace
