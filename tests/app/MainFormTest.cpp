@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <fstream>
 
 #include "app/MainForm.h"
 #include "app/ValueListEditor.h"
@@ -331,5 +333,31 @@ TEST(MainWindow, UnreadableConfigIsKeptAsBackupBeforeTheFirstSave) {
         ASSERT_EQ(f.dialogs.errors.size(), 1);
         EXPECT_TRUE(f.dialogs.errors[0].contains("config.ini"));
         EXPECT_TRUE(f.dialogs.errors[0].contains("папка")) << f.dialogs.errors[0].toStdString();
+    }
+}
+
+// Another running Korvane in the same folder would write the same logs and
+// image copies: the start says so once, naming its process; a lock left by
+// a program that is gone says nothing.
+TEST(MainWindow, AnotherKorvaneInTheSameFolderIsNamedAtStart) {
+    for (const bool running : {true, false}) {
+        Fixture f;
+        f.WriteConfig(kFullConfig);
+        pid_t holder = ::getppid();
+        if (!running) {
+            holder = ::fork();
+            if (holder == 0) ::_exit(0);
+            ::waitpid(holder, nullptr, 0);
+        }
+        std::ofstream(f.dir / "korvane.lock") << holder << "\n";
+        auto form = f.Make();
+        QTest::qWait(50);
+        const QStringList named = f.dialogs.errors.filter("уже работает другая копия Korvane");
+        if (running) {
+            ASSERT_EQ(named.size(), 1);
+            EXPECT_TRUE(named[0].contains(QString::number(holder)));
+        } else {
+            EXPECT_TRUE(named.isEmpty());
+        }
     }
 }

@@ -297,3 +297,46 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
     form->ToolButton(11)->click();
     form->ToolButton(2)->click();
 }
+
+// The link drops while tuning and comes back by itself: the window shows the
+// tuning going on again, with its label and only the stop button of the two.
+TEST_F(Tuning, AfterAnAutomaticReconnectTheWindowShowsTheTuning) {
+    WriteConfig("120000");
+    {
+        std::ofstream config(dir / "config.ini", std::ios::app | std::ios::binary);
+        config << "\xcf\xe5\xf0\xe5\xef\xee\xe4\xea\xeb\xfe\xf7\xe0\xf2\xfc\xf1\xff=\xe4\xe0\r\n";
+    }
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    form->ToolButton(10)->click();
+    ASSERT_EQ(form->Label6->text(), "Идет обучение");
+
+    sim::Options o;
+    o.ecuLink = (dir / "ecu").string();
+    o.lc1Link = (dir / "lc1").string();
+    o.fast = true;
+    o.lc1WarmUp = false;
+    o.scenario = "idle";
+    simulator.reset();  // the links vanish, as an adapter pulled out
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с"); },
+        5000))
+        << form->LogLines().join("\n").toStdString();
+    simulator = std::make_unique<sim::Simulator>(o);
+    std::string error;
+    ASSERT_TRUE(simulator->Start(&error)) << error;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    QTest::qWait(1500);  // a while of polls and timer ticks after the restore
+    EXPECT_EQ(form->Label6->text(), "Идет обучение");
+    EXPECT_TRUE(form->Tuning->Tables().TuningActive);
+    EXPECT_FALSE(form->ToolButton(10)->isEnabled());
+    EXPECT_TRUE(form->ToolButton(11)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(1)->isEnabled());
+    EXPECT_TRUE(form->ToolButton(2)->isEnabled());
+    form->ToolButton(11)->click();
+    form->ToolButton(2)->click();
+}

@@ -58,7 +58,7 @@ class SimWorker : public ::testing::Test {
         w.PortTimeOut = 0;
         w.PortReadTimeOut = readPause;
         w.FastExchange = fast;
-        w.Post(test::OpenAsSet(w));
+        w.Post(ecu::test::OpenAsSet(w));
         ASSERT_TRUE(WaitFor([&] { return w.IsDiagnostic == 1; }))
             << ::testing::PrintToString(view.Lines());
     }
@@ -274,7 +274,7 @@ TEST_F(SimWorker, StopsWhileTheWindowCloses) {
     worker.PortTimeOut = 0;
     worker.PortReadTimeOut = 5;
     worker.Start();
-    worker.Post(test::OpenAsSet(worker));
+    worker.Post(ecu::test::OpenAsSet(worker));
     window.WaitForWaiter();  // the first log line of the connect is waiting
     window.Release();
     const auto t0 = std::chrono::steady_clock::now();
@@ -320,7 +320,7 @@ TEST_P(CloseNeverLost, EverySessionStartedIsEnded) {
     for (char step : GetParam().steps) {
         if (step == 'o') {
             ++opens;
-            ASSERT_NE(w.Post(test::OpenAsSet(w)), 0u);
+            ASSERT_NE(w.Post(ecu::test::OpenAsSet(w)), 0u);
         } else if (step == 'c') {
             ASSERT_NE(w.Post(EcuCommand::Close()), 0u);
         } else {

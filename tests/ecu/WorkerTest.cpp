@@ -61,7 +61,7 @@ class Worker : public ::testing::Test {
     }
 
     void Connect() {
-        w.Post(test::OpenAsSet(w));
+        w.Post(ecu::test::OpenAsSet(w));
         w.Pass();
         ASSERT_EQ(w.IsDiagnostic, 1);
         view.Clear();
@@ -96,7 +96,7 @@ class Worker : public ::testing::Test {
 }  // namespace
 
 TEST_F(Worker, ConnectStartsTheSessionAndPolls) {
-    w.Post(test::OpenAsSet(w));
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     EXPECT_TRUE(w.Idle());
     EXPECT_EQ(view.Lines(),
@@ -144,7 +144,7 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     w.PortName = "";
     w.PortSpeed = "";
     ecu.On(H("81 10 F1 81 03"), {});
-    w.Post(test::OpenAsSet(w));
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     const std::string failed =
         "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; (0xC16B8F)";
@@ -167,14 +167,14 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     const size_t frames = ecu.Frames().size();
     w.Pass();
     EXPECT_EQ(ecu.Frames().size(), frames);
-    w.Post(test::OpenAsSet(w));
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     EXPECT_GT(ecu.Frames().size(), frames);
 }
 
 TEST_F(Worker, CommandsWaitWhileNoPortWasFound) {
     w.SetPortGuard(true);
-    w.Post(test::OpenAsSet(w));
+    w.Post(ecu::test::OpenAsSet(w));
     for (int i = 0; i < 3; ++i) w.Pass();
     EXPECT_EQ(w.Pending(), "OpenComPort");
     EXPECT_TRUE(view.Lines().empty());
@@ -445,8 +445,9 @@ TEST_P(QueueRules, KeepOrderAndDropOnlyWhatTheRuleSays) {
     }
     EXPECT_EQ(waiting, c.waiting);
     EXPECT_TRUE(q.Idle());
-    if (std::string(c.name) == "NewerCurveForTheSameAddressReplacesTheOlder")
+    if (std::string(c.name) == "NewerCurveForTheSameAddressReplacesTheOlder") {
         EXPECT_EQ(curveBytes, (std::vector<Bytes>{Bytes(64, 2), Bytes(64, 3)}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -111,7 +111,7 @@ TEST_P(StopDuringAPause, EndsAtOnce) {
     w.PortReadTimeOut = c.after;
     w.FastExchange = c.fast;
     w.Start();
-    w.Post(test::OpenAsSet(w));
+    w.Post(ecu::test::OpenAsSet(w));
     if (c.before > 1000) {
         ASSERT_TRUE(WaitFor([&] {
             const auto lines = view.Lines();

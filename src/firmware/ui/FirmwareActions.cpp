@@ -122,6 +122,12 @@ void FirmwareActions::BackFromRead() {
     w_.Timer2->start();
 }
 
+void FirmwareActions::SessionEnded() {
+    if (!reading_) return;
+    reading_ = false;
+    w_.progressBar->hide();
+}
+
 void FirmwareActions::ReadFailed(const std::string& reason) {
     if (!reading_) return;
     w_.log(QStringLiteral("Чтение прошивки прервано: ") + Q(reason));

@@ -82,6 +82,8 @@ class FirmwareActions final : public QObject {
     void FirmwareRead(const std::vector<uint8_t>& image);
     void ReadFailed(const std::string& reason);
     bool Reading() const { return reading_; }
+    // The session ended: a read still on its way is no longer taken over.
+    void SessionEnded();
     // The worker's progress report. A read that fails drops its position
     // to 0; the bar then keeps the block where it stopped.
     void ShowReadProgress(int maximum, int position);
