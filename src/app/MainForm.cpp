@@ -144,6 +144,7 @@ void TForm1::FormCreate() {
         startupProblems_ << QStringLiteral("В настройках не найден параметр «%1»; он добавлен со "
                                            "значением по умолчанию.")
                                 .arg(Q(key));
+    AppendQuietDefaults(settings_);
     for (const auto& pl : FixedPickLists()) ValueListEditor1->SetPickList(pl.key, pl.choices);
     ValueListEditor1->Reload();
 
@@ -349,6 +350,8 @@ void TForm1::Connect(bool automatic) {
     Tuning->Tables().MinTuneThrottle = s.minTuneThrottle;
     if (!firmware_->LoadDefaultFirmware()) return;
     Tuning->Connecting(s.bcnIntervalMs, s.neighbourIntervalMs);
+    if (const QString refused = Tuning->ReadControls(); !refused.isEmpty())
+        return ShowError(refused);
     Timer2->setInterval(s.rewriteMs);
     StatusBar1->SetPanelText(0, s.ecu.portName);
     session_->Connect(s, automatic);

@@ -311,6 +311,12 @@ void TForm1::CreateTuningPanel() {
     w.grafxx = [this] { grafxx(); };
     w.radioGroup1Index = [this] { return Dashboard->TuningModeIndex(); };
     w.showTuningState = [this](bool tuning) { ShowTuningState(tuning); };
+    w.storeSetting = [this](const std::string& key, const std::string& value) {
+        settings_.SetSettingValue(key, value);
+        ValueListEditor1->Reload();
+        СохранитьClick();
+    };
+    w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
     w.decimalSeparator = decimalSeparator_;
     Tuning = new tuning::ui::TuningPanel(std::move(w), topBar_, LeftArea);
     LeftArea->insertWidget(0, Tuning);

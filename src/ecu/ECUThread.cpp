@@ -242,8 +242,10 @@ void TECUThread::WriteTableCommand(Table table, const EcuCommand& command) {
         link_.Pause(kBetweenBlocksMs);
         WriteTableBlock(table, half * 2 + 1, command.bytes);
     }
+    // Two polls after the last block, as the line has always seen it.
     PollDiagnostics();
     ResumePolling();
+    PollDiagnostics();
 }
 
 void TECUThread::WriteTableBlock(Table table, int block, const Bytes& bytes) {
@@ -344,9 +346,11 @@ std::string TECUThread::ReadFirmware() {
                     address += n;
                     continue;
                 }
-                failure = (Connected() ? "нет ответа на чтение по адресу "
-                                       : "связь с ECU потеряна на адресе ") +
-                          HexText(AddressBytes(address));
+                failure = StopRequested() ? "программа закрывается"
+                          : Connected()   ? "нет ответа на чтение по адресу " +
+                                              HexText(AddressBytes(address))
+                                          : "связь с ECU потеряна на адресе " +
+                                              HexText(AddressBytes(address));
             }
             progressPos_ = 0;
             ShowProgress();
