@@ -287,7 +287,7 @@ TEST(MainWindow, AConnectWhosePortDoesNotOpenReturnsToDisconnected) {
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     EXPECT_FALSE(form->ToolButton(2)->isEnabled());
     EXPECT_FALSE(form->engineTimer->isActive());
-    EXPECT_TRUE(form->EcuWorker().Idle());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Idle(); }, 2000));
 }
 
 TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {
