@@ -189,7 +189,10 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     {
         const std::vector<uint8_t> img(image().begin(), image().end());
         EXPECT_EQ(Slice(img, kBcnCopyAddress), Slice(img, kBcnAddress));
-        EXPECT_NE(Slice(img, kBcnAddress), Slice(firmware, kBcnAddress));
+        // What the held cell learned is what went over. With every learned
+        // correction in the ECU's RAM the simulated engine's air charge can
+        // round to the image's own BCN byte, so no difference is asked for.
+        EXPECT_EQ(img[kBcnAddress + k], tuning::BcnByte(tables.BcnTable[c][r].Learned));
     }
     EXPECT_GE(tables.GbcRecCount, 1);
 
