@@ -103,6 +103,7 @@ ConnectSettingsParse ParseConnectSettings(
     if (!after) return out;
     s.ecu.portReadTimeOut = *after;
     s.ecu.fastExchange = setting("Быстрый обмен") == "да";
+    s.ecu.fastInit = setting("Инициализация K-line") == "быстрая";
     s.writeLogs = setting("Писать логи") == "да";
     s.reconnect = setting("Переподключаться") == "да";
     s.wideband = setting("Датчик кислорода") == "ШДК LC-1";

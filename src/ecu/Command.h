@@ -39,6 +39,7 @@ struct OpenSettings {
     int32_t portTimeOut = 200;       // ms before each request
     int32_t portReadTimeOut = 0;     // ms between sending and reading; 0 means 160
     bool fastExchange = false;
+    bool fastInit = false;  // the fast-init wake-up before each start
 };
 
 struct EcuCommand {

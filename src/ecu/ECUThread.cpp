@@ -182,6 +182,7 @@ void TECUThread::OpenComPort(const OpenSettings& settings) {
     PortTimeOut = settings.portTimeOut;
     PortReadTimeOut = settings.portReadTimeOut;
     FastExchange = settings.fastExchange ? 1 : 0;
+    FastInit = settings.fastInit ? 1 : 0;
     if (IsComConnected == 1) {
         // Already open (no close came between): the session goes on.
         if (Connected() && IsDiagnostic == 1) log_.SessionUp();

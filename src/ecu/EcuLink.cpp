@@ -64,9 +64,13 @@ bool EcuLink::OpenPort() {
         f_.FlagsChanged();
         return false;
     }
+    // A USB adapter that holds received bytes back slows every exchange;
+    // said, and the connect goes on.
+    if (const std::string note = port_->OpenNote(); !note.empty()) log_.LogMessage(note);
     f_.IsComConnected = 1;
     f_.FlagsChanged();
     quietFrom_ = -1;
+    requestFollowsWakeUp_ = false;
     return true;
 }
 
@@ -110,6 +114,7 @@ bool EcuLink::ReadAvailable(Bytes& out) {
 }
 
 void EcuLink::PauseBeforeRequest() {
+    if (std::exchange(requestFollowsWakeUp_, false)) return;
     const int64_t pause = f_.PortTimeOut;
     if (f_.FastExchange == 1 && quietFrom_ >= 0) {
         // The ECU's quiet time runs from the end of its last answer, which
@@ -261,9 +266,40 @@ void EcuLink::ReportError(int code, const std::string& detail) {
     f_.FlagsChanged();
 }
 
+bool EcuLink::WakeUp() {
+    if (f_.IsComConnected != 1 || !port_) return false;
+    log_.LogMessage("ECU: >> Fast Init");
+    const int64_t start = clock_.NowMs();
+    bool ok = port_->SetSpeed(kWakeUpBaud) && port_->WriteByte(0x00);
+    port_->Drain();
+    // A USB adapter reports the byte gone as soon as it holds it: a new
+    // speed set before the byte has left the wire would cut the low time.
+    Pause(start + kWakeUpByteMs - clock_.NowMs());
+    ok = port_->SetSpeed(kOpeningSpeed) && ok;
+    Pause(start + kWakeUpLowMs + kWakeUpHighMs - clock_.NowMs());
+    if (!ok) log_.LogMessage("ECU: << ОШИБКА быстрой инициализации: " + port_->LastError());
+    // The adapter's echo of the pattern, or what the line made of it, is no
+    // part of the answer to come. A line that never stops talking is not
+    // waited out.
+    Bytes dropped;
+    for (int i = 0; i < 16 && ReadAvailable(dropped); ++i) {
+    }
+    requestFollowsWakeUp_ = true;
+    return ok;
+}
+
 bool EcuLink::StartSession() {
+    if (f_.FastInit == 1) WakeUp();
     log_.LogMessage("ECU: >> Starting Communication");
     const bool started = SendRequest({0x81});
+    // The adapter echoed the request but the ECU kept quiet: many ECUs
+    // answer only after the fast-init wake-up. Said once per connect.
+    if (lastEchoOk_ && lastAnswer_.empty() && f_.FastInit != 1 && !initHintShown_) {
+        initHintShown_ = true;
+        log_.LogMessage(
+            "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
+            "инициализация, попробуйте \"Инициализация K-line=быстрая\".");
+    }
     // Without the adapter's echo nothing else can work: say what is likely
     // wrong, once per connect.
     if (!lastEchoOk_ && !echoHintShown_) {

@@ -117,7 +117,9 @@ TEST_F(SimLink, StartFailsOnASilentLine) {
               (Lines{"ECU: >> Starting Communication",
                      "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; "
                      "(0xC16B8F)",
-                     "Ошибка №1"}));
+                     "Ошибка №1",
+                     "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
+                     "инициализация, попробуйте \"Инициализация K-line=быстрая\".",}));
 
     // Not even the adapter answers: only the hint at the likely cause.
     faults.noEcho = 1;

@@ -151,6 +151,9 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     EXPECT_EQ(view.Lines(),
               (Lines{"COM1: >> Открытие порта...", "COM1: >> скорость порта - 57600",
                      "ECU: >> Starting Communication", failed, "Ошибка №1",
+                     // said once: the echo came, the ECU kept quiet
+                     "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
+                     "инициализация, попробуйте \"Инициализация K-line=быстрая\".",
                      "ECU: >> Повторный запуск связи, попытка 2 из 3",
                      "ECU: >> Starting Communication", failed, "Ошибка №2",
                      "ECU: >> Повторный запуск связи, попытка 3 из 3",
