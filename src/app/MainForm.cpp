@@ -31,6 +31,7 @@
 #include "platform/qt/HandlerGuard.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
+#include "logs/ui/DeskActions.h"
 #include "tuning/ui/TuningPanel.h"
 
 namespace korvane::app {

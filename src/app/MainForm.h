@@ -20,6 +20,7 @@
 
 class QComboBox;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -57,6 +58,9 @@ class TLAMBDAThread;
 }
 namespace korvane::tuning::ui {
 class TuningPanel;
+}
+namespace korvane::logs::ui {
+class DeskActions;
 }
 
 namespace korvane::app {
@@ -162,6 +166,7 @@ private:
     // The tuning started or stopped.
     void ShowTuningState(bool tuning);
     void BuildLayout();
+    void BuildDeskActions(QMenu* fileMenu);
     QWidget* BuildTopBar(QWidget* parent);
     void SetStateLabel(const QString& text, const QColor& background);
     void ShowError(const QString& text);
@@ -182,6 +187,7 @@ private:
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
     firmware::FirmwareImage image_;
+    logs::ui::DeskActions* desk_ = nullptr;  // the log viewer and the analysis
     std::unique_ptr<firmware::FirmwareActions> firmware_;
     maps::CalibrationPanel* calibration_ = nullptr;  // child of RightArea
     // Whether the ECU still answers, and reconnecting on its own.

@@ -1,5 +1,7 @@
 // How the window is put together: its widgets, the toolbar, the timers and
 // the feature panels with what each is lent.
+#include <optional>
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -17,6 +19,7 @@
 #include "app/ValueListEditor.h"
 #include "app/ui/LinkWatch.h"
 #include "ecu/ECUThread.h"
+#include "firmware/AxisLabels.h"
 #include "firmware/ui/FirmwareActions.h"
 #include "live/ui/DashboardView.h"
 #include "live/ui/DiagnosticsView.h"
@@ -24,6 +27,7 @@
 #include "live/ui/StatusBarView.h"
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
+#include "logs/ui/DeskActions.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "platform/qt/HandlerGuard.h"
 #include "tuning/ui/TuningPanel.h"
@@ -60,6 +64,26 @@ QWidget* MakePanel(QWidget* parent, const char* name) {
 
 }  // namespace
 
+void TForm1::BuildDeskActions(QMenu* fileMenu) {
+    logs::ui::DeskActions::Window w;
+    w.window = this;
+    w.askOpen = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, title, filter);
+    };
+    w.askSave = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskSaveFile(this, title, filter);
+    };
+    w.showError = [this](const QString& text) { env_.dialogs->ShowError(this, text); };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
+    w.grid = [this]() -> std::optional<logs::ui::WorkPointGrid> {
+        if (!image_.FirmwareLoaded) return std::nullopt;
+        const auto labels = firmware::Namesstringgrid(image_.Bytes());
+        return logs::ui::WorkPointGrid{labels.rows, labels.cols};
+    };
+    desk_ = new logs::ui::DeskActions(std::move(w), fileMenu);
+}
+
 void TForm1::BuildLayout() {
     setWindowTitle(QStringLiteral("Korvane 1.45.4"));
     setFont(WindowFont());
@@ -68,6 +92,7 @@ void TForm1::BuildLayout() {
                    Qt::MSWindowsFixedSizeDialogHint);
     auto* fileMenu = menuBar()->addMenu(QStringLiteral("Фаил"));
     fileMenu->setObjectName(QStringLiteral("Fail"));
+    BuildDeskActions(fileMenu);
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("Client"));
