@@ -40,11 +40,14 @@ class UnseenView : public tuning::TuningView {
 class EngineMailbox : public tuning::EcuMailbox {
   public:
     bool LinkUp() const override { return true; }
-    bool Empty() const override { return !pending; }
-    void PostRemake(std::array<uint8_t, 2> adressdata, uint8_t v) override {
+    // One byte at a time, as with a worker that writes it at once; while one
+    // waits the next is not sent.
+    tuning::CellWrite PostRemake(std::array<uint8_t, 2> adressdata, uint8_t v) override {
+        if (pending) return tuning::CellWrite::Dropped;
         pending = true;
         address = static_cast<uint16_t>(adressdata[0] << 8 | adressdata[1]);
         value = v;
+        return tuning::CellWrite::Written;
     }
     bool pending = false;
     uint16_t address = 0;

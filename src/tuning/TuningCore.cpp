@@ -330,11 +330,13 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
                 platform::RoundHalfEven(static_cast<long double>(correction) * 128));
             image[address] = b;
             // A cell learned from an implausible image is not sent: the
-            // whole-table writes refuse that image and say so.
-            if (mailbox_.Empty() && t.SourceImage.Plausible())
-                mailbox_.PostRemake(
+            // whole-table writes refuse that image and say so. Counted once
+            // the byte is in the ECU's RAM, not when asked for.
+            if (t.SourceImage.Plausible()) {
+                const CellWrite write = mailbox_.PostRemake(
                     {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF)}, b);
-            ++t.PRecCount;
+                if (write == CellWrite::Written) ++t.PRecCount;
+            }
         }
     }
 

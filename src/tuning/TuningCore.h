@@ -51,6 +51,11 @@ class TuningCore {
     // `mixtureUsable` false (the window knows the mixture reading is not to
     // be trusted this frame) lets the frame count for stationarity but stores
     // no sample.
+    // A correction byte the worker had queued reached the ECU's RAM (ok) or
+    // not; only a written one counts in PRecCount.
+    void CellWriteDone(bool ok) {
+        if (ok) ++Tables().PRecCount;
+    }
     // `seconds` is the frame's time on a steady clock; without it (NaN)
     // the rate filters cannot judge the frame and let it pass.
     void calculations(const live::LiveValues& values, bool NarrowBandMode,

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QToolButton>
 #include <filesystem>
 #include <map>
+#include <fstream>
 
 #include "app/MainForm.h"
 #include "app/ValueListEditor.h"
@@ -309,8 +311,9 @@ TEST(MainWindow, ExitWaitsThenCloses) {
     EXPECT_EQ(f.waits.back(), 4000);
 }
 
-// The ECU comes up while the disconnect waits for the worker: the pending
-// connect must not complete inside that wait nor after it.
+// The worker's answer to a connect (here: the port did not open) comes after
+// the user disconnected: it must neither complete the connect nor change
+// what the window shows.
 TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     Fixture f;
     f.realWait = true;
@@ -318,14 +321,30 @@ TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     auto form = f.Make();
     form->Settings().SetSettingValue("Ecu Com", (f.dir / "no-such-port").string());
     form->ToolButton1Click();
-    ASSERT_TRUE(form->Timer3->isActive());
-    form->Timer3->setInterval(10);
-    QTimer::singleShot(100, form.get(), [&] { form->EcuWorker().IsDiagnostic = 1; });
     form->ToolButton2Click();
-    QTest::qWait(200);
-    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer3, form->Timer4})
+    QTest::qWait(300);
+    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer4})
         EXPECT_FALSE(t->isActive()) << t->objectName().toStdString();
     EXPECT_EQ(form->Label6->text(), "Выключено");
+}
+
+// A port that cannot be opened (missing, or held by another program) ends
+// the connect: the window is back in its disconnected state by itself.
+TEST(MainWindow, AConnectWhosePortDoesNotOpenReturnsToDisconnected) {
+    Fixture f;
+    f.realWait = true;
+    f.WriteConfig(ConnectableConfig());
+    auto form = f.Make();
+    form->Settings().SetSettingValue("Ecu Com", (f.dir / "no-such-port").string());
+    form->ToolButton1Click();
+    EXPECT_FALSE(form->ToolButton(1)->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 3000))
+        << form->LogLines().join("|").toStdString();
+    EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
+    EXPECT_FALSE(form->engineTimer->isActive());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Idle(); }, 2000));
 }
 
 TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {
@@ -374,5 +393,31 @@ TEST(MainWindow, UnreadableConfigIsKeptAsBackupBeforeTheFirstSave) {
         ASSERT_EQ(f.dialogs.errors.size(), 1);
         EXPECT_TRUE(f.dialogs.errors[0].contains("config.ini"));
         EXPECT_TRUE(f.dialogs.errors[0].contains("папка")) << f.dialogs.errors[0].toStdString();
+    }
+}
+
+// Another running Korvane in the same folder would write the same logs and
+// image copies: the start says so once, naming its process; a lock left by
+// a program that is gone says nothing.
+TEST(MainWindow, AnotherKorvaneInTheSameFolderIsNamedAtStart) {
+    for (const bool running : {true, false}) {
+        Fixture f;
+        f.WriteConfig(kFullConfig);
+        pid_t holder = ::getppid();
+        if (!running) {
+            holder = ::fork();
+            if (holder == 0) ::_exit(0);
+            ::waitpid(holder, nullptr, 0);
+        }
+        std::ofstream(f.dir / "korvane.lock") << holder << "\n";
+        auto form = f.Make();
+        QTest::qWait(50);
+        const QStringList named = f.dialogs.errors.filter("уже работает другая копия Korvane");
+        if (running) {
+            ASSERT_EQ(named.size(), 1);
+            EXPECT_TRUE(named[0].contains(QString::number(holder)));
+        } else {
+            EXPECT_TRUE(named.isEmpty());
+        }
     }
 }

@@ -689,51 +689,40 @@ TEST(IgnitionWrite, WaitsForABusyWorkerAndGivesUpWithALine) {
                                 "УОЗ не записан: ECU занят командой «remakegbc» дольше 3 с"}));
 }
 
-#include "ecu/ECUThread.h"
-#include "platform/UiBridge.h"
+#include "tests/support/RecordingEcu.h"
 #include "tuning/WorkerEcu.h"
 
-namespace {
-struct NoLog final : korvane::ecu::LogView {
-    void AppendLine(const std::string&) override {}
-    void ReplaceLastLine(const std::string&) override {}
-    void SetProgress(int, int) override {}
-};
-}  // namespace
-
-TEST(WorkerHandOver, FillsTheWorkersFieldsAndNeverReplacesItsCommand) {
-    korvane::platform::DirectUiBridge bridge;
-    NoLog view;
-    korvane::ecu::TECUThread worker(bridge, view);  // not started: the mailbox just holds
+TEST(WorkerHandOver, PostsTypedCommandsAndNeverReplacesOneStillPending) {
+    korvane::test::RecordingEcu worker;
     WorkerEcu ecu(worker);
+    worker.LinkUp(false);
     EXPECT_FALSE(ecu.LinkUp());
+    worker.LinkUp(true);
+    EXPECT_TRUE(ecu.LinkUp());
 
     TableBytes table{};
     for (int k = 0; k < 256; ++k) table[k] = static_cast<uint8_t>(k ^ 0x5A);
     ASSERT_TRUE(ecu.PostIfEmpty("remakegbc", kBcnAddress, table));
-    EXPECT_EQ(worker.Command.Word(), "remakegbc");
-    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x75, 0xEF}));  // "uï"
-    EXPECT_EQ(worker.numdata, 256);
-    for (int k = 0; k < 256; ++k) EXPECT_EQ(worker.data[k], k ^ 0x5A) << k;
     EXPECT_EQ(ecu.Pending(), "remakegbc");
 
     const uint8_t value[] = {150};
     EXPECT_FALSE(ecu.PostIfEmpty("correct1DF", kTuningByteAddress, value, uint8_t{1}));
-    EXPECT_EQ(worker.Command.Word(), "remakegbc");
-    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x75, 0xEF}));
-    EXPECT_EQ(worker.data[0], 0x5A);
+    auto posted = worker.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].kind, korvane::ecu::CommandKind::remakegbc);
+    EXPECT_EQ(posted[0].bytes, korvane::ecu::Bytes(table.begin(), table.end()));
 
-    worker.Command.Clear();
     ASSERT_TRUE(ecu.PostIfEmpty("correct1DF", kTuningByteAddress, value, uint8_t{1}));
-    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x60, 0x8A}));
-    EXPECT_EQ(worker.numdata, 1);
-    EXPECT_EQ(worker.numdatastr, 1);
-    EXPECT_EQ(worker.data[0], 150);
+    posted = worker.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].kind, korvane::ecu::CommandKind::correct1DF);
+    EXPECT_EQ(posted[0].address, 0x608A);
+    EXPECT_EQ(posted[0].lengthByte, 1);
+    EXPECT_EQ(posted[0].bytes, korvane::ecu::Bytes{150});
 
-    worker.Command.Clear();
     const std::vector<uint8_t> tooLong(257, 1);
     EXPECT_FALSE(ecu.PostIfEmpty("remakeuoz", kIgnitionAddress, tooLong));
-    EXPECT_TRUE(worker.Command.Empty());
+    EXPECT_TRUE(worker.Take().empty());
 }
 
 TEST(LockedCells, KeepTheirImageBytesThroughBothRewrites) {

@@ -177,7 +177,7 @@ bool CalibrationPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool CalibrationPanel::LinkUp() const {
-    return w_.ecu->IsComConnected == 1 && w_.ecu->IsECUConnected == 1;
+    return w_.ecu->Status().LinkUp();
 }
 
 bool CalibrationPanel::LoadMap(const std::string& path) {

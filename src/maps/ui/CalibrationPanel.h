@@ -26,7 +26,7 @@ class QTreeWidgetItem;
 class QToolButton;
 
 namespace korvane::ecu {
-class TECUThread;
+class EcuCommands;
 }
 
 namespace korvane::maps {
@@ -38,7 +38,7 @@ class CalibrationPanel final : public QWidget {
   public:
     // What the window lends. Every function must be set.
     struct Window {
-        ecu::TECUThread* ecu = nullptr;
+        ecu::EcuCommands* ecu = nullptr;
         QTimer* engineTimer = nullptr;
         std::function<ImageBytes()> image;
         std::function<void(const QString&)> log;
