@@ -154,7 +154,7 @@ TEST_P(BadSetting, StartsAndTheConnectRefusesOrReportsIt) {
         EXPECT_TRUE(dialogs.errors[0].contains(QString::fromUtf8(c.key)))
             << dialogs.errors[0].toStdString();
         EXPECT_TRUE(dialogs.errors[0].contains(fragment)) << dialogs.errors[0].toStdString();
-        EXPECT_TRUE(form->EcuWorker().Command.Empty());
+        EXPECT_TRUE(form->EcuWorker().Pending().empty());
     } else {
         EXPECT_TRUE(LogHas(*form, fragment, 8000)) << form->LogLines().join("|").toStdString();
         form->ToolButton(2)->click();
