@@ -2,10 +2,9 @@
 // against korvane-sim on a pseudo-terminal.
 #include <benchmark/benchmark.h>
 
-#include <mutex>
-
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "ecu/ECUThread.h"

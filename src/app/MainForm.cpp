@@ -26,29 +26,26 @@
 #include "live/ui/LiveValueList.h"
 #include "live/ui/StatusBarView.h"
 #include "live/ui/TrendView.h"
+#include "logs/ui/DeskActions.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/HandlerGuard.h"
 #include "platform/qt/QtText.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
-#include "logs/ui/DeskActions.h"
 #include "tuning/ui/TuningPanel.h"
 
 namespace korvane::app {
 
 using platform::Q;
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 // What the ECU worker shows in the window: log lines and the progress of a
 // firmware read. Runs on the UI thread (the worker calls it through the
 // bridge).
 class TForm1::WorkerLog final : public ecu::LogView {
-public:
+  public:
     explicit WorkerLog(TForm1& form) : form_(form) {}
     void AppendLine(const std::string& line) override {
         // An error line carries its detail after CR LF: two log lines.
@@ -58,7 +55,9 @@ public:
     void SetProgress(int maximum, int position) override {
         form_.firmware_->ShowReadProgress(maximum, position);
     }
-    void SessionUp() override { form_.guard_->RunGuarded([f = &form_] { f->SessionUp(); }); }
+    void SessionUp() override {
+        form_.guard_->RunGuarded([f = &form_] { f->SessionUp(); });
+    }
     void ConnectFailed(const std::string&) override {
         form_.guard_->RunGuarded([f = &form_] { f->ConnectFailed(); });
     }
@@ -69,7 +68,7 @@ public:
         form_.guard_->RunGuarded([f = &form_, image] { f->firmware_->FirmwareRead(*image); });
     }
 
-private:
+  private:
     TForm1& form_;
 };
 
@@ -86,7 +85,8 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     guard_ = new platform::HandlerGuard(this);
     if (env_.wait) guard_->SetWaitFunction(env_.wait);
     const QString point = QLocale::system().decimalPoint();
-    decimalSeparator_ = (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
+    decimalSeparator_ =
+        (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
     bridge_ = std::make_unique<platform::QtUiBridge>(this);
     workerLog_ = std::make_unique<WorkerLog>(*this);
     BuildLayout();
@@ -105,15 +105,23 @@ void TForm1::StopWorkers() {
     if (session_) session_->StopWorkers();
 }
 
-ecu::TECUThread& TForm1::EcuWorker() { return session_->Ecu(); }
-lambda::TLAMBDAThread& TForm1::LambdaWorker() { return session_->Lambda(); }
-const std::string& TForm1::DateDir() const { return session_->DateDir(); }
+ecu::TECUThread& TForm1::EcuWorker() {
+    return session_->Ecu();
+}
+lambda::TLAMBDAThread& TForm1::LambdaWorker() {
+    return session_->Lambda();
+}
+const std::string& TForm1::DateDir() const {
+    return session_->DateDir();
+}
 
 live::OxygenSensor TForm1::Sensor() const {
     return live::OxygenSensorFromSetting(settings_.SettingValue("Датчик кислорода"));
 }
 
-std::string TForm1::ConfigPath() const { return env_.workDir + "/config.ini"; }
+std::string TForm1::ConfigPath() const {
+    return env_.workDir + "/config.ini";
+}
 
 QToolButton* TForm1::ToolButton(int number) const {
     return findChild<QToolButton*>(QStringLiteral("ToolButton%1").arg(number));
@@ -133,8 +141,9 @@ void TForm1::FormCreate() {
         // first save replaces it with the defaults.
         std::error_code ec;
         configUnreadable_ = std::filesystem::exists(ConfigPath(), ec);
-        startupProblems_ << QStringLiteral("Не удаётся открыть файл настроек «%1»: %2. "
-                                           "Используются настройки по умолчанию.")
+        startupProblems_ << QStringLiteral(
+                                "Не удаётся открыть файл настроек «%1»: %2. "
+                                "Используются настройки по умолчанию.")
                                 .arg(Q(ConfigPath()), Q(error));
     }
 
@@ -144,8 +153,9 @@ void TForm1::FormCreate() {
     // 4. The fixed pick lists; a missing key is appended with its first
     // choice so the program stays usable.
     for (const auto& key : AppendMissingPickListKeys(settings_))
-        startupProblems_ << QStringLiteral("В настройках не найден параметр «%1»; он добавлен со "
-                                           "значением по умолчанию.")
+        startupProblems_ << QStringLiteral(
+                                "В настройках не найден параметр «%1»; он добавлен со "
+                                "значением по умолчанию.")
                                 .arg(Q(key));
     AppendQuietDefaults(settings_);
     for (const auto& pl : FixedPickLists()) ValueListEditor1->SetPickList(pl.key, pl.choices);
@@ -157,9 +167,10 @@ void TForm1::FormCreate() {
 
     // Two programs in one folder would write the same logs and image copies.
     if (const long other = TakeFolderLock(env_.workDir))
-        startupProblems_ << QStringLiteral("В папке «%1» уже работает другая копия Korvane "
-                                           "(процесс %2): обе будут писать одни и те же логи и "
-                                           "копии прошивки.")
+        startupProblems_ << QStringLiteral(
+                                "В папке «%1» уже работает другая копия Korvane "
+                                "(процесс %2): обе будут писать одни и те же логи и "
+                                "копии прошивки.")
                                 .arg(Q(env_.workDir))
                                 .arg(other);
 
@@ -184,8 +195,8 @@ void TForm1::FormCreate() {
 
 void TForm1::FindComPorts() {
     errorComPorts_ = 0;
-    const auto listed = env_.listPorts({settings_.SettingValue("Ecu Com"),
-                                        settings_.SettingValue("LC-1 Com")});
+    const auto listed =
+        env_.listPorts({settings_.SettingValue("Ecu Com"), settings_.SettingValue("LC-1 Com")});
     for (const auto& problem : listed.problems) AppendLog(Q(problem));
     const auto result = app::FindComPorts(listed.ok, listed.names, settings_);
     ValueListEditor1->SetPickList("LC-1 Com", result.names);
@@ -219,11 +230,17 @@ void TForm1::SetStateLabel(const QString& text, const QColor& background) {
     Tuning->SetState(text, background);
 }
 
-void TForm1::ShowError(const QString& text) { env_.dialogs->ShowError(this, text); }
+void TForm1::ShowError(const QString& text) {
+    env_.dialogs->ShowError(this, text);
+}
 
-void TForm1::Wait(int ms) { guard_->Wait(ms); }
+void TForm1::Wait(int ms) {
+    guard_->Wait(ms);
+}
 
-void TForm1::AppendLog(const QString& line) { Memo1->appendPlainText(line); }
+void TForm1::AppendLog(const QString& line) {
+    Memo1->appendPlainText(line);
+}
 
 void TForm1::ReplaceLastLogLine(const QString& line) {
     QTextDocument* doc = Memo1->document();
@@ -244,8 +261,8 @@ QStringList TForm1::LogLines() const {
 
 void TForm1::ToolButton4Click() {
     // An adapter plugged in since start-up is offered too.
-    const auto listed = env_.listPorts({settings_.SettingValue("Ecu Com"),
-                                        settings_.SettingValue("LC-1 Com")});
+    const auto listed =
+        env_.listPorts({settings_.SettingValue("Ecu Com"), settings_.SettingValue("LC-1 Com")});
     if (listed.ok) {
         std::vector<std::string> names;
         for (const auto& name : listed.names)
@@ -255,10 +272,18 @@ void TForm1::ToolButton4Click() {
     }
     RightArea->setCurrentWidget(PanelSett);
 }
-void TForm1::ToolButton5Click() { RightArea->setCurrentWidget(Eculog); }
-void TForm1::ToolButton14Click() { LeftArea->setCurrentWidget(PanelGrid); }
-void TForm1::ToolButton18Click() { RightArea->setCurrentWidget(PanelMain); }
-void TForm1::ToolButton19Click() { RightArea->setCurrentWidget(Paneldia); }
+void TForm1::ToolButton5Click() {
+    RightArea->setCurrentWidget(Eculog);
+}
+void TForm1::ToolButton14Click() {
+    LeftArea->setCurrentWidget(PanelGrid);
+}
+void TForm1::ToolButton18Click() {
+    RightArea->setCurrentWidget(PanelMain);
+}
+void TForm1::ToolButton19Click() {
+    RightArea->setCurrentWidget(Paneldia);
+}
 void TForm1::ToolButton21Click() {
     // Map mode: the map tree on the right, the tables and the trend on the
     // left. Loading the map description hooks in here.
@@ -310,8 +335,9 @@ bool TForm1::MakeDateDir(bool quiet) {
 
 void TForm1::Button2Click() {
     if (session_->DateDir().empty()) {
-        ShowError(QStringLiteral("Снимок экрана некуда сохранить: папка сеанса создаётся при "
-                                 "подключении или при загрузке прошивки."));
+        ShowError(
+            QStringLiteral("Снимок экрана некуда сохранить: папка сеанса создаётся при "
+                           "подключении или при загрузке прошивки."));
         return;
     }
     std::error_code ec;
@@ -323,7 +349,8 @@ void TForm1::Button2Click() {
         AppendLog(QStringLiteral("Снимок экрана сохранён: %1").arg(Q(path)));
         return;
     }
-    ShowError(QStringLiteral("Не удаётся сохранить снимок экрана «%1»: %2.").arg(Q(path), Q(error)));
+    ShowError(
+        QStringLiteral("Не удаётся сохранить снимок экрана «%1»: %2.").arg(Q(path), Q(error)));
 }
 
 void TForm1::ToolButton27Click() {
@@ -361,13 +388,17 @@ void TForm1::ShowTuningState(bool tuning) {
         session_->SetState(tuning ? SessionState::Tuning : SessionState::Live);
 }
 
-void TForm1::ToolButton1Click() { Connect(false); }
-void TForm1::ToolButton2Click() { Disconnect(false); }
+void TForm1::ToolButton1Click() {
+    Connect(false);
+}
+void TForm1::ToolButton2Click() {
+    Disconnect(false);
+}
 
 void TForm1::Connect(bool automatic) {
     decoder_.NarrowBandMode = false;
-    const ConnectSettingsParse parsed =
-        ParseConnectSettings([this](const std::string& key) { return settings_.SettingValue(key); });
+    const ConnectSettingsParse parsed = ParseConnectSettings(
+        [this](const std::string& key) { return settings_.SettingValue(key); });
     // A setting refused before any port is asked to open leaves nothing to
     // disconnect: the window stays as it was.
     if (!parsed.settings) return ShowError(Q(parsed.error));
@@ -382,12 +413,13 @@ void TForm1::Connect(bool automatic) {
     const std::string& ecuPort = s.ecu.portName;
     const std::string& lc1Port = s.lc1Port;
     if (s.wideband && platform::SameDevice(ecuPort, lc1Port)) {
-        ShowError(QStringLiteral("Параметры «Ecu Com» (%1) и «LC-1 Com» (%2) указывают на одно и то "
-                                 "же устройство. Адаптеру K-line и LC-1 нужны разные порты. Два "
-                                 "адаптера с одинаковым серийным номером получают одно имя в "
-                                 "/dev/serial/by-id: укажите для них /dev/ttyUSB0, /dev/ttyUSB1 "
-                                 "или имена из /dev/serial/by-path.")
-                      .arg(Q(ecuPort), Q(lc1Port)));
+        ShowError(
+            QStringLiteral("Параметры «Ecu Com» (%1) и «LC-1 Com» (%2) указывают на одно и то "
+                           "же устройство. Адаптеру K-line и LC-1 нужны разные порты. Два "
+                           "адаптера с одинаковым серийным номером получают одно имя в "
+                           "/dev/serial/by-id: укажите для них /dev/ttyUSB0, /dev/ttyUSB1 "
+                           "или имена из /dev/serial/by-path.")
+                .arg(Q(ecuPort), Q(lc1Port)));
         return;
     }
     // A port that is not there fails to open; the log says which ones are.
@@ -395,7 +427,8 @@ void TForm1::Connect(bool automatic) {
         const auto present = env_.listPorts({ecuPort, s.wideband ? lc1Port : std::string()});
         for (const auto& port : {ecuPort, s.wideband ? lc1Port : std::string()}) {
             if (port.empty()) continue;
-            if (const auto note = platform::MissingPortNote(port, present.names)) AppendLog(Q(*note));
+            if (const auto note = platform::MissingPortNote(port, present.names))
+                AppendLog(Q(*note));
         }
     }
     StatusBar1->SetPanelText(0, s.ecu.portName);
