@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -234,10 +233,6 @@ void TForm1::ShowError(const QString& text) {
     env_.dialogs->ShowError(this, text);
 }
 
-void TForm1::Wait(int ms) {
-    guard_->Wait(ms);
-}
-
 void TForm1::AppendLog(const QString& line) {
     Memo1->appendPlainText(line);
 }
@@ -354,29 +349,35 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::ToolButton27Click() {
-    // One exchange's time, then the workers close their ports, then a grace
-    // period for them to do it; the log keeps showing their lines meanwhile.
-    Wait(session_->ExchangeMs());
-    session_->Ecu().Post(ecu::EcuCommand::Close());
-    session_->Lambda().Command.Post("CloseComPort");
-    Wait(4000);
+    // The workers close their ports (the log keeps showing their lines
+    // meanwhile), then the window closes; a worker that takes longer than
+    // the grace period is stopped where it is.
+    closeGraceMs_ = kExitGraceMs;
     close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     // Closing is always allowed. A standing session is ended on the wire
     // first (the ECU would otherwise keep it and refuse the next connect for
-    // a while), waiting about a second at most for the worker to do it.
-    ecu::TECUThread& ecu = session_->Ecu();
-    if (ecu.Status().IsComConnected == 1) {
-        constexpr int kCloseSessionMs = 1500;
-        ecu.Post(ecu::EcuCommand::Close());
-        QElapsedTimer waited;
-        waited.start();
-        while (ecu.Status().IsComConnected == 1 && waited.elapsed() < kCloseSessionMs) Wait(20);
+    // a while): the window closes when the worker reports the close done,
+    // or when the grace period is over, whichever comes first.
+    if (!closeReady_ && session_->EndSession([this] { CloseNow(); })) {
+        if (!closing_) {
+            closing_ = true;
+            QTimer::singleShot(closeGraceMs_, this, [this] { CloseNow(); });
+        }
+        event->ignore();
+        return;
     }
+    closeReady_ = true;
     StopWorkers();
     event->accept();
+}
+
+void TForm1::CloseNow() {
+    if (closeReady_) return;
+    closeReady_ = true;
+    close();
 }
 
 void TForm1::ShowTuningState(bool tuning) {
@@ -412,16 +413,6 @@ void TForm1::Connect(bool automatic) {
 
     const std::string& ecuPort = s.ecu.portName;
     const std::string& lc1Port = s.lc1Port;
-    if (s.wideband && platform::SameDevice(ecuPort, lc1Port)) {
-        ShowError(
-            QStringLiteral("Параметры «Ecu Com» (%1) и «LC-1 Com» (%2) указывают на одно и то "
-                           "же устройство. Адаптеру K-line и LC-1 нужны разные порты. Два "
-                           "адаптера с одинаковым серийным номером получают одно имя в "
-                           "/dev/serial/by-id: укажите для них /dev/ttyUSB0, /dev/ttyUSB1 "
-                           "или имена из /dev/serial/by-path.")
-                .arg(Q(ecuPort), Q(lc1Port)));
-        return;
-    }
     // A port that is not there fails to open; the log says which ones are.
     {
         const auto present = env_.listPorts({ecuPort, s.wideband ? lc1Port : std::string()});
@@ -454,6 +445,7 @@ void TForm1::ConnectFailed() {
 
 void TForm1::CommandFinished(const ecu::CommandResult& result) {
     using ecu::CommandKind;
+    session_->CommandFinished(result);
     switch (result.kind) {
         case CommandKind::ReadFW:
             if (!result.ok) firmware_->ReadFailed(result.reason);
@@ -503,7 +495,7 @@ void TForm1::Disconnect(bool automatic) {
 void TForm1::engineTimerTimer() {
     // One consistent frame and its poll count per tick.
     const ecu::EcuStatus status = session_->Ecu().Status();
-    const lambda::TLAMBDAThread& lambda = session_->Lambda();
+    const lambda::LambdaStatus lambda = session_->Lambda().Status();
     const live::LambdaSnapshot lc{lambda.IsComConnected, lambda.IsLambdaConnected,
                                   lambda.IsLambdaError, lambda.AFR};
     const auto sensor = Sensor();
@@ -531,7 +523,7 @@ void TForm1::engineTimerTimer() {
 
 void TForm1::StatusTimerTimerrTimer() {
     const ecu::EcuStatus status = session_->Ecu().Status();
-    const lambda::TLAMBDAThread& lambda = session_->Lambda();
+    const lambda::LambdaStatus lambda = session_->Lambda().Status();
     live::LinkFlags flags;
     flags.ecuIsComConnected = status.IsComConnected;
     flags.ecuIsEcuConnected = status.IsECUConnected;
@@ -539,7 +531,7 @@ void TForm1::StatusTimerTimerrTimer() {
     flags.lambdaIsConnected = lambda.IsLambdaConnected;
     flags.lambdaIsError = lambda.IsLambdaError;
     flags.lambdaWarmUpPercent = lambda.WarmUpPercent;
-    flags.lambdaPortName = lambda.PortName.Get();
+    flags.lambdaPortName = lambda.PortName;
     flags.ecuNoAnswer = linkWatch_->Stale() ? 1 : 0;
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);

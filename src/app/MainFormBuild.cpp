@@ -283,7 +283,7 @@ void TForm1::CreateFirmwareActions() {
         else
             Tuning->SetState(text);
     };
-    w.wait = [this](int ms) { Wait(ms); };
+    w.wait = [this](int ms) { guard_->Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));
     };
@@ -341,7 +341,7 @@ void TForm1::CreateTuningPanel() {
     w.log = [this](const QString& line) { AppendLog(line); };
     w.showError = [this](const QString& text) { ShowError(text); };
     w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
-    w.wait = [this](int ms) { Wait(ms); };
+    w.wait = [this](int ms) { guard_->Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));
     };

@@ -2,11 +2,13 @@
 
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 #include "app/Session.h"
 #include "ecu/ECUThread.h"
 #include "lambda/LAMBDAThread.h"
 #include "platform/NumberText.h"
+#include "platform/PortList.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::app {
@@ -108,6 +110,14 @@ ConnectSettingsParse ParseConnectSettings(
     s.reconnect = setting("Переподключаться") == "да";
     s.wideband = setting("Датчик кислорода") == "ШДК LC-1";
     s.lc1Port = setting("LC-1 Com");
+    if (s.wideband && platform::SameDevice(s.ecu.portName, s.lc1Port)) {
+        out.error = "Параметры «Ecu Com» (" + s.ecu.portName + ") и «LC-1 Com» (" + s.lc1Port +
+                    ") указывают на одно и то же устройство. Адаптеру K-line и LC-1 нужны "
+                    "разные порты. Два адаптера с одинаковым серийным номером получают одно имя "
+                    "в /dev/serial/by-id: укажите для них /dev/ttyUSB0, /dev/ttyUSB1 или имена "
+                    "из /dev/serial/by-path.";
+        return out;
+    }
     out.settings = std::move(s);
     return out;
 }
@@ -183,6 +193,30 @@ void SessionController::Disconnect() {
     connectPending_ = false;
     ecu_->Post(ecu::EcuCommand::Close());
     lambda_->Command.Post("CloseComPort");
+}
+
+bool SessionController::EndSession(std::function<void()> stopped) {
+    if (endingClose_ != 0) {
+        stopped_ = std::move(stopped);
+        return true;
+    }
+    // A worker held by the port guard takes no command; with no port open
+    // and nothing queued there is nothing on the wire to end either.
+    if (ecu_->Status().IsComConnected != 1 && ecu_->Idle()) return false;
+    logsEnabled_ = false;
+    logs_.Stop();
+    connectPending_ = false;
+    lambda_->Command.Post("CloseComPort");
+    endingClose_ = ecu_->Post(ecu::EcuCommand::Close());
+    if (endingClose_ == 0) return false;
+    stopped_ = std::move(stopped);
+    return true;
+}
+
+void SessionController::CommandFinished(const ecu::CommandResult& result) {
+    if (endingClose_ == 0 || result.id != endingClose_) return;
+    endingClose_ = 0;
+    if (auto stopped = std::exchange(stopped_, nullptr)) stopped();
 }
 
 bool SessionController::MakeDateDir(std::string& error) {

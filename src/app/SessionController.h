@@ -98,6 +98,15 @@ class SessionController {
     // Ends the session: logs stop, both ports get their close, queued behind
     // what the workers still have so nothing overtakes it.
     void Disconnect();
+    // Ends the session for good (exit, window close). False when there is
+    // nothing to end on the wire: no ECU port open and nothing queued. Else
+    // both ports get their close and `stopped` runs once the ECU worker
+    // reports its close done; the caller bounds the wait itself, as a
+    // worker stuck in a long command may take a while to get there.
+    bool EndSession(std::function<void()> stopped);
+    // The ECU worker's report of a finished command (the window forwards
+    // its events here).
+    void CommandFinished(const ecu::CommandResult& result);
 
     const ConnectSettings& Settings() const { return settings_; }
     // One exchange's pauses with the current settings.
@@ -125,6 +134,8 @@ class SessionController {
     live::LiveLogs logs_;
     bool logsEnabled_ = false;
     bool tuningBeforeDrop_ = false;
+    uint64_t endingClose_ = 0;  // the close EndSession waits for
+    std::function<void()> stopped_;
 };
 
 }  // namespace korvane::app
