@@ -364,11 +364,12 @@ TEST_F(Connected, ClosingWhileConnectedEndsTheSessionOnTheWire) {
     EXPECT_TRUE(SawRequest(0x82));
 }
 
-// A worker busy with a long command (a firmware read at 200 ms a request
-// takes minutes) cannot keep the window open: the close waits behind the
-// read for a bounded time, then the window closes and the read is stopped.
+// A worker busy with a long command (a firmware read with 50 ms before
+// each of its 683 requests takes half a minute) cannot keep the window
+// open: the close waits behind the read for a bounded time, then the window
+// closes and the read is stopped.
 TEST_F(Connected, ClosingDuringAFirmwareReadClosesWithinTheGracePeriod) {
-    WriteConfig("УДК");
+    WriteConfig("УДК", "50");
     auto form = Open();
     form->ToolButton(1)->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
