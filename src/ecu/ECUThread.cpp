@@ -160,10 +160,11 @@ void TECUThread::OpenComPort() {
             return;
         }
         IsECUConnected = 0;
-        if (StopRequested() || IsComConnected != 1 || attempt == kStartAttempts) break;
+        if (StopRequested() || IsComConnected != 1) break;
+        link_.EndFailedStart();
+        if (StopRequested() || attempt == kStartAttempts) break;
         Log("ECU: >> Повторный запуск связи, попытка " + std::to_string(attempt + 1) + " из " +
             std::to_string(kStartAttempts));
-        link_.SetLineSpeed(EcuLink::kOpeningSpeed);
         link_.Pause(kStartIdleMs);
     }
     if (StopRequested()) return;
@@ -226,26 +227,30 @@ void TECUThread::ProgressLine(const std::string& line) {
 Bytes TECUThread::ReadBlock(uint16_t address, uint8_t n) {
     const Bytes where = AddressBytes(address);
     ProgressLine("ECU: >> Read ECU RAM - " + HexText(where));
-    if (!link_.SendRequest({0x23, 0x00, where[0], where[1], n})) return {};
+    const bool ok = link_.Request({0x23, 0x00, where[0], where[1], n});
+    // The lines of a repeated read stay for the user to see.
+    if (link_.LastRepeats() > 0) keepLastLine_ = true;
+    if (!ok) return {};
     return link_.TakeLastReadData();
 }
 
-void TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
+bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
     const Bytes where = AddressBytes(address);
     ProgressLine("ECU: >> Write ECU RAM - " + HexText(where));
     Bytes payload = {0x3D, 0x00, where[0], where[1], n};
     payload.insert(payload.end(), bytes.begin(), bytes.end());
     const bool sent = IsComConnected == 1;
-    link_.SendRequest(payload);
-    const Bytes& answer = link_.LastAnswer();
-    // The exchange never counts a write as an error; still, a write the ECU
-    // did not confirm must not pass unseen, since the table in RAM is then
-    // not what the program believes.
-    if (sent && (answer.empty() || answer[0] != 0x7D)) {
-        Log("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) + "; Ответ - " +
-            HexText(answer) + ";");
+    // Writes are idempotent: one whose confirmation was lost is sent again.
+    link_.Request(payload);
+    const bool confirmed = link_.LastValid();
+    if (sent && !confirmed) {
+        Log("ECU: << ОШИБКА Запись не выполнена! Адрес - " + HexText(where) + "; байт - " +
+            std::to_string(n) + ";");
+        keepLastLine_ = true;
+    } else if (link_.LastRepeats() > 0) {
         keepLastLine_ = true;
     }
+    return confirmed;
 }
 
 bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {

@@ -108,7 +108,8 @@ class TECUThread : public EcuLinkFields {
 
     bool PollDiagnostics();
     Bytes ReadBlock(uint16_t address, uint8_t n);
-    void WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes);
+    // True when the ECU confirmed the write.
+    bool WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes);
     bool ReadFirmware();
     bool WriteCell();
     bool WriteValues();

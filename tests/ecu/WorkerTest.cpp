@@ -145,14 +145,24 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     w.Pass();
     const std::string failed =
         "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; (0xC16B8F)";
-    EXPECT_EQ(view.Lines(),
-              (Lines{"COM1: >> Открытие порта...", "COM1: >> скорость порта - 57600",
-                     "ECU: >> Starting Communication", failed, "Ошибка №1",
-                     "ECU: >> Повторный запуск связи, попытка 2 из 3",
-                     "ECU: >> Starting Communication", failed, "Ошибка №2",
-                     "ECU: >> Повторный запуск связи, попытка 3 из 3",
-                     "ECU: >> Starting Communication", failed, "Ошибка №3",
-                     "ECU: << Связь с ECU не установлена", "COM1: >> Закрытие порта..."}));
+    Lines expected = {"COM1: >> Открытие порта...", "COM1: >> скорость порта - 57600"};
+    int error = 0;
+    for (int start = 1; start <= 3; ++start) {
+        if (start > 1)
+            expected.push_back("ECU: >> Повторный запуск связи, попытка " + std::to_string(start) +
+                               " из 3");
+        expected.push_back("ECU: >> Starting Communication");
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            if (attempt > 1)
+                expected.push_back("ECU: >> Повтор запроса 0x81: попытка " +
+                                   std::to_string(attempt) + " из 3");
+            expected.push_back(failed);
+            expected.push_back("Ошибка №" + std::to_string(++error));
+        }
+    }
+    expected.push_back("ECU: << Связь с ECU не установлена");
+    expected.push_back("COM1: >> Закрытие порта...");
+    EXPECT_EQ(view.Lines(), expected);
     EXPECT_EQ(w.PortName.Get(), "COM1");
     EXPECT_EQ(w.IsComConnected, 0);
     EXPECT_EQ(w.IsECUConnected, 0);
@@ -210,12 +220,12 @@ TEST_F(Worker, FirmwareReadStopsAtASilentBlock) {
     });
     Post("ReadFW");
     w.Pass();
-    EXPECT_EQ(reads, 101);
+    EXPECT_EQ(reads, 103);  // the silent block was asked for three times
     EXPECT_EQ(w.ReadCompleate, 0);
     EXPECT_EQ(w.ReadRam.Size(), 0u);
     EXPECT_EQ(w.IsDiagnostic, 0);
     EXPECT_EQ(view.Progress().back(), std::make_pair(682, 0));
-    EXPECT_EQ(view.Lines().back(), "Ошибка №1");
+    EXPECT_EQ(view.Lines().back(), "Ошибка №3");
     EXPECT_EQ(view.Lines()[1].rfind("ECU: << ОШИБКА ЧТЕНИЯ RAM!\r\nНеверная длина ответа!", 0), 0u);
 
     // Polling stays off until a write turns it back on.
@@ -381,26 +391,34 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     FillData(0);
     Post("remakepopr");
     w.Pass();
+    // A refusal is an answer: it is not repeated.
     const Lines lines = view.Lines();
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "ECU: >> Write ECU RAM - 0x7CF7");
     EXPECT_EQ(lines[1].rfind("ECU: << Запись не подтверждена! Запрос - 0x3D007CF740000102", 0), 0u);
     EXPECT_TRUE(lines[1].ends_with("; Ответ - 0x7F3D11;")) << lines[1];
-    EXPECT_EQ(lines[2], "ECU: >> Write ECU RAM - 0x7D37");
+    EXPECT_EQ(lines[2], "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64;");
+    EXPECT_EQ(lines[3], "ECU: >> Write ECU RAM - 0x7D37");
     EXPECT_EQ(w.error, 0);
     w.Pass();
     EXPECT_TRUE(w.Command.Empty());
 
-    // A silent ECU: the answer shows as null.
+    // A silent ECU: the write goes out three times, the answer shows as null.
     memoryAnswers = false;
     view.Clear();
+    ecu.ClearFrames();
     w.adressdata = {0x20, 0x00};
     w.numdata = 1;
     Post("remake");
     w.Pass();
-    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x2000",
-                                   "ECU: << Запись не подтверждена! Запрос - 0x3D0020000100; "
-                                   "Ответ - null;"}));
+    const std::string unconfirmed =
+        "ECU: << Запись не подтверждена! Запрос - 0x3D0020000100; Ответ - null;";
+    EXPECT_EQ(view.Lines(),
+              (Lines{"ECU: >> Write ECU RAM - 0x2000", unconfirmed,
+                     "ECU: >> Повтор запроса 0x3D0020000100: попытка 2 из 3", unconfirmed,
+                     "ECU: >> Повтор запроса 0x3D0020000100: попытка 3 из 3", unconfirmed,
+                     "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x2000; байт - 1;"}));
+    EXPECT_EQ(WriteFrames().size(), 3u);
 }
 
 TEST_F(Worker, CommandsWithoutALinkCompleteWithoutTouchingThePort) {
