@@ -86,7 +86,7 @@ void TECUThread::Pass() {
                 Log("ECU: >> Long Diagnostic");
                 longDiagnosticShown_ = true;
             }
-            PollDiagnostics();
+            if (PollDiagnostics() && link_.LastValid()) WritePending();
         }
         link_.Pause(1);
         return;
@@ -243,14 +243,31 @@ bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
     // Writes are idempotent: one whose confirmation was lost is sent again.
     link_.Request(payload);
     const bool confirmed = link_.LastValid();
+    if (sent) pending_.Wrote(address, bytes, confirmed);
     if (sent && !confirmed) {
         Log("ECU: << ОШИБКА Запись не выполнена! Адрес - " + HexText(where) + "; байт - " +
-            std::to_string(n) + ";");
+            std::to_string(bytes.size()) + "; повтор после следующего ответа ECU");
         keepLastLine_ = true;
     } else if (link_.LastRepeats() > 0) {
         keepLastLine_ = true;
     }
     return confirmed;
+}
+
+void TECUThread::WritePending() {
+    const int64_t now = link_.GetClock().NowMs();
+    // An ECU that keeps refusing a write is asked again once a second, not
+    // after every poll.
+    if (pending_.Empty() || (pendingTriedAt_ >= 0 && now - pendingTriedAt_ < kPendingEveryMs))
+        return;
+    pendingTriedAt_ = now;
+    const auto blocks = pending_.Blocks();
+    Log("ECU: >> Запись отложенных блоков: " + std::to_string(blocks.size()));
+    keepLastLine_ = true;
+    for (const auto& block : blocks) {
+        if (!Connected() || StopRequested()) break;
+        WriteBlock(block.address, static_cast<uint8_t>(block.bytes.size()), block.bytes);
+    }
 }
 
 bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {

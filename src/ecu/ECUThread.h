@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "ecu/EcuLink.h"
+#include "ecu/PendingWrites.h"
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"
 #include "platform/Clock.h"
@@ -108,8 +109,10 @@ class TECUThread : public EcuLinkFields {
 
     bool PollDiagnostics();
     Bytes ReadBlock(uint16_t address, uint8_t n);
-    // True when the ECU confirmed the write.
+    // True when the ECU confirmed the write; one it did not is kept and
+    // written again by WritePending after a good poll.
     bool WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes);
+    void WritePending();
     bool ReadFirmware();
     bool WriteCell();
     bool WriteValues();
@@ -138,6 +141,9 @@ class TECUThread : public EcuLinkFields {
     int progressMax_ = 0;
     int progressPos_ = 0;
     std::array<TableWrite, kTableCount> tables_{};
+    PendingWrites pending_;
+    static constexpr int64_t kPendingEveryMs = 1000;
+    int64_t pendingTriedAt_ = -1;
 };
 
 }  // namespace korvane::ecu

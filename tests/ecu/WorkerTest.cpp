@@ -397,7 +397,8 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     EXPECT_EQ(lines[0], "ECU: >> Write ECU RAM - 0x7CF7");
     EXPECT_EQ(lines[1].rfind("ECU: << Запись не подтверждена! Запрос - 0x3D007CF740000102", 0), 0u);
     EXPECT_TRUE(lines[1].ends_with("; Ответ - 0x7F3D11;")) << lines[1];
-    EXPECT_EQ(lines[2], "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64;");
+    EXPECT_EQ(lines[2], "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64; повтор "
+                        "после следующего ответа ECU");
     EXPECT_EQ(lines[3], "ECU: >> Write ECU RAM - 0x7D37");
     EXPECT_EQ(w.error, 0);
     w.Pass();
@@ -417,8 +418,47 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
               (Lines{"ECU: >> Write ECU RAM - 0x2000", unconfirmed,
                      "ECU: >> Повтор запроса 0x3D0020000100: попытка 2 из 3", unconfirmed,
                      "ECU: >> Повтор запроса 0x3D0020000100: попытка 3 из 3", unconfirmed,
-                     "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x2000; байт - 1;"}));
+                     "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x2000; байт - 1; повтор "
+                     "после следующего ответа ECU"}));
     EXPECT_EQ(WriteFrames().size(), 3u);
+}
+
+// A write the ECU never confirmed is kept and goes out again after the next
+// good poll; a newer write to the same bytes takes its place.
+TEST_F(Worker, AnUnconfirmedWriteIsWrittenAfterTheNextGoodPoll) {
+    Connect();
+    const uint8_t before = ram[0x2000];
+    auto remake = [&](uint8_t value) {
+        w.adressdata = {0x20, 0x00};
+        w.numdata = 1;
+        w.data[0] = value;
+        Post("remake");
+        w.Pass();
+    };
+    memoryAnswers = false;
+    remake(0x5A);
+    EXPECT_EQ(ram[0x2000], before);
+    EXPECT_EQ(WriteFrames().size(), 3u);
+
+    memoryAnswers = true;
+    view.Clear();
+    w.Pass();  // a good poll, then the kept write
+    EXPECT_EQ(ram[0x2000], 0x5A);
+    EXPECT_EQ(WriteFrames().size(), 4u);
+    EXPECT_EQ(view.Lines()[1], "ECU: >> Запись отложенных блоков: 1");
+    for (int i = 0; i < 3; ++i) w.Pass();
+    EXPECT_EQ(WriteFrames().size(), 4u);  // nothing is kept any more
+
+    // Kept again, then overtaken by a newer value that got through: the
+    // old value never comes back over it.
+    memoryAnswers = false;
+    remake(0x11);
+    memoryAnswers = true;
+    clock.Advance(2000);
+    remake(0x22);
+    for (int i = 0; i < 3; ++i) w.Pass();
+    EXPECT_EQ(ram[0x2000], 0x22);
+    EXPECT_EQ(WriteFrames().size(), 4u + 3u + 1u);
 }
 
 TEST_F(Worker, CommandsWithoutALinkCompleteWithoutTouchingThePort) {
