@@ -141,7 +141,7 @@ void WriteBack::StopTuning() {
 
 void WriteBack::Timer4Timer() {
     timers_.bcn.Stop();
-    if (LinkUp() && timers_.engine.Active() && tables_.TuningActive) {
+    if (LiveLink() && timers_.engine.Active() && tables_.TuningActive) {
         int changed = 0;
         for (int c = 0; c < kGrid; ++c)
             for (int r = 0; r < kGrid; ++r) {
@@ -155,9 +155,9 @@ void WriteBack::Timer4Timer() {
         if (timers_.bcn.Interval() == kRetryIntervalMs || bcnOwed_) ++changed;
         if (changed > 0) {
             bcnOwed_ = true;
-            if (LinkUp()) {
+            if (LiveLink()) {
                 host_.Wait(kRewriteWaitMs);
-                if (!LinkUp()) {
+                if (!LiveLink()) {
                     // Taken over but not sent: the next tick with a link sends it.
                 } else if (ecu_.Pending().empty()) {
                     ++tables_.GbcRecCount;
@@ -179,7 +179,7 @@ void WriteBack::Timer4Timer() {
 
 void WriteBack::Timer6Timer() {
     timers_.neighbour.Stop();
-    if (LinkUp() && timers_.engine.Active() && tables_.TuningActive) {
+    if (LiveLink() && timers_.engine.Active() && tables_.TuningActive) {
         int changed = 0;
         for (int c = 0; c < kGrid; ++c)
             for (int r = 0; r < kGrid; ++r) {
@@ -198,10 +198,10 @@ void WriteBack::Timer6Timer() {
         if (timers_.neighbour.Interval() == kRetryIntervalMs || neighbourOwed_) ++changed;
         if (changed > 0) {
             neighbourOwed_ = true;
-            if (LinkUp()) {
+            if (LiveLink()) {
                 timers_.engine.Stop();
                 host_.Wait(kRewriteWaitMs);
-                if (!LinkUp()) {
+                if (!LiveLink()) {
                     // Taken over but not sent: the next tick with a link sends it.
                 } else if (ecu_.Pending().empty()) {
                     host_.Log("Перезаписываю соседнии РТ= (" + std::to_string(changed) + ")");

@@ -99,6 +99,10 @@ class WriteBack {
     // the control byte, then the flag, then the rewrite timers.
     void WriteTuningStartByte();
     void ActivateTuning() { tables_.TuningActive = true; }
+    // While the link is not live (down, or the ECU has stopped answering)
+    // the tuning's rewrites (Timer4, Timer6) write nothing; what falls due
+    // meanwhile goes out at the first tick with a live link.
+    void SetLinkLive(bool live) { linkLive_ = live; }
     // Neighbour learning from "Коэф. обучения соседних РТ" (also at an image
     // load) and Timer4. An empty text means off; text that is no number
     // returns false and changes nothing.
@@ -122,6 +126,8 @@ class WriteBack {
 
   private:
     bool LinkUp() const { return ecu_.LinkUp(); }
+    // The rewrites of the tuning wait while the link is not live.
+    bool LiveLink() const { return linkLive_ && LinkUp(); }
     // Waits in short steps until the worker has finished its command; logs
     // and returns false when it does not within kMailboxWaitMs.
     bool WaitForFreeMailbox(const std::string& what);
@@ -138,6 +144,7 @@ class WriteBack {
     // (the link went down on the way) is owed at the next tick.
     bool bcnOwed_ = false;
     bool neighbourOwed_ = false;
+    bool linkLive_ = true;
 };
 
 }  // namespace korvane::tuning
