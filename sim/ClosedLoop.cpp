@@ -85,6 +85,7 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
     std::copy(memory.begin(), memory.end(), image.begin());
     EngineRun engine(o.scenario, o.seed, o.mixture,
                      std::clamp(o.lc1DelayMs, 0, EngineRun::kMaxLc1DelayMs));
+    engine.SetConditions(o.conditions);
     result.startCentreError = CentreErrors(engine, memory);
     result.convergedAfter.assign(kGridSize * kGridSize, -1);
     for (size_t k = 0; k < result.convergedAfter.size(); ++k)
@@ -103,6 +104,12 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
         firmware::Namesstringgrid(std::span<const uint8_t, firmware::kImageSize>(image));
     core.addtabl(image, labels.rows, labels.cols);
     core.NewConnection();
+    const auto controls = tuning::ReadControlSettings([&settings](const char* key) {
+        const auto it = settings.find(key);
+        return it == settings.end() ? std::string() : it->second;
+    });
+    if (!controls.error.empty()) result.log.push_back(controls.error);
+    core.SetControls(controls.settings);
     tuning::TuningTables& tables = core.Tables();
     tables.MinTuneThrottle = std::atoi(settings.at("Не настраивать ниже %").c_str());
     tables.TuningActive = true;
@@ -177,7 +184,14 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
         if (polled) {
             const auto frame = engine.FrameAt(t, memory);
             decoder.Tick(frame, numlog, live::OxygenSensor::Lc1, lc);
-            core.calculations(decoder.Values(), decoder.NarrowBandMode, image);
+            const int samplesBefore = tables.AnalisCount;
+            core.calculations(decoder.Values(), decoder.NarrowBandMode, image, true, t);
+            if (tables.AnalisCount != samplesBefore) {
+                const live::LiveValues& v = decoder.Values();
+                const double table = engine.MixtureOf(engine.StateAt(t), memory);
+                if (std::fabs(v.AfrLc1 / v.Afr / table - 1) > EngineRun::kWithin)
+                    ++result.spoiledSamples;
+            }
             ++result.frames;
         } else {
             ++result.pollsLost;

@@ -22,6 +22,8 @@ struct ClosedLoopOptions {
     int lc1DelayMs = 0;
     // The ECU worker's poll rate with its default pauses.
     double framesPerSecond = 5.9;
+    // The ECU's own enrichments (cold start, transients); none by default.
+    EngineRun::Conditions conditions{};
     // Tuning settings by key over the shipped defaults ("Весовой коэф.
     // коррекции(%)" = "70", ...).
     std::map<std::string, std::string> settings;
@@ -45,6 +47,10 @@ struct ClosedLoopMinute {
 struct ClosedLoopResult {
     int frames = 0;
     int samples = 0;      // AnalisCount
+    // Samples whose measured mixture (LC-1 over the ECU's AFR) differed by
+    // more than 2 % from what the table gave at that moment: spoiled by the
+    // sensor's delay or by an enrichment.
+    int spoiledSamples = 0;
     int remakes = 0;      // single-cell writes that reached the engine's memory
     int processings = 0;  // PRecCount: processings that moved a correction
     int cellsVisited = 0;

@@ -281,13 +281,23 @@ EngineState EngineModel::At(double seconds) const {
                  blend);
 }
 
+double CoolantAt(double seconds, bool coldStart) {
+    const double t = std::max(0.0, seconds);
+    if (coldStart) return 20.0 + 70.0 * (1.0 - std::exp(-t / 150.0));
+    return 85.0 + 5.0 * (1.0 - std::exp(-t / 90.0));
+}
+
+double WarmUpEnrichment(double coolant) {
+    return 1.0 - 0.2 * std::clamp((65.0 - coolant) / 45.0, 0.0, 1.0);
+}
+
 std::array<uint8_t, 51> BuildDiagnosticFrame(const EngineState& s, const FrameInputs& in,
                                              uint32_t seed) {
     std::array<uint8_t, 51> f{};
     const uint64_t step = static_cast<uint64_t>(s.seconds / kNoiseStep);
     const double rpm = std::max(1.0, s.Rpm());
     const double air = AirChargeAt(s.column, s.row) * (1.0 + 0.01 * Noise(seed, 3, step));
-    const double coolant = 45.0 + 45.0 * (1.0 - std::exp(-s.seconds / 90.0));
+    const double coolant = CoolantAt(s.seconds, in.coldStart);
     const double correction = in.correctionRaw / 128.0;
 
     // Work point by engine speed: the speed grid map's entry.

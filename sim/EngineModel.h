@@ -110,8 +110,17 @@ double MixtureAt(const EngineState& state, const FuelErrorField& fuel,
 double CellCentreMixture(int column, int row, const FuelErrorField& fuel,
                          std::span<const uint8_t> memory);
 
+// Coolant temperature (°C) at a moment of the run: a warm engine settles
+// from 85 to 90; a cold start warms from 20 and passes 60 after about two
+// minutes.
+double CoolantAt(double seconds, bool coldStart);
+// The ECU's own warm-up enrichment as a lambda factor: a fifth richer at
+// 20 °C, fading to none at 65 °C.
+double WarmUpEnrichment(double coolant);
+
 // Everything the diagnostic frame needs beyond the engine state.
 struct FrameInputs {
+    bool coldStart = false;  // the coolant of a cold start (CoolantAt)
     double lambda = 1;  // true mixture of the current cell
     double afrEcu = kStoichAfr;
     uint8_t ignitionRaw = 0;  // the ignition table byte of the current cell

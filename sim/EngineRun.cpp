@@ -42,7 +42,19 @@ void EngineRun::AdvanceTo(double seconds, std::span<const uint8_t> memory) {
 
 void EngineRun::Step(std::span<const uint8_t> memory) {
     const EngineState s = StateAt(now_);
-    const double lambda = MixtureOf(s, memory);
+    const double table = MixtureOf(s, memory);
+    double factor = 1;
+    if (conditions_.coldStart) factor *= WarmUpEnrichment(CoolantAt(now_, true));
+    if (conditions_.transients) {
+        constexpr double kPerPercent = 0.006;
+        constexpr double kFade = 0.5;  // seconds
+        if (previousThrottle_ >= 0) transient_ += kPerPercent * (s.throttle - previousThrottle_);
+        previousThrottle_ = s.throttle;
+        transient_ *= std::exp(-kStep / kFade);
+        factor *= 1.0 - std::clamp(transient_, -0.3, 0.3);
+    }
+    enrichment_ = factor;
+    const double lambda = table * factor;
     if (!primed_) {
         // A warm engine: the exhaust and the sensor already show the mixture.
         std::fill(transport_.begin(), transport_.end(), lambda);
@@ -50,7 +62,7 @@ void EngineRun::Step(std::span<const uint8_t> memory) {
         primed_ = true;
     }
     CellStats& cell = stats_[Grid::CellIndex(s.column, s.row)];
-    const double error = std::fabs(lambda - 1.0);
+    const double error = std::fabs(table - 1.0);
     cell.seconds += kStep;
     cell.errorSeconds += error * kStep;
     if (error <= kWithin) cell.withinSeconds += kStep;
@@ -66,7 +78,8 @@ void EngineRun::Step(std::span<const uint8_t> memory) {
 std::array<uint8_t, 51> EngineRun::FrameAt(double seconds, std::span<const uint8_t> memory) const {
     const EngineState s = StateAt(seconds);
     FrameInputs in;
-    in.lambda = MixtureOf(s, memory);
+    in.lambda = MixtureOf(s, memory) * enrichment_;
+    in.coldStart = conditions_.coldStart;
     const int k = Grid::CellIndex(s.column, s.row);
     in.ignitionRaw = memory[kIgnitionTable + k];
     in.correctionRaw = memory[kCorrectionTable + k];

@@ -34,12 +34,24 @@ class EngineRun {
     // sensor, a pure delay; the rest is the sensor's own first-order lag.
     EngineRun(Scenario scenario, uint32_t seed, Mixture mixture, int lc1DelayMs);
 
+    // What the ECU adds to the table's mixture on its own. Off by default:
+    // a warm engine whose mixture is the table's alone.
+    struct Conditions {
+        bool coldStart = false;  // from 20 °C, with warm-up enrichment
+        // Acceleration enrichment and deceleration leaning: every % the
+        // throttle opens makes the mixture 0.6 % richer, fading in 0.5 s.
+        bool transients = false;
+    };
+    // Before the run starts.
+    void SetConditions(const Conditions& conditions) { conditions_ = conditions; }
+
     // Keeps the engine in one cell; (-1, -1) lets the scenario drive again.
     void Hold(int column, int row);
     EngineState StateAt(double seconds) const;
 
     // The true mixture of a work point, and of a cell's centre, with the
-    // correction table in `memory` (65 536 bytes).
+    // correction table in `memory` (65 536 bytes): what the table gives,
+    // without the ECU's enrichments (Conditions).
     double MixtureOf(const EngineState& state, std::span<const uint8_t> memory) const;
     double CellMixture(int column, int row, std::span<const uint8_t> memory) const;
 
@@ -50,6 +62,8 @@ class EngineRun {
     // The lambda the LC-1's sensor sees at Now(), before the controller's
     // own measurement noise.
     double SensorLambda() const { return sensor_; }
+    // Time spent in each cell, and how far the table's mixture (not the
+    // enrichments) was from lambda 1 meanwhile.
     const CellStatsTable& Stats() const { return stats_; }
 
     // The diagnostic frame at a moment, with the mixture of that moment.
@@ -75,6 +89,10 @@ class EngineRun {
     double lagFactor_ = 1;  // share of the gap the sensor closes per step
     double sensor_ = 1;
     CellStatsTable stats_{};
+    Conditions conditions_{};
+    double enrichment_ = 1;  // lambda factor of the last step
+    double transient_ = 0;
+    int previousThrottle_ = -1;
 };
 
 // The LC-1's measurement of the sensor's lambda: packet number `index`

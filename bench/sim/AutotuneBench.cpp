@@ -1,6 +1,8 @@
 // The closed-loop tuning run: the tuning core on the simulated engine for N
 // minutes of driving, once per LC-1 delay, as a table. How well and how
-// fast the visited cells reach lambda 1, and what the sensor's delay costs.
+// fast the visited cells reach lambda 1, and what the sensor's delay costs;
+// then the same drive from a cold start with transients, with the learning's
+// filters at their defaults and off.
 //
 //   autotune_bench [--minutes N] [--seed N] [--mixture interpolated|cell]
 //                  [--delays MS,MS,...] [--noisy P]
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/ClosedLoop.h"
@@ -41,6 +44,58 @@ double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Cells brought within 2 % and the median time spent in them until then.
+std::pair<size_t, double> Converged(const ClosedLoopResult& r) {
+    std::vector<double> needed;
+    for (const double s : r.convergedAfter)
+        if (s > 0) needed.push_back(s);
+    return {needed.size(), Median(needed)};
+}
+
+// The same drive with the ECU's enrichments: a cold start from 20 °C and
+// acceleration enrichment / deceleration leaning, once with the learning's
+// filters at their defaults and once without them. The limits stay at their
+// defaults in both.
+void TransientsAndColdStart(const ClosedLoopOptions& base, const std::vector<int>& delays) {
+    std::printf(
+        "\nTransients and a cold start from 20 °C (warm-up enrichment up to 20 %% fading by\n"
+        "65 °C; every %% of throttle opening 0.6 %% richer, fading in 0.5 s), limits at their\n"
+        "defaults (step 10 %%, 0.7 .. 1.3). spoiled: samples whose measured mixture was more\n"
+        "than 2 %% off the table's (sensor delay, enrichment). converged: cells brought within\n"
+        "2 %% to stay, and the median time spent in them until then.\n\n");
+    std::printf("%10s  %-8s  %8s  %9s  %-25s  %-16s  %-16s  %-14s\n", "LC-1 delay", "filters",
+                "samples", "spoiled %", "within 2 % first/last/5", "median |l-1| %",
+                "worst |l-1| %", "converged");
+    for (const int delay : delays)
+        for (const bool filters : {true, false}) {
+            ClosedLoopOptions o = base;
+            o.lc1DelayMs = delay;
+            o.conditions = {true, true};
+            o.settings["Макс. шаг поправки %"] = "10";
+            o.settings["Пределы поправки"] = "0.7 1.3";
+            if (filters) {
+                o.settings["Мин. ТОЖ для обучения"] = "60";
+                o.settings["Макс. скорость дросселя %/с"] = "20";
+                o.settings["Макс. скорость оборотов об/с"] = "1000";
+            }
+            const ClosedLoopResult r = RunClosedLoop(o);
+            std::vector<double> startLong;
+            for (size_t k = 0; k < r.stats.size(); ++k)
+                if (r.stats[k].seconds >= kLongVisitSeconds)
+                    startLong.push_back(r.startCentreError[k]);
+            const auto [cells, median] = Converged(r);
+            std::printf(
+                "%7d ms  %-8s  %8d  %9.1f  %7.1f %7.1f %7.1f  %5.2f -> %5.2f  %5.2f -> %5.2f  "
+                "%4zu, %5.1f s\n",
+                delay, filters ? "default" : "off", r.samples,
+                r.samples > 0 ? 100.0 * r.spoiledSamples / r.samples : 0.0,
+                100 * r.withinShareFirst, 100 * r.withinShareLast, 100 * r.withinShareLastFive,
+                100 * Median(startLong), 100 * r.medianLongCellError,
+                startLong.empty() ? 0.0 : 100 * *std::max_element(startLong.begin(), startLong.end()),
+                100 * r.worstLongCellError, cells, median);
+        }
 }
 
 }  // namespace
@@ -189,5 +244,7 @@ int main(int argc, char** argv) {
                         neededFar.size(), Median(neededFar), neededFar.back());
         for (const auto& line : r.log) std::printf("tuning log: %s\n", line.c_str());
     }
+
+    TransientsAndColdStart(base, delays);
     return 0;
 }

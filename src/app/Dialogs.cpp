@@ -21,4 +21,10 @@ QString QtDialogs::AskOpenFile(QWidget* parent, const QString& title, const QStr
         entries.isEmpty() ? filter : entries.join(QStringLiteral(";;")));
 }
 
+bool QtDialogs::Confirm(QWidget* parent, const QString& question) {
+    return QMessageBox::question(parent, QStringLiteral("Korvane"), question,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 }  // namespace korvane::app

@@ -15,12 +15,15 @@ public:
     // Empty when the user cancels. The filter is "name|pattern|name|pattern"
     // with the first entry chosen at first.
     virtual QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // A yes/no question; true for yes.
+    virtual bool Confirm(QWidget* parent, const QString& question) = 0;
 };
 
 class QtDialogs final : public Dialogs {
 public:
     void ShowError(QWidget* parent, const QString& text) override;
     QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
+    bool Confirm(QWidget* parent, const QString& question) override;
 };
 
 // For tests: records every message, answers file dialogs from a queue.
@@ -29,10 +32,16 @@ public:
     QStringList errors;
     QStringList fileAnswers;
     QStringList fileFilters;  // the filter of every file dialog asked for
+    QStringList questions;    // every yes/no question asked
+    bool answerYes = true;
     void ShowError(QWidget*, const QString& text) override { errors << text; }
     QString AskOpenFile(QWidget*, const QString&, const QString& filter) override {
         fileFilters << filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
+    bool Confirm(QWidget*, const QString& question) override {
+        questions << question;
+        return answerYes;
     }
 };
 

@@ -330,6 +330,7 @@ void TForm1::FormCreate() {
         startupProblems_ << QStringLiteral("В настройках не найден параметр «%1»; он добавлен со "
                                            "значением по умолчанию.")
                                 .arg(Q(key));
+    AppendQuietDefaults(settings_);
     for (const auto& pl : FixedPickLists()) ValueListEditor1->SetPickList(pl.key, pl.choices);
     ValueListEditor1->Reload();
 
@@ -611,6 +612,12 @@ void TForm1::CreateTuningPanel() {
     w.log = [this](const QString& line) { AppendLog(line); };
     w.showError = [this](const QString& text) { ShowError(text); };
     w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
+    w.storeSetting = [this](const std::string& key, const std::string& value) {
+        settings_.SetSettingValue(key, value);
+        ValueListEditor1->Reload();
+        СохранитьClick();
+    };
+    w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
     w.wait = [this](int ms) { Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));
@@ -712,6 +719,8 @@ void TForm1::ToolButton1Click() {
         neighbourInterval = *neighbour;
     }
     Tuning->Connecting(*bcn, neighbourInterval);
+    if (const QString refused = Tuning->ReadControls(); !refused.isEmpty())
+        return ShowError(refused);
     const auto rewrite = IntegerSetting("Время перезаписи прошивки(мс)");
     if (!rewrite) return;
     if (!Positive(rewrite)) return periodError("Время перезаписи прошивки(мс)");

@@ -140,6 +140,23 @@ std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store) {
     return missing;
 }
 
+const std::vector<std::pair<std::string, std::string>>& QuietDefaults() {
+    static const std::vector<std::pair<std::string, std::string>> defaults = {
+        {"Заблокированные ячейки", ""},
+        {"Мин. ТОЖ для обучения", "60"},
+        {"Макс. скорость дросселя %/с", "20"},
+        {"Макс. скорость оборотов об/с", "1000"},
+        {"Макс. шаг поправки %", "10"},
+        {"Пределы поправки", "0.7 1.3"},
+    };
+    return defaults;
+}
+
+void AppendQuietDefaults(SettingsStore& store) {
+    for (const auto& [key, value] : QuietDefaults())
+        if (!store.HasKey(key)) store.AppendLine(key + "=" + value);
+}
+
 ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemNames,
                             SettingsStore& store) {
     ComPortsResult r;

@@ -68,6 +68,11 @@ const std::vector<PickList>& FixedPickLists();
 // what the user is told about (all but those added quietly).
 std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store);
 
+// Settings this program added later, with the values a config without
+// them gets; appended without a word.
+const std::vector<std::pair<std::string, std::string>>& QuietDefaults();
+void AppendQuietDefaults(SettingsStore& store);
+
 // Names for the port pick lists and what the listing tells the log.
 struct ComPortsResult {
     std::vector<std::string> names;     // in the system's order

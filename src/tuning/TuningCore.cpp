@@ -76,6 +76,8 @@ void TuningCore::addtabl(std::span<const uint8_t, kImageSize> image, const GridL
             cell.SampleCount = 0;
             cell.Ratio = 3.0f;
             cell.RewriteCount = 0;
+            t.LoadedCorrection[k] = image[kCorrectionAddress + k];
+            t.LoadedBcn[k] = image[kBcnAddress + k];
         }
     }
     view_.SelectFirstView();
@@ -93,8 +95,16 @@ void TuningCore::Narrow(const std::array<float, kGridSize + 1>& bounds, int32_t 
     }
 }
 
+void TuningCore::SetControls(const ControlSettings& controls) {
+    filter_.SetSettings(controls.filters);
+    filter_.Reset();
+    limits_ = controls.limits;
+}
+
 void TuningCore::calculations(const live::LiveValues& values, bool NarrowBandMode,
-                              std::span<uint8_t, kImageSize> image, bool mixtureUsable) {
+                              std::span<uint8_t, kImageSize> image, bool mixtureUsable,
+                              double seconds) {
+    hold_ = filter_.Check(values, seconds);
     const auto weight = DecimalSetting(kCorrectionWeight);
     if (!weight) return;
     weight_ = *weight / 100;
@@ -139,6 +149,15 @@ bool TuningCore::Hit(int c, int r, const live::LiveValues& v, bool narrowBand,
         return true;
     }
     const GridCell here{r + 1, c + 1};
+    if (t.Locked[CellIndex(c, r)] || hold_ != FilterHold::None) {
+        // As if the work point had just entered the cell: the stationary
+        // count starts again once the cell is free and the filters pass.
+        t.CurrentCell = here;
+        t.StableCycles = 0;
+        t.SampleIndex = 0;
+        StatusLine();
+        return true;
+    }
     if (here == t.CurrentCell) {
         ++t.StableCycles;
         const auto cycles = IntegerSetting(kStationaryCycles);
@@ -219,6 +238,11 @@ void TuningCore::ShowCell(int c, int r) {
         case 3:
             view_.SetGridCell(c + 1, r + 1, number_.Fixed(t.BcnTable[c][r].Current, 1, separator_));
             break;
+        case kChangeViewItem:
+            view_.SetGridCell(
+                c + 1, r + 1,
+                ChangeText(cell.Correction, t.LoadedCorrection[CellIndex(c, r)], separator_));
+            break;
         default:
             break;
     }
@@ -267,6 +291,7 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
             correction = static_cast<float>(old + kSmallStep);
         else
             correction = static_cast<float>(((x - 1) * weight_ + 1) * old);
+        correction = LimitCorrection(static_cast<float>(old), correction, limits_);
     }
     if (correction > kCorrectionMax) correction = 1.95f;
     if (correction < kCorrectionMin) correction = 0.05f;
@@ -285,10 +310,12 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
             if (link) {
                 const long double kN = *neighbourWeight / 100;
                 auto predict = [&](int nc, int nr) {
+                    if (t.Locked[CellIndex(nc, nr)]) return;
                     const long double ratio = t.WorkPointCells[nc][nr].Ratio;
+                    const float now = t.WorkPointCells[nc][nr].Correction;
                     if (ratio > kNeighbourHigh || ratio < kNeighbourLow)
-                        t.NeighbourCorrections[nc][nr] = static_cast<float>(
-                            ((x - 1) * kN + 1) * t.WorkPointCells[nc][nr].Correction);
+                        t.NeighbourCorrections[nc][nr] = LimitCorrection(
+                            now, static_cast<float>(((x - 1) * kN + 1) * now), limits_);
                 };
                 if (r > 0) predict(c, r - 1);
                 if (r < kGridSize - 1) predict(c, r + 1);
@@ -320,6 +347,7 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
         p += count.size();
         view_.SetGridCell(0, 0, {cellText_.data(), static_cast<size_t>(p - cellText_.data())});
     }
+    if (view_.ComboBox1Index() == kChangeViewItem) ShowCell(c, r);
     t.SampleIndex = -kSettlingFrames;
     return true;
 }
@@ -327,8 +355,14 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
 void TuningCore::StatusLine() {
     TuningTables& t = *tables_;
     ++t.AllCount;
-    view_.SetStatusPanel5(
-        statusLine_.Format(t.GbcRecCount, t.PRecCount, t.AnalisCount, t.AllCount));
+    const std::string_view line =
+        statusLine_.Format(t.GbcRecCount, t.PRecCount, t.AnalisCount, t.AllCount);
+    if (hold_ == FilterHold::None) {
+        view_.SetStatusPanel5(line);
+        return;
+    }
+    // Why the learning waits, after the counters.
+    view_.SetStatusPanel5(std::string(line) + " " + FilterHoldText(hold_, filter_.Settings()));
 }
 
 void TuningCore::Report(Setting s, Problem p, const std::string& line) {

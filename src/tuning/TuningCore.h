@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "live/LiveValues.h"
+#include "tuning/TuningControls.h"
 #include "tuning/TuningSeams.h"
 #include "tuning/TuningTables.h"
 #include "tuning/TuningTexts.h"
@@ -20,6 +22,9 @@ using GridLabels = std::array<int32_t, kGridSize>;
 // The learning core: it owns the tables, finds the work point of every new
 // frame, judges stationarity, samples the mixture, processes a cell when
 // enough samples are in, and hands the new correction byte to the ECU.
+// The view selector's item that shows the change against the loaded image.
+inline constexpr int kChangeViewItem = 5;
+
 class TuningCore {
   public:
     static constexpr uint8_t kMaxLearnedBcnByte = 255;
@@ -47,8 +52,17 @@ class TuningCore {
     // `mixtureUsable` false (the window knows the mixture reading is not to
     // be trusted this frame) lets the frame count for stationarity but stores
     // no sample.
+    // `seconds` is the frame's time on a steady clock; without it (NaN)
+    // the rate filters cannot judge the frame and let it pass.
     void calculations(const live::LiveValues& values, bool NarrowBandMode,
-                      std::span<uint8_t, kImageSize> image, bool mixtureUsable = true);
+                      std::span<uint8_t, kImageSize> image, bool mixtureUsable = true,
+                      double seconds = std::nan(""));
+
+    // The filters and limits (ReadControlSettings) for the frames to come;
+    // the filter forgets the frames it has seen.
+    void SetControls(const ControlSettings& controls);
+    // Why the last frame was held from sampling (None: it was not).
+    FilterHold LastHold() const { return hold_; }
 
     // A new connection: a setting that is still wrong is logged once more.
     void NewConnection() { reported_ = 0; }
@@ -110,6 +124,10 @@ class TuningCore {
     // to the same number, and converting allocates.
     std::array<std::string, kSettingCount> decimalText_{};
     std::array<std::optional<double>, kSettingCount> decimalValue_{};
+
+    LearningFilter filter_;
+    CorrectionLimits limits_;
+    FilterHold hold_ = FilterHold::None;
 
     NumberText number_;
     StatusLineText statusLine_;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "tuning/TuningCore.h"
 #include "tuning/TuningTables.h"
 
 namespace korvane::tuning {
@@ -16,8 +17,11 @@ enum GridItem : int {
     kItemRatio = 2,       // "Коррекция"
     kItemBcn = 3,         // "БЦН"
     kItemIgnition = 4,    // "УОЗ"
+    kItemChange = 5,      // "Изменение %": the correction against the loaded image
 };
-inline constexpr const char* kGridItems[] = {"РТ", "Поправка ", "Коррекция", "БЦН", "УОЗ"};
+static_assert(kItemChange == kChangeViewItem);
+inline constexpr const char* kGridItems[] = {"РТ",  "Поправка ", "Коррекция",
+                                             "БЦН", "УОЗ",       "Изменение %"};
 
 // Text of work point (column, row) when the whole grid is refilled for the
 // item; nullopt for an item that is none of the five.
@@ -43,5 +47,19 @@ inline constexpr CellColour kLightYellow{255, 255, 145};
 // cell is red whatever its learning says; otherwise the rules apply in order
 // and a later one that holds wins.
 std::optional<CellColour> CellBackground(const WorkPointCell& cell, bool current);
+
+inline constexpr CellColour kLockedColour{200, 200, 200};
+
+// How a work-point cell is drawn under the view selector's item.
+struct CellLook {
+    std::optional<CellColour> background;  // nullopt: the grid's own
+    bool locked = false;                   // grey, with a lock mark
+    bool currentFrame = false;             // the current cell as a red frame
+    friend bool operator==(const CellLook&, const CellLook&) = default;
+};
+// A locked cell is grey in every view, over every other rule (the current
+// one gets a red frame); "Изменение %" colours by the change (the current
+// cell framed, as red there means richer); the other views as CellBackground.
+CellLook CellAppearance(const TuningTables& t, int column, int row, int item, bool current);
 
 }  // namespace korvane::tuning

@@ -81,6 +81,14 @@ struct TuningTables {
     Grid<float> NeighbourCorrections{};
     Grid<float> IgnitionTable{};  // degrees
 
+    // Cells the tuner keeps out of the learning, by linear index k: no
+    // sample, no processing, no neighbour or BCN rewrite of their bytes.
+    std::array<bool, kCellCount> Locked{};
+    // The correction and BCN bytes of the image as addtabl last took them:
+    // what the change view compares with and what the way back restores.
+    std::array<uint8_t, kCellCount> LoadedCorrection{};
+    std::array<uint8_t, kCellCount> LoadedBcn{};
+
     // Flags (UI thread only).
     bool TuningActive = false;  // set by the start button, cleared by stop / disconnect
     bool NeighbourLearning = false;  // "Коэф. обучения соседних РТ" > 0 at the start

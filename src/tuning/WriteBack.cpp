@@ -60,19 +60,26 @@ void WriteBack::StoreInImage(uint16_t address, const TableBytes& bytes) {
     std::copy(bytes.begin(), bytes.end(), image_.begin() + address);
 }
 
+// A locked cell keeps the byte the image holds, whatever the tables say.
 TableBytes WriteBack::BcnBytes() const {
     TableBytes out{};
     for (int c = 0; c < kGrid; ++c)
-        for (int r = 0; r < kGrid; ++r)
-            out[c * kGrid + r] = BcnByte(tables_.BcnTable[c][r].Learned);
+        for (int r = 0; r < kGrid; ++r) {
+            const int k = c * kGrid + r;
+            out[k] = tables_.Locked[k] ? image_[kBcnAddress + k]
+                                       : BcnByte(tables_.BcnTable[c][r].Learned);
+        }
     return out;
 }
 
 TableBytes WriteBack::CorrectionBytes() const {
     TableBytes out{};
     for (int c = 0; c < kGrid; ++c)
-        for (int r = 0; r < kGrid; ++r)
-            out[c * kGrid + r] = CorrectionByte(tables_.WorkPointCells[c][r].Correction);
+        for (int r = 0; r < kGrid; ++r) {
+            const int k = c * kGrid + r;
+            out[k] = tables_.Locked[k] ? image_[kCorrectionAddress + k]
+                                       : CorrectionByte(tables_.WorkPointCells[c][r].Correction);
+        }
     return out;
 }
 
@@ -146,7 +153,7 @@ void WriteBack::Timer4Timer() {
         for (int c = 0; c < kGrid; ++c)
             for (int r = 0; r < kGrid; ++r) {
                 auto& cell = tables_.BcnTable[c][r];
-                if (cell.Learned != cell.Current) {
+                if (!tables_.Locked[c * kGrid + r] && cell.Learned != cell.Current) {
                     ++changed;
                     cell.Current = cell.Learned;
                 }
@@ -185,7 +192,7 @@ void WriteBack::Timer6Timer() {
             for (int r = 0; r < kGrid; ++r) {
                 auto& cell = tables_.WorkPointCells[c][r];
                 float& wanted = tables_.NeighbourCorrections[c][r];
-                if (cell.Correction != wanted) {
+                if (!tables_.Locked[c * kGrid + r] && cell.Correction != wanted) {
                     wanted = std::clamp(wanted, kMinCorrection, kMaxCorrection);
                     cell.Correction = wanted;
                     cell.SampleCount = 0;
@@ -219,6 +226,60 @@ void WriteBack::Timer6Timer() {
         }
     }
     timers_.neighbour.Start();
+}
+
+int WriteBack::RestoreLoaded() {
+    if (!LinkUp()) return 0;
+    TableBytes correction{}, bcn{};
+    std::copy(tables_.LoadedCorrection.begin(), tables_.LoadedCorrection.end(),
+              correction.begin());
+    std::copy(tables_.LoadedBcn.begin(), tables_.LoadedBcn.end(), bcn.begin());
+    auto differing = [this](uint16_t address, const TableBytes& bytes) {
+        const TableBytes now = ImageTable(address);
+        int n = 0;
+        for (size_t k = 0; k < bytes.size(); ++k) n += now[k] != bytes[k];
+        return n;
+    };
+    const int correctionCells = differing(kCorrectionAddress, correction);
+    const int bcnCells = differing(kBcnAddress, bcn);
+
+    const bool wasRunning = timers_.engine.Active();
+    timers_.engine.Stop();
+    host_.Wait(kRewriteWaitMs);
+    int restored = 0;
+    if (LinkUp() && WaitForFreeMailbox("Поправка не возвращена") && LinkUp() &&
+        ecu_.PostIfEmpty("remakepopr", kCorrectionAddress, correction)) {
+        StoreInImage(kCorrectionAddress, correction);
+        for (int c = 0; c < kGrid; ++c)
+            for (int r = 0; r < kGrid; ++r) {
+                WorkPointCell& cell = tables_.WorkPointCells[c][r];
+                cell.Correction = static_cast<float>(correction[c * kGrid + r] / 128.0L);
+                tables_.NeighbourCorrections[c][r] = cell.Correction;
+                cell.SampleCount = 0;
+                cell.Ratio = 3.0f;
+                cell.RewriteCount = 0;
+            }
+        neighbourOwed_ = false;
+        ++restored;
+        host_.Log("Поправка возвращена к загруженной прошивке (ячеек изменено: " +
+                  std::to_string(correctionCells) + ")");
+    }
+    if (LinkUp() && WaitForFreeMailbox("БЦН не возвращен") && LinkUp() &&
+        ecu_.PostIfEmpty("remakegbc", kBcnAddress, bcn)) {
+        StoreInImage(kBcnAddress, bcn);
+        StoreInImage(kBcnCopyAddress, bcn);
+        for (int c = 0; c < kGrid; ++c)
+            for (int r = 0; r < kGrid; ++r) {
+                const float v = static_cast<float>(bcn[c * kGrid + r] * 8.0L / 3);
+                tables_.BcnTable[c][r] = {v, v};
+            }
+        bcnOwed_ = false;
+        ++restored;
+        host_.Log("БЦН возвращен к загруженной прошивке (ячеек изменено: " +
+                  std::to_string(bcnCells) + ")");
+    }
+    if (wasRunning) timers_.engine.Start();
+    return restored;
 }
 
 void WriteBack::PartLoadIgnition() {

@@ -119,6 +119,14 @@ class WriteBack {
     // Writes the ignition table from the image into the ECU.
     void WriteIgnition();
 
+    // "Вернуть поправку": the correction and BCN tables as the image held
+    // them at its load (TuningTables::LoadedCorrection, LoadedBcn) go to the
+    // ECU's RAM, then into the image and the tables (their cells start
+    // afresh: no samples, no processings). A table the worker could not
+    // take stays as it was, and the log says so. Returns the tables restored
+    // (0, 1 or 2).
+    int RestoreLoaded();
+
     // The bytes each write sends, as the tables hold them now.
     TableBytes BcnBytes() const;
     TableBytes CorrectionBytes() const;

@@ -111,7 +111,7 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
     // "РТ" shows, with no item chosen until the first table fill.
     EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
     EXPECT_EQ(form->ComboBox1->placeholderText(), "РТ");
-    EXPECT_EQ(form->ComboBox1->count(), 5);
+    EXPECT_EQ(form->ComboBox1->count(), 6);
     EXPECT_TRUE(form->Label1->text().isEmpty());
     EXPECT_EQ(form->Button2->text(), "Скриншот");
     EXPECT_FALSE(form->Button2->isEnabled());
@@ -199,7 +199,10 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     korvane::platform::Utf8ToCp1251(
         "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=57600\r\nПисать логи=нет\r\n"
         "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\n"
-        "Переподключаться=нет\r\nБыстрый обмен=да\r\nМой ключ=42\r\n",
+        "Переподключаться=нет\r\nБыстрый обмен=да\r\nЗаблокированные ячейки=\r\n"
+        "Мин. ТОЖ для обучения=60\r\nМакс. скорость дросселя %/с=20\r\n"
+        "Макс. скорость оборотов об/с=1000\r\nМакс. шаг поправки %=10\r\n"
+        "Пределы поправки=0.7 1.3\r\nМой ключ=42\r\n",
         expected);
     EXPECT_EQ(bytes, expected);
 

@@ -185,6 +185,22 @@ TEST(SettingsStore, SaveKeepsLinksAndModesAndRefusesWhatCannotBeWritten) {
     EXPECT_FALSE(error.empty());
 }
 
+TEST(QuietDefaults, MissingTuningControlsArriveWithTheirDefaultsAndSetOnesStay) {
+    SettingsStore s;
+    s.AppendLine("мин. тож для обучения=");  // present, switched off by its user
+    s.AppendLine("Пределы поправки=0.8 1.2");
+    AppendQuietDefaults(s);
+    EXPECT_EQ(s.SettingValue("Мин. ТОЖ для обучения"), "");
+    EXPECT_EQ(s.SettingValue("Пределы поправки"), "0.8 1.2");
+    EXPECT_EQ(s.SettingValue("Макс. скорость дросселя %/с"), "20");
+    EXPECT_EQ(s.SettingValue("Макс. скорость оборотов об/с"), "1000");
+    EXPECT_EQ(s.SettingValue("Макс. шаг поправки %"), "10");
+    EXPECT_TRUE(s.HasKey("Заблокированные ячейки"));
+    const size_t lines = s.Count();
+    AppendQuietDefaults(s);
+    EXPECT_EQ(s.Count(), lines);
+}
+
 TEST(PickLists, MissingKeysAreAppendedWithTheirFirstChoice) {
     SettingsStore s;
     s.AppendLine("датчик кислорода=УДК");  // present in other letter case

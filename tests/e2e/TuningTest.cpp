@@ -6,7 +6,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -20,6 +24,7 @@
 #include "lambda/LAMBDAThread.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tuning/TuningControls.h"
 #include "tuning/TuningTables.h"
 #include "tuning/WriteBack.h"
 #include "tuning/ui/TuningPanel.h"
@@ -76,7 +81,10 @@ class Tuning : public ::testing::Test {
     // The fast exchange takes each answer as soon as it is complete; the
     // roomy "Таймаут2" only bounds a late one, so a busy machine does not
     // lose answers.
-    void WriteConfig(const std::string& bcnInterval) {
+    void WriteConfig(const std::string& bcnInterval,
+                     const std::string& neighbours =
+                         "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n",
+                     const std::string& extra = "") {
         const std::string text =
             "Ecu Com=" + (dir / "ecu").string() +
             "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 "
@@ -87,10 +95,9 @@ class Tuning : public ::testing::Test {
             "Количество циклов для обработки=7\r\nВесовой коэф. коррекции(%)=70\r\n"
             "Писать логи=нет\r\nИнтервал коррекции БЦН(мс)=" +
             bcnInterval +
-            "\r\nВремя перезаписи прошивки(мс)=300\r\n"
-            "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+            "\r\nВремя перезаписи прошивки(мс)=300\r\n" + neighbours +
             "Датчик кислорода=ШДК LC-1\r\nЗагрузить прошивку по умолчанию=да\r\n"
-            "Прошивка по умолчанию=demo.bin\r\n";
+            "Прошивка по умолчанию=demo.bin\r\n" + extra;
         std::string bytes, error;
         platform::Utf8ToCp1251(text, bytes);
         ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
@@ -296,6 +303,93 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
                       tuning::BcnByte(tables.BcnTable[i][j].Current));
     form->ToolButton(11)->click();
     form->ToolButton(2)->click();
+}
+
+// A locked cell next to the learning one keeps its bytes in RAM through the
+// single-cell writes, the neighbour rewrites and the BCN rewrites, while its
+// free neighbours take predictions; "Изменение %" shows what the learned
+// cell changed; "Вернуть поправку" puts the image's tables back into RAM.
+TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
+    const auto [c, r] = WorstCell();
+    const int k = CellIndex(c, r);
+    const int lockedRow = r > 0 ? r - 1 : r + 1;
+    const int locked = CellIndex(c, lockedRow);
+    const int freeNeighbour = CellIndex(c < 15 ? c + 1 : c - 1, r);
+    WriteConfig("1500",
+                "Коэф. обучения соседних РТ=50\r\nИнтервал обучения соседних РТ=1000\r\n",
+                "Заблокированные ячейки=" + std::to_string(locked) + "\r\n");
+    simulator->HoldCell(c, lockedRow);
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Wrote(0x7DB7); }, 5000));
+    auto& tables = form->Tuning->Tables();
+    ASSERT_TRUE(tables.Locked[static_cast<size_t>(locked)]);
+    form->ToolButton(10)->click();
+
+    // Held in the locked cell: followed, never sampled.
+    const int hits = tables.StationaryHitCount;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.StationaryHitCount > hits + 60; }, 20000));
+    EXPECT_EQ(tables.AnalisCount, 0);
+    EXPECT_EQ(tables.WorkPointCells[c][lockedRow].SampleCount, 0);
+
+    // Its neighbour learns; the rewrites carry the predictions over.
+    simulator->HoldCell(c, r);
+    auto neighbourWrites = [&] {
+        return form->LogLines().filter("Перезаписываю соседнии РТ=").size();
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.PRecCount >= 2; }, 20000))
+        << "PRec " << tables.PRecCount << ", Analis " << tables.AnalisCount;
+    const int writes = neighbourWrites();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return neighbourWrites() > writes; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !form->LogLines().filter("Перезаписываю GBC(Новых= ").isEmpty(); }, 10000));
+    QTest::qWait(300);  // the last hand-over reaches the ECU
+    {
+        const auto ram = simulator->Ram();
+        EXPECT_NE(ram[kCorrectionAddress + k], firmware[kCorrectionAddress + k]);
+        EXPECT_EQ(ram[kCorrectionAddress + locked], firmware[kCorrectionAddress + locked]);
+        EXPECT_EQ(ram[kBcnAddress + locked], firmware[kBcnAddress + locked]);
+        EXPECT_NE(ram[kCorrectionAddress + freeNeighbour], firmware[kCorrectionAddress + freeNeighbour]);
+        const auto img = form->Image().Bytes();
+        EXPECT_EQ(img[kCorrectionAddress + locked], firmware[kCorrectionAddress + locked]);
+        EXPECT_EQ(img[kBcnCopyAddress + locked], firmware[kBcnAddress + locked]);
+    }
+
+    // The change view: the learned cell's per cent against the image.
+    form->Tuning->ComboBox1->setCurrentIndex(5);
+    form->Tuning->ComboBox1Change();
+    const char sep = form->DecimalSeparator();
+    const QString shown = form->Tuning->StringGrid2->item(r + 1, c + 1)->text();
+    EXPECT_EQ(shown.toStdString(),
+              tuning::ChangeText(tables.WorkPointCells[c][r].Correction,
+                                 firmware[kCorrectionAddress + k], sep));
+    EXPECT_FALSE(shown.isEmpty());
+    EXPECT_EQ(form->Tuning->StringGrid2->item(lockedRow + 1, c + 1)->text(), "");
+
+    // The way back, after a question.
+    form->ToolButton(11)->click();
+    ASSERT_TRUE(form->Tuning->RestoreButton->isEnabled());
+    form->Tuning->RestoreButton->click();
+    EXPECT_EQ(dialogs.questions.size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto ram = simulator->Ram();
+            return Slice(ram, kCorrectionAddress) == Slice(firmware, kCorrectionAddress) &&
+                   Slice(ram, kBcnAddress) == Slice(firmware, kBcnAddress);
+        },
+        10000))
+        << form->LogLines().join("\n").toStdString();
+    EXPECT_FALSE(form->LogLines().filter("Поправка возвращена к загруженной прошивке").isEmpty());
+    EXPECT_FALSE(form->LogLines().filter("БЦН возвращен к загруженной прошивке").isEmpty());
+    const auto img = form->Image().Bytes();
+    const std::vector<uint8_t> image(img.begin(), img.end());
+    EXPECT_EQ(Slice(image, kCorrectionAddress), Slice(firmware, kCorrectionAddress));
+    EXPECT_EQ(Slice(image, kBcnCopyAddress), Slice(firmware, kBcnAddress));
+    EXPECT_EQ(form->Tuning->StringGrid2->item(r + 1, c + 1)->text(), "");
+    form->ToolButton(2)->click();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 }
 
 // The ECU stops answering mid-tuning: the tuning pauses (no sample, no

@@ -3,7 +3,9 @@
 // be processed a few times must end up at lambda 1.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 #include <cstdio>
 #include <string>
 
@@ -69,6 +71,50 @@ TEST_P(ClosedLoop, DwelledCellsReachLambdaOne) {
     }
     EXPECT_GE(dwelled, 2);
     EXPECT_GT(r.withinShareLast, r.withinShareFirst + 0.2);
+}
+
+// A cold start with acceleration enrichment: the filters keep most of the
+// samples the enrichments and the sensor's delay spoil out of the tables,
+// and the cells the tuning dwells in still end at lambda 1.
+TEST(ClosedLoopFilters, KeepSpoiledSamplesOutOfAColdStartWithTransients) {
+    auto run = [](bool filters) {
+        ClosedLoopOptions o;
+        o.minutes = 20;
+        o.seed = 1;
+        o.lc1DelayMs = 250;
+        o.conditions = {true, true};
+        o.settings["Макс. шаг поправки %"] = "10";
+        o.settings["Пределы поправки"] = "0.7 1.3";
+        if (filters) {
+            o.settings["Мин. ТОЖ для обучения"] = "60";
+            o.settings["Макс. скорость дросселя %/с"] = "20";
+            o.settings["Макс. скорость оборотов об/с"] = "1000";
+        }
+        return RunClosedLoop(o);
+    };
+    const ClosedLoopResult on = run(true), off = run(false);
+    ASSERT_GT(on.samples, 500);
+    ASSERT_GT(off.samples, 500);
+    EXPECT_TRUE(on.log.empty()) << on.log.front();
+    const double spoiledOn = static_cast<double>(on.spoiledSamples) / on.samples;
+    const double spoiledOff = static_cast<double>(off.spoiledSamples) / off.samples;
+    EXPECT_LT(spoiledOn, 0.6 * spoiledOff) << spoiledOn << " vs " << spoiledOff;
+    // Among the cells both runs processed several times, the filtered run
+    // ends as close to lambda 1 as the unfiltered one (its learning only
+    // starts once the engine is warm).
+    SCOPED_TRACE(CellTable(on));
+    std::vector<double> endOn, endOff;
+    for (int k = 0; k < kGridSize * kGridSize; ++k)
+        if (on.processed[k] >= 4 && off.processed[k] >= 4) {
+            endOn.push_back(on.endCentreError[k]);
+            endOff.push_back(off.endCentreError[k]);
+        }
+    ASSERT_GE(endOn.size(), 3u);
+    std::sort(endOn.begin(), endOn.end());
+    std::sort(endOff.begin(), endOff.end());
+    const size_t mid = endOn.size() / 2;
+    EXPECT_LE(endOn[mid], EngineRun::kWithin);
+    EXPECT_LE(endOn[mid], endOff[mid] + 0.005) << endOn[mid] << " vs " << endOff[mid];
 }
 
 // The program reads the same grid from the synthetic image as the engine

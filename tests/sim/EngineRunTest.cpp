@@ -2,6 +2,7 @@
 // the LC-1 sensor trailing the mixture, and the time kept per visited cell.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -124,6 +125,58 @@ TEST(SimEngineRun, KeepsTheTimeAndMixtureOfEachVisitedCell) {
     EXPECT_NEAR(total, 300.0, 1e-6);
     EXPECT_GT(visited, 10);
     EXPECT_EQ(coarse.SensorLambda(), fine.SensorLambda());
+}
+
+// A cold start: the coolant in the frame climbs from 20 °C and the sensor
+// sees the ECU's warm-up enrichment on top of the table's mixture, fading
+// out by 65 °C; the table's own mixture (and the statistics) stay as they are.
+TEST(SimEngineRun, ColdStartWarmsUpWithEnrichment) {
+    const std::vector<uint8_t> memory = MakeSyntheticFirmware(1);
+    const struct {
+        double seconds, coolant, factor;
+    } cases[] = {{0.01, 20.0, 0.8}, {127.2, 60.0, 0.978}, {300.0, 80.5, 1.0}};
+    EngineRun cold(Scenario::Idle, 1, Mixture::PerCell, 0);
+    cold.SetConditions({true, false});
+    cold.Hold(5, 7);
+    for (const auto& c : cases) {
+        cold.AdvanceTo(c.seconds, memory);
+        const auto frame = cold.FrameAt(cold.Now(), memory);
+        EXPECT_NEAR(frame[8] - 40, c.coolant, 0.6) << c.seconds;
+        EXPECT_NEAR(cold.SensorLambda() / cold.CellMixture(5, 7, memory), c.factor, 0.002)
+            << c.seconds;
+    }
+    EXPECT_NEAR(cold.Stats()[Grid::CellIndex(5, 7)].errorSeconds,
+                300.0 * std::fabs(cold.CellMixture(5, 7, memory) - 1), 1e-6);
+
+    // A warm engine is warm from the start.
+    EngineRun warm(Scenario::Idle, 1, Mixture::PerCell, 0);
+    warm.Hold(5, 7);
+    warm.AdvanceTo(0.01, memory);
+    EXPECT_GE(warm.FrameAt(0.01, memory)[8] - 40, 85);
+    EXPECT_NEAR(warm.SensorLambda(), warm.CellMixture(5, 7, memory), 1e-12);
+}
+
+// Opening the throttle enriches for a moment, closing it leans.
+TEST(SimEngineRun, TransientsEnrichThenFade) {
+    const std::vector<uint8_t> memory = MakeSyntheticFirmware(1);
+    EngineRun engine(Scenario::Drive, 1, Mixture::Interpolated, 0);
+    engine.SetConditions({false, true});
+    double richest = 0, leanest = 0;
+    for (double t = 0.01; t < 300; t += EngineRun::kStep) {
+        engine.AdvanceTo(t, memory);
+        // The sensor (no delay) shows the last step's mixture.
+        const double ratio =
+            engine.SensorLambda() /
+            engine.MixtureOf(engine.StateAt(engine.Now() - EngineRun::kStep), memory);
+        richest = std::max(richest, 1 - ratio);
+        leanest = std::max(leanest, ratio - 1);
+    }
+    EXPECT_GT(richest, 0.05);
+    EXPECT_GT(leanest, 0.05);
+    // Held still, the transient has faded.
+    engine.Hold(5, 7);
+    engine.AdvanceTo(310, memory);
+    EXPECT_NEAR(engine.SensorLambda() / engine.CellMixture(5, 7, memory), 1.0, 0.01);
 }
 
 TEST(SimEngineRun, ReportListsVisitedCells) {

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <map>
 #include <vector>
@@ -46,6 +47,9 @@ struct PanelRig {
     std::vector<int> waits;
     std::vector<bool> tuningStates;
     QString label5, label7, status5;
+    std::vector<std::pair<std::string, std::string>> stored;
+    QStringList questions;
+    bool answerYes = true;
     ui::TuningPanel* panel = nullptr;
 
     PanelRig() {
@@ -59,6 +63,14 @@ struct PanelRig {
         w.log = [this](const QString& line) { log << line; };
         w.showError = [this](const QString& text) { errors << text; };
         w.setting = [this](const std::string& key) { return settings[key]; };
+        w.storeSetting = [this](const std::string& key, const std::string& value) {
+            settings[key] = value;
+            stored.emplace_back(key, value);
+        };
+        w.confirm = [this](const QString& q) {
+            questions << q;
+            return answerYes;
+        };
         w.wait = [this](int ms) { waits.push_back(ms); };
         w.connectTimer = [this](QTimer* t, std::function<void()> handler) {
             QObject::connect(t, &QTimer::timeout, &window, std::move(handler));
@@ -125,7 +137,7 @@ TEST(TuningPanel, IsLaidOutAsTheWindowNeedsIt) {
     EXPECT_EQ(p.ComboBox1->geometry(), QRect(563, 4, 144, 22));
     EXPECT_EQ(p.ComboBox1->currentIndex(), -1);
     EXPECT_EQ(p.ComboBox1->placeholderText(), "РТ");
-    const QStringList items = {"РТ", "Поправка ", "Коррекция", "БЦН", "УОЗ"};
+    const QStringList items = {"РТ", "Поправка ", "Коррекция", "БЦН", "УОЗ", "Изменение %"};
     ASSERT_EQ(p.ComboBox1->count(), items.size());
     for (int i = 0; i < items.size(); ++i) EXPECT_EQ(p.ComboBox1->itemText(i), items[i]);
     EXPECT_EQ(p.Timer1->interval(), 200);
@@ -333,4 +345,123 @@ TEST(TuningPanel, CorrectionTableGoesToTheEcuOnlyFromALoadedImage) {
     EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x7C, 0xF7}));  // "|÷"
     for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.worker.data[k], 100 + k / 4) << k;
     EXPECT_TRUE(rig.engineTimer->isActive());
+}
+
+TEST(TuningPanel, RightClickOrSpaceTogglesLocksWhichArePaintedGreyAndStored) {
+    PanelRig rig;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.SessionReady();
+    QApplication::processEvents();
+    QTableWidget* g = p.StringGrid2;
+    auto rightClick = [&](int gridCol, int gridRow) {
+        QTest::mouseClick(g->viewport(), Qt::RightButton, {},
+                          g->visualItemRect(g->item(gridRow, gridCol)).center());
+    };
+    const std::string key = "Заблокированные ячейки";
+
+    rightClick(3, 5);  // c 2, r 4: k 36
+    EXPECT_TRUE(p.Tables().Locked[36]);
+    ASSERT_FALSE(rig.stored.empty());
+    EXPECT_EQ(rig.stored.back(), std::make_pair(key, std::string("36")));
+    rightClick(0, 3);  // a header: nothing
+    EXPECT_EQ(rig.stored.size(), 1u);
+    p.Timer1Timer();
+    QApplication::processEvents();
+    EXPECT_EQ(rig.Painted(3, 5), QColor(200, 200, 200));
+    EXPECT_EQ(rig.Painted(4, 5), g->palette().color(QPalette::Base));
+
+    // Space on a selection (the header cell in it counts for nothing).
+    g->setFocus();
+    g->setRangeSelected(QTableWidgetSelectionRange(0, 0, 1, 2), true);
+    QTest::keyClick(g, Qt::Key_Space);
+    EXPECT_EQ(rig.stored.back().second, "0 16 36");
+    // A selection that is all locked is freed.
+    QTest::keyClick(g, Qt::Key_Space);
+    EXPECT_EQ(rig.stored.back().second, "36");
+    rightClick(3, 5);
+    EXPECT_EQ(rig.stored.back().second, "");
+    EXPECT_FALSE(p.Tables().Locked[36]);
+}
+
+TEST(TuningPanel, ReadControlsLoadsTheLocksAndRefusesBadLimits) {
+    PanelRig rig;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    rig.settings["Заблокированные ячейки"] = "5 x 5 17";
+    rig.settings["Пределы поправки"] = "0.7 1.3";
+    EXPECT_EQ(p.ReadControls(), "");
+    EXPECT_TRUE(p.Tables().Locked[5]);
+    EXPECT_TRUE(p.Tables().Locked[17]);
+    EXPECT_EQ(rig.log.filter("Заблокированные ячейки").size(), 1);
+
+    rig.settings["Пределы поправки"] = "1.3";
+    EXPECT_TRUE(p.ReadControls().contains("Пределы поправки"));
+}
+
+TEST(TuningPanel, ChangeViewShowsTheChangeAgainstTheLoadedImageInColour) {
+    PanelRig rig;
+    rig.image[kCorrectionAddress + CellIndex(2, 3)] = 128;
+    rig.image[kCorrectionAddress + CellIndex(4, 4)] = 128;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.SessionReady();
+    p.Tables().WorkPointCells[2][3].Correction = 1.07f;
+    p.Tables().WorkPointCells[4][4].Correction = 0.965f;
+    p.ComboBox1->setCurrentIndex(5);
+    p.ComboBox1Change();
+    EXPECT_EQ(rig.Cell(3, 4), "+7,0");
+    EXPECT_EQ(rig.Cell(5, 5), "-3,5");
+    EXPECT_EQ(rig.Cell(1, 1), "");  // the image's zero byte, unchanged
+    p.Timer1Timer();
+    QApplication::processEvents();
+    EXPECT_EQ(rig.Painted(3, 4), QColor(255, 188, 188));
+    EXPECT_EQ(rig.Painted(5, 5), QColor(222, 222, 255));
+    EXPECT_EQ(rig.Painted(1, 1), p.StringGrid2->palette().color(QPalette::Base));
+}
+
+TEST(TuningPanel, RestoreIsOfferedWhileConnectedWithAnImageAndAsksFirst) {
+    PanelRig rig;
+    const int k = CellIndex(2, 3);
+    for (int i = 0; i < 256; ++i) rig.image[kCorrectionAddress + i] = 128;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.SessionReady();
+    EXPECT_FALSE(p.RestoreButton->isEnabled());  // no link
+    rig.LinkUp();
+    p.Timer1Timer();
+    EXPECT_TRUE(p.RestoreButton->isEnabled());
+    rig.loaded = false;
+    p.Timer1Timer();
+    EXPECT_FALSE(p.RestoreButton->isEnabled());
+    rig.loaded = true;
+    p.Timer1Timer();
+    ASSERT_TRUE(p.RestoreButton->isEnabled());
+
+    // A learned cell.
+    rig.image[kCorrectionAddress + k] = 140;
+    p.Tables().WorkPointCells[2][3].Correction = 140 / 128.0f;
+    p.ComboBox1->setCurrentIndex(5);
+    p.ComboBox1Change();
+    EXPECT_EQ(rig.Cell(3, 4), "+9,4");
+
+    rig.answerYes = false;
+    p.RestoreButton->click();
+    EXPECT_EQ(rig.questions.size(), 1);
+    EXPECT_TRUE(rig.worker.Command.Empty());
+    EXPECT_EQ(rig.image[kCorrectionAddress + k], 140);
+
+    rig.answerYes = true;
+    p.RestoreButton->click();
+    EXPECT_EQ(rig.questions.size(), 2);
+    // The worker's thread is not running: it holds the correction table, so
+    // the BCN table waits in vain and stays as it was.
+    EXPECT_EQ(rig.worker.Command.Word(), "remakepopr");
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(rig.worker.data[i], 128) << i;
+    EXPECT_EQ(rig.image[kCorrectionAddress + k], 128);
+    EXPECT_EQ(p.Tables().WorkPointCells[2][3].Correction, 1.0f);
+    EXPECT_EQ(rig.Cell(3, 4), "");
+    EXPECT_TRUE(rig.log.contains("Поправка возвращена к загруженной прошивке (ячеек изменено: 1)"));
+    EXPECT_TRUE(rig.log.contains("БЦН не возвращен") ||
+                !rig.log.filter("БЦН не возвращен").isEmpty());
 }

@@ -628,3 +628,100 @@ TEST(WorkerHandOver, FillsTheWorkersFieldsAndNeverReplacesItsCommand) {
     EXPECT_FALSE(ecu.PostIfEmpty("remakeuoz", kIgnitionAddress, tooLong));
     EXPECT_TRUE(worker.Command.Empty());
 }
+
+TEST(LockedCells, KeepTheirImageBytesThroughBothRewrites) {
+    Rig rig;
+    rig.timer6.interval = 60000;
+    const int locked = CellIndex(5, 9), free = CellIndex(5, 10);
+    rig.tables->Locked[static_cast<size_t>(locked)] = true;
+    rig.image[kCorrectionAddress + locked] = 100;
+    rig.image[kBcnAddress + locked] = 33;
+    // Both cells carry a pending change: the free one is written, the locked
+    // one keeps what the image (and so the ECU) holds.
+    for (int k : {locked, free}) {
+        rig.tables->NeighbourCorrections[k / 16][k % 16] = 1.1f;
+        rig.tables->BcnTable[k / 16][k % 16].Learned = 200.0f;
+    }
+
+    rig.wb.Timer6Timer();
+    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.host.log.back(), "Перезаписываю соседнии РТ= (1)");
+    EXPECT_EQ(rig.ecu.posts[0].bytes[locked], 100);
+    EXPECT_EQ(rig.ecu.posts[0].bytes[free], 141);
+    EXPECT_EQ(rig.image[kCorrectionAddress + locked], 100);
+    EXPECT_EQ(rig.tables->WorkPointCells[5][9].RewriteCount, 0);
+    EXPECT_EQ(rig.host.rewritten, (std::vector<std::pair<int, int>>{{5, 10}}));
+
+    rig.ecu.pending.clear();
+    rig.wb.Timer4Timer();
+    ASSERT_EQ(rig.ecu.posts.size(), 2u);
+    EXPECT_EQ(rig.host.log.back(), "Перезаписываю GBC(Новых= 1)");
+    EXPECT_EQ(rig.ecu.posts[1].bytes[locked], 33);
+    EXPECT_EQ(rig.ecu.posts[1].bytes[free], 75);  // 200 × 3 / 8
+    EXPECT_EQ(rig.Bcn(locked), 33);
+    EXPECT_EQ(rig.BcnCopy(locked), 33);
+}
+
+TEST(RestoreLoaded, SendsTheLoadedTablesThenPutsThemInTheImageAndTheTables) {
+    Rig rig;
+    for (int k = 0; k < kCellCount; ++k) {
+        rig.tables->LoadedCorrection[static_cast<size_t>(k)] = 128;
+        rig.tables->LoadedBcn[static_cast<size_t>(k)] = 45;
+        rig.image[kCorrectionAddress + k] = k == 7 ? 140 : 128;
+        rig.image[kBcnAddress + k] = k < 3 ? 50 : 45;
+    }
+    rig.tables->WorkPointCells[0][7] = {3, 140 / 128.0f, 1.05f, 2, {}};
+    rig.tables->NeighbourCorrections[0][7] = 1.2f;
+    rig.tables->BcnTable[0][1] = {133.3f, 140.0f};
+    // The worker finishes each command while the window waits.
+    rig.host.onWait = [&] { rig.ecu.pending.clear(); };
+
+    EXPECT_EQ(rig.wb.RestoreLoaded(), 2);
+
+    ASSERT_EQ(rig.ecu.posts.size(), 2u);
+    EXPECT_EQ(rig.ecu.posts[0].word, "remakepopr");
+    EXPECT_EQ(rig.ecu.posts[0].bytes, std::vector<uint8_t>(256, 128));
+    EXPECT_FALSE(rig.ecu.posts[0].engineRunning);
+    EXPECT_EQ(rig.ecu.posts[1].word, "remakegbc");
+    EXPECT_EQ(rig.ecu.posts[1].bytes, std::vector<uint8_t>(256, 45));
+    EXPECT_TRUE(rig.engine.active);
+    for (int k = 0; k < kCellCount; ++k) {
+        ASSERT_EQ(rig.image[kCorrectionAddress + k], 128) << k;
+        ASSERT_EQ(rig.Bcn(k), 45) << k;
+        ASSERT_EQ(rig.BcnCopy(k), 45) << k;
+    }
+    const WorkPointCell& cell = rig.tables->WorkPointCells[0][7];
+    EXPECT_EQ(cell.Correction, 1.0f);
+    EXPECT_EQ(cell.RewriteCount, 0);
+    EXPECT_EQ(cell.SampleCount, 0);
+    EXPECT_EQ(cell.Ratio, 3.0f);
+    EXPECT_EQ(rig.tables->NeighbourCorrections[0][7], 1.0f);
+    EXPECT_EQ(rig.tables->BcnTable[0][1].Current, 120.0f);
+    EXPECT_EQ(rig.tables->BcnTable[0][1].Learned, 120.0f);
+    EXPECT_EQ(rig.host.log,
+              (std::vector<std::string>{
+                  "Поправка возвращена к загруженной прошивке (ячеек изменено: 1)",
+                  "БЦН возвращен к загруженной прошивке (ячеек изменено: 3)"}));
+}
+
+TEST(RestoreLoaded, ATableTheWorkerDoesNotTakeStaysAsItWas) {
+    Rig rig;
+    rig.tables->LoadedCorrection.fill(128);
+    rig.tables->LoadedBcn.fill(45);
+    rig.image[kCorrectionAddress] = 140;
+    rig.tables->WorkPointCells[0][0].Correction = 140 / 128.0f;
+    rig.ecu.pending = "ReadFW";  // busy for longer than the wait
+
+    EXPECT_EQ(rig.wb.RestoreLoaded(), 0);
+    EXPECT_TRUE(rig.ecu.posts.empty());
+    EXPECT_EQ(rig.image[kCorrectionAddress], 140);
+    EXPECT_EQ(rig.Bcn(0), 0);
+    EXPECT_EQ(rig.tables->WorkPointCells[0][0].Correction, 140 / 128.0f);
+    EXPECT_TRUE(rig.engine.active);
+    ASSERT_FALSE(rig.host.log.empty());
+
+    rig.ecu.linkUp = false;
+    rig.ecu.pending.clear();
+    EXPECT_EQ(rig.wb.RestoreLoaded(), 0);
+    EXPECT_TRUE(rig.ecu.posts.empty());
+}

@@ -1,7 +1,10 @@
 #include "tuning/ui/TuningPanel.h"
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -9,6 +12,7 @@
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 
 #include "ecu/ECUThread.h"
 #include "tuning/EcuThreadMailbox.h"
@@ -33,12 +37,27 @@ QFont PanelFont(int points, bool bold) {
     return f;
 }
 
+// A small padlock in the cell's upper right corner.
+void DrawLock(QPainter* p, const QRect& cell) {
+    const QRect body(cell.right() - 10, cell.top() + 7, 8, 6);
+    p->save();
+    p->setRenderHint(QPainter::Antialiasing, false);
+    p->setPen(QPen(QColor(70, 70, 70), 1));
+    p->setBrush(Qt::NoBrush);
+    p->drawRect(QRect(body.left() + 1, body.top() - 4, 5, 5));  // shackle
+    p->setBrush(QColor(70, 70, 70));
+    p->drawRect(body);
+    p->restore();
+}
+
 // StringGrid2DrawCell: the header cells as fixed cells, the work points in
-// the colour of their learning, the current work point red.
+// the colour of their learning (or of their change, in "Изменение %"), the
+// current work point red, locked cells grey with a padlock, the cells the
+// tuner has selected framed.
 class GridDelegate final : public QStyledItemDelegate {
   public:
-    GridDelegate(QTableWidget* grid, const TuningTables& tables)
-        : QStyledItemDelegate(grid), grid_(grid), tables_(tables) {}
+    GridDelegate(QTableWidget* grid, const TuningTables& tables, std::function<int()> viewItem)
+        : QStyledItemDelegate(grid), grid_(grid), tables_(tables), viewItem_(std::move(viewItem)) {}
 
     void paint(QPainter* p, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
@@ -53,16 +72,30 @@ class GridDelegate final : public QStyledItemDelegate {
         }
         const int c = index.column() - 1, r = index.row() - 1;
         const bool current = index == grid_->currentIndex();
-        const auto colour = CellBackground(tables_.WorkPointCells[c][r], current);
-        p->fillRect(
-            rect, colour ? QColor(colour->r, colour->g, colour->b) : option.palette.base().color());
+        const int item = viewItem_();
+        const CellLook look = CellAppearance(tables_, c, r, item, current);
+        p->fillRect(rect, look.background
+                              ? QColor(look.background->r, look.background->g, look.background->b)
+                              : option.palette.base().color());
         p->setPen(option.palette.text().color());
         p->drawText(QPoint(rect.left() + 5, rect.top() + fm.ascent()), text);
+        if (look.locked) DrawLock(p, rect);
+        if (look.currentFrame) {
+            p->setPen(QPen(QColor(255, 0, 0), 1));
+            p->setBrush(Qt::NoBrush);
+            p->drawRect(rect.adjusted(0, 0, -1, -1));
+        }
+        if (option.state & QStyle::State_Selected) {
+            p->setPen(QPen(QColor(0, 0, 160), 1, Qt::DotLine));
+            p->setBrush(Qt::NoBrush);
+            p->drawRect(rect.adjusted(2, 2, -3, -3));
+        }
     }
 
   private:
     QTableWidget* grid_;
     const TuningTables& tables_;
+    std::function<int()> viewItem_;  // the selector's item, -1 with none
 };
 
 }  // namespace
@@ -94,6 +127,7 @@ TuningPanel::TuningPanel(Window window, QWidget* toolStrip, QWidget* parent)
     engine_ = std::make_unique<TimerAdapter>(w_.engineTimer);
     bcn_ = std::make_unique<TimerAdapter>(Timer4);
     neighbour_ = std::make_unique<TimerAdapter>(Timer6);
+    clock_.start();
     mailbox_ = std::make_unique<EcuThreadMailbox>(*w_.ecu);
     writer_ = std::make_unique<WorkerEcu>(*w_.ecu);
     TuningView& view = *this;
@@ -132,14 +166,28 @@ void TuningPanel::BuildWidgets(QWidget* toolStrip) {
     StringGrid2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     StringGrid2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StringGrid2->setSelectionMode(QAbstractItemView::NoSelection);
-    StringGrid2->setFocusPolicy(Qt::NoFocus);
-    StringGrid2->setItemDelegate(new GridDelegate(StringGrid2, core_->Tables()));
+    // Cells are selected to lock them (Space); a click gives the grid the
+    // keyboard, the window's shortcuts stay where they were otherwise.
+    StringGrid2->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    StringGrid2->setFocusPolicy(Qt::ClickFocus);
+    StringGrid2->setItemDelegate(new GridDelegate(
+        StringGrid2, core_->Tables(), [this] { return ComboBox1 ? ComboBox1->currentIndex() : -1; }));
+    StringGrid2->installEventFilter(this);
+    StringGrid2->viewport()->installEventFilter(this);
     for (int r = 0; r < kGridCells; ++r)
         for (int c = 0; c < kGridCells; ++c) StringGrid2->setItem(r, c, new QTableWidgetItem);
     ZeroGridValues();
-    StringGrid2->setCurrentCell(0, 0);
+    StringGrid2->selectionModel()->setCurrentIndex(StringGrid2->model()->index(0, 0),
+                                                   QItemSelectionModel::NoUpdate);
     StringGrid2->hide();
+
+    RestoreButton = new QPushButton(QStringLiteral("Вернуть поправку"), this);
+    RestoreButton->setObjectName(QStringLiteral("RestoreButton"));
+    RestoreButton->setGeometry(4, 450, 130, 23);
+    RestoreButton->setToolTip(QStringLiteral(
+        "Записать в ECU и в прошивку таблицы поправки и БЦН, какими они были при загрузке"));
+    RestoreButton->setEnabled(false);
+    connect(RestoreButton, &QPushButton::clicked, this, [this] { RestoreButtonClick(); });
 
     Panel5 = new QWidget(this);
     Panel5->setObjectName(QStringLiteral("Panel5"));
@@ -204,16 +252,67 @@ void TuningPanel::Connecting(int bcnIntervalMs, int neighbourIntervalMs) {
 void TuningPanel::SessionReady() {
     Timer1->start();
     StringGrid2->show();
+    UpdateRestoreButton();
 }
 
 void TuningPanel::Disconnected() {
     Tables().TuningActive = false;
     Timer4->stop();
+    RestoreButton->setEnabled(false);
 }
 
 void TuningPanel::calculations(const live::LiveValues& values, bool narrowBand,
                                bool mixtureUsable) {
-    core_->calculations(values, narrowBand, w_.image(), mixtureUsable);
+    core_->calculations(values, narrowBand, w_.image(), mixtureUsable,
+                        static_cast<double>(clock_.nsecsElapsed()) / 1e9);
+}
+
+QString TuningPanel::ReadControls() {
+    const auto read = ReadControlSettings([this](const char* key) { return w_.setting(key); });
+    if (!read.error.empty()) return Q(read.error);
+    core_->SetControls(read.settings);
+    const auto locks = ParseLockList(w_.setting(kLockedCellsKey));
+    if (!locks.problem.empty()) w_.log(Q(locks.problem));
+    Tables().Locked = locks.locks;
+    StringGrid2->viewport()->update();
+    return {};
+}
+
+void TuningPanel::ToggleLocks(const std::vector<int>& cells) {
+    if (cells.empty()) return;
+    auto& locked = Tables().Locked;
+    // A selection that is all locked is freed; otherwise all of it is locked.
+    const bool lock = std::any_of(cells.begin(), cells.end(), [&](int k) { return !locked[k]; });
+    for (const int k : cells) locked[k] = lock;
+    if (w_.storeSetting) w_.storeSetting(kLockedCellsKey, FormatLockList(locked));
+    StringGrid2->viewport()->update();
+}
+
+bool TuningPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == StringGrid2->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::RightButton) {
+            const QModelIndex index = StringGrid2->indexAt(mouse->position().toPoint());
+            if (index.isValid() && index.row() > 0 && index.column() > 0)
+                ToggleLocks({CellIndex(index.column() - 1, index.row() - 1)});
+            return true;
+        }
+    }
+    if (watched == StringGrid2 && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        std::vector<int> cells;
+        for (const QModelIndex& index : StringGrid2->selectionModel()->selectedIndexes())
+            if (index.row() > 0 && index.column() > 0)
+                cells.push_back(CellIndex(index.column() - 1, index.row() - 1));
+        std::sort(cells.begin(), cells.end());
+        ToggleLocks(cells);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TuningPanel::UpdateRestoreButton() {
+    RestoreButton->setEnabled(w_.firmwareLoaded() && writer_->LinkUp());
 }
 
 void TuningPanel::addtabl() {
@@ -288,6 +387,7 @@ void TuningPanel::ToolButton11Click() {
 }
 
 void TuningPanel::Timer1Timer() {
+    UpdateRestoreButton();
     if (w_.firmwareLoaded()) StringGrid2->viewport()->update();
 }
 
@@ -311,6 +411,22 @@ void TuningPanel::Button7Click() {
     writeBack_->WriteIgnition();
     Button6->show();
     Button7->hide();
+}
+
+void TuningPanel::RestoreButtonClick() {
+    if (!w_.firmwareLoaded()) return;
+    const QString question = QStringLiteral(
+        "Вернуть таблицы поправки и БЦН к загруженной прошивке? Всё, чему обучились с "
+        "тех пор, будет записано в ECU заново по прошивке.");
+    if (w_.confirm && !w_.confirm(question)) return;
+    if (writeBack_->RestoreLoaded() == 0) return;
+    const int item = ComboBox1->currentIndex();
+    if (item >= 0)
+        for (int c = 0; c < kGridSize; ++c)
+            for (int r = 0; r < kGridSize; ++r)
+                if (auto text = RefillText(Tables(), c, r, item, w_.decimalSeparator))
+                    SetCellText(c + 1, r + 1, Q(*text));
+    StringGrid2->viewport()->update();
 }
 
 void TuningPanel::ComboBox1Change() {
@@ -344,8 +460,10 @@ void TuningPanel::SetGridCell(int column, int row, std::string_view text) {
 }
 
 void TuningPanel::SetCurrentCell(int column, int row) {
+    // The work point moves without touching the cells the tuner selected.
     if (StringGrid2->currentRow() != row || StringGrid2->currentColumn() != column)
-        StringGrid2->setCurrentCell(row, column);
+        StringGrid2->selectionModel()->setCurrentIndex(StringGrid2->model()->index(row, column),
+                                                       QItemSelectionModel::NoUpdate);
 }
 
 void TuningPanel::SetLabel5(std::string_view text) {

@@ -5,12 +5,14 @@
 // lends it the ECU worker, the image, the engine timer, its waits and log,
 // and the few widgets of its own that the tuning writes.
 #include <QColor>
+#include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "live/LiveValues.h"
 #include "tuning/TuningCore.h"
@@ -40,6 +42,10 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
         std::function<void(const QString&)> log;
         std::function<void(const QString&)> showError;
         std::function<std::string(const std::string& key)> setting;
+        // Sets a setting and saves "config.ini" (the lock list).
+        std::function<void(const std::string& key, const std::string& value)> storeSetting;
+        // Asks the user; true to go on.
+        std::function<bool(const QString& question)> confirm;
         // A wait on the UI thread that runs no other timer handler.
         std::function<void(int ms)> wait;
         // Connects a timer so its handler never runs inside another's wait.
@@ -73,10 +79,20 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     void Button6Click();
     void Button7Click();
     void ComboBox1Change();
+    // "Вернуть поправку": the correction and BCN tables as the image held
+    // them when loaded, back into the ECU's RAM and the image.
+    void RestoreButtonClick();
+    // Locks (right click, or Space on the selected cells) toggle; the list
+    // is stored under "Заблокированные ячейки". Linear indexes k.
+    void ToggleLocks(const std::vector<int>& cells);
 
     // Connect: the intervals from the settings (0: no neighbour rewrite) and
     // the learning's setting messages afresh.
     void Connecting(int bcnIntervalMs, int neighbourIntervalMs);
+    // Connect: the filters, limits and locks from the settings. Returns the
+    // message that refuses the connection, empty when the settings are good;
+    // a lock list with bad entries loads what is valid and logs one line.
+    QString ReadControls();
     // The session is up: the grid shows and repaints.
     void SessionReady();
     // Disconnect: the tuning stops, the BCN rewrite with it.
@@ -111,6 +127,7 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     QWidget* Panel5 = nullptr;
     QPushButton* Button6 = nullptr;
     QPushButton* Button7 = nullptr;
+    QPushButton* RestoreButton = nullptr;
     QComboBox* ComboBox1 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer4 = nullptr;
@@ -137,10 +154,13 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     void Log(const std::string& line) override;
     void CellRewritten(int column, int row) override;
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void UpdateRestoreButton();
     void BuildWidgets(QWidget* toolStrip);
     void SetCellText(int gridColumn, int gridRow, const QString& text);
 
     Window w_;
+    QElapsedTimer clock_;  // the frames' time for the rate filters
     GridLabels rowLabels_{}, columnLabels_{};
     std::unique_ptr<TimerAdapter> engine_, bcn_, neighbour_;
     std::unique_ptr<EcuMailbox> mailbox_;
