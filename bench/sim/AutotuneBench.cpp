@@ -93,7 +93,8 @@ void TransientsAndColdStart(const ClosedLoopOptions& base, const std::vector<int
                 r.samples > 0 ? 100.0 * r.spoiledSamples / r.samples : 0.0,
                 100 * r.withinShareFirst, 100 * r.withinShareLast, 100 * r.withinShareLastFive,
                 100 * Median(startLong), 100 * r.medianLongCellError,
-                startLong.empty() ? 0.0 : 100 * *std::max_element(startLong.begin(), startLong.end()),
+                startLong.empty() ? 0.0
+                                  : 100 * *std::max_element(startLong.begin(), startLong.end()),
                 100 * r.worstLongCellError, cells, median);
         }
 }

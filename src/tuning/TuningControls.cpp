@@ -92,7 +92,8 @@ FilterHold LearningFilter::Check(const live::LiveValues& v, double seconds) {
         // transient; and against the frame that opened the current span,
         // so a steady ramp over many quick polls is one.
         auto judge = [&](double throttleFrom, double rpmFrom, double span) {
-            if (s_.maxThrottleRate && std::fabs(v.ThrottlePos - throttleFrom) / span > *s_.maxThrottleRate)
+            if (s_.maxThrottleRate &&
+                std::fabs(v.ThrottlePos - throttleFrom) / span > *s_.maxThrottleRate)
                 throttleHoldUntil_ = seconds + kHoldSeconds;
             if (s_.maxRpmRate && std::fabs(v.Rpm - rpmFrom) / span > *s_.maxRpmRate)
                 rpmHoldUntil_ = seconds + kHoldSeconds;
@@ -174,8 +175,7 @@ float LimitCorrection(float old, float wanted, const CorrectionLimits& limits) {
 ControlSettingsRead ReadControlSettingsFrom(const std::string& minCoolant,
                                             const std::string& maxThrottleRate,
                                             const std::string& maxRpmRate,
-                                            const std::string& maxStep,
-                                            const std::string& limits) {
+                                            const std::string& maxStep, const std::string& limits) {
     ControlSettingsRead r;
     std::string& error = r.error;
     r.settings.filters.minCoolant = minCoolant.empty() ? std::nullopt : Number(minCoolant);

@@ -131,8 +131,7 @@ ControlSettingsRead ReadControlSettingsFrom(const std::string& minCoolant,
 template <class Lookup>
 ControlSettingsRead ReadControlSettings(Lookup lookup) {
     return ReadControlSettingsFrom(lookup(kMinCoolantKey), lookup(kMaxThrottleRateKey),
-                                   lookup(kMaxRpmRateKey), lookup(kMaxStepKey),
-                                   lookup(kLimitsKey));
+                                   lookup(kMaxRpmRateKey), lookup(kMaxStepKey), lookup(kLimitsKey));
 }
 
 // --- The change view -------------------------------------------------------

@@ -231,8 +231,7 @@ void WriteBack::Timer6Timer() {
 int WriteBack::RestoreLoaded() {
     if (!LinkUp()) return 0;
     TableBytes correction{}, bcn{};
-    std::copy(tables_.LoadedCorrection.begin(), tables_.LoadedCorrection.end(),
-              correction.begin());
+    std::copy(tables_.LoadedCorrection.begin(), tables_.LoadedCorrection.end(), correction.begin());
     std::copy(tables_.LoadedBcn.begin(), tables_.LoadedBcn.end(), bcn.begin());
     auto differing = [this](uint16_t address, const TableBytes& bytes) {
         const TableBytes now = ImageTable(address);

@@ -94,10 +94,10 @@ class Tuning : public ::testing::Test {
             "Стационарность по циклам=4\r\nНе настраивать ниже %=2\r\n"
             "Количество циклов для обработки=7\r\nВесовой коэф. коррекции(%)=70\r\n"
             "Писать логи=нет\r\nИнтервал коррекции БЦН(мс)=" +
-            bcnInterval +
-            "\r\nВремя перезаписи прошивки(мс)=300\r\n" + neighbours +
+            bcnInterval + "\r\nВремя перезаписи прошивки(мс)=300\r\n" + neighbours +
             "Датчик кислорода=ШДК LC-1\r\nЗагрузить прошивку по умолчанию=да\r\n"
-            "Прошивка по умолчанию=demo.bin\r\n" + extra;
+            "Прошивка по умолчанию=demo.bin\r\n" +
+            extra;
         std::string bytes, error;
         platform::Utf8ToCp1251(text, bytes);
         ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
@@ -315,8 +315,7 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     const int lockedRow = r > 0 ? r - 1 : r + 1;
     const int locked = CellIndex(c, lockedRow);
     const int freeNeighbour = CellIndex(c < 15 ? c + 1 : c - 1, r);
-    WriteConfig("1500",
-                "Коэф. обучения соседних РТ=50\r\nИнтервал обучения соседних РТ=1000\r\n",
+    WriteConfig("1500", "Коэф. обучения соседних РТ=50\r\nИнтервал обучения соседних РТ=1000\r\n",
                 "Заблокированные ячейки=" + std::to_string(locked) + "\r\n");
     simulator->HoldCell(c, lockedRow);
     auto form = Open();
@@ -351,7 +350,8 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
         EXPECT_NE(ram[kCorrectionAddress + k], firmware[kCorrectionAddress + k]);
         EXPECT_EQ(ram[kCorrectionAddress + locked], firmware[kCorrectionAddress + locked]);
         EXPECT_EQ(ram[kBcnAddress + locked], firmware[kBcnAddress + locked]);
-        EXPECT_NE(ram[kCorrectionAddress + freeNeighbour], firmware[kCorrectionAddress + freeNeighbour]);
+        EXPECT_NE(ram[kCorrectionAddress + freeNeighbour],
+                  firmware[kCorrectionAddress + freeNeighbour]);
         const auto img = form->Image().Bytes();
         EXPECT_EQ(img[kCorrectionAddress + locked], firmware[kCorrectionAddress + locked]);
         EXPECT_EQ(img[kBcnCopyAddress + locked], firmware[kBcnAddress + locked]);
@@ -362,9 +362,8 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     form->Tuning->ComboBox1Change();
     const char sep = form->DecimalSeparator();
     const QString shown = form->Tuning->StringGrid2->item(r + 1, c + 1)->text();
-    EXPECT_EQ(shown.toStdString(),
-              tuning::ChangeText(tables.WorkPointCells[c][r].Correction,
-                                 firmware[kCorrectionAddress + k], sep));
+    EXPECT_EQ(shown.toStdString(), tuning::ChangeText(tables.WorkPointCells[c][r].Correction,
+                                                      firmware[kCorrectionAddress + k], sep));
     EXPECT_FALSE(shown.isEmpty());
     EXPECT_EQ(form->Tuning->StringGrid2->item(lockedRow + 1, c + 1)->text(), "");
 

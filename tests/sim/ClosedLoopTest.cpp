@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "firmware/FirmwareImage.h"
 #include "sim/ClosedLoop.h"

@@ -100,10 +100,10 @@ constexpr auto kRpm = FilterHold::Rpm;
 INSTANTIATE_TEST_SUITE_P(
     Tuning, Filter,
     ::testing::Values(
-        FilterCase{"SteadyWarmEnginePasses",
-                   kDefaults,
-                   {{0.0, 90, 20, 2000, kNone}, {0.25, 90, 21, 2100, kNone},
-                    {0.5, 90, 20, 2000, kNone}}},
+        FilterCase{
+            "SteadyWarmEnginePasses",
+            kDefaults,
+            {{0.0, 90, 20, 2000, kNone}, {0.25, 90, 21, 2100, kNone}, {0.5, 90, 20, 2000, kNone}}},
         // 59.9 is below; exactly 60 is warm enough.
         FilterCase{"CoolantAtTheLimit",
                    kDefaults,
@@ -162,15 +162,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {1.0, 90, 80, 2000, kNone},
                     {0.5, 90, 80, 2000, kNone},
                     {1.25, 90, 21, 2000, kNone}}},
-        FilterCase{"NoTimeAtAllJudgesOnlyTheCoolant",
-                   kDefaults,
-                   {{NAN, 90, 20, 2000, kNone},
-                    {NAN, 90, 90, 8000, kNone},
-                    {NAN, 40, 90, 8000, kCold}}},
-        FilterCase{"ColdWinsOverATransient",
-                   kDefaults,
-                   {{0.0, 30, 20, 2000, kCold}, {0.25, 30, 60, 2000, kCold},
-                    {0.5, 61, 60, 2000, kTps}}},
+        FilterCase{
+            "NoTimeAtAllJudgesOnlyTheCoolant",
+            kDefaults,
+            {{NAN, 90, 20, 2000, kNone}, {NAN, 90, 90, 8000, kNone}, {NAN, 40, 90, 8000, kCold}}},
+        FilterCase{
+            "ColdWinsOverATransient",
+            kDefaults,
+            {{0.0, 30, 20, 2000, kCold}, {0.25, 30, 60, 2000, kCold}, {0.5, 61, 60, 2000, kTps}}},
         FilterCase{"FiltersOffPassEverything",
                    FilterSettings{},
                    {{0.0, -40, 0, 800, kNone}, {0.25, -40, 100, 6000, kNone}}}),
@@ -298,8 +297,8 @@ TEST(ChangeView, TextAndColourAgainstTheLoadedByte) {
     for (const auto& c : cases) {
         EXPECT_EQ(ChangeText(c.correction, c.loaded, ','), c.text) << c.correction;
         const Rgb got = ChangeColour(c.correction, c.loaded);
-        EXPECT_EQ(got, c.colour) << c.correction << ": " << int(got.r) << "," << int(got.g)
-                                 << "," << int(got.b);
+        EXPECT_EQ(got, c.colour) << c.correction << ": " << int(got.r) << "," << int(got.g) << ","
+                                 << int(got.b);
     }
 }
 
@@ -365,10 +364,10 @@ TEST_F(Controlled, LimitsHoldALargeStepAndTheRange) {
         float expected;
         uint8_t byte;
     } cases[] = {
-        {1.0f, 1.30, 1.1f, 141},    // wants 1.21: one step of 10 %
-        {1.25f, 1.10, 1.3f, 166},   // wants 1.3375: the top
-        {0.72f, 0.90, 0.7f, 90},    // wants 0.6696: the bottom
-        {1.4f, 1.05, 1.4f, 179},    // beyond the top already: stays
+        {1.0f, 1.30, 1.1f, 141},   // wants 1.21: one step of 10 %
+        {1.25f, 1.10, 1.3f, 166},  // wants 1.3375: the top
+        {0.72f, 0.90, 0.7f, 90},   // wants 0.6696: the bottom
+        {1.4f, 1.05, 1.4f, 179},   // beyond the top already: stays
     };
     for (const auto& c : cases) {
         FillTables();

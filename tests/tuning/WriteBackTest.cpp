@@ -698,10 +698,9 @@ TEST(RestoreLoaded, SendsTheLoadedTablesThenPutsThemInTheImageAndTheTables) {
     EXPECT_EQ(rig.tables->NeighbourCorrections[0][7], 1.0f);
     EXPECT_EQ(rig.tables->BcnTable[0][1].Current, 120.0f);
     EXPECT_EQ(rig.tables->BcnTable[0][1].Learned, 120.0f);
-    EXPECT_EQ(rig.host.log,
-              (std::vector<std::string>{
-                  "Поправка возвращена к загруженной прошивке (ячеек изменено: 1)",
-                  "БЦН возвращен к загруженной прошивке (ячеек изменено: 3)"}));
+    EXPECT_EQ(rig.host.log, (std::vector<std::string>{
+                                "Поправка возвращена к загруженной прошивке (ячеек изменено: 1)",
+                                "БЦН возвращен к загруженной прошивке (ячеек изменено: 3)"}));
 }
 
 TEST(RestoreLoaded, ATableTheWorkerDoesNotTakeStaysAsItWas) {

@@ -4,8 +4,8 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
@@ -170,8 +170,9 @@ void TuningPanel::BuildWidgets(QWidget* toolStrip) {
     // keyboard, the window's shortcuts stay where they were otherwise.
     StringGrid2->setSelectionMode(QAbstractItemView::ExtendedSelection);
     StringGrid2->setFocusPolicy(Qt::ClickFocus);
-    StringGrid2->setItemDelegate(new GridDelegate(
-        StringGrid2, core_->Tables(), [this] { return ComboBox1 ? ComboBox1->currentIndex() : -1; }));
+    StringGrid2->setItemDelegate(new GridDelegate(StringGrid2, core_->Tables(), [this] {
+        return ComboBox1 ? ComboBox1->currentIndex() : -1;
+    }));
     StringGrid2->installEventFilter(this);
     StringGrid2->viewport()->installEventFilter(this);
     for (int r = 0; r < kGridCells; ++r)
