@@ -42,6 +42,12 @@ constexpr auto kLc1Period = duration<double, std::milli>(81.92);
 constexpr auto kLc1FastPeriod = milliseconds(20);
 constexpr int kLc1WarmUpPackets = 40;
 constexpr size_t kMaxRequests = 20000;
+// A byte sent below this speed is a wake-up pattern, not data: the K-line
+// carries data at 1200 baud and above.
+constexpr int kSlowestDataBaud = 1200;
+constexpr int kWakeUpBaud = 360;
+constexpr auto kWakeUpMin = milliseconds(25);
+constexpr auto kWakeUpMax = milliseconds(100);
 
 struct Scheduled {
     Clock::time_point due;
@@ -124,7 +130,11 @@ struct Simulator::Impl {
     Clock::time_point frameFirst{};
     Clock::time_point frameLast{};
     int frameBaud = 0;
+    int frameWakeUpMs = -1;
     bool frameEcho = true;
+    // The last wake-up pattern not yet followed by a request.
+    std::optional<Clock::time_point> wakeUpAt;
+    std::vector<std::string> notes;  // for onNote, outside the lock
     Clock::time_point lc1Next{};
     int lc1Packets = 0;
     int lc1Errors = 0;
@@ -166,7 +176,23 @@ struct Simulator::Impl {
     void Record(const std::vector<uint8_t>& data, int baud, bool answered,
                 std::optional<Clock::time_point> answerAt = std::nullopt) {
         if (requests.size() >= kMaxRequests) requests.pop_front();
-        requests.push_back({data, baud, answered, frameFirst, answerAt.value_or(frameFirst)});
+        requests.push_back(
+            {data, baud, answered, frameFirst, answerAt.value_or(frameFirst), frameWakeUpMs});
+    }
+
+    // With fast init a StartCommunication counts only right after its
+    // wake-up pattern; says what it saw either way.
+    bool StartAccepted(const kline::Frame& f) {
+        if (f.data.empty() || f.data[0] != 0x81) return true;
+        const bool inTime = frameWakeUpMs >= kWakeUpMin.count() && frameWakeUpMs <= kWakeUpMax.count();
+        const bool accepted = !options.fastInit || inTime;
+        std::string line = "StartCommunication";
+        line += frameWakeUpMs < 0 ? " without a wake-up before it"
+                                  : " " + std::to_string(frameWakeUpMs) + " ms after the wake-up";
+        if (options.fastInit && !inTime) line += " (25..100 ms needed)";
+        line += accepted ? ": answered" : ": not answered";
+        notes.push_back(line);
+        return accepted;
     }
 
     struct WriteNote {
@@ -185,6 +211,10 @@ struct Simulator::Impl {
             return std::nullopt;
         }
         lastRequest = now;
+        if (!StartAccepted(f)) {
+            Record(f.data, frameBaud, false);
+            return std::nullopt;
+        }
         if (Happens(ecuRng, faults.silence)) {
             Record(f.data, frameBaud, false);
             return std::nullopt;
@@ -226,7 +256,17 @@ struct Simulator::Impl {
                 if (frame.empty()) {
                     // The speed the program has set when its request begins.
                     frameBaud = platform::LineSpeedOf(ecu.Master());
+                    if (frameBaud > 0 && frameBaud < kSlowestDataBaud) {
+                        WakeUpByte(buf[i], frameBaud, now);
+                        continue;
+                    }
                     frameFirst = now;
+                    frameWakeUpMs =
+                        wakeUpAt ? static_cast<int>(
+                                       std::chrono::duration_cast<milliseconds>(now - *wakeUpAt)
+                                           .count())
+                                 : -1;
+                    wakeUpAt.reset();
                     std::lock_guard lock(mutex);
                     frameEcho = !Happens(ecuRng, faults.noEcho);
                 }
@@ -239,8 +279,33 @@ struct Simulator::Impl {
                     frame.clear();
                     if (note && options.onRamWrite) options.onRamWrite(note->address, note->length);
                 }
+                TellNotes();
             }
         }
+    }
+
+    // A byte below the data rates: the low part of a wake-up pattern when
+    // it is a zero at 360 baud. The adapter echoes it like any byte.
+    void WakeUpByte(uint8_t byte, int baud, Clock::time_point now) {
+        ecuOut.Add(now, {byte});
+        char line[96];
+        if (byte == 0x00 && baud == kWakeUpBaud) {
+            wakeUpAt = now;
+            std::snprintf(line, sizeof line, "wake-up: 0x00 at %d baud", baud);
+        } else {
+            wakeUpAt.reset();
+            std::snprintf(line, sizeof line, "no wake-up: 0x%02X at %d baud", byte, baud);
+        }
+        notes.emplace_back(line);
+        TellNotes();
+    }
+
+    void TellNotes() {
+        if (notes.empty()) return;
+        std::vector<std::string> lines;
+        lines.swap(notes);
+        if (options.onNote)
+            for (const auto& line : lines) options.onNote(line);
     }
 
     void SendLc1(Clock::time_point now) {
@@ -381,6 +446,8 @@ bool Simulator::Start(std::string* error) {
     d.ecuOut.Clear();
     d.lc1Out.Clear();
     d.frame.clear();
+    d.wakeUpAt.reset();
+    d.notes.clear();
     d.lc1Packets = 0;
     d.stopping = false;
     d.thread = std::thread([&d] { d.Run(); });

@@ -45,9 +45,16 @@ struct Options {
     // A session with no request for this long ends by itself and the ECU
     // listens at 10400 baud again (0 = never).
     int sessionTimeoutMs = 5000;
+    // The ECU answers StartCommunication only after the fast-init wake-up:
+    // a zero byte at 360 baud (below 1200 baud: no data rate of the K-line)
+    // whose start came 25..100 ms before the request's first byte.
+    bool fastInit = false;
     // Called on the simulator's thread after every memory write by the
     // program (WriteMemoryByAddress), outside the simulator's lock.
     std::function<void(uint16_t address, size_t length)> onRamWrite;
+    // Called on the simulator's thread with a line about each wake-up
+    // pattern and each start of communication it saw, outside the lock.
+    std::function<void(const std::string& line)> onNote;
 };
 
 // One request as the simulated ECU received it (service bytes without the
@@ -62,6 +69,9 @@ struct SeenRequest {
     // was due to reach the program (the same as `at` when unanswered).
     std::chrono::steady_clock::time_point at{};
     std::chrono::steady_clock::time_point answerAt{};
+    // Milliseconds from the last wake-up pattern to this request's first
+    // byte, when one came after the previous request; -1 otherwise.
+    int wakeUpMs = -1;
 };
 
 class Simulator {

@@ -39,6 +39,9 @@ const char kHelp[] =
     "  --faults LIST       k=p,... with p from 0 to 1; k one of silence, nochecksum,\n"
     "                      noecho, negative, late, lc1silence, lc1error\n"
     "  --no-warmup         the LC-1 sends readings from the start\n"
+    "  --init KIND         none (default): StartCommunication is answered as it comes;\n"
+    "                      fast: only after the fast-init wake-up (a zero byte at 360\n"
+    "                      baud whose start came 25..100 ms before the request)\n"
     "  --lc1-delay MS      the LC-1 reading trails the mixture by MS on average (gas\n"
     "                      transport, then the sensor's lag; 0 .. 5000, default 0)\n"
     "  --mixture MODEL     interpolated (default): the mixture follows the correction\n"
@@ -48,7 +51,8 @@ const char kHelp[] =
     "                      in each visited cell, on exit (and on SIGUSR1)\n"
     "  --help              this text\n"
     "\n"
-    "Every write into ECU memory is printed as \"write 0xADDR LEN\".\n";
+    "Every write into ECU memory is printed as \"write 0xADDR LEN\"; every wake-up\n"
+    "pattern and StartCommunication seen as a line starting with \"init:\".\n";
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "korvane-sim: %s\n(see korvane-sim --help)\n", why.c_str());
@@ -182,6 +186,15 @@ int main(int argc, char** argv) {
                 return Usage(std::string("LC-1 delay must be 0 .. 5000 ms: ") + v);
             if (a == "--mixture" && !korvane::sim::ParseMixture(v, options.mixture))
                 return Usage(std::string("unknown mixture model: ") + v);
+        } else if (a == "--init") {
+            const char* v = value(a.c_str());
+            if (!v) return Usage(a + " needs a value");
+            if (std::strcmp(v, "fast") == 0)
+                options.fastInit = true;
+            else if (std::strcmp(v, "none") == 0)
+                options.fastInit = false;
+            else
+                return Usage(std::string("--init takes none or fast: ") + v);
         } else if (a == "--no-warmup") {
             options.lc1WarmUp = false;
         } else if (a == "--ecu" || a == "--lc1" || a == "--scenario" || a == "--seed" ||
@@ -214,6 +227,10 @@ int main(int argc, char** argv) {
         std::printf("write 0x%04X %zu\n", static_cast<unsigned>(address), length);
         std::fflush(stdout);
     };
+    options.onNote = [](const std::string& line) {
+        std::printf("init: %s\n", line.c_str());
+        std::fflush(stdout);
+    };
 
     // A closed stdout must not end the simulator in the middle of a session.
     std::signal(SIGPIPE, SIG_IGN);
@@ -234,9 +251,9 @@ int main(int argc, char** argv) {
     }
     std::printf("ECU  (K-line, 10400 baud at start): %s\n", sim.EcuPath().c_str());
     std::printf("LC-1 (19200 baud): %s\n", sim.Lc1Path().c_str());
-    std::printf("scenario %s, seed %u%s, %s mixture, LC-1 delay %d ms; Ctrl+C ends\n",
+    std::printf("scenario %s, seed %u%s%s, %s mixture, LC-1 delay %d ms; Ctrl+C ends\n",
                 options.scenario.c_str(), static_cast<unsigned>(options.seed),
-                options.fast ? ", fast" : "",
+                options.fast ? ", fast" : "", options.fastInit ? ", fast init" : "",
                 options.mixture == korvane::sim::Mixture::PerCell ? "per-cell" : "interpolated",
                 options.lc1DelayMs);
     std::fflush(stdout);

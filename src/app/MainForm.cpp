@@ -361,6 +361,7 @@ void TForm1::FindComPorts() {
     errorComPorts_ = 0;
     const auto listed = env_.listPorts({settings_.SettingValue("Ecu Com"),
                                         settings_.SettingValue("LC-1 Com")});
+    for (const auto& problem : listed.problems) AppendLog(Q(problem));
     const auto result = app::FindComPorts(listed.ok, listed.names, settings_);
     ValueListEditor1->SetPickList("LC-1 Com", result.names);
     ValueListEditor1->SetPickList("Ecu Com", result.names);
@@ -411,7 +412,19 @@ QStringList TForm1::LogLines() const {
     return Memo1->toPlainText().split(QLatin1Char('\n'));
 }
 
-void TForm1::ToolButton4Click() { RightArea->setCurrentWidget(PanelSett); }
+void TForm1::ToolButton4Click() {
+    // An adapter plugged in since start-up is offered too.
+    const auto listed = env_.listPorts({settings_.SettingValue("Ecu Com"),
+                                        settings_.SettingValue("LC-1 Com")});
+    if (listed.ok) {
+        std::vector<std::string> names;
+        for (const auto& name : listed.names)
+            if (platform::IsListablePortName(name)) names.push_back(name);
+        ValueListEditor1->SetPickList("LC-1 Com", names);
+        ValueListEditor1->SetPickList("Ecu Com", names);
+    }
+    RightArea->setCurrentWidget(PanelSett);
+}
 void TForm1::ToolButton5Click() { RightArea->setCurrentWidget(Eculog); }
 void TForm1::ToolButton14Click() { LeftArea->setCurrentWidget(PanelGrid); }
 void TForm1::ToolButton18Click() { RightArea->setCurrentWidget(PanelMain); }
@@ -726,6 +739,27 @@ void TForm1::ToolButton1Click() {
     if (!Positive(rewrite)) return periodError("Время перезаписи прошивки(мс)");
     Timer2->setInterval(*rewrite);
 
+    const bool withLc1 = settings_.SettingValue("Датчик кислорода") == "ШДК LC-1";
+    const std::string ecuPort = settings_.SettingValue("Ecu Com");
+    const std::string lc1Port = settings_.SettingValue("LC-1 Com");
+    if (withLc1 && platform::SameDevice(ecuPort, lc1Port)) {
+        ShowError(QStringLiteral("Параметры «Ecu Com» (%1) и «LC-1 Com» (%2) указывают на одно и то "
+                                 "же устройство. Адаптеру K-line и LC-1 нужны разные порты. Два "
+                                 "адаптера с одинаковым серийным номером получают одно имя в "
+                                 "/dev/serial/by-id: укажите для них /dev/ttyUSB0, /dev/ttyUSB1 "
+                                 "или имена из /dev/serial/by-path.")
+                      .arg(Q(ecuPort), Q(lc1Port)));
+        return;
+    }
+    // A port that is not there fails to open; the log says which ones are.
+    {
+        const auto present = env_.listPorts({ecuPort, withLc1 ? lc1Port : std::string()});
+        for (const auto& port : {ecuPort, withLc1 ? lc1Port : std::string()}) {
+            if (port.empty()) continue;
+            if (const auto note = platform::MissingPortNote(port, present.names)) AppendLog(Q(*note));
+        }
+    }
+
     ecu::TECUThread& ecu = *ECUThread;
     ecu.error = 0;
     ecu.PortName = settings_.SettingValue("Ecu Com");
@@ -750,6 +784,7 @@ void TForm1::ToolButton1Click() {
     if (!readPause) return;
     ecu.PortReadTimeOut = *readPause;
     ecu.FastExchange = settings_.SettingValue("Быстрый обмен") == "да" ? 1 : 0;
+    ecu.FastInit = settings_.SettingValue("Инициализация K-line") == "быстрая" ? 1 : 0;
     ecu.numlog = 0;
     ecu.Command.Post("OpenComPort");
     buttonsBack.armed = false;

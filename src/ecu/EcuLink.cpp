@@ -62,11 +62,15 @@ bool EcuLink::OpenPort() {
         f_.IsComConnected = 0;
         return false;
     }
+    // A USB adapter that holds received bytes back slows every exchange;
+    // said, and the connect goes on.
+    if (const std::string note = port_->OpenNote(); !note.empty()) log_.LogMessage(note);
     f_.IsComConnected = 1;
     quietFrom_ = -1;
     errorsInRow_ = 0;
     failingSince_ = -1;
     startLeftSession_ = false;
+    requestFollowsWakeUp_ = false;
     return true;
 }
 
@@ -113,6 +117,7 @@ bool EcuLink::ReadByte(uint8_t& byte, int timeoutMs) {
 }
 
 void EcuLink::PauseBeforeRequest() {
+    if (std::exchange(requestFollowsWakeUp_, false)) return;
     const int64_t pause = f_.PortTimeOut;
     if (f_.FastExchange == 1 && quietFrom_ >= 0) {
         // The ECU's quiet time runs from the end of its last answer, which
@@ -320,10 +325,41 @@ void EcuLink::ReportError(int code, const std::string& detail) {
         GiveUp("ECU: << " + std::to_string(errorsInRow_) + " ошибок подряд: связь разорвана");
 }
 
+bool EcuLink::WakeUp() {
+    if (f_.IsComConnected != 1 || !port_) return false;
+    log_.LogMessage("ECU: >> Fast Init");
+    const int64_t start = clock_.NowMs();
+    bool ok = port_->SetSpeed(kWakeUpBaud) && port_->WriteByte(0x00);
+    port_->Drain();
+    // A USB adapter reports the byte gone as soon as it holds it: a new
+    // speed set before the byte has left the wire would cut the low time.
+    Pause(start + kWakeUpByteMs - clock_.NowMs());
+    ok = port_->SetSpeed(kOpeningSpeed) && ok;
+    Pause(start + kWakeUpLowMs + kWakeUpHighMs - clock_.NowMs());
+    if (!ok) log_.LogMessage("ECU: << ОШИБКА быстрой инициализации: " + port_->LastError());
+    // The adapter's echo of the pattern, or what the line made of it, is no
+    // part of the answer to come. A line that never stops talking is not
+    // waited out.
+    Bytes dropped;
+    for (int i = 0; i < 16 && ReadAvailable(dropped); ++i) {
+    }
+    requestFollowsWakeUp_ = true;
+    return ok;
+}
+
 bool EcuLink::StartSession() {
     startLeftSession_ = false;
+    if (f_.FastInit == 1) WakeUp();
     log_.LogMessage("ECU: >> Starting Communication");
     const bool started = Request({0x81});
+    // The adapter echoed the request but the ECU kept quiet: many ECUs
+    // answer only after the fast-init wake-up. Said once per connect.
+    if (lastEchoOk_ && lastAnswer_.empty() && f_.FastInit != 1 && !initHintShown_) {
+        initHintShown_ = true;
+        log_.LogMessage(
+            "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
+            "инициализация, попробуйте \"Инициализация K-line=быстрая\".");
+    }
     // Without the adapter's echo nothing else can work: say what is likely
     // wrong, once per connect.
     if (!lastEchoOk_ && !echoHintShown_) {

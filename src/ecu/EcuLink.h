@@ -33,6 +33,9 @@ struct EcuLinkFields {
     // from the end of the previous answer. 0: the read waits the whole
     // PortReadTimeOut and PortTimeOut is a plain pause before each request.
     std::atomic<int32_t> FastExchange{0};
+    // 1: each start of communication is preceded by the fast-init wake-up
+    // pattern ("Инициализация K-line" = "быстрая"); 0: no pattern.
+    std::atomic<int32_t> FastInit{0};
     std::atomic<int32_t> error{0};           // errors since connect ("Ошибка №N")
     std::atomic<int32_t> ErrorComPorts{0};   // while not 0 the port is never opened
     std::atomic<int32_t> IsECUConnected{0};  // the session stands
@@ -63,6 +66,13 @@ class EcuLink {
     static constexpr int kRepeats = 2;
     // An ECU ends a session that hears no request for this long.
     static constexpr int64_t kP3MaxMs = 5000;
+    // The fast-init wake-up: the line low for 25 ms, then high for 25 ms.
+    // A zero byte at 360 baud is the low time (start bit and eight zero
+    // bits); its stop bit has left after ten bit times, under 30 ms.
+    static constexpr int kWakeUpBaud = 360;
+    static constexpr int kWakeUpLowMs = 25;
+    static constexpr int kWakeUpHighMs = 25;
+    static constexpr int kWakeUpByteMs = 30;
 
     EcuLink(EcuLinkFields& fields, UiLog& log, PortFactory makePort, platform::Clock& clock);
     ~EcuLink();
@@ -98,6 +108,11 @@ class EcuLink {
     // code 1: wrong answer, 2: memory read error.
     void ReportError(int code, const std::string& detail);
 
+    // The fast-init wake-up pattern on the open port: the line low for 25 ms
+    // and high for 25 ms, back at 10400 baud, whatever came in meanwhile
+    // dropped; the next request goes out without its pause. False (with a
+    // log line) when the port refused the speed or the byte.
+    bool WakeUp();
     // Each step of the start is repeated as Request does.
     bool StartSession();
     // After a start that failed once the line had gone over to the session
@@ -107,8 +122,12 @@ class EcuLink {
     // confirm, waits P3max out with a log line; then the line is back at
     // 10400. Does nothing after a start that failed before the switch.
     void EndFailedStart();
-    // A new connect: the missing-echo hint may be given again.
-    void ResetEchoHint() { echoHintShown_ = false; }
+    // A new connect: the start hints (missing echo, no answer to the start)
+    // may be given again.
+    void ResetEchoHint() {
+        echoHintShown_ = false;
+        initHintShown_ = false;
+    }
     bool StopSession();
 
     // The answer data the last exchange found after a correct echo (empty
@@ -171,6 +190,10 @@ class EcuLink {
     int64_t failingSince_ = -1;     // when the current run of failed exchanges began
     bool startLeftSession_ = false; // the last start failed after the speed switch
     bool echoHintShown_ = false;
+    bool initHintShown_ = false;
+    // The wake-up pattern has just ended: the request that follows it goes
+    // at once, its pause would stretch the high time past what ECUs wait.
+    bool requestFollowsWakeUp_ = false;
     Bytes lastReadData_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <asm/termbits.h>  // termios2, BOTHER
 #include <fcntl.h>
+#include <linux/serial.h>  // serial_struct, ASYNC_LOW_LATENCY
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -14,6 +15,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/TextCodec.h"
 
@@ -49,8 +52,27 @@ int64_t MonotonicMs() {
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+// Asks the driver to pass received bytes on at once and says what came of
+// it. A device without serial settings (a pseudo-terminal) has nothing to
+// ask for and nothing to say.
+std::string AskForLowLatency(int fd, const std::string& portName, const std::string& path,
+                             const std::string& sysClassTty) {
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return {};
+    std::string refusal;
+    if ((serial.flags & ASYNC_LOW_LATENCY) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) refusal = SystemReason(errno);
+    }
+    std::error_code ec;
+    const std::string ttyName = std::filesystem::canonical(path, ec).filename().string();
+    if (ec) return LatencyNote(portName, path, std::nullopt, refusal);
+    return LatencyNote(portName, ttyName, ReadLatencyTimer(ttyName, sysClassTty), refusal);
+}
+
 class PosixSerialPort final : public SerialPort {
   public:
+    explicit PosixSerialPort(std::string sysClassTty) : sysClassTty_(std::move(sysClassTty)) {}
     ~PosixSerialPort() override { Close(); }
 
     bool Open(const std::string& portName) override {
@@ -95,6 +117,7 @@ class PosixSerialPort final : public SerialPort {
         fd_ = fd;
         baud_ = tio.c_ospeed > 0 ? static_cast<int>(tio.c_ospeed) : 9600;
         error_.clear();
+        note_ = AskForLowLatency(fd, portName, path, sysClassTty_);
         return true;
     }
 
@@ -227,6 +250,7 @@ class PosixSerialPort final : public SerialPort {
     }
 
     std::string LastError() const override { return error_; }
+    std::string OpenNote() const override { return note_; }
 
   private:
     bool Fail(std::string why) {
@@ -234,9 +258,11 @@ class PosixSerialPort final : public SerialPort {
         return false;
     }
 
+    std::string sysClassTty_;
     int fd_ = -1;
     int baud_ = 9600;
     std::string error_;
+    std::string note_;
 };
 
 }  // namespace
@@ -261,6 +287,37 @@ std::string PortOpenReason(int err) {
     }
 }
 
-std::unique_ptr<SerialPort> MakePosixSerialPort() { return std::make_unique<PosixSerialPort>(); }
+std::optional<int> ReadLatencyTimer(const std::string& ttyName, const std::string& sysClassTty) {
+    namespace fs = std::filesystem;
+    const fs::path device = fs::path(sysClassTty) / ttyName / "device";
+    // The timer belongs to the USB serial port the tty hangs from.
+    for (const fs::path& file : {device / "latency_timer", device / ".." / "latency_timer"}) {
+        std::ifstream in(file);
+        int ms = -1;
+        if (in >> ms && ms >= 0) return ms;
+    }
+    return std::nullopt;
+}
+
+std::string LatencyNote(const std::string& portName, const std::string& ttyName,
+                        std::optional<int> latencyMs, const std::string& refusal) {
+    constexpr int kLongestFineMs = 2;
+    const std::string refused =
+        refusal.empty() ? std::string() : "драйвер не принял запрос низкой задержки (" + refusal + ")";
+    if (latencyMs && *latencyMs > kLongestFineMs) {
+        return "Порт " + portName + ": адаптер задерживает принятые байты на " +
+               std::to_string(*latencyMs) + " мс" + (refused.empty() ? "" : ", " + refused) +
+               ", обмен с ECU будет медленнее. Исправить навсегда: правило udev "
+               "contrib/99-korvane-usb-serial.rules (см. README); до отключения адаптера: "
+               "echo 1 | sudo tee /sys/bus/usb-serial/devices/" +
+               ttyName + "/latency_timer";
+    }
+    if (!refused.empty()) return "Порт " + portName + ": " + refused + ".";
+    return {};
+}
+
+std::unique_ptr<SerialPort> MakePosixSerialPort(const std::string& sysClassTty) {
+    return std::make_unique<PosixSerialPort>(sysClassTty);
+}
 
 }  // namespace korvane::platform

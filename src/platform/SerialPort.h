@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Clock.h"
@@ -37,6 +38,9 @@ class SerialPort {
     virtual int WaitForInput(int timeoutMs, const StopSignal* stop) = 0;
     virtual bool Close() = 0;
     virtual std::string LastError() const = 0;
+    // A line for the log about the port just opened, such as a USB adapter
+    // that holds received bytes back; empty when there is nothing to say.
+    virtual std::string OpenNote() const { return {}; }
 };
 
 // The device path for a port name from the settings: a name starting with
@@ -52,7 +56,21 @@ int LineSpeedOf(int fd);
 // an Open() failure leaves this text in LastError().
 std::string PortOpenReason(int err);
 
+// The receive latency timer of a USB serial adapter (FTDI chips hold
+// received bytes up to this long) in ms, read from the kernel's tty class
+// folder for a tty name such as "ttyUSB0"; nothing where there is none.
+std::optional<int> ReadLatencyTimer(const std::string& ttyName,
+                                    const std::string& sysClassTty = "/sys/class/tty");
+
+// The log line for an opened port whose latency stays above 2 ms (with how
+// to fix it for good), or whose driver refused the low-latency request
+// (`refusal` holds the reason); empty when all is well.
+std::string LatencyNote(const std::string& portName, const std::string& ttyName,
+                        std::optional<int> latencyMs, const std::string& refusal);
+
 // A real POSIX serial port (termios2 with BOTHER, TIOCEXCL, FIONREAD, poll).
-std::unique_ptr<SerialPort> MakePosixSerialPort();
+// At open it asks the driver for low latency (for FTDI adapters a 1 ms
+// latency timer) and leaves a note when that did not work; the open goes on.
+std::unique_ptr<SerialPort> MakePosixSerialPort(const std::string& sysClassTty = "/sys/class/tty");
 
 }  // namespace korvane::platform

@@ -31,6 +31,7 @@ struct Fixture {
     RecordingDialogs dialogs;
     std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyS0"};
     bool portsOk = true;
+    std::vector<std::string> portProblems;
     std::vector<int> waits;
     bool realWait = false;  // the window's own wait instead of the recorder
 
@@ -53,7 +54,7 @@ struct Fixture {
         env.dialogs = &dialogs;
         env.workDir = dir.string();
         env.listPorts = [this](const std::vector<std::string>&) {
-            return korvane::platform::PortListResult{portsOk, ports};
+            return korvane::platform::PortListResult{portsOk, ports, portProblems};
         };
         if (!realWait) env.wait = [this](int ms) { waits.push_back(ms); };
         auto form = std::make_unique<TForm1>(env);
@@ -163,6 +164,25 @@ TEST(MainWindow, StartsUsableWithoutConfigAndWithoutPorts) {
     EXPECT_EQ(other->ErrorComPorts(), 1);
 }
 
+// The pick lists are made again when the settings panel opens, so an
+// adapter plugged in after start-up is offered; a by-id link left by an
+// adapter that is gone is said once at start-up.
+TEST(MainWindow, PortPickListsFollowAdaptersPluggedInLater) {
+    Fixture f;
+    f.WriteConfig(kFullConfig);
+    f.portProblems = {"Порт /dev/serial/by-id/gone: ссылка указывает на отсутствующее устройство"};
+    auto form = f.Make();
+    EXPECT_EQ(form->LogLines().count(QString::fromStdString(f.portProblems[0])), 1);
+    const std::string ftdi = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    f.ports = {ftdi, "/dev/ttyUSB0", "/dev/ttyS0", "LPT1"};
+    form->ToolButton(4)->click();
+    const std::vector<std::string> offered = {ftdi, "/dev/ttyUSB0", "/dev/ttyS0"};
+    EXPECT_EQ(form->ValueListEditor1->PickListOf("Ecu Com"), offered);
+    EXPECT_EQ(form->ValueListEditor1->PickListOf("LC-1 Com"), offered);
+    EXPECT_EQ(form->RightArea->currentWidget(), form->PanelSett);
+    EXPECT_EQ(form->LogLines().count(QString::fromStdString(f.portProblems[0])), 1);
+}
+
 TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     Fixture f;
     f.WriteConfig(kFullConfig);
@@ -199,7 +219,8 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     korvane::platform::Utf8ToCp1251(
         "Ecu Com=/dev/ttyUSB0\r\nСкорость ECU COM=57600\r\nПисать логи=нет\r\n"
         "Датчик кислорода=УДК\r\nЗагрузить прошивку по умолчанию=нет\r\n"
-        "Переподключаться=нет\r\nБыстрый обмен=да\r\nЗаблокированные ячейки=\r\n"
+        "Переподключаться=нет\r\nБыстрый обмен=да\r\nИнициализация K-line=нет\r\n"
+        "Заблокированные ячейки=\r\n"
         "Мин. ТОЖ для обучения=60\r\nМакс. скорость дросселя %/с=20\r\n"
         "Макс. скорость оборотов об/с=1000\r\nМакс. шаг поправки %=10\r\n"
         "Пределы поправки=0.7 1.3\r\nМой ключ=42\r\n",

@@ -211,6 +211,8 @@ TEST(PickLists, MissingKeysAreAppendedWithTheirFirstChoice) {
     EXPECT_EQ(s.SettingValue("Переподключаться"), "нет");
     // The fast exchange came later than most files: added too, on.
     EXPECT_EQ(s.SettingValue("Быстрый обмен"), "да");
+    // No wake-up pattern unless asked for: the start as before.
+    EXPECT_EQ(s.SettingValue("Инициализация K-line"), "нет");
     EXPECT_EQ(s.SettingValue("Датчик кислорода"), "УДК");
     EXPECT_TRUE(AppendMissingPickListKeys(s).empty());
 }

@@ -1,6 +1,8 @@
 // The real window with the real workers, connected to the simulator on
 // pseudo-terminals: what a user sees when connecting and disconnecting.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QLabel>
@@ -9,6 +11,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "app/MainForm.h"
 #include "app/SettingsStore.h"
@@ -60,7 +64,8 @@ protected:
     }
 
     void WriteConfig(const std::string& sensor, const std::string& pause = "0",
-                     const std::string& speed = "38400", const std::string& logs = "нет") {
+                     const std::string& speed = "38400", const std::string& logs = "нет",
+                     const std::string& moreLines = "") {
         const std::string text = "Ecu Com=" + (dir / "ecu").string() + "\r\nСкорость ECU COM=" +
                                  speed + "\r\nТаймаут1=" + pause +
                                  "\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 Com=" + (dir / "lc1").string() +
@@ -69,7 +74,7 @@ protected:
                                  "Время перезаписи прошивки(мс)=500\r\n"
                                  "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
                                  "Датчик кислорода=" + sensor +
-                                 "\r\nЗагрузить прошивку по умолчанию=нет\r\n";
+                                 "\r\nЗагрузить прошивку по умолчанию=нет\r\n" + moreLines;
         std::string bytes, error;
         platform::Utf8ToCp1251(text, bytes);
         ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
@@ -205,6 +210,142 @@ TEST_F(Connected, MissingEchoIsExplainedOnce) {
                   form->LogLines().filter("ECU: << Ничего не пришло в ответ").size(),
               1)
         << form->LogLines().join("|").toStdString();
+}
+
+namespace {
+
+// An ECU that wants the fast-init wake-up, played by the simulator program:
+// with "Инициализация K-line=быстрая" the connect stands and the simulator
+// saw the pattern; with "нет" it keeps quiet and the log says what to try.
+struct InitCase {
+    const char* name;
+    const char* init;
+    bool connects;
+};
+
+class ConnectedFastInit : public Connected, public ::testing::WithParamInterface<InitCase> {
+protected:
+    pid_t simPid = -1;
+    void StartProgramWithFastInit() {
+        simulator.reset();
+        simPid = ::fork();
+        ASSERT_GE(simPid, 0);
+        if (simPid == 0) {
+            const std::string ecu = (dir / "ecu").string(), lc1 = (dir / "lc1").string(),
+                              out = (dir / "sim.out").string();
+            if (!std::freopen(out.c_str(), "w", stdout)) ::_exit(126);
+            ::execl(KORVANE_SIM_PROGRAM, KORVANE_SIM_PROGRAM, "--ecu", ecu.c_str(), "--lc1",
+                    lc1.c_str(), "--fast", "--scenario", "idle", "--no-warmup", "--init", "fast",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 500 && !fs::exists(dir / "ecu"); ++i) QTest::qWait(10);
+        ASSERT_TRUE(fs::exists(dir / "ecu"));
+    }
+    std::string SimulatorOutput() {
+        if (simPid > 0) {
+            ::kill(simPid, SIGTERM);
+            ::waitpid(simPid, nullptr, 0);
+            simPid = -1;
+        }
+        std::ifstream in(dir / "sim.out");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    void TearDown() override {
+        SimulatorOutput();
+        Connected::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_P(ConnectedFastInit, ConnectsOnlyWithTheWakeUp) {
+    const auto& c = GetParam();
+    StartProgramWithFastInit();
+    WriteConfig("УДК", "0", "38400", "нет", std::string("Инициализация K-line=") + c.init + "\r\n");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    const QString state = c.connects ? "Диагностика" : "Связь с ECU не установлена";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == state; }, 10000))
+        << form->LogLines().join("|").toStdString();
+    const QStringList log = form->LogLines();
+    const QString hint = "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
+                         "инициализация, попробуйте \"Инициализация K-line=быстрая\".";
+    EXPECT_EQ(log.count(hint), c.connects ? 0 : 1) << log.join("|").toStdString();
+    EXPECT_EQ(log.count("ECU: >> Fast Init") > 0, c.connects);
+    form->ToolButton(2)->click();
+    form.reset();
+
+    const std::string seen = SimulatorOutput();
+    if (c.connects) {
+        EXPECT_NE(seen.find("init: wake-up: 0x00 at 360 baud"), std::string::npos) << seen;
+        EXPECT_NE(seen.find("ms after the wake-up: answered"), std::string::npos) << seen;
+    } else {
+        EXPECT_EQ(seen.find("wake-up: 0x00"), std::string::npos) << seen;
+        EXPECT_NE(seen.find("init: StartCommunication without a wake-up before it (25..100 ms "
+                            "needed): not answered"),
+                  std::string::npos)
+            << seen;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, ConnectedFastInit,
+                         ::testing::Values(InitCase{"Fast", "быстрая", true},
+                                           InitCase{"None", "нет", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The K-line and the LC-1 named as one device (here through a second link,
+// as two adapters with one serial number end up): refused before any port
+// opens, with a message that names both.
+TEST_F(Connected, BothAdaptersOnOneDeviceAreRefused) {
+    fs::create_symlink(fs::read_symlink(dir / "ecu"), dir / "same");
+    WriteConfig("ШДК LC-1");
+    {
+        app::SettingsStore s;
+        std::string error;
+        ASSERT_TRUE(s.Load((dir / "config.ini").string(), error));
+        s.SetSettingValue("LC-1 Com", (dir / "same").string());
+        ASSERT_TRUE(s.Save((dir / "config.ini").string(), error)) << error;
+    }
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains("указывают на одно и то же устройство"));
+    EXPECT_TRUE(dialogs.errors[0].contains(QString::fromStdString((dir / "same").string())));
+    EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
+    EXPECT_TRUE(form->LogLines().filter("Открытие порта").isEmpty());
+}
+
+// A port that is not there: the log says so with the ports that are, and
+// the connect fails as any port that does not open.
+TEST_F(Connected, MissingPortIsSaidWithThePortsPresent) {
+    WriteConfig("ШДК LC-1");
+    const std::string absent = (dir / "gone").string();
+    {
+        app::SettingsStore s;
+        std::string error;
+        ASSERT_TRUE(s.Load((dir / "config.ini").string(), error));
+        s.SetSettingValue("Ecu Com", absent);
+        ASSERT_TRUE(s.Save((dir / "config.ini").string(), error)) << error;
+    }
+    auto form = Open();
+    form->ToolButton(1)->click();
+    const QString lc1 = QString::fromStdString((dir / "lc1").string());
+    const QStringList notes = form->LogLines().filter(
+        QString::fromStdString("Порт " + absent + " не найден. Есть порты: "));
+    ASSERT_EQ(notes.size(), 1) << form->LogLines().join("|").toStdString();
+    EXPECT_TRUE(notes[0].contains(lc1)) << notes[0].toStdString();
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return form->LogLines().contains(
+                QString::fromStdString("ОШИБКА: Не удаётся открыть порт " + absent + " !"));
+        },
+        3000));
+    form->ToolButton(2)->click();
 }
 
 // Closing the window while connected ends the session on the wire, so the

@@ -119,6 +119,19 @@ class ScriptedEcu {
         fallback_ = std::move(fn);
     }
     bool echo = true;
+    // An ECU that answers StartCommunication only when the fast-init
+    // wake-up (a zero byte at 360 baud) began 25..100 ms before it.
+    bool needsWakeUp = false;
+    // Bytes sent below 1200 baud: wake-up patterns, never part of a frame.
+    struct WakeUp {
+        uint8_t byte;
+        int baud;
+        int64_t at;
+    };
+    std::vector<WakeUp> WakeUps() const {
+        std::lock_guard lock(mutex_);
+        return wakeUps_;
+    }
     std::vector<Bytes> Frames() const {
         std::lock_guard lock(mutex_);
         return frames_;
@@ -141,8 +154,15 @@ class ScriptedEcu {
   private:
     void OnByte(uint8_t b) {
         Bytes frame;
+        bool woken = false;
         {
             std::lock_guard lock(mutex_);
+            if (pending_.empty() && port_.Speed() > 0 && port_.Speed() < 1200) {
+                wakeUps_.push_back({b, port_.Speed(), Now()});
+                lastWakeUp_ = b == 0x00 && port_.Speed() == 360 ? Now() : INT64_MIN;
+                if (echo) port_.Feed({b});
+                return;
+            }
             pending_.push_back(b);
             if (pending_.size() < 3) return;
             size_t n = pending_[0] & 0x3F;
@@ -157,9 +177,14 @@ class ScriptedEcu {
             frames_.push_back(frame);
             speeds_.push_back(port_.Speed());
             timings_.push_back({Now(), -1});
+            woken = lastWakeUp_ != INT64_MIN && Now() - lastWakeUp_ >= 25 &&
+                    Now() - lastWakeUp_ <= 100;
+            lastWakeUp_ = INT64_MIN;
         }
         if (echo) port_.Feed(frame);
         Bytes answer;
+        // The start's data byte: 0x81 right after a header of three bytes.
+        if (needsWakeUp && !woken && frame.size() == 5 && frame[3] == 0x81) return;
         {
             std::lock_guard lock(mutex_);
             auto it = replies_.find(frame);
@@ -190,6 +215,8 @@ class ScriptedEcu {
     std::map<Bytes, Reply> replies_;
     std::function<Bytes(const Bytes&)> fallback_;
     std::vector<Bytes> frames_;
+    std::vector<WakeUp> wakeUps_;
+    int64_t lastWakeUp_ = INT64_MIN;
     std::vector<int> speeds_;
     std::vector<Timing> timings_;
 };

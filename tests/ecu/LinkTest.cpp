@@ -49,6 +49,15 @@ TEST_F(LinkTest, OpenLogsNameAndSettingButRunsAtTheKLineRate) {
     EXPECT_EQ(portsMade, 1);
 }
 
+TEST_F(LinkTest, OpenNoteOfThePortIsLoggedAndTheOpenGoesOn) {
+    port.openNote = "Порт COM3: адаптер задерживает принятые байты на 16 мс";
+    ASSERT_TRUE(link.OpenPort());
+    EXPECT_EQ(view.Lines(),
+              (Lines{"COM3: >> Открытие порта...", "COM3: >> скорость порта - 38400",
+                     "Порт COM3: адаптер задерживает принятые байты на 16 мс"}));
+    EXPECT_EQ(fields.IsComConnected, 1);
+}
+
 TEST_F(LinkTest, OpenFailuresLeaveThePortClosed) {
     fields.ErrorComPorts = 1;
     EXPECT_FALSE(link.OpenPort());

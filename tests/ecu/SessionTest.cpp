@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "EcuTestSupport.h"
 #include "ecu/EcuLink.h"
 #include "platform/fakes/FakeClock.h"
@@ -149,4 +151,77 @@ TEST_F(Session, WrongStopAnswerKeepsTheSessionSpeed) {
     EXPECT_EQ(port.Speed(), 57600);
     EXPECT_EQ(view.Lines().front(), "ECU: >> Stop Diagnostic Session");
     EXPECT_EQ(view.Lines().back(), "Ошибка №1");
+}
+
+namespace {
+
+struct InitCase {
+    const char* name;
+    bool fastInit;     // "Инициализация K-line=быстрая"
+    bool needsWakeUp;  // the ECU answers the start only after the pattern
+    bool starts;
+    bool hint;  // the log suggests the fast init
+};
+void PrintTo(const InitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StartWithInit : public Session, public ::testing::WithParamInterface<InitCase> {};
+
+const char kInitHint[] =
+    "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая инициализация, "
+    "попробуйте \"Инициализация K-line=быстрая\".";
+
+}  // namespace
+
+TEST_P(StartWithInit, WakeUpPatternGoesBeforeTheStartWhenAskedFor) {
+    const auto& c = GetParam();
+    Prepare("38400");
+    AnswerAt(38400, "83 10 F1 10 81 26 3B");
+    fields.FastInit = c.fastInit ? 1 : 0;
+    ecu.needsWakeUp = c.needsWakeUp;
+
+    EXPECT_EQ(link.StartSession(), c.starts);
+    const Lines lines = view.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), c.fastInit ? "ECU: >> Fast Init" : "ECU: >> Starting Communication");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kInitHint), c.hint ? 1 : 0);
+    const auto wakeUps = ecu.WakeUps();
+    if (!c.fastInit) {
+        EXPECT_TRUE(wakeUps.empty());
+        return;
+    }
+    // One zero byte at 360 baud; the start goes 50 ms after it began, at
+    // 10400, without the 20 ms pause, and its echo is not mistaken for the
+    // adapter's echo of the start.
+    ASSERT_EQ(wakeUps.size(), 1u);
+    EXPECT_EQ(wakeUps[0].byte, 0x00);
+    EXPECT_EQ(wakeUps[0].baud, 360);
+    EXPECT_EQ(wakeUps[0].at, 0);
+    ASSERT_FALSE(ecu.Frames().empty());
+    EXPECT_EQ(ecu.Frames()[0], H("81 10 F1 81 03"));
+    EXPECT_EQ(ecu.Speeds()[0], 10400);
+    EXPECT_EQ(ecu.Timings()[0].requestAt, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, StartWithInit,
+    ::testing::Values(InitCase{"FastInitWakesAnEcuThatNeedsIt", true, true, true, false},
+                      InitCase{"NoInitLeavesItSilentAndSaysWhatToTry", false, true, false, true},
+                      InitCase{"FastInitDoesNoHarmToAnEcuWithout", true, false, true, false},
+                      InitCase{"NoInitAsBefore", false, false, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Session, InitHintIsGivenOncePerConnect) {
+    Prepare("38400");
+    AnswerAt(38400, "83 10 F1 10 81 26 3B");
+    ecu.needsWakeUp = true;
+    EXPECT_FALSE(link.StartSession());
+    EXPECT_FALSE(link.StartSession());
+    Lines lines = view.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kInitHint), 1);
+    link.ResetEchoHint();
+    EXPECT_FALSE(link.StartSession());
+    lines = view.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kInitHint), 2);
 }

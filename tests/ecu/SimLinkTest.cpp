@@ -118,7 +118,9 @@ TEST_F(SimLink, StartFailsOnASilentLine) {
     EXPECT_EQ(view.Lines(),
               (Lines{"ECU: >> Starting Communication", missing, "Ошибка №1",
                      "ECU: >> Повтор запроса 0x81: попытка 2 из 3", missing, "Ошибка №2",
-                     "ECU: >> Повтор запроса 0x81: попытка 3 из 3", missing, "Ошибка №3"}));
+                     "ECU: >> Повтор запроса 0x81: попытка 3 из 3", missing, "Ошибка №3",
+                     "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
+                     "инициализация, попробуйте \"Инициализация K-line=быстрая\"."}));
 
     // Not even the adapter answers: only the hint at the likely cause.
     faults.noEcho = 1;

@@ -159,6 +159,11 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
             expected.push_back(failed);
             expected.push_back("Ошибка №" + std::to_string(++error));
         }
+        // said once: the echo came, the ECU kept quiet
+        if (start == 1)
+            expected.push_back("ECU: << ECU не ответил на StartCommunication. Если ему нужна "
+                               "быстрая инициализация, попробуйте \"Инициализация "
+                               "K-line=быстрая\".");
     }
     expected.push_back("ECU: << Связь с ECU не установлена");
     expected.push_back("COM1: >> Закрытие порта...");

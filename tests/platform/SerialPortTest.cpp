@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/SerialPort.h"
 #include "tests/support/Pty.h"
@@ -16,7 +18,8 @@ TEST(SerialPort, OpensRawExclusiveAndTakesOddSpeeds) {
     ASSERT_FALSE(pty.slave.empty());
     auto port = MakePosixSerialPort();
     ASSERT_TRUE(port->Open(pty.slave)) << port->LastError();
-    for (int baud : {10400, 38400, 57600, 19200}) {
+    // 360 baud: the fast-init wake-up byte.
+    for (int baud : {10400, 38400, 57600, 19200, 360}) {
         ASSERT_TRUE(port->SetSpeed(baud));
         EXPECT_EQ(pty.SlaveSpeed(), baud);
     }
@@ -46,6 +49,8 @@ TEST(SerialPort, OpensRawExclusiveAndTakesOddSpeeds) {
     EXPECT_EQ(port->ReadNow(buf + 2, 8), 2);
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 4), std::vector<uint8_t>(in, in + 4));
     EXPECT_EQ(port->ReadNow(buf, 8), 0);
+    // A pseudo-terminal has no latency to lower: nothing to say.
+    EXPECT_EQ(port->OpenNote(), "");
     EXPECT_TRUE(port->Close());
     EXPECT_TRUE(second->Open(pty.slave));
 }
@@ -75,4 +80,57 @@ TEST(SerialPort, OpenFailures) {
     EXPECT_FALSE(port->IsOpen());
     EXPECT_FALSE(port->WriteByte(1));
     EXPECT_EQ(port->BytesWaiting(), -1);
+}
+
+TEST(SerialPort, LatencyTimerIsReadWhereTheAdapterHasOne) {
+    namespace fs = std::filesystem;
+    const fs::path sys = fs::temp_directory_path() / ("korvane_latency_" + std::to_string(::getpid()));
+    fs::remove_all(sys);
+    // ttyUSB0: an FTDI port with its timer; ttyUSB1: the timer one level
+    // up; ttyUSB2: a chip without one; ttyUSB3: a file that is no number.
+    fs::create_directories(sys / "ttyUSB0" / "device");
+    std::ofstream(sys / "ttyUSB0" / "device" / "latency_timer") << "16\n";
+    fs::create_directories(sys / "usb1" / "port");
+    std::ofstream(sys / "usb1" / "latency_timer") << "1\n";
+    fs::create_directories(sys / "ttyUSB1");
+    fs::create_directory_symlink(sys / "usb1" / "port", sys / "ttyUSB1" / "device");
+    fs::create_directories(sys / "ttyUSB2" / "device");
+    fs::create_directories(sys / "ttyUSB3" / "device");
+    std::ofstream(sys / "ttyUSB3" / "device" / "latency_timer") << "fast\n";
+    const struct {
+        const char* tty;
+        std::optional<int> ms;
+    } cases[] = {{"ttyUSB0", 16}, {"ttyUSB1", 1}, {"ttyUSB2", std::nullopt},
+                 {"ttyUSB3", std::nullopt}, {"ttyUSB9", std::nullopt}};
+    for (const auto& c : cases) EXPECT_EQ(ReadLatencyTimer(c.tty, sys.string()), c.ms) << c.tty;
+    fs::remove_all(sys);
+}
+
+TEST(SerialPort, LatencyNoteOnlyWhenTheAdapterStaysSlowOrRefused) {
+    const struct {
+        std::optional<int> ms;
+        const char* refusal;
+        const char* note;  // "" = none
+    } cases[] = {
+        {1, "", ""},
+        {2, "", ""},
+        {std::nullopt, "", ""},
+        {16, "Операция не позволена",
+         "Порт /dev/serial/by-id/x: адаптер задерживает принятые байты на 16 мс, драйвер не "
+         "принял запрос низкой задержки (Операция не позволена), обмен с ECU будет медленнее. "
+         "Исправить навсегда: правило udev contrib/99-korvane-usb-serial.rules (см. README); до "
+         "отключения адаптера: echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/"
+         "latency_timer"},
+        {3, "",
+         "Порт /dev/serial/by-id/x: адаптер задерживает принятые байты на 3 мс, обмен с ECU будет "
+         "медленнее. Исправить навсегда: правило udev contrib/99-korvane-usb-serial.rules (см. "
+         "README); до отключения адаптера: echo 1 | sudo tee "
+         "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
+        {std::nullopt, "Неприменимый к данному устройству ioctl",
+         "Порт /dev/serial/by-id/x: драйвер не принял запрос низкой задержки (Неприменимый к "
+         "данному устройству ioctl)."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LatencyNote("/dev/serial/by-id/x", "ttyUSB0", c.ms, c.refusal), c.note)
+            << c.ms.value_or(-1) << " " << c.refusal;
 }

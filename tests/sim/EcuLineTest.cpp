@@ -376,5 +376,100 @@ TEST_F(EcuLine, PortCanBeClosedAndOpenedAgain) {
     EXPECT_EQ(again.Exchange(Hex("82 10 F1 3E 01 C2")), Hex("82 10 F1 3E 01 C2 81 F1 10 7E 00"));
 }
 
+struct WakeUpCase {
+    const char* name;
+    bool fastInit;  // --init fast
+    int byte;       // sent at 360 baud before the start; -1: none
+    int gapMs;      // from that byte to the start
+    bool answered;
+};
+
+void PrintTo(const WakeUpCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WakeUpLine : public EcuLine, public ::testing::WithParamInterface<WakeUpCase> {};
+
+TEST_P(WakeUpLine, StartCommunicationNeedsTheWakeUpJustBeforeIt) {
+    const auto& c = GetParam();
+    std::mutex mutex;
+    std::vector<std::string> notes;
+    Options o;
+    o.fastInit = c.fastInit;
+    o.onNote = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        notes.push_back(line);
+    };
+    StartSim(o);
+    const Bytes start = Hex("81 10 F1 81 03");
+    const Bytes answer = Hex("83 F1 10 C1 6B 8F 3F");
+    // The pattern, then the start after the gap. The adapter echoes the
+    // pattern like any byte. A busy machine may stretch the gap the
+    // simulator measures: then the attempt is made again.
+    Bytes expected = c.answered ? Concat(start, answer) : start;
+    if (c.byte >= 0) expected.insert(expected.begin(), static_cast<uint8_t>(c.byte));
+    Bytes got;
+    std::vector<SeenRequest> seen;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        sim_->ClearRequests();
+        {
+            std::lock_guard lock(mutex);
+            notes.clear();
+        }
+        line_->Drain();
+        if (c.byte >= 0) {
+            const auto sent = std::chrono::steady_clock::now();
+            ASSERT_TRUE(line_->SetSpeed(360));
+            line_->Send({static_cast<uint8_t>(c.byte)});
+            SleepMs(c.gapMs / 2);
+            ASSERT_TRUE(line_->SetSpeed(10400));
+            std::this_thread::sleep_until(sent + std::chrono::milliseconds(c.gapMs));
+        }
+        line_->Send(start);
+        got = line_->ReadCount(expected.size(), 2000);
+        const Bytes more = line_->ReadFor(100);
+        got.insert(got.end(), more.begin(), more.end());
+        seen = sim_->Requests();
+        if (c.byte != 0x00 || seen.size() != 1 ||
+            (seen[0].wakeUpMs >= c.gapMs - 5 && seen[0].wakeUpMs <= c.gapMs + 20))
+            break;
+        SleepMs(300);
+    }
+    EXPECT_EQ(ToHex(got), ToHex(expected));
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].answered, c.answered);
+    if (c.byte == 0x00) {
+        EXPECT_GE(seen[0].wakeUpMs, c.gapMs - 5);
+        EXPECT_LE(seen[0].wakeUpMs, c.gapMs + 20);
+    } else {
+        EXPECT_EQ(seen[0].wakeUpMs, -1);
+    }
+    // What it saw is told line by line: the pattern, then the start.
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(notes.size(), c.byte >= 0 ? 2u : 1u);
+    if (c.byte == 0x00) {
+        EXPECT_EQ(notes[0], "wake-up: 0x00 at 360 baud");
+    } else if (c.byte > 0) {
+        EXPECT_EQ(notes[0], "no wake-up: 0x55 at 360 baud");
+    }
+    const std::string& last = notes.back();
+    EXPECT_EQ(last.rfind("StartCommunication", 0), 0u) << last;
+    const std::string refused = ": not answered";
+    EXPECT_EQ(last.size() > refused.size() &&
+                  last.compare(last.size() - refused.size(), refused.size(), refused) == 0,
+              !c.answered)
+        << last;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WakeUpLine,
+    ::testing::Values(WakeUpCase{"WakeUpThenStart", true, 0x00, 50, true},
+                      WakeUpCase{"NoWakeUp", true, -1, 0, false},
+                      WakeUpCase{"WakeUpLongBefore", true, 0x00, 200, false},
+                      WakeUpCase{"NotAZeroByte", true, 0x55, 50, false},
+                      WakeUpCase{"PlainEcuTakesThePatternForNoFrame", false, 0x00, 50, true},
+                      WakeUpCase{"PlainEcuWithoutPattern", false, -1, 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace korvane::sim::test

@@ -139,6 +139,10 @@ TEST(SimProgram, EngineOptionsAreCheckedBeforeAnythingStarts) {
         {"--mixture smooth", false},
         {"--lc1-delay 5000 --mixture cell --help", true},
         {"--lc1-delay 0 --mixture interpolated --help", true},
+        {"--init", false},
+        {"--init slow", false},
+        {"--init fast --help", true},
+        {"--init none --help", true},
     };
     for (const auto& c : cases) {
         const std::string command =

@@ -26,6 +26,7 @@ class FakeSerialPort final : public SerialPort {
     bool failOpen = false;
     bool failClose = false;
     bool failWrite = false;
+    std::string openNote;  // what OpenNote() says after an open
     // When not 0, Drain() takes the time the bytes written since the last
     // drain need on a wire at this speed (ten bits a byte).
     int drainBaud = 0;
@@ -166,6 +167,7 @@ class FakeSerialPort final : public SerialPort {
         return true;
     }
     std::string LastError() const override { return failOpen ? "отказ (тест)" : ""; }
+    std::string OpenNote() const override { return openNote; }
 
   private:
     struct RxByte {

@@ -26,6 +26,7 @@ class ForwardingSerialPort final : public SerialPort {
     }
     bool Close() override { return target_.Close(); }
     std::string LastError() const override { return target_.LastError(); }
+    std::string OpenNote() const override { return target_.OpenNote(); }
 
   private:
     SerialPort& target_;
