@@ -10,15 +10,25 @@ void QtDialogs::ShowError(QWidget* parent, const QString& text) {
     QMessageBox::critical(parent, QStringLiteral("Korvane"), text);
 }
 
-QString QtDialogs::AskOpenFile(QWidget* parent, const QString& title, const QString& filter) {
-    // "name|pattern|name|pattern" becomes Qt's "name (pattern);;name (pattern)".
+namespace {
+
+// "name|pattern|name|pattern" becomes Qt's "name (pattern);;name (pattern)".
+QString QtFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList entries;
     for (int i = 0; i + 1 < parts.size(); i += 2)
         entries << QStringLiteral("%1 (%2)").arg(parts[i], parts[i + 1]);
-    return QFileDialog::getOpenFileName(
-        parent, title, QDir::currentPath(),
-        entries.isEmpty() ? filter : entries.join(QStringLiteral(";;")));
+    return entries.isEmpty() ? filter : entries.join(QStringLiteral(";;"));
+}
+
+}  // namespace
+
+QString QtDialogs::AskOpenFile(QWidget* parent, const QString& title, const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, title, QDir::currentPath(), QtFilter(filter));
+}
+
+QString QtDialogs::AskSaveFile(QWidget* parent, const QString& title, const QString& filter) {
+    return QFileDialog::getSaveFileName(parent, title, QDir::currentPath(), QtFilter(filter));
 }
 
 bool QtDialogs::Confirm(QWidget* parent, const QString& question) {

@@ -15,6 +15,8 @@ public:
     // Empty when the user cancels. The filter is "name|pattern|name|pattern"
     // with the first entry chosen at first.
     virtual QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // The same for a file to write.
+    virtual QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
     // A yes/no question; true for yes.
     virtual bool Confirm(QWidget* parent, const QString& question) = 0;
 };
@@ -23,6 +25,7 @@ class QtDialogs final : public Dialogs {
 public:
     void ShowError(QWidget* parent, const QString& text) override;
     QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
+    QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override;
     bool Confirm(QWidget* parent, const QString& question) override;
 };
 
@@ -38,6 +41,9 @@ public:
     QString AskOpenFile(QWidget*, const QString&, const QString& filter) override {
         fileFilters << filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
+    QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override {
+        return AskOpenFile(parent, title, filter);
     }
     bool Confirm(QWidget*, const QString& question) override {
         questions << question;

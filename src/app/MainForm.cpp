@@ -49,6 +49,7 @@
 #include "platform/qt/HandlerGuard.h"
 #include "platform/qt/QtUiBridge.h"
 #include "platform/qt/ScreenCapture.h"
+#include "logs/ui/DeskActions.h"
 
 namespace korvane::app {
 
@@ -151,6 +152,26 @@ QToolButton* TForm1::ToolButton(int number) const {
     return findChild<QToolButton*>(QStringLiteral("ToolButton%1").arg(number));
 }
 
+void TForm1::BuildDeskActions(QMenu* fileMenu) {
+    logs::ui::DeskActions::Window w;
+    w.window = this;
+    w.askOpen = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, title, filter);
+    };
+    w.askSave = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskSaveFile(this, title, filter);
+    };
+    w.showError = [this](const QString& text) { env_.dialogs->ShowError(this, text); };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
+    w.grid = [this]() -> std::optional<logs::ui::WorkPointGrid> {
+        if (!image_.FirmwareLoaded) return std::nullopt;
+        const auto labels = firmware::Namesstringgrid(image_.Bytes());
+        return logs::ui::WorkPointGrid{labels.rows, labels.cols};
+    };
+    desk_ = new logs::ui::DeskActions(std::move(w), fileMenu);
+}
+
 void TForm1::BuildLayout() {
     setWindowTitle(QStringLiteral("Korvane 1.45.4"));
     setFont(WindowFont());
@@ -159,6 +180,7 @@ void TForm1::BuildLayout() {
                    Qt::MSWindowsFixedSizeDialogHint);
     auto* fileMenu = menuBar()->addMenu(QStringLiteral("Фаил"));
     fileMenu->setObjectName(QStringLiteral("Fail"));
+    BuildDeskActions(fileMenu);
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("Client"));

@@ -19,6 +19,7 @@
 
 class QComboBox;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -55,6 +56,9 @@ class TLAMBDAThread;
 }
 namespace korvane::tuning::ui {
 class TuningPanel;
+}
+namespace korvane::logs::ui {
+class DeskActions;
 }
 
 namespace korvane::app {
@@ -155,6 +159,7 @@ private:
     // The buttons the tuning start and stop switch.
     void ShowTuningState(bool tuning);
     void BuildLayout();
+    void BuildDeskActions(QMenu* fileMenu);
     QWidget* BuildTopBar(QWidget* parent);
     void SetStateLabel(const QString& text, const QColor& background);
     void ShowError(const QString& text);
@@ -177,6 +182,7 @@ private:
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
     firmware::FirmwareImage image_;
+    logs::ui::DeskActions* desk_ = nullptr;  // the log viewer and the analysis
     std::unique_ptr<firmware::FirmwareActions> firmware_;
     maps::CalibrationPanel* calibration_ = nullptr;  // child of RightArea
     // Whether the ECU still answers, and reconnecting on its own.

@@ -108,6 +108,19 @@ std::optional<double> RowValue(const LiveValues& v, int row) {
     return v.*kRowFields[row];
 }
 
+bool SetRowValue(LiveValues& v, int row, double value) {
+    if (row == kAfrLc1Row) {
+        v.AfrLc1 = value;
+    } else if (row == kCorrectionRow) {
+        v.InjTimeCorrection = value;
+    } else if (row >= 1 && row < kGridRows && kRowFields[row] != nullptr) {
+        v.*kRowFields[row] = value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 GridTexts ComposeGridTexts(const LiveValues& v, const TickOutcome& tick, char sep) {
     GridTexts texts;
     if (!tick.frameDecoded) return texts;

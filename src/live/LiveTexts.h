@@ -19,6 +19,10 @@ std::string_view DiagnosticCaption(int row);  // "" outside 1..38
 // The decoded value a grid row shows: rows 1..37 except 4 (LC-1), 5
 // (correction) and 12 (never filled), which give nullopt.
 std::optional<double> RowValue(const LiveValues& v, int row);
+// The reverse, for values read back from a log: every row 1..37 but 12, with
+// row 4 the LC-1's AFR and row 5 the narrow-band correction. False for a row
+// that holds no value.
+bool SetRowValue(LiveValues& v, int row, double value);
 
 // Texts for column 1 of the grid after a tick, by row; nullopt leaves a
 // cell as it is. Empty when the tick decoded no frame.

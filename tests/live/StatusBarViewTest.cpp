@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPaintEvent>
 #include <QProgressBar>
+#include <QScreen>
 
 #include "live/ui/StatusBarView.h"
 
@@ -67,6 +69,56 @@ TEST_F(StatusBarViewTest, PanelTextsAndPortNameInCellA) {
     EXPECT_EQ(bar.ToolTipAt({300, 8}), "");
     bar.SetPanelText(9, QString("ignored"));
     EXPECT_EQ(bar.PanelText(9), QString());
+}
+
+// Collects what a widget repaints.
+struct PaintSpy final : QObject {
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(e)->region();
+        return false;
+    }
+};
+
+// A new counter text repaints its own panel only, and the bar on screen is
+// then what a whole repaint draws, a long LC-1 port name running across
+// the panels included.
+TEST_F(StatusBarViewTest, CounterTextRepaintsItsPanelAndTheScreenMatchesAWholeRepaint) {
+    const std::string longPort =
+        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" + std::string(100, 'x');
+    int countersLeft = 0;
+    for (size_t i = 0; i < 5; ++i) countersLeft += kStatusPanelWidths[i];
+    const QRect counters(countersLeft, 0, 964 - countersLeft, kStatusBarHeight);
+    bar.ShowLinkState({1, 1, 1, 1, 0, longPort});
+    bar.show();
+    QApplication::processEvents();
+    ASSERT_GT(bar.Cells().lambda->textX +
+                  QFontMetrics(bar.font())
+                      .horizontalAdvance(QString::fromStdString(bar.Cells().lambda->text)),
+              countersLeft + 10)
+        << "the port name must reach into the counters' panel";
+    PaintSpy spy;
+    bar.installEventFilter(&spy);
+    auto onScreen = [&] {
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(bar.winId(), 0, 0, bar.width(), bar.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    for (const char* text :
+         {"GBCRec//PRec/Analis//All:0//0//0//1", "GBCRec//PRec/Analis//All:0//1//2//3", ""}) {
+        spy.painted = QRegion();
+        bar.SetPanelText(5, std::string(text));
+        QApplication::processEvents();
+        EXPECT_EQ(spy.painted, QRegion(counters)) << text;
+        EXPECT_EQ(onScreen(), bar.grab().toImage().convertToFormat(QImage::Format_RGB32)) << text;
+    }
+    // The port name shows in cell A too: the whole bar follows it.
+    spy.painted = QRegion();
+    bar.SetPanelText(0, QString("COM9"));
+    QApplication::processEvents();
+    EXPECT_EQ(spy.painted, QRegion(bar.rect()));
+    EXPECT_EQ(onScreen(), bar.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -109,6 +111,15 @@ struct PanelRig {
         const QImage shot = g->viewport()->grab().toImage();
         // Bottom right of the cell: clear of its text.
         return shot.pixelColor(rect.right() - 2, rect.bottom() - 2);
+    }
+};
+
+// Collects what a widget repaints.
+struct PaintSpy final : QObject {
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(e)->region();
+        return false;
     }
 };
 
@@ -214,6 +225,73 @@ TEST(TuningPanel, CellsArePaintedInTheColourOfTheirLearning) {
     p.Timer1Timer();
     QApplication::processEvents();
     EXPECT_EQ(rig.Painted(4, 1), QColor(214, 255, 173));
+}
+
+// The colour refresh repaints the cells whose colour changed and no other,
+// and what is on screen afterwards is what a whole repaint would show.
+TEST(TuningPanel, ColourRefreshRepaintsOnlyChangedCellsAndTheScreenMatchesAWholeRepaint) {
+    PanelRig rig;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.SessionReady();
+    p.StringGrid2->setCurrentCell(6, 6);
+    QApplication::processEvents();
+    QWidget* viewport = p.StringGrid2->viewport();
+    PaintSpy spy;
+    viewport->installEventFilter(&spy);
+    auto cellRect = [&](int col, int row) {
+        return p.StringGrid2->visualItemRect(p.StringGrid2->item(row, col));
+    };
+    auto onScreen = [&] {
+        const QPoint at = viewport->mapTo(&rig.window, QPoint(0, 0));
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(rig.window.winId(), at.x(), at.y(), viewport->width(), viewport->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    auto refresh = [&] {
+        spy.painted = QRegion();
+        p.Timer1Timer();
+        QApplication::processEvents();
+    };
+
+    refresh();
+    EXPECT_TRUE(spy.painted.isEmpty()) << "nothing changed";
+
+    auto& cells = p.Tables().WorkPointCells;
+    struct Change {
+        int c, r;
+        int rewrites;
+        float ratio;
+    } changes[] = {{3, 0, 1, 0.9f}, {9, 12, 8, 1.0f}, {15, 15, 1, 3.0f}};
+    for (const auto& ch : changes) {
+        cells[ch.c][ch.r].RewriteCount = ch.rewrites;
+        cells[ch.c][ch.r].Ratio = ch.ratio;
+    }
+    refresh();
+    QRegion expected;
+    for (const auto& ch : changes) expected += cellRect(ch.c + 1, ch.r + 1);
+    EXPECT_EQ(spy.painted, expected);
+    EXPECT_EQ(onScreen(), viewport->grab().toImage().convertToFormat(QImage::Format_RGB32));
+
+    // A cell that goes back to its old colour is repainted again.
+    cells[3][0].RewriteCount = 0;
+    refresh();
+    EXPECT_EQ(spy.painted, QRegion(cellRect(4, 1)));
+    EXPECT_EQ(onScreen(), viewport->grab().toImage().convertToFormat(QImage::Format_RGB32));
+
+    // Out of sight nothing is repainted; in sight again the grid shows the
+    // colours learned meanwhile.
+    p.StringGrid2->hide();
+    cells[0][0].RewriteCount = 8;
+    cells[0][0].Ratio = 1.0f;
+    refresh();
+    EXPECT_TRUE(spy.painted.isEmpty());
+    p.StringGrid2->show();
+    QApplication::processEvents();
+    refresh();
+    EXPECT_EQ(rig.Painted(1, 1), QColor(166, 255, 43));
+    EXPECT_EQ(onScreen(), viewport->grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 TEST(TuningPanel, StartWritesTheControlByteAndStopKeepsTheTables) {

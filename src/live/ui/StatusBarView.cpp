@@ -1,6 +1,7 @@
 #include "live/ui/StatusBarView.h"
 
 #include <QHelpEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QToolTip>
@@ -21,6 +22,11 @@ int PanelLeft(size_t panel) {
 }
 
 constexpr size_t kProgressPanel = 3;
+
+QRect CellArea(const StatusCell& cell) {
+    return QRect(cell.rect.left, cell.rect.top, cell.rect.right - cell.rect.left,
+                 cell.rect.bottom - cell.rect.top);
+}
 
 }  // namespace
 
@@ -50,8 +56,28 @@ void StatusBarView::SetPanelText(int panel, const QString& text) {
     if (panel < 0 || panel >= static_cast<int>(panelTexts_.size())) return;
     if (panelTexts_[panel] == text) return;
     panelTexts_[panel] = text;
-    if (panel == 0) cells_ = ComposeStatusCells(flags_, text.toStdString());
-    update();
+    if (panel == 0) {
+        // The port cell shows this text too.
+        cells_ = ComposeStatusCells(flags_, text.toStdString());
+        update();
+        return;
+    }
+    // The tuning counters change with every frame: only their panel.
+    update(PanelArea(static_cast<size_t>(panel)));
+}
+
+QRect StatusBarView::PanelArea(size_t panel) const {
+    const int left = PanelLeft(panel);
+    const bool last = panel + 1 == kStatusPanelWidths.size();
+    const int width = last ? std::max(kStatusPanelWidths[panel], this->width() - left)
+                           : kStatusPanelWidths[panel];
+    return QRect(left, 0, width, height());
+}
+
+QRect StatusBarView::TextBox(const StatusCell& cell) const {
+    return QRect(cell.textX, cell.textY,
+                 QFontMetrics(font()).horizontalAdvance(QString::fromStdString(cell.text)),
+                 QFontMetrics(font()).height());
 }
 
 QString StatusBarView::PanelText(int panel) const {
@@ -99,34 +125,34 @@ bool StatusBarView::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-void StatusBarView::PaintCell(QPainter& painter, const StatusCell& cell) const {
-    const QRect r(cell.rect.left, cell.rect.top, cell.rect.right - cell.rect.left,
-                  cell.rect.bottom - cell.rect.top);
+void StatusBarView::PaintCell(QPainter& painter, const StatusCell& cell, const QRect& area) const {
+    const QRect r = CellArea(cell);
+    // The text sits on its own box of the fill colour and may run past the
+    // cell, as a port name longer than the cell does.
+    const QRect box = cell.text.empty() ? QRect() : TextBox(cell);
+    if (!r.intersects(area) && !box.intersects(area)) return;
     const QColor fill = ToQColor(cell.fill);
     painter.fillRect(r, fill);
     if (cell.text.empty()) return;
-    // The text sits on its own box of the fill colour and may run past the
-    // cell, as a port name longer than the cell does.
     const QString text = QString::fromStdString(cell.text);
-    const QFontMetrics fm(font());
-    const QRect box(cell.textX, cell.textY, fm.horizontalAdvance(text), fm.height());
     painter.fillRect(box, fill);
     painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
 }
 
-void StatusBarView::paintEvent(QPaintEvent*) {
+void StatusBarView::paintEvent(QPaintEvent* event) {
+    // Only what lies in the repainted area is drawn: a new counter text
+    // repaints its own panel and lays out no other text.
+    const QRect area = event->rect();
     QPainter painter(this);
-    painter.fillRect(rect(), palette().window());
+    painter.fillRect(area, palette().window());
     painter.setPen(palette().buttonText().color());
 
     const QColor dark = palette().mid().color();
     const QColor light = palette().light().color();
     for (size_t i = 0; i < kStatusPanelWidths.size(); ++i) {
-        const int left = PanelLeft(i);
-        const bool last = i + 1 == kStatusPanelWidths.size();
-        const int width =
-            last ? std::max(kStatusPanelWidths[i], this->width() - left) : kStatusPanelWidths[i];
-        const QRect panel(left, 0, width - 2, height());
+        const QRect whole = PanelArea(i);
+        if (!whole.intersects(area)) continue;
+        const QRect panel(whole.left(), 0, whole.width() - 2, height());
         // Sunken panel edge.
         painter.setPen(dark);
         painter.drawLine(panel.topLeft(), panel.topRight());
@@ -140,9 +166,9 @@ void StatusBarView::paintEvent(QPaintEvent*) {
                              panelTexts_[i]);
     }
 
-    PaintCell(painter, cells_.ecuPort);
-    PaintCell(painter, cells_.ecuSession);
-    if (cells_.lambda) PaintCell(painter, *cells_.lambda);
+    PaintCell(painter, cells_.ecuPort, area);
+    PaintCell(painter, cells_.ecuSession, area);
+    if (cells_.lambda) PaintCell(painter, *cells_.lambda, area);
 }
 
 }  // namespace korvane::live

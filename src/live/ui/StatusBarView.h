@@ -45,7 +45,11 @@ class StatusBarView : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    void PaintCell(class QPainter& painter, const StatusCell& cell) const;
+    // Draws a cell when it or its text reaches into `area`.
+    void PaintCell(class QPainter& painter, const StatusCell& cell, const QRect& area) const;
+    QRect PanelArea(size_t panel) const;
+    // Where a cell's text and its box of fill colour lie.
+    QRect TextBox(const StatusCell& cell) const;
 
     std::array<QString, kStatusPanelWidths.size()> panelTexts_;
     LinkFlags flags_;

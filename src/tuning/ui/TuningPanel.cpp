@@ -53,11 +53,18 @@ void DrawLock(QPainter* p, const QRect& cell) {
 // StringGrid2DrawCell: the header cells as fixed cells, the work points in
 // the colour of their learning (or of their change, in "Изменение %"), the
 // current work point red, locked cells grey with a padlock, the cells the
-// tuner has selected framed.
+// tuner has selected framed. Each work-point cell's look is noted as it is
+// painted, so the periodic colour refresh repaints only the cells whose look
+// changed since.
 class GridDelegate final : public QStyledItemDelegate {
   public:
-    GridDelegate(QTableWidget* grid, const TuningTables& tables, std::function<int()> viewItem)
-        : QStyledItemDelegate(grid), grid_(grid), tables_(tables), viewItem_(std::move(viewItem)) {}
+    GridDelegate(QTableWidget* grid, const TuningTables& tables, std::function<int()> viewItem,
+                 PaintedLooks& painted)
+        : QStyledItemDelegate(grid),
+          grid_(grid),
+          tables_(tables),
+          viewItem_(std::move(viewItem)),
+          painted_(painted) {}
 
     void paint(QPainter* p, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
@@ -74,6 +81,7 @@ class GridDelegate final : public QStyledItemDelegate {
         const bool current = index == grid_->currentIndex();
         const int item = viewItem_();
         const CellLook look = CellAppearance(tables_, c, r, item, current);
+        painted_.Note(c, r, look);
         p->fillRect(rect, look.background
                               ? QColor(look.background->r, look.background->g, look.background->b)
                               : option.palette.base().color());
@@ -96,6 +104,7 @@ class GridDelegate final : public QStyledItemDelegate {
     QTableWidget* grid_;
     const TuningTables& tables_;
     std::function<int()> viewItem_;  // the selector's item, -1 with none
+    PaintedLooks& painted_;
 };
 
 }  // namespace
@@ -170,9 +179,9 @@ void TuningPanel::BuildWidgets(QWidget* toolStrip) {
     // keyboard, the window's shortcuts stay where they were otherwise.
     StringGrid2->setSelectionMode(QAbstractItemView::ExtendedSelection);
     StringGrid2->setFocusPolicy(Qt::ClickFocus);
-    StringGrid2->setItemDelegate(new GridDelegate(StringGrid2, core_->Tables(), [this] {
-        return ComboBox1 ? ComboBox1->currentIndex() : -1;
-    }));
+    StringGrid2->setItemDelegate(new GridDelegate(
+        StringGrid2, core_->Tables(), [this] { return ComboBox1 ? ComboBox1->currentIndex() : -1; },
+        painted_));
     StringGrid2->installEventFilter(this);
     StringGrid2->viewport()->installEventFilter(this);
     for (int r = 0; r < kGridCells; ++r)
@@ -389,7 +398,18 @@ void TuningPanel::ToolButton11Click() {
 
 void TuningPanel::Timer1Timer() {
     UpdateRestoreButton();
-    if (w_.firmwareLoaded()) StringGrid2->viewport()->update();
+    // A hidden grid is painted whole when it shows.
+    if (!w_.firmwareLoaded() || !StringGrid2->isVisible()) return;
+    const QModelIndex current = StringGrid2->currentIndex();
+    const int item = ComboBox1->currentIndex();
+    QRegion changed;
+    for (int c = 0; c < kGridSize; ++c)
+        for (int r = 0; r < kGridSize; ++r) {
+            const bool isCurrent = current.row() == r + 1 && current.column() == c + 1;
+            if (painted_.Shown(c, r, CellAppearance(Tables(), c, r, item, isCurrent))) continue;
+            changed += StringGrid2->visualRect(StringGrid2->model()->index(r + 1, c + 1));
+        }
+    if (!changed.isEmpty()) StringGrid2->viewport()->update(changed);
 }
 
 void TuningPanel::Timer4Timer() {

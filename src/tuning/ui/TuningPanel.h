@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QElapsedTimer>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 
 #include "live/LiveValues.h"
 #include "tuning/TuningCore.h"
+#include "tuning/TuningGrid.h"
 #include "tuning/WriteBack.h"
 
 class QComboBox;
@@ -29,6 +31,19 @@ class TECUThread;
 }
 
 namespace korvane::tuning::ui {
+
+// What each work-point cell of the grid was last painted with.
+class PaintedLooks {
+  public:
+    void Note(int c, int r, const CellLook& look) { cells_[c][r] = look; }
+    bool Shown(int c, int r, const CellLook& look) const {
+        return cells_[c][r] && *cells_[c][r] == look;
+    }
+
+  private:
+    // nullopt: not painted yet.
+    std::array<std::array<std::optional<CellLook>, kGridSize>, kGridSize> cells_{};
+};
 
 class TuningPanel final : public QWidget, private TuningView, private WriteBackHost {
     Q_OBJECT
@@ -160,6 +175,7 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     void SetCellText(int gridColumn, int gridRow, const QString& text);
 
     Window w_;
+    PaintedLooks painted_;
     QElapsedTimer clock_;  // the frames' time for the rate filters
     GridLabels rowLabels_{}, columnLabels_{};
     std::unique_ptr<TimerAdapter> engine_, bcn_, neighbour_;
