@@ -11,7 +11,7 @@ source scripts/deps.sh
 korvane_install_deps
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 600)
 
@@ -26,7 +26,7 @@ for san in thread address; do
   label=()
   [ "$san" = thread ] && label=(-L threads)
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVANE_WITH_UI=OFF \
-        -DKORVANE_BENCH=OFF -DKORVANE_SANITIZE="$san" >/dev/null
+        -DKORVANE_BENCH=OFF -DKORVANE_SANITIZE="$san" -DKORVANE_WERROR=ON >/dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
      ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1" \

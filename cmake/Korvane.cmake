@@ -1,6 +1,9 @@
-# Warnings as errors on our own code only.
+# Warnings on our own code only; errors when KORVANE_WERROR is on.
 function(korvane_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(KORVANE_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # korvane_library(NAME name SOURCES ... LIBS ...): one library of a folder.

@@ -17,7 +17,7 @@ if ! command -v clang++ >/dev/null; then
   exit 1
 fi
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DKORVANE_FUZZ=ON -DKORVANE_WITH_UI=OFF \
-  -DKORVANE_BENCH=OFF -DCMAKE_BUILD_TYPE= >/dev/null
+  -DKORVANE_BENCH=OFF -DKORVANE_WERROR=ON -DCMAKE_BUILD_TYPE= >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target korvane_fuzzers
 
 targets=("$@")

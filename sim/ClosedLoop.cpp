@@ -10,6 +10,7 @@
 #include "firmware/FirmwareImage.h"
 #include "lambda/LAMBDAThread.h"
 #include "live/LiveTick.h"
+#include "platform/NumberText.h"
 #include "sim/Firmware.h"
 #include "sim/Lc1.h"
 #include "tuning/TuningCore.h"
@@ -40,11 +41,14 @@ class UnseenView : public tuning::TuningView {
 class EngineMailbox : public tuning::EcuMailbox {
   public:
     bool LinkUp() const override { return true; }
-    bool Empty() const override { return !pending; }
-    void PostRemake(std::array<uint8_t, 2> adressdata, uint8_t v) override {
+    // One byte at a time, as with a worker that writes it at once; while one
+    // waits the next is not sent.
+    tuning::CellWrite PostRemake(std::array<uint8_t, 2> adressdata, uint8_t v) override {
+        if (pending) return tuning::CellWrite::Dropped;
         pending = true;
         address = static_cast<uint16_t>(adressdata[0] << 8 | adressdata[1]);
         value = v;
+        return tuning::CellWrite::Written;
     }
     bool pending = false;
     uint16_t address = 0;
@@ -111,7 +115,12 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
     if (!controls.error.empty()) result.log.push_back(controls.error);
     core.SetControls(controls.settings);
     tuning::TuningTables& tables = core.Tables();
-    tables.MinTuneThrottle = std::atoi(settings.at("Не настраивать ниже %").c_str());
+    const auto minThrottle = settings.find("Не настраивать ниже %");
+    tables.MinTuneThrottle =
+        minThrottle == settings.end()
+            ? 0
+            : static_cast<int32_t>(std::clamp<int64_t>(
+                  platform::ParseInteger(minThrottle->second).value_or(0), 0, 100));
     tables.TuningActive = true;
 
     live::LiveDecoder decoder;

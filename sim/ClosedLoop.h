@@ -46,7 +46,7 @@ struct ClosedLoopMinute {
 
 struct ClosedLoopResult {
     int frames = 0;
-    int samples = 0;      // AnalisCount
+    int samples = 0;  // AnalisCount
     // Samples whose measured mixture (LC-1 over the ECU's AFR) differed by
     // more than 2 % from what the table gave at that moment: spoiled by the
     // sensor's delay or by an enrichment.

@@ -121,7 +121,7 @@ double WarmUpEnrichment(double coolant);
 // Everything the diagnostic frame needs beyond the engine state.
 struct FrameInputs {
     bool coldStart = false;  // the coolant of a cold start (CoolantAt)
-    double lambda = 1;  // true mixture of the current cell
+    double lambda = 1;       // true mixture of the current cell
     double afrEcu = kStoichAfr;
     uint8_t ignitionRaw = 0;  // the ignition table byte of the current cell
     uint8_t correctionRaw = 128;

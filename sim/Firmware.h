@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/ImageSize.h"
 #include "sim/Simulator.h"  // MakeSyntheticFirmware, MakeDemoMapCp1251
 
 namespace korvane::sim {
 
-constexpr size_t kImageSize = 65536;
+using korvane::kImageSize;
 constexpr uint16_t kSignatureAt = 0x0A40;  // 90 61 3C E5 55 in the code area
 constexpr uint16_t kControlByte = 0x608A;
 constexpr uint16_t kIdentityAt = 0xF300;  // 8 bytes the program reads at session start

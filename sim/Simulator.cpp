@@ -184,7 +184,8 @@ struct Simulator::Impl {
     // wake-up pattern; says what it saw either way.
     bool StartAccepted(const kline::Frame& f) {
         if (f.data.empty() || f.data[0] != 0x81) return true;
-        const bool inTime = frameWakeUpMs >= kWakeUpMin.count() && frameWakeUpMs <= kWakeUpMax.count();
+        const bool inTime =
+            frameWakeUpMs >= kWakeUpMin.count() && frameWakeUpMs <= kWakeUpMax.count();
         const bool accepted = !options.fastInit || inTime;
         std::string line = "StartCommunication";
         line += frameWakeUpMs < 0 ? " without a wake-up before it"
@@ -262,10 +263,10 @@ struct Simulator::Impl {
                     }
                     frameFirst = now;
                     frameWakeUpMs =
-                        wakeUpAt ? static_cast<int>(
-                                       std::chrono::duration_cast<milliseconds>(now - *wakeUpAt)
-                                           .count())
-                                 : -1;
+                        wakeUpAt
+                            ? static_cast<int>(
+                                  std::chrono::duration_cast<milliseconds>(now - *wakeUpAt).count())
+                            : -1;
                     wakeUpAt.reset();
                     std::lock_guard lock(mutex);
                     frameEcho = !Happens(ecuRng, faults.noEcho);

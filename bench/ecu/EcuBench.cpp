@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "ecu/ECUThread.h"
@@ -21,6 +22,22 @@ class NullView final : public LogView {
     void AppendLine(const std::string&) override {}
     void ReplaceLastLine(const std::string&) override {}
     void SetProgress(int, int) override {}
+    void FirmwareRead(std::shared_ptr<const Bytes> image) override {
+        std::lock_guard lock(mutex_);
+        image_ = std::move(image);
+    }
+    std::shared_ptr<const Bytes> Image() const {
+        std::lock_guard lock(mutex_);
+        return image_;
+    }
+    void Reset() {
+        std::lock_guard lock(mutex_);
+        image_.reset();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const Bytes> image_;
 };
 
 // Transfer time of n bytes at the line speed: ten bits each.
@@ -90,13 +107,14 @@ struct LiveRig {
 
     LiveRig(int pauseBefore, int pauseAfter, int baud = 57600, int fast = 0) : sim(Options()) {
         if (!sim.Start()) return;
-        worker.PortName = sim.EcuPath();
-        worker.PortSpeed = std::to_string(baud);
-        worker.PortTimeOut = pauseBefore;
-        worker.PortReadTimeOut = pauseAfter;
-        worker.FastExchange = fast;
+        OpenSettings open;
+        open.portName = sim.EcuPath();
+        open.portSpeed = std::to_string(baud);
+        open.portTimeOut = pauseBefore;
+        open.portReadTimeOut = pauseAfter;
+        open.fastExchange = fast != 0;
         worker.Start();
-        worker.Command.Post("OpenComPort");
+        worker.Post(EcuCommand::Open(open));
         ok = WaitFor([&] { return worker.IsDiagnostic == 1; }, 10000);
     }
     static sim::Options Options() {
@@ -161,15 +179,15 @@ void BM_FirmwareRead(benchmark::State& state) {
     }
     double seconds = 0;
     for (auto _ : state) {
-        rig.worker.ReadCompleate = 0;
+        rig.view.Reset();
         const auto t0 = std::chrono::steady_clock::now();
-        rig.worker.Command.Post("ReadFW");
-        if (!LiveRig::WaitFor([&] { return rig.worker.ReadCompleate == 1; }, 300000)) {
+        rig.worker.Post(EcuCommand::ReadFirmware());
+        if (!LiveRig::WaitFor([&] { return rig.view.Image() != nullptr; }, 300000)) {
             state.SkipWithError("read did not complete");
             return;
         }
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        if (rig.worker.ReadRam.Copy() != rig.sim.Ram()) state.SkipWithError("image differs");
+        if (*rig.view.Image() != rig.sim.Ram()) state.SkipWithError("image differs");
     }
     const double bestSeconds = (682 * (pauseBefore + pauseAfter + WireMs(9, 57600)) +
                                 (pauseBefore + pauseAfter + WireMs(9, 57600))) /
@@ -229,15 +247,15 @@ void BM_FirmwareReadDefaults(benchmark::State& state) {
     }
     double seconds = 0;
     for (auto _ : state) {
-        rig.worker.ReadCompleate = 0;
+        rig.view.Reset();
         const auto t0 = std::chrono::steady_clock::now();
-        rig.worker.Command.Post("ReadFW");
-        if (!LiveRig::WaitFor([&] { return rig.worker.ReadCompleate == 1; }, 400000)) {
+        rig.worker.Post(EcuCommand::ReadFirmware());
+        if (!LiveRig::WaitFor([&] { return rig.view.Image() != nullptr; }, 400000)) {
             state.SkipWithError("read did not complete");
             return;
         }
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        if (rig.worker.ReadRam.Copy() != rig.sim.Ram()) state.SkipWithError("image differs");
+        if (*rig.view.Image() != rig.sim.Ram()) state.SkipWithError("image differs");
     }
     state.counters["read_s"] = seconds;
 }

@@ -87,10 +87,8 @@ void BM_FirmwareReadInWindow(benchmark::State& state) {
     };
     // Cheap checks: the window's log is not read while the read runs, so the
     // measuring does not hold up the UI thread the worker reports to.
-    const auto errors = [&] { return form->EcuWorker().error.load(); };
-    const auto taken = [&] {
-        return form->Image().FirmwareLoaded && !form->Firmware().ReadFWTimer->isActive();
-    };
+    const auto errors = [&] { return form->EcuWorker().Status().error; };
+    const auto taken = [&] { return form->Image().FirmwareLoaded && !form->Firmware().Reading(); };
     double seconds = 0;
     int attempts = 0;
     for (auto _ : state) {

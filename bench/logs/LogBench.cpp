@@ -44,7 +44,8 @@ const std::string& HourLog() {
         for (int i = 0; i < kHourLines; ++i) {
             const double t = i / 16.0;
             for (int r = 1; r <= live::kLoggedRows; ++r)
-                rows[r] = platform::FormatGeneral(std::round((r * 37 + 100 * std::sin(t / (r + 3))) * 1000) / 1000, ',');
+                rows[r] = platform::FormatGeneral(
+                    std::round((r * 37 + 100 * std::sin(t / (r + 3))) * 1000) / 1000, ',');
             rows[12].clear();
             rows[3] = platform::FormatGeneral(14.7 + 0.1 * std::sin(t), ',');
             rows[4] = platform::FormatGeneral(14.7 * (1 + 0.05 * std::sin(t / 7)), ',');

@@ -51,8 +51,10 @@ class SinkView : public TuningView {
 class AlwaysEmpty : public EcuMailbox {
   public:
     bool LinkUp() const override { return true; }
-    bool Empty() const override { return true; }
-    void PostRemake(std::array<uint8_t, 2>, uint8_t v) override { last = v; }
+    CellWrite PostRemake(std::array<uint8_t, 2>, uint8_t v) override {
+        last = v;
+        return CellWrite::Written;
+    }
     uint8_t last = 0;
 };
 

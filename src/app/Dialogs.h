@@ -9,7 +9,7 @@ namespace korvane::app {
 // Message boxes and file dialogs of the window, behind one seam so window
 // tests can read the message or answer the dialog instead of blocking.
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     virtual void ShowError(QWidget* parent, const QString& text) = 0;
     // Empty when the user cancels. The filter is "name|pattern|name|pattern"
@@ -22,7 +22,7 @@ public:
 };
 
 class QtDialogs final : public Dialogs {
-public:
+  public:
     void ShowError(QWidget* parent, const QString& text) override;
     QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
     QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override;
@@ -31,7 +31,7 @@ public:
 
 // For tests: records every message, answers file dialogs from a queue.
 class RecordingDialogs final : public Dialogs {
-public:
+  public:
     QStringList errors;
     QStringList fileAnswers;
     QStringList fileFilters;  // the filter of every file dialog asked for

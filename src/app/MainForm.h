@@ -1,5 +1,6 @@
-// The main window: owns the settings, the views, the timers and (later) the
-// workers; its handlers read the widgets, call the logic and show results.
+// The main window: the frame, its views and timers, and the wiring between
+// the session controller and the feature panels. Its handlers read the
+// widgets, call the logic and show results.
 #pragma once
 #include <QMainWindow>
 #include <functional>
@@ -44,6 +45,7 @@ class UozPointsGrid;
 }
 namespace korvane::ecu {
 class TECUThread;
+struct CommandResult;
 }
 namespace korvane::maps {
 class CalibrationPanel;
@@ -64,6 +66,8 @@ class DeskActions;
 namespace korvane::app {
 
 class LinkWatch;
+class SessionController;
+enum class SessionState;
 class ValueListEditor;
 
 // What the window takes from its surroundings; tests replace each part.
@@ -99,10 +103,8 @@ public:
     void ToolButton27Click();
     void Button2Click();
     void СохранитьClick();
-    void PageControl1Change() {}
     void ToolButton1Click();  // connect
     void ToolButton2Click();  // disconnect
-    void Timer3Timer();       // completes the connect once the ECU is polled
     void engineTimerTimer();
     void StatusTimerTimerrTimer();
     void Timer2Timer();
@@ -116,7 +118,7 @@ public:
 
     SettingsStore& Settings() { return settings_; }
     std::string ConfigPath() const;
-    const std::string& DateDir() const { return dateDir_; }
+    const std::string& DateDir() const;
     // The ECU worker's guard set by the port listing.
     int ErrorComPorts() const { return errorComPorts_; }
     int ScreenshotCounter() const { return screenshotCounter_; }
@@ -132,8 +134,8 @@ public:
     // The tuning grid's axis labels: row 0 and column 0 of StringGrid2.
     void ShowGridLabels(const firmware::GridLabels& labels);
 
-    ecu::TECUThread& EcuWorker() { return *ECUThread; }
-    lambda::TLAMBDAThread& LambdaWorker() { return *LAMBDAThread; }
+    ecu::TECUThread& EcuWorker();
+    lambda::TLAMBDAThread& LambdaWorker();
     const live::LiveDecoder& Decoder() const { return decoder_; }
     live::OxygenSensor Sensor() const;
     char DecimalSeparator() const { return decimalSeparator_; }
@@ -146,17 +148,22 @@ protected:
 
 private:
     class WorkerLog;
+    // The ECU worker's events.
+    void SessionUp();  // completes the connect
+    void ConnectFailed();
+    void CommandFinished(const ecu::CommandResult& result);
     void FormCreate();
     void CreateWorkers();
-    // Reads an integer setting; on failure tells the user, quoting the key
-    // and the value, and returns nullopt.
-    std::optional<int> IntegerSetting(const char* key);
     void StopWorkers();
     void CreateFirmwareActions();
     void CreateCalibrationPanel();
-    void StartLiveLogs();
     void CreateTuningPanel();
-    // The buttons the tuning start and stop switch.
+    // The connect and disconnect, by the user or by the link watch.
+    void Connect(bool automatic);
+    void Disconnect(bool automatic);
+    // The session's state on the toolbar.
+    void ShowState(SessionState state);
+    // The tuning started or stopped.
     void ShowTuningState(bool tuning);
     void BuildLayout();
     void BuildDeskActions(QMenu* fileMenu);
@@ -172,13 +179,11 @@ private:
     SettingsStore settings_;
     QStringList startupProblems_;
     bool configUnreadable_ = false;  // "config.ini" exists but was not read
-    std::string dateDir_;
     int screenshotCounter_ = 0;
     int errorComPorts_ = 0;
     char decimalSeparator_ = ',';
     std::unique_ptr<WorkerLog> workerLog_;
-    std::unique_ptr<ecu::TECUThread> ECUThread;
-    std::unique_ptr<lambda::TLAMBDAThread> LAMBDAThread;
+    std::unique_ptr<SessionController> session_;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;
     firmware::FirmwareImage image_;
@@ -191,10 +196,6 @@ private:
 
     QWidget* topBar_ = nullptr;
 
-    // Link state set at connect.
-    bool LogsEnabled = false;
-    live::LiveLogs liveLogs_{
-        [this](const std::string& line) { AppendLog(QString::fromStdString(line)); }};
 
 public:
     // Components, named as the user-visible parts of the window.
@@ -236,7 +237,6 @@ public:
     QTimer* StatusTimerTimerr = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
-    QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* Timer6 = nullptr;
     QTimer* ReconnectTimer = nullptr;  // the link watch's own

@@ -19,7 +19,6 @@ class Reconnector {
     // The user connected with reconnecting on, or disconnected.
     void Arm(int64_t nowMs);
     void Disarm() { state_ = State::Off; }
-    bool Armed() const { return state_ != State::Off; }
     bool Reconnecting() const { return state_ == State::Waiting || state_ == State::Attempting; }
     int Attempts() const { return attempts_; }
 

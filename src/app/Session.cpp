@@ -1,6 +1,14 @@
 #include "app/Session.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
+
+#include "platform/NumberText.h"
+#include "platform/TextCodec.h"
 
 namespace korvane::app {
 
@@ -13,6 +21,43 @@ std::string DateDirName(const std::tm& t) {
 
 std::string ScreenshotPath(const std::string& dateDir, int number) {
     return dateDir + "/pic/screenshot_" + std::to_string(number) + ".jpg";
+}
+
+namespace {
+
+std::string LockPath(const std::string& workDir) {
+    return workDir + "/korvane.lock";
+}
+
+long LockHolder(const std::string& path) {
+    std::string text, error;
+    if (!platform::ReadBinaryFile(path, text, error)) return 0;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const auto pid = platform::ParseInteger(text);
+    if (!pid || *pid <= 0 || *pid > INT32_MAX) return 0;
+    return static_cast<long>(*pid);
+}
+
+bool Running(long pid) {
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+long TakeFolderLock(const std::string& workDir) {
+    const std::string path = LockPath(workDir);
+    const long holder = LockHolder(path);
+    if (holder != 0 && holder != ::getpid() && Running(holder)) return holder;
+    std::string error;
+    platform::WriteFileAtomically(path, std::to_string(::getpid()) + "\n", error);
+    return 0;
+}
+
+void ReleaseFolderLock(const std::string& workDir) {
+    const std::string path = LockPath(workDir);
+    if (LockHolder(path) != ::getpid()) return;
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
 }
 
 }  // namespace korvane::app

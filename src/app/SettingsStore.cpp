@@ -1,5 +1,6 @@
 #include "app/SettingsStore.h"
 
+#include "platform/NumberText.h"
 #include "platform/PortList.h"
 
 namespace korvane::app {
@@ -139,6 +140,48 @@ std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store) {
         store.AppendLine(pl.key + "=" + pl.choices.front());
     }
     return missing;
+}
+
+std::vector<NotANumber> NumbersThatDoNotConvert(const SettingsStore& store) {
+    struct NumericKey {
+        const char* key;
+        bool decimal;
+        bool emptyAllowed;
+    };
+    static const NumericKey keys[] = {
+        {"Таймаут1", false, false},
+        {"Таймаут2", false, false},
+        {"Стационарность по RPM", false, false},
+        {"Стационарность по %", false, false},
+        {"Стационарность по циклам", false, false},
+        {"Не настраивать ниже %", false, false},
+        {"Количество циклов для обработки", false, false},
+        {"Весовой коэф. коррекции(%)", true, false},
+        {"Интервал коррекции БЦН(мс)", false, false},
+        {"Время перезаписи прошивки(мс)", false, false},
+        {"Коэф. обучения соседних РТ", true, true},
+        {"Интервал обучения соседних РТ", false, true},
+        // The learning filters: empty means off.
+        {"Мин. ТОЖ для обучения", true, true},
+        {"Макс. скорость дросселя %/с", true, true},
+        {"Макс. скорость оборотов об/с", true, true},
+        {"Макс. шаг поправки %", true, true},
+    };
+    std::vector<NotANumber> out;
+    for (size_t i = 0; i < store.Count(); ++i) {
+        if (!store.HasSeparator(i)) continue;
+        const std::string key = store.KeyAt(i);
+        for (const NumericKey& k : keys) {
+            if (!SameKey(key, k.key)) continue;
+            const std::string value = store.ValueAt(i);
+            const bool ok = (value.empty() && k.emptyAllowed) ||
+                            (k.decimal ? platform::ParseDecimal(value).has_value()
+                                       : platform::ParseInteger(value).has_value());
+            if (!ok) out.push_back({key, value});
+            break;
+        }
+    }
+    return out;
 }
 
 const std::vector<std::pair<std::string, std::string>>& QuietDefaults() {

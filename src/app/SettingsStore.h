@@ -68,6 +68,15 @@ const std::vector<PickList>& FixedPickLists();
 // what the user is told about (all but those added quietly).
 std::vector<std::string> AppendMissingPickListKeys(SettingsStore& store);
 
+// A line whose key the program reads as a number but whose value is none.
+struct NotANumber {
+    std::string key;
+    std::string value;
+};
+// Every such line, in the list's order; an empty value is allowed where an
+// empty setting means "off" (the neighbour learning keys).
+std::vector<NotANumber> NumbersThatDoNotConvert(const SettingsStore& store);
+
 // Settings this program added later, with the values a config without
 // them gets; appended without a word.
 const std::vector<std::pair<std::string, std::string>>& QuietDefaults();

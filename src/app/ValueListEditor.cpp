@@ -61,6 +61,9 @@ ValueListEditor::ValueListEditor(SettingsStore& store, QWidget* parent)
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                     QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
     setItemDelegate(new PickListDelegate(this));
+    // Keys that differ only at their end ("Стационарность по …") stay
+    // apart when cut in the middle; the tooltip shows the whole key.
+    setTextElideMode(Qt::ElideMiddle);
     connect(this, &QTableWidget::itemChanged, this, &ValueListEditor::OnItemChanged);
     Reload();
 }
@@ -71,7 +74,9 @@ void ValueListEditor::Reload() {
     for (size_t i = 0; i < store_.Count(); ++i) {
         const QString key = QString::fromStdString(store_.HasSeparator(i) ? store_.KeyAt(i)
                                                                           : store_.Line(i));
-        setItem(static_cast<int>(i), 0, new QTableWidgetItem(key));
+        auto* keyItem = new QTableWidgetItem(key);
+        keyItem->setToolTip(key);
+        setItem(static_cast<int>(i), 0, keyItem);
         setItem(static_cast<int>(i), 1, new QTableWidgetItem(QString::fromStdString(store_.ValueAt(i))));
     }
     loading_ = false;
@@ -131,6 +136,9 @@ void ValueListEditor::OnItemChanged(QTableWidgetItem* item) {
             return;
         }
         store_.SetKeyAt(row, text);
+        loading_ = true;
+        item->setToolTip(item->text());
+        loading_ = false;
     } else {
         store_.SetValueAt(row, text);
     }

@@ -10,27 +10,23 @@ constexpr uint8_t kBlock = 0x40;  // one block of a table or curve write
 constexpr uint8_t kReadBlock = 0x60;
 constexpr int kBetweenBlocksMs = 100;
 constexpr int kMaxWriteBytes = 250;  // 5 header bytes + data fit one length byte
+constexpr int kTableBytes = 4 * kBlock;
 
 struct TableInfo {
-    const char* command;
+    const char* line;
     uint16_t blocks[4];
 };
 constexpr TableInfo kTables[] = {
-    {"remakegbc", {0x75EF, 0x762F, 0x766F, 0x76AF}},
-    {"remakeuoz", {0x6DC8, 0x6E08, 0x6E48, 0x6E88}},
-    {"remakepopr", {0x7CF7, 0x7D37, 0x7D77, 0x7DB7}},
+    {"ECU: >>WriteGBC", {0x75EF, 0x762F, 0x766F, 0x76AF}},
+    {"ECU: >>WriteUOZ", {0x6DC8, 0x6E08, 0x6E48, 0x6E88}},
+    {"ECU: >>WritePopr", {0x7CF7, 0x7D37, 0x7D77, 0x7DB7}},
 };
 
 Bytes AddressBytes(uint32_t address) {
     return {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
 }
 
-template <size_t N>
-Bytes LowBytes(const std::array<int32_t, N>& cells, size_t first, size_t count) {
-    Bytes out(count);
-    for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(cells[first + i] & 0xFF);
-    return out;
-}
+const std::string kNoLink = "нет связи с ECU";
 
 }  // namespace
 
@@ -48,19 +44,40 @@ void TECUThread::Start() {
 
 void TECUThread::Stop() {
     link_.Stopping().Raise();
-    Command.Wake();
+    queue_.Wake();
     if (thread_.joinable()) thread_.join();
 }
 
-bool TECUThread::Idle() {
+EcuStatus TECUThread::Status() const {
+    std::lock_guard lock(statusMutex_);
+    return status_;
+}
+
+void TECUThread::FlagsChanged() {
+    std::lock_guard lock(statusMutex_);
+    status_.IsComConnected = IsComConnected;
+    status_.IsECUConnected = IsECUConnected;
+    status_.IsDiagnostic = IsDiagnostic;
+    status_.error = error;
+    status_.FreshFrames = FreshFrames;
+}
+
+void TECUThread::PublishPoll() {
+    auto frame = DiagnosticInfo.Get();
+    std::lock_guard lock(statusMutex_);
+    status_.numlog = numlog;
+    status_.DiagnosticInfo = std::move(frame);
+}
+
+bool TECUThread::Sleeping() {
     if (Connected() && IsDiagnostic == 1) return false;
-    return Command.Empty() || ErrorComPorts != 0;
+    return !queue_.HasWaiting() || ErrorComPorts != 0;
 }
 
 void TECUThread::Execute() {
     using namespace std::chrono_literals;
     while (!StopRequested()) {
-        if (!Idle()) {
+        if (!Sleeping()) {
             Pass();
             continue;
         }
@@ -69,18 +86,19 @@ void TECUThread::Execute() {
         // guard against a missing port changes without a post, so while it
         // is set the worker looks again now and then.
         const bool guarded = ErrorComPorts != 0;
-        Command.WaitUntil(
-            [&](const Mailbox::Entry& e) {
+        queue_.WaitUntil(
+            [&](bool waiting) {
                 return link_.Stopping().Raised() || (ErrorComPorts != 0) != guarded ||
-                       (!e.word.empty() && !guarded);
+                       (waiting && !guarded);
             },
-            guarded ? std::chrono::milliseconds(500) : Mailbox::kForever);
+            guarded ? std::chrono::milliseconds(500) : CommandQueue::kForever);
     }
 }
 
 void TECUThread::Pass() {
-    const Mailbox::Entry command = Command.Peek();
-    if (command.word.empty() || ErrorComPorts != 0) {
+    std::optional<EcuCommand> command;
+    if (ErrorComPorts == 0) command = queue_.Take();
+    if (!command) {
         if (Connected() && IsDiagnostic == 1) {
             if (!longDiagnosticShown_) {
                 Log("ECU: >> Long Diagnostic");
@@ -89,67 +107,96 @@ void TECUThread::Pass() {
             if (PollDiagnostics() && link_.LastValid()) WritePending();
         }
         link_.Pause(1);
+        FlagsChanged();
         return;
     }
-
-    post_ = command.serial;
-    const std::string& word = command.word;
-    const bool connected = Connected();
-    if (word == "OpenComPort") {
-        OpenComPort();
-    } else if (word == "CloseComPort") {
-        CloseComPort();
-    } else if (word == "DiagnosticECU") {
-        ClearCommand();
-        if (connected) PollDiagnostics();
-    } else if (word == "ReadFW") {
-        ClearCommand();
-        if (connected) {
-            Log("ECU: >> Read RAM ");
-            ReadFirmware();
-        }
-    } else if (word == "remake") {
-        if (connected) Log("ECU: >>WriteMemory");
-        WriteCell();
-        PollDiagnostics();
-        ClearCommand();
-    } else if (word == "correct1DF") {
-        if (connected) {
-            Log("ECU: >>correct1D");
-            link_.Pause(kBetweenBlocksMs);
-        }
-        WriteValues();
-        PollDiagnostics();
-        ClearCommand();
-    } else if (word == "correct23DF") {
-        if (connected) {
-            Log("ECU: >>correct23DF");
-            link_.Pause(kBetweenBlocksMs);
-        }
-        WriteCurve();
-        PollDiagnostics();
-        ClearCommand();
-    } else if (word == "remakegbc") {
-        WriteTableCommand(kBcn, "ECU: >>WriteGBC");
-    } else if (word == "remakeuoz") {
-        WriteTableCommand(kIgnition, "ECU: >>WriteUOZ");
-    } else if (word == "remakepopr") {
-        WriteTableCommand(kCorrection, "ECU: >>WritePopr");
-    } else {
-        // Not a word of ours: left in the mailbox it would keep the worker
-        // spinning and polling off for good.
-        ClearCommand();
-        Log("ECU: << Неизвестная команда: " + word);
+    failure_.clear();
+    Run(*command);
+    FlagsChanged();
+    queue_.Finish(command->id);
+    if (command->kind != CommandKind::OpenComPort) {
+        if (failure_.empty() && StopRequested() && IsWrite(command->kind))
+            failure_ = "программа закрывается";
+        log_.CommandFinished({command->kind, command->id, failure_.empty(), failure_});
     }
 }
 
-void TECUThread::OpenComPort() {
-    ClearCommand();
-    if (PortName.Get().empty()) PortName = "COM1";
-    if (PortSpeed.Get().empty()) PortSpeed = "57600";
-    ConnectFailed = 0;
+void TECUThread::Run(const EcuCommand& command) {
+    const bool connected = Connected();
+    // A write without a session would send nothing: say so instead of
+    // passing it over in silence.
+    if (IsWrite(command.kind) && !connected) {
+        failure_ = kNoLink;
+        return;
+    }
+    switch (command.kind) {
+        case CommandKind::OpenComPort:
+            OpenComPort(command.open);
+            break;
+        case CommandKind::CloseComPort:
+            CloseComPort();
+            break;
+        case CommandKind::DiagnosticECU:
+            if (connected) PollDiagnostics();
+            break;
+        case CommandKind::ReadFW:
+            if (!connected) {
+                failure_ = kNoLink;
+                break;
+            }
+            Log("ECU: >> Read RAM ");
+            failure_ = ReadFirmware();
+            break;
+        case CommandKind::remake:
+            Log("ECU: >>WriteMemory");
+            WriteCell(command);
+            PollDiagnostics();
+            break;
+        case CommandKind::correct1DF:
+            Log("ECU: >>correct1D");
+            link_.Pause(kBetweenBlocksMs);
+            WriteValues(command);
+            PollDiagnostics();
+            break;
+        case CommandKind::correct23DF:
+            Log("ECU: >>correct23DF");
+            link_.Pause(kBetweenBlocksMs);
+            WriteCurve(command);
+            PollDiagnostics();
+            break;
+        case CommandKind::remakegbc:
+            WriteTableCommand(kBcn, command);
+            break;
+        case CommandKind::remakeuoz:
+            WriteTableCommand(kIgnition, command);
+            break;
+        case CommandKind::remakepopr:
+            WriteTableCommand(kCorrection, command);
+            break;
+    }
+}
+
+void TECUThread::OpenComPort(const OpenSettings& settings) {
+    PortName = settings.portName.empty() ? std::string("COM1") : settings.portName;
+    PortSpeed = settings.portSpeed.empty() ? std::string("57600") : settings.portSpeed;
+    PortTimeOut = settings.portTimeOut;
+    PortReadTimeOut = settings.portReadTimeOut;
+    FastExchange = settings.fastExchange ? 1 : 0;
+    FastInit = settings.fastInit ? 1 : 0;
+    if (IsComConnected == 1) {
+        // Already open (no close came between): the session goes on.
+        if (Connected() && IsDiagnostic == 1) log_.SessionUp();
+        else log_.ConnectFailed("порт уже открыт");
+        return;
+    }
+    error = 0;
+    numlog = 0;
+    PublishPoll();
     link_.ResetEchoHint();
-    if (!link_.OpenPort() || IsComConnected != 1) return;
+    if (!link_.OpenPort() || IsComConnected != 1) {
+        if (!StopRequested()) log_.ConnectFailed("порт не открыт");
+        return;
+    }
     // A flaky line may spoil one answer of the start sequence: start again
     // after the K-line's idle time, a few times, before giving up.
     for (int attempt = 1;; ++attempt) {
@@ -157,7 +204,12 @@ void TECUThread::OpenComPort() {
             IsECUConnected = 1;
             PollDiagnostics();
             ResumePolling();
-            return;
+            FlagsChanged();
+            if (Connected()) {
+                log_.SessionUp();
+                return;
+            }
+            break;
         }
         IsECUConnected = 0;
         if (StopRequested() || IsComConnected != 1) break;
@@ -170,37 +222,44 @@ void TECUThread::OpenComPort() {
     if (StopRequested()) return;
     Log("ECU: << Связь с ECU не установлена");
     link_.ClosePort();
-    ConnectFailed = 1;
+    log_.ConnectFailed("ECU не отвечает");
 }
 
 void TECUThread::CloseComPort() {
-    ClearCommand();
     if (Connected()) link_.StopSession();
     IsECUConnected = 0;
     link_.ClosePort();
 }
 
-void TECUThread::WriteTableCommand(Table table, const char* line) {
-    bool done = false;
-    if (Connected()) {
-        Log(line);
-        done = WriteTable(table);
-        if (!done) {
-            link_.Pause(kBetweenBlocksMs);
-            done = WriteTable(table);
-        }
-    } else {
-        done = WriteTable(table);
+void TECUThread::WriteTableCommand(Table table, const EcuCommand& command) {
+    if (RefuseWrite(kTables[table].blocks[0], static_cast<int64_t>(command.bytes.size()),
+                    command.bytes.size() == kTableBytes)) {
+        failure_ = "неверная длина таблицы";
+        return;
     }
-    if (done) {
-        PollDiagnostics();
-        ClearCommand();
+    // Two blocks, a pause between them, then the other two, as one write.
+    for (int half = 0; half < 2; ++half) {
+        Log(kTables[table].line);
+        WriteTableBlock(table, half * 2, command.bytes);
+        link_.Pause(kBetweenBlocksMs);
+        WriteTableBlock(table, half * 2 + 1, command.bytes);
     }
+    // Two polls after the last block, as the line has always seen it.
+    PollDiagnostics();
+    ResumePolling();
+    PollDiagnostics();
+}
+
+void TECUThread::WriteTableBlock(Table table, int block, const Bytes& bytes) {
+    WriteBlock(kTables[table].blocks[block], kBlock, bytes.data() + block * kBlock);
+    IsDiagnostic = 0;
 }
 
 bool TECUThread::PollDiagnostics() {
     const bool result = link_.SendRequest({0x21, 0x0F});
     ++numlog;
+    PublishPoll();
+    FlagsChanged();
     return result;
 }
 
@@ -234,28 +293,30 @@ Bytes TECUThread::ReadBlock(uint16_t address, uint8_t n) {
     return link_.TakeLastReadData();
 }
 
-bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes) {
+bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes) {
     const Bytes where = AddressBytes(address);
     ProgressLine("ECU: >> Write ECU RAM - " + HexText(where));
     Bytes payload = {0x3D, 0x00, where[0], where[1], n};
-    payload.insert(payload.end(), bytes.begin(), bytes.end());
+    payload.insert(payload.end(), bytes, bytes + n);
     const bool sent = IsComConnected == 1;
     // Writes are idempotent: one whose confirmation was lost is sent again.
     link_.Request(payload);
-    const bool confirmed = link_.LastValid();
-    if (sent) pending_.Wrote(address, bytes, confirmed);
+    const bool confirmed = sent && link_.LastValid();
+    if (sent) pending_.Wrote(address, Bytes(bytes, bytes + n), confirmed);
     if (sent && !confirmed) {
         Log("ECU: << ОШИБКА Запись не выполнена! Адрес - " + HexText(where) + "; байт - " +
-            std::to_string(bytes.size()) + "; повтор после следующего ответа ECU");
+            std::to_string(n) + "; повтор после следующего ответа ECU");
         keepLastLine_ = true;
+        failure_ = "запись не подтверждена";
     } else if (link_.LastRepeats() > 0) {
         keepLastLine_ = true;
     }
+    if (!sent && failure_.empty()) failure_ = kNoLink;
     return confirmed;
 }
 
 void TECUThread::WritePending() {
-    const int64_t now = link_.GetClock().NowMs();
+    const int64_t now = link_.NowMs();
     // An ECU that keeps refusing a write is asked again once a second, not
     // after every poll.
     if (pending_.Empty() || (pendingTriedAt_ >= 0 && now - pendingTriedAt_ < kPendingEveryMs))
@@ -266,7 +327,7 @@ void TECUThread::WritePending() {
     keepLastLine_ = true;
     for (const auto& block : blocks) {
         if (!Connected() || StopRequested()) break;
-        WriteBlock(block.address, static_cast<uint8_t>(block.bytes.size()), block.bytes);
+        WriteBlock(block.address, static_cast<uint8_t>(block.bytes.size()), block.bytes.data());
     }
 }
 
@@ -278,18 +339,19 @@ bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {
     return true;
 }
 
-bool TECUThread::ReadFirmware() {
+std::string TECUThread::ReadFirmware() {
     const int32_t remembered = IsDiagnostic;
     uint32_t address = 0;
     Bytes image;
     progressMax_ = kFirmwareBlocks;
     progressPos_ = 0;
     ShowProgress();
-    bool ok = false;
+    std::string failure = "ECU не опрашивается";
     if (IsDiagnostic == 1) {
         IsDiagnostic = 0;
+        FlagsChanged();
         image.reserve(kFirmwareSize);
-        ok = true;
+        failure.clear();
         for (int i = 1; i <= kFirmwareBlocks + 1; ++i) {
             const bool last = i > kFirmwareBlocks;
             if (!last) {
@@ -298,91 +360,82 @@ bool TECUThread::ReadFirmware() {
             }
             const uint8_t n = last ? 0x40 : kReadBlock;
             // A closing program does not wait for the rest of a long read.
-            const Bytes block =
-                StopRequested() ? Bytes{} : ReadBlock(static_cast<uint16_t>(address), n);
-            if (block.size() != n) {
-                progressPos_ = 0;
-                ShowProgress();
-                ok = false;
-                break;
+            if (StopRequested()) {
+                failure = "программа закрывается";
+            } else {
+                const Bytes block = ReadBlock(static_cast<uint16_t>(address), n);
+                if (block.size() == n) {
+                    image.insert(image.end(), block.begin(), block.end());
+                    address += n;
+                    continue;
+                }
+                failure = StopRequested() ? "программа закрывается"
+                          : Connected()   ? "нет ответа на чтение по адресу " +
+                                              HexText(AddressBytes(address))
+                                          : "связь с ECU потеряна на адресе " +
+                                              HexText(AddressBytes(address));
             }
-            image.insert(image.end(), block.begin(), block.end());
-            address += n;
+            progressPos_ = 0;
+            ShowProgress();
+            break;
         }
-        if (ok) {
-            ReadRam.Set(std::move(image));
-            ReadCompleate = 1;
-            IsDiagnostic = remembered;
-        }
+        // Polling goes on as before, also after a read that broke off: the
+        // window's link watch then sees whether the ECU still answers.
+        if (Connected()) IsDiagnostic = remembered;
+        FlagsChanged();
+        if (failure.empty()) log_.FirmwareRead(std::make_shared<const Bytes>(std::move(image)));
     }
     progressPos_ = 0;
     ShowProgress();
-    return ok;
+    return failure;
 }
 
-bool TECUThread::WriteCell() {
-    if (IsDiagnostic != 1) return true;
-    const uint32_t address = (adressdata[0] << 8) | adressdata[1];
+void TECUThread::WriteCell(const EcuCommand& command) {
+    if (IsDiagnostic != 1) {
+        failure_ = "ECU не опрашивается";
+        return;
+    }
     // The request says one byte; more cells would not match it.
-    if (RefuseWrite(address, numdata, numdata == 1)) return true;
+    if (RefuseWrite(command.address, static_cast<int64_t>(command.bytes.size()),
+                    command.bytes.size() == 1)) {
+        failure_ = "неверная длина";
+        return;
+    }
     const int32_t remembered = IsDiagnostic;
     IsDiagnostic = 0;
-    WriteBlock(static_cast<uint16_t>(address), 1, LowBytes(data, 0, 1));
+    WriteBlock(command.address, 1, command.bytes.data());
     IsDiagnostic = remembered;
-    return true;
 }
 
-bool TECUThread::WriteValues() {
-    const uint32_t address = (adressdata[0] << 8) | adressdata[1];
-    const int64_t count = numdata;
-    const bool fits = count >= 1 && count <= kMaxWriteBytes && count == numdatastr &&
+void TECUThread::WriteValues(const EcuCommand& command) {
+    const uint32_t address = command.address;
+    const auto count = static_cast<int64_t>(command.bytes.size());
+    const bool fits = count >= 1 && count <= kMaxWriteBytes && count == command.lengthByte &&
                       address + count <= kFirmwareSize;
     if (!RefuseWrite(address, count, fits))
-        WriteBlock(static_cast<uint16_t>(address), numdatastr,
-                   LowBytes(data, 0, static_cast<size_t>(count)));
-    ClearCommand();
+        WriteBlock(static_cast<uint16_t>(address), command.lengthByte, command.bytes.data());
+    else
+        failure_ = "за пределами памяти";
     PollDiagnostics();
     ResumePolling();
-    return true;
 }
 
-bool TECUThread::WriteCurve() {
-    uint32_t address = (adressdata[0] << 8) | adressdata[1];
-    const int64_t blocks = plusrw;
-    const bool fits = blocks * kBlock <= kData2Cells && address + blocks * kBlock <= kFirmwareSize;
-    if (!RefuseWrite(address, blocks * kBlock, fits)) {
+void TECUThread::WriteCurve(const EcuCommand& command) {
+    uint32_t address = command.address;
+    const auto size = static_cast<int64_t>(command.bytes.size());
+    const int64_t blocks = size / kBlock;
+    const bool fits = size % kBlock == 0 && blocks <= kMaxCurveBlocks &&
+                      address + size <= kFirmwareSize;
+    if (!RefuseWrite(address, size, fits)) {
         for (int64_t k = 0; k < blocks; ++k) {
             WriteBlock(static_cast<uint16_t>(address), kBlock,
-                       LowBytes(data2, static_cast<size_t>(k * kBlock), kBlock));
+                       command.bytes.data() + k * kBlock);
             address += kBlock;
-            const Bytes next = AddressBytes(address);
-            adressdata = {next[0], next[1]};
         }
+    } else {
+        failure_ = "за пределами памяти";
     }
-    ClearCommand();
     ResumePolling();
-    return true;
-}
-
-bool TECUThread::WriteTable(Table table) {
-    TableWrite& write = tables_[table];
-    // Each post writes the whole table from its first block: a post that was
-    // replaced half way must not make the next one skip blocks.
-    if (write.post != post_) {
-        write.post = post_;
-        write.blocksDone = 0;
-    }
-    const int c = write.blocksDone;
-    WriteBlock(kTables[table].blocks[c], kBlock,
-               LowBytes(data, static_cast<size_t>(c) * kBlock, kBlock));
-    ++write.blocksDone;
-    IsDiagnostic = 0;
-    if (write.blocksDone < 4) return false;
-    write.blocksDone = 0;
-    ClearCommand();
-    PollDiagnostics();
-    ResumePolling();
-    return true;
 }
 
 }  // namespace korvane::ecu

@@ -1,55 +1,81 @@
 #pragma once
 // The ECU worker: one thread that owns the K-line port, polls the ECU for
-// its diagnostic frame while the mailbox is empty and carries out the
-// window's commands (connect, disconnect, firmware read, RAM writes).
+// its diagnostic frame while no command waits and carries out the window's
+// commands (connect, disconnect, firmware read, RAM writes).
 //
 // How the window uses it:
-//  - write the parameter fields, then post the word: Command.Post("ReadFW"),
-//    or Command.PostIfEmpty(...) for the writes that must not replace a
-//    command in progress. The mailbox publishes the fields written before
-//    the post. Write adressdata, plusrw, numdata, numdatastr, data and data2
-//    only while Command is empty: the worker reads them until it clears it.
-//  - read the flags and counters (atomics) and DiagnosticInfo / ReadRam
-//    (replaced whole, never seen half written) from its timers.
-//  - at shutdown: post "CloseComPort" if wanted, release the UiBridge (a
-//    closing window does), then Stop(); the worker never waits for the UI
-//    after the bridge is released, so Stop() cannot deadlock.
-//
-// Commands: "OpenComPort", "CloseComPort", "DiagnosticECU", "ReadFW",
-// "remake", "correct1DF", "correct23DF", "remakegbc", "remakeuoz",
-// "remakepopr".
+//  - Post() a command (ecu/Command.h): each carries its own data and the
+//    queue applies its kind's rule; Pending() names what is still to do.
+//  - Status() gives the flags, counters and the last frame as one value,
+//    never half updated; log lines, progress and the events of the session
+//    and the commands reach the window's LogView on the UI thread, and the
+//    worker never waits for them.
+//  - at shutdown: post a close if wanted, release the UiBridge (a closing
+//    window does), then Stop().
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "ecu/Command.h"
 #include "ecu/EcuLink.h"
 #include "ecu/PendingWrites.h"
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"
 #include "platform/Clock.h"
+#include "platform/ImageSize.h"
 #include "platform/SerialPort.h"
 #include "platform/UiBridge.h"
 
 namespace korvane::ecu {
 
+// The worker's state as the window sees it, taken whole.
+struct EcuStatus {
+    int32_t IsComConnected = 0;  // the port is open and configured
+    int32_t IsECUConnected = 0;  // the session stands
+    int32_t IsDiagnostic = 0;    // polling is on
+    int32_t error = 0;           // errors since connect
+    // Diagnostic requests sent since connect, answered or not, and the 51
+    // data bytes of the last answer (empty when it was not valid); the two
+    // change together.
+    int32_t numlog = 0;
+    std::shared_ptr<const Bytes> DiagnosticInfo = std::make_shared<const Bytes>();
+    // Valid diagnostic answers received.
+    int32_t FreshFrames = 0;
+
+    bool LinkUp() const { return IsComConnected == 1 && IsECUConnected == 1; }
+};
+
+// What a panel needs to hand the worker a command.
+class EcuCommands {
+  public:
+    virtual ~EcuCommands() = default;
+    virtual EcuStatus Status() const = 0;
+    // The command's id, 0 when its kind's rule refused it.
+    virtual uint64_t Post(EcuCommand command) = 0;
+    // The word of the command running or first waiting; "" when idle.
+    virtual std::string Pending() const = 0;
+};
+
 // From EcuLinkFields: PortName, PortSpeed, PortTimeOut, PortReadTimeOut,
 // error, ErrorComPorts, IsECUConnected, IsComConnected, IsDiagnostic,
-// DiagnosticInfo.
-class TECUThread : public EcuLinkFields {
+// DiagnosticInfo. They are the worker's own; the window reads Status().
+class TECUThread : public EcuLinkFields, public EcuCommands {
   public:
-    static constexpr int kDataCells = 256;
-    static constexpr int kData2Cells = 1000;
     static constexpr int kFirmwareBlocks = 682;  // of 0x60 bytes, then one of 0x40
-    static constexpr int64_t kFirmwareSize = 0x10000;
+    static constexpr int64_t kFirmwareSize = static_cast<int64_t>(kImageSize);
+    static constexpr int kMaxCurveBlocks = 15;
 
     TECUThread(
         platform::UiBridge& ui, LogView& view,
         PortFactory makePort = [] { return platform::MakePosixSerialPort(); },
         platform::Clock& clock = platform::SystemClock::Instance());
     // Stops and joins the thread.
-    ~TECUThread();
+    ~TECUThread() override;
     TECUThread(const TECUThread&) = delete;
     TECUThread& operator=(const TECUThread&) = delete;
 
@@ -57,67 +83,60 @@ class TECUThread : public EcuLinkFields {
     void Start();
     // Asks the thread to end and joins it. Every pause ends at once and no
     // request is sent after that, so a command in progress ends without
-    // its remaining exchanges (a firmware read then delivers no image). A
-    // command not yet taken is dropped.
+    // its remaining exchanges (a firmware read then delivers no image).
+    // Commands not yet taken are dropped.
     void Stop();
     bool StopRequested() { return link_.Stopping().Raised(); }
 
-    // One pass of the worker's loop: a polling pass or a command pass. The
-    // thread runs it over and over; tests call it directly with a fake port
-    // and clock instead of starting the thread.
+    // One pass of the worker's loop: a polling pass or a command. The thread
+    // runs it over and over; tests call it directly with a fake port and
+    // clock instead of starting the thread.
     void Pass();
 
-    // The mailbox: a command word or empty.
-    Mailbox Command;
-    // Diagnostic requests sent since connect, answered or not; the window
-    // sets it to 0 at connect and decodes DiagnosticInfo when it grows.
+    // EcuCommands
+    EcuStatus Status() const override;
+    uint64_t Post(EcuCommand command) override { return queue_.Post(std::move(command)); }
+    std::string Pending() const override { return queue_.Pending(); }
+    // Nothing waits and nothing runs.
+    bool Idle() const { return queue_.Idle(); }
+
+    // While set the port is never opened and no command is taken (the
+    // window's port listing found none).
+    void SetPortGuard(bool on) {
+        ErrorComPorts = on ? 1 : 0;
+        queue_.Wake();
+    }
+
+    // Diagnostic requests sent since connect (the window reads Status()).
     std::atomic<int32_t> numlog{0};
-    // ECU RAM address of a value or curve write: high byte, low byte.
-    // "correct23DF" leaves it pointing after the last block written.
-    std::array<uint8_t, 2> adressdata{};
-    int32_t plusrw = 0;      // 64-byte blocks of a "correct23DF" write (at most 15)
-    int32_t numdata = 0;     // cells of data sent by "remake" (1) and "correct1DF"
-    uint8_t numdatastr = 0;  // the length byte of a "correct1DF" request
-    // Bytes to write, one per cell, low 8 bits sent. data[i] is the byte at
-    // offset i (the first cell is data[0]).
-    std::array<int32_t, kDataCells> data{};
-    std::array<int32_t, kData2Cells> data2{};
-    // The 65 536-byte image of the last complete firmware read, in address
-    // order; the window takes it when ReadCompleate is 1 and then resets both.
-    SharedBytes ReadRam;
-    std::atomic<int32_t> ReadCompleate{0};
-    // Set when a connect gave up after its start attempts (the port is then
-    // closed again); cleared by the next "OpenComPort".
-    std::atomic<int32_t> ConnectFailed{0};
+
     static constexpr int kStartAttempts = 3;
     static constexpr int kStartIdleMs = 300;  // the K-line's idle time before a new start
 
   private:
     enum Table { kBcn, kIgnition, kCorrection, kTableCount };
-    struct TableWrite {
-        int blocksDone = 0;
-        uint64_t post = 0;  // the post these blocks belong to
-    };
 
     void Execute();
-    // Nothing to do until a word is posted: no session to poll, and no word
-    // the worker may take.
-    bool Idle();
-    void OpenComPort();
+    // Nothing to do until a command is posted: no session to poll, and no
+    // command the worker may take.
+    bool Sleeping();
+    void Run(const EcuCommand& command);
+    void OpenComPort(const OpenSettings& settings);
     void CloseComPort();
-    void WriteTableCommand(Table table, const char* line);
+    void WriteTableCommand(Table table, const EcuCommand& command);
 
     bool PollDiagnostics();
     Bytes ReadBlock(uint16_t address, uint8_t n);
     // True when the ECU confirmed the write; one it did not is kept and
     // written again by WritePending after a good poll.
-    bool WriteBlock(uint16_t address, uint8_t n, const Bytes& bytes);
+    bool WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes);
     void WritePending();
-    bool ReadFirmware();
-    bool WriteCell();
-    bool WriteValues();
-    bool WriteCurve();
-    bool WriteTable(Table table);
+    // "" when the image is read; else why not.
+    std::string ReadFirmware();
+    void WriteCell(const EcuCommand& command);
+    void WriteValues(const EcuCommand& command);
+    void WriteCurve(const EcuCommand& command);
+    void WriteTableBlock(Table table, int block, const Bytes& bytes);
 
     bool Connected() const { return link_.Connected(); }
     // After a write the worker polls again; it never claims polling with no
@@ -125,7 +144,8 @@ class TECUThread : public EcuLinkFields {
     void ResumePolling() {
         if (Connected()) IsDiagnostic = 1;
     }
-    void ClearCommand() { Command.Clear(post_); }
+    void FlagsChanged() override;
+    void PublishPoll();
     void ShowProgress();
     void Log(const std::string& line);
     void ProgressLine(const std::string& line);
@@ -133,14 +153,17 @@ class TECUThread : public EcuLinkFields {
 
     UiLog log_;
     EcuLink link_;
+    CommandQueue queue_;
     std::thread thread_;
 
-    uint64_t post_ = 0;  // the post of the command being carried out
+    mutable std::mutex statusMutex_;
+    EcuStatus status_;
+
     bool longDiagnosticShown_ = false;
     bool keepLastLine_ = false;
     int progressMax_ = 0;
     int progressPos_ = 0;
-    std::array<TableWrite, kTableCount> tables_{};
+    std::string failure_;  // why the command being run failed
     PendingWrites pending_;
     static constexpr int64_t kPendingEveryMs = 1000;
     int64_t pendingTriedAt_ = -1;

@@ -48,6 +48,7 @@ bool EcuLink::OpenPort() {
         log_.LogMessage(openError);
         if (!reason.empty()) log_.LogMessage(reason);
         f_.IsComConnected = 0;
+        f_.FlagsChanged();
         return false;
     }
     log_.LogMessage(name + ": >> скорость порта - " + f_.PortSpeed.Get());
@@ -60,12 +61,14 @@ bool EcuLink::OpenPort() {
         f_.IsDiagnostic = 0;
         f_.IsECUConnected = 0;
         f_.IsComConnected = 0;
+        f_.FlagsChanged();
         return false;
     }
     // A USB adapter that holds received bytes back slows every exchange;
     // said, and the connect goes on.
     if (const std::string note = port_->OpenNote(); !note.empty()) log_.LogMessage(note);
     f_.IsComConnected = 1;
+    f_.FlagsChanged();
     quietFrom_ = -1;
     errorsInRow_ = 0;
     failingSince_ = -1;
@@ -87,6 +90,7 @@ void EcuLink::ClosePort() {
     f_.IsDiagnostic = 0;
     f_.IsECUConnected = 0;
     f_.IsComConnected = 0;
+    f_.FlagsChanged();
 }
 
 bool EcuLink::SetLineSpeed(int baud) {
@@ -110,10 +114,6 @@ bool EcuLink::ReadAvailable(Bytes& out) {
     if (got <= 0) return false;
     out.assign(buf.begin(), buf.begin() + got);
     return true;
-}
-
-bool EcuLink::ReadByte(uint8_t& byte, int timeoutMs) {
-    return port_ && port_->ReadByte(byte, timeoutMs) == 1;
 }
 
 void EcuLink::PauseBeforeRequest() {
@@ -323,6 +323,7 @@ void EcuLink::ReportError(int code, const std::string& detail) {
     log_.LogMessage("Ошибка №" + std::to_string(count));
     if (errorsInRow_ > kMaxErrors && f_.IsECUConnected == 1 && f_.IsComConnected == 1)
         GiveUp("ECU: << " + std::to_string(errorsInRow_) + " ошибок подряд: связь разорвана");
+    f_.FlagsChanged();
 }
 
 bool EcuLink::WakeUp() {
@@ -382,7 +383,7 @@ bool EcuLink::StartSession() {
         return false;
     }
     const bool session = Request({0x10, 0x81, *speedByte});
-    SetLineSpeed(std::stoi(speedText));
+    SetLineSpeed(speedText == "57600" ? 57600 : speedText == "38400" ? 38400 : 10400);
     startLeftSession_ = true;
     if (!session) return false;
 

@@ -47,6 +47,11 @@ struct EcuLinkFields {
     // Valid diagnostic answers received: the window's sign that the ECU
     // still talks (a poll that gets nothing back fails silently).
     std::atomic<int32_t> FreshFrames{0};
+
+    virtual ~EcuLinkFields() = default;
+    // Called by the link after it changed the flags or the error count (on
+    // the owner's thread), so the owner can publish them together.
+    virtual void FlagsChanged() {}
 };
 
 // Speeds the session can run at, and the byte that asks the ECU for each.
@@ -87,7 +92,6 @@ class EcuLink {
     bool WriteBytes(std::span<const uint8_t> bytes);
     // What waits in the receive queue, at most 256 bytes, without waiting.
     bool ReadAvailable(Bytes& out);
-    bool ReadByte(uint8_t& byte, int timeoutMs);
 
     // One exchange: pause, frame and send, wait for the bytes to leave,
     // read back (after the whole read pause, or as the bytes arrive with the
@@ -149,8 +153,7 @@ class EcuLink {
     platform::StopSignal& Stopping() { return stopping_; }
     // A pause that ends early when the link is asked to stop.
     bool Pause(int64_t ms) { return clock_.Pause(ms, stopping_); }
-    UiLog& GetLog() { return log_; }
-    platform::Clock& GetClock() { return clock_; }
+    int64_t NowMs() const { return clock_.NowMs(); }
     // The port in use (tests look at it); null while closed.
     platform::SerialPort* Port() { return port_.get(); }
 

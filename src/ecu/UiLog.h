@@ -1,13 +1,16 @@
 #pragma once
+#include <memory>
 #include <string>
 
+#include "ecu/Command.h"
+#include "ecu/Frame.h"
 #include "platform/UiBridge.h"
 
 namespace korvane::ecu {
 
-// What the window gives the ECU worker to show its lines and the progress
-// of a firmware read. The worker calls these only on the UI thread, through
-// the UiBridge, and waits until each has run.
+// What the ECU worker reports to the window: log lines, the progress of a
+// firmware read and the events of the session and its commands. The calls
+// run on the UI thread, in the order the worker made them.
 class LogView {
   public:
     virtual ~LogView() = default;
@@ -19,22 +22,46 @@ class LogView {
     virtual void ReplaceLastLine(const std::string& line) = 0;
     // Sets the progress bar's maximum, then its position.
     virtual void SetProgress(int maximum, int position) = 0;
+
+    // The session stands and polling is on.
+    virtual void SessionUp() {}
+    // A connect ended without a session (port not opened, no answer); the
+    // port is closed again.
+    virtual void ConnectFailed(const std::string& /*reason*/) {}
+    // A command other than open ended, done or failed with its reason.
+    virtual void CommandFinished(const CommandResult& /*result*/) {}
+    // A complete firmware read: 65 536 bytes in address order (before the
+    // "ReadFW" command's own CommandFinished).
+    virtual void FirmwareRead(std::shared_ptr<const Bytes> /*image*/) {}
 };
 
-// The worker's side: each call runs the view's operation on the UI thread
-// and waits. Once the window is closing the bridge returns at once.
+// The worker's side: each call hands the view's operation to the UI thread
+// and returns at once, so the worker never waits for the window. Once the
+// window is closing the bridge drops them.
 class UiLog {
   public:
     UiLog(platform::UiBridge& bridge, LogView& view) : bridge_(bridge), view_(view) {}
 
     void LogMessage(const std::string& line) {
-        bridge_.RunSync([&] { view_.AppendLine(line); });
+        bridge_.Post([v = &view_, line] { v->AppendLine(line); });
     }
     void ReplaceLastLogLine(const std::string& line) {
-        bridge_.RunSync([&] { view_.ReplaceLastLine(line); });
+        bridge_.Post([v = &view_, line] { v->ReplaceLastLine(line); });
     }
     void ShowProgress(int maximum, int position) {
-        bridge_.RunSync([&] { view_.SetProgress(maximum, position); });
+        bridge_.Post([v = &view_, maximum, position] { v->SetProgress(maximum, position); });
+    }
+    void SessionUp() {
+        bridge_.Post([v = &view_] { v->SessionUp(); });
+    }
+    void ConnectFailed(const std::string& reason) {
+        bridge_.Post([v = &view_, reason] { v->ConnectFailed(reason); });
+    }
+    void CommandFinished(const CommandResult& result) {
+        bridge_.Post([v = &view_, result] { v->CommandFinished(result); });
+    }
+    void FirmwareRead(std::shared_ptr<const Bytes> image) {
+        bridge_.Post([v = &view_, image = std::move(image)] { v->FirmwareRead(image); });
     }
 
   private:

@@ -1,6 +1,7 @@
 #include "firmware/FirmwareImage.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,26 +22,42 @@ LoadResult FirmwareImage::LoadFile(const std::string& path) {
         result.error = platform::SystemReason(errno);
         return result;
     }
+    auto fail = [&](const std::string& error) {
+        ::close(fd);
+        result.error = error;
+        return result;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(platform::SystemReason(errno));
+    if (S_ISDIR(st.st_mode)) return fail(platform::SystemReason(EISDIR));
+    // A device or pipe has no size to check and could stream for ever.
+    if (!S_ISREG(st.st_mode)) return fail("это не обычный файл");
+    if (st.st_size != static_cast<off_t>(kImageSize)) return fail(SizeError(st.st_size));
     // Read into a buffer first: a read that fails half way must not leave
-    // half a file in the image.
-    std::vector<uint8_t> buffer(kImageSize);
+    // half a file in the image. One byte more than the image tells a file
+    // that grew since the size was looked at.
+    std::vector<uint8_t> buffer(kImageSize + 1);
     std::size_t got = 0;
-    while (got < kImageSize) {
-        const ssize_t n = ::read(fd, buffer.data() + got, kImageSize - got);
+    while (got < buffer.size()) {
+        const ssize_t n = ::read(fd, buffer.data() + got, buffer.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            result.error = platform::SystemReason(errno);
-            ::close(fd);
-            return result;
+            return fail(platform::SystemReason(errno));
         }
         if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
+    if (got != kImageSize) return fail(SizeError(static_cast<long long>(got)));
     ::close(fd);
-    std::copy_n(buffer.begin(), got, bytes_.begin());
+    std::copy_n(buffer.begin(), kImageSize, bytes_.begin());
     result.ok = true;
     result.bytesRead = got;
     return result;
+}
+
+std::string SizeError(long long size) {
+    return "размер " + std::to_string(size) + " байт, а образ прошивки занимает ровно " +
+           std::to_string(kImageSize) + " байт";
 }
 
 std::size_t FirmwareImage::Fill(std::span<const uint8_t> bytes) {

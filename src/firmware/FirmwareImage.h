@@ -8,9 +8,11 @@
 #include <span>
 #include <string>
 
+#include "platform/ImageSize.h"
+
 namespace korvane::firmware {
 
-constexpr std::size_t kImageSize = 65536;
+using korvane::kImageSize;
 
 // Tables of the image the axis labels come from.
 constexpr std::size_t kRpmGridMap = 0x613C;       // engine-speed step m -> grid row x 16
@@ -28,15 +30,20 @@ struct LoadResult {
     explicit operator bool() const { return ok; }
 };
 
+// The reason a file of this many bytes is no image.
+std::string SizeError(long long size);
+
 class FirmwareImage {
   public:
     std::span<uint8_t, kImageSize> Bytes() { return bytes_; }
     std::span<const uint8_t, kImageSize> Bytes() const { return bytes_; }
 
-    // Reads up to kImageSize bytes of the file into the image from offset 0:
-    // a short file fills its own length and leaves the rest as it was, a long
-    // one gives its first kImageSize bytes. The image changes only when the
-    // whole read succeeded. FirmwareLoaded is left to the caller.
+    // Reads an image file: a regular file of exactly kImageSize bytes. Any
+    // other file (shorter, longer, a folder, a device) is refused with the
+    // reason, its size included, and the image stays as it was: a table
+    // taken from a wrong file would reach a running engine. The image
+    // changes only when the whole read succeeded. FirmwareLoaded is left to
+    // the caller.
     LoadResult LoadFile(const std::string& path);
     // Copies bytes (at most kImageSize) into the image from offset 0; returns
     // how many were copied.

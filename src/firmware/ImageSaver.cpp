@@ -31,6 +31,9 @@ SaveOutcome ImageSaver::Save(std::span<const uint8_t, kImageSize> image, const s
         return out;
     }
     const std::string bytes(image.begin(), image.end());
+    // A session folder that could not be made when it was named is made
+    // now, so the copies catch up once the disk lets them.
+    std::filesystem::create_directories(dateDir, ec);
     if (!platform::WriteFileAtomically(out.path, bytes, out.error)) {
         out.kind = SaveOutcome::kFailed;
         return out;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "platform/TextCodec.h"
 
@@ -166,7 +167,15 @@ class LiveLogs::File {
         // Opened before the lists are encoded: while a folder is missing, a
         // long list costs nothing per line.
         std::string tmp = path + ".XXXXXX";
-        const int fd = ::mkostemp(tmp.data(), O_APPEND | O_CLOEXEC);
+        int fd = ::mkostemp(tmp.data(), O_APPEND | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            // The session folder could not be made at connect (read-only,
+            // full) or was removed: try again with every line.
+            std::error_code ec;
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+            tmp = path + ".XXXXXX";
+            fd = ::mkostemp(tmp.data(), O_APPEND | O_CLOEXEC);
+        }
         if (fd < 0) {
             error = platform::SystemReason(errno);
             return false;

@@ -44,8 +44,9 @@ class NoView : public tuning::TuningView {
 class NoLink : public tuning::EcuMailbox {
   public:
     bool LinkUp() const override { return false; }
-    bool Empty() const override { return true; }
-    void PostRemake(std::array<uint8_t, 2>, uint8_t) override {}
+    tuning::CellWrite PostRemake(std::array<uint8_t, 2>, uint8_t) override {
+        return tuning::CellWrite::Dropped;
+    }
 };
 
 uint8_t ByteOf(long double value) {

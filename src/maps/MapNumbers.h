@@ -7,9 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ImageSize.h"
+
 namespace korvane::maps {
 
-constexpr size_t kImageSize = 0x10000;
+using korvane::kImageSize;
 using ImageBytes = std::span<uint8_t, kImageSize>;
 using ConstImageBytes = std::span<const uint8_t, kImageSize>;
 

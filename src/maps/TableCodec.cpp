@@ -440,3 +440,44 @@ void StoreInImage(const TableWrite& write, ImageBytes image) {
 }
 
 }  // namespace korvane::maps
+
+namespace korvane::maps {
+
+std::vector<std::string> WriteAdjustments(const AttributeList& attrs, const ValueBoxes& typed,
+                                          const std::vector<std::string>& typedCurve,
+                                          const TableDisplay& shown) {
+    std::vector<std::string> lines;
+    const std::string prefix = "«" + attrs.Element() + "»: ";
+    auto same = [](const std::string& a, const std::string& b) {
+        const auto x = ParseNumber(a), y = ParseNumber(b);
+        return x && y && *x == *y;
+    };
+    if (shown.kind == TableKind::Single && shown.editPoint) {
+        const std::string& written = *shown.editPoint;
+        if (same(typed.editPoint, written)) return lines;
+        const auto value = ParseNumber(typed.editPoint);
+        const auto max = ParseNumber(typed.editMax), min = ParseNumber(typed.editMin);
+        std::string why = "округлено до шага прошивки";
+        if (value && max && *value > *max)
+            why = "ограничено максимумом " + typed.editMax;
+        else if (value && min && *value < *min)
+            why = "ограничено минимумом " + typed.editMin;
+        lines.push_back(prefix + "значение " + typed.editPoint + " " + why + ", записано " +
+                        written);
+    } else if (shown.kind == TableKind::Curve) {
+        int changed = 0;
+        std::string first;
+        for (size_t i = 0; i < shown.values.size() && i < typedCurve.size(); ++i) {
+            if (same(typedCurve[i], shown.values[i])) continue;
+            if (changed++ == 0)
+                first = "точка " + std::to_string(i + 1) + ": " + typedCurve[i] + " -> " +
+                        shown.values[i];
+        }
+        if (changed > 0)
+            lines.push_back(prefix + "записано с округлением до шага прошивки, точек: " +
+                            std::to_string(changed) + " (" + first + ")");
+    }
+    return lines;
+}
+
+}  // namespace korvane::maps

@@ -119,6 +119,14 @@ PreparedWrite PrepareTableWrite(const AttributeList& attrs, const ValueBoxes& bo
 // Puts the write's bytes into the image.
 void StoreInImage(const TableWrite& write, ImageBytes image);
 
+// After a write is stored: what the table shows now (the value actually
+// written, after the limits and the raw type's step) and one log line per
+// value that differs from what the user typed, naming the value typed and
+// the value written. `shown` is ShowTable on the image after StoreInImage.
+std::vector<std::string> WriteAdjustments(const AttributeList& attrs, const ValueBoxes& typed,
+                                          const std::vector<std::string>& typedCurve,
+                                          const TableDisplay& shown);
+
 // Largest curve one write carries: 15 blocks of 64 bytes.
 constexpr int kCurveBlock = 64;
 constexpr int kMaxCurveBlocks = 15;

@@ -8,8 +8,8 @@ namespace korvane::maps {
 
 namespace {
 
-bool LinkUp(const ecu::TECUThread& worker) {
-    return worker.IsComConnected == 1 && worker.IsECUConnected == 1;
+bool LinkUp(const ecu::EcuCommands& worker) {
+    return worker.Status().LinkUp();
 }
 
 // The two address bytes, each from two hex digits.
@@ -27,7 +27,7 @@ HandOverResult Refused(std::string error) {
 
 }  // namespace
 
-HandOverResult HandOverValue(ecu::TECUThread& worker, const std::string& adrf,
+HandOverResult HandOverValue(ecu::EcuCommands& worker, const std::string& adrf,
                              const std::string& adrs, const std::string& len,
                              const std::string& data) {
     const auto value = platform::ParseInteger(data);
@@ -42,15 +42,14 @@ HandOverResult HandOverValue(ecu::TECUThread& worker, const std::string& adrf,
         return Refused("Запись " + std::to_string(*n) + " байт по адресу " + adrf + adrs +
                        " вышла бы за конец памяти.");
     if (!LinkUp(worker)) return {HandOver::NotConnected, {}};
-    if (!worker.Command.Empty()) return {HandOver::Busy, {}};
+    if (!worker.Pending().empty()) return {HandOver::Busy, {}};
     const auto bits = static_cast<uint64_t>(*value);
-    for (int k = 0; k < *n; ++k)
-        worker.data[static_cast<size_t>(k)] = static_cast<int32_t>((bits >> (8 * k)) & 0xFF);
-    worker.numdatastr = static_cast<uint8_t>(*n);
-    worker.numdata = *n;
-    worker.adressdata = *address;
-    // The word last: the mailbox publishes the fields written before it.
-    if (!worker.Command.PostIfEmpty("correct1DF")) return {HandOver::Busy, {}};
+    ecu::Bytes bytes;
+    for (int k = 0; k < *n; ++k) bytes.push_back(static_cast<uint8_t>((bits >> (8 * k)) & 0xFF));
+    const auto at = static_cast<uint16_t>(address->at(0) << 8 | address->at(1));
+    if (worker.Post(ecu::EcuCommand::WriteValue(at, std::move(bytes), static_cast<uint8_t>(*n))) ==
+        0)
+        return {HandOver::Busy, {}};
     return {HandOver::Done, {}};
 }
 
@@ -66,7 +65,7 @@ std::string CurveLogLine(const PendingCurveWrite& p) {
            "кол:" + (blocks ? std::to_string(*blocks) : std::string("?"));
 }
 
-HandOverResult HandOverCurve(ecu::TECUThread& worker, const PendingCurveWrite& p,
+HandOverResult HandOverCurve(ecu::EcuCommands& worker, const PendingCurveWrite& p,
                              ConstImageBytes image) {
     const auto blocks = CurveBlocks(p.len);
     if (!blocks) return Refused("Длина кривой «" + p.len + "» не является целым числом точек.");
@@ -79,11 +78,11 @@ HandOverResult HandOverCurve(ecu::TECUThread& worker, const PendingCurveWrite& p
                        " блоков по 64 байта) не записывается: она длиннее " +
                        std::to_string(kMaxCurveBlocks) + " блоков или выходит за конец памяти.");
     if (!LinkUp(worker)) return {HandOver::NotConnected, {}};
-    if (!worker.Command.Empty()) return {HandOver::Busy, {}};
-    for (size_t k = 0; k < bytes; ++k) worker.data2[k] = image[start + k];
-    worker.plusrw = *blocks;
-    worker.adressdata = *address;
-    if (!worker.Command.PostIfEmpty("correct23DF")) return {HandOver::Busy, {}};
+    if (!worker.Pending().empty()) return {HandOver::Busy, {}};
+    ecu::Bytes data(image.begin() + static_cast<std::ptrdiff_t>(start),
+                    image.begin() + static_cast<std::ptrdiff_t>(start + bytes));
+    if (worker.Post(ecu::EcuCommand::WriteCurve(static_cast<uint16_t>(start), std::move(data))) == 0)
+        return {HandOver::Busy, {}};
     return {HandOver::Done, {}};
 }
 

@@ -1,14 +1,14 @@
 #pragma once
-// Handing edited table bytes to the ECU worker's mailbox: a single value as
-// one "correct1DF" request, a curve as whole 64-byte blocks of the image in
-// one "correct23DF" request.
+// Handing edited table bytes to the ECU worker: a single value as one
+// "correct1DF" command, a curve as whole 64-byte blocks of the image in one
+// "correct23DF" command.
 #include <optional>
 #include <string>
 
 #include "maps/MapNumbers.h"
 
 namespace korvane::ecu {
-class TECUThread;
+class EcuCommands;
 }
 
 namespace korvane::maps {
@@ -28,7 +28,7 @@ struct HandOverResult {
 // The hand-over of `correct1D`: `adrf`/`adrs` the address bytes as two
 // upper-case hex digits each, `len` the byte count as hex text (1 to 4),
 // `data` the value as decimal text; bytes go low byte first.
-HandOverResult HandOverValue(ecu::TECUThread& worker, const std::string& adrf,
+HandOverResult HandOverValue(ecu::EcuCommands& worker, const std::string& adrf,
                              const std::string& adrs, const std::string& len,
                              const std::string& data);
 
@@ -48,7 +48,7 @@ std::string CurveLogLine(const PendingCurveWrite& pending);
 // The hand-over of `TimerRWTimer`: the image bytes from the curve's address
 // up to the end of its last 64-byte block. Refused when that passes the end
 // of the image or takes more than 15 blocks.
-HandOverResult HandOverCurve(ecu::TECUThread& worker, const PendingCurveWrite& pending,
+HandOverResult HandOverCurve(ecu::EcuCommands& worker, const PendingCurveWrite& pending,
                              ConstImageBytes image);
 
 }  // namespace korvane::maps

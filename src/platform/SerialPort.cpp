@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/NumberText.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::platform {
@@ -31,10 +32,14 @@ std::string DevicePathForPortName(const std::string& portName) {
         for (size_t i = 3; i < portName.size(); ++i)
             digits = digits && std::isdigit(static_cast<unsigned char>(portName[i]));
         if (digits) {
-            int n = std::stoi(portName.substr(3));
-            if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+            // A number too large for any device names none: the empty path
+            // fails to open like a port that is not there.
+            const auto n = ParseInteger(portName.substr(3));
+            if (!n) return {};
+            if (*n >= 1) return "/dev/ttyS" + std::to_string(*n - 1);
         }
     }
+    if (portName.empty()) return {};
     return "/dev/" + portName;
 }
 

@@ -45,7 +45,9 @@ class SerialPort {
 
 // The device path for a port name from the settings: a name starting with
 // "/" is a path as it stands; "COMn" (any letter case) is /dev/ttyS(n-1).
-// Anything else is taken as a name under /dev.
+// Anything else is taken as a name under /dev. A "COMn" whose number is too
+// large for any device and an empty name give "", which opens nothing and
+// fails as a missing port does.
 std::string DevicePathForPortName(const std::string& portName);
 
 // The line speed in baud set on a terminal; on a pseudo-terminal's master it

@@ -97,7 +97,6 @@ class Mailbox {
         { std::lock_guard lock(mutex_); }
         cv_.notify_all();
     }
-    bool operator==(const std::string& word) const { return Word() == word; }
 
   private:
     mutable std::mutex mutex_;

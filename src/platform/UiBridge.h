@@ -4,14 +4,16 @@
 namespace korvane::platform {
 
 // How a worker thread runs a short action (append a log line, move the
-// progress bar) on the UI thread and waits until it has run. In the program
-// it is a queued call into the window; in tests a direct call or a recorder.
-// Once the window is closing, RunSync returns at once without running fn, so
-// a worker can never block shutdown.
+// progress bar) on the UI thread: RunSync waits until it has run, Post hands
+// it over and returns at once (actions posted keep their order). In the
+// program it is a queued call into the window; in tests a direct call or a
+// recorder. Once the window is closing, both return at once without running
+// fn, so a worker can never block shutdown.
 class UiBridge {
 public:
     virtual ~UiBridge() = default;
     virtual void RunSync(const std::function<void()>& fn) = 0;
+    virtual void Post(std::function<void()> fn) { RunSync(fn); }
 };
 
 // Runs the action on the calling thread, serialised by a mutex so that

@@ -4,11 +4,12 @@
 // base air charge of a cell and hands its byte to the ECU worker
 // (TuningCore::calculations). No Qt here.
 //
-// How the window drives it: it implements TuningView over its tuning grid,
-// labels and status bar and wraps its ECU worker in EcuThreadMailbox; after
-// every image fill it calls addtabl with the image and the grid labels; on
-// every engine tick with a new poll, while a firmware image is loaded, it
-// calls calculations(values, NarrowBandMode, image).
+// How it is driven: the tuning panel (tuning/ui/TuningPanel) implements
+// TuningView over its grid and hands the window's labels and status bar on,
+// and wraps the ECU worker in EcuThreadMailbox; after every image fill the
+// window calls addtabl with the image and the grid labels; on every engine
+// tick with a new poll, while a firmware image is loaded, it calls
+// calculations(values, NarrowBandMode, image, mixtureUsable).
 #pragma once
 #include "tuning/EcuThreadMailbox.h"
 #include "tuning/TuningCore.h"

@@ -64,6 +64,7 @@ void TuningCore::SetGridLabels(const GridLabels& rowLabels, const GridLabels& co
 void TuningCore::addtabl(std::span<const uint8_t, kImageSize> image, const GridLabels& rowLabels,
                          const GridLabels& columnLabels) {
     TuningTables& t = *tables_;
+    t.SourceImage = CheckCorrectionTable(image.subspan<kCorrectionAddress, kCellCount>());
     for (int c = 0; c < kGridSize; ++c) {
         for (int r = 0; r < kGridSize; ++r) {
             const int k = CellIndex(c, r);
@@ -328,10 +329,14 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
             const auto b = static_cast<uint8_t>(
                 platform::RoundHalfEven(static_cast<long double>(correction) * 128));
             image[address] = b;
-            if (mailbox_.Empty())
-                mailbox_.PostRemake(
+            // A cell learned from an implausible image is not sent: the
+            // whole-table writes refuse that image and say so. Counted once
+            // the byte is in the ECU's RAM, not when asked for.
+            if (t.SourceImage.Plausible()) {
+                const CellWrite write = mailbox_.PostRemake(
                     {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF)}, b);
-            ++t.PRecCount;
+                if (write == CellWrite::Written) ++t.PRecCount;
+            }
         }
     }
 

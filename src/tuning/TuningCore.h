@@ -36,7 +36,6 @@ class TuningCore {
 
     TuningTables& Tables() { return *tables_; }
     const TuningTables& Tables() const { return *tables_; }
-    void SetDecimalSeparator(char separator) { separator_ = separator; }
 
     // Fills the tables from the image: corrections (and the neighbour
     // predictions) from 0x7CF7, BCN from 0x75EF, ignition from 0x6DC8;
@@ -52,6 +51,11 @@ class TuningCore {
     // `mixtureUsable` false (the window knows the mixture reading is not to
     // be trusted this frame) lets the frame count for stationarity but stores
     // no sample.
+    // A correction byte the worker had queued reached the ECU's RAM (ok) or
+    // not; only a written one counts in PRecCount.
+    void CellWriteDone(bool ok) {
+        if (ok) ++Tables().PRecCount;
+    }
     // `seconds` is the frame's time on a steady clock; without it (NaN)
     // the rate filters cannot judge the frame and let it pass.
     void calculations(const live::LiveValues& values, bool NarrowBandMode,

@@ -1,7 +1,8 @@
 #pragma once
 // What the learning step touches outside itself: the window's tuning parts
-// and the ECU worker's mailbox. The window implements both over its widgets
-// and the real worker; tests and the closed-loop run bring their own.
+// and the ECU worker's mailbox. The tuning panel implements the view over its
+// widgets and EcuThreadMailbox wraps the real worker; tests and the
+// closed-loop run bring their own.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -35,17 +36,21 @@ class TuningView {
     virtual void grafxx() = 0;
 };
 
+// What became of a single correction byte handed to the ECU worker.
+enum class CellWrite {
+    Written,  // in the ECU's RAM already
+    Queued,   // waits its turn; TuningCore::CellWriteDone says how it ended
+    Dropped,  // never reaches the ECU
+};
+
 // The ECU worker as the learning step hands it a single correction byte.
 class EcuMailbox {
   public:
     virtual ~EcuMailbox() = default;
     // IsComConnected = 1 and IsECUConnected = 1.
     virtual bool LinkUp() const = 0;
-    // The worker's Command is empty.
-    virtual bool Empty() const = 0;
-    // "remake": data[0] = value, numdata = 1, adressdata = the RAM address,
-    // high byte first; Command last. Called only after Empty() said so.
-    virtual void PostRemake(std::array<uint8_t, 2> adressdata, uint8_t value) = 0;
+    // "remake" of one byte at the RAM address (high byte first).
+    virtual CellWrite PostRemake(std::array<uint8_t, 2> adressdata, uint8_t value) = 0;
 };
 
 // A setting's text by key (empty when absent), read at the moment of use.

@@ -12,12 +12,16 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/ImageSize.h"
 
 namespace korvane::tuning {
 
 inline constexpr int kGridSize = 16;
 inline constexpr int kCellCount = kGridSize * kGridSize;
-inline constexpr size_t kImageSize = 0x10000;
+using korvane::kImageSize;
 
 // ECU tables (image offset = RAM address).
 inline constexpr uint16_t kCorrectionAddress = 0x7CF7;  // "Поправка": raw / 128
@@ -57,6 +61,25 @@ struct WorkPointCell {
     std::array<float, kMaxSamples> Samples{};
 };
 
+// The bytes a sound correction table holds: 0.25 .. 1.95 × 128. A table
+// with any byte outside is no fuel correction (a file of the wrong kind, an
+// image of zeros) and is never written into a running engine.
+inline constexpr int kPlausibleCorrectionLow = 32;    // 0.25 × 128
+inline constexpr int kPlausibleCorrectionHigh = 249;  // 1.95 × 128 = 249.6
+
+// The outcome of looking at a correction table.
+struct CorrectionCheck {
+    bool looked = false;    // false: no table looked at yet
+    int32_t outside = 0;    // bytes outside the plausible range
+    int32_t firstCell = 0;  // linear index of the first of them
+    uint8_t firstByte = 0;
+    bool Plausible() const { return looked && outside == 0; }
+};
+
+CorrectionCheck CheckCorrectionTable(std::span<const uint8_t, kCellCount> table);
+// Why a table is no correction table, for the log ("" when it is one).
+std::string CorrectionProblem(const CorrectionCheck& check);
+
 // CyclicAirFlow taken with each mixture sample of the same number; sample
 // number n (1..16) of cell (c, r) is AirChargeSamples[c][r][n - 1].
 using AirChargeSamplesTable = Grid<std::array<float, kAirChargeSlots>>;
@@ -92,6 +115,11 @@ struct TuningTables {
     // Flags (UI thread only).
     bool TuningActive = false;  // set by the start button, cleared by stop / disconnect
     bool NeighbourLearning = false;  // "Коэф. обучения соседних РТ" > 0 at the start
+
+    // The image's correction table when the tables were last taken from an
+    // image: the whole-table writes refuse to send tables of an implausible
+    // one.
+    CorrectionCheck SourceImage{};
 
     // "Не настраивать ниже %", taken at connect.
     int32_t MinTuneThrottle = 0;

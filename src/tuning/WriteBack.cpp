@@ -90,13 +90,21 @@ bool WriteBack::WaitForFreeMailbox(const std::string& what) {
         what);
 }
 
+bool WriteBack::Refused(const std::string& what, const CorrectionCheck& check) {
+    if (check.Plausible()) return false;
+    host_.Log(what + ": " + CorrectionProblem(check) + "; в ECU оставлена его таблица");
+    return true;
+}
+
 void WriteBack::pishupopr() {
     if (LinkUp()) {
         timers_.engine.Stop();
         host_.Wait(kCorrectionWaitMs);
         host_.Log("Записываю поправку");
-        if (LinkUp() && WaitForFreeMailbox("Поправка не записана") && LinkUp()) {
-            const TableBytes bytes = ImageTable(kCorrectionAddress);
+        const TableBytes bytes = ImageTable(kCorrectionAddress);
+        if (Refused("Поправка не записана", CheckCorrectionTable(bytes))) {
+            // Nothing sent: the ECU keeps the table it has.
+        } else if (LinkUp() && WaitForFreeMailbox("Поправка не записана") && LinkUp()) {
             ecu_.PostIfEmpty("remakepopr", kCorrectionAddress, bytes);
         }
     }
@@ -159,10 +167,16 @@ void WriteBack::Timer4Timer() {
                 }
             }
         const TableBytes bytes = BcnBytes();
-        if (timers_.bcn.Interval() == kRetryIntervalMs || bcnOwed_) ++changed;
+        // Values taken over but not sent (a busy worker, a link lost on the
+        // way) count as one more.
+        if (bcnOwed_) ++changed;
         if (changed > 0) {
             bcnOwed_ = true;
-            if (LiveLink()) {
+            if (!tables_.SourceImage.Plausible()) {
+                // Said once per image: every tick would repeat it.
+                if (!bcnRefused_) Refused("GBC не записано", tables_.SourceImage);
+                bcnRefused_ = true;
+            } else if (LiveLink()) {
                 host_.Wait(kRewriteWaitMs);
                 if (!LiveLink()) {
                     // Taken over but not sent: the next tick with a link sends it.
@@ -174,6 +188,7 @@ void WriteBack::Timer4Timer() {
                     StoreInImage(kBcnCopyAddress, bytes);
                     timers_.bcn.SetInterval(bcnInterval_);
                     bcnOwed_ = false;
+                    bcnRefused_ = false;
                 } else {
                     host_.Log("GBC не записалось. Перезапись через 1сек.!");
                     timers_.bcn.SetInterval(kRetryIntervalMs);
@@ -202,10 +217,13 @@ void WriteBack::Timer6Timer() {
                 }
             }
         const TableBytes bytes = CorrectionBytes();
-        if (timers_.neighbour.Interval() == kRetryIntervalMs || neighbourOwed_) ++changed;
+        if (neighbourOwed_) ++changed;
         if (changed > 0) {
             neighbourOwed_ = true;
-            if (LiveLink()) {
+            if (!tables_.SourceImage.Plausible()) {
+                if (!neighbourRefused_) Refused("РТ не записаны", tables_.SourceImage);
+                neighbourRefused_ = true;
+            } else if (LiveLink()) {
                 timers_.engine.Stop();
                 host_.Wait(kRewriteWaitMs);
                 if (!LiveLink()) {
@@ -216,6 +234,7 @@ void WriteBack::Timer6Timer() {
                     StoreInImage(kCorrectionAddress, bytes);
                     timers_.neighbour.SetInterval(neighbourInterval_);
                     neighbourOwed_ = false;
+                    neighbourRefused_ = false;
                 } else {
                     host_.Log("РТ не записались. Перезапись через 1сек.!" +
                               std::to_string(neighbourInterval_));
@@ -230,6 +249,8 @@ void WriteBack::Timer6Timer() {
 
 int WriteBack::RestoreLoaded() {
     if (!LinkUp()) return 0;
+    // The loaded tables are the image's: an implausible image gives nothing back.
+    if (Refused("Поправка не возвращена", tables_.SourceImage)) return 0;
     TableBytes correction{}, bcn{};
     std::copy(tables_.LoadedCorrection.begin(), tables_.LoadedCorrection.end(), correction.begin());
     std::copy(tables_.LoadedBcn.begin(), tables_.LoadedBcn.end(), bcn.begin());

@@ -92,7 +92,10 @@ class WriteBack {
     int BcnInterval() const { return bcnInterval_; }
     int NeighbourInterval() const { return neighbourInterval_; }
 
-    // The whole correction table from the image into the ECU.
+    // The whole correction table from the image into the ECU; an
+    // implausible one (CheckCorrectionTable) is not sent and the log says
+    // why. The BCN and neighbour rewrites likewise send nothing taken from
+    // an implausible image (TuningTables::SourceImage).
     void pishupopr();
 
     // Tuning start, in the steps the window interleaves with its widgets:
@@ -122,7 +125,8 @@ class WriteBack {
     // "Вернуть поправку": the correction and BCN tables as the image held
     // them at its load (TuningTables::LoadedCorrection, LoadedBcn) go to the
     // ECU's RAM, then into the image and the tables (their cells start
-    // afresh: no samples, no processings). A table the worker could not
+    // afresh: no samples, no processings). Nothing is restored from an
+    // implausible image (TuningTables::SourceImage). A table the worker could not
     // take stays as it was, and the log says so. Returns the tables restored
     // (0, 1 or 2).
     int RestoreLoaded();
@@ -148,11 +152,18 @@ class WriteBack {
     WriteBackTimers timers_;
     int bcnInterval_ = 0;
     int neighbourInterval_ = 0;
+    // Logs why a table is not written when check finds it implausible.
+    bool Refused(const std::string& what, const CorrectionCheck& check);
+
     // A rewrite whose values were taken over but never reached the worker
-    // (the link went down on the way) is owed at the next tick.
+    // (a busy worker, the link went down on the way) is owed at the next
+    // tick, whatever the timer's interval.
     bool bcnOwed_ = false;
     bool neighbourOwed_ = false;
     bool linkLive_ = true;
+    // The refusal of an implausible image has been logged.
+    bool bcnRefused_ = false;
+    bool neighbourRefused_ = false;
 };
 
 }  // namespace korvane::tuning

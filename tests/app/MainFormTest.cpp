@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <map>
+#include <fstream>
 
 #include "app/MainForm.h"
 #include "app/ValueListEditor.h"
@@ -105,6 +108,24 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
         lastX = b->x();
         const bool enabled = order[i] == 1 || order[i] == 4 || order[i] == 5 || order[i] == 27;
         EXPECT_EQ(b->isEnabled(), enabled) << b->objectName().toStdString();
+    }
+    // Every button that does something names itself; the others stay mute.
+    const std::map<int, QString> tips = {{1, "Подключиться"},
+                                         {2, "Отключиться"},
+                                         {4, "Настройки"},
+                                         {5, "Журнал"},
+                                         {7, "Открыть прошивку"},
+                                         {8, "Считать прошивку из ECU"},
+                                         {10, "Начать обучение"},
+                                         {11, "Остановить обучение"},
+                                         {14, "Таблица обучения"},
+                                         {18, "Панель приборов"},
+                                         {19, "Параметры"},
+                                         {21, "Калибровки"},
+                                         {27, "Выход"}};
+    for (int n : order) {
+        const auto tip = tips.find(n);
+        EXPECT_EQ(form->ToolButton(n)->toolTip(), tip == tips.end() ? QString() : tip->second) << n;
     }
     EXPECT_EQ(form->toolButtons[0]->x(), 11);
     EXPECT_EQ(form->toolButtons[1]->x() - form->toolButtons[0]->x(), 23);
@@ -213,7 +234,21 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     QTest::keyClick(editor, Qt::Key_Delete);
     EXPECT_EQ(editor->rowCount(), row + 1);  // rows are never deleted
 
+    editor->item(2, 1)->setText("abc");  // "Писать логи": no number expected
+    form->Settings().AppendLine("Таймаут2=15O");
+    form->Settings().AppendLine("Весовой коэф. коррекции(%)=");
     form->SaveButton->click();
+    // Saved as typed; the values that are no number named in one line.
+    EXPECT_EQ(form->LogLines().mid(form->LogLines().size() - 2),
+              (QStringList{"Не являются числами: «Таймаут2» = «15O»; «Весовой коэф. "
+                           "коррекции(%)» = «»",
+                           "Настройки сохранены"}));
+    editor->item(2, 1)->setText("нет");
+    form->Settings().SetSettingValue("Таймаут2", "150");
+    form->Settings().SetSettingValue("Весовой коэф. коррекции(%)", "70");
+    form->SaveButton->click();
+    EXPECT_EQ(form->LogLines().last(), "Настройки сохранены");
+    EXPECT_FALSE(form->LogLines().at(form->LogLines().size() - 2).startsWith("Не являются"));
     std::string bytes, error, expected;
     ASSERT_TRUE(korvane::platform::ReadBinaryFile((f.dir / "config.ini").string(), bytes, error));
     korvane::platform::Utf8ToCp1251(
@@ -223,7 +258,8 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
         "Заблокированные ячейки=\r\n"
         "Мин. ТОЖ для обучения=60\r\nМакс. скорость дросселя %/с=20\r\n"
         "Макс. скорость оборотов об/с=1000\r\nМакс. шаг поправки %=10\r\n"
-        "Пределы поправки=0.7 1.3\r\nМой ключ=42\r\n",
+        "Пределы поправки=0.7 1.3\r\nМой ключ=42\r\nТаймаут2=150\r\n"
+        "Весовой коэф. коррекции(%)=70\r\n",
         expected);
     EXPECT_EQ(bytes, expected);
 
@@ -250,6 +286,8 @@ TEST(MainWindow, ScreenshotsNeedAWorkingFolderAndAreNumberedAcrossFolders) {
     form->Button2Click();
     ASSERT_EQ(f.dialogs.errors.size(), 1) << f.dialogs.errors.last().toStdString();
     EXPECT_EQ(form->ScreenshotCounter(), 1);
+    EXPECT_EQ(form->LogLines().last(),
+              QString::fromStdString("Снимок экрана сохранён: " + first + "/pic/screenshot_0.jpg"));
     QTest::qWait(1100);  // the folder name has one-second resolution
     ASSERT_TRUE(form->MakeDateDir());
     ASSERT_NE(form->DateDir(), first);
@@ -273,8 +311,9 @@ TEST(MainWindow, ExitWaitsThenCloses) {
     EXPECT_EQ(f.waits.back(), 4000);
 }
 
-// The ECU comes up while the disconnect waits for the worker: the pending
-// connect must not complete inside that wait nor after it.
+// The worker's answer to a connect (here: the port did not open) comes after
+// the user disconnected: it must neither complete the connect nor change
+// what the window shows.
 TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     Fixture f;
     f.realWait = true;
@@ -282,14 +321,30 @@ TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     auto form = f.Make();
     form->Settings().SetSettingValue("Ecu Com", (f.dir / "no-such-port").string());
     form->ToolButton1Click();
-    ASSERT_TRUE(form->Timer3->isActive());
-    form->Timer3->setInterval(10);
-    QTimer::singleShot(100, form.get(), [&] { form->EcuWorker().IsDiagnostic = 1; });
     form->ToolButton2Click();
-    QTest::qWait(200);
-    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer3, form->Timer4})
+    QTest::qWait(300);
+    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer4})
         EXPECT_FALSE(t->isActive()) << t->objectName().toStdString();
     EXPECT_EQ(form->Label6->text(), "Выключено");
+}
+
+// A port that cannot be opened (missing, or held by another program) ends
+// the connect: the window is back in its disconnected state by itself.
+TEST(MainWindow, AConnectWhosePortDoesNotOpenReturnsToDisconnected) {
+    Fixture f;
+    f.realWait = true;
+    f.WriteConfig(ConnectableConfig());
+    auto form = f.Make();
+    form->Settings().SetSettingValue("Ecu Com", (f.dir / "no-such-port").string());
+    form->ToolButton1Click();
+    EXPECT_FALSE(form->ToolButton(1)->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 3000))
+        << form->LogLines().join("|").toStdString();
+    EXPECT_TRUE(form->ToolButton(1)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(2)->isEnabled());
+    EXPECT_FALSE(form->engineTimer->isActive());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Idle(); }, 2000));
 }
 
 TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {
@@ -338,5 +393,31 @@ TEST(MainWindow, UnreadableConfigIsKeptAsBackupBeforeTheFirstSave) {
         ASSERT_EQ(f.dialogs.errors.size(), 1);
         EXPECT_TRUE(f.dialogs.errors[0].contains("config.ini"));
         EXPECT_TRUE(f.dialogs.errors[0].contains("папка")) << f.dialogs.errors[0].toStdString();
+    }
+}
+
+// Another running Korvane in the same folder would write the same logs and
+// image copies: the start says so once, naming its process; a lock left by
+// a program that is gone says nothing.
+TEST(MainWindow, AnotherKorvaneInTheSameFolderIsNamedAtStart) {
+    for (const bool running : {true, false}) {
+        Fixture f;
+        f.WriteConfig(kFullConfig);
+        pid_t holder = ::getppid();
+        if (!running) {
+            holder = ::fork();
+            if (holder == 0) ::_exit(0);
+            ::waitpid(holder, nullptr, 0);
+        }
+        std::ofstream(f.dir / "korvane.lock") << holder << "\n";
+        auto form = f.Make();
+        QTest::qWait(50);
+        const QStringList named = f.dialogs.errors.filter("уже работает другая копия Korvane");
+        if (running) {
+            ASSERT_EQ(named.size(), 1);
+            EXPECT_TRUE(named[0].contains(QString::number(holder)));
+        } else {
+            EXPECT_TRUE(named.isEmpty());
+        }
     }
 }

@@ -323,3 +323,53 @@ TEST(LinkDrop, ADropNeedsASessionThatStoodOrAVanishedDevice) {
     EXPECT_TRUE(drop.Observe(1, 1, false).sessionUp);
     EXPECT_TRUE(drop.Observe(0, 0, false).dropped);
 }
+
+// The keys read as numbers whose value is none, as «Сохранить» names them.
+TEST(NumericKeys, ValuesThatAreNoNumberAreNamedInListOrder) {
+    struct Case {
+        const char* line;
+        bool named;
+    } cases[] = {
+        {"Таймаут2=abc", true},
+        {"таймаут1=20 ", true},  // a blank is no digit, in any letter case of the key
+        {"Интервал коррекции БЦН(мс)=99999999999999999999", true},
+        {"Время перезаписи прошивки(мс)=", true},
+        {"Стационарность по циклам=4", false},
+        {"Стационарность по RPM=-100", false},  // a number; its range is checked where used
+        {"Весовой коэф. коррекции(%)=70,5", false},
+        {"Весовой коэф. коррекции(%)=7O", true},
+        {"Коэф. обучения соседних РТ=", false},  // empty means off
+        {"Коэф. обучения соседних РТ=x", true},
+        {"Интервал обучения соседних РТ=", false},
+        {"Писать логи=может быть", false},  // no number expected
+        {"Мой ключ=abc", false},
+    };
+    for (const Case& c : cases) {
+        SettingsStore s;
+        for (size_t i = 0; i < s.Count(); ++i) s.SetValueAt(i, s.KeyAt(i) == "Тип ECU" ? "x" : "1");
+        s.SetSettingValue("Коэф. обучения соседних РТ", "");
+        s.SetSettingValue("Интервал обучения соседних РТ", "");
+        s.SetSettingValue("Весовой коэф. коррекции(%)", "70");
+        // The line under test replaces its key's line or comes last.
+        const std::string line = c.line;
+        const std::string key = line.substr(0, line.find('='));
+        const int at = s.FindOtherKey(key, s.Count());
+        if (at >= 0)
+            s.SetValueAt(static_cast<size_t>(at), line.substr(line.find('=') + 1));
+        else
+            s.AppendLine(line);
+        const auto wrong = NumbersThatDoNotConvert(s);
+        ASSERT_EQ(wrong.size(), c.named ? 1u : 0u) << c.line;
+        if (c.named) {
+            EXPECT_TRUE(SameKey(wrong[0].key, key)) << c.line;
+            EXPECT_EQ(wrong[0].value, line.substr(line.find('=') + 1)) << c.line;
+        }
+    }
+    SettingsStore two;
+    two.SetSettingValue("Таймаут2", "a");
+    two.SetSettingValue("Таймаут1", "b");
+    const auto wrong = NumbersThatDoNotConvert(two);
+    ASSERT_EQ(wrong.size(), 2u);
+    EXPECT_EQ(wrong[0].key, "Таймаут1");  // the list's order
+    EXPECT_EQ(wrong[1].key, "Таймаут2");
+}

@@ -193,8 +193,8 @@ TEST_F(Connected, SilentEcuEndsTheConnectAfterThreeStartsWithAClearMessage) {
     EXPECT_EQ(log.count("ECU: << Связь с ECU не установлена"), 1);
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     EXPECT_FALSE(form->ToolButton(2)->isEnabled());
-    EXPECT_FALSE(form->Timer3->isActive());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 3000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 3000));
 }
 
 // An adapter that echoes nothing: the log names the likely causes once.
@@ -382,9 +382,9 @@ TEST_F(Connected, SilenceMidSessionIsShownAndLiveDataComesBack) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "НЕТ ОТВЕТА"; }, 500));
     EXPECT_EQ(form->StatusBar1->Cells().ecuSession.fill, live::kYellow);
     EXPECT_EQ(form->Dashboard->Figure("RPMlabel")->Colour(), QColor(128, 128, 128));
-    const int polls = form->EcuWorker().numlog;
+    const int polls = form->EcuWorker().Status().numlog;
     QTest::qWait(500);
-    EXPECT_GT(form->EcuWorker().numlog, polls);  // still polling
+    EXPECT_GT(form->EcuWorker().Status().numlog, polls);  // still polling
     EXPECT_EQ(form->LogLines().count("ECU не отвечает"), 1);
 
     simulator->SetFaults(sim::Faults{});
@@ -456,12 +456,11 @@ TEST_F(Connected, SettingThatIsNoIntegerStopsTheConnectWithAMessage) {
     EXPECT_TRUE(dialogs.errors[0].contains("«2O»"));
     // Stopped before the worker was told anything: nothing to disconnect,
     // the window is back in its disconnected state and can connect again.
-    EXPECT_TRUE(form->EcuWorker().Command.Empty());
-    EXPECT_FALSE(form->Timer3->isActive());
+    EXPECT_TRUE(form->EcuWorker().Idle());
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     EXPECT_FALSE(form->ToolButton(2)->isEnabled());
     QTest::qWait(300);
-    EXPECT_EQ(form->EcuWorker().IsComConnected, 0);
+    EXPECT_EQ(form->EcuWorker().Status().IsComConnected, 0);
 }
 
 namespace {

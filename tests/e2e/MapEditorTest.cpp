@@ -97,7 +97,7 @@ class MapEditor : public ::testing::Test {
             << form->LogLines().join("|").toStdString();
         // The session start hands the image's correction table over; the
         // edits below begin once the worker has written it.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Command.Empty(); }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Idle(); }, 5000));
         return form;
     }
 
@@ -204,7 +204,7 @@ TEST_F(MapEditor, BadAddressIsRefusedAndNothingReachesTheSimulator) {
     QTest::qWait(600);
     EXPECT_EQ(Writes(), writes);
     EXPECT_EQ(Bytes(form->Image().Bytes().begin(), form->Image().Bytes().end()), image);
-    EXPECT_TRUE(form->EcuWorker().Command.Empty());
+    EXPECT_TRUE(form->EcuWorker().Idle());
     EXPECT_TRUE(form->engineTimer->isActive());
     form->ToolButton(2)->click();
 }

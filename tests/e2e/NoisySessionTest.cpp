@@ -182,7 +182,7 @@ TEST_F(NoisySession, TwoMinutesOfTuningKeepOneSessionAndEveryWriteReachesTheEcu)
     form->ToolButton(11)->click();
     // Writes still on their way, and kept ones, go out with the next polls.
     QTest::qWait(3000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ecu.Command.Empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ecu.Idle(); }, 5000));
     QTest::qWait(1500);
     const auto image = form->Image().Bytes();
     const Bytes believed(image.begin(), image.end());

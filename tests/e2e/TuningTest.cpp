@@ -189,7 +189,10 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     {
         const std::vector<uint8_t> img(image().begin(), image().end());
         EXPECT_EQ(Slice(img, kBcnCopyAddress), Slice(img, kBcnAddress));
-        EXPECT_NE(Slice(img, kBcnAddress), Slice(firmware, kBcnAddress));
+        // What the held cell learned is what went over. With every learned
+        // correction in the ECU's RAM the simulated engine's air charge can
+        // round to the image's own BCN byte, so no difference is asked for.
+        EXPECT_EQ(img[kBcnAddress + k], tuning::BcnByte(tables.BcnTable[c][r].Learned));
     }
     EXPECT_GE(tables.GbcRecCount, 1);
 
@@ -201,7 +204,7 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     QTest::qWait(800);
     const std::string dateDir = form->DateDir();
     form->ToolButton(2)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 3000));
     const auto saved = ReadFile(fs::path(dateDir) / "demo.bin");
     ASSERT_EQ(saved.size(), 65536u);
     const auto ram = simulator->Ram();
@@ -267,7 +270,7 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
     sim::Faults silent;
     silent.silence = 1.0;
     simulator->SetFaults(silent);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 20000));
     const auto learned = tables.BcnTable;
     const float correction = tables.WorkPointCells[c][r].Correction;
     const int writes = bcnWrites();
@@ -442,5 +445,45 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
         EXPECT_NE(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
         EXPECT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > samples; }, 10000));
     }
+    form->ToolButton(2)->click();
+}
+
+// The link drops while tuning and comes back by itself: the window shows the
+// tuning going on again, with its label and only the stop button of the two.
+TEST_F(Tuning, AfterAnAutomaticReconnectTheWindowShowsTheTuning) {
+    WriteConfig("120000", "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n",
+                "Переподключаться=да\r\n");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    form->ToolButton(10)->click();
+    ASSERT_EQ(form->Label6->text(), "Идет обучение");
+
+    sim::Options o;
+    o.ecuLink = (dir / "ecu").string();
+    o.lc1Link = (dir / "lc1").string();
+    o.fast = true;
+    o.lc1WarmUp = false;
+    o.scenario = "idle";
+    simulator.reset();  // the links vanish, as an adapter pulled out
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с"); },
+        5000))
+        << form->LogLines().join("\n").toStdString();
+    simulator = std::make_unique<sim::Simulator>(o);
+    std::string error;
+    ASSERT_TRUE(simulator->Start(&error)) << error;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    QTest::qWait(1500);  // a while of polls and timer ticks after the restore
+    EXPECT_EQ(form->Label6->text(), "Идет обучение");
+    EXPECT_TRUE(form->Tuning->Tables().TuningActive);
+    EXPECT_FALSE(form->ToolButton(10)->isEnabled());
+    EXPECT_TRUE(form->ToolButton(11)->isEnabled());
+    EXPECT_FALSE(form->ToolButton(1)->isEnabled());
+    EXPECT_TRUE(form->ToolButton(2)->isEnabled());
+    form->ToolButton(11)->click();
     form->ToolButton(2)->click();
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ecu/Command.h"
 #include "ecu/EcuLink.h"
 #include "ecu/Frame.h"
 #include "ecu/UiLog.h"
@@ -59,6 +60,45 @@ class RecordingView final : public LogView {
         }
         if (onProgress) onProgress(maximum, position);
     }
+    void SessionUp() override {
+        std::lock_guard lock(mutex_);
+        ++sessionUps_;
+    }
+    void ConnectFailed(const std::string& reason) override {
+        std::lock_guard lock(mutex_);
+        connectFailures_.push_back(reason);
+    }
+    void CommandFinished(const CommandResult& result) override {
+        std::lock_guard lock(mutex_);
+        results_.push_back(result);
+    }
+    void FirmwareRead(std::shared_ptr<const Bytes> image) override {
+        std::lock_guard lock(mutex_);
+        image_ = std::move(image);
+    }
+    int SessionUps() const {
+        std::lock_guard lock(mutex_);
+        return sessionUps_;
+    }
+    std::vector<std::string> ConnectFailures() const {
+        std::lock_guard lock(mutex_);
+        return connectFailures_;
+    }
+    std::vector<CommandResult> Results() const {
+        std::lock_guard lock(mutex_);
+        return results_;
+    }
+    // "kind ok" or "kind: reason" of the last command that ended.
+    std::string LastResult() const {
+        std::lock_guard lock(mutex_);
+        if (results_.empty()) return "";
+        const CommandResult& r = results_.back();
+        return std::string(KindName(r.kind)) + (r.ok ? " ok" : ": " + r.reason);
+    }
+    std::shared_ptr<const Bytes> Image() const {
+        std::lock_guard lock(mutex_);
+        return image_;
+    }
     // Hooks for thread tests, set before the worker starts.
     std::function<void(const std::string&)> onReplace;
     std::function<void(int, int)> onProgress;
@@ -74,13 +114,30 @@ class RecordingView final : public LogView {
         std::lock_guard lock(mutex_);
         lines_.clear();
         progress_.clear();
+        results_.clear();
     }
 
   private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::vector<std::pair<int, int>> progress_;
+    int sessionUps_ = 0;
+    std::vector<std::string> connectFailures_;
+    std::vector<CommandResult> results_;
+    std::shared_ptr<const Bytes> image_;
 };
+
+// An open command with what the test set in the worker's fields.
+inline EcuCommand OpenAsSet(const EcuLinkFields& f) {
+    OpenSettings s;
+    s.portName = f.PortName.Get();
+    s.portSpeed = f.PortSpeed.Get();
+    s.portTimeOut = f.PortTimeOut;
+    s.portReadTimeOut = f.PortReadTimeOut;
+    s.fastExchange = f.FastExchange == 1;
+    s.fastInit = f.FastInit == 1;
+    return EcuCommand::Open(std::move(s));
+}
 
 // The adapter echoes each request frame; the ECU answers a request it has
 // a reply for, only at the line speed given with it (0 = any speed). With a

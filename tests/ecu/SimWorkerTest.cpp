@@ -58,15 +58,15 @@ class SimWorker : public ::testing::Test {
         w.PortTimeOut = 0;
         w.PortReadTimeOut = readPause;
         w.FastExchange = fast;
-        w.error = 0;
-        w.numlog = 0;
-        w.Command.Post("OpenComPort");
+        w.Post(ecu::test::OpenAsSet(w));
         ASSERT_TRUE(WaitFor([&] { return w.IsDiagnostic == 1; }))
             << ::testing::PrintToString(view.Lines());
     }
-    void Run(const std::string& word) {
-        ASSERT_TRUE(WaitFor([&] { return w.Command.PostIfEmpty(word); }));
-        ASSERT_TRUE(WaitFor([&] { return w.Command.Empty(); })) << word;
+    void Run(EcuCommand command) {
+        const std::string word(KindName(command.kind));
+        ASSERT_NE(w.Post(std::move(command)), 0u);
+        ASSERT_TRUE(WaitFor([&] { return w.Idle(); })) << word;
+        EXPECT_EQ(view.LastResult(), word + " ok");
     }
     Bytes SimRam(uint16_t at, size_t n) const {
         const auto ram = sim->Ram();
@@ -93,9 +93,9 @@ TEST_F(SimWorker, FirmwareReadReturnsTheSimulatorsMemory) {
     // starve the simulator three times in a row the user would connect and
     // read again, and so does the test.
     int attempts = 0;
-    for (; attempts < 3 && w.ReadCompleate != 1; ++attempts) {
+    for (; attempts < 3 && !view.Image(); ++attempts) {
         if (attempts > 0) {
-            w.Command.Post("CloseComPort");
+            w.Post(EcuCommand::Close());
             ASSERT_TRUE(WaitFor([&] { return w.IsComConnected == 0; }));
         }
         Connect(20, 0);
@@ -103,12 +103,13 @@ TEST_F(SimWorker, FirmwareReadReturnsTheSimulatorsMemory) {
         view.Clear();
         ended = false;
         lastPosition = -1;
-        ASSERT_TRUE(w.Command.PostIfEmpty("ReadFW"));
+        ASSERT_NE(w.Post(EcuCommand::ReadFirmware()), 0u);
         ASSERT_TRUE(WaitFor([&] { return ended.load(); }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return w.Idle(); }));
     }
-    ASSERT_EQ(w.ReadCompleate, 1) << ::testing::PrintToString(view.Lines());
+    ASSERT_TRUE(view.Image()) << ::testing::PrintToString(view.Lines());
     if (attempts > 1) std::printf("firmware read needed %d attempts\n", attempts);
-    EXPECT_EQ(w.ReadRam.Copy(), sim->Ram());
+    EXPECT_EQ(*view.Image(), sim->Ram());
     const auto requests = sim->Requests();
     const auto reads = std::count_if(requests.begin(), requests.end(),
                                      [](const auto& r) { return r.data[0] == 0x23; });
@@ -135,10 +136,10 @@ TEST_F(SimWorker, FastFirmwareRead) {
     w.Start();
     Connect(2000);
     sim->ClearRequests();
-    ASSERT_TRUE(w.Command.PostIfEmpty("ReadFW"));
-    ASSERT_TRUE(WaitFor([&] { return w.ReadCompleate == 1; }, 120000))
+    ASSERT_NE(w.Post(EcuCommand::ReadFirmware()), 0u);
+    ASSERT_TRUE(WaitFor([&] { return view.Image() != nullptr; }, 120000))
         << ::testing::PrintToString(view.Lines());
-    EXPECT_EQ(w.ReadRam.Copy(), sim->Ram());
+    EXPECT_EQ(*view.Image(), sim->Ram());
     const auto requests = sim->Requests();
     EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
                             [](const auto& r) { return r.data[0] == 0x23; }),
@@ -150,8 +151,9 @@ TEST_F(SimWorker, WritesLandAtTheirAddresses) {
     w.Start();
     Connect();
     sim->ClearRequests();
-    for (size_t i = 0; i < w.data.size(); ++i) w.data[i] = static_cast<int32_t>(255 - i);
-    Run("remakepopr");
+    Bytes table(256);
+    for (size_t i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(255 - i);
+    Run(EcuCommand::WriteTable(CommandKind::remakepopr, table));
     EXPECT_EQ(WriteAddresses(sim->Requests()),
               (std::vector<uint16_t>{0x7CF7, 0x7D37, 0x7D77, 0x7DB7}));
     Bytes expected(256);
@@ -159,19 +161,13 @@ TEST_F(SimWorker, WritesLandAtTheirAddresses) {
     EXPECT_EQ(SimRam(0x7CF7, 256), expected);
 
     sim->ClearRequests();
-    for (size_t i = 0; i < w.data2.size(); ++i) w.data2[i] = static_cast<int32_t>(i * 3);
-    w.adressdata = {0x61, 0xF0};
-    w.plusrw = 2;
-    Run("correct23DF");
+    Bytes curve(128);
+    for (size_t i = 0; i < 128; ++i) curve[i] = static_cast<uint8_t>(i * 3);
+    Run(EcuCommand::WriteCurve(0x61F0, curve));
     EXPECT_EQ(WriteAddresses(sim->Requests()), (std::vector<uint16_t>{0x61F0, 0x6230}));
     for (size_t i = 0; i < 128; ++i) EXPECT_EQ(SimRam(0x61F0, 128)[i], static_cast<uint8_t>(i * 3));
 
-    w.adressdata = {0x70, 0x00};
-    w.numdata = 2;
-    w.numdatastr = 2;
-    w.data[0] = 0xA5;
-    w.data[1] = 0x5A;
-    Run("correct1DF");
+    Run(EcuCommand::WriteValue(0x7000, {0xA5, 0x5A}, 2));
     EXPECT_EQ(SimRam(0x7000, 2), (Bytes{0xA5, 0x5A}));
     EXPECT_EQ(w.IsDiagnostic, 1);
     EXPECT_EQ(w.error, 0);
@@ -195,38 +191,40 @@ TEST_F(SimWorker, SilenceStopsTheFirmwareRead) {
     };
     w.Start();
     Connect();
-    ASSERT_TRUE(w.Command.PostIfEmpty("ReadFW"));
+    ASSERT_NE(w.Post(EcuCommand::ReadFirmware()), 0u);
     ASSERT_TRUE(WaitFor([&] { return ended.load(); }));
-    // Let the worker finish its last step, then look.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitFor([&] { return w.Idle(); }));
     EXPECT_EQ(view.Progress().back(), std::make_pair(682, 0));
-    EXPECT_EQ(w.IsDiagnostic, 0);
-    EXPECT_EQ(w.ReadCompleate, 0);
-    EXPECT_EQ(w.ReadRam.Size(), 0u);
+    EXPECT_FALSE(view.Image());
+    EXPECT_EQ(view.LastResult().rfind("ReadFW: нет ответа на чтение по адресу ", 0), 0u)
+        << view.LastResult();
     EXPECT_EQ(w.IsComConnected, 1);
-    // Polling stays off.
+    // Polling goes on, so the window's watch sees the ECU back once it is.
     sim->SetFaults({});
-    const int32_t polls = w.numlog;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(w.numlog, polls);
+    const int32_t fresh = w.Status().FreshFrames;
+    EXPECT_TRUE(WaitFor([&] { return w.Status().FreshFrames > fresh; }));
 }
 
 TEST_F(SimWorker, DisconnectDuringATableWriteAndReconnect) {
     view.onReplace = [&](const std::string& line) {
-        if (line == "ECU: >> Write ECU RAM - 0x762F") w.Command.Post("CloseComPort");
+        if (line == "ECU: >> Write ECU RAM - 0x762F") w.Post(EcuCommand::Close());
     };
     w.Start();
     Connect();
-    for (size_t i = 0; i < w.data.size(); ++i) w.data[i] = 1;
-    ASSERT_TRUE(w.Command.PostIfEmpty("remakegbc"));
-    ASSERT_TRUE(WaitFor([&] { return w.IsComConnected == 0 && w.Command.Empty(); }));
+    sim->ClearRequests();
+    ASSERT_NE(w.Post(EcuCommand::WriteTable(CommandKind::remakegbc, Bytes(256, 1))), 0u);
+    ASSERT_TRUE(WaitFor([&] { return w.IsComConnected == 0 && w.Idle(); }));
     EXPECT_EQ(w.IsECUConnected, 0);
+    // The close waited for the whole table, then ended the session.
+    EXPECT_EQ(WriteAddresses(sim->Requests()),
+              (std::vector<uint16_t>{0x75EF, 0x762F, 0x766F, 0x76AF}));
 
     view.onReplace = nullptr;
     Connect();
     sim->ClearRequests();
-    for (size_t i = 0; i < w.data.size(); ++i) w.data[i] = static_cast<int32_t>(i);
-    Run("remakegbc");
+    Bytes table(256);
+    for (size_t i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(i);
+    Run(EcuCommand::WriteTable(CommandKind::remakegbc, table));
     EXPECT_EQ(WriteAddresses(sim->Requests()),
               (std::vector<uint16_t>{0x75EF, 0x762F, 0x766F, 0x76AF}));
     for (size_t i = 0; i < 256; ++i) ASSERT_EQ(SimRam(0x75EF, 256)[i], static_cast<uint8_t>(i));
@@ -281,7 +279,7 @@ TEST_F(SimWorker, StopsWhileTheWindowCloses) {
     worker.PortTimeOut = 0;
     worker.PortReadTimeOut = 5;
     worker.Start();
-    worker.Command.Post("OpenComPort");
+    worker.Post(ecu::test::OpenAsSet(worker));
     window.WaitForWaiter();  // the first log line of the connect is waiting
     window.Release();
     const auto t0 = std::chrono::steady_clock::now();
@@ -294,13 +292,63 @@ TEST_F(SimWorker, StopsDuringAFirmwareRead) {
     w.Start();
     Connect();
     w.PortReadTimeOut = 20;
-    w.Command.Post("ReadFW");
-    ASSERT_TRUE(WaitFor([&] { return w.Command.Empty(); }));
+    w.Post(EcuCommand::ReadFirmware());
+    ASSERT_TRUE(WaitFor([&] { return !view.Progress().empty(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto t0 = std::chrono::steady_clock::now();
     w.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
-    EXPECT_EQ(w.ReadCompleate, 0);
-    EXPECT_EQ(w.ReadRam.Size(), 0u);
+    EXPECT_FALSE(view.Image());
+    EXPECT_EQ(view.LastResult(), "ReadFW: программа закрывается");
     EXPECT_EQ(view.Progress().back(), std::make_pair(682, 0));
 }
+
+// Connects and disconnects posted faster than the worker takes them (a
+// close waiting while the next open comes): every session started on the
+// wire is ended on the wire, and the port ends closed.
+struct SequenceCase {
+    const char* name;
+    std::vector<char> steps;  // 'o' open, 'c' close, 'w' a cell write
+};
+void PrintTo(const SequenceCase& c, std::ostream* os) { *os << c.name; }
+
+class CloseNeverLost : public SimWorker, public ::testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(CloseNeverLost, EverySessionStartedIsEnded) {
+    w.PortName = sim->EcuPath();
+    w.PortSpeed = "57600";
+    w.PortTimeOut = 0;
+    w.PortReadTimeOut = 500;
+    w.FastExchange = 1;
+    w.Start();
+    int opens = 0;
+    for (char step : GetParam().steps) {
+        if (step == 'o') {
+            ++opens;
+            ASSERT_NE(w.Post(ecu::test::OpenAsSet(w)), 0u);
+        } else if (step == 'c') {
+            ASSERT_NE(w.Post(EcuCommand::Close()), 0u);
+        } else {
+            ASSERT_NE(w.Post(EcuCommand::WriteCell(0x7000, 0x42)), 0u);
+        }
+    }
+    ASSERT_TRUE(WaitFor([&] { return w.Idle(); }, 30000));
+    const auto requests = sim->Requests();
+    auto count = [&](uint8_t service) {
+        return std::count_if(requests.begin(), requests.end(),
+                             [&](const auto& r) { return !r.data.empty() && r.data[0] == service; });
+    };
+    EXPECT_EQ(count(0x10), opens) << ::testing::PrintToString(view.Lines());
+    EXPECT_EQ(count(0x20), opens);
+    EXPECT_EQ(count(0x82), opens);
+    EXPECT_EQ(w.Status().IsComConnected, 0);
+    EXPECT_EQ(view.SessionUps(), opens);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, CloseNeverLost,
+    ::testing::Values(SequenceCase{"OpenClose", {'o', 'c'}},
+                      SequenceCase{"TwiceInARow", {'o', 'c', 'o', 'c'}},
+                      SequenceCase{"ThreeTimes", {'o', 'c', 'o', 'c', 'o', 'c'}},
+                      SequenceCase{"WithAWriteBetween", {'o', 'w', 'c', 'o', 'w', 'c'}}),
+    [](const auto& info) { return std::string(info.param.name); });

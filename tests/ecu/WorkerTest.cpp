@@ -61,18 +61,17 @@ class Worker : public ::testing::Test {
     }
 
     void Connect() {
-        w.error = 0;
-        w.numlog = 0;
-        w.Command.Post("OpenComPort");
+        w.Post(ecu::test::OpenAsSet(w));
         w.Pass();
         ASSERT_EQ(w.IsDiagnostic, 1);
         view.Clear();
         writes.clear();
     }
-    void Post(const std::string& word) { ASSERT_TRUE(w.Command.PostIfEmpty(word)); }
-    void FillData(int seed) {
-        for (size_t i = 0; i < w.data.size(); ++i)
-            w.data[i] = static_cast<int32_t>(0x100 * seed + i);
+    void Post(EcuCommand command) { ASSERT_NE(w.Post(std::move(command)), 0u); }
+    static Bytes Data(int seed, size_t n = 256) {
+        Bytes out(n);
+        for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(0x100 * seed + i);
+        return out;
     }
     std::vector<Bytes> WriteFrames() const {
         std::vector<Bytes> out;
@@ -97,9 +96,9 @@ class Worker : public ::testing::Test {
 }  // namespace
 
 TEST_F(Worker, ConnectStartsTheSessionAndPolls) {
-    w.Command.Post("OpenComPort");
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
-    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_TRUE(w.Idle());
     EXPECT_EQ(view.Lines(),
               (Lines{"/dev/kline: >> Открытие порта...", "/dev/kline: >> скорость порта - 57600",
                      "ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
@@ -110,6 +109,10 @@ TEST_F(Worker, ConnectStartsTheSessionAndPolls) {
     EXPECT_EQ(w.numlog, 1);
     EXPECT_EQ(w.DiagnosticInfo.Size(), 51u);
     EXPECT_EQ(port.Speed(), 57600);
+    EXPECT_EQ(view.SessionUps(), 1);
+    EXPECT_EQ(w.Status().numlog, 1);
+    EXPECT_EQ(w.Status().DiagnosticInfo->size(), 51u);
+    EXPECT_TRUE(w.Status().LinkUp());
 
     // Polling passes: the long-diagnostic line once, then one request each.
     view.Clear();
@@ -124,7 +127,7 @@ TEST_F(Worker, ConnectStartsTheSessionAndPolls) {
     ecu.echo = true;
 
     // Disconnect, reconnect: no second long-diagnostic line in this run.
-    w.Command.Post("CloseComPort");
+    w.Post(EcuCommand::Close());
     w.Pass();
     EXPECT_EQ(w.IsComConnected, 0);
     EXPECT_EQ(ecu.Frames().back(), H("81 10 F1 82 04"));
@@ -141,7 +144,7 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     w.PortName = "";
     w.PortSpeed = "";
     ecu.On(H("81 10 F1 81 03"), {});
-    w.Command.Post("OpenComPort");
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     const std::string failed =
         "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; (0xC16B8F)";
@@ -172,22 +175,23 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     EXPECT_EQ(w.IsComConnected, 0);
     EXPECT_EQ(w.IsECUConnected, 0);
     EXPECT_EQ(w.IsDiagnostic, 0);
-    EXPECT_EQ(w.ConnectFailed, 1);
+    EXPECT_EQ(view.ConnectFailures(), (Lines{"ECU не отвечает"}));
+    EXPECT_EQ(view.SessionUps(), 0);
 
     // Nothing more goes out, and the next connect starts afresh.
     const size_t frames = ecu.Frames().size();
     w.Pass();
     EXPECT_EQ(ecu.Frames().size(), frames);
-    w.Command.Post("OpenComPort");
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     EXPECT_GT(ecu.Frames().size(), frames);
 }
 
 TEST_F(Worker, CommandsWaitWhileNoPortWasFound) {
-    w.ErrorComPorts = 1;
-    w.Command.Post("OpenComPort");
+    w.SetPortGuard(true);
+    w.Post(ecu::test::OpenAsSet(w));
     for (int i = 0; i < 3; ++i) w.Pass();
-    EXPECT_EQ(w.Command.Word(), "OpenComPort");
+    EXPECT_EQ(w.Pending(), "OpenComPort");
     EXPECT_TRUE(view.Lines().empty());
     EXPECT_TRUE(port.Written().empty());
 }
@@ -196,16 +200,17 @@ TEST_F(Worker, FirmwareReadCopiesTheWholeMemory) {
     Connect();
     ecu.echo = true;
     const size_t before = ecu.Frames().size();
-    Post("ReadFW");
+    Post(EcuCommand::ReadFirmware());
     w.Pass();
-    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_TRUE(w.Idle());
     const auto frames = ecu.Frames();
     ASSERT_EQ(frames.size() - before, 683u);
     EXPECT_EQ(frames[before], H("85 10 F1 23 00 00 00 60 09"));
     EXPECT_EQ(frames[before + 1], H("85 10 F1 23 00 00 60 60 69"));
     EXPECT_EQ(frames.back(), H("85 10 F1 23 00 FF C0 40 A8"));
-    EXPECT_EQ(w.ReadCompleate, 1);
-    EXPECT_EQ(w.ReadRam.Copy(), ram);
+    ASSERT_TRUE(view.Image());
+    EXPECT_EQ(*view.Image(), ram);
+    EXPECT_EQ(view.LastResult(), "ReadFW ok");
     EXPECT_EQ(w.IsDiagnostic, 1);
     EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Read ECU RAM - 0xFFC0"}));
 
@@ -223,169 +228,145 @@ TEST_F(Worker, FirmwareReadStopsAtASilentBlock) {
         if (f[3] == 0x23 && ++reads > 100) return Bytes{};
         return Memory(f);
     });
-    Post("ReadFW");
+    Post(EcuCommand::ReadFirmware());
     w.Pass();
     EXPECT_EQ(reads, 103);  // the silent block was asked for three times
-    EXPECT_EQ(w.ReadCompleate, 0);
-    EXPECT_EQ(w.ReadRam.Size(), 0u);
-    EXPECT_EQ(w.IsDiagnostic, 0);
+    EXPECT_FALSE(view.Image());
+    EXPECT_EQ(view.LastResult(), "ReadFW: нет ответа на чтение по адресу 0x2580");
     EXPECT_EQ(view.Progress().back(), std::make_pair(682, 0));
     EXPECT_EQ(view.Lines().back(), "Ошибка №3");
     EXPECT_EQ(view.Lines()[1].rfind("ECU: << ОШИБКА ЧТЕНИЯ RAM!\r\nНеверная длина ответа!", 0), 0u);
 
-    // Polling stays off until a write turns it back on.
+    // Polling goes on, so the window sees whether the ECU still answers.
+    EXPECT_EQ(w.IsDiagnostic, 1);
     const size_t frames = ecu.Frames().size();
     w.Pass();
-    EXPECT_EQ(ecu.Frames().size(), frames);
+    EXPECT_EQ(ecu.Frames().size(), frames + 1);
+    EXPECT_EQ(ecu.Frames().back(), H("82 10 F1 21 0F B3"));
 }
 
-TEST_F(Worker, TableWritesLandAtTheirAddressesOverTwoPasses) {
+TEST_F(Worker, TableWritesLandAtTheirAddresses) {
     struct Case {
-        const char* command;
-        const char* line;
+        CommandKind kind;
         std::vector<size_t> blocks;
     } cases[] = {
-        {"remakepopr", "ECU: >>WritePopr", {0x7CF7, 0x7D37, 0x7D77, 0x7DB7}},
-        {"remakegbc", "ECU: >>WriteGBC", {0x75EF, 0x762F, 0x766F, 0x76AF}},
-        {"remakeuoz", "ECU: >>WriteUOZ", {0x6DC8, 0x6E08, 0x6E48, 0x6E88}},
+        {CommandKind::remakepopr, {0x7CF7, 0x7D37, 0x7D77, 0x7DB7}},
+        {CommandKind::remakegbc, {0x75EF, 0x762F, 0x766F, 0x76AF}},
+        {CommandKind::remakeuoz, {0x6DC8, 0x6E08, 0x6E48, 0x6E88}},
     };
     Connect();
     for (const auto& c : cases) {
         writes.clear();
         view.Clear();
-        FillData(3);
-        Post(c.command);
+        ecu.ClearFrames();
+        Post(EcuCommand::WriteTable(c.kind, Data(3)));
         const int32_t polls = w.numlog;
         w.Pass();
-        EXPECT_EQ(writes, std::vector<size_t>(c.blocks.begin(), c.blocks.begin() + 2)) << c.command;
-        EXPECT_EQ(w.Command.Word(), c.command);
-        EXPECT_EQ(w.IsDiagnostic, 0);
-        EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - " +
-                                       HexText(std::vector<uint8_t>{uint8_t(c.blocks[1] >> 8),
-                                                                    uint8_t(c.blocks[1])})}));
-        w.Pass();
-        EXPECT_EQ(writes, c.blocks) << c.command;
-        EXPECT_TRUE(w.Command.Empty());
+        EXPECT_EQ(writes, c.blocks) << KindName(c.kind);
+        EXPECT_TRUE(w.Idle());
         EXPECT_EQ(w.IsDiagnostic, 1);
+        // Two polls after the four blocks, as the wire always had it.
         EXPECT_EQ(w.numlog, polls + 2);
-        EXPECT_EQ(view.Lines().size(), 2u);
+        const auto frames = ecu.Frames();
+        ASSERT_EQ(frames.size(), 6u);
+        EXPECT_EQ(frames[4], H("82 10 F1 21 0F B3"));
+        EXPECT_EQ(frames[5], H("82 10 F1 21 0F B3"));
+        EXPECT_EQ(view.LastResult(), std::string(KindName(c.kind)) + " ok");
         for (int cell = 0; cell < 256; ++cell)
-            ASSERT_EQ(ram[c.blocks[0] + cell], static_cast<uint8_t>(cell)) << c.command << cell;
+            ASSERT_EQ(ram[c.blocks[0] + cell], static_cast<uint8_t>(cell)) << KindName(c.kind) << cell;
     }
     // The log example: the BCN write ends with its second and fourth block.
-    writes.clear();
     view.Clear();
-    Post("remakegbc");
-    w.Pass();
+    Post(EcuCommand::WriteTable(CommandKind::remakegbc, Data(0)));
     w.Pass();
     EXPECT_EQ(view.Lines(),
               (Lines{"ECU: >> Write ECU RAM - 0x762F", "ECU: >> Write ECU RAM - 0x76AF"}));
 }
 
-TEST_F(Worker, ReplacedTableWriteStartsAgainAtItsFirstBlock) {
+TEST_F(Worker, ACloseQueuedBehindATableWriteWaitsForItsFourBlocks) {
     Connect();
-    FillData(0);
-    Post("remakegbc");
-    w.Pass();  // blocks 1 and 2
-    w.Command.Post("CloseComPort");
-    w.Pass();
-    EXPECT_EQ(w.IsComConnected, 0);
-    std::fill(ram.begin() + 0x75EF, ram.begin() + 0x75EF + 256, 0);
-
-    Connect();
-    FillData(0);
-    Post("remakegbc");
-    w.Pass();
+    Post(EcuCommand::WriteTable(CommandKind::remakegbc, Data(0)));
+    Post(EcuCommand::Close());
     w.Pass();
     EXPECT_EQ(writes, (std::vector<size_t>{0x75EF, 0x762F, 0x766F, 0x76AF}));
+    EXPECT_EQ(w.Pending(), "CloseComPort");
+    w.Pass();
+    EXPECT_EQ(w.IsComConnected, 0);
+    EXPECT_EQ(ecu.Frames().back(), H("81 10 F1 82 04"));
     for (int cell = 0; cell < 256; ++cell) ASSERT_EQ(ram[0x75EF + cell], cell);
-    EXPECT_TRUE(w.Command.Empty());
 }
 
-TEST_F(Worker, CurveWriteAdvancesTheAddress) {
+TEST_F(Worker, CurveWriteGoesOutBlockByBlock) {
     Connect();
-    for (size_t i = 0; i < w.data2.size(); ++i) w.data2[i] = static_cast<int32_t>(0x300 + i);
-    w.adressdata = {0x61, 0xF0};
-    w.plusrw = 2;
-    Post("correct23DF");
+    Post(EcuCommand::WriteCurve(0x61F0, Data(3, 128)));
     w.Pass();
     EXPECT_EQ(writes, (std::vector<size_t>{0x61F0, 0x6230}));
     for (int i = 0; i < 128; ++i) ASSERT_EQ(ram[0x61F0 + i], static_cast<uint8_t>(i)) << i;
-    EXPECT_EQ(w.adressdata, (std::array<uint8_t, 2>{0x62, 0x70}));
     // The first block line takes the place of the command line.
     EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x6230"}));
-    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_TRUE(w.Idle());
     EXPECT_EQ(w.IsDiagnostic, 1);
+    EXPECT_EQ(view.LastResult(), "correct23DF ok");
 }
 
 TEST_F(Worker, ValueAndCellWrites) {
     Connect();
-    w.adressdata = {0x12, 0x34};
-    w.numdata = 3;
-    w.numdatastr = 3;
-    w.data[0] = 0x1AB;  // only the low byte goes out
-    w.data[1] = 0xCD;
-    w.data[2] = -1;
     const int32_t polls = w.numlog;
-    Post("correct1DF");
+    Post(EcuCommand::WriteValue(0x1234, {0xAB, 0xCD, 0xFF}, 3));
     w.Pass();
     EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{H("88 10 F1 3D 00 12 34 03 AB CD FF 86")}));
     EXPECT_EQ(w.numlog, polls + 2);
-    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_TRUE(w.Idle());
 
     // "remake" writes one cell and restores polling as it found it.
     ecu.ClearFrames();
-    w.adressdata = {0x7C, 0xF7};
-    w.numdata = 1;
-    w.data[0] = 0x80;
-    Post("remake");
+    Post(EcuCommand::WriteCell(0x7CF7, 0x80));
     w.Pass();
     EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{H("86 10 F1 3D 00 7C F7 01 80 B8")}));
     EXPECT_EQ(view.Lines().back(), "ECU: >> Write ECU RAM - 0x7CF7");
     EXPECT_EQ(w.IsDiagnostic, 1);
+    EXPECT_EQ(view.LastResult(), "remake ok");
 
-    // ... and nothing while polling is off.
+    // ... and nothing while polling is off, which the result says.
     ecu.ClearFrames();
     w.IsDiagnostic = 0;
-    Post("remake");
+    Post(EcuCommand::WriteCell(0x7CF7, 0x80));
     w.Pass();
     EXPECT_TRUE(WriteFrames().empty());
     EXPECT_EQ(w.IsDiagnostic, 0);
-    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_TRUE(w.Idle());
+    EXPECT_EQ(view.LastResult(), "remake: ECU не опрашивается");
 }
 
 TEST_F(Worker, WritesBeyondTheCellsOrTheMemoryAreRefused) {
-    struct Case {
-        const char* command;
-        std::array<uint8_t, 2> address;
-        int32_t numdata, numdatastr, plusrw;
-    } cases[] = {
-        {"correct23DF", {0x61, 0xF0}, 0, 0, 16},    // more blocks than data2 holds
-        {"correct23DF", {0xFF, 0xC0}, 0, 0, 2},     // past 0xFFFF
-        {"correct1DF", {0xFF, 0xF0}, 32, 32, 0},    // past 0xFFFF
-        {"correct1DF", {0x10, 0x00}, 256, 0, 0},    // length byte disagrees
-        {"correct1DF", {0x10, 0x00}, 251, 251, 0},  // more than one request carries
-        {"correct1DF", {0x10, 0x00}, -5, 0xFB, 0}, {"remake", {0x10, 0x00}, 300, 0, 0},
+    const EcuCommand cases[] = {
+        EcuCommand::WriteCurve(0x61F0, Bytes(16 * 64)),       // more than 15 blocks
+        EcuCommand::WriteCurve(0xFFC0, Bytes(2 * 64)),        // past 0xFFFF
+        EcuCommand::WriteCurve(0x1000, Bytes(100)),           // no whole block
+        EcuCommand::WriteValue(0xFFF0, Bytes(32), 32),        // past 0xFFFF
+        EcuCommand::WriteValue(0x1000, Bytes(256), 0),        // length byte disagrees
+        EcuCommand::WriteValue(0x1000, Bytes(251), 251),      // more than one request carries
+        EcuCommand::WriteValue(0x1000, Bytes{}, 0xFB),        // nothing to write
+        EcuCommand::WriteTable(CommandKind::remakegbc, Bytes(255)),
+        EcuCommand::Of(CommandKind::remake, 0x1000, Bytes(300)),
     };
     Connect();
     for (const auto& c : cases) {
         ecu.ClearFrames();
         view.Clear();
-        w.adressdata = c.address;
-        w.numdata = c.numdata;
-        w.numdatastr = static_cast<uint8_t>(c.numdatastr);
-        w.plusrw = c.plusrw;
-        Post(c.command);
+        Post(c);
         w.Pass();
-        EXPECT_TRUE(WriteFrames().empty()) << c.command << c.numdata << c.plusrw;
-        EXPECT_TRUE(w.Command.Empty());
-        EXPECT_EQ(w.adressdata, c.address);
+        const std::string what = std::string(KindName(c.kind)) + " " + std::to_string(c.bytes.size());
+        EXPECT_TRUE(WriteFrames().empty()) << what;
+        EXPECT_TRUE(w.Idle());
         const Lines lines = view.Lines();
         EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                                 [](const std::string& l) {
                                     return l.rfind("ECU: << ОШИБКА Запись отклонена", 0) == 0;
                                 }))
-            << c.command << c.numdata << c.plusrw;
+            << what;
+        ASSERT_EQ(view.Results().size(), 1u) << what;
+        EXPECT_FALSE(view.Results()[0].ok) << what;
     }
     EXPECT_EQ(w.error, 0);
 }
@@ -393,29 +374,27 @@ TEST_F(Worker, WritesBeyondTheCellsOrTheMemoryAreRefused) {
 TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     Connect();
     refuseWrites = true;
-    FillData(0);
-    Post("remakepopr");
+    Post(EcuCommand::WriteTable(CommandKind::remakepopr, Data(0)));
     w.Pass();
     // A refusal is an answer: it is not repeated.
     const Lines lines = view.Lines();
-    ASSERT_EQ(lines.size(), 6u);
+    ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[0], "ECU: >> Write ECU RAM - 0x7CF7");
     EXPECT_EQ(lines[1].rfind("ECU: << Запись не подтверждена! Запрос - 0x3D007CF740000102", 0), 0u);
     EXPECT_TRUE(lines[1].ends_with("; Ответ - 0x7F3D11;")) << lines[1];
     EXPECT_EQ(lines[2], "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64; повтор "
                         "после следующего ответа ECU");
     EXPECT_EQ(lines[3], "ECU: >> Write ECU RAM - 0x7D37");
+    EXPECT_EQ(lines[6], "ECU: >> Write ECU RAM - 0x7D77");
     EXPECT_EQ(w.error, 0);
-    w.Pass();
-    EXPECT_TRUE(w.Command.Empty());
+    EXPECT_TRUE(w.Idle());
+    EXPECT_EQ(view.LastResult(), "remakepopr: запись не подтверждена");
 
     // A silent ECU: the write goes out three times, the answer shows as null.
     memoryAnswers = false;
     view.Clear();
     ecu.ClearFrames();
-    w.adressdata = {0x20, 0x00};
-    w.numdata = 1;
-    Post("remake");
+    Post(EcuCommand::WriteCell(0x2000, 0));
     w.Pass();
     const std::string unconfirmed =
         "ECU: << Запись не подтверждена! Запрос - 0x3D0020000100; Ответ - null;";
@@ -434,10 +413,7 @@ TEST_F(Worker, AnUnconfirmedWriteIsWrittenAfterTheNextGoodPoll) {
     Connect();
     const uint8_t before = ram[0x2000];
     auto remake = [&](uint8_t value) {
-        w.adressdata = {0x20, 0x00};
-        w.numdata = 1;
-        w.data[0] = value;
-        Post("remake");
+        Post(EcuCommand::WriteCell(0x2000, value));
         w.Pass();
     };
     memoryAnswers = false;
@@ -466,39 +442,120 @@ TEST_F(Worker, AnUnconfirmedWriteIsWrittenAfterTheNextGoodPoll) {
     EXPECT_EQ(WriteFrames().size(), 4u + 3u + 1u);
 }
 
-TEST_F(Worker, CommandsWithoutALinkCompleteWithoutTouchingThePort) {
-    for (const char* word : {"ReadFW", "DiagnosticECU", "correct1DF", "correct23DF", "remake"}) {
-        w.numdata = 1;
-        w.numdatastr = 1;
-        w.plusrw = 1;
-        Post(word);
+TEST_F(Worker, CommandsWithoutALinkEndWithoutTouchingThePort) {
+    const EcuCommand cases[] = {
+        EcuCommand::ReadFirmware(),
+        EcuCommand::WriteValue(0x1000, {1}, 1),
+        EcuCommand::WriteCurve(0x1000, Bytes(64)),
+        EcuCommand::WriteCell(0x1000, 1),
+        EcuCommand::WriteTable(CommandKind::remakeuoz, Bytes(256)),
+    };
+    for (const auto& c : cases) {
+        Post(c);
         w.Pass();
-        EXPECT_TRUE(w.Command.Empty()) << word;
+        EXPECT_TRUE(w.Idle()) << KindName(c.kind);
+        EXPECT_EQ(view.LastResult(), std::string(KindName(c.kind)) + ": нет связи с ECU");
     }
-    Post("remakeuoz");
-    for (int pass = 0; pass < 4; ++pass) {
-        EXPECT_EQ(w.Command.Word(), "remakeuoz");
-        w.Pass();
-    }
-    EXPECT_TRUE(w.Command.Empty());
+    Post(EcuCommand::Poll());
+    w.Pass();
+    EXPECT_EQ(view.LastResult(), "DiagnosticECU ok");
     EXPECT_TRUE(port.Written().empty());
-    // Only the block lines, each replacing the one before: no warnings.
-    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x6E88"}));
+    EXPECT_TRUE(view.Lines().empty());
     EXPECT_EQ(w.IsDiagnostic, 0);
-    EXPECT_EQ(w.ReadCompleate, 0);
+    EXPECT_FALSE(view.Image());
 }
 
 TEST_F(Worker, ACommandPostedDuringAWriteIsNotLost) {
     Connect();
     ecu.OnAny([this](const Bytes& f) {
-        if (f[3] == 0x3D) w.Command.Post("CloseComPort");
+        if (f[3] == 0x3D) w.Post(EcuCommand::Close());
         return Memory(f);
     });
-    w.numdata = 1;
-    w.numdatastr = 1;
-    Post("correct1DF");
+    Post(EcuCommand::WriteValue(0x1000, {1}, 1));
     w.Pass();
-    EXPECT_EQ(w.Command.Word(), "CloseComPort");
+    EXPECT_EQ(w.Pending(), "CloseComPort");
     w.Pass();
     EXPECT_EQ(w.IsComConnected, 0);
+}
+
+// The queue's rule per kind, on commands posted faster than a worker takes
+// them: what waits afterwards, in order.
+struct QueueCase {
+    const char* name;
+    std::vector<EcuCommand> posts;
+    std::vector<std::string> waiting;  // "kind@address"
+    std::vector<bool> accepted;
+};
+void PrintTo(const QueueCase& c, std::ostream* os) { *os << c.name; }
+
+class QueueRules : public ::testing::TestWithParam<QueueCase> {};
+
+TEST_P(QueueRules, KeepOrderAndDropOnlyWhatTheRuleSays) {
+    const QueueCase& c = GetParam();
+    CommandQueue q;
+    std::vector<bool> accepted;
+    for (const EcuCommand& p : c.posts) accepted.push_back(q.Post(p) != 0);
+    EXPECT_EQ(accepted, c.accepted);
+    std::vector<std::string> waiting;
+    std::vector<Bytes> curveBytes;
+    while (auto taken = q.Take()) {
+        waiting.push_back(std::string(KindName(taken->kind)) + "@" + std::to_string(taken->address));
+        if (taken->kind == CommandKind::correct23DF) curveBytes.push_back(taken->bytes);
+        q.Finish(taken->id);
+    }
+    EXPECT_EQ(waiting, c.waiting);
+    EXPECT_TRUE(q.Idle());
+    if (std::string(c.name) == "NewerCurveForTheSameAddressReplacesTheOlder") {
+        EXPECT_EQ(curveBytes, (std::vector<Bytes>{Bytes(64, 2), Bytes(64, 3)}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queue, QueueRules,
+    ::testing::Values(
+        QueueCase{"CloseThenOpenBothRunInOrder",
+                  {EcuCommand::Close(), EcuCommand::Open({})},
+                  {"CloseComPort@0", "OpenComPort@0"},
+                  {true, true}},
+        QueueCase{"OpenCloseOpenCloseNothingLost",
+                  {EcuCommand::Open({}), EcuCommand::Close(), EcuCommand::Open({}),
+                   EcuCommand::Close()},
+                  {"OpenComPort@0", "CloseComPort@0", "OpenComPort@0", "CloseComPort@0"},
+                  {true, true, true, true}},
+        QueueCase{"WritesKeepTheirOrderBehindAClose",
+                  {EcuCommand::WriteCell(1, 1), EcuCommand::Close(), EcuCommand::WriteCell(2, 2),
+                   EcuCommand::WriteTable(CommandKind::remakegbc, Bytes(256))},
+                  {"remake@1", "CloseComPort@0", "remake@2", "remakegbc@0"},
+                  {true, true, true, true}},
+        QueueCase{"ASecondFirmwareReadIsRefused",
+                  {EcuCommand::ReadFirmware(), EcuCommand::WriteCell(1, 1),
+                   EcuCommand::ReadFirmware()},
+                  {"ReadFW@0", "remake@1"},
+                  {true, true, false}},
+        QueueCase{"NewerCurveForTheSameAddressReplacesTheOlder",
+                  {EcuCommand::WriteCurve(0x100, Bytes(64, 1)), EcuCommand::WriteCurve(0x200, Bytes(64, 3)),
+                   EcuCommand::WriteCurve(0x100, Bytes(64, 2))},
+                  {"correct23DF@256", "correct23DF@512"},
+                  {true, true, true}},
+        QueueCase{"APollWaitingTakesNoSecond",
+                  {EcuCommand::Poll(), EcuCommand::Poll(), EcuCommand::WriteCell(1, 1),
+                   EcuCommand::Poll()},
+                  {"DiagnosticECU@0", "remake@1"},
+                  {true, false, true, false}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Queue, ACommandRunningCountsAsPendingUntilFinished) {
+    CommandQueue q;
+    q.Post(EcuCommand::ReadFirmware());
+    q.Post(EcuCommand::WriteCell(1, 1));
+    auto read = q.Take();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(q.Pending(), "ReadFW");
+    // A read runs alone: no second one while it runs.
+    EXPECT_EQ(q.Post(EcuCommand::ReadFirmware()), 0u);
+    q.Finish(read->id);
+    EXPECT_EQ(q.Pending(), "remake");
+    q.Finish(q.Take()->id);
+    EXPECT_TRUE(q.Idle());
+    EXPECT_EQ(q.Pending(), "");
 }

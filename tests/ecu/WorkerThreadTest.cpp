@@ -65,21 +65,21 @@ TEST(WorkerThread, IdleWorkerWaitsForAWordWithoutWakingUp) {
     EXPECT_LE(clock.sleeps, 1);
 
     // A word is taken at once, and the worker is idle again after it.
-    ASSERT_TRUE(w.Command.PostIfEmpty("DiagnosticECU"));
-    EXPECT_TRUE(WaitFor([&] { return w.Command.Empty(); }, 2s));
+    ASSERT_NE(w.Post(EcuCommand::Poll()), 0u);
+    EXPECT_TRUE(WaitFor([&] { return w.Idle(); }, 2s));
     const int after = clock.sleeps;
     std::this_thread::sleep_for(300ms);
     EXPECT_LE(clock.sleeps - after, 1);
 
     // Held back by the missing-port guard: the word stays, and the worker
     // looks at the guard only now and then.
-    w.ErrorComPorts = 1;
-    ASSERT_TRUE(w.Command.PostIfEmpty("DiagnosticECU"));
+    w.SetPortGuard(true);
+    ASSERT_NE(w.Post(EcuCommand::Poll()), 0u);
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(w.Command.Word(), "DiagnosticECU");
+    EXPECT_EQ(w.Pending(), "DiagnosticECU");
     EXPECT_LE(clock.sleeps - after, 1);
-    w.ErrorComPorts = 0;
-    EXPECT_TRUE(WaitFor([&] { return w.Command.Empty(); }, 3s));
+    w.SetPortGuard(false);
+    EXPECT_TRUE(WaitFor([&] { return w.Idle(); }, 3s));
     StopOrDie(w);
 }
 
@@ -111,7 +111,7 @@ TEST_P(StopDuringAPause, EndsAtOnce) {
     w.PortReadTimeOut = c.after;
     w.FastExchange = c.fast;
     w.Start();
-    w.Command.Post("OpenComPort");
+    w.Post(ecu::test::OpenAsSet(w));
     if (c.before > 1000) {
         ASSERT_TRUE(WaitFor([&] {
             const auto lines = view.Lines();

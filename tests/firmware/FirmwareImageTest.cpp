@@ -63,29 +63,34 @@ void PrintTo(const SizeCase& c, std::ostream* os) {
 
 class LoadBySize : public ::testing::TestWithParam<SizeCase> {};
 
-// A file gives its first bytes up to the image's size; what it does not
-// reach keeps the former content, whatever the extension.
-TEST_P(LoadBySize, FillsItsOwnLengthAndKeepsTheRest) {
+// Only a file of exactly the image's size loads, whatever the extension; any
+// other size is refused with that size in the reason and the image keeps
+// every byte it had.
+TEST_P(LoadBySize, OnlyAWholeImageLoads) {
     TempDir dir;
     const SizeCase c = GetParam();
     const std::string path = dir.File(c.file, c.size);
     FirmwareImage image;
     FillOld(image);
     const LoadResult r = image.LoadFile(path);
-    ASSERT_TRUE(r.ok) << r.error;
-    const std::size_t filled = std::min(c.size, kImageSize);
-    EXPECT_EQ(r.bytesRead, filled);
-    const auto bytes = image.Bytes();
-    for (std::size_t i = 0; i < kImageSize; ++i) {
-        const uint8_t want = i < filled ? FileByte(i) : kOld;
-        ASSERT_EQ(bytes[i], want) << "offset " << i;
+    const bool whole = c.size == kImageSize;
+    EXPECT_EQ(r.ok, whole) << r.error;
+    if (!whole) {
+        EXPECT_NE(r.error.find("размер " + std::to_string(c.size) + " байт"), std::string::npos)
+            << r.error;
+        EXPECT_NE(r.error.find("65536"), std::string::npos) << r.error;
     }
+    EXPECT_EQ(r.bytesRead, whole ? kImageSize : 0u);
+    const auto bytes = image.Bytes();
+    for (std::size_t i = 0; i < kImageSize; ++i)
+        ASSERT_EQ(bytes[i], whole ? FileByte(i) : kOld) << "offset " << i;
     EXPECT_FALSE(image.FirmwareLoaded) << "the caller decides when the image counts as loaded";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LoadBySize,
                          ::testing::Values(SizeCase{"Empty", "empty.bin", 0},
                                            SizeCase{"Short", "short.bin", 1000},
+                                           SizeCase{"OneLess", "less.bin", kImageSize - 1},
                                            SizeCase{"Exact", "exact.bin", kImageSize},
                                            SizeCase{"Engineering", "exact.bir", kImageSize},
                                            SizeCase{"OneMore", "more.bin", kImageSize + 1},
@@ -106,6 +111,7 @@ TEST(LoadFailure, ReasonGivenAndImageUntouched) {
         {dir.Path().string(), "это папка"},
         {plain + "/inner.bin", "не является папкой"},
         {"", "нет такого файла"},
+        {"/dev/zero", "не обычный файл"},
     };
     for (const Case& c : cases) {
         FirmwareImage image;

@@ -166,11 +166,16 @@ TEST(Save, AFailureKeepsTheOldCopyAndTheNextTryWorks) {
     EXPECT_EQ(saver.Save(image->Bytes(), dir.Str(), "j5ls.bin").kind, SaveOutcome::kSaved);
     EXPECT_TRUE(HoldsImage(file, *image));
 
-    // A folder that is gone.
-    const std::string gone = (dir.path / "gone").string();
-    const SaveOutcome missing = saver.Save(image->Bytes(), gone, "j5ls.bin");
-    EXPECT_EQ(missing.kind, SaveOutcome::kFailed);
-    EXPECT_NE(missing.error.find("нет такого файла"), std::string::npos) << missing.error;
+    // A session folder that cannot be made (a file in its place) fails;
+    // once the place is free the next save makes the folder itself.
+    const fs::path later = dir.path / "later";
+    std::ofstream(later) << "x";
+    const SaveOutcome blocked = saver.Save(image->Bytes(), later.string(), "j5ls.bin");
+    EXPECT_EQ(blocked.kind, SaveOutcome::kFailed);
+    EXPECT_NE(blocked.error.find("не является папкой"), std::string::npos) << blocked.error;
+    fs::remove(later);
+    EXPECT_EQ(saver.Save(image->Bytes(), later.string(), "j5ls.bin").kind, SaveOutcome::kSaved);
+    EXPECT_TRUE(HoldsImage(later / "j5ls.bin", *image));
 }
 
 // A process killed while it saves over and over leaves either no file yet

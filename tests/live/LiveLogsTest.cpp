@@ -308,53 +308,61 @@ TEST_P(LiveLogFailures, ReportedOnceThenCompletedByTheNextGoodWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, LiveLogFailures,
-    ::testing::Values(FailureCase{"FolderGoneMidConnection",
-                                  [](const fs::path& d) { fs::remove_all(d); },
-                                  [](const fs::path& d) { fs::create_directory(d); }, 2},
-                      // A directory where the file should be: the file cannot be replaced.
-                      FailureCase{"FileCannotBeReplaced",
-                                  [](const fs::path& d) {
-                                      fs::remove(d / "лог.xls");
-                                      fs::create_directory(d / "лог.xls");
-                                      std::ofstream(d / "лог.xls" / "x") << "x";
-                                  },
-                                  [](const fs::path& d) { fs::remove_all(d / "лог.xls"); }, 2},
-                      FailureCase{"ReadOnlyFile",
-                                  [](const fs::path& d) {
-                                      // Cut as well, so the next line has to rewrite it.
-                                      fs::resize_file(d / "лог2-CSV.csv", 5);
-                                      fs::permissions(d / "лог2-CSV.csv", fs::perms::owner_read);
-                                  },
-                                  [](const fs::path& d) {
-                                      fs::permissions(
-                                          d / "лог2-CSV.csv",
-                                          fs::perms::owner_read | fs::perms::owner_write);
-                                  },
-                                  2},
-                      // A file size limit for this process acts like a full disk: the next
-                      // line goes in only in part (the write then fails with EFBIG).
-                      FailureCase{"DiskFullHalfWayThroughALine",
-                                  [](const fs::path& d) {
-                                      ::signal(SIGXFSZ, SIG_IGN);
-                                      const auto size = std::min(fs::file_size(d / "лог.xls"),
-                                                                 fs::file_size(d / "лог2-CSV.csv"));
-                                      rlimit lim{};
-                                      ::getrlimit(RLIMIT_FSIZE, &lim);
-                                      lim.rlim_cur = size + 40;
-                                      ::setrlimit(RLIMIT_FSIZE, &lim);
-                                  },
-                                  [](const fs::path&) {
-                                      rlimit lim{};
-                                      ::getrlimit(RLIMIT_FSIZE, &lim);
-                                      lim.rlim_cur = lim.rlim_max;
-                                      ::setrlimit(RLIMIT_FSIZE, &lim);
-                                  },
-                                  3}),
+    ::testing::Values(  // Gone, and a file where it was: it cannot be made again until
+                        // the file goes; then it is made by the next line.
+        FailureCase{"FolderGoneAndBlockedMidConnection",
+                    [](const fs::path& d) {
+                        fs::remove_all(d);
+                        std::ofstream(d) << "x";
+                    },
+                    [](const fs::path& d) { fs::remove(d); }, 2},
+        // A directory where the file should be: the file cannot be replaced.
+        FailureCase{"FileCannotBeReplaced",
+                    [](const fs::path& d) {
+                        fs::remove(d / "лог.xls");
+                        fs::create_directory(d / "лог.xls");
+                        std::ofstream(d / "лог.xls" / "x") << "x";
+                    },
+                    [](const fs::path& d) { fs::remove_all(d / "лог.xls"); }, 2},
+        FailureCase{"ReadOnlyFile",
+                    [](const fs::path& d) {
+                        // Cut as well, so the next line has to rewrite it.
+                        fs::resize_file(d / "лог2-CSV.csv", 5);
+                        fs::permissions(d / "лог2-CSV.csv", fs::perms::owner_read);
+                    },
+                    [](const fs::path& d) {
+                        fs::permissions(d / "лог2-CSV.csv",
+                                        fs::perms::owner_read | fs::perms::owner_write);
+                    },
+                    2},
+        // A file size limit for this process acts like a full disk: the next
+        // line goes in only in part (the write then fails with EFBIG).
+        FailureCase{"DiskFullHalfWayThroughALine",
+                    [](const fs::path& d) {
+                        ::signal(SIGXFSZ, SIG_IGN);
+                        const auto size = std::min(fs::file_size(d / "лог.xls"),
+                                                   fs::file_size(d / "лог2-CSV.csv"));
+                        rlimit lim{};
+                        ::getrlimit(RLIMIT_FSIZE, &lim);
+                        lim.rlim_cur = size + 40;
+                        ::setrlimit(RLIMIT_FSIZE, &lim);
+                    },
+                    [](const fs::path&) {
+                        rlimit lim{};
+                        ::getrlimit(RLIMIT_FSIZE, &lim);
+                        lim.rlim_cur = lim.rlim_max;
+                        ::setrlimit(RLIMIT_FSIZE, &lim);
+                    },
+                    3}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LiveLogFailures, FolderMissingAtConnectIsCaughtUpIncludingTheHeaderFile) {
+// The session folder could not be made at connect (here a file stands in
+// its place, as a read-only or full disk would refuse it): every line tries
+// to make it again, and the first that can writes everything since connect.
+TEST(LiveLogFailures, FolderThatCannotBeMadeAtConnectIsMadeAndCaughtUpLater) {
     TempDir tmp;
     const fs::path dir = tmp.path() / "later";
+    std::ofstream(dir) << "x";
     Logs l;
     l.logs.Start(dir);
     ASSERT_EQ(l.lines.size(), 2u);  // "лог.xls" and "лог2.csv"
@@ -363,8 +371,9 @@ TEST(LiveLogFailures, FolderMissingAtConnectIsCaughtUpIncludingTheHeaderFile) {
     EXPECT_FALSE(l.logs.AppendLine(RowsFor(1), 0, dir));
     EXPECT_EQ(l.lines.size(), 3u);  // and "лог2-CSV.csv" once
 
-    fs::create_directory(dir);
+    fs::remove(dir);  // the place is free now; nobody makes the folder by hand
     ASSERT_TRUE(l.logs.AppendLine(RowsFor(2), 0, dir));
+    EXPECT_TRUE(fs::is_directory(dir));
     EXPECT_EQ(Read(dir / "лог2.csv"), FileOf({CsvHeaderUtf8()}));
     std::string bytes, error;
     ASSERT_TRUE(EncodeLogLines(l.logs.XlsLog(), bytes, error));

@@ -23,6 +23,7 @@
 #include <map>
 
 #include "ecu/ECUThread.h"
+#include "tests/support/RecordingEcu.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "maps/ui/CurveChart.h"
 #include "platform/NumberText.h"
@@ -35,13 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NoLog final : public ecu::LogView {
-  public:
-    void AppendLine(const std::string&) override {}
-    void ReplaceLastLine(const std::string&) override {}
-    void SetProgress(int, int) override {}
-};
-
 const char* kIdle = "Демо_прошивка/Холостой_ход/Обороты_ХХ";
 const char* kCold = "Демо_прошивка/Топливо/Коррекция_по_ТОЖ";
 const char* kPhase = "Демо_прошивка/Топливо/Сдвиг_фазы_впрыска";
@@ -49,9 +43,7 @@ const char* kPhase = "Демо_прошивка/Топливо/Сдвиг_фаз
 class Editor : public ::testing::Test {
   protected:
     fs::path dir;
-    platform::DirectUiBridge bridge;
-    NoLog workerLog;
-    ecu::TECUThread worker{bridge, workerLog};
+    test::RecordingEcu worker;
     std::vector<uint8_t> image = sim::MakeSyntheticFirmware(1);
     QWidget window;
     QTabWidget* pages = nullptr;
@@ -116,8 +108,7 @@ class Editor : public ::testing::Test {
         panel->TreeView->setCurrentItem(item);
     }
     void Connect() {
-        worker.IsComConnected = 1;
-        worker.IsECUConnected = 1;
+        worker.LinkUp(true);
         engineTimer.start();
     }
     QString GridText(int row, int column) const {
@@ -160,7 +151,7 @@ TEST_F(Editor, LoadsTheMapAndShowsSingleValuesAndCurves) {
     EXPECT_EQ(panel->DBChart1->Value(0), image[0x5C00] / 128.0);
     EXPECT_EQ(panel->DBChart1->VerticalAxis()->titleText(), "Коэффициент");
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    EXPECT_TRUE(worker.Command.Empty());
+    EXPECT_TRUE(worker.Pending().empty());
 }
 
 TEST_F(Editor, ReloadKeepsTheSelectionAndAFailedLoadKeepsTheTree) {
@@ -217,7 +208,7 @@ TEST_F(Editor, DraggingAPointChangesItsGridCellOnly) {
         }
     EXPECT_EQ(GridText(1, 4), QString::fromStdString(platform::FormatGeneral(moved, '.')));
     EXPECT_EQ(panel->Label17->text(), GridText(1, 4));
-    EXPECT_TRUE(worker.Command.Empty());  // nothing goes out before the write button
+    EXPECT_TRUE(worker.Pending().empty());  // nothing goes out before the write button
 }
 
 TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
@@ -226,8 +217,7 @@ TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
     panel->Editpoint->setText("900");
     // Not connected, or the live view stopped: the button does nothing.
     panel->Button5->click();
-    worker.IsComConnected = 1;
-    worker.IsECUConnected = 1;
+    worker.LinkUp(true);
     panel->Button5->click();
     EXPECT_EQ(image[0x5A10], 84);
     EXPECT_EQ(saves, 0);
@@ -240,31 +230,57 @@ TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
     EXPECT_FALSE(engineTimer.isActive());
     panel->Button5->click();  // meanwhile the button does nothing
     EXPECT_EQ(saves, 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.Command.Empty(); }, 2000));
-    EXPECT_EQ(worker.Command.Word(), "correct1DF");
-    EXPECT_EQ(worker.numdata, 1);
-    EXPECT_EQ(worker.data[0], 90);
-    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x5A, 0x10}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.Pending().empty(); }, 2000));
+    EXPECT_EQ(worker.Pending(), "correct1DF");
     ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
+    {
+        const auto posted = worker.Take();
+        ASSERT_EQ(posted.size(), 1u);
+        EXPECT_EQ(posted[0].bytes, ecu::Bytes{90});
+        EXPECT_EQ(posted[0].address, 0x5A10);
+    }
     EXPECT_EQ(saves, 1);
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
 
-    // A value over the limit box is written as the limit, and the box shows it.
-    worker.Command.Clear();
-    panel->Editpoint->setText("2000");
-    panel->Button5->click();
-    EXPECT_EQ(panel->Editpoint->text(), "1500");
-    EXPECT_EQ(image[0x5A10], 150);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
-    EXPECT_EQ(worker.data[0], 150);
+    // A value the image cannot hold: the box shows what was written and the
+    // log says why it differs.
+    const struct {
+        const char* typed;
+        const char* shown;
+        uint8_t raw;
+        const char* why;  // nullptr: written as typed, no line
+    } adjusted[] = {
+        {"2000", "1500", 150, "значение 2000 ограничено максимумом 1500, записано 1500"},
+        {"905", "900", 90, "значение 905 округлено до шага прошивки, записано 900"},
+        {"100", "600", 60, "значение 100 ограничено минимумом 600, записано 600"},
+        {"910", "910", 91, nullptr},
+    };
+    for (const auto& a : adjusted) {
+        worker.Take();
+        log.clear();
+        panel->Editpoint->setText(a.typed);
+        panel->Button5->click();
+        EXPECT_EQ(panel->Editpoint->text(), a.shown) << a.typed;
+        EXPECT_EQ(image[0x5A10], a.raw) << a.typed;
+        if (a.why) {
+            ASSERT_FALSE(log.isEmpty()) << a.typed;
+            EXPECT_EQ(log[0], QString::fromUtf8("«Обороты_ХХ»: ") + QString::fromUtf8(a.why));
+        } else {
+            EXPECT_TRUE(log.isEmpty()) << log.join("|").toStdString();
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
+        const auto posted = worker.Take();
+        ASSERT_EQ(posted.size(), 1u) << a.typed;
+        EXPECT_EQ(posted[0].bytes, ecu::Bytes{a.raw}) << a.typed;
+    }
 
     // A busy worker: the image keeps the value, the log says it did not go.
-    worker.Command.Post("remake");
+    worker.Post(ecu::EcuCommand::WriteCell(0x1000, 1));
     panel->Editpoint->setText("700");
     panel->Button5->click();
     EXPECT_EQ(image[0x5A10], 70);
     ASSERT_TRUE(QTest::qWaitFor([&] { return engineTimer.isActive(); }, 2000));
-    EXPECT_EQ(worker.Command.Word(), "remake");
+    EXPECT_EQ(worker.Take().size(), 1u);
     ASSERT_FALSE(log.isEmpty());
     EXPECT_TRUE(log.last().contains("не передано")) << log.last().toStdString();
 }
@@ -275,9 +291,10 @@ TEST_F(Editor, CurveGoesThroughTheWriteTimerAndWaitsForABusyWorker) {
     Connect();
     panel->DBChart1->Series1()->replace(0, QPointF(0, 1.5));
     panel->ChartTool1DragPoint(panel->DBChart1, 0);
-    worker.Command.Post("remake");
+    worker.Post(ecu::EcuCommand::WriteCell(0x1000, 1));
     panel->Button5->click();
     EXPECT_EQ(image[0x5C00], 192);
+    EXPECT_EQ(GridText(1, 1), "1.5");  // written exactly: no line
     EXPECT_FALSE(engineTimer.isActive());
     EXPECT_TRUE(panel->TimerRW->isActive());
     EXPECT_EQ(saves, 1);
@@ -287,14 +304,29 @@ TEST_F(Editor, CurveGoesThroughTheWriteTimerAndWaitsForABusyWorker) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.size() >= 2; }, 2000));
     EXPECT_EQ(log[0], line);
     EXPECT_EQ(log[1], line);  // retried with its line while the worker is busy
-    EXPECT_EQ(worker.Command.Word(), "remake");
-    worker.Command.Clear();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.Command.Empty(); }, 2000));
-    EXPECT_EQ(worker.Command.Word(), "correct23DF");
-    EXPECT_EQ(worker.plusrw, 1);
-    for (int k = 0; k < 64; ++k) ASSERT_EQ(worker.data2[static_cast<size_t>(k)], image[0x5C00 + k]);
+    EXPECT_EQ(worker.Pending(), "remake");
+    EXPECT_EQ(worker.Take().size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.Pending().empty(); }, 2000));
+    EXPECT_EQ(worker.Pending(), "correct23DF");
+    const auto posted = worker.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].bytes, ecu::Bytes(image.begin() + 0x5C00, image.begin() + 0x5C00 + 64));
     EXPECT_FALSE(panel->TimerRW->isActive());
     EXPECT_TRUE(engineTimer.isActive());
+}
+
+TEST_F(Editor, ACurveShowsWhatWasWrittenAndSaysWhichPointsWereRounded) {
+    LoadDemo();
+    Select(kCold);
+    Connect();
+    panel->StringGrid4->item(1, 3)->setText("1.3");  // 166.4 in the image's steps
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5C02], 166);
+    EXPECT_EQ(GridText(1, 3), "1.296875");
+    EXPECT_EQ(panel->DBChart1->Value(2), 1.296875);
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log[0], QString::fromUtf8("«Коррекция_по_ТОЖ»: записано с округлением до шага "
+                                        "прошивки, точек: 1 (точка 3: 1.3 -> 1.296875)"));
 }
 
 TEST_F(Editor, BadDescriptionIsRefusedAndNothingIsReadOrWritten) {
@@ -315,14 +347,21 @@ TEST_F(Editor, BadDescriptionIsRefusedAndNothingIsReadOrWritten) {
                                 "Делитель_шага_по_Y=\"1\"/></Карта>";
         std::ofstream(dir / "bad.xml") << xml;
         errors.clear();
+        // Figures of a table shown before (a reload shows the element again).
+        panel->Editpoint->setText("5");
+        panel->EditMax->setText("9");
+        panel->StringGrid4->setColumnCount(3);
         answers << QString::fromStdString((dir / "bad.xml").string());
         panel->MapButton->click();
-        panel->Editpoint->setText("5");
         Select("Карта/Плохая");
         ASSERT_EQ(errors.size(), 1) << c.value;
         EXPECT_TRUE(errors[0].contains("«Плохая»")) << errors[0].toStdString();
         EXPECT_TRUE(errors[0].contains(QString::fromUtf8(c.value))) << errors[0].toStdString();
-        EXPECT_EQ(panel->Editpoint->text(), "5");  // nothing read
+        // Nothing read, and nothing left from before under the new name.
+        EXPECT_EQ(panel->Editpoint->text(), "");
+        EXPECT_EQ(panel->EditMax->text(), "");
+        EXPECT_EQ(panel->StringGrid4->columnCount(), 0);
+        EXPECT_EQ(panel->DBChart1->Count(), 0);
 
         const std::vector<uint8_t> before = image;
         Connect();
@@ -330,7 +369,7 @@ TEST_F(Editor, BadDescriptionIsRefusedAndNothingIsReadOrWritten) {
         ASSERT_EQ(errors.size(), 2);
         EXPECT_TRUE(errors[1].contains(QString::fromUtf8(c.value)));
         EXPECT_EQ(image, before);
-        EXPECT_TRUE(worker.Command.Empty());
+        EXPECT_TRUE(worker.Pending().empty());
         EXPECT_FALSE(panel->TimerRW->isActive());
         EXPECT_EQ(saves, 0);
         EXPECT_TRUE(engineTimer.isActive());  // the live view goes on

@@ -2,35 +2,25 @@
 
 #include <vector>
 
-#include "ecu/ECUThread.h"
 #include "maps/TableCodec.h"
 #include "maps/WriteBack.h"
-#include "platform/UiBridge.h"
+#include "tests/support/RecordingEcu.h"
 
 using namespace korvane;
 using namespace korvane::maps;
+using ecu::Bytes;
+using ecu::CommandKind;
 
 namespace {
 
-class NoLog final : public ecu::LogView {
-  public:
-    void AppendLine(const std::string&) override {}
-    void ReplaceLastLine(const std::string&) override {}
-    void SetProgress(int, int) override {}
-};
-
-// The worker's mailbox as the window sees it; its thread is not started, so
-// whatever is posted stays there to be read.
+// The worker as the window sees it: whatever is posted stays there to be
+// read.
 class Mailbox : public ::testing::Test {
   protected:
-    platform::DirectUiBridge bridge;
-    NoLog log;
-    ecu::TECUThread worker{bridge, log};
+    test::RecordingEcu worker;
     std::vector<uint8_t> image = std::vector<uint8_t>(kImageSize, 0);
 
     void SetUp() override {
-        worker.IsComConnected = 1;
-        worker.IsECUConnected = 1;
         for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     }
     ConstImageBytes Image() const { return ConstImageBytes(image.data(), kImageSize); }
@@ -40,7 +30,7 @@ TEST_F(Mailbox, ValueGoesLowByteFirstWithItsCount) {
     const struct {
         const char* len;
         const char* data;
-        std::vector<int32_t> slots;
+        Bytes slots;
     } cases[] = {
         {"2", "-1000", {0x18, 0xFC}},
         {"01", "150", {150}},
@@ -48,33 +38,33 @@ TEST_F(Mailbox, ValueGoesLowByteFirstWithItsCount) {
         {"2", "64536", {0x18, 0xFC}},
     };
     for (const auto& c : cases) {
-        worker.Command.Clear();
         const HandOverResult r = HandOverValue(worker, "4A", "10", c.len, c.data);
         ASSERT_EQ(r.state, HandOver::Done) << r.error;
-        EXPECT_EQ(worker.Command.Word(), "correct1DF");
-        EXPECT_EQ(worker.numdata, static_cast<int32_t>(c.slots.size()));
-        EXPECT_EQ(worker.numdatastr, c.slots.size());
-        EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x4A, 0x10}));
-        for (size_t k = 0; k < c.slots.size(); ++k) EXPECT_EQ(worker.data[k], c.slots[k]) << c.data;
+        const auto posted = worker.Take();
+        ASSERT_EQ(posted.size(), 1u);
+        EXPECT_EQ(posted[0].kind, CommandKind::correct1DF);
+        EXPECT_EQ(posted[0].lengthByte, c.slots.size());
+        EXPECT_EQ(posted[0].address, 0x4A10);
+        EXPECT_EQ(posted[0].bytes, c.slots) << c.data;
     }
 }
 
 TEST_F(Mailbox, NothingIsPostedWhenBusyDisconnectedOrBad) {
-    worker.Command.Post("remake");
-    worker.numdata = 77;
+    worker.Post(ecu::EcuCommand::WriteCell(0x1000, 77));
     EXPECT_EQ(HandOverValue(worker, "4A", "10", "1", "5").state, HandOver::Busy);
-    EXPECT_EQ(worker.Command.Word(), "remake");
-    EXPECT_EQ(worker.numdata, 77);  // the worker's parameters are left alone
     const PendingCurveWrite curve{"5C", "00", "16", ""};
     EXPECT_EQ(HandOverCurve(worker, curve, Image()).state, HandOver::Busy);
+    // The worker's own command is left alone.
+    const auto posted = worker.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].bytes, Bytes{77});
 
-    worker.Command.Clear();
-    worker.IsECUConnected = 0;
+    worker.status.IsECUConnected = 0;
     EXPECT_EQ(HandOverValue(worker, "4A", "10", "1", "5").state, HandOver::NotConnected);
     EXPECT_EQ(HandOverCurve(worker, curve, Image()).state, HandOver::NotConnected);
-    EXPECT_TRUE(worker.Command.Empty());
+    EXPECT_TRUE(worker.Take().empty());
 
-    worker.IsECUConnected = 1;
+    worker.status.IsECUConnected = 1;
     for (auto [adrf, adrs, len, data] : {std::array<const char*, 4>{"4A", "10", "1", "x"},
                                          {"4a", "10", "1", "5"},
                                          {"4A", "1", "1", "5"},
@@ -83,7 +73,7 @@ TEST_F(Mailbox, NothingIsPostedWhenBusyDisconnectedOrBad) {
                                          {"FF", "FF", "2", "5"}}) {
         EXPECT_EQ(HandOverValue(worker, adrf, adrs, len, data).state, HandOver::Refused)
             << adrf << adrs << " " << len << " " << data;
-        EXPECT_TRUE(worker.Command.Empty());
+        EXPECT_TRUE(worker.Take().empty());
     }
 }
 
@@ -93,16 +83,15 @@ TEST_F(Mailbox, CurveGoesAsWholeBlocksOfTheImage) {
         int blocks;
     } cases[] = {{"16", 1}, {"64", 1}, {"65", 2}, {"960", 15}};
     for (const auto& c : cases) {
-        worker.Command.Clear();
-        worker.data2.fill(-1);
         const HandOverResult r = HandOverCurve(worker, {"5C", "00", c.len, ""}, Image());
         ASSERT_EQ(r.state, HandOver::Done) << r.error;
-        EXPECT_EQ(worker.Command.Word(), "correct23DF");
-        EXPECT_EQ(worker.plusrw, c.blocks);
-        EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x5C, 0x00}));
+        const auto posted = worker.Take();
+        ASSERT_EQ(posted.size(), 1u);
+        EXPECT_EQ(posted[0].kind, CommandKind::correct23DF);
+        EXPECT_EQ(posted[0].address, 0x5C00);
+        // Whole blocks, nothing beyond the last one.
         const size_t n = static_cast<size_t>(c.blocks) * 64;
-        for (size_t k = 0; k < n; ++k) ASSERT_EQ(worker.data2[k], image[0x5C00 + k]) << k;
-        EXPECT_EQ(worker.data2[n], -1);  // nothing beyond the last block
+        EXPECT_EQ(posted[0].bytes, Bytes(image.begin() + 0x5C00, image.begin() + 0x5C00 + n));
     }
 }
 
@@ -114,7 +103,7 @@ TEST_F(Mailbox, CurveThatWouldPassTheImageOrTheMailboxIsRefused) {
         const HandOverResult r = HandOverCurve(worker, p, Image());
         EXPECT_EQ(r.state, HandOver::Refused) << p.adrf << p.adrs << " " << p.len;
         EXPECT_FALSE(r.error.empty());
-        EXPECT_TRUE(worker.Command.Empty());
+        EXPECT_TRUE(worker.Take().empty());
     }
 }
 
@@ -127,11 +116,7 @@ TEST(CurveLogLine, RunsEverythingTogether) {
 TEST(WritePath, PreparedCurveHandsOverTheStoredBytes) {
     // From the grid's texts to the worker's block: the image carries the new
     // bytes and the block carries the image.
-    platform::DirectUiBridge bridge;
-    NoLog log;
-    ecu::TECUThread worker{bridge, log};
-    worker.IsComConnected = 1;
-    worker.IsECUConnected = 1;
+    test::RecordingEcu worker;
     std::vector<uint8_t> image(kImageSize, 0xAA);
     const AttributeList attrs("Коррекция", {{"graf", "2D"},
                                             {"address", "00005C00"},
@@ -146,10 +131,13 @@ TEST(WritePath, PreparedCurveHandsOverTheStoredBytes) {
     EXPECT_EQ(CurveLogLine(pending), "Меняю...5C00длина:3Дата:12819264кол:1");
     ASSERT_EQ(HandOverCurve(worker, pending, ConstImageBytes(image.data(), kImageSize)).state,
               HandOver::Done);
-    EXPECT_EQ(worker.data2[0], 128);
-    EXPECT_EQ(worker.data2[1], 192);
-    EXPECT_EQ(worker.data2[2], 64);
-    EXPECT_EQ(worker.data2[3], 0xAA);
+    const auto posted = worker.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    ASSERT_EQ(posted[0].bytes.size(), 64u);
+    EXPECT_EQ(posted[0].bytes[0], 128);
+    EXPECT_EQ(posted[0].bytes[1], 192);
+    EXPECT_EQ(posted[0].bytes[2], 64);
+    EXPECT_EQ(posted[0].bytes[3], 0xAA);
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ TEST(PortNames, PickListRule) {
 }
 
 TEST(PortNames, DevicePaths) {
+    // A COMn whose number names no device fails to open, never throws.
     const struct {
         const char* name;
         const char* path;
@@ -53,8 +54,22 @@ TEST(PortNames, DevicePaths) {
         {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
          "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
         {"ttyUSB0", "/dev/ttyUSB0"},
+        {"COM4294967296", "/dev/ttyS4294967295"},
+        {"COM99999999999", "/dev/ttyS99999999998"},
+        {"COM99999999999999999999999", ""},
+        {"COM-1", "/dev/COM-1"},
+        {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(DevicePathForPortName(c.name), c.path) << c.name;
+}
+
+TEST(PortNames, ANameOfNoDeviceFailsToOpenWithAReason) {
+    for (const char* name : {"COM99999999999999999999999", "COM99999999999", "COM0", ""}) {
+        auto port = MakePosixSerialPort();
+        EXPECT_FALSE(port->Open(name)) << name;
+        EXPECT_FALSE(port->IsOpen()) << name;
+        EXPECT_FALSE(port->LastError().empty()) << name;
+    }
 }
 
 namespace {

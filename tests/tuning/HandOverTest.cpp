@@ -2,6 +2,8 @@
 // byte reaches the ECU as one WriteMemoryByAddress.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TuningTestSupport.h"
 #include "ecu/ECUThread.h"
 #include "platform/UiBridge.h"
@@ -30,7 +32,8 @@ class HandOver : public ::testing::Test {
         // Memory: writes confirmed, reads (the RAM switch reads a few
         // bytes) answered with zeros.
         ecu.OnAny([](const Bytes& f) {
-            if (f.size() > 4 && f[3] == 0x3D) return H("81 F1 10 7D FF");
+            const bool longFrame = f.size() > 5 && f[0] == 0x80;
+            if (f.size() > 4 && f[longFrame ? 4 : 3] == 0x3D) return H("81 F1 10 7D FF");
             if (f.size() == 9 && f[3] == 0x23) {
                 Bytes a{static_cast<uint8_t>(0x80 + f[7] + 1), 0xF1, 0x10, 0x63};
                 a.resize(a.size() + f[7], 0);
@@ -63,26 +66,57 @@ class HandOver : public ::testing::Test {
 
 TEST_F(HandOver, TheCellsByteIsWrittenAtItsRamAddress) {
     EXPECT_FALSE(mailbox.LinkUp());
-    w.Command.Post("OpenComPort");
+    w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     ASSERT_EQ(w.IsDiagnostic, 1) << ::testing::PrintToString(log.Lines());
     EXPECT_TRUE(mailbox.LinkUp());
-    EXPECT_TRUE(mailbox.Empty());
     ecu.ClearFrames();
 
-    mailbox.PostRemake({0x7D, 0x00}, 132);
-    EXPECT_FALSE(mailbox.Empty());
-    EXPECT_EQ(w.Command.Word(), "remake");
+    EXPECT_EQ(mailbox.PostRemake({0x7D, 0x00}, 132), CellWrite::Queued);
+    EXPECT_EQ(w.Pending(), "remake");
     w.Pass();
     EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{WithSum(H("86 10 F1 3D 00 7D 00 01 84"))}));
-    EXPECT_TRUE(mailbox.Empty());
+    EXPECT_TRUE(w.Idle());
+    EXPECT_EQ(log.LastResult(), "remake ok");
 }
 
-TEST_F(HandOver, ACommandInProgressIsNeverReplaced) {
-    w.Command.Post("ReadFW");
-    EXPECT_FALSE(mailbox.Empty());
-    mailbox.PostRemake({0x7C, 0xF7}, 128);
-    EXPECT_EQ(w.Command.Word(), "ReadFW");
+// A cell learned while the worker writes a table is not lost: it waits its
+// turn and reaches the ECU's RAM after the table; one that cannot reach it
+// any more (the link went down) ends as failed, so it is not counted.
+TEST_F(HandOver, ACellWriteWhileTheWorkerIsBusyReachesTheEcuAfterwards) {
+    w.Post(ecu::test::OpenAsSet(w));
+    w.Pass();
+    ASSERT_TRUE(mailbox.LinkUp());
+    ecu.ClearFrames();
+    ASSERT_NE(w.Post(ecu::EcuCommand::WriteTable(ecu::CommandKind::remakegbc, Bytes(256, 7))), 0u);
+    EXPECT_EQ(mailbox.PostRemake({0x7D, 0x2B}, 140), CellWrite::Queued);
+    w.Pass();
+    EXPECT_EQ(w.Pending(), "remake");
+    w.Pass();
+    // The table's four blocks (long frames with a length byte) go first,
+    // then the cell.
+    const auto frames = ecu.Frames();
+    std::vector<size_t> tableAt;
+    for (size_t i = 0; i < frames.size(); ++i)
+        if (frames[i].size() > 5 && frames[i][0] == 0x80 && frames[i][4] == 0x3D) tableAt.push_back(i);
+    ASSERT_EQ(tableAt.size(), 4u);
+    const auto writes = WriteFrames();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0], WithSum(H("86 10 F1 3D 00 7D 2B 01 8C")));
+    EXPECT_GT(std::find(frames.begin(), frames.end(), writes[0]) - frames.begin(),
+              static_cast<std::ptrdiff_t>(tableAt.back()));
+    const auto results = log.Results();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1].kind, ecu::CommandKind::remake);
+    EXPECT_TRUE(results[1].ok);
+
+    // Queued behind a close: the session is gone when its turn comes.
+    w.Post(ecu::EcuCommand::Close());
+    EXPECT_EQ(mailbox.PostRemake({0x7D, 0x2C}, 141), CellWrite::Queued);
+    w.Pass();
+    w.Pass();
+    EXPECT_EQ(WriteFrames().size(), 1u);
+    EXPECT_EQ(log.LastResult(), "remake: нет связи с ECU");
 }
 
 }  // namespace

@@ -187,11 +187,15 @@ TEST_F(Learning, SingleCellAddressIsHighByteFirst) {
     }
 }
 
-TEST_F(Learning, ABusyMailboxDropsTheWriteButTheImageHasTheByte) {
+TEST_F(Learning, ABusyWorkerQueuesTheWriteAndItCountsOnlyOnceWritten) {
     mailbox.busy = true;
     Samples(1.05, 8);
-    EXPECT_TRUE(mailbox.posts.empty());
+    EXPECT_EQ(mailbox.posts, (std::vector<Remake>{{{0x7D, 0x2B}, 132}}));
     EXPECT_EQ(imageBytes[kCorrectionAddress + kK], 132);
+    EXPECT_EQ(t.PRecCount, 0);
+    core.CellWriteDone(false);
+    EXPECT_EQ(t.PRecCount, 0);
+    core.CellWriteDone(true);
     EXPECT_EQ(t.PRecCount, 1);
 }
 

@@ -1,6 +1,6 @@
 // The tuning panel as a user sees it: its layout, the view selector, the
-// cell colours as painted, start/stop and the ignition buttons, with a real
-// ECU worker object whose mailbox is read back (its thread is not started).
+// cell colours as painted, start/stop and the ignition buttons, with an ECU
+// worker that records what it is handed.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -17,8 +17,7 @@
 #include <map>
 #include <vector>
 
-#include "ecu/ECUThread.h"
-#include "platform/UiBridge.h"
+#include "tests/support/RecordingEcu.h"
 #include "tuning/ui/TuningPanel.h"
 
 using namespace korvane;
@@ -26,16 +25,8 @@ using namespace korvane::tuning;
 
 namespace {
 
-struct NoLog final : ecu::LogView {
-    void AppendLine(const std::string&) override {}
-    void ReplaceLastLine(const std::string&) override {}
-    void SetProgress(int, int) override {}
-};
-
 struct PanelRig {
-    platform::DirectUiBridge bridge;
-    NoLog workerLog;
-    ecu::TECUThread worker{bridge, workerLog};
+    test::RecordingEcu worker;
     QWidget window;
     QWidget* toolStrip = new QWidget(&window);
     QTimer* engineTimer = new QTimer(&window);
@@ -55,6 +46,7 @@ struct PanelRig {
     ui::TuningPanel* panel = nullptr;
 
     PanelRig() {
+        worker.LinkUp(false);
         toolStrip->setGeometry(0, 0, 964, 30);
         engineTimer->setInterval(50);
         ui::TuningPanel::Window w;
@@ -90,9 +82,12 @@ struct PanelRig {
         window.show();
         QApplication::processEvents();
     }
-    void LinkUp() {
-        worker.IsComConnected = 1;
-        worker.IsECUConnected = 1;
+    void LinkUp() { worker.LinkUp(true); }
+    // The one command posted since the last look.
+    ecu::EcuCommand Posted() {
+        auto posted = worker.Take();
+        EXPECT_EQ(posted.size(), 1u);
+        return posted.empty() ? ecu::EcuCommand{} : posted[0];
     }
     // Labels like the demo image's and a table fill from the image.
     void Fill() {
@@ -305,10 +300,11 @@ TEST(TuningPanel, StartWritesTheControlByteAndStopKeepsTheTables) {
 
     p.ToolButton10Click();
     EXPECT_EQ(p.Label6->text(), "Идет обучение");
-    EXPECT_EQ(rig.worker.Command.Word(), "correct1DF");
-    EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x60, 0x8A}));
-    EXPECT_EQ(rig.worker.data[0], 150);
-    EXPECT_EQ(rig.worker.numdatastr, 1);
+    const ecu::EcuCommand start = rig.Posted();
+    EXPECT_EQ(start.kind, ecu::CommandKind::correct1DF);
+    EXPECT_EQ(start.address, 0x608A);
+    EXPECT_EQ(start.bytes, ecu::Bytes{150});
+    EXPECT_EQ(start.lengthByte, 1);
     EXPECT_TRUE(p.Tables().TuningActive);
     EXPECT_TRUE(p.Timer4->isActive());
     EXPECT_EQ(p.Timer4->interval(), 120000);
@@ -352,7 +348,7 @@ TEST(TuningPanel, NeighbourRewriteShowsTheRewrittenCellsInTheChosenView) {
     p.ToolButton10Click();
     EXPECT_TRUE(p.Timer6->isActive());
     EXPECT_TRUE(p.Tables().NeighbourLearning);
-    rig.worker.Command.Clear();  // the worker wrote the control byte
+    rig.worker.Take();  // the worker wrote the control byte
     rig.engineTimer->start();
 
     p.ComboBox1->setCurrentIndex(1);
@@ -360,8 +356,10 @@ TEST(TuningPanel, NeighbourRewriteShowsTheRewrittenCellsInTheChosenView) {
     p.Tables().NeighbourCorrections[4][7] = 1.1f;
     p.Timer6Timer();
     EXPECT_EQ(rig.Cell(5, 8), "1,100");  // to three places, as a single update shows it
-    EXPECT_EQ(rig.worker.Command.Word(), "remakepopr");
-    EXPECT_EQ(rig.worker.data[CellIndex(4, 7)], 141);
+    const ecu::EcuCommand rewrite = rig.Posted();
+    EXPECT_EQ(rewrite.kind, ecu::CommandKind::remakepopr);
+    ASSERT_EQ(rewrite.bytes.size(), 256u);
+    EXPECT_EQ(rewrite.bytes[CellIndex(4, 7)], 141);
     EXPECT_TRUE(rig.log.contains("Перезаписываю соседнии РТ= (1)"));
     EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(4, 7)], 141);
 }
@@ -394,9 +392,10 @@ TEST(TuningPanel, IgnitionStepShowsTheTableAndItsWriteRestartsOnlyWhatItPaused) 
     p.Timer4->start();
     p.Timer6->stop();
     p.Button7Click();
-    EXPECT_EQ(rig.worker.Command.Word(), "remakeuoz");
-    EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x6D, 0xC8}));  // "mÈ"
-    EXPECT_EQ(rig.worker.data[CellIndex(7, 0)], 40);
+    const ecu::EcuCommand ignition = rig.Posted();
+    EXPECT_EQ(ignition.kind, ecu::CommandKind::remakeuoz);
+    ASSERT_EQ(ignition.bytes.size(), 256u);
+    EXPECT_EQ(ignition.bytes[CellIndex(7, 0)], 40);
     EXPECT_TRUE(rig.log.contains("Записываем УОЗ на ЧН"));
     EXPECT_TRUE(p.Timer4->isActive());
     EXPECT_FALSE(p.Timer6->isActive());
@@ -410,7 +409,7 @@ TEST(TuningPanel, CorrectionTableGoesToTheEcuOnlyFromALoadedImage) {
     rig.LinkUp();
     rig.loaded = false;  // the image is still all zeros
     rig.panel->pishupopr();
-    EXPECT_TRUE(rig.worker.Command.Empty());
+    EXPECT_TRUE(rig.worker.Take().empty());
     EXPECT_FALSE(rig.log.contains("Записываю поправку"));
     EXPECT_TRUE(rig.engineTimer->isActive());
 
@@ -419,9 +418,10 @@ TEST(TuningPanel, CorrectionTableGoesToTheEcuOnlyFromALoadedImage) {
         rig.image[kCorrectionAddress + k] = static_cast<uint8_t>(100 + k / 4);
     rig.panel->pishupopr();
     EXPECT_TRUE(rig.log.contains("Записываю поправку"));
-    EXPECT_EQ(rig.worker.Command.Word(), "remakepopr");
-    EXPECT_EQ(rig.worker.adressdata, (std::array<uint8_t, 2>{0x7C, 0xF7}));  // "|÷"
-    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.worker.data[k], 100 + k / 4) << k;
+    const ecu::EcuCommand table = rig.Posted();
+    EXPECT_EQ(table.kind, ecu::CommandKind::remakepopr);
+    ASSERT_EQ(table.bytes.size(), 256u);
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(table.bytes[k], 100 + k / 4) << k;
     EXPECT_TRUE(rig.engineTimer->isActive());
 }
 
@@ -526,16 +526,18 @@ TEST(TuningPanel, RestoreIsOfferedWhileConnectedWithAnImageAndAsksFirst) {
     rig.answerYes = false;
     p.RestoreButton->click();
     EXPECT_EQ(rig.questions.size(), 1);
-    EXPECT_TRUE(rig.worker.Command.Empty());
+    EXPECT_TRUE(rig.worker.Pending().empty());
     EXPECT_EQ(rig.image[kCorrectionAddress + k], 140);
 
     rig.answerYes = true;
     p.RestoreButton->click();
     EXPECT_EQ(rig.questions.size(), 2);
-    // The worker's thread is not running: it holds the correction table, so
-    // the BCN table waits in vain and stays as it was.
-    EXPECT_EQ(rig.worker.Command.Word(), "remakepopr");
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(rig.worker.data[i], 128) << i;
+    // The worker takes nothing here: it holds the correction table, so the
+    // BCN table waits in vain and stays as it was.
+    const ecu::EcuCommand table = rig.Posted();
+    EXPECT_EQ(table.kind, ecu::CommandKind::remakepopr);
+    ASSERT_EQ(table.bytes.size(), 256u);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(table.bytes[i], 128) << i;
     EXPECT_EQ(rig.image[kCorrectionAddress + k], 128);
     EXPECT_EQ(p.Tables().WorkPointCells[2][3].Correction, 1.0f);
     EXPECT_EQ(rig.Cell(3, 4), "");

@@ -51,8 +51,11 @@ class ScriptedMailbox : public EcuMailbox {
     bool busy = false;
     std::vector<Remake> posts;
     bool LinkUp() const override { return link; }
-    bool Empty() const override { return !busy; }
-    void PostRemake(std::array<uint8_t, 2> a, uint8_t v) override { posts.push_back({a, v}); }
+    // A busy worker queues the byte; an idle one writes it at once.
+    CellWrite PostRemake(std::array<uint8_t, 2> a, uint8_t v) override {
+        posts.push_back({a, v});
+        return busy ? CellWrite::Queued : CellWrite::Written;
+    }
 };
 
 // Row labels (rpm) and column labels (%) of a typical image.

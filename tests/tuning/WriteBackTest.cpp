@@ -2,6 +2,7 @@
 // the log, and how the rewrite timers behave, against a recording worker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -85,6 +86,12 @@ struct Rig {
                 tables->NeighbourCorrections[c][r] = 1.0f;
                 tables->BcnTable[c][r] = {100.0f, 100.0f};
             }
+        // The tables come from an image with a sound correction table.
+        std::fill_n(image.begin() + kCorrectionAddress, kCellCount, uint8_t{128});
+        tables->SourceImage = CheckCorrectionTable(CorrectionTable());
+    }
+    std::span<const uint8_t, kCellCount> CorrectionTable() const {
+        return std::span<const uint8_t, kCellCount>(image.data() + kCorrectionAddress, kCellCount);
     }
     int Bcn(int k) const { return image[kBcnAddress + k]; }
     int BcnCopy(int k) const { return image[kBcnCopyAddress + k]; }
@@ -128,6 +135,7 @@ struct BcnTickCase {
     bool engineRunning = true;
     bool tuning = true;
     int configured = 120000;
+    bool owed = false;  // an earlier tick found the worker busy
     // Expected:
     const char* line = nullptr;  // the one log line, or none
     bool written = false;
@@ -148,6 +156,14 @@ TEST_P(BcnTick, WritesWhatChangedOrWhatIsOwed) {
     rig.ecu.linkUp = p.linkUp;
     rig.engine.active = p.engineRunning;
     rig.tables->TuningActive = p.tuning;
+    if (p.owed) {
+        rig.ecu.pending = "remake";
+        rig.tables->BcnTable[2][2].Learned = 110.0f;
+        rig.wb.Timer4Timer();
+        rig.ecu.pending.clear();
+        rig.host.log.clear();
+        rig.timer4.interval = p.intervalBefore;
+    }
     if (p.busy) rig.ecu.pending = "remake";
     const int cells[] = {0, 17, 255};
     for (int i = 0; i < p.changedCells; ++i)
@@ -209,17 +225,26 @@ INSTANTIATE_TEST_SUITE_P(Cases, BcnTick,
                                            BcnTickCase{.name = "RetryWithNothingNew",
                                                        .changedCells = 0,
                                                        .intervalBefore = 1000,
+                                                       .owed = true,
                                                        .line = "Перезаписываю GBC(Новых= 1)",
                                                        .written = true,
                                                        .intervalAfter = 120000},
                                            BcnTickCase{.name = "RetryCountsOneMore",
                                                        .changedCells = 2,
                                                        .intervalBefore = 1000,
+                                                       .owed = true,
                                                        .line = "Перезаписываю GBC(Новых= 3)",
                                                        .written = true,
                                                        .intervalAfter = 120000},
-                                           BcnTickCase{.name = "IntervalOf1000IsAlwaysARetry",
+                                           // A configured second is no retry:
+                                           // a tick with nothing new sends nothing.
+                                           BcnTickCase{.name = "IntervalOf1000IsNoRetry",
                                                        .changedCells = 0,
+                                                       .intervalBefore = 1000,
+                                                       .configured = 1000,
+                                                       .intervalAfter = 1000},
+                                           BcnTickCase{.name = "IntervalOf1000WritesWhatChanged",
+                                                       .changedCells = 1,
                                                        .intervalBefore = 1000,
                                                        .configured = 1000,
                                                        .line = "Перезаписываю GBC(Новых= 1)",
@@ -248,6 +273,87 @@ INSTANTIATE_TEST_SUITE_P(Cases, BcnTick,
                                                        .tuning = false,
                                                        .intervalAfter = 120000}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CorrectionPlausibility, EveryByteWithinAQuarterAndOnePointNineFive) {
+    struct Case {
+        const char* what;
+        int cell;      // -1: none changed
+        uint8_t byte;  // the byte put there; the rest are 128
+        bool plausible;
+    } cases[] = {
+        {"all 1.0", -1, 128, true},           {"0.25 exactly", 7, 32, true},
+        {"just below 0.25", 7, 31, false},    {"1.95 rounded down", 200, 249, true},
+        {"1.95 rounded up", 200, 250, false}, {"zero in the last cell", 255, 0, false},
+        {"a full byte", 0, 255, false},
+    };
+    for (const Case& c : cases) {
+        TableBytes table;
+        table.fill(128);
+        if (c.cell >= 0) table[c.cell] = c.byte;
+        const CorrectionCheck check = CheckCorrectionTable(table);
+        EXPECT_EQ(check.Plausible(), c.plausible) << c.what;
+        EXPECT_EQ(CorrectionProblem(check).empty(), c.plausible) << c.what;
+        if (!c.plausible) {
+            EXPECT_EQ(check.outside, 1) << c.what;
+            EXPECT_EQ(check.firstCell, c.cell) << c.what;
+            EXPECT_NE(CorrectionProblem(check).find(" " + std::to_string(c.byte) + " в строке"),
+                      std::string::npos)
+                << CorrectionProblem(check);
+        }
+    }
+    TableBytes zeros{};
+    EXPECT_EQ(CheckCorrectionTable(zeros).outside, 256);
+    EXPECT_FALSE(CorrectionCheck{}.Plausible()) << "tables never taken from an image";
+}
+
+// Every whole-table write refuses tables of an implausible image: nothing
+// reaches the worker or the image, one line says why, and the next tick
+// does not repeat it.
+TEST(CorrectionPlausibility, NoWholeTableWriteFromAnImplausibleImage) {
+    struct Case {
+        const char* what;
+        std::function<void(Rig&)> write;
+        const char* line;
+    } cases[] = {
+        {"correction table", [](Rig& rig) { rig.wb.pishupopr(); }, "Поправка не записана: "},
+        {"BCN rewrite", [](Rig& rig) { rig.wb.Timer4Timer(); }, "GBC не записано: "},
+        {"neighbour rewrite", [](Rig& rig) { rig.wb.Timer6Timer(); }, "РТ не записаны: "},
+        {"restore", [](Rig& rig) { rig.wb.RestoreLoaded(); }, "Поправка не возвращена: "},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.image[kCorrectionAddress + CellIndex(3, 5)] = 0;  // one empty cell
+        rig.tables->SourceImage = CheckCorrectionTable(rig.CorrectionTable());
+        rig.tables->BcnTable[1][1].Learned = 120.0f;
+        rig.tables->NeighbourCorrections[1][1] = 1.1f;
+        const std::vector<uint8_t> before = rig.image;
+
+        c.write(rig);
+        c.write(rig);
+
+        EXPECT_TRUE(rig.ecu.posts.empty()) << c.what;
+        EXPECT_EQ(rig.image, before) << c.what;
+        const auto refusals =
+            std::count_if(rig.host.log.begin(), rig.host.log.end(),
+                          [&](const std::string& l) { return l.rfind(c.line, 0) == 0; });
+        // The rewrites say it once; a write the user or the connect asks for, each time.
+        const bool asked =
+            std::string(c.what) == "correction table" || std::string(c.what) == "restore";
+        EXPECT_EQ(refusals, asked ? 2 : 1) << c.what;
+        const auto line =
+            std::find_if(rig.host.log.begin(), rig.host.log.end(),
+                         [&](const std::string& l) { return l.rfind(c.line, 0) == 0; });
+        ASSERT_NE(line, rig.host.log.end()) << c.what;
+        EXPECT_NE(line->find("0 в строке 6, столбце 4"), std::string::npos) << *line;
+        EXPECT_TRUE(rig.engine.active) << c.what;
+
+        // The same write goes through once the tables come from a sound image.
+        rig.image[kCorrectionAddress + CellIndex(3, 5)] = 128;
+        rig.tables->SourceImage = CheckCorrectionTable(rig.CorrectionTable());
+        c.write(rig);
+        EXPECT_EQ(rig.ecu.posts.size(), 1u) << c.what;
+    }
+}
 
 TEST(BcnRewrite, AFailedHandOverIsRetriedASecondLaterWithEverything) {
     Rig rig;
@@ -339,7 +445,7 @@ TEST(NeighbourRewrite, BusyMailboxNamesTheIntervalAndRetriesASecondLater) {
     EXPECT_EQ(rig.host.log,
               std::vector<std::string>{"РТ не записались. Перезапись через 1сек.!60000"});
     EXPECT_EQ(rig.timer6.interval, 1000);
-    EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(2, 2)], 0);
+    EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(2, 2)], 128) << "the image follows a write";
     EXPECT_TRUE(rig.engine.active);
 
     rig.ecu.pending.clear();
@@ -381,7 +487,8 @@ TEST(NeighbourRewrite, NothingHappensWithoutLinkOrTuning) {
 
 TEST(CorrectionTableWrite, HandsTheImageTableOverWithTheEngineTimerPaused) {
     Rig rig;
-    for (int k = 0; k < 256; ++k) rig.image[kCorrectionAddress + k] = static_cast<uint8_t>(k);
+    auto byte = [](int k) { return static_cast<uint8_t>(kPlausibleCorrectionLow + k % 200); };
+    for (int k = 0; k < 256; ++k) rig.image[kCorrectionAddress + k] = byte(k);
     rig.wb.pishupopr();
     EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываю поправку"});
     EXPECT_EQ(rig.host.waits, std::vector<int>{500});
@@ -389,7 +496,7 @@ TEST(CorrectionTableWrite, HandsTheImageTableOverWithTheEngineTimerPaused) {
     EXPECT_EQ(rig.ecu.posts[0].word, "remakepopr");
     EXPECT_EQ(rig.ecu.posts[0].address, kCorrectionAddress);
     EXPECT_FALSE(rig.ecu.posts[0].engineRunning);
-    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.ecu.posts[0].bytes[k], k);
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.ecu.posts[0].bytes[k], byte(k));
     EXPECT_TRUE(rig.engine.active);
 }
 
@@ -582,51 +689,40 @@ TEST(IgnitionWrite, WaitsForABusyWorkerAndGivesUpWithALine) {
                                 "УОЗ не записан: ECU занят командой «remakegbc» дольше 3 с"}));
 }
 
-#include "ecu/ECUThread.h"
-#include "platform/UiBridge.h"
+#include "tests/support/RecordingEcu.h"
 #include "tuning/WorkerEcu.h"
 
-namespace {
-struct NoLog final : korvane::ecu::LogView {
-    void AppendLine(const std::string&) override {}
-    void ReplaceLastLine(const std::string&) override {}
-    void SetProgress(int, int) override {}
-};
-}  // namespace
-
-TEST(WorkerHandOver, FillsTheWorkersFieldsAndNeverReplacesItsCommand) {
-    korvane::platform::DirectUiBridge bridge;
-    NoLog view;
-    korvane::ecu::TECUThread worker(bridge, view);  // not started: the mailbox just holds
+TEST(WorkerHandOver, PostsTypedCommandsAndNeverReplacesOneStillPending) {
+    korvane::test::RecordingEcu worker;
     WorkerEcu ecu(worker);
+    worker.LinkUp(false);
     EXPECT_FALSE(ecu.LinkUp());
+    worker.LinkUp(true);
+    EXPECT_TRUE(ecu.LinkUp());
 
     TableBytes table{};
     for (int k = 0; k < 256; ++k) table[k] = static_cast<uint8_t>(k ^ 0x5A);
     ASSERT_TRUE(ecu.PostIfEmpty("remakegbc", kBcnAddress, table));
-    EXPECT_EQ(worker.Command.Word(), "remakegbc");
-    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x75, 0xEF}));  // "uï"
-    EXPECT_EQ(worker.numdata, 256);
-    for (int k = 0; k < 256; ++k) EXPECT_EQ(worker.data[k], k ^ 0x5A) << k;
     EXPECT_EQ(ecu.Pending(), "remakegbc");
 
     const uint8_t value[] = {150};
     EXPECT_FALSE(ecu.PostIfEmpty("correct1DF", kTuningByteAddress, value, uint8_t{1}));
-    EXPECT_EQ(worker.Command.Word(), "remakegbc");
-    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x75, 0xEF}));
-    EXPECT_EQ(worker.data[0], 0x5A);
+    auto posted = worker.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].kind, korvane::ecu::CommandKind::remakegbc);
+    EXPECT_EQ(posted[0].bytes, korvane::ecu::Bytes(table.begin(), table.end()));
 
-    worker.Command.Clear();
     ASSERT_TRUE(ecu.PostIfEmpty("correct1DF", kTuningByteAddress, value, uint8_t{1}));
-    EXPECT_EQ(worker.adressdata, (std::array<uint8_t, 2>{0x60, 0x8A}));
-    EXPECT_EQ(worker.numdata, 1);
-    EXPECT_EQ(worker.numdatastr, 1);
-    EXPECT_EQ(worker.data[0], 150);
+    posted = worker.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].kind, korvane::ecu::CommandKind::correct1DF);
+    EXPECT_EQ(posted[0].address, 0x608A);
+    EXPECT_EQ(posted[0].lengthByte, 1);
+    EXPECT_EQ(posted[0].bytes, korvane::ecu::Bytes{150});
 
-    worker.Command.Clear();
     const std::vector<uint8_t> tooLong(257, 1);
     EXPECT_FALSE(ecu.PostIfEmpty("remakeuoz", kIgnitionAddress, tooLong));
-    EXPECT_TRUE(worker.Command.Empty());
+    EXPECT_TRUE(worker.Take().empty());
 }
 
 TEST(LockedCells, KeepTheirImageBytesThroughBothRewrites) {

@@ -23,16 +23,17 @@ LinkWatch::LinkWatch(Window window, QObject* parent) : QObject(parent), window_(
 }
 
 void LinkWatch::DiagnosticsStarted() {
-    health_.Reset(monotonic_.elapsed(), window_.ecu->numlog);
-    seenFreshFrames_ = window_.ecu->FreshFrames;
+    const ecu::EcuStatus status = window_.ecu->Status();
+    health_.Reset(monotonic_.elapsed(), status.numlog);
+    seenFreshFrames_ = status.FreshFrames;
     ShowStale(false);
 }
 
-void LinkWatch::WatchLinkHealth() {
-    const int32_t fresh = window_.ecu->FreshFrames;
+void LinkWatch::WatchLinkHealth(const ecu::EcuStatus& status) {
+    const int32_t fresh = status.FreshFrames;
     const bool newFrame = fresh != seenFreshFrames_;
     seenFreshFrames_ = fresh;
-    switch (health_.Observe(monotonic_.elapsed(), window_.ecu->numlog, newFrame)) {
+    switch (health_.Observe(monotonic_.elapsed(), status.numlog, newFrame)) {
         case live::LinkHealth::Change::WentStale:
             window_.log(QStringLiteral("ECU не отвечает"));
             ShowStale(true);
@@ -51,49 +52,42 @@ void LinkWatch::ShowStale(bool stale) {
     window_.diagnostics->SetStale(stale);
 }
 
-void LinkWatch::Connecting(bool reconnectOn) {
+void LinkWatch::Connecting(bool arm) {
     drop_.Reset();
-    if (!automaticStep_ && reconnectOn) {
+    if (arm) {
         reconnect_.Arm(monotonic_.elapsed());
         ReconnectTimer->start();
     }
 }
 
 void LinkWatch::Disconnecting() {
-    if (automaticStep_) return;
     reconnect_.Disarm();
     ReconnectTimer->stop();
 }
 
-void LinkWatch::Automatic(const std::function<void()>& step) {
-    automaticStep_ = true;
-    step();
-    automaticStep_ = false;
-}
-
 void LinkWatch::ReconnectTimerTimer() {
-    ecu::TECUThread& ecu = *window_.ecu;
-    const std::string device = platform::DevicePathForPortName(ecu.PortName.Get());
+    const ecu::EcuStatus status = window_.ecu->Status();
+    const std::string device = platform::DevicePathForPortName(window_.portName());
     const bool vanished = ::access(device.c_str(), F_OK) != 0;
-    const auto look = drop_.Observe(ecu.IsDiagnostic, ecu.IsComConnected, vanished);
+    const auto look = drop_.Observe(status.IsDiagnostic, status.IsComConnected, vanished);
     switch (reconnect_.Tick(monotonic_.elapsed(), look.sessionUp, look.dropped)) {
         case Reconnector::Action::Disconnect:
             if (reconnect_.Attempts() == 0) {
                 window_.log(QStringLiteral("Связь с ECU потеряна: переподключение каждые 3 с"));
-                tuningBeforeDrop_ = window_.tuningActive();
+                window_.dropped();
             }
-            Automatic(window_.disconnect);
+            window_.disconnect();
             drop_.Reset();
-            window_.showReconnecting(QStringLiteral("Переподключение..."));
             break;
         case Reconnector::Action::Connect:
             window_.log(
                 QStringLiteral("Переподключение к ECU, попытка %1").arg(reconnect_.Attempts()));
-            Automatic(window_.connect);
+            window_.connect();
             break;
         case Reconnector::Action::Restored:
+            // The session's own event has completed the connect (and taken
+            // the tuning up again).
             window_.log(QStringLiteral("Связь с ECU восстановлена"));
-            if (tuningBeforeDrop_) window_.resumeTuning();
             break;
         case Reconnector::Action::None:
             break;

@@ -1,14 +1,15 @@
 // Watches the link to the ECU while the window is connected. The live views
 // turn grey while the ECU does not answer; with reconnecting on its own
 // switched on ("Переподключаться"), a dropped link is disconnected and
-// connected again every few seconds, the way the buttons do it, but keeping
-// the session folder, the logs and the tuning going.
+// connected again every few seconds through the window's session steps,
+// keeping the session folder, the logs and the tuning going.
 #pragma once
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/Reconnect.h"
 #include "live/LinkHealth.h"
@@ -16,7 +17,8 @@
 class QTimer;
 
 namespace korvane::ecu {
-class TECUThread;
+class EcuCommands;
+struct EcuStatus;
 }
 namespace korvane::live {
 class DashboardView;
@@ -33,21 +35,20 @@ class LinkWatch final : public QObject {
   public:
     // What the window lends the watch.
     struct Window {
-        ecu::TECUThread* ecu = nullptr;
+        ecu::EcuCommands* ecu = nullptr;
+        // The ECU port of the connection being watched.
+        std::function<std::string()> portName;
         // The views that turn grey while the figures are not live.
         live::DashboardView* dashboard = nullptr;
         live::DiagnosticsView* diagnostics = nullptr;
         // The window's guard: the reconnect timer's ticks go through it.
         platform::HandlerGuard* guard = nullptr;
         std::function<void(const QString&)> log;
-        // The connect and disconnect buttons' handlers.
+        // The session's automatic connect and disconnect.
         std::function<void()> connect;
         std::function<void()> disconnect;
-        // Between attempts the window stays connected for the user (the
-        // disconnect button stops the attempts) and shows `state`.
-        std::function<void(const QString& state)> showReconnecting;
-        std::function<bool()> tuningActive;
-        std::function<void()> resumeTuning;
+        // The link dropped: the session remembers what it has to restore.
+        std::function<void()> dropped;
     };
 
     LinkWatch(Window window, QObject* parent = nullptr);
@@ -56,17 +57,15 @@ class LinkWatch final : public QObject {
     void DiagnosticsStarted();
     // One engine tick: greys or restores the views when the answers stop
     // or come back.
-    void WatchLinkHealth();
+    void WatchLinkHealth(const ecu::EcuStatus& status);
     // The figures on screen are no longer live.
     bool Stale() const { return health_.Stale(); }
 
-    // The connect handler asked the port to open; `reconnectOn` is the
-    // user's setting, taken only on a connect of the user's own.
-    void Connecting(bool reconnectOn);
-    // The disconnect handler runs: one of the user's own ends reconnecting.
+    // A connect asked the port to open; `arm`: one of the user's own with
+    // reconnecting switched on.
+    void Connecting(bool arm);
+    // The user disconnects: reconnecting ends.
     void Disconnecting();
-    // The connect or disconnect handler is running on the watch's behalf.
-    bool AutomaticStep() const { return automaticStep_; }
     bool Reconnecting() const { return reconnect_.Reconnecting(); }
 
     // Looks at the link while reconnecting on its own is on.
@@ -75,7 +74,6 @@ class LinkWatch final : public QObject {
 
   private:
     void ShowStale(bool stale);
-    void Automatic(const std::function<void()>& step);
 
     Window window_;
     QElapsedTimer monotonic_;
@@ -83,8 +81,6 @@ class LinkWatch final : public QObject {
     int32_t seenFreshFrames_ = 0;
     Reconnector reconnect_;
     LinkDrop drop_;
-    bool automaticStep_ = false;
-    bool tuningBeforeDrop_ = false;
 };
 
 }  // namespace korvane::app

@@ -1,33 +1,24 @@
 #include "firmware/ui/FirmwareActions.h"
 
 #include <QColor>
-#include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
-#include <QWidget>
 
 #include "ecu/ECUThread.h"
-#include "ecu/HandOver.h"
+#include "platform/qt/QtText.h"
 
 namespace korvane::firmware {
 
-namespace {
+using platform::Q;
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+namespace {
 
 const QString kFilter = QStringLiteral("Обычные прошивки|*.bin|Прошивки инженерника|*.bir");
 
 }  // namespace
 
 FirmwareActions::FirmwareActions(Window window, QObject* parent)
-    : QObject(parent), w_(std::move(window)) {
-    ReadFWTimer = new QTimer(this);
-    ReadFWTimer->setObjectName(QStringLiteral("ReadFWTimer"));
-    ReadFWTimer->setInterval(50);
-    w_.connectTimer(ReadFWTimer, [this] { ReadFWTimerTimer(); });
-}
+    : QObject(parent), w_(std::move(window)) {}
 
 FirmwareActions::~FirmwareActions() = default;
 
@@ -48,7 +39,7 @@ bool FirmwareActions::LoadDefaultFirmware() {
             !name.empty() && name.front() == '/' ? name : w_.workDir() + "/" + name;
         const LoadResult loaded = image.LoadFile(path);
         if (!loaded) {
-            w_.showError(QStringLiteral("Не удаётся прочитать файл прошивки «%1»: %2.")
+            w_.showError(QStringLiteral("Файл прошивки «%1» не загружен: %2.")
                              .arg(Q(path), Q(loaded.error)));
             return false;
         }
@@ -83,8 +74,8 @@ void FirmwareActions::ToolButton7Click() {
     FirmwareImage& image = *w_.image;
     const LoadResult loaded = image.LoadFile(path.toStdString());
     if (!loaded) {
-        w_.showError(QStringLiteral("Не удаётся прочитать файл прошивки «%1»: %2.")
-                         .arg(path, Q(loaded.error)));
+        w_.showError(
+            QStringLiteral("Файл прошивки «%1» не загружен: %2.").arg(path, Q(loaded.error)));
         return RestartAfterAbandonedLoad();
     }
     w_.log(QStringLiteral("Прошивка загружена ") + path);
@@ -104,46 +95,50 @@ void FirmwareActions::ToolButton7Click() {
 }
 
 void FirmwareActions::ToolButton8Click() {
+    if (reading_) return;
     w_.engineTimer->stop();
     w_.Timer2->stop();
-    const QString previousState = w_.Label6->text();
-    w_.Label6->setText(QStringLiteral("Считаю прошивку"));
-    w_.Label6->adjustSize();
-    w_.wait(50);
-    ecu::TECUThread& ecu = *w_.ecu;
-    const auto linkUp = [&ecu] { return ecu.IsComConnected == 1 && ecu.IsECUConnected == 1; };
-    // A command still waiting in the mailbox (a table write of the tuning)
-    // is finished first rather than replaced by the read.
-    const std::string what = "Прошивка не считана";
-    const ecu::MailboxWait handOver{[&ecu] { return ecu.Command.Word(); }, linkUp, w_.wait,
-                                    [this](const std::string& line) { w_.log(Q(line)); }};
-    if (linkUp() && ecu::WaitForEmptyMailbox(handOver, what) && linkUp()) {
-        // Only the window posts, so the mailbox just seen empty still is.
-        ecu.Command.Post("ReadFW");
-        ReadFWTimer->start();
+    stateBeforeRead_ = w_.stateText();
+    // A command still waiting (a table write of the tuning) is carried out
+    // first: the read queues behind it and then runs alone.
+    if (w_.ecu->Status().LinkUp() && w_.ecu->Post(ecu::EcuCommand::ReadFirmware()) != 0) {
+        reading_ = true;
+        w_.showReading(true);
         w_.progressBar->setMaximum(ecu::TECUThread::kFirmwareBlocks);
         w_.progressBar->setValue(0);
         w_.progressBar->show();
         return;
     }
-    // A busy worker has been named in the log already.
-    if (!linkUp()) w_.log(QStringLiteral("Нет связи с ECU, прошика не считана"));
-    // Nothing is being read: the window goes on as it was.
-    w_.Label6->setText(previousState);
-    w_.Label6->adjustSize();
+    w_.log(QStringLiteral("Нет связи с ECU, прошивка не считана"));
+    BackFromRead();
+}
+
+void FirmwareActions::BackFromRead() {
+    reading_ = false;
+    w_.setStateLabel(stateBeforeRead_, QColor());
+    w_.showReading(false);
     w_.engineTimer->start();
     w_.Timer2->start();
 }
 
-void FirmwareActions::ReadFWTimerTimer() {
-    ecu::TECUThread& ecu = *w_.ecu;
-    if (ecu.ReadCompleate != 1) return;
-    const auto read = ecu.ReadRam.Get();
-    if (!read || read->empty()) return;
-    ReadFWTimer->stop();
-    w_.wait(505);
+void FirmwareActions::SessionEnded() {
+    if (!reading_) return;
+    reading_ = false;
+    w_.progressBar->hide();
+}
+
+void FirmwareActions::ReadFailed(const std::string& reason) {
+    if (!reading_) return;
+    w_.log(QStringLiteral("Чтение прошивки прервано: ") + Q(reason));
+    w_.progressBar->hide();
+    BackFromRead();
+}
+
+void FirmwareActions::FirmwareRead(const std::vector<uint8_t>& read) {
+    if (!reading_ || read.size() != static_cast<size_t>(kImageSize)) return;
+    reading_ = false;
     FirmwareImage& image = *w_.image;
-    image.Fill(*read);
+    image.Fill(read);
     w_.progressBar->hide();
     Call(addtabl);
     image.FirmwareLoaded = true;
@@ -154,19 +149,17 @@ void FirmwareActions::ReadFWTimerTimer() {
     ShowLabels();
     w_.zeroGridValues();
     w_.setStateLabel(QStringLiteral("Диагностика"), QColor(0, 128, 0));
+    w_.showReading(false);
     w_.engineTimer->start();
-    ecu.ReadCompleate = 0;
-    ecu.ReadRam.Clear();
     // The copy is written now, so the line below tells what is on disk.
     const SaveOutcome saved = SaveFirmwareImage();
     if (saved.kind == SaveOutcome::kSaved || saved.kind == SaveOutcome::kUnchanged)
         w_.log(QStringLiteral("Прошивка сохранена"));
-    w_.ToolButton10->setEnabled(true);
     w_.Timer2->start();
 }
 
 void FirmwareActions::ShowReadProgress(int maximum, int position) {
-    const bool stopped = position == 0 && ReadFWTimer->isActive() && w_.ecu->ReadCompleate != 1;
+    const bool stopped = position == 0 && reading_;
     w_.progressBar->setMaximum(maximum);
     if (!stopped) w_.progressBar->setValue(position);
 }

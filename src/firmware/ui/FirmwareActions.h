@@ -1,23 +1,24 @@
 #pragma once
 // The window's firmware actions: the default image at connect, loading an
-// image file, reading the image out of the ECU, the periodic save. Owns the
-// read's polling timer; everything else it touches is lent by the window.
+// image file, reading the image out of the ECU, the periodic save. What it
+// touches is lent by the window; the read's outcome comes back as the
+// worker's events.
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "firmware/FirmwareImage.h"
 #include "firmware/ImageSaver.h"
 
 class QColor;
-class QLabel;
 class QProgressBar;
 class QTimer;
-class QWidget;
 
 namespace korvane::ecu {
-class TECUThread;
+class EcuCommands;
 }
 
 namespace korvane::firmware {
@@ -28,12 +29,14 @@ class FirmwareActions final : public QObject {
     // What the window lends. Every function must be set.
     struct Window {
         FirmwareImage* image = nullptr;
-        ecu::TECUThread* ecu = nullptr;
+        ecu::EcuCommands* ecu = nullptr;
         QTimer* engineTimer = nullptr;
         QTimer* Timer2 = nullptr;
         QProgressBar* progressBar = nullptr;
-        QWidget* ToolButton10 = nullptr;
-        QLabel* Label6 = nullptr;
+        // The state label's text, and the window's state around a read
+        // (true while it runs; false when it ended either way).
+        std::function<QString()> stateText;
+        std::function<void(bool reading)> showReading;
         std::function<void(const QString&)> log;
         std::function<void(const QString&)> showError;
         // An open-file dialog; empty when cancelled.
@@ -75,7 +78,12 @@ class FirmwareActions final : public QObject {
 
     void ToolButton7Click();  // load an image file
     void ToolButton8Click();  // read the image out of the ECU
-    void ReadFWTimerTimer();
+    // The worker's events of a read: the image, or why there is none.
+    void FirmwareRead(const std::vector<uint8_t>& image);
+    void ReadFailed(const std::string& reason);
+    bool Reading() const { return reading_; }
+    // The session ended: a read still on its way is no longer taken over.
+    void SessionEnded();
     // The worker's progress report. A read that fails drops its position
     // to 0; the bar then keeps the block where it stopped.
     void ShowReadProgress(int maximum, int position);
@@ -83,12 +91,13 @@ class FirmwareActions final : public QObject {
     // table write). A failure is logged once until a save succeeds again.
     SaveOutcome SaveFirmwareImage();
 
-    QTimer* ReadFWTimer = nullptr;
     const ImageSaver& Saver() const { return saver_; }
 
   private:
     void ShowLabels();
     void RestartAfterAbandonedLoad();
+    // The window goes on as before the read.
+    void BackFromRead();
     static void Call(const std::function<void()>& f) {
         if (f) f();
     }
@@ -96,6 +105,8 @@ class FirmwareActions final : public QObject {
     Window w_;
     ImageSaver saver_;
     QString lastSaveProblem_;
+    bool reading_ = false;
+    QString stateBeforeRead_;
 };
 
 }  // namespace korvane::firmware

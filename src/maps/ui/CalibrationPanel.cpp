@@ -18,14 +18,14 @@
 #include "ecu/ECUThread.h"
 #include "maps/ui/CurveChart.h"
 #include "platform/NumberText.h"
+#include "platform/qt/QtText.h"
 
 namespace korvane::maps {
 
+using platform::Q;
+
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
 std::string S(const QString& s) {
     return s.toStdString();
 }
@@ -177,7 +177,7 @@ bool CalibrationPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool CalibrationPanel::LinkUp() const {
-    return w_.ecu->IsComConnected == 1 && w_.ecu->IsECUConnected == 1;
+    return w_.ecu->Status().LinkUp();
 }
 
 bool CalibrationPanel::LoadMap(const std::string& path) {
@@ -266,6 +266,18 @@ void CalibrationPanel::tabl() {
 }
 
 void CalibrationPanel::ShowTableDisplay(const TableDisplay& d) {
+    if (!d.error.empty()) {
+        // A refused table shows nothing: figures left from the table before
+        // would stand under this one's name.
+        Editpoint->clear();
+        EditMax->clear();
+        EditMin->clear();
+        StringGrid4->clearContents();
+        StringGrid4->setColumnCount(0);
+        DBChart1->Clear();
+        w_.showError(Q(d.error));
+        return;
+    }
     if (d.kind == TableKind::Single) {
         StringGrid4->hide();
         GroupBox1->show();
@@ -295,7 +307,6 @@ void CalibrationPanel::ShowTableDisplay(const TableDisplay& d) {
         if (d.xTitle || d.yTitle)
             DBChart1->SetAxisTitles(Q(d.xTitle.value_or("")), Q(d.yTitle.value_or("")));
     }
-    if (!d.error.empty()) w_.showError(Q(d.error));
 }
 
 void CalibrationPanel::ChartTool1DragPoint(QObject* Sender, int Index) {
@@ -323,11 +334,18 @@ void CalibrationPanel::Button5Click() {
     }
     const TableWrite& write = p.write;
     if (write.editPoint) Editpoint->setText(Q(*write.editPoint));
-    if (write.kind == TableKind::Single) {
+    if (write.kind != TableKind::None) {
         StoreInImage(write, w_.image());
+        // The boxes, the grid and the chart show what was written, and the
+        // log says where that differs from what was typed.
+        const TableDisplay shown = ShowTable(attributes_, w_.image(), w_.decimalSeparator);
+        for (const std::string& line : WriteAdjustments(attributes_, boxes, cells, shown))
+            w_.log(Q(line));
+        ShowTableDisplay(shown);
+    }
+    if (write.kind == TableKind::Single) {
         correct1D(write.adrf, write.adrs, std::to_string(write.width), std::to_string(write.raw));
     } else if (write.kind == TableKind::Curve) {
-        StoreInImage(write, w_.image());
         correct2D(write.adrf, write.adrs, write.lenText, write.dataText);
     } else {
         w_.engineTimer->start();

@@ -26,7 +26,7 @@ class QTreeWidgetItem;
 class QToolButton;
 
 namespace korvane::ecu {
-class TECUThread;
+class EcuCommands;
 }
 
 namespace korvane::maps {
@@ -38,7 +38,7 @@ class CalibrationPanel final : public QWidget {
   public:
     // What the window lends. Every function must be set.
     struct Window {
-        ecu::TECUThread* ecu = nullptr;
+        ecu::EcuCommands* ecu = nullptr;
         QTimer* engineTimer = nullptr;
         std::function<ImageBytes()> image;
         std::function<void(const QString&)> log;
@@ -73,8 +73,7 @@ class CalibrationPanel final : public QWidget {
     void tabl();
     void ChartTool1DragPoint(QObject* Sender, int Index);
     void Button5Click();
-    // Hands a value of `len` (hex) bytes at adrf:adrs to the worker; also
-    // used by the autotuning.
+    // Hands a value of `len` bytes at adrf:adrs to the worker.
     void correct1D(const std::string& adrf, const std::string& adrs, const std::string& len,
                    const std::string& data);
     void correct2D(const std::string& adrf, const std::string& adrs, const std::string& len,

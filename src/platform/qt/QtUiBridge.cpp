@@ -52,4 +52,26 @@ void QtUiBridge::RunSync(const std::function<void()>& fn) {
     shared->cv.wait(lock, [&] { return *done || shared->released; });
 }
 
+void QtUiBridge::Post(std::function<void()> fn) {
+    QObject* target = target_.data();
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->released || target == nullptr) return;
+    }
+    if (QThread::currentThread() == target->thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        target,
+        [shared = shared_, fn = std::move(fn)] {
+            {
+                std::lock_guard lock(shared->mutex);
+                if (shared->released) return;
+            }
+            fn();
+        },
+        Qt::QueuedConnection);
+}
+
 }  // namespace korvane::platform

@@ -15,6 +15,7 @@ public:
     explicit QtUiBridge(QObject* target);
     ~QtUiBridge() override;
     void RunSync(const std::function<void()>& fn) override;
+    void Post(std::function<void()> fn) override;
     void Release();
 
 private:

@@ -15,17 +15,16 @@
 #include <algorithm>
 
 #include "ecu/ECUThread.h"
+#include "platform/qt/QtText.h"
 #include "tuning/EcuThreadMailbox.h"
 #include "tuning/TuningGrid.h"
 #include "tuning/WorkerEcu.h"
 
 namespace korvane::tuning::ui {
 
-namespace {
+using platform::Q;
 
-QString Q(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+namespace {
 
 constexpr int kGridCells = kGridSize + 1;
 constexpr int kColumnWidth = 41;  // 40 and the grid line

@@ -27,7 +27,7 @@ class QTableWidget;
 class QTimer;
 
 namespace korvane::ecu {
-class TECUThread;
+class EcuCommands;
 }
 
 namespace korvane::tuning::ui {
@@ -49,7 +49,7 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     Q_OBJECT
   public:
     struct Window {
-        ecu::TECUThread* ecu = nullptr;
+        ecu::EcuCommands* ecu = nullptr;
         QTimer* engineTimer = nullptr;
         // The image bytes and whether they hold a loaded firmware.
         std::function<std::span<uint8_t, kImageSize>()> image;

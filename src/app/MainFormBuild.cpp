@@ -1,0 +1,390 @@
+// How the window is put together: its widgets, the toolbar, the timers and
+// the feature panels with what each is lent.
+#include <optional>
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/MainForm.h"
+#include "app/SessionController.h"
+#include "app/ToolbarIcons.h"
+#include "app/ValueListEditor.h"
+#include "app/ui/LinkWatch.h"
+#include "ecu/ECUThread.h"
+#include "firmware/AxisLabels.h"
+#include "firmware/ui/FirmwareActions.h"
+#include "live/ui/DashboardView.h"
+#include "live/ui/DiagnosticsView.h"
+#include "live/ui/LiveValueList.h"
+#include "live/ui/StatusBarView.h"
+#include "live/ui/TrendView.h"
+#include "live/ui/UozPointsGrid.h"
+#include "logs/ui/DeskActions.h"
+#include "maps/ui/CalibrationPanel.h"
+#include "platform/qt/HandlerGuard.h"
+#include "tuning/ui/TuningPanel.h"
+
+namespace korvane::app {
+
+namespace {
+
+// Toolbar: button number (as in ToolButtonN) and icon index; 0 = separator.
+struct ToolSlot {
+    int number;
+    int icon;
+};
+const ToolSlot kToolbar[] = {
+    {1, 0},   {2, 1},   {4, 2},   {5, 3},   {0, 0},   {7, 4},   {0, 0},   {8, 5},   {10, 6},
+    {0, 0},   {11, 7},  {12, 8},  {0, 0},   {14, 9},  {15, 10}, {0, 0},   {16, 11}, {18, 12},
+    {19, 13}, {20, 14}, {0, 0},   {21, 15}, {0, 0},   {23, 16}, {24, 17}, {27, 19}, {0, 0},
+    {0, 0},   {0, 0},
+};
+constexpr int kButtonWidth = 23;
+constexpr int kSeparatorWidth = 8;
+
+// What each working button does, for a user who cannot guess an icon.
+QString ToolTipFor(int number) {
+    static const std::pair<int, const char*> tips[] = {
+        {1, "Подключиться"},     {2, "Отключиться"},          {4, "Настройки"},
+        {5, "Журнал"},           {7, "Открыть прошивку"},     {8, "Считать прошивку из ECU"},
+        {10, "Начать обучение"}, {11, "Остановить обучение"}, {14, "Таблица обучения"},
+        {18, "Панель приборов"}, {19, "Параметры"},           {21, "Калибровки"},
+        {27, "Выход"},
+    };
+    for (const auto& [n, tip] : tips)
+        if (n == number) return QString::fromUtf8(tip);
+    return {};
+}
+
+QFont WindowFont() {
+    QFont f(QStringLiteral("Tahoma"), 8);
+    f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
+    return f;
+}
+
+QWidget* MakePanel(QWidget* parent, const char* name) {
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    return panel;
+}
+
+}  // namespace
+
+void TForm1::BuildDeskActions(QMenu* fileMenu) {
+    logs::ui::DeskActions::Window w;
+    w.window = this;
+    w.askOpen = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, title, filter);
+    };
+    w.askSave = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskSaveFile(this, title, filter);
+    };
+    w.showError = [this](const QString& text) { env_.dialogs->ShowError(this, text); };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
+    w.grid = [this]() -> std::optional<logs::ui::WorkPointGrid> {
+        if (!image_.FirmwareLoaded) return std::nullopt;
+        const auto labels = firmware::Namesstringgrid(image_.Bytes());
+        return logs::ui::WorkPointGrid{labels.rows, labels.cols};
+    };
+    desk_ = new logs::ui::DeskActions(std::move(w), fileMenu);
+}
+
+void TForm1::BuildLayout() {
+    setWindowTitle(QStringLiteral("Korvane 1.45.4"));
+    setFont(WindowFont());
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    auto* fileMenu = menuBar()->addMenu(QStringLiteral("Фаил"));
+    fileMenu->setObjectName(QStringLiteral("Fail"));
+    BuildDeskActions(fileMenu);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    topBar_ = BuildTopBar(client);
+
+    // Left view area. The tuning grid panel (PanelGrid) comes first; it is
+    // made with the workers it drives (CreateTuningPanel).
+    LeftArea = new QStackedWidget(client);
+    LeftArea->setGeometry(1, 32, 715, 476);
+
+    PanelXX = MakePanel(LeftArea, "PanelXX");
+    PageControl1 = new QTabWidget(PanelXX);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setGeometry(0, 205, 715, 271);
+    Trend = new live::TrendView(PanelXX);
+    Trend->move(0, 0);
+    for (const char* page : {"Системные", "Данные", "График"})
+        PageControl1->addTab(new QWidget(PageControl1), QString::fromUtf8(page));
+    LeftArea->addWidget(PanelXX);
+    // The ignition work-point panel: only its grid's header is ever filled
+    // and nothing brings it to the front.
+    PanelUOZ = MakePanel(LeftArea, "PanelUOZ");
+    StringGrid3 = new live::UozPointsGrid(PanelUOZ);
+    StringGrid3->setObjectName(QStringLiteral("StringGrid3"));
+    StringGrid3->setGeometry(0, 0, 715, 476);
+    LeftArea->addWidget(PanelUOZ);
+
+    // Right view area.
+    RightArea = new QStackedWidget(client);
+    RightArea->setGeometry(718, 32, 243, 475);
+    Eculog = MakePanel(RightArea, "Eculog");
+    Memo1 = new QPlainTextEdit(Eculog);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setGeometry(0, 0, 243, 475);
+    RightArea->addWidget(Eculog);
+
+    PanelMain = MakePanel(RightArea, "PanelMain");
+    Dashboard = new live::DashboardView(PanelMain);
+    Dashboard->setGeometry(0, 0, 243, 475);
+    RightArea->addWidget(PanelMain);
+
+    PanelSett = MakePanel(RightArea, "PanelSett");
+    ValueListEditor1 = new ValueListEditor(settings_, PanelSett);
+    ValueListEditor1->setObjectName(QStringLiteral("ValueListEditor1"));
+    ValueListEditor1->setGeometry(0, 0, 243, 440);
+    ValueListEditor1->horizontalHeader()->resizeSection(0, 140);
+    ValueListEditor1->onRefused = [this](const QString& text) { ShowError(text); };
+    SaveButton = new QPushButton(QStringLiteral("Сохранить"), PanelSett);
+    SaveButton->setObjectName(QStringLiteral("Сохранить"));
+    SaveButton->setGeometry(84, 446, 75, 25);
+    connect(SaveButton, &QPushButton::clicked, this, [this] { СохранитьClick(); });
+    RightArea->addWidget(PanelSett);
+
+    Paneldia = MakePanel(RightArea, "Paneldia");
+    Diagnostics = new live::DiagnosticsView(Paneldia);
+    Diagnostics->move(0, 0);
+    RightArea->addWidget(Paneldia);
+
+    // Calibrpanel, the map editor's tree side, comes with the editor
+    // (CreateCalibrationPanel); the live value list sits below its tree.
+    RightArea->setCurrentWidget(Eculog);
+
+    // Status bar across the bottom: six panels, the fourth drawn by the
+    // program, with the progress bar over it.
+    StatusBar1 = new live::StatusBarView(client);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setGeometry(0, kClientHeight - live::kStatusBarHeight, kClientWidth,
+                            live::kStatusBarHeight);
+    StatusProgressBar = StatusBar1->ProgressBar();
+    StatusProgressBar->setObjectName(QStringLiteral("StatusProgressBar"));
+    StatusProgressBar->hide();
+
+    // Timers, all on the UI thread.
+    auto timer = [this](QTimer*& t, const char* name, int ms, void (TForm1::*handler)()) {
+        t = new QTimer(this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setInterval(ms);
+        if (handler) guard_->Connect(t, [this, handler] { (this->*handler)(); });
+    };
+    timer(engineTimer, "engineTimer", 50, &TForm1::engineTimerTimer);
+    timer(StatusTimerTimerr, "StatusTimerTimerr", 50, &TForm1::StatusTimerTimerrTimer);
+    timer(Timer2, "Timer2", 500, &TForm1::Timer2Timer);
+
+    client->adjustSize();
+    // Fixed client area below the menu; the window never grows.
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    move(0, 0);
+}
+
+QWidget* TForm1::BuildTopBar(QWidget* parent) {
+    auto* bar = new QWidget(parent);
+    bar->setObjectName(QStringLiteral("TopBar"));
+    bar->setGeometry(0, 0, kClientWidth, 30);
+    int x = 11;
+    for (const auto& slot : kToolbar) {
+        if (slot.number == 0) {
+            x += kSeparatorWidth;
+            continue;
+        }
+        auto* b = new QToolButton(bar);
+        b->setObjectName(QStringLiteral("ToolButton%1").arg(slot.number));
+        b->setIcon(ToolbarIcon(slot.icon));
+        b->setIconSize(QSize(16, 16));
+        b->setAutoRaise(true);
+        b->setProperty("iconIndex", slot.icon);
+        b->setToolTip(ToolTipFor(slot.number));
+        b->setGeometry(x, 4, kButtonWidth, 22);
+        b->setEnabled(true);
+        toolButtons.push_back(b);
+        x += kButtonWidth;
+    }
+    connect(ToolButton(1), &QToolButton::clicked, this, [this] { ToolButton1Click(); });
+    connect(ToolButton(2), &QToolButton::clicked, this, [this] { ToolButton2Click(); });
+    connect(ToolButton(4), &QToolButton::clicked, this, [this] { ToolButton4Click(); });
+    connect(ToolButton(5), &QToolButton::clicked, this, [this] { ToolButton5Click(); });
+    connect(ToolButton(14), &QToolButton::clicked, this, [this] { ToolButton14Click(); });
+    connect(ToolButton(18), &QToolButton::clicked, this, [this] { ToolButton18Click(); });
+    connect(ToolButton(19), &QToolButton::clicked, this, [this] { ToolButton19Click(); });
+    connect(ToolButton(21), &QToolButton::clicked, this, [this] { ToolButton21Click(); });
+    connect(ToolButton(27), &QToolButton::clicked, this, [this] { ToolButton27Click(); });
+
+    Label1 = new QLabel(bar);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(720, 8, 165, 16);
+
+    Button2 = new QPushButton(QStringLiteral("Скриншот"), bar);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(888, 4, 70, 22);
+    Button2->setEnabled(false);
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    return bar;
+}
+
+void TForm1::CreateFirmwareActions() {
+    firmware::FirmwareActions::Window w;
+    w.image = &image_;
+    w.ecu = &session_->Ecu();
+    w.engineTimer = engineTimer;
+    w.Timer2 = Timer2;
+    w.progressBar = StatusProgressBar;
+    w.stateText = [this] { return Tuning->Label6->text(); };
+    w.showReading = [this](bool reading) {
+        if (reading) {
+            Tuning->SetState(QStringLiteral("Считаю прошивку"));
+            session_->SetState(SessionState::ReadingFirmware);
+        } else if (session_->State() == SessionState::ReadingFirmware) {
+            session_->SetState(Tuning->Tables().TuningActive ? SessionState::Tuning
+                                                             : SessionState::Live);
+        }
+    };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.askOpenFile = [this](const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, QStringLiteral("Загрузить прошивку"), filter);
+    };
+    w.setting = [this](const char* key) { return settings_.SettingValue(key); };
+    // Without a new folder the copies must not land in the previous image's
+    // folder: saving waits for the next folder instead (a failed one is
+    // forgotten).
+    w.makeDateDir = [this] { return MakeDateDir(); };
+    w.dateDir = [this] { return session_->DateDir(); };
+    w.workDir = [this] { return env_.workDir; };
+    w.showGridLabels = [this](const firmware::GridLabels& labels) { ShowGridLabels(labels); };
+    w.zeroGridValues = [this] { Tuning->ZeroGridValues(); };
+    w.setStateLabel = [this](const QString& text, const QColor& color) {
+        if (color.isValid())
+            SetStateLabel(text, color);
+        else
+            Tuning->SetState(text);
+    };
+    w.wait = [this](int ms) { Wait(ms); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        guard_->Connect(timer, std::move(handler));
+    };
+    firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
+    firmware_->resetTuningCounters = [this] { Tuning->Tables().ResetCounters(); };
+    firmware_->stopTuningTimers = [this] { Tuning->StopTuningTimers(); };
+    firmware_->addtabl = [this] { Tuning->addtabl(); };
+    firmware_->pishupopr = [this] { Tuning->pishupopr(); };
+    firmware_->startTuningTimers = [this] { Tuning->StartTuningTimers(); };
+    connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
+    connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
+}
+
+void TForm1::CreateCalibrationPanel() {
+    maps::CalibrationPanel::Window w;
+    w.ecu = &session_->Ecu();
+    w.engineTimer = engineTimer;
+    w.image = [this] { return image_.Bytes(); };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.askOpenFile = [this](const QString& title, const QString& filter) {
+        return env_.dialogs->AskOpenFile(this, title, filter);
+    };
+    w.setting = [this](const char* key) { return settings_.SettingValue(key); };
+    w.setSetting = [this](const char* key, const std::string& value) {
+        settings_.SetSettingValue(key, value);
+        ValueListEditor1->Reload();
+    };
+    w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
+    w.runGuarded = [this](std::function<void()> step) { guard_->RunGuarded(std::move(step)); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        guard_->Connect(timer, std::move(handler));
+    };
+    w.decimalSeparator = decimalSeparator_;
+    calibration_ = new maps::CalibrationPanel(std::move(w), PageControl1, PanelXX, RightArea);
+    Calibrpanel = calibration_;
+    TreeView = calibration_->TreeView;
+    MapButton = calibration_->MapButton;
+    ValueListEditor2 = new live::LiveValueList(Calibrpanel);
+    ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
+    ValueListEditor2->move(0, 252);
+    RightArea->addWidget(Calibrpanel);
+}
+
+void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
+    Tuning->ShowGridLabels(labels.rows, labels.cols);
+}
+
+void TForm1::CreateTuningPanel() {
+    tuning::ui::TuningPanel::Window w;
+    w.ecu = &session_->Ecu();
+    w.engineTimer = engineTimer;
+    w.image = [this] { return image_.Bytes(); };
+    w.firmwareLoaded = [this] { return image_.FirmwareLoaded; };
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.showError = [this](const QString& text) { ShowError(text); };
+    w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
+    w.wait = [this](int ms) { Wait(ms); };
+    w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
+        guard_->Connect(timer, std::move(handler));
+    };
+    w.setLabel5 = [this](const QString& text) { Dashboard->Label5()->setText(text); };
+    w.setLabel7 = [this](const QString& text) { Dashboard->Label7()->setText(text); };
+    w.setStatusPanel5 = [this](const QString& text) { StatusBar1->SetPanelText(5, text); };
+    w.grafxx = [this] { grafxx(); };
+    w.radioGroup1Index = [this] { return Dashboard->TuningModeIndex(); };
+    w.showTuningState = [this](bool tuning) { ShowTuningState(tuning); };
+    w.storeSetting = [this](const std::string& key, const std::string& value) {
+        settings_.SetSettingValue(key, value);
+        ValueListEditor1->Reload();
+        СохранитьClick();
+    };
+    w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
+    w.decimalSeparator = decimalSeparator_;
+    Tuning = new tuning::ui::TuningPanel(std::move(w), topBar_, LeftArea);
+    LeftArea->insertWidget(0, Tuning);
+    LeftArea->setCurrentWidget(Tuning);
+    PanelGrid = Tuning;
+    StringGrid2 = Tuning->StringGrid2;
+    Label6 = Tuning->Label6;
+    ComboBox1 = Tuning->ComboBox1;
+    Timer1 = Tuning->Timer1;
+    Timer4 = Tuning->Timer4;
+    Timer6 = Tuning->Timer6;
+    connect(ToolButton(10), &QToolButton::clicked, this, [this] { Tuning->ToolButton10Click(); });
+    connect(ToolButton(11), &QToolButton::clicked, this, [this] { Tuning->ToolButton11Click(); });
+}
+
+void TForm1::CreateLinkWatch() {
+    LinkWatch::Window w;
+    w.ecu = &session_->Ecu();
+    w.portName = [this] { return session_->Settings().ecu.portName; };
+    w.dashboard = Dashboard;
+    w.diagnostics = Diagnostics;
+    w.guard = guard_;
+    w.log = [this](const QString& line) { AppendLog(line); };
+    w.connect = [this] { Connect(true); };
+    w.disconnect = [this] { Disconnect(true); };
+    w.dropped = [this] { session_->RememberTuning(Tuning->Tables().TuningActive); };
+    linkWatch_ = new LinkWatch(std::move(w), this);
+    ReconnectTimer = linkWatch_->ReconnectTimer;
+}
+
+}  // namespace korvane::app

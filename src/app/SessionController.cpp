@@ -1,0 +1,206 @@
+#include "app/SessionController.h"
+
+#include <ctime>
+#include <filesystem>
+
+#include "app/Session.h"
+#include "ecu/ECUThread.h"
+#include "lambda/LAMBDAThread.h"
+#include "platform/NumberText.h"
+#include "platform/TextCodec.h"
+
+namespace korvane::app {
+
+std::vector<ButtonState> ToolbarButtons(SessionState state, bool firmwareLoaded) {
+    const bool session = state == SessionState::Live || state == SessionState::Tuning ||
+                         state == SessionState::ReadingFirmware;
+    const bool reading = state == SessionState::ReadingFirmware;
+    const bool tuning = state == SessionState::Tuning;
+    return {
+        {1, state == SessionState::Disconnected},  // connect
+        {2, state != SessionState::Disconnected},  // disconnect
+        {4, true},
+        {5, true},
+        {7, session && !reading},  // load an image file
+        {8, session && !reading},  // read the image out of the ECU
+        {10, state == SessionState::Live && firmwareLoaded},  // tuning start
+        {11, tuning},                                         // tuning stop
+        {12, false},
+        {14, session},
+        {15, false},
+        {16, false},
+        {18, session},
+        {19, session},
+        {20, false},
+        {21, session},
+        {23, false},
+        {24, false},
+        {27, true},
+    };
+}
+
+namespace {
+
+std::string Quoted(const std::string& key, const std::string& value) {
+    return "Параметр «" + key + "»: значение «" + value + "»";
+}
+
+}  // namespace
+
+ConnectSettingsParse ParseConnectSettings(
+    const std::function<std::string(const std::string& key)>& setting) {
+    ConnectSettingsParse out;
+    ConnectSettings s;
+    auto integer = [&](const char* key) -> std::optional<int> {
+        const std::string text = setting(key);
+        const auto v = platform::ParseInteger(text);
+        if (v && *v >= INT32_MIN && *v <= INT32_MAX) return static_cast<int>(*v);
+        out.error = Quoted(key, text) + " не является целым числом.";
+        return std::nullopt;
+    };
+    // A timer period of 0 or less would spin the UI thread (and divide the
+    // rate display by zero): such a value is refused like one that is no
+    // number.
+    auto period = [&](const char* key) -> std::optional<int> {
+        const auto v = integer(key);
+        if (!v) return std::nullopt;
+        if (*v > 0) return v;
+        out.error = Quoted(key, setting(key)) + " должно быть целым числом больше нуля.";
+        return std::nullopt;
+    };
+    // The exchange pauses: beyond 10 s a worker would sit out whole minutes
+    // between requests, and a negative pause stalls the connect.
+    auto pause = [&](const char* key) -> std::optional<int> {
+        const auto v = integer(key);
+        if (!v) return std::nullopt;
+        if (*v >= 0 && *v <= kMaxExchangePauseMs) return v;
+        out.error = Quoted(key, setting(key)) + " должно быть целым числом от 0 до " +
+                    std::to_string(kMaxExchangePauseMs) + ".";
+        return std::nullopt;
+    };
+
+    const auto minThrottle = integer("Не настраивать ниже %");
+    if (!minThrottle) return out;
+    s.minTuneThrottle = *minThrottle;
+    const auto bcn = period("Интервал коррекции БЦН(мс)");
+    if (!bcn) return out;
+    s.bcnIntervalMs = *bcn;
+    // Empty (as shipped) means neighbour learning is off.
+    if (!setting("Интервал обучения соседних РТ").empty()) {
+        const auto neighbour = period("Интервал обучения соседних РТ");
+        if (!neighbour) return out;
+        s.neighbourIntervalMs = *neighbour;
+    }
+    const auto rewrite = period("Время перезаписи прошивки(мс)");
+    if (!rewrite) return out;
+    s.rewriteMs = *rewrite;
+    s.ecu.portName = setting("Ecu Com");
+    s.ecu.portSpeed = setting("Скорость ECU COM");
+    const auto before = pause("Таймаут1");
+    if (!before) return out;
+    s.ecu.portTimeOut = *before;
+    const auto after = pause("Таймаут2");
+    if (!after) return out;
+    s.ecu.portReadTimeOut = *after;
+    s.ecu.fastExchange = setting("Быстрый обмен") == "да";
+    s.ecu.fastInit = setting("Инициализация K-line") == "быстрая";
+    s.writeLogs = setting("Писать логи") == "да";
+    s.reconnect = setting("Переподключаться") == "да";
+    s.wideband = setting("Датчик кислорода") == "ШДК LC-1";
+    s.lc1Port = setting("LC-1 Com");
+    out.settings = std::move(s);
+    return out;
+}
+
+SessionController::SessionController(Options options)
+    : options_(std::move(options)), logs_(options_.log) {
+    ecu_ = std::make_unique<ecu::TECUThread>(*options_.bridge, *options_.ecuView);
+    ecu_->Start();
+    lambda::LambdaOptions lambdaOptions;
+    lambdaOptions.readTimeoutMs = options_.lambdaReadTimeoutMs;
+    lambdaOptions.decimalSeparator = options_.decimalSeparator;
+    lambda_ = std::make_unique<lambda::TLAMBDAThread>(
+        *options_.bridge, options_.log, platform::MakePosixSerialPort(),
+        platform::SystemClock::Instance(), lambdaOptions);
+    lambda_->Start();
+}
+
+SessionController::~SessionController() {
+    StopWorkers();
+}
+
+void SessionController::StopWorkers() {
+    if (ecu_) ecu_->Stop();
+    if (lambda_) lambda_->Stop();
+}
+
+void SessionController::SetState(SessionState state) {
+    state_ = state;
+    if (onState) onState(state);
+}
+
+int SessionController::ExchangeMs() const {
+    const int read = settings_.ecu.portReadTimeOut == 0 ? ecu::EcuLink::kDefaultReadPause
+                                                       : settings_.ecu.portReadTimeOut;
+    return settings_.ecu.portTimeOut + read;
+}
+
+void SessionController::Connect(const ConnectSettings& settings, bool automatic) {
+    settings_ = settings;
+    ecu_->Post(ecu::EcuCommand::Open(settings.ecu));
+    connectPending_ = true;
+    // A reconnect goes on in the folder of the connection it restores.
+    std::string error;
+    if (!(automatic && !dateDir_.empty()) && !MakeDateDir(error)) options_.log(error);
+    if (settings.writeLogs) {
+        if (automatic)
+            logs_.Resume();
+        else
+            logs_.Start(dateDir_);
+        logsEnabled_ = true;
+    }
+    if (settings.wideband) {
+        lambda_->PortName.Set(settings.lc1Port);
+        lambda_->PortSpeed.Set("19200");
+        lambda_->Command.Post("OpenComPort");
+    }
+    SetState(automatic ? SessionState::Reconnecting : SessionState::Connecting);
+}
+
+bool SessionController::TakeSessionUp() {
+    if (!connectPending_) return false;
+    connectPending_ = false;
+    return true;
+}
+
+bool SessionController::TakeConnectFailed() {
+    return TakeSessionUp();
+}
+
+void SessionController::Disconnect() {
+    logsEnabled_ = false;
+    logs_.Stop();
+    connectPending_ = false;
+    ecu_->Post(ecu::EcuCommand::Close());
+    lambda_->Command.Post("CloseComPort");
+}
+
+bool SessionController::MakeDateDir(std::string& error) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::string path = options_.workDir + "/" + DateDirName(local);
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    // A folder that cannot be made now (read-only, full) stays the session
+    // folder: the logs and the image copies make it with their next write.
+    dateDir_ = path;
+    if (ec) {
+        error = "Не удаётся создать папку «" + path + "»: " + platform::SystemReason(ec.value()) +
+                ". Логи и копии прошивки будут записаны, когда это удастся.";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace korvane::app
