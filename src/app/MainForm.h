@@ -147,7 +147,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
 
 private:
-    class WorkerLog;
     // The ECU worker's events.
     void SessionUp();  // completes the connect
     void ConnectFailed();
@@ -190,7 +189,6 @@ private:
     bool closing_ = false;
     bool closeReady_ = false;
     char decimalSeparator_ = ',';
-    std::unique_ptr<WorkerLog> workerLog_;
     std::unique_ptr<SessionController> session_;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;

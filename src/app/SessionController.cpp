@@ -122,9 +122,52 @@ ConnectSettingsParse ParseConnectSettings(
     return out;
 }
 
+std::vector<std::string> MissingPortNotes(const ConnectSettings& settings,
+                                          const std::vector<std::string>& present) {
+    std::vector<std::string> notes;
+    for (const std::string& port :
+         {settings.ecu.portName, settings.wideband ? settings.lc1Port : std::string()}) {
+        if (port.empty()) continue;
+        if (auto note = platform::MissingPortNote(port, present)) notes.push_back(*note);
+    }
+    return notes;
+}
+
+// Hands the worker's events to the window's handlers.
+class SessionController::EcuEventSink final : public ecu::LogView {
+  public:
+    explicit EcuEventSink(const EcuEvents& e) : e_(e) {}
+    void AppendLine(const std::string& line) override {
+        if (e_.appendLine) e_.appendLine(line);
+    }
+    void ReplaceLastLine(const std::string& line) override {
+        if (e_.replaceLastLine) e_.replaceLastLine(line);
+    }
+    void SetProgress(int maximum, int position) override {
+        if (e_.progress) e_.progress(maximum, position);
+    }
+    void SessionUp() override {
+        if (e_.sessionUp) e_.sessionUp();
+    }
+    void ConnectFailed(const std::string&) override {
+        if (e_.connectFailed) e_.connectFailed();
+    }
+    void CommandFinished(const ecu::CommandResult& result) override {
+        if (e_.commandFinished) e_.commandFinished(result);
+    }
+    void FirmwareRead(std::shared_ptr<const ecu::Bytes> image) override {
+        if (e_.firmwareRead) e_.firmwareRead(std::move(image));
+    }
+
+  private:
+    const EcuEvents& e_;
+};
+
 SessionController::SessionController(Options options)
-    : options_(std::move(options)), logs_(options_.log) {
-    ecu_ = std::make_unique<ecu::TECUThread>(*options_.bridge, *options_.ecuView);
+    : options_(std::move(options)),
+      ecuEvents_(std::make_unique<EcuEventSink>(options_.ecuEvents)),
+      logs_(options_.log) {
+    ecu_ = std::make_unique<ecu::TECUThread>(*options_.bridge, *ecuEvents_);
     ecu_->Start();
     lambda::LambdaOptions lambdaOptions;
     lambdaOptions.readTimeoutMs = options_.lambdaReadTimeoutMs;
@@ -147,6 +190,11 @@ void SessionController::StopWorkers() {
 void SessionController::SetState(SessionState state) {
     state_ = state;
     if (onState) onState(state);
+}
+
+void SessionController::TuningChanged(bool tuning) {
+    if (state_ == SessionState::Live || state_ == SessionState::Tuning)
+        SetState(tuning ? SessionState::Tuning : SessionState::Live);
 }
 
 int SessionController::ExchangeMs() const {
@@ -193,6 +241,25 @@ void SessionController::Disconnect() {
     connectPending_ = false;
     ecu_->Post(ecu::EcuCommand::Close());
     lambda_->Command.Post("CloseComPort");
+}
+
+void SessionController::LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount) {
+    if (logsEnabled_) logs_.AppendLine(rows, stationaryHitCount, dateDir_);
+}
+
+live::LinkFlags SessionController::LinkFlags(bool ecuStale) const {
+    const ecu::EcuStatus ecu = ecu_->Status();
+    const lambda::LambdaStatus lambda = lambda_->Status();
+    live::LinkFlags flags;
+    flags.ecuIsComConnected = ecu.IsComConnected;
+    flags.ecuIsEcuConnected = ecu.IsECUConnected;
+    flags.lambdaIsComConnected = lambda.IsComConnected;
+    flags.lambdaIsConnected = lambda.IsLambdaConnected;
+    flags.lambdaIsError = lambda.IsLambdaError;
+    flags.lambdaWarmUpPercent = lambda.WarmUpPercent;
+    flags.lambdaPortName = lambda.PortName;
+    flags.ecuNoAnswer = ecuStale ? 1 : 0;
+    return flags;
 }
 
 bool SessionController::EndSession(std::function<void()> stopped) {
