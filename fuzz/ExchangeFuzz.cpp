@@ -3,7 +3,8 @@
 // each answered by the next chunk of the input. Echo and answer are only
 // ever taken from the bytes that arrived, an exchange reports success only
 // for the answer its request expects, a read hands over exactly the bytes
-// asked for, and after the eleventh error the link is down and sends nothing.
+// asked for, and after the eleventh error in a row the link is down and
+// sends nothing.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "FuzzCheck.h"
@@ -106,21 +108,18 @@ void Exchange(Rig& rig, const Bytes& payload, std::vector<uint8_t> chunk) {
         FUZZ_CHECK(answer.empty());
         return;
     }
-    // The echo is a whole frame among the bytes that arrived, carrying the
-    // request (its addresses are not examined).
-    const auto echo = ParseFrame(received);
-    FUZZ_CHECK(echo && echo->data == payload);
+    // The echo is the sent frame among the bytes that arrived (what came
+    // before it belongs to no request of this exchange).
+    const auto echoAt = std::search(received.begin(), received.end(), frame.begin(), frame.end());
+    FUZZ_CHECK(echoAt != received.end());
     if (!answer.empty()) {
-        // The answer is a whole frame among the received bytes after the echo.
+        // The answer is a whole, sound frame among the received bytes after
+        // the echo.
         bool found = false;
-        for (size_t header : {size_t{3}, size_t{4}}) {
-            const size_t at = frame.size() + header;
-            if (at + answer.size() + 1 > received.size()) continue;
-            if (!std::equal(answer.begin(), answer.end(), received.begin() + at)) continue;
-            uint8_t sum = 0;
-            for (size_t i = frame.size(); i < at + answer.size(); ++i)
-                sum = static_cast<uint8_t>(sum + received[i]);
-            if (sum == received[at + answer.size()]) found = true;
+        const size_t from = static_cast<size_t>(echoAt - received.begin()) + frame.size();
+        for (size_t at = from; at < received.size() && !found; ++at) {
+            const auto f = ParseFrame(std::span<const uint8_t>(received).subspan(at));
+            found = f && f->data == answer;
         }
         FUZZ_CHECK(found);
     }
@@ -185,9 +184,10 @@ void Exchange(Rig& rig, const Bytes& payload, std::vector<uint8_t> chunk) {
             FUZZ_CHECK(info.size() != live::kDiagnosticFrameSize);
         }
     }
-    // Errors only grow, and past the limit the link is down.
+    // Errors only grow, and past the limit of errors in a row the link is
+    // down.
     FUZZ_CHECK(rig.fields.error >= errorsBefore);
-    if (rig.fields.error > EcuLink::kMaxErrors) {
+    if (rig.link.ErrorsInRow() > EcuLink::kMaxErrors) {
         FUZZ_CHECK(rig.fields.IsComConnected == 0 && rig.fields.IsECUConnected == 0);
         FUZZ_CHECK(rig.link.Port() == nullptr);
     }

@@ -15,8 +15,9 @@
 #    bytes;
 #  - the program created, wrote, renamed or removed nothing outside its
 #    working folder (its file calls are traced with strace).
-# Figures go to stdout and build/soak/report.txt; the status is 0 only when
-# every check passed.
+# Figures go to stdout and build/soak/report.txt (among them the connects
+# per hour the soak needed: one when the session never dropped); the status
+# is 0 only when every check passed.
 set -euo pipefail
 # (Pipes end in sed, not head: with pipefail a writer cut off by head would
 # fail the whole script once its output outgrows the pipe's buffer.)
@@ -156,6 +157,7 @@ rss_end=$(rss)
 
 say "soak: $minutes min, faults $faults"
 say "connects: $connects (reconnects after a dropped link: $reconnects)"
+say "connects per hour: $(awk -v c="$connects" -v m="$minutes" 'BEGIN { printf "%.0f", c * 60 / m }')"
 say "memory (VmRSS): start $((rss_start / 1024)) MiB, end $((rss_end / 1024)) MiB, max $((rss_max / 1024)) MiB"
 if [ $((rss_end - rss_start)) -gt $((rss_bound_mb * 1024)) ]; then
   fail "memory grew by $(((rss_end - rss_start) / 1024)) MiB (bound $rss_bound_mb MiB)"

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <span>
 
 #include "firmware/FirmwareImage.h"
@@ -170,25 +171,75 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
         engine.AdvanceTo(when, memory);
     };
 
+    std::mt19937_64 line(0x5EEDULL ^ o.seed);
+    std::uniform_real_distribution<double> roll(0.0, 1.0);
+    // One exchange over the line: false when its answer was lost or spoiled.
+    auto answered = [&] {
+        const bool lost = o.silence > 0 && roll(line) < o.silence;
+        const bool spoiled = o.noChecksum > 0 && roll(line) < o.noChecksum;
+        return !lost && !spoiled;
+    };
+    struct Kept {
+        uint16_t address;
+        uint8_t value;
+    };
+    std::vector<Kept> kept;  // writes that failed three times
+
     int32_t numlog = 0;
     for (double t = 0; t < end;) {
         advance(t);
-        const auto frame = engine.FrameAt(t, memory);
-        decoder.Tick(frame, ++numlog, live::OxygenSensor::Lc1, lc);
-        const int samplesBefore = tables.AnalisCount;
-        core.calculations(decoder.Values(), decoder.NarrowBandMode, image, true, t);
-        if (tables.AnalisCount != samplesBefore) {
-            const live::LiveValues& v = decoder.Values();
-            const double table = engine.MixtureOf(engine.StateAt(t), memory);
-            if (std::fabs(v.AfrLc1 / v.Afr / table - 1) > EngineRun::kWithin)
-                ++result.spoiledSamples;
+        const bool polled = answered();
+        ++numlog;
+        if (polled) {
+            const auto frame = engine.FrameAt(t, memory);
+            decoder.Tick(frame, numlog, live::OxygenSensor::Lc1, lc);
+            const int samplesBefore = tables.AnalisCount;
+            core.calculations(decoder.Values(), decoder.NarrowBandMode, image, true, t);
+            if (tables.AnalisCount != samplesBefore) {
+                const live::LiveValues& v = decoder.Values();
+                const double table = engine.MixtureOf(engine.StateAt(t), memory);
+                if (std::fabs(v.AfrLc1 / v.Afr / table - 1) > EngineRun::kWithin)
+                    ++result.spoiledSamples;
+            }
+            ++result.frames;
+        } else {
+            ++result.pollsLost;
         }
-        ++result.frames;
         t += period;
+        // After a good poll the kept writes go out again, each a try in
+        // place of a poll; a newer value for the same cell replaced it.
+        if (polled && !kept.empty()) {
+            std::vector<Kept> still;
+            for (const Kept& w : kept) {
+                advance(t);
+                t += period;
+                if (answered())
+                    memory[w.address] = w.value;
+                else
+                    still.push_back(w);
+            }
+            kept = std::move(still);
+        }
         if (mailbox.pending) {
-            // The worker writes the byte instead of its next poll.
+            // The worker writes the byte instead of its next poll, and
+            // repeats it while no confirmation comes.
             advance(t);
-            memory[mailbox.address] = mailbox.value;
+            bool done = false;
+            for (int attempt = 0; attempt < 3 && !done; ++attempt) {
+                if (attempt > 0) {
+                    ++result.writeRepeats;
+                    t += period;
+                    advance(t);
+                }
+                done = answered();
+            }
+            std::erase_if(kept, [&](const Kept& w) { return w.address == mailbox.address; });
+            if (done) {
+                memory[mailbox.address] = mailbox.value;
+            } else {
+                kept.push_back({mailbox.address, mailbox.value});
+                ++result.writesKept;
+            }
             mailbox.pending = false;
             ++result.remakes;
             const int k = mailbox.address - kCorrectionTable;

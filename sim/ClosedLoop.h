@@ -27,6 +27,12 @@ struct ClosedLoopOptions {
     // Tuning settings by key over the shipped defaults ("Весовой коэф.
     // коррекции(%)" = "70", ...).
     std::map<std::string, std::string> settings;
+    // A noisy line: the share of exchanges whose answer is lost and whose
+    // answer comes with a broken checksum. A poll without an answer gives
+    // no frame; a write is repeated up to twice, and one that still fails
+    // is kept and written after the next good poll, as the worker does.
+    double silence = 0;
+    double noChecksum = 0;
 };
 
 // What one simulated minute looked like.
@@ -74,6 +80,11 @@ struct ClosedLoopResult {
     std::vector<int> processed;
     std::vector<double> convergedAfter;
     std::vector<std::string> log;  // lines the tuning core logged
+    // On a noisy line: polls that brought no frame, write repeats, and
+    // writes kept after three failed tries (all written later).
+    int pollsLost = 0;
+    int writeRepeats = 0;
+    int writesKept = 0;
 };
 
 constexpr double kLongVisitSeconds = 30;

@@ -5,7 +5,10 @@
 // filters at their defaults and off.
 //
 //   autotune_bench [--minutes N] [--seed N] [--mixture interpolated|cell]
-//                  [--delays MS,MS,...]
+//                  [--delays MS,MS,...] [--noisy P]
+//
+// The last row runs the first delay again on a noisy line: a share P
+// (default 0.05) of the answers lost and as many with a broken checksum.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +26,7 @@ namespace {
 int Usage() {
     std::fputs(
         "usage: autotune_bench [--minutes N] [--seed N] [--mixture interpolated|cell]"
-        " [--delays MS,MS,...]\n",
+        " [--delays MS,MS,...] [--noisy P]\n",
         stderr);
     return 2;
 }
@@ -102,6 +105,7 @@ int main(int argc, char** argv) {
     ClosedLoopOptions base;
     base.minutes = 20;
     std::vector<int> delays = {0, 250};
+    double noisy = 0.05;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (i + 1 >= argc) return Usage();
@@ -112,6 +116,10 @@ int main(int argc, char** argv) {
         } else if (a == "--seed" && ParseInt(v, 0, 1 << 30, n)) {
             base.seed = static_cast<uint32_t>(n);
         } else if (a == "--mixture" && ParseMixture(v, base.mixture)) {
+        } else if (a == "--noisy") {
+            char* end = nullptr;
+            noisy = std::strtod(v, &end);
+            if (!*v || *end || !(noisy >= 0 && noisy <= 0.5)) return Usage();
         } else if (a == "--delays") {
             delays.clear();
             for (const char* p = v; *p;) {
@@ -137,35 +145,63 @@ int main(int argc, char** argv) {
         "\"Не настраивать ниже %%\" and are never learned).\n\n",
         static_cast<unsigned>(base.seed), base.minutes, base.framesPerSecond,
         base.mixture == Mixture::PerCell ? "per-cell" : "interpolated");
-    std::printf("%10s  %7s  %-25s  %9s  %-16s  %-16s  %7s  %7s  %6s\n", "LC-1 delay", "visited",
-                "within 2 % first/last/5", "cells>30s", "median |l-1| %", "worst |l-1| %",
-                "learned", "samples", "writes");
+    std::printf("%10s  %-7s  %7s  %-25s  %9s  %-16s  %-16s  %7s  %7s  %6s\n", "LC-1 delay",
+                "line", "visited", "within 2 % first/last/5", "cells>30s", "median |l-1| %",
+                "worst |l-1| %", "learned", "samples", "writes");
 
+    // Each delay on a clean line, then the first one on a noisy line.
+    struct Row {
+        int delay;
+        double fault;
+    };
+    std::vector<Row> rows;
+    for (const int delay : delays) rows.push_back({delay, 0});
+    if (noisy > 0) rows.push_back({delays.front(), noisy});
     std::vector<ClosedLoopResult> results;
-    for (const int delay : delays) {
+    std::vector<std::string> noisyLines;
+    for (const Row& row : rows) {
+        const int delay = row.delay;
         ClosedLoopOptions o = base;
         o.lc1DelayMs = delay;
+        o.silence = row.fault;
+        o.noChecksum = row.fault;
         ClosedLoopResult r = RunClosedLoop(o);
+        char line[16];
+        if (row.fault > 0)
+            std::snprintf(line, sizeof line, "%.0f%%+%.0f%%", 100 * row.fault, 100 * row.fault);
+        else
+            std::snprintf(line, sizeof line, "clean");
         std::vector<double> startLong;
         for (size_t k = 0; k < r.stats.size(); ++k)
             if (r.stats[k].seconds >= kLongVisitSeconds) startLong.push_back(r.startCentreError[k]);
         const double startWorst =
             startLong.empty() ? 0 : *std::max_element(startLong.begin(), startLong.end());
+        if (row.fault > 0) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "noisy line (%.0f %% of the answers lost, %.0f %% with a broken "
+                          "checksum): %d polls without a frame, %d write repeats, %d writes kept "
+                          "and written after the next good poll",
+                          100 * row.fault, 100 * row.fault, r.pollsLost, r.writeRepeats,
+                          r.writesKept);
+            noisyLines.push_back(text);
+        }
         std::printf(
-            "%7d ms  %7d  %7.1f %7.1f %7.1f    %9d  %5.2f -> %5.2f  %5.2f -> %5.2f  %7.2f  %7d  "
-            "%6d\n",
-            delay, r.cellsVisited, 100 * r.withinShareFirst, 100 * r.withinShareLast,
+            "%7d ms  %-7s  %7d  %7.1f %7.1f %7.1f    %9d  %5.2f -> %5.2f  %5.2f -> %5.2f  %7.2f  "
+            "%7d  %6d\n",
+            delay, line, r.cellsVisited, 100 * r.withinShareFirst, 100 * r.withinShareLast,
             100 * r.withinShareLastFive, r.longCells, 100 * Median(startLong),
             100 * r.medianLongCellError, 100 * startWorst, 100 * r.worstLongCellError,
             100 * r.worstLearnedLongCellError, r.samples, r.remakes);
         results.push_back(std::move(r));
     }
 
+    for (const auto& text : noisyLines) std::printf("%s\n", text.c_str());
     std::printf(
         "\nPer minute: share of the minute's driving time within 2 %%; cells visited for\n"
         "30 s so far whose centre is within 2 %% / all of them.\n");
     std::printf("%6s", "minute");
-    for (const int delay : delays) std::printf("  %14d ms", delay);
+    for (const Row& row : rows) std::printf("  %12d ms%s", row.delay, row.fault > 0 ? " N" : "  ");
     std::printf("\n");
     for (int m = 0; m < base.minutes; ++m) {
         std::printf("%6d", m + 1);
@@ -177,7 +213,8 @@ int main(int argc, char** argv) {
     }
     for (size_t i = 0; i < results.size(); ++i) {
         const ClosedLoopResult& r = results[i];
-        std::printf("\nLC-1 delay %d ms, cells visited for 30 s or more:\n", delays[i]);
+        std::printf("\nLC-1 delay %d ms%s, cells visited for 30 s or more:\n", rows[i].delay,
+                    rows[i].fault > 0 ? ", noisy line" : "");
         std::printf("%6s %6s %8s %10s %10s %10s %14s\n", "rpm", "thr %", "time s", "start %",
                     "end %", "processed", "within after s");
         std::vector<double> needed, neededFar;  // far: started more than 5 % off

@@ -546,6 +546,8 @@ void TForm1::StatusTimerTimerrTimer() {
     flags.ecuNoAnswer = linkWatch_->Stale() ? 1 : 0;
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
+    Tuning->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&
+                     flags.ecuNoAnswer == 0);
 }
 
 void TForm1::Timer2Timer() {

@@ -104,7 +104,7 @@ void TECUThread::Pass() {
                 Log("ECU: >> Long Diagnostic");
                 longDiagnosticShown_ = true;
             }
-            PollDiagnostics();
+            if (PollDiagnostics() && link_.LastValid()) WritePending();
         }
         link_.Pause(1);
         FlagsChanged();
@@ -212,10 +212,11 @@ void TECUThread::OpenComPort(const OpenSettings& settings) {
             break;
         }
         IsECUConnected = 0;
-        if (StopRequested() || IsComConnected != 1 || attempt == kStartAttempts) break;
+        if (StopRequested() || IsComConnected != 1) break;
+        link_.EndFailedStart();
+        if (StopRequested() || attempt == kStartAttempts) break;
         Log("ECU: >> Повторный запуск связи, попытка " + std::to_string(attempt + 1) + " из " +
             std::to_string(kStartAttempts));
-        link_.SetLineSpeed(EcuLink::kOpeningSpeed);
         link_.Pause(kStartIdleMs);
     }
     if (StopRequested()) return;
@@ -285,28 +286,49 @@ void TECUThread::ProgressLine(const std::string& line) {
 Bytes TECUThread::ReadBlock(uint16_t address, uint8_t n) {
     const Bytes where = AddressBytes(address);
     ProgressLine("ECU: >> Read ECU RAM - " + HexText(where));
-    if (!link_.SendRequest({0x23, 0x00, where[0], where[1], n})) return {};
+    const bool ok = link_.Request({0x23, 0x00, where[0], where[1], n});
+    // The lines of a repeated read stay for the user to see.
+    if (link_.LastRepeats() > 0) keepLastLine_ = true;
+    if (!ok) return {};
     return link_.TakeLastReadData();
 }
 
-void TECUThread::WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes) {
+bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes) {
     const Bytes where = AddressBytes(address);
     ProgressLine("ECU: >> Write ECU RAM - " + HexText(where));
     Bytes payload = {0x3D, 0x00, where[0], where[1], n};
     payload.insert(payload.end(), bytes, bytes + n);
     const bool sent = IsComConnected == 1;
-    link_.SendRequest(payload);
-    const Bytes& answer = link_.LastAnswer();
-    // The exchange never counts a write as an error; still, a write the ECU
-    // did not confirm must not pass unseen, since the table in RAM is then
-    // not what the program believes.
-    if (sent && (answer.empty() || answer[0] != 0x7D)) {
-        Log("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) + "; Ответ - " +
-            HexText(answer) + ";");
+    // Writes are idempotent: one whose confirmation was lost is sent again.
+    link_.Request(payload);
+    const bool confirmed = sent && link_.LastValid();
+    if (sent) pending_.Wrote(address, Bytes(bytes, bytes + n), confirmed);
+    if (sent && !confirmed) {
+        Log("ECU: << ОШИБКА Запись не выполнена! Адрес - " + HexText(where) + "; байт - " +
+            std::to_string(n) + "; повтор после следующего ответа ECU");
         keepLastLine_ = true;
         failure_ = "запись не подтверждена";
+    } else if (link_.LastRepeats() > 0) {
+        keepLastLine_ = true;
     }
     if (!sent && failure_.empty()) failure_ = kNoLink;
+    return confirmed;
+}
+
+void TECUThread::WritePending() {
+    const int64_t now = link_.NowMs();
+    // An ECU that keeps refusing a write is asked again once a second, not
+    // after every poll.
+    if (pending_.Empty() || (pendingTriedAt_ >= 0 && now - pendingTriedAt_ < kPendingEveryMs))
+        return;
+    pendingTriedAt_ = now;
+    const auto blocks = pending_.Blocks();
+    Log("ECU: >> Запись отложенных блоков: " + std::to_string(blocks.size()));
+    keepLastLine_ = true;
+    for (const auto& block : blocks) {
+        if (!Connected() || StopRequested()) break;
+        WriteBlock(block.address, static_cast<uint8_t>(block.bytes.size()), block.bytes.data());
+    }
 }
 
 bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {

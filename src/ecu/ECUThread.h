@@ -23,6 +23,7 @@
 
 #include "ecu/Command.h"
 #include "ecu/EcuLink.h"
+#include "ecu/PendingWrites.h"
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"
 #include "platform/Clock.h"
@@ -126,7 +127,10 @@ class TECUThread : public EcuLinkFields, public EcuCommands {
 
     bool PollDiagnostics();
     Bytes ReadBlock(uint16_t address, uint8_t n);
-    void WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes);
+    // True when the ECU confirmed the write; one it did not is kept and
+    // written again by WritePending after a good poll.
+    bool WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes);
+    void WritePending();
     // "" when the image is read; else why not.
     std::string ReadFirmware();
     void WriteCell(const EcuCommand& command);
@@ -160,6 +164,9 @@ class TECUThread : public EcuLinkFields, public EcuCommands {
     int progressMax_ = 0;
     int progressPos_ = 0;
     std::string failure_;  // why the command being run failed
+    PendingWrites pending_;
+    static constexpr int64_t kPendingEveryMs = 1000;
+    int64_t pendingTriedAt_ = -1;
 };
 
 }  // namespace korvane::ecu

@@ -70,6 +70,9 @@ bool EcuLink::OpenPort() {
     f_.IsComConnected = 1;
     f_.FlagsChanged();
     quietFrom_ = -1;
+    errorsInRow_ = 0;
+    failingSince_ = -1;
+    startLeftSession_ = false;
     requestFollowsWakeUp_ = false;
     return true;
 }
@@ -126,7 +129,15 @@ void EcuLink::PauseBeforeRequest() {
     }
 }
 
-bool EcuLink::ReadAnswer(size_t sentSize, int32_t readPause, Bytes& received) {
+void EcuLink::DiscardWaiting() {
+    Bytes stale;
+    // Bounded: a line that never stops talking must not hold the exchange.
+    for (int i = 0; i < 16 && ReadAvailable(stale); ++i) {
+    }
+}
+
+bool EcuLink::ReadAnswer(std::span<const uint8_t> sent, uint8_t serviceId, int32_t readPause,
+                         Bytes& received) {
     received.clear();
     const int64_t until = clock_.NowMs() + std::max<int32_t>(readPause, 0);
     std::array<uint8_t, kMaxRead> buf{};
@@ -142,11 +153,7 @@ bool EcuLink::ReadAnswer(size_t sentSize, int32_t readPause, Bytes& received) {
             received.insert(received.end(), buf.begin(), buf.begin() + got);
         }
         if (received.size() >= kMaxRead) break;
-        if (received.size() > sentSize) {
-            const auto answer = std::span<const uint8_t>(received).subspan(sentSize);
-            const size_t size = DeclaredFrameSize(answer);
-            if (size != 0 && answer.size() >= size) break;
-        }
+        if (received.size() > sent.size() && ScanAnswer(received, sent, serviceId).complete) break;
         const int64_t left = until - clock_.NowMs();
         if (left <= 0) break;
         const int r =
@@ -160,6 +167,8 @@ bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     lastAnswer_.clear();
     lastEchoOk_ = false;
     lastReceivedAny_ = false;
+    lastSent_ = false;
+    lastValid_ = false;
     if (f_.PortReadTimeOut == 0) f_.PortReadTimeOut = kDefaultReadPause;
     const int32_t readPause = f_.PortReadTimeOut;
     PauseBeforeRequest();
@@ -169,8 +178,15 @@ bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     const bool open = f_.IsComConnected == 1 && port_ != nullptr;
     Bytes sent = BuildFrame(payload);
     const bool sendable = open && !sent.empty();
+    const uint8_t serviceId = payload.empty() ? 0 : payload[0];
+    const int64_t sentAt = clock_.NowMs();
     if (sendable) {
+        // An answer that came after its exchange had ended (a slow ECU,
+        // the answer to a request now being repeated) must not be taken
+        // for this request's answer.
+        DiscardWaiting();
         if (!WriteBytes(sent)) sent.clear();
+        lastSent_ = !sent.empty();
         // A write only queues the bytes: the read-back time starts once
         // they have left, so it means the same at every speed and length.
         port_->Drain();
@@ -179,7 +195,7 @@ bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     Bytes received;
     bool got = false;
     if (sendable && !sent.empty() && f_.FastExchange == 1) {
-        got = ReadAnswer(sent.size(), readPause, received);
+        got = ReadAnswer(sent, serviceId, readPause, received);
     } else {
         Pause(readPause);
         // A closed port is never touched, and a payload no frame can carry
@@ -187,21 +203,67 @@ bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
         if (sendable) got = ReadAvailable(received);
     }
     quietFrom_ = clock_.NowMs();
-    if (!got) return false;
+    if (!got) {
+        if (lastSent_) TrackHealth(sentAt);
+        return false;
+    }
     lastReceivedAny_ = true;
 
-    const auto echo = ParseFrame(received);
-    if (!echo ||
-        !std::equal(echo->data.begin(), echo->data.end(), payload.begin(), payload.end())) {
+    AnswerScan scan = ScanAnswer(received, sent, serviceId);
+    if (!scan.echo) {
+        TrackHealth(sentAt);
         return false;
     }
     lastEchoOk_ = true;
-    const size_t sentSize = sent.size();
-    if (sentSize > 0 && received.size() > sentSize) {
-        auto answer = ParseFrame(std::span<const uint8_t>(received).subspan(sentSize));
-        if (answer) lastAnswer_ = std::move(answer->data);
+    lastAnswer_ = std::move(scan.answer);
+    const int32_t errorsBefore = f_.error;
+    const bool result = Validate(payload, lastAnswer_);
+    lastValid_ = f_.error == errorsBefore && !lastAnswer_.empty() &&
+                 lastAnswer_[0] == static_cast<uint8_t>(serviceId + 0x40);
+    TrackHealth(sentAt);
+    return result;
+}
+
+void EcuLink::TrackHealth(int64_t sentAt) {
+    if (lastValid_) {
+        errorsInRow_ = 0;
+        failingSince_ = -1;
+        return;
     }
-    return Validate(payload, lastAnswer_);
+    if (failingSince_ < 0) failingSince_ = sentAt;
+    // The start has its own attempts; these limits guard a standing session.
+    if (f_.IsECUConnected != 1 || f_.IsComConnected != 1) return;
+    if (clock_.NowMs() - failingSince_ >= kNoAnswerLimitMs)
+        GiveUp("ECU: << Нет правильного ответа от ECU " + std::to_string(kNoAnswerLimitMs / 1000) +
+               " с: связь разорвана");
+}
+
+void EcuLink::GiveUp(const std::string& why) {
+    log_.LogMessage(why);
+    f_.IsDiagnostic = 0;
+    f_.IsECUConnected = 0;
+    ClosePort();
+}
+
+bool EcuLink::Request(std::span<const uint8_t> payload) {
+    lastRepeats_ = 0;
+    const bool write = !payload.empty() && payload[0] == 0x3D;
+    for (int attempt = 1;; ++attempt) {
+        const bool result = SendRequest(payload);
+        // The exchange never counts a write as an error; still, a write the
+        // ECU did not confirm must not pass unseen, since the table in RAM
+        // is then not what the program believes.
+        if (write && lastSent_ && !lastValid_)
+            log_.LogMessage("ECU: << Запись не подтверждена! Запрос - " + HexText(payload) +
+                            "; Ответ - " + HexText(lastAnswer_) + ";");
+        const bool answered = !lastAnswer_.empty();
+        if (answered || !lastSent_ || attempt > kRepeats || stopping_.Raised() ||
+            f_.IsComConnected != 1)
+            return result;
+        ++lastRepeats_;
+        log_.LogMessage("ECU: >> Повтор запроса " + HexText(payload) + ": попытка " +
+                        std::to_string(attempt + 1) + " из " + std::to_string(kRepeats + 1));
+    }
 }
 
 bool EcuLink::ExpectExactly(std::span<const uint8_t> payload, const Bytes& answer,
@@ -255,14 +317,12 @@ void EcuLink::ReportError(int code, const std::string& detail) {
     std::string line =
         code == 2 ? "ECU: << ОШИБКА ЧТЕНИЯ RAM!" : "ECU: << ОШИБКА Неправильный ответ блока!";
     const int32_t count = ++f_.error;
+    ++errorsInRow_;
     if (!detail.empty()) line += "\r\n" + detail;
     log_.LogMessage(line);
     log_.LogMessage("Ошибка №" + std::to_string(count));
-    if (count > kMaxErrors) {
-        f_.IsDiagnostic = 0;
-        f_.IsECUConnected = 0;
-        ClosePort();
-    }
+    if (errorsInRow_ > kMaxErrors && f_.IsECUConnected == 1 && f_.IsComConnected == 1)
+        GiveUp("ECU: << " + std::to_string(errorsInRow_) + " ошибок подряд: связь разорвана");
     f_.FlagsChanged();
 }
 
@@ -289,9 +349,10 @@ bool EcuLink::WakeUp() {
 }
 
 bool EcuLink::StartSession() {
+    startLeftSession_ = false;
     if (f_.FastInit == 1) WakeUp();
     log_.LogMessage("ECU: >> Starting Communication");
-    const bool started = SendRequest({0x81});
+    const bool started = Request({0x81});
     // The adapter echoed the request but the ECU kept quiet: many ECUs
     // answer only after the fast-init wake-up. Said once per connect.
     if (lastEchoOk_ && lastAnswer_.empty() && f_.FastInit != 1 && !initHintShown_) {
@@ -321,17 +382,31 @@ bool EcuLink::StartSession() {
         ClosePort();
         return false;
     }
-    const bool session = SendRequest({0x10, 0x81, *speedByte});
+    const bool session = Request({0x10, 0x81, *speedByte});
     SetLineSpeed(speedText == "57600" ? 57600 : speedText == "38400" ? 38400 : 10400);
+    startLeftSession_ = true;
     if (!session) return false;
 
     log_.LogMessage("ECU: >> Sending \"Tester Present\"");
-    if (!SendRequest({0x3E, 0x01})) return false;
+    if (!Request({0x3E, 0x01})) return false;
 
     log_.LogMessage("ECU: >> Switch to RAM");
-    if (!SendRequest({0x30, 0x0F, 0x06, 0x01})) return false;
+    if (!Request({0x30, 0x0F, 0x06, 0x01})) return false;
 
-    return SendRequest({0x23, 0x00, 0xF3, 0x00, 0x08});
+    if (!Request({0x23, 0x00, 0xF3, 0x00, 0x08})) return false;
+    startLeftSession_ = false;
+    return true;
+}
+
+void EcuLink::EndFailedStart() {
+    if (!std::exchange(startLeftSession_, false) || f_.IsComConnected != 1) return;
+    log_.LogMessage("ECU: >> Stop Communication");
+    if (!Request({0x82}) && !stopping_.Raised()) {
+        log_.LogMessage("ECU: << ECU не подтвердил Stop Communication: ожидание конца его сеанса " +
+                        std::to_string(kP3MaxMs / 1000) + " с");
+        Pause(kP3MaxMs);
+    }
+    SetLineSpeed(kOpeningSpeed);
 }
 
 bool EcuLink::StopSession() {
@@ -339,11 +414,11 @@ bool EcuLink::StopSession() {
     log_.LogMessage("ECU: >> Stop Diagnostic Session");
     f_.PortTimeOut = 100;
     f_.PortReadTimeOut = 100;
-    bool result = SendRequest({0x20});
+    bool result = Request({0x20});
     if (result) {
         SetLineSpeed(kOpeningSpeed);
         log_.LogMessage("ECU: >> Stop Communication");
-        result = SendRequest({0x82});
+        result = Request({0x82});
     }
     return result;
 }

@@ -36,7 +36,7 @@ struct EcuLinkFields {
     // 1: each start of communication is preceded by the fast-init wake-up
     // pattern ("Инициализация K-line" = "быстрая"); 0: no pattern.
     std::atomic<int32_t> FastInit{0};
-    std::atomic<int32_t> error{0};           // errors since connect; more than 10 drop the link
+    std::atomic<int32_t> error{0};           // errors since connect ("Ошибка №N")
     std::atomic<int32_t> ErrorComPorts{0};   // while not 0 the port is never opened
     std::atomic<int32_t> IsECUConnected{0};  // the session stands
     std::atomic<int32_t> IsComConnected{0};  // the port is open and configured
@@ -62,7 +62,15 @@ class EcuLink {
     static constexpr int kOpeningSpeed = 10400;
     static constexpr int kMaxRead = 256;           // one read of the receive queue
     static constexpr int kDefaultReadPause = 160;  // used when PortReadTimeOut is 0
-    static constexpr int kMaxErrors = 10;          // the eleventh error drops the link
+    // A standing session is given up at the eleventh error in a row, or
+    // when no valid answer has come for this long: errors now and then on
+    // a noisy line are logged and the session goes on.
+    static constexpr int kMaxErrors = 10;
+    static constexpr int64_t kNoAnswerLimitMs = 3000;
+    // A request that got no answer is sent again up to this many times.
+    static constexpr int kRepeats = 2;
+    // An ECU ends a session that hears no request for this long.
+    static constexpr int64_t kP3MaxMs = 5000;
     // The fast-init wake-up: the line low for 25 ms, then high for 25 ms.
     // A zero byte at 360 baud is the low time (start bit and eight zero
     // bits); its stop bit has left after ten bit times, under 30 ms.
@@ -93,6 +101,14 @@ class EcuLink {
     bool SendRequest(std::initializer_list<uint8_t> payload) {
         return SendRequest(std::span<const uint8_t>(payload.begin(), payload.size()));
     }
+    // SendRequest, repeated up to kRepeats times while no answer comes back
+    // (nothing, no echo, or no sound frame after it), each repeat with one
+    // log line. A wrong answer is an answer and is not repeated. A write
+    // that is not confirmed gets its own log line at every try.
+    bool Request(std::span<const uint8_t> payload);
+    bool Request(std::initializer_list<uint8_t> payload) {
+        return Request(std::span<const uint8_t>(payload.begin(), payload.size()));
+    }
     // code 1: wrong answer, 2: memory read error.
     void ReportError(int code, const std::string& detail);
 
@@ -101,7 +117,15 @@ class EcuLink {
     // dropped; the next request goes out without its pause. False (with a
     // log line) when the port refused the speed or the byte.
     bool WakeUp();
+    // Each step of the start is repeated as Request does.
     bool StartSession();
+    // After a start that failed once the line had gone over to the session
+    // speed the ECU may still hold its session there, deaf to a new start
+    // at 10400 until it has heard nothing for P3max. Ends that session
+    // (StopCommunication at the session speed) or, when the ECU does not
+    // confirm, waits P3max out with a log line; then the line is back at
+    // 10400. Does nothing after a start that failed before the switch.
+    void EndFailedStart();
     // A new connect: the start hints (missing echo, no answer to the start)
     // may be given again.
     void ResetEchoHint() {
@@ -114,6 +138,12 @@ class EcuLink {
     // when there was none), and whether the echo was correct.
     const Bytes& LastAnswer() const { return lastAnswer_; }
     bool LastEchoOk() const { return lastEchoOk_; }
+    // The last exchange got the right answer (a write: its confirmation).
+    bool LastValid() const { return lastValid_; }
+    // Repeats the last Request needed (0 when its first try was answered).
+    int LastRepeats() const { return lastRepeats_; }
+    // Errors since the last valid answer.
+    int ErrorsInRow() const { return errorsInRow_; }
     // The data of the last successful memory read; taking it empties it.
     Bytes TakeLastReadData() { return std::exchange(lastReadData_, {}); }
 
@@ -123,6 +153,7 @@ class EcuLink {
     platform::StopSignal& Stopping() { return stopping_; }
     // A pause that ends early when the link is asked to stop.
     bool Pause(int64_t ms) { return clock_.Pause(ms, stopping_); }
+    int64_t NowMs() const { return clock_.NowMs(); }
     // The port in use (tests look at it); null while closed.
     platform::SerialPort* Port() { return port_.get(); }
 
@@ -130,8 +161,15 @@ class EcuLink {
     void PauseBeforeRequest();
     // Reads until the echo of `sentSize` bytes and a whole answer frame are
     // in, the read-back time is over or the link is asked to stop.
-    bool ReadAnswer(size_t sentSize, int32_t readPause, Bytes& received);
+    bool ReadAnswer(std::span<const uint8_t> sent, uint8_t serviceId, int32_t readPause,
+                    Bytes& received);
     bool Validate(std::span<const uint8_t> payload, const Bytes& answer);
+    // What came in between exchanges belongs to no request of ours.
+    void DiscardWaiting();
+    // After each exchange: a valid answer ends a run of failures; a run that
+    // has lasted kNoAnswerLimitMs ends a standing session.
+    void TrackHealth(int64_t sentAt);
+    void GiveUp(const std::string& why);
     bool ExpectExactly(std::span<const uint8_t> payload, const Bytes& answer,
                        std::initializer_list<uint8_t> expected, bool resultOnError);
     std::string PortNameText() const { return f_.PortName.Get(); }
@@ -148,6 +186,12 @@ class EcuLink {
     Bytes lastAnswer_;
     bool lastEchoOk_ = false;
     bool lastReceivedAny_ = false;  // the last exchange read any byte at all
+    bool lastSent_ = false;         // the last exchange's frame went out
+    bool lastValid_ = false;
+    int lastRepeats_ = 0;
+    int errorsInRow_ = 0;
+    int64_t failingSince_ = -1;     // when the current run of failed exchanges began
+    bool startLeftSession_ = false; // the last start failed after the speed switch
     bool echoHintShown_ = false;
     bool initHintShown_ = false;
     // The wake-up pattern has just ended: the request that follows it goes

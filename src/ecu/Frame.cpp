@@ -1,5 +1,7 @@
 #include "ecu/Frame.h"
 
+#include <algorithm>
+
 namespace korvane::ecu {
 
 std::string HexText(std::span<const uint8_t> bytes) {
@@ -52,6 +54,43 @@ std::optional<ParsedFrame> ParseFrame(std::span<const uint8_t> bytes) {
                       bytes.begin() + static_cast<std::ptrdiff_t>(header + n));
     frame.size = size;
     return frame;
+}
+
+bool AnswersService(std::span<const uint8_t> answer, uint8_t serviceId) {
+    if (answer.empty()) return false;
+    if (answer[0] == static_cast<uint8_t>(serviceId + 0x40)) return true;
+    return answer[0] == 0x7F && answer.size() >= 2 && answer[1] == serviceId;
+}
+
+AnswerScan ScanAnswer(std::span<const uint8_t> received, std::span<const uint8_t> sentFrame,
+                      uint8_t serviceId) {
+    AnswerScan scan;
+    if (sentFrame.empty()) return scan;
+    const auto echoAt =
+        std::search(received.begin(), received.end(), sentFrame.begin(), sentFrame.end());
+    if (echoAt == received.end()) return scan;
+    scan.echo = true;
+    auto rest = received.subspan(static_cast<size_t>(echoAt - received.begin()) + sentFrame.size());
+    std::optional<Bytes> other;  // the first frame for another service
+    for (;;) {
+        const size_t size = DeclaredFrameSize(rest);
+        if (size == 0 || rest.size() < size) break;  // more may come
+        auto frame = ParseFrame(rest);
+        if (!frame) {
+            // A broken frame: whatever it was, the answer is lost.
+            scan.complete = true;
+            break;
+        }
+        if (AnswersService(frame->data, serviceId)) {
+            scan.answer = std::move(frame->data);
+            scan.complete = true;
+            return scan;
+        }
+        if (!other) other = std::move(frame->data);
+        rest = rest.subspan(size);
+    }
+    if (other) scan.answer = std::move(*other);
+    return scan;
 }
 
 }  // namespace korvane::ecu

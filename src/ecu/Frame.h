@@ -39,4 +39,21 @@ size_t DeclaredFrameSize(std::span<const uint8_t> bytes);
 // when the bytes end before the declared length or the checksum is wrong.
 std::optional<ParsedFrame> ParseFrame(std::span<const uint8_t> bytes);
 
+// The answer to one request, looked for in the bytes read back. The echo is
+// the sent frame itself; bytes before it came before the request went out
+// (a late answer, noise) and are passed over. After the echo the first
+// frame for the request's service (its id + 0x40, or 7F and the id) is the
+// answer. A frame for another service (an answer to an earlier request that
+// came late) is passed over, but when nothing else comes it still stands as
+// the answer, so the log shows what the ECU sent.
+struct AnswerScan {
+    bool echo = false;     // the sent frame came back
+    bool complete = false; // nothing more to wait for: the answer (or a broken frame) is in
+    Bytes answer;          // empty when no sound frame followed the echo
+};
+AnswerScan ScanAnswer(std::span<const uint8_t> received, std::span<const uint8_t> sentFrame,
+                      uint8_t serviceId);
+// Whether an answer's data belong to a request for this service.
+bool AnswersService(std::span<const uint8_t> answer, uint8_t serviceId);
+
 }  // namespace korvane::ecu

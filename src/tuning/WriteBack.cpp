@@ -156,7 +156,7 @@ void WriteBack::StopTuning() {
 
 void WriteBack::Timer4Timer() {
     timers_.bcn.Stop();
-    if (LinkUp() && timers_.engine.Active() && tables_.TuningActive) {
+    if (LiveLink() && timers_.engine.Active() && tables_.TuningActive) {
         int changed = 0;
         for (int c = 0; c < kGrid; ++c)
             for (int r = 0; r < kGrid; ++r) {
@@ -176,9 +176,9 @@ void WriteBack::Timer4Timer() {
                 // Said once per image: every tick would repeat it.
                 if (!bcnRefused_) Refused("GBC не записано", tables_.SourceImage);
                 bcnRefused_ = true;
-            } else if (LinkUp()) {
+            } else if (LiveLink()) {
                 host_.Wait(kRewriteWaitMs);
-                if (!LinkUp()) {
+                if (!LiveLink()) {
                     // Taken over but not sent: the next tick with a link sends it.
                 } else if (ecu_.Pending().empty()) {
                     ++tables_.GbcRecCount;
@@ -201,7 +201,7 @@ void WriteBack::Timer4Timer() {
 
 void WriteBack::Timer6Timer() {
     timers_.neighbour.Stop();
-    if (LinkUp() && timers_.engine.Active() && tables_.TuningActive) {
+    if (LiveLink() && timers_.engine.Active() && tables_.TuningActive) {
         int changed = 0;
         for (int c = 0; c < kGrid; ++c)
             for (int r = 0; r < kGrid; ++r) {
@@ -223,10 +223,10 @@ void WriteBack::Timer6Timer() {
             if (!tables_.SourceImage.Plausible()) {
                 if (!neighbourRefused_) Refused("РТ не записаны", tables_.SourceImage);
                 neighbourRefused_ = true;
-            } else if (LinkUp()) {
+            } else if (LiveLink()) {
                 timers_.engine.Stop();
                 host_.Wait(kRewriteWaitMs);
-                if (!LinkUp()) {
+                if (!LiveLink()) {
                     // Taken over but not sent: the next tick with a link sends it.
                 } else if (ecu_.Pending().empty()) {
                     host_.Log("Перезаписываю соседнии РТ= (" + std::to_string(changed) + ")");

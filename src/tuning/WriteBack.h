@@ -102,6 +102,10 @@ class WriteBack {
     // the control byte, then the flag, then the rewrite timers.
     void WriteTuningStartByte();
     void ActivateTuning() { tables_.TuningActive = true; }
+    // While the link is not live (down, or the ECU has stopped answering)
+    // the tuning's rewrites (Timer4, Timer6) write nothing; what falls due
+    // meanwhile goes out at the first tick with a live link.
+    void SetLinkLive(bool live) { linkLive_ = live; }
     // Neighbour learning from "Коэф. обучения соседних РТ" (also at an image
     // load) and Timer4. An empty text means off; text that is no number
     // returns false and changes nothing.
@@ -134,6 +138,8 @@ class WriteBack {
 
   private:
     bool LinkUp() const { return ecu_.LinkUp(); }
+    // The rewrites of the tuning wait while the link is not live.
+    bool LiveLink() const { return linkLive_ && LinkUp(); }
     // Waits in short steps until the worker has finished its command; logs
     // and returns false when it does not within kMailboxWaitMs.
     bool WaitForFreeMailbox(const std::string& what);
@@ -154,6 +160,7 @@ class WriteBack {
     // tick, whatever the timer's interval.
     bool bcnOwed_ = false;
     bool neighbourOwed_ = false;
+    bool linkLive_ = true;
     // The refusal of an implausible image has been logged.
     bool bcnRefused_ = false;
     bool neighbourRefused_ = false;

@@ -394,6 +394,60 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 }
 
+// The ECU stops answering mid-tuning: the tuning pauses (no sample, no
+// write) and says so, goes on by itself when the answers come back, and
+// stays paused, not "Идет обучение", once the link is given up.
+TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
+    // No BCN rewrite in the way: a table write on a silent line would hold
+    // the worker until the link is given up.
+    WriteConfig("120000");
+    const auto [c, r] = WorstCell();
+    simulator->HoldCell(c, r);
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        << form->LogLines().join("\n").toStdString();
+    form->ToolButton(10)->click();
+    auto& tables = form->Tuning->Tables();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
+    const QString paused = "Обучение приостановлено: нет связи";
+    auto writes = [&] {
+        int n = 0;
+        for (const auto& q : simulator->Requests()) n += !q.data.empty() && q.data[0] == 0x3D;
+        return n;
+    };
+
+    for (const bool giveUp : {false, true}) {
+        SCOPED_TRACE(giveUp);
+        sim::Faults gone;
+        gone.noEcho = 1.0;  // nothing comes back: no error, just silence
+        simulator->SetFaults(gone);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == paused; }, 3000))
+            << form->LogLines().join("\n").toStdString();
+        EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
+        const int samples = tables.AnalisCount;
+        const int written = writes();
+        if (giveUp) {
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 5000));
+            QTest::qWait(1500);  // a BCN tick with the link gone
+            EXPECT_EQ(form->Label6->text(), paused);
+            EXPECT_EQ(writes(), written);
+            EXPECT_EQ(tables.AnalisCount, samples);
+            break;
+        }
+        QTest::qWait(300);
+        EXPECT_EQ(writes(), written);
+        EXPECT_EQ(tables.AnalisCount, samples);
+        simulator->SetFaults({});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Идет обучение"; }, 3000))
+            << form->LogLines().join("\n").toStdString();
+        EXPECT_NE(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > samples; }, 10000));
+    }
+    form->ToolButton(2)->click();
+}
+
 // The link drops while tuning and comes back by itself: the window shows the
 // tuning going on again, with its label and only the stop button of the two.
 TEST_F(Tuning, AfterAnAutomaticReconnectTheWindowShowsTheTuning) {

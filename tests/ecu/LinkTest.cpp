@@ -296,21 +296,20 @@ TEST_F(LinkTest, DiagnosticInfoFollowsWhatCameBack) {
               (Lines{kWrong + "Запрос - 0x210F; Ответ - null; (0x610F)", "Ошибка №1"}));
 }
 
-TEST_F(LinkTest, NoisyOrLateBytesFailTheEchoCheck) {
+TEST_F(LinkTest, LateOrNoisyBytesBeforeTheRequestAreDiscarded) {
     Open();
     ecu.On(H("82 10 F1 3E 01 C2"), H("81 F1 10 7E 00"));
-    // The answer to an earlier request came after its read: this exchange
-    // finds it first and cannot trust anything.
-    port.Feed(H("81 F1 10 7E 00"));
-    EXPECT_FALSE(link.SendRequest(H("3E 01")));
+    // The answer to an earlier request came after its read: it belongs to
+    // no request of this exchange and is not taken for its answer.
+    port.Feed(H("81 F1 10 7F 3E 11"));
+    EXPECT_TRUE(link.SendRequest(H("3E 01")));
+    EXPECT_EQ(link.LastAnswer(), H("7E"));
     EXPECT_EQ(port.Pending(), 0u);
     // Line noise before the echo.
     port.Feed(H("FF"));
-    EXPECT_FALSE(link.SendRequest(H("3E 01")));
+    EXPECT_TRUE(link.SendRequest(H("3E 01")));
     EXPECT_TRUE(view.Lines().empty());
     EXPECT_EQ(fields.error, 0);
-    // A clean line again.
-    EXPECT_TRUE(link.SendRequest(H("3E 01")));
 }
 
 TEST_F(LinkTest, MemoryReadKeepsItsDataUntilTaken) {
@@ -348,7 +347,7 @@ TEST_F(LinkTest, ClosedPortIsNeverTouched) {
     EXPECT_EQ(portsMade, 0);
 }
 
-TEST_F(LinkTest, EleventhErrorDropsTheLink) {
+TEST_F(LinkTest, EleventhErrorInARowDropsTheLink) {
     Open();
     fields.IsECUConnected = 1;
     fields.IsDiagnostic = 1;
@@ -359,10 +358,10 @@ TEST_F(LinkTest, EleventhErrorDropsTheLink) {
 
     EXPECT_FALSE(link.SendRequest(H("3E 01")));
     const Lines lines = view.Lines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
               (Lines{kWrong + "Запрос - 0x3E01; Ответ - null; (0x7E)", "Ошибка №11",
-                     "COM3: >> Закрытие порта..."}));
+                     "ECU: << 11 ошибок подряд: связь разорвана", "COM3: >> Закрытие порта..."}));
     EXPECT_EQ(fields.error, 11);
     EXPECT_EQ(fields.IsComConnected, 0);
     EXPECT_EQ(fields.IsECUConnected, 0);

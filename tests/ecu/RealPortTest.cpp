@@ -1,6 +1,8 @@
 // The link over the real serial layer on pseudo-terminals.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -81,14 +83,26 @@ TEST(RealPort, ExchangeOverAPseudoTerminal) {
     RealLink r;
     r.fields.PortName = pty.slave;
     r.fields.PortTimeOut = 0;
-    r.fields.PortReadTimeOut = 30;
+    r.fields.PortReadTimeOut = 300;
     ASSERT_TRUE(r.link.OpenPort());
-    // The far end has echoed and answered before the read-back pause ends.
-    const Bytes echoAndAnswer = ecu::test::H("82 10 F1 3E 01 C2 81 F1 10 7E 00");
-    ASSERT_EQ(::write(pty.master, echoAndAnswer.data(), echoAndAnswer.size()),
-              static_cast<ssize_t>(echoAndAnswer.size()));
+    // Bytes there before the request belong to no answer of it.
+    const Bytes stale = ecu::test::H("81 F1 10 7F 3E");
+    ASSERT_EQ(::write(pty.master, stale.data(), stale.size()), static_cast<ssize_t>(stale.size()));
+    // The far end echoes the request and answers within the read-back pause.
+    Bytes sent;
+    std::thread far([&] {
+        uint8_t buf[16];
+        while (sent.size() < 6) {
+            const ssize_t n = ::read(pty.master, buf, sizeof buf);
+            if (n <= 0) return;
+            sent.insert(sent.end(), buf, buf + n);
+        }
+        const Bytes echoAndAnswer = ecu::test::H("82 10 F1 3E 01 C2 81 F1 10 7E 00");
+        [[maybe_unused]] const ssize_t w =
+            ::write(pty.master, echoAndAnswer.data(), echoAndAnswer.size());
+    });
     EXPECT_TRUE(r.link.SendRequest({0x3E, 0x01}));
-    uint8_t sent[16] = {};
-    EXPECT_EQ(::read(pty.master, sent, sizeof sent), 6);
-    EXPECT_EQ(Bytes(sent, sent + 6), ecu::test::H("82 10 F1 3E 01 C2"));
+    far.join();
+    EXPECT_EQ(sent, ecu::test::H("82 10 F1 3E 01 C2"));
+    EXPECT_EQ(r.link.LastAnswer(), ecu::test::H("7E"));
 }

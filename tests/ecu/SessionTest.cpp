@@ -106,9 +106,11 @@ TEST_F(Session, SilentLineEndsAfterThePause) {
     ecu.echo = false;
     EXPECT_FALSE(link.StartSession());
     EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication",
+                                   "ECU: >> Повтор запроса 0x81: попытка 2 из 3",
+                                   "ECU: >> Повтор запроса 0x81: попытка 3 из 3",
                                    "ECU: << Ничего не пришло в ответ: адаптер K-line не подключён, "
                                    "выбран не тот порт или нет питания."}));
-    EXPECT_EQ(clock.NowMs(), 170 + 200);
+    EXPECT_EQ(clock.NowMs(), 3 * 170 + 200);
     EXPECT_EQ(port.Speed(), 10400);
     EXPECT_EQ(fields.IsComConnected, 1);
 }

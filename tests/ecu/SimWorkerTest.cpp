@@ -89,9 +89,9 @@ TEST_F(SimWorker, FirmwareReadReturnsTheSimulatorsMemory) {
         lastPosition = position;
     };
     w.Start();
-    // One late answer among 683 ends a read for good, as on a real line; on
-    // a machine busy enough to starve the simulator the user would connect
-    // and read again, and so does the test.
+    // A late answer is repeated (up to twice); on a machine busy enough to
+    // starve the simulator three times in a row the user would connect and
+    // read again, and so does the test.
     int attempts = 0;
     for (; attempts < 3 && !view.Image(); ++attempts) {
         if (attempts > 0) {
@@ -113,12 +113,17 @@ TEST_F(SimWorker, FirmwareReadReturnsTheSimulatorsMemory) {
     const auto requests = sim->Requests();
     const auto reads = std::count_if(requests.begin(), requests.end(),
                                      [](const auto& r) { return r.data[0] == 0x23; });
-    EXPECT_EQ(reads, 683);
     const Lines lines = view.Lines();
-    EXPECT_EQ(std::count_if(
-                  lines.begin(), lines.end(),
-                  [](const std::string& l) { return l.rfind("ECU: >> Read ECU RAM - ", 0) == 0; }),
-              1);
+    const auto count = [&](const char* head) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.rfind(head, 0) == 0; });
+    };
+    // Each block once, and once more for each repeat a late answer needed;
+    // the block line of a repeated read stays in the log.
+    const auto repeats = count("ECU: >> Повтор запроса 0x2300");
+    EXPECT_EQ(reads, 683 + repeats);
+    EXPECT_GE(count("ECU: >> Read ECU RAM - "), 1);
+    EXPECT_LE(count("ECU: >> Read ECU RAM - "), 1 + repeats);
     EXPECT_EQ(lines.back(), "ECU: >> Read ECU RAM - 0xFFC0");
     // Polling again afterwards.
     const int32_t polls = w.numlog;

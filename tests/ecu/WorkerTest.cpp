@@ -148,17 +148,29 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
     w.Pass();
     const std::string failed =
         "ECU: << ОШИБКА Неправильный ответ блока!\r\nЗапрос - 0x81; Ответ - null; (0xC16B8F)";
-    EXPECT_EQ(view.Lines(),
-              (Lines{"COM1: >> Открытие порта...", "COM1: >> скорость порта - 57600",
-                     "ECU: >> Starting Communication", failed, "Ошибка №1",
-                     // said once: the echo came, the ECU kept quiet
-                     "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
-                     "инициализация, попробуйте \"Инициализация K-line=быстрая\".",
-                     "ECU: >> Повторный запуск связи, попытка 2 из 3",
-                     "ECU: >> Starting Communication", failed, "Ошибка №2",
-                     "ECU: >> Повторный запуск связи, попытка 3 из 3",
-                     "ECU: >> Starting Communication", failed, "Ошибка №3",
-                     "ECU: << Связь с ECU не установлена", "COM1: >> Закрытие порта..."}));
+    Lines expected = {"COM1: >> Открытие порта...", "COM1: >> скорость порта - 57600"};
+    int error = 0;
+    for (int start = 1; start <= 3; ++start) {
+        if (start > 1)
+            expected.push_back("ECU: >> Повторный запуск связи, попытка " + std::to_string(start) +
+                               " из 3");
+        expected.push_back("ECU: >> Starting Communication");
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            if (attempt > 1)
+                expected.push_back("ECU: >> Повтор запроса 0x81: попытка " +
+                                   std::to_string(attempt) + " из 3");
+            expected.push_back(failed);
+            expected.push_back("Ошибка №" + std::to_string(++error));
+        }
+        // said once: the echo came, the ECU kept quiet
+        if (start == 1)
+            expected.push_back("ECU: << ECU не ответил на StartCommunication. Если ему нужна "
+                               "быстрая инициализация, попробуйте \"Инициализация "
+                               "K-line=быстрая\".");
+    }
+    expected.push_back("ECU: << Связь с ECU не установлена");
+    expected.push_back("COM1: >> Закрытие порта...");
+    EXPECT_EQ(view.Lines(), expected);
     EXPECT_EQ(w.PortName.Get(), "COM1");
     EXPECT_EQ(w.IsComConnected, 0);
     EXPECT_EQ(w.IsECUConnected, 0);
@@ -218,11 +230,11 @@ TEST_F(Worker, FirmwareReadStopsAtASilentBlock) {
     });
     Post(EcuCommand::ReadFirmware());
     w.Pass();
-    EXPECT_EQ(reads, 101);
+    EXPECT_EQ(reads, 103);  // the silent block was asked for three times
     EXPECT_FALSE(view.Image());
     EXPECT_EQ(view.LastResult(), "ReadFW: нет ответа на чтение по адресу 0x2580");
     EXPECT_EQ(view.Progress().back(), std::make_pair(682, 0));
-    EXPECT_EQ(view.Lines().back(), "Ошибка №1");
+    EXPECT_EQ(view.Lines().back(), "Ошибка №3");
     EXPECT_EQ(view.Lines()[1].rfind("ECU: << ОШИБКА ЧТЕНИЯ RAM!\r\nНеверная длина ответа!", 0), 0u);
 
     // Polling goes on, so the window sees whether the ECU still answers.
@@ -364,25 +376,70 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     refuseWrites = true;
     Post(EcuCommand::WriteTable(CommandKind::remakepopr, Data(0)));
     w.Pass();
+    // A refusal is an answer: it is not repeated.
     const Lines lines = view.Lines();
-    ASSERT_EQ(lines.size(), 8u);
+    ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[0], "ECU: >> Write ECU RAM - 0x7CF7");
     EXPECT_EQ(lines[1].rfind("ECU: << Запись не подтверждена! Запрос - 0x3D007CF740000102", 0), 0u);
     EXPECT_TRUE(lines[1].ends_with("; Ответ - 0x7F3D11;")) << lines[1];
-    EXPECT_EQ(lines[2], "ECU: >> Write ECU RAM - 0x7D37");
-    EXPECT_EQ(lines[4], "ECU: >> Write ECU RAM - 0x7D77");
+    EXPECT_EQ(lines[2], "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64; повтор "
+                        "после следующего ответа ECU");
+    EXPECT_EQ(lines[3], "ECU: >> Write ECU RAM - 0x7D37");
+    EXPECT_EQ(lines[6], "ECU: >> Write ECU RAM - 0x7D77");
     EXPECT_EQ(w.error, 0);
     EXPECT_TRUE(w.Idle());
     EXPECT_EQ(view.LastResult(), "remakepopr: запись не подтверждена");
 
-    // A silent ECU: the answer shows as null.
+    // A silent ECU: the write goes out three times, the answer shows as null.
     memoryAnswers = false;
     view.Clear();
+    ecu.ClearFrames();
     Post(EcuCommand::WriteCell(0x2000, 0));
     w.Pass();
-    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x2000",
-                                   "ECU: << Запись не подтверждена! Запрос - 0x3D0020000100; "
-                                   "Ответ - null;"}));
+    const std::string unconfirmed =
+        "ECU: << Запись не подтверждена! Запрос - 0x3D0020000100; Ответ - null;";
+    EXPECT_EQ(view.Lines(),
+              (Lines{"ECU: >> Write ECU RAM - 0x2000", unconfirmed,
+                     "ECU: >> Повтор запроса 0x3D0020000100: попытка 2 из 3", unconfirmed,
+                     "ECU: >> Повтор запроса 0x3D0020000100: попытка 3 из 3", unconfirmed,
+                     "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x2000; байт - 1; повтор "
+                     "после следующего ответа ECU"}));
+    EXPECT_EQ(WriteFrames().size(), 3u);
+}
+
+// A write the ECU never confirmed is kept and goes out again after the next
+// good poll; a newer write to the same bytes takes its place.
+TEST_F(Worker, AnUnconfirmedWriteIsWrittenAfterTheNextGoodPoll) {
+    Connect();
+    const uint8_t before = ram[0x2000];
+    auto remake = [&](uint8_t value) {
+        Post(EcuCommand::WriteCell(0x2000, value));
+        w.Pass();
+    };
+    memoryAnswers = false;
+    remake(0x5A);
+    EXPECT_EQ(ram[0x2000], before);
+    EXPECT_EQ(WriteFrames().size(), 3u);
+
+    memoryAnswers = true;
+    view.Clear();
+    w.Pass();  // a good poll, then the kept write
+    EXPECT_EQ(ram[0x2000], 0x5A);
+    EXPECT_EQ(WriteFrames().size(), 4u);
+    EXPECT_EQ(view.Lines()[1], "ECU: >> Запись отложенных блоков: 1");
+    for (int i = 0; i < 3; ++i) w.Pass();
+    EXPECT_EQ(WriteFrames().size(), 4u);  // nothing is kept any more
+
+    // Kept again, then overtaken by a newer value that got through: the
+    // old value never comes back over it.
+    memoryAnswers = false;
+    remake(0x11);
+    memoryAnswers = true;
+    clock.Advance(2000);
+    remake(0x22);
+    for (int i = 0; i < 3; ++i) w.Pass();
+    EXPECT_EQ(ram[0x2000], 0x22);
+    EXPECT_EQ(WriteFrames().size(), 4u + 3u + 1u);
 }
 
 TEST_F(Worker, CommandsWithoutALinkEndWithoutTouchingThePort) {

@@ -32,7 +32,8 @@ class HandOver : public ::testing::Test {
         // Memory: writes confirmed, reads (the RAM switch reads a few
         // bytes) answered with zeros.
         ecu.OnAny([](const Bytes& f) {
-            if (f.size() > 4 && f[3] == 0x3D) return H("81 F1 10 7D FF");
+            const bool longFrame = f.size() > 5 && f[0] == 0x80;
+            if (f.size() > 4 && f[longFrame ? 4 : 3] == 0x3D) return H("81 F1 10 7D FF");
             if (f.size() == 9 && f[3] == 0x23) {
                 Bytes a{static_cast<uint8_t>(0x80 + f[7] + 1), 0xF1, 0x10, 0x63};
                 a.resize(a.size() + f[7], 0);

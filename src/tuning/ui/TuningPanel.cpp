@@ -233,6 +233,19 @@ void TuningPanel::SetState(const QString& text, std::optional<QColor> background
     Label6->adjustSize();
 }
 
+void TuningPanel::LinkLive(bool live) {
+    writeBack_->SetLinkLive(live);
+    const bool paused = Tables().TuningActive && !live;
+    if (paused == paused_) return;
+    paused_ = paused;
+    if (paused) {
+        resumeBackground_ = Label6->palette().color(QPalette::Window);
+        SetState(QStringLiteral("Обучение приостановлено: нет связи"), QColor(255, 255, 0));
+    } else if (Tables().TuningActive) {
+        SetState(QStringLiteral("Идет обучение"), resumeBackground_);
+    }
+}
+
 void TuningPanel::SetCellText(int gridColumn, int gridRow, const QString& text) {
     QTableWidgetItem* item = StringGrid2->item(gridRow, gridColumn);
     if (item->text() != text) item->setText(text);

@@ -130,6 +130,11 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     void StopTuningTimers();
 
     void SetState(const QString& text, std::optional<QColor> background = std::nullopt);
+    // Whether the link is live: the session stands and the ECU answers.
+    // While it is not, the tuning is paused (the window feeds it no frame
+    // and nothing is written) and the state label says so; it goes on by
+    // itself when the link is live again.
+    void LinkLive(bool live);
 
     TuningCore& Core() { return *core_; }
     TuningTables& Tables() { return core_->Tables(); }
@@ -149,6 +154,9 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
 
   private:
     class TimerAdapter;
+
+    bool paused_ = false;  // the label says the tuning waits for the link
+    QColor resumeBackground_;
 
     // TuningView
     int ComboBox1Index() const override;
