@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
@@ -160,6 +161,8 @@ void TForm1::FindComPorts() {
 void TForm1::ShowState(SessionState state) {
     for (const ButtonState& b : ToolbarButtons(state, image_.FirmwareLoaded))
         if (QToolButton* button = ToolButton(b.number)) button->setEnabled(b.enabled);
+    if (auto* saveAs = findChild<QAction*>(QStringLiteral("SaveImageAs")))
+        saveAs->setEnabled(SaveImageAsOffered(state, image_.FirmwareLoaded));
 }
 
 void TForm1::SetStateLabel(const QString& text, const QColor& background) {

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include <QHeaderView>
+#include <QAction>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -302,6 +303,11 @@ void TForm1::CreateFirmwareActions() {
     w.askOpenFile = [this](const QString& filter) {
         return env_.dialogs->AskOpenFile(this, QStringLiteral("Загрузить прошивку"), filter);
     };
+    w.askSaveFile = [this](const QString& filter) {
+        return env_.dialogs->AskSaveFile(this, QStringLiteral("Сохранить прошивку как…"), filter);
+    };
+    w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
+    w.connected = [this] { return session_->State() != SessionState::Disconnected; };
     w.setting = [this](const char* key) { return settings_.SettingValue(key); };
     // Without a new folder the copies must not land in the previous image's
     // folder: saving waits for the next folder instead (a failed one is
@@ -327,6 +333,17 @@ void TForm1::CreateFirmwareActions() {
     firmware_->addtabl = [this] { Tuning->addtabl(); };
     firmware_->pishupopr = [this] { Tuning->pishupopr(); };
     firmware_->startTuningTimers = [this] { Tuning->StartTuningTimers(); };
+    // What the image offers follows it; at the desk the grid shows it.
+    firmware_->imageChanged = [this] {
+        ShowState(session_->State());
+        desk_->ImageChanged();
+        if (session_->State() == SessionState::Disconnected) Tuning->ShowAtDesk();
+    };
+    QMenu* fileMenu = menuBar()->findChild<QMenu*>(QStringLiteral("Fail"));
+    auto* saveAs = fileMenu->addAction(QStringLiteral("Сохранить прошивку как…"));
+    saveAs->setObjectName(QStringLiteral("SaveImageAs"));
+    connect(saveAs, &QAction::triggered, this, [this] { firmware_->SaveImageAsClick(); });
+    ShowState(session_->State());
     connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
     connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
 }
@@ -347,6 +364,12 @@ void TForm1::CreateCalibrationPanel() {
         ValueListEditor1->Reload();
     };
     w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
+    w.connected = [this] { return session_->State() != SessionState::Disconnected; };
+    w.imageEdited = [this] {
+        ShowGridLabels(firmware::Namesstringgrid(image_.Bytes()));
+        Tuning->ImageEditedAtDesk();
+        desk_->ImageChanged();
+    };
     w.runGuarded = [this](std::function<void()> step) { guard_->RunGuarded(std::move(step)); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));

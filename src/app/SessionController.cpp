@@ -18,27 +18,33 @@ std::vector<ButtonState> ToolbarButtons(SessionState state, bool firmwareLoaded)
                          state == SessionState::ReadingFirmware;
     const bool reading = state == SessionState::ReadingFirmware;
     const bool tuning = state == SessionState::Tuning;
+    // At the desk: no connection, nothing on its way.
+    const bool desk = state == SessionState::Disconnected;
     return {
-        {1, state == SessionState::Disconnected},  // connect
-        {2, state != SessionState::Disconnected},  // disconnect
+        {1, desk},   // connect
+        {2, !desk},  // disconnect
         {4, true},
         {5, true},
-        {7, session && !reading},  // load an image file
-        {8, session && !reading},  // read the image out of the ECU
+        {7, (session && !reading) || desk},                   // load an image file
+        {8, session && !reading},                             // read the image out of the ECU
         {10, state == SessionState::Live && firmwareLoaded},  // tuning start
         {11, tuning},                                         // tuning stop
         {12, false},
-        {14, session},
+        {14, session || (desk && firmwareLoaded)},  // the tuning grid
         {15, false},
         {16, false},
         {18, session},
         {19, session},
         {20, false},
-        {21, session},
+        {21, session || (desk && firmwareLoaded)},  // the map editor
         {23, false},
         {24, false},
         {27, true},
     };
+}
+
+bool SaveImageAsOffered(SessionState state, bool firmwareLoaded) {
+    return firmwareLoaded && state != SessionState::ReadingFirmware;
 }
 
 namespace {

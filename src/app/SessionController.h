@@ -35,8 +35,14 @@ struct ButtonState {
     friend bool operator==(const ButtonState&, const ButtonState&) = default;
 };
 // Every toolbar button that does something, with whether it is enabled in
-// this state. The tuning start needs a loaded image.
+// this state. The tuning start needs a loaded image. Without a connection an
+// image file may be opened, and an opened image shown in the tuning grid and
+// edited in the map editor; the connect's own steps (the default image, the
+// session start) run with these closed again.
 std::vector<ButtonState> ToolbarButtons(SessionState state, bool firmwareLoaded);
+// "Сохранить прошивку как…": any loaded image, except while a read out of the
+// ECU is filling it.
+bool SaveImageAsOffered(SessionState state, bool firmwareLoaded);
 
 // What a connect takes from the settings, checked whole before any port is
 // asked to open.

@@ -1,5 +1,7 @@
 #include "firmware/ImageSaver.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -41,6 +43,30 @@ SaveOutcome ImageSaver::Save(std::span<const uint8_t, kImageSize> image, const s
     out.kind = SaveOutcome::kSaved;
     lastPath_ = out.path;
     std::copy(image.begin(), image.end(), lastBytes_.begin());
+    return out;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    struct stat sa = {};
+    struct stat sb = {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code ea, eb;
+    const auto pa = std::filesystem::weakly_canonical(a, ea);
+    const auto pb = std::filesystem::weakly_canonical(b, eb);
+    return !ea && !eb && pa == pb;
+}
+
+SaveAsOutcome SaveImageAs(std::span<const uint8_t, kImageSize> image, const std::string& path,
+                          const std::string& openedFrom, bool replaceOpenedAgreed) {
+    SaveAsOutcome out;
+    if (!replaceOpenedAgreed && SameFile(path, openedFrom)) {
+        out.kind = SaveAsOutcome::kAskFirst;
+        return out;
+    }
+    if (platform::WriteFileAtomically(path, std::string(image.begin(), image.end()), out.error))
+        out.kind = SaveAsOutcome::kSaved;
     return out;
 }
 

@@ -44,4 +44,23 @@ class ImageSaver {
     std::array<uint8_t, kImageSize> lastBytes_{};
 };
 
+// "Save as": the image into a file the user names, replaced whole (temporary
+// file, then rename) like the periodic copy. The file the image was opened
+// from is replaced only once the user has agreed, whatever name reaches it
+// (another spelling of the path, a link).
+struct SaveAsOutcome {
+    enum Kind {
+        kSaved,
+        kAskFirst,  // the target is the opened file: nothing written yet
+        kFailed,    // the system refused; error says why, nothing changed
+    };
+    Kind kind = kFailed;
+    std::string error;
+};
+// Whether two paths reach the same file. A path that names nothing yet is
+// compared by its place in the file system.
+bool SameFile(const std::string& a, const std::string& b);
+SaveAsOutcome SaveImageAs(std::span<const uint8_t, kImageSize> image, const std::string& path,
+                          const std::string& openedFrom, bool replaceOpenedAgreed);
+
 }  // namespace korvane::firmware

@@ -85,6 +85,22 @@ void TuningCore::addtabl(std::span<const uint8_t, kImageSize> image, const GridL
     SetGridLabels(rowLabels, columnLabels);
 }
 
+void TuningCore::TakeTablesFrom(std::span<const uint8_t, kImageSize> image) {
+    TuningTables& t = *tables_;
+    t.SourceImage = CheckCorrectionTable(image.subspan<kCorrectionAddress, kCellCount>());
+    for (int c = 0; c < kGridSize; ++c) {
+        for (int r = 0; r < kGridSize; ++r) {
+            const int k = CellIndex(c, r);
+            const float correction = static_cast<float>(image[kCorrectionAddress + k] / 128.0L);
+            t.WorkPointCells[c][r].Correction = correction;
+            t.NeighbourCorrections[c][r] = correction;
+            const float bcn = static_cast<float>(image[kBcnAddress + k] * 8.0L / 3);
+            t.BcnTable[c][r] = {bcn, bcn};
+            t.IgnitionTable[c][r] = static_cast<float>(image[kIgnitionAddress + k] / 2.0L);
+        }
+    }
+}
+
 void TuningCore::Narrow(const std::array<float, kGridSize + 1>& bounds, int32_t percent,
                         Bands& bands) {
     const long double q = (100 - percent) / 100.0L;

@@ -43,6 +43,10 @@ class TuningCore {
     // its first item and takes the band limits from the labels.
     void addtabl(std::span<const uint8_t, kImageSize> image, const GridLabels& rowLabels,
                  const GridLabels& columnLabels);
+    // The image was edited outside the learning (the map editor at the
+    // desk): the correction, BCN and ignition tables follow it; the learning
+    // marks and the tables as loaded ("Изменение %") stay.
+    void TakeTablesFrom(std::span<const uint8_t, kImageSize> image);
     // New grid header labels (the band limits follow them).
     void SetGridLabels(const GridLabels& rowLabels, const GridLabels& columnLabels);
 

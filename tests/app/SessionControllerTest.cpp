@@ -129,11 +129,13 @@ TEST(ConnectSettings, EdgesOfTheRangesAreTaken) {
 }
 
 // Which buttons each state enables: "+" enabled, "-" disabled, in the
-// order 1 2 4 5 7 8 10 11 12 14 15 16 18 19 20 21 23 24 27.
+// order 1 2 4 5 7 8 10 11 12 14 15 16 18 19 20 21 23 24 27, and whether
+// "Сохранить прошивку как…" is offered.
 struct StateButtons {
     SessionState state;
     bool firmwareLoaded;
     const char* enabled;
+    bool saveAs;
 };
 void PrintTo(const StateButtons& c, std::ostream* os) {
     *os << static_cast<int>(c.state) << (c.firmwareLoaded ? " loaded" : "");
@@ -146,19 +148,25 @@ TEST_P(Toolbar, EnablesWhatTheStateOffers) {
     for (const ButtonState& b : ToolbarButtons(GetParam().state, GetParam().firmwareLoaded))
         shown += b.enabled ? '+' : '-';
     EXPECT_EQ(shown, GetParam().enabled);
+    EXPECT_EQ(SaveImageAsOffered(GetParam().state, GetParam().firmwareLoaded), GetParam().saveAs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     States, Toolbar,
     ::testing::Values(
-                      StateButtons{SessionState::Disconnected, false, "+-++--------------+"},
-                      StateButtons{SessionState::Disconnected, true, "+-++--------------+"},
-                      StateButtons{SessionState::Connecting, true, "-+++--------------+"},
-                      StateButtons{SessionState::Reconnecting, true, "-+++--------------+"},
-                      StateButtons{SessionState::Live, false, "-+++++---+--++-+--+"},
-                      StateButtons{SessionState::Live, true, "-++++++--+--++-+--+"},
-                      StateButtons{SessionState::Tuning, true, "-+++++-+-+--++-+--+"},
-                      StateButtons{SessionState::ReadingFirmware, true, "-+++-----+--++-+--+"}));
+        // At the desk an image can be opened; once one is, the tuning grid
+        // and the map editor show it.
+        StateButtons{SessionState::Disconnected, false, "+-+++-------------+", false},
+        StateButtons{SessionState::Disconnected, true, "+-+++----+-----+--+", true},
+        // The connect's own steps run with the image actions closed.
+        StateButtons{SessionState::Connecting, false, "-+++--------------+", false},
+        StateButtons{SessionState::Connecting, true, "-+++--------------+", true},
+        StateButtons{SessionState::Reconnecting, true, "-+++--------------+", true},
+        StateButtons{SessionState::Live, false, "-+++++---+--++-+--+", false},
+        StateButtons{SessionState::Live, true, "-++++++--+--++-+--+", true},
+        StateButtons{SessionState::Tuning, true, "-+++++-+-+--++-+--+", true},
+        // A read out of the ECU fills the image: nothing else touches it.
+        StateButtons{SessionState::ReadingFirmware, true, "-+++-----+--++-+--+", false}));
 
 namespace {
 

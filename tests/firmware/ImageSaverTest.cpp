@@ -209,5 +209,60 @@ TEST(Save, AKilledProgramLeavesTheLastCompleteImage) {
     }
 }
 
+// "Save as" never replaces the file the image came from unless the user
+// agreed, whichever name the dialog hands over for it; other targets are
+// written whole or, on failure, left as they were.
+TEST(SaveAs, TheOpenedFileIsReplacedOnlyWhenAgreed) {
+    Folder dir;
+    const auto opened = Pattern(1);
+    const auto edited = Pattern(2);
+    const fs::path source = dir.path / "ecu.bin";
+    ASSERT_EQ(ImageSaver().Save(opened->Bytes(), dir.Str(), "ecu.bin").kind, SaveOutcome::kSaved);
+    fs::create_directories(dir.path / "sub");
+    fs::create_symlink(source, dir.path / "link.bin");
+    fs::create_hard_link(source, dir.path / "hard.bin");
+
+    struct Case {
+        const char* name;
+        fs::path target;
+        SaveAsOutcome::Kind kind;
+    } cases[] = {
+        {"same path", source, SaveAsOutcome::kAskFirst},
+        {"other spelling", dir.path / "sub" / ".." / "." / "ecu.bin", SaveAsOutcome::kAskFirst},
+        {"symbolic link", dir.path / "link.bin", SaveAsOutcome::kAskFirst},
+        {"hard link", dir.path / "hard.bin", SaveAsOutcome::kAskFirst},
+        {"missing folder", dir.path / "none" / "new.bin", SaveAsOutcome::kFailed},
+        {"a folder", dir.path / "sub", SaveAsOutcome::kFailed},
+        {"new file", dir.path / "sub" / "new.bin", SaveAsOutcome::kSaved},
+    };
+    for (const Case& c : cases) {
+        const SaveAsOutcome out =
+            SaveImageAs(edited->Bytes(), c.target.string(), source.string(), false);
+        EXPECT_EQ(out.kind, c.kind) << c.name << ": " << out.error;
+        EXPECT_EQ(out.error.empty(), c.kind != SaveAsOutcome::kFailed) << c.name;
+        EXPECT_TRUE(HoldsImage(source, *opened)) << c.name;
+    }
+    EXPECT_TRUE(HoldsImage(dir.path / "sub" / "new.bin", *edited));
+    EXPECT_FALSE(fs::exists(dir.path / "none"));
+    EXPECT_TRUE(fs::is_directory(dir.path / "sub"));
+
+    // Agreed: the opened file (through its link) takes the edited image and
+    // stays a file behind the link.
+    const SaveAsOutcome agreed =
+        SaveImageAs(edited->Bytes(), (dir.path / "link.bin").string(), source.string(), true);
+    ASSERT_EQ(agreed.kind, SaveAsOutcome::kSaved) << agreed.error;
+    EXPECT_TRUE(HoldsImage(source, *edited));
+    EXPECT_TRUE(fs::is_symlink(dir.path / "link.bin"));
+
+    // An opened file removed since is still protected by its name; an image
+    // that came from no file (read out of the ECU) protects nothing.
+    fs::remove(source);
+    EXPECT_EQ(SaveImageAs(opened->Bytes(), source.string(), source.string(), false).kind,
+              SaveAsOutcome::kAskFirst);
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_EQ(SaveImageAs(opened->Bytes(), source.string(), "", false).kind, SaveAsOutcome::kSaved);
+    EXPECT_TRUE(HoldsImage(source, *opened));
+}
+
 }  // namespace
 }  // namespace korvane::firmware

@@ -6,12 +6,15 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "firmware/FirmwareImage.h"
@@ -318,6 +321,76 @@ TEST_F(Viewer, MenuEntriesOpenTheViewerAndSaveTheAnalysisOnlyToANewFile) {
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains("ecu.bin")) << errors[0].toStdString();
     EXPECT_EQ(desk.Analysis(), view);
+}
+
+// Counts the log progress dialogs that show, and cancels them when asked,
+// as the user's click on "Отмена" would.
+class ProgressWatch final : public QObject {
+  public:
+    int shown = 0;
+    bool cancel = false;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show && o->objectName() == "LogProgress") {
+            ++shown;
+            if (cancel)
+                if (auto* dialog = qobject_cast<QProgressDialog*>(o))
+                    QTimer::singleShot(0, dialog, &QProgressDialog::cancel);
+        }
+        return false;
+    }
+};
+
+TEST_F(Viewer, ALargeLogReadsUnderAProgressDialogThatCanBeCancelled) {
+    // About 5 MB: the recorded drive's lines over and over under one header.
+    std::ifstream in(log_, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const size_t body = text.find("\r\n") + 2;
+    const fs::path big = dir_->Path() / "big.xls";
+    {
+        std::ofstream out(big, std::ios::binary);
+        out << text.substr(0, body);
+        for (size_t written = 0; written < (5u << 20); written += text.size() - body)
+            out << text.substr(body);
+    }
+    QWidget window;
+    QMenu menu;
+    QStringList errors, logLines;
+    DeskActions::Window w;
+    w.window = &window;
+    w.askOpen = [](const QString&, const QString&) { return QString(); };
+    w.askSave = w.askOpen;
+    w.showError = [&](const QString& e) { errors << e; };
+    w.log = [&](const QString& l) { logLines << l; };
+    w.setting = [](const std::string&) { return std::string(); };
+    w.grid = [] { return std::optional<WorkPointGrid>(); };
+    w.progressFromBytes = 2u << 20;
+    w.progressAfterMs = 0;
+    DeskActions desk(w, &menu);
+    ProgressWatch watch;
+    qApp->installEventFilter(&watch);
+
+    // A small log opens without a dialog.
+    const QString small = QString::fromStdString(log_.string());
+    ASSERT_TRUE(desk.OpenLog(small)) << errors.join("|").toStdString();
+    EXPECT_EQ(watch.shown, 0);
+
+    // Cancelled: the viewer keeps the log it showed, and no error box.
+    watch.cancel = true;
+    EXPECT_FALSE(desk.OpenLog(QString::fromStdString(big.string())));
+    EXPECT_EQ(watch.shown, 1);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    ASSERT_FALSE(logLines.isEmpty());
+    EXPECT_TRUE(logLines.last().contains("отменено")) << logLines.last().toStdString();
+    EXPECT_TRUE(desk.Viewer()->Notes()->text().contains(small));
+    EXPECT_FALSE(desk.Viewer()->windowTitle().contains("big.xls"));
+
+    // Read to the end: the large log is shown.
+    watch.cancel = false;
+    EXPECT_TRUE(desk.OpenLog(QString::fromStdString(big.string())));
+    qApp->removeEventFilter(&watch);
+    EXPECT_EQ(watch.shown, 2);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    EXPECT_TRUE(desk.Viewer()->windowTitle().contains("big.xls"));
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ class Editor : public ::testing::Test {
     QStringList log, errors, answers;
     std::map<std::string, std::string> settings;
     int saves = 0;
+    bool connected = true;  // false: at the desk, no connection
+    int deskEdits = 0;
     CalibrationPanel* panel = nullptr;
 
     void SetUp() override {
@@ -79,6 +81,8 @@ class Editor : public ::testing::Test {
         w.setting = [this](const char* key) { return settings[key]; };
         w.setSetting = [this](const char* key, const std::string& v) { settings[key] = v; };
         w.saveImage = [this] { ++saves; };
+        w.connected = [this] { return connected; };
+        w.imageEdited = [this] { ++deskEdits; };
         w.runGuarded = [](std::function<void()> step) { step(); };
         w.connectTimer = [this](QTimer* t, std::function<void()> f) {
             QObject::connect(t, &QTimer::timeout, &window, std::move(f));
@@ -283,6 +287,44 @@ TEST_F(Editor, WriteButtonStoresAndHandsOverASingleValue) {
     EXPECT_EQ(worker.Take().size(), 1u);
     ASSERT_FALSE(log.isEmpty());
     EXPECT_TRUE(log.last().contains("не передано")) << log.last().toStdString();
+}
+
+// Without a connection a value and a curve go into the image only: nothing
+// reaches the worker, no copy is saved, the live view stays stopped, and the
+// log says where the value went.
+TEST_F(Editor, AtTheDeskAWriteGoesIntoTheImageOnly) {
+    connected = false;
+    LoadDemo();
+    Select(kIdle);
+    panel->Editpoint->setText("905");
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5A10], 90);
+    EXPECT_EQ(panel->Editpoint->text(), "900");
+    ASSERT_EQ(log.size(), 2) << log.join("|").toStdString();
+    EXPECT_EQ(log[0], QString::fromUtf8(
+                          "«Обороты_ХХ»: значение 905 округлено до шага прошивки, записано 900"));
+    EXPECT_EQ(log[1], QString::fromUtf8(
+                          "«Обороты_ХХ»: нет связи с ECU, записано только в образ прошивки."));
+
+    Select(kCold);
+    panel->StringGrid4->item(1, 1)->setText("1.5");
+    panel->Button5->click();
+    EXPECT_EQ(image[0x5C00], 192);
+    EXPECT_FALSE(panel->TimerRW->isActive());
+    EXPECT_EQ(deskEdits, 2);
+
+    // A value that cannot be written changes nothing, at the desk too.
+    panel->StringGrid4->item(1, 2)->setText("abc");
+    const auto before = image;
+    panel->Button5->click();
+    EXPECT_EQ(image, before);
+    EXPECT_EQ(deskEdits, 2);
+    EXPECT_EQ(errors.size(), 1);
+
+    QTest::qWait(500);
+    EXPECT_TRUE(worker.Take().empty());
+    EXPECT_EQ(saves, 0);
+    EXPECT_FALSE(engineTimer.isActive());
 }
 
 TEST_F(Editor, CurveGoesThroughTheWriteTimerAndWaitsForABusyWorker) {

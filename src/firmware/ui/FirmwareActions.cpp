@@ -46,7 +46,9 @@ bool FirmwareActions::LoadDefaultFirmware() {
         ShowLabels();
         Call(addtabl);
         image.FirmwareLoaded = true;
+        openedPath_ = path;
         w_.log(QStringLiteral("Прошивка загружена") + Q(name));
+        Call(imageChanged);
         return true;
     }
     w_.log(image.FirmwareLoaded ? QStringLiteral("Прошивка загружена")
@@ -65,6 +67,7 @@ void FirmwareActions::RestartAfterAbandonedLoad() {
 }
 
 void FirmwareActions::ToolButton7Click() {
+    if (!w_.connected()) return OpenAtDesk();
     w_.Timer2->stop();
     w_.engineTimer->stop();
     w_.wait(600);
@@ -89,9 +92,55 @@ void FirmwareActions::ToolButton7Click() {
     w_.zeroGridValues();
     Call(pishupopr);
     image.FirmwareLoaded = true;
+    openedPath_ = path.toStdString();
     w_.engineTimer->start();
     w_.Timer2->start();
     Call(startTuningTimers);
+    Call(imageChanged);
+}
+
+void FirmwareActions::OpenAtDesk() {
+    const QString path = w_.askOpenFile(kFilter);
+    if (path.isEmpty()) return;
+    FirmwareImage& image = *w_.image;
+    const LoadResult loaded = image.LoadFile(path.toStdString());
+    if (!loaded) {
+        w_.showError(
+            QStringLiteral("Файл прошивки «%1» не загружен: %2.").arg(path, Q(loaded.error)));
+        return;
+    }
+    w_.log(QStringLiteral("Прошивка загружена ") + path);
+    Call(resetTuningCounters);
+    ShowLabels();
+    Call(addtabl);
+    w_.zeroGridValues();
+    image.FirmwareLoaded = true;
+    openedPath_ = path.toStdString();
+    Call(imageChanged);
+}
+
+bool FirmwareActions::SaveImageAsClick() {
+    if (!w_.image->FirmwareLoaded) return false;
+    const QString path = w_.askSaveFile(kFilter);
+    if (path.isEmpty()) return false;
+    const auto bytes = w_.image->Bytes();
+    SaveAsOutcome out = SaveImageAs(bytes, path.toStdString(), openedPath_, false);
+    if (out.kind == SaveAsOutcome::kAskFirst) {
+        if (!w_.confirm(QStringLiteral("Из файла «%1» прошивка была открыта. Заменить его "
+                                       "прошивкой с изменениями?")
+                            .arg(path))) {
+            w_.log(QStringLiteral("Прошивка не сохранена: «%1» оставлен как был.").arg(path));
+            return false;
+        }
+        out = SaveImageAs(bytes, path.toStdString(), openedPath_, true);
+    }
+    if (out.kind != SaveAsOutcome::kSaved) {
+        w_.showError(
+            QStringLiteral("Не удаётся сохранить прошивку «%1»: %2.").arg(path, Q(out.error)));
+        return false;
+    }
+    w_.log(QStringLiteral("Прошивка сохранена в «%1»").arg(path));
+    return true;
 }
 
 void FirmwareActions::ToolButton8Click() {
@@ -156,6 +205,7 @@ void FirmwareActions::FirmwareRead(const std::vector<uint8_t>& read) {
     if (saved.kind == SaveOutcome::kSaved || saved.kind == SaveOutcome::kUnchanged)
         w_.log(QStringLiteral("Прошивка сохранена"));
     w_.Timer2->start();
+    Call(imageChanged);
 }
 
 void FirmwareActions::ShowReadProgress(int maximum, int position) {

@@ -41,6 +41,13 @@ class FirmwareActions final : public QObject {
         std::function<void(const QString&)> showError;
         // An open-file dialog; empty when cancelled.
         std::function<QString(const QString& filter)> askOpenFile;
+        // A save-file dialog; empty when cancelled.
+        std::function<QString(const QString& filter)> askSaveFile;
+        // A yes/no question; true for yes.
+        std::function<bool(const QString& question)> confirm;
+        // Whether a connection stands or is being made; without one an image
+        // is opened and edited at the desk, with no ECU, timers or copies.
+        std::function<bool()> connected;
         std::function<std::string(const char* key)> setting;
         // A new date-stamped working folder; false when it could not be made
         // (the window has said so).
@@ -69,6 +76,8 @@ class FirmwareActions final : public QObject {
     // Timer4 and, per "Коэф. обучения соседних РТ", Timer6 with neighbour
     // learning.
     std::function<void()> startTuningTimers;
+    // The image was filled afresh (a file, the default image, a read).
+    std::function<void()> imageChanged;
 
     // The default image inside the connect sequence. False: the file could
     // not be read, the user has been told and the connect stops here.
@@ -78,6 +87,11 @@ class FirmwareActions final : public QObject {
 
     void ToolButton7Click();  // load an image file
     void ToolButton8Click();  // read the image out of the ECU
+    // "Сохранить прошивку как…": the image into a file the user names; the
+    // file it was opened from only after asking. True when written.
+    bool SaveImageAsClick();
+    // The image file last opened (a load or the default image); "" if none.
+    const std::string& OpenedPath() const { return openedPath_; }
     // The worker's events of a read: the image, or why there is none.
     void FirmwareRead(const std::vector<uint8_t>& image);
     void ReadFailed(const std::string& reason);
@@ -95,6 +109,9 @@ class FirmwareActions final : public QObject {
 
   private:
     void ShowLabels();
+    // The image file at the desk: taken over with its tables and labels,
+    // nothing sent, started or saved.
+    void OpenAtDesk();
     void RestartAfterAbandonedLoad();
     // The window goes on as before the read.
     void BackFromRead();
@@ -107,6 +124,7 @@ class FirmwareActions final : public QObject {
     QString lastSaveProblem_;
     bool reading_ = false;
     QString stateBeforeRead_;
+    std::string openedPath_;
 };
 
 }  // namespace korvane::firmware

@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QWidget>
+#include <filesystem>
 
 #include "logs/LogAnalysis.h"
 #include "logs/ui/AnalysisView.h"
@@ -50,8 +53,39 @@ bool DeskActions::OpenLogClicked() {
     return !path.isEmpty() && OpenLog(path);
 }
 
+std::optional<LogReadResult> DeskActions::Read(const QString& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path.toStdString(), ec);
+    // Small files (and anything the reader will refuse) read without a dialog.
+    if (ec || size < w_.progressFromBytes || size > kMaxLogBytes)
+        return ReadLog(path.toStdString());
+    QProgressDialog dialog(QStringLiteral("Чтение лога «%1»…").arg(QFileInfo(path).fileName()),
+                           QStringLiteral("Отмена"), 0, 1000, w_.window);
+    dialog.setObjectName(QStringLiteral("LogProgress"));
+    dialog.setWindowTitle(QStringLiteral("Открыть лог…"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(w_.progressAfterMs);
+    dialog.setAutoClose(false);
+    dialog.setValue(0);
+    bool cancelled = false;
+    LogReadResult r = ReadLog(path.toStdString(), [&](double fraction) {
+        // A modal dialog serves the window's events as its value moves, the
+        // cancel button among them.
+        dialog.setValue(static_cast<int>(fraction * 1000));
+        cancelled = dialog.wasCanceled();
+        return !cancelled;
+    });
+    if (cancelled) {
+        if (w_.log) w_.log(QStringLiteral("Чтение лога «%1» отменено.").arg(path));
+        return std::nullopt;
+    }
+    return r;
+}
+
 bool DeskActions::OpenLog(const QString& path) {
-    LogReadResult r = ReadLog(path.toStdString());
+    auto read = Read(path);
+    if (!read) return false;
+    LogReadResult& r = *read;
     if (!r.ok) {
         w_.showError(QString::fromStdString(r.error));
         return false;
@@ -82,7 +116,9 @@ bool DeskActions::AnalyzeLogClicked() {
         w_.askOpen(QStringLiteral("Анализ лога: прошивка, что была в ECU при записи"),
                    QStringLiteral("Прошивка|*.bin *.bir|Все файлы|*"));
     if (imagePath.isEmpty()) return false;
-    const LogReadResult log = ReadLog(logPath.toStdString());
+    const auto read = Read(logPath);
+    if (!read) return false;
+    const LogReadResult& log = *read;
     if (!log.ok) {
         w_.showError(QString::fromStdString(log.error));
         return false;

@@ -6,10 +6,12 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "logs/LogReader.h"
 #include "logs/ui/LogXYView.h"
 
 class QMenu;
@@ -32,6 +34,11 @@ class DeskActions final : public QObject {
         std::function<std::string(const std::string& key)> setting;
         // The work-point grid of the image now loaded, nullopt without one.
         std::function<std::optional<WorkPointGrid>()> grid;
+        // Logs of at least this many bytes are read under a progress dialog
+        // (4 MB: about a quarter of an hour of driving); it shows once the
+        // read has taken this long, or is expected to.
+        uint64_t progressFromBytes = 4u << 20;
+        int progressAfterMs = 500;
     };
     DeskActions(Window window, QMenu* fileMenu);
 
@@ -50,6 +57,10 @@ class DeskActions final : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Reads a log, a large one under a progress dialog that can be
+    // cancelled; nullopt when the user cancelled.
+    std::optional<LogReadResult> Read(const QString& path);
+
     Window w_;
     QPointer<LogViewer> viewer_;
     QPointer<AnalysisView> analysis_;

@@ -317,8 +317,13 @@ void CalibrationPanel::ChartTool1DragPoint(QObject* Sender, int Index) {
 }
 
 void CalibrationPanel::Button5Click() {
-    if (!LinkUp() || !w_.engineTimer->isActive()) return;
-    w_.engineTimer->stop();
+    const bool desk = AtDesk();
+    if (!desk && (!LinkUp() || !w_.engineTimer->isActive())) return;
+    // At the desk the live view is not running and stays as it is.
+    auto resumeLiveView = [this, desk] {
+        if (!desk) w_.engineTimer->start();
+    };
+    if (!desk) w_.engineTimer->stop();
     ValueBoxes boxes{S(Editpoint->text()), S(EditMax->text()), S(EditMin->text())};
     std::vector<std::string> cells;
     for (int c = 1; c < StringGrid4->columnCount(); ++c) {
@@ -328,7 +333,7 @@ void CalibrationPanel::Button5Click() {
     const PreparedWrite p = PrepareTableWrite(attributes_, boxes, cells);
     if (!p.error.empty()) {
         // Nothing stored or handed over; the live view goes on.
-        w_.engineTimer->start();
+        resumeLiveView();
         w_.showError(Q(p.error));
         return;
     }
@@ -343,14 +348,22 @@ void CalibrationPanel::Button5Click() {
             w_.log(Q(line));
         ShowTableDisplay(shown);
     }
-    if (write.kind == TableKind::Single) {
+    if (desk) {
+        if (write.kind != TableKind::None) {
+            w_.log(QStringLiteral("«%1»: нет связи с ECU, записано только в образ прошивки.")
+                       .arg(Q(attributes_.Element())));
+            if (w_.imageEdited) w_.imageEdited();
+        }
+    } else if (write.kind == TableKind::Single) {
         correct1D(write.adrf, write.adrs, std::to_string(write.width), std::to_string(write.raw));
     } else if (write.kind == TableKind::Curve) {
         correct2D(write.adrf, write.adrs, write.lenText, write.dataText);
     } else {
         w_.engineTimer->start();
     }
-    w_.saveImage();
+    // The copy in the session folder follows; at the desk there is none
+    // ("Сохранить прошивку как…" writes the image where the user says).
+    if (!desk) w_.saveImage();
     if (!write.notices.empty()) {
         QStringList lines;
         for (const auto& n : write.notices) lines << Q(n);

@@ -49,6 +49,12 @@ class CalibrationPanel final : public QWidget {
         std::function<void(const char* key, const std::string& value)> setSetting;
         // SaveFirmwareImage.
         std::function<void()> saveImage;
+        // Whether a connection stands or is being made. Without one the write
+        // button stores into the image only (the log says so): no ECU, no
+        // copy, the live view untouched. Unset: always connected.
+        std::function<bool()> connected;
+        // The image was changed by a write at the desk (may be unset).
+        std::function<void()> imageEdited;
         // Runs a step now, or once the handler that is waiting has finished.
         std::function<void(std::function<void()>)> runGuarded;
         // Connects a timer so its handler never runs inside another's wait.
@@ -116,6 +122,7 @@ class CalibrationPanel final : public QWidget {
     void BuildTreeSide();
     void BuildTableSide(QTabWidget* pages, QWidget* tablePanel);
     bool LinkUp() const;
+    bool AtDesk() const { return w_.connected && !w_.connected(); }
     // Runs the step of a handler `ms` later, never inside another handler.
     void Later(int ms, std::function<void()> step);
 

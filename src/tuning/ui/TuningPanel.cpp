@@ -343,6 +343,22 @@ void TuningPanel::ZeroGridValues() {
         for (int c = 1; c < kGridCells; ++c) SetCellText(c, r, QStringLiteral("0"));
 }
 
+void TuningPanel::ShowAtDesk() {
+    StringGrid2->show();
+    StringGrid2->viewport()->update();
+}
+
+void TuningPanel::ImageEditedAtDesk() {
+    core_->TakeTablesFrom(w_.image());
+    const int item = ComboBox1->currentIndex();
+    if (item >= 0)
+        for (int c = 0; c < kGridSize; ++c)
+            for (int r = 0; r < kGridSize; ++r)
+                if (auto text = RefillText(Tables(), c, r, item, w_.decimalSeparator))
+                    SetCellText(c + 1, r + 1, Q(*text));
+    StringGrid2->viewport()->update();
+}
+
 void TuningPanel::StartTuningTimers() {
     Timer4->start();
     const std::string kN = w_.setting("Коэф. обучения соседних РТ");

@@ -120,6 +120,10 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     // Tables from the image, with the labels last shown.
     void addtabl();
     void ZeroGridValues();
+    // At the desk (no connection): the grid shows the image's tables, and
+    // follows an edit of the image made in the map editor.
+    void ShowAtDesk();
+    void ImageEditedAtDesk();
     // Neighbour learning per "Коэф. обучения соседних РТ" after an image
     // load, and Timer4.
     void StartTuningTimers();
