@@ -22,6 +22,7 @@
 
 #include "../QtBenchMain.h"
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "firmware/ui/FirmwareActions.h"
 #include "platform/TextCodec.h"
@@ -29,6 +30,7 @@
 
 using namespace korvane;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
@@ -84,7 +86,7 @@ void BM_FirmwareReadInWindow(benchmark::State& state) {
     form->show();
     const auto connect = [&] {
         form->ToolButton(1)->click();
-        return RunUntil([&] { return form->Label6->text() == "Диагностика"; }, 30000);
+        return RunUntil([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 30000);
     };
     // Cheap checks: the window's log is not read while the read runs, so the
     // measuring does not hold up the UI thread the worker reports to.

@@ -166,7 +166,7 @@ void TForm1::ShowState(SessionState state) {
 }
 
 void TForm1::SetStateLabel(const QString& text, const QColor& background) {
-    Tuning->SetState(text, background);
+    tuning_->SetState(text, background);
 }
 
 void TForm1::ShowError(const QString& text) {
@@ -318,10 +318,10 @@ void TForm1::Connect(bool automatic) {
     // disconnect: the window stays as it was.
     if (!parsed.settings) return ShowError(Q(parsed.error));
     const ConnectSettings& s = *parsed.settings;
-    Tuning->Tables().MinTuneThrottle = s.minTuneThrottle;
+    tuning_->Tables().MinTuneThrottle = s.minTuneThrottle;
     if (!firmware_->LoadDefaultFirmware()) return;
-    Tuning->Connecting(s.bcnIntervalMs, s.neighbourIntervalMs);
-    if (const QString refused = Tuning->ReadControls(); !refused.isEmpty())
+    tuning_->Connecting(s.bcnIntervalMs, s.neighbourIntervalMs);
+    if (const QString refused = tuning_->ReadControls(); !refused.isEmpty())
         return ShowError(refused);
     Timer2->setInterval(s.rewriteMs);
 
@@ -335,7 +335,7 @@ void TForm1::Connect(bool automatic) {
     firmware_->SetDefaultFileName();
     Button2->setEnabled(true);
     linkWatch_->Connecting(!automatic && s.reconnect);
-    Tuning->SetState(QStringLiteral("Включаемся"));
+    tuning_->SetState(QStringLiteral("Включаемся"));
     ValueListEditor1->setEnabled(false);
 }
 
@@ -357,7 +357,7 @@ void TForm1::CommandFinished(const ecu::CommandResult& result) {
             if (!result.ok) firmware_->ReadFailed(result.reason);
             break;
         case CommandKind::remake:
-            Tuning->Core().CellWriteDone(result.ok);
+            tuning_->Core().CellWriteDone(result.ok);
             break;
         default:
             break;
@@ -367,15 +367,15 @@ void TForm1::CommandFinished(const ecu::CommandResult& result) {
 void TForm1::SessionUp() {
     if (!session_->TakeSessionUp()) return;
     const bool restoring = session_->State() == SessionState::Reconnecting;
-    Tuning->pishupopr();
+    tuning_->pishupopr();
     linkWatch_->DiagnosticsStarted();
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
-    Tuning->SessionReady();
+    tuning_->SessionReady();
     Timer2->start();
     session_->SetState(SessionState::Live);
     // A link that came back by itself while tuning: the tuning goes on.
-    if (restoring && session_->TuningBeforeDrop()) Tuning->ResumeTuning();
+    if (restoring && session_->TuningBeforeDrop()) tuning_->ResumeTuning();
 }
 
 void TForm1::Disconnect(bool automatic) {
@@ -385,15 +385,15 @@ void TForm1::Disconnect(bool automatic) {
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
-    Tuning->Timer4->stop();
-    Tuning->Disconnected();
+    tuning_->Timer4->stop();
+    tuning_->Disconnected();
     if (automatic) {
         // Between attempts the window stays connected for the user: the
         // disconnect button stops the attempts.
-        Tuning->SetState(QStringLiteral("Переподключение..."));
+        tuning_->SetState(QStringLiteral("Переподключение..."));
         session_->SetState(SessionState::Reconnecting);
     } else {
-        Tuning->SetState(QStringLiteral("Выключено"));
+        tuning_->SetState(QStringLiteral("Выключено"));
         session_->SetState(SessionState::Disconnected);
     }
 }
@@ -419,9 +419,9 @@ void TForm1::engineTimerTimer() {
             // not accept, still counts for the work point but gives no sample.
             const bool mixtureUsable =
                 tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
-            Tuning->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
+            tuning_->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
         }
-        session_->LogFrame(Diagnostics->ShownTexts(), Tuning->Tables().StationaryHitCount);
+        session_->LogFrame(Diagnostics->ShownTexts(), tuning_->Tables().StationaryHitCount);
     }
 }
 
@@ -429,7 +429,7 @@ void TForm1::StatusTimerTimerrTimer() {
     const live::LinkFlags flags = session_->LinkFlags(linkWatch_->Stale());
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
-    Tuning->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&
+    tuning_->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&
                      flags.ecuNoAnswer == 0);
 }
 

@@ -143,6 +143,12 @@ public:
     // through this guard, so no handler runs inside another.
     platform::HandlerGuard& Guard() { return *guard_; }
 
+    // The toolbar's buttons in toolbar order, and one by its number.
+    const std::vector<QToolButton*>& ToolButtons() const { return toolButtons_; }
+    QToolButton* ToolButton(int number) const;
+    // The tuning grid panel: its grid, state label, view selector and timers.
+    tuning::ui::TuningPanel& Tuning() { return *tuning_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
 
@@ -201,20 +207,14 @@ private:
     void CreateLinkWatch();
 
     QWidget* topBar_ = nullptr;
-
-
-public:
-    // Components, named as the user-visible parts of the window.
-    std::vector<QToolButton*> toolButtons;  // in toolbar order
-    QToolButton* ToolButton(int number) const;
-    QComboBox* ComboBox1 = nullptr;
+    // The window's parts, named as the user sees them; tests reach them by
+    // their object names.
+    std::vector<QToolButton*> toolButtons_;  // in toolbar order
     QLabel* Label1 = nullptr;
     QPushButton* Button2 = nullptr;
     QStackedWidget* LeftArea = nullptr;
     QStackedWidget* RightArea = nullptr;
-    // The tuning grid panel; StringGrid2, Label6, ComboBox1, Timer1, Timer4
-    // and Timer6 below are its own.
-    tuning::ui::TuningPanel* Tuning = nullptr;
+    tuning::ui::TuningPanel* tuning_ = nullptr;  // PanelGrid
     QWidget* PanelGrid = nullptr;
     QWidget* PanelXX = nullptr;
     QWidget* PanelUOZ = nullptr;
@@ -224,14 +224,10 @@ public:
     QWidget* PanelSett = nullptr;
     QWidget* Paneldia = nullptr;
     QWidget* Calibrpanel = nullptr;
-    QTableWidget* StringGrid2 = nullptr;
-    QLabel* Label6 = nullptr;
     QTabWidget* PageControl1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     ValueListEditor* ValueListEditor1 = nullptr;
     QPushButton* SaveButton = nullptr;
-    QTreeWidget* TreeView = nullptr;
-    QPushButton* MapButton = nullptr;
     live::StatusBarView* StatusBar1 = nullptr;
     QProgressBar* StatusProgressBar = nullptr;
     live::DashboardView* Dashboard = nullptr;
@@ -241,11 +237,7 @@ public:
 
     QTimer* engineTimer = nullptr;
     QTimer* StatusTimerTimerr = nullptr;
-    QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
-    QTimer* Timer4 = nullptr;
-    QTimer* Timer6 = nullptr;
-    QTimer* ReconnectTimer = nullptr;  // the link watch's own
 };
 
 }  // namespace korvane::app

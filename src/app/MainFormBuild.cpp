@@ -153,6 +153,7 @@ void TForm1::BuildLayout() {
     // Left view area. The tuning grid panel (PanelGrid) comes first; it is
     // made with the workers it drives (CreateTuningPanel).
     LeftArea = new QStackedWidget(client);
+    LeftArea->setObjectName(QStringLiteral("LeftArea"));
     LeftArea->setGeometry(1, 32, 715, 476);
 
     PanelXX = MakePanel(LeftArea, "PanelXX");
@@ -174,6 +175,7 @@ void TForm1::BuildLayout() {
 
     // Right view area.
     RightArea = new QStackedWidget(client);
+    RightArea->setObjectName(QStringLiteral("RightArea"));
     RightArea->setGeometry(718, 32, 243, 475);
     Eculog = MakePanel(RightArea, "Eculog");
     Memo1 = new QPlainTextEdit(Eculog);
@@ -256,7 +258,7 @@ QWidget* TForm1::BuildTopBar(QWidget* parent) {
         b->setToolTip(ToolTipFor(slot.number));
         b->setGeometry(x, 4, kButtonWidth, 22);
         b->setEnabled(true);
-        toolButtons.push_back(b);
+        toolButtons_.push_back(b);
         x += kButtonWidth;
     }
     connect(ToolButton(1), &QToolButton::clicked, this, [this] { ToolButton1Click(); });
@@ -288,13 +290,13 @@ void TForm1::CreateFirmwareActions() {
     w.engineTimer = engineTimer;
     w.Timer2 = Timer2;
     w.progressBar = StatusProgressBar;
-    w.stateText = [this] { return Tuning->Label6->text(); };
+    w.stateText = [this] { return tuning_->Label6->text(); };
     w.showReading = [this](bool reading) {
         if (reading) {
-            Tuning->SetState(QStringLiteral("Считаю прошивку"));
+            tuning_->SetState(QStringLiteral("Считаю прошивку"));
             session_->SetState(SessionState::ReadingFirmware);
         } else if (session_->State() == SessionState::ReadingFirmware) {
-            session_->SetState(Tuning->Tables().TuningActive ? SessionState::Tuning
+            session_->SetState(tuning_->Tables().TuningActive ? SessionState::Tuning
                                                              : SessionState::Live);
         }
     };
@@ -316,28 +318,28 @@ void TForm1::CreateFirmwareActions() {
     w.dateDir = [this] { return session_->DateDir(); };
     w.workDir = [this] { return env_.workDir; };
     w.showGridLabels = [this](const firmware::GridLabels& labels) { ShowGridLabels(labels); };
-    w.zeroGridValues = [this] { Tuning->ZeroGridValues(); };
+    w.zeroGridValues = [this] { tuning_->ZeroGridValues(); };
     w.setStateLabel = [this](const QString& text, const QColor& color) {
         if (color.isValid())
             SetStateLabel(text, color);
         else
-            Tuning->SetState(text);
+            tuning_->SetState(text);
     };
     w.wait = [this](int ms) { guard_->Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));
     };
     firmware_ = std::make_unique<firmware::FirmwareActions>(std::move(w));
-    firmware_->resetTuningCounters = [this] { Tuning->Tables().ResetCounters(); };
-    firmware_->stopTuningTimers = [this] { Tuning->StopTuningTimers(); };
-    firmware_->addtabl = [this] { Tuning->addtabl(); };
-    firmware_->pishupopr = [this] { Tuning->pishupopr(); };
-    firmware_->startTuningTimers = [this] { Tuning->StartTuningTimers(); };
+    firmware_->resetTuningCounters = [this] { tuning_->Tables().ResetCounters(); };
+    firmware_->stopTuningTimers = [this] { tuning_->StopTuningTimers(); };
+    firmware_->addtabl = [this] { tuning_->addtabl(); };
+    firmware_->pishupopr = [this] { tuning_->pishupopr(); };
+    firmware_->startTuningTimers = [this] { tuning_->StartTuningTimers(); };
     // What the image offers follows it; at the desk the grid shows it.
     firmware_->imageChanged = [this] {
         ShowState(session_->State());
         desk_->ImageChanged();
-        if (session_->State() == SessionState::Disconnected) Tuning->ShowAtDesk();
+        if (session_->State() == SessionState::Disconnected) tuning_->ShowAtDesk();
     };
     QMenu* fileMenu = menuBar()->findChild<QMenu*>(QStringLiteral("Fail"));
     auto* saveAs = fileMenu->addAction(QStringLiteral("Сохранить прошивку как…"));
@@ -367,7 +369,7 @@ void TForm1::CreateCalibrationPanel() {
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
     w.imageEdited = [this] {
         ShowGridLabels(firmware::Namesstringgrid(image_.Bytes()));
-        Tuning->ImageEditedAtDesk();
+        tuning_->ImageEditedAtDesk();
         desk_->ImageChanged();
     };
     w.runGuarded = [this](std::function<void()> step) { guard_->RunGuarded(std::move(step)); };
@@ -377,8 +379,6 @@ void TForm1::CreateCalibrationPanel() {
     w.decimalSeparator = decimalSeparator_;
     calibration_ = new maps::CalibrationPanel(std::move(w), PageControl1, PanelXX, RightArea);
     Calibrpanel = calibration_;
-    TreeView = calibration_->TreeView;
-    MapButton = calibration_->MapButton;
     ValueListEditor2 = new live::LiveValueList(Calibrpanel);
     ValueListEditor2->setObjectName(QStringLiteral("ValueListEditor2"));
     ValueListEditor2->move(0, 252);
@@ -386,7 +386,7 @@ void TForm1::CreateCalibrationPanel() {
 }
 
 void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
-    Tuning->ShowGridLabels(labels.rows, labels.cols);
+    tuning_->ShowGridLabels(labels.rows, labels.cols);
 }
 
 void TForm1::CreateTuningPanel() {
@@ -415,18 +415,12 @@ void TForm1::CreateTuningPanel() {
     };
     w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
     w.decimalSeparator = decimalSeparator_;
-    Tuning = new tuning::ui::TuningPanel(std::move(w), topBar_, LeftArea);
-    LeftArea->insertWidget(0, Tuning);
-    LeftArea->setCurrentWidget(Tuning);
-    PanelGrid = Tuning;
-    StringGrid2 = Tuning->StringGrid2;
-    Label6 = Tuning->Label6;
-    ComboBox1 = Tuning->ComboBox1;
-    Timer1 = Tuning->Timer1;
-    Timer4 = Tuning->Timer4;
-    Timer6 = Tuning->Timer6;
-    connect(ToolButton(10), &QToolButton::clicked, this, [this] { Tuning->ToolButton10Click(); });
-    connect(ToolButton(11), &QToolButton::clicked, this, [this] { Tuning->ToolButton11Click(); });
+    tuning_ = new tuning::ui::TuningPanel(std::move(w), topBar_, LeftArea);
+    LeftArea->insertWidget(0, tuning_);
+    LeftArea->setCurrentWidget(tuning_);
+    PanelGrid = tuning_;
+    connect(ToolButton(10), &QToolButton::clicked, this, [this] { tuning_->ToolButton10Click(); });
+    connect(ToolButton(11), &QToolButton::clicked, this, [this] { tuning_->ToolButton11Click(); });
 }
 
 void TForm1::CreateLinkWatch() {
@@ -439,9 +433,8 @@ void TForm1::CreateLinkWatch() {
     w.log = [this](const QString& line) { AppendLog(line); };
     w.connect = [this] { Connect(true); };
     w.disconnect = [this] { Disconnect(true); };
-    w.dropped = [this] { session_->RememberTuning(Tuning->Tables().TuningActive); };
+    w.dropped = [this] { session_->RememberTuning(tuning_->Tables().TuningActive); };
     linkWatch_ = new LinkWatch(std::move(w), this);
-    ReconnectTimer = linkWatch_->ReconnectTimer;
 }
 
 }  // namespace korvane::app

@@ -18,6 +18,7 @@
 #include <fstream>
 
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
 #include "live/ui/StatusBarView.h"
@@ -26,6 +27,7 @@
 
 using namespace korvane::app;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
@@ -98,10 +100,10 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
     // Toolbar order left to right, icon indices, and which start enabled.
     const int order[] = {1, 2, 4, 5, 7, 8, 10, 11, 12, 14, 15, 16, 18, 19, 20, 21, 23, 24, 27};
     const int icons[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19};
-    ASSERT_EQ(form->toolButtons.size(), std::size(order));
+    ASSERT_EQ(form->ToolButtons().size(), std::size(order));
     int lastX = 0;
     for (size_t i = 0; i < std::size(order); ++i) {
-        QToolButton* b = form->toolButtons[i];
+        QToolButton* b = form->ToolButtons()[i];
         EXPECT_EQ(b->objectName(), QString("ToolButton%1").arg(order[i]));
         EXPECT_EQ(b->property("iconIndex").toInt(), icons[i]);
         EXPECT_GT(b->x(), lastX);
@@ -129,36 +131,36 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
         const auto tip = tips.find(n);
         EXPECT_EQ(form->ToolButton(n)->toolTip(), tip == tips.end() ? QString() : tip->second) << n;
     }
-    EXPECT_EQ(form->toolButtons[0]->x(), 11);
-    EXPECT_EQ(form->toolButtons[1]->x() - form->toolButtons[0]->x(), 23);
-    EXPECT_EQ(form->ComboBox1->x(), 563);
+    EXPECT_EQ(form->ToolButtons()[0]->x(), 11);
+    EXPECT_EQ(form->ToolButtons()[1]->x() - form->ToolButtons()[0]->x(), 23);
+    EXPECT_EQ(Part<QComboBox>(*form, "ComboBox1")->x(), 563);
     // "РТ" shows, with no item chosen until the first table fill.
-    EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
-    EXPECT_EQ(form->ComboBox1->placeholderText(), "РТ");
-    EXPECT_EQ(form->ComboBox1->count(), 6);
-    EXPECT_TRUE(form->Label1->text().isEmpty());
-    EXPECT_EQ(form->Button2->text(), "Скриншот");
-    EXPECT_FALSE(form->Button2->isEnabled());
+    EXPECT_EQ(Part<QComboBox>(*form, "ComboBox1")->currentIndex(), -1);
+    EXPECT_EQ(Part<QComboBox>(*form, "ComboBox1")->placeholderText(), "РТ");
+    EXPECT_EQ(Part<QComboBox>(*form, "ComboBox1")->count(), 6);
+    EXPECT_TRUE(Part<QLabel>(*form, "Label1")->text().isEmpty());
+    EXPECT_EQ(Part<QPushButton>(*form, "Button2")->text(), "Скриншот");
+    EXPECT_FALSE(Part<QPushButton>(*form, "Button2")->isEnabled());
 
     // Panels in front, the state label, the log.
-    EXPECT_EQ(form->LeftArea->currentWidget(), form->PanelGrid);
-    EXPECT_EQ(form->RightArea->currentWidget(), form->Eculog);
-    EXPECT_EQ(form->LeftArea->geometry(), QRect(1, 32, 715, 476));
-    EXPECT_EQ(form->RightArea->geometry(), QRect(718, 32, 243, 475));
-    EXPECT_EQ(form->Label6->text(), "Нет Данных");
-    EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
-    EXPECT_FALSE(form->StringGrid2->isVisibleTo(form->PanelGrid));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(), Part<QWidget>(*form, "PanelGrid"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "Eculog"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->geometry(), QRect(1, 32, 715, 476));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->geometry(), QRect(718, 32, 243, 475));
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Нет Данных");
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 255, 0));
+    EXPECT_FALSE(Part<QTableWidget>(*form, "StringGrid2")->isVisibleTo(Part<QWidget>(*form, "PanelGrid")));
     EXPECT_EQ(form->LogLines(), QStringList{"Korvane started..."});
-    EXPECT_EQ(form->StringGrid3->horizontalHeaderItem(7)->text(), "Результат");
-    EXPECT_NE(form->LeftArea->currentWidget(), form->PanelUOZ);
-    EXPECT_FALSE(form->StatusProgressBar->isVisibleTo(form.get()));
-    EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, 507, 964, 16));
+    EXPECT_EQ(Part<korvane::live::UozPointsGrid>(*form, "StringGrid3")->horizontalHeaderItem(7)->text(), "Результат");
+    EXPECT_NE(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(), Part<QWidget>(*form, "PanelUOZ"));
+    EXPECT_FALSE(Part<QProgressBar>(*form, "StatusProgressBar")->isVisibleTo(form.get()));
+    EXPECT_EQ(Part<korvane::live::StatusBarView>(*form, "StatusBar1")->geometry(), QRect(0, 507, 964, 16));
 
     // The view buttons bring their panels to the front.
     form->ToolButton(4)->click();
-    EXPECT_EQ(form->RightArea->currentWidget(), form->PanelSett);
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "PanelSett"));
     form->ToolButton(5)->click();
-    EXPECT_EQ(form->RightArea->currentWidget(), form->Eculog);
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "Eculog"));
 }
 
 TEST(MainWindow, StartsUsableWithoutConfigAndWithoutPorts) {
@@ -177,7 +179,7 @@ TEST(MainWindow, StartsUsableWithoutConfigAndWithoutPorts) {
     EXPECT_EQ(form->LogLines(),
               (QStringList{"Korvane started...", "ОШИБКА: В вашей системе нет COM портов!"}));
     // The editor shows the values as the store holds them.
-    EXPECT_EQ(form->ValueListEditor1->item(1, 1)->text(), "ComErr");
+    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->item(1, 1)->text(), "ComErr");
 
     Fixture g;
     g.portsOk = false;
@@ -200,9 +202,9 @@ TEST(MainWindow, PortPickListsFollowAdaptersPluggedInLater) {
     f.ports = {ftdi, "/dev/ttyUSB0", "/dev/ttyS0", "LPT1"};
     form->ToolButton(4)->click();
     const std::vector<std::string> offered = {ftdi, "/dev/ttyUSB0", "/dev/ttyS0"};
-    EXPECT_EQ(form->ValueListEditor1->PickListOf("Ecu Com"), offered);
-    EXPECT_EQ(form->ValueListEditor1->PickListOf("LC-1 Com"), offered);
-    EXPECT_EQ(form->RightArea->currentWidget(), form->PanelSett);
+    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->PickListOf("Ecu Com"), offered);
+    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->PickListOf("LC-1 Com"), offered);
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "PanelSett"));
     EXPECT_EQ(form->LogLines().count(QString::fromStdString(f.portProblems[0])), 1);
 }
 
@@ -210,7 +212,7 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     Fixture f;
     f.WriteConfig(kFullConfig);
     auto form = f.Make();
-    auto* editor = form->ValueListEditor1;
+    auto* editor = Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1");
     EXPECT_EQ(editor->horizontalHeaderItem(0)->text(), "Параметры");
     EXPECT_EQ(editor->horizontalHeaderItem(1)->text(), "Значения");
     EXPECT_EQ(editor->PickListOf("ecu com"), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS0"}));
@@ -239,7 +241,7 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     editor->item(2, 1)->setText("abc");  // "Писать логи": no number expected
     form->Settings().AppendLine("Таймаут2=15O");
     form->Settings().AppendLine("Весовой коэф. коррекции(%)=");
-    form->SaveButton->click();
+    Part<QPushButton>(*form, "Сохранить")->click();
     // Saved as typed; the values that are no number named in one line.
     EXPECT_EQ(form->LogLines().mid(form->LogLines().size() - 2),
               (QStringList{"Не являются числами: «Таймаут2» = «15O»; «Весовой коэф. "
@@ -248,7 +250,7 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     editor->item(2, 1)->setText("нет");
     form->Settings().SetSettingValue("Таймаут2", "150");
     form->Settings().SetSettingValue("Весовой коэф. коррекции(%)", "70");
-    form->SaveButton->click();
+    Part<QPushButton>(*form, "Сохранить")->click();
     EXPECT_EQ(form->LogLines().last(), "Настройки сохранены");
     EXPECT_FALSE(form->LogLines().at(form->LogLines().size() - 2).startsWith("Не являются"));
     std::string bytes, error, expected;
@@ -268,7 +270,7 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     // A file that cannot be written: a message with the path; the list stays.
     fs::remove(f.dir / "config.ini");
     fs::create_directory(f.dir / "config.ini");  // a folder where the file should be
-    form->SaveButton->click();
+    Part<QPushButton>(*form, "Сохранить")->click();
     ASSERT_EQ(f.dialogs.errors.size(), 2);
     EXPECT_TRUE(f.dialogs.errors[1].contains("config.ini"));
     EXPECT_EQ(form->Settings().SettingValue("Мой ключ"), "42");
@@ -326,9 +328,9 @@ TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     form->ToolButton1Click();
     form->ToolButton2Click();
     QTest::qWait(300);
-    for (QTimer* t : {form->engineTimer, form->Timer1, form->Timer2, form->Timer4})
+    for (QTimer* t : {Part<QTimer>(*form, "engineTimer"), Part<QTimer>(*form, "Timer1"), Part<QTimer>(*form, "Timer2"), Part<QTimer>(*form, "Timer4")})
         EXPECT_FALSE(t->isActive()) << t->objectName().toStdString();
-    EXPECT_EQ(form->Label6->text(), "Выключено");
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Выключено");
 }
 
 // A port that cannot be opened (missing, or held by another program) ends
@@ -342,11 +344,11 @@ TEST(MainWindow, AConnectWhosePortDoesNotOpenReturnsToDisconnected) {
     form->ToolButton1Click();
     EXPECT_FALSE(form->ToolButton(1)->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 3000))
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; }, 3000))
         << form->LogLines().join("|").toStdString();
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     EXPECT_FALSE(form->ToolButton(2)->isEnabled());
-    EXPECT_FALSE(form->engineTimer->isActive());
+    EXPECT_FALSE(Part<QTimer>(*form, "engineTimer")->isActive());
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Idle(); }, 2000));
 }
 

@@ -16,13 +16,16 @@
 #include <map>
 
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/e2e/WindowFixture.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
@@ -47,33 +50,18 @@ Bytes ZeroCorrectionImage() {
     return b;
 }
 
-class BadInput : public ::testing::Test {
+class BadInput : public korvane::test::WindowTest {
   protected:
-    fs::path dir;
-    std::unique_ptr<sim::Simulator> simulator;
-    app::RecordingDialogs dialogs;
     std::atomic<int> ramWrites{0};
 
     void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_e2e_bad_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
-        sim::Options o;
-        o.ecuLink = (dir / "ecu").string();
-        o.lc1Link = (dir / "lc1").string();
-        o.fast = true;
+        WindowTest::SetUp();
+        sim::Options o = SimulatorOptions();
         o.lc1WarmUp = false;
-        o.scenario = "idle";
         o.onRamWrite = [this](uint16_t, size_t) { ++ramWrites; };
-        simulator = std::make_unique<sim::Simulator>(o);
-        std::string error;
-        ASSERT_TRUE(simulator->Start(&error)) << error;
+        StartSimulator(o);
+        ASSERT_FALSE(HasFatalFailure());
         simulator->SetLc1Lambda(1.0);
-    }
-    void TearDown() override {
-        simulator.reset();
-        fs::remove_all(dir);
     }
 
     // A working config with some values replaced.
@@ -100,25 +88,10 @@ class BadInput : public ::testing::Test {
             if (const auto it = changed.find(key); it != changed.end()) value = it->second;
             text += key + "=" + value + "\r\n";
         }
-        std::string bytes, error;
-        platform::Utf8ToCp1251(text, bytes);
-        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
+        WriteConfigText(text);
     }
 
-    std::unique_ptr<app::TForm1> Open() {
-        app::FormEnvironment env;
-        env.dialogs = &dialogs;
-        env.workDir = dir.string();
-        env.lambdaReadTimeoutMs = 100;
-        auto form = std::make_unique<app::TForm1>(env);
-        form->show();
-        QApplication::processEvents();
-        return form;
-    }
-
-    static bool Connected(app::TForm1& form) {
-        return QTest::qWaitFor([&] { return form.Label6->text() == "Диагностика"; }, 10000);
-    }
+    static bool Connected(app::TForm1& form) { return WaitUntilLive(form); }
     static bool LogHas(app::TForm1& form, const QString& part, int ms) {
         return QTest::qWaitFor([&] { return !form.LogLines().filter(part).isEmpty(); }, ms);
     }
@@ -257,7 +230,7 @@ TEST_P(BadImage, OpenDialogRefusesItAndKeepsTheImage) {
     ASSERT_EQ(dialogs.errors.size(), 1);
     ExpectRefusalNames(dialogs.errors[0], path, c);
     EXPECT_EQ(ImageBytes(*form), image);
-    EXPECT_TRUE(form->engineTimer->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
     QTest::qWait(500);
     EXPECT_EQ(ramWrites.load(), before);
     form->ToolButton(2)->click();

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "app/SettingsStore.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
@@ -27,41 +28,27 @@
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/e2e/WindowFixture.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
-class Connected : public ::testing::Test {
+class Connected : public korvane::test::WindowTest {
 protected:
-    fs::path dir;
-    std::unique_ptr<sim::Simulator> simulator;
-    app::RecordingDialogs dialogs;
-
     void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
+        WindowTest::SetUp();
         StartSimulator();
     }
     // The simulator on the fixture's links (again after a test killed it).
     void StartSimulator() {
-        sim::Options o;
-        o.ecuLink = (dir / "ecu").string();
-        o.lc1Link = (dir / "lc1").string();
-        o.fast = true;
+        sim::Options o = SimulatorOptions();
         o.lc1WarmUp = false;
-        o.scenario = "idle";
-        simulator = std::make_unique<sim::Simulator>(o);
-        std::string error;
-        ASSERT_TRUE(simulator->Start(&error)) << error;
+        WindowTest::StartSimulator(o);
+        ASSERT_FALSE(HasFatalFailure());
         simulator->SetLc1Lambda(1.0);
-    }
-    void TearDown() override {
-        simulator.reset();
-        fs::remove_all(dir);
     }
 
     void WriteConfig(const std::string& sensor, const std::string& pause = "0",
@@ -76,20 +63,7 @@ protected:
                                  "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
                                  "Датчик кислорода=" + sensor +
                                  "\r\nЗагрузить прошивку по умолчанию=нет\r\n" + moreLines;
-        std::string bytes, error;
-        platform::Utf8ToCp1251(text, bytes);
-        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
-    }
-
-    std::unique_ptr<app::TForm1> Open() {
-        app::FormEnvironment env;
-        env.dialogs = &dialogs;
-        env.workDir = dir.string();
-        env.lambdaReadTimeoutMs = 100;
-        auto form = std::make_unique<app::TForm1>(env);
-        form->show();
-        QApplication::processEvents();
-        return form;
+        WriteConfigText(text);
     }
 
     bool SawRequest(uint8_t service) const {
@@ -99,7 +73,7 @@ protected:
     }
 };
 
-QString Figure(app::TForm1& form, const char* name) { return form.Dashboard->Figure(name)->text(); }
+QString Figure(app::TForm1& form, const char* name) { return Part<live::DashboardView>(form, "DashboardView")->Figure(name)->text(); }
 
 }  // namespace
 
@@ -109,24 +83,24 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 
     form->ToolButton(1)->click();
-    EXPECT_EQ(form->Label6->text(), "Включаемся");
-    EXPECT_FALSE(form->ValueListEditor1->isEnabled());
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Включаемся");
+    EXPECT_FALSE(Part<app::ValueListEditor>(*form, "ValueListEditor1")->isEnabled());
     EXPECT_FALSE(form->ToolButton(1)->isEnabled());
     EXPECT_TRUE(form->ToolButton(2)->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString() << dialogs.errors.join("|").toStdString();
-    EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(255, 0, 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString() << dialogs.errors.join("|").toStdString();
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 0, 0));
     for (int n : {7, 8, 14, 18, 19, 21}) EXPECT_TRUE(form->ToolButton(n)->isEnabled()) << n;
     EXPECT_FALSE(form->ToolButton(10)->isEnabled());  // no firmware image
     EXPECT_TRUE(fs::is_directory(form->DateDir()));
     form->ToolButton(21)->click();  // map mode
-    EXPECT_EQ(form->RightArea->currentWidget(), form->Calibrpanel);
-    EXPECT_EQ(form->LeftArea->currentWidget(), form->PanelXX);
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "Calibrpanel"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(), Part<QWidget>(*form, "PanelXX"));
     // No map chosen yet ("Карта прошивки" empty): map mode says so.
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].contains("не задан")) << dialogs.errors[0].toStdString();
     dialogs.errors.clear();
     form->ToolButton(18)->click();
-    EXPECT_EQ(form->RightArea->currentWidget(), form->PanelMain);
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "PanelMain"));
 
     // The grid and the dashboard show what the simulated engine sends, and
     // the LC-1's ratio (lambda 1 → 14.70).
@@ -134,44 +108,44 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return Figure(*form, "AFRLClabel") == QString::fromStdString(platform::FormatFixed(14.7, 2, sep));
     }, 5000)) << Figure(*form, "AFRLClabel").toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Diagnostics->CellText(1, 7).isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 7).isEmpty(); }, 5000));
     const auto frame = simulator->DiagnosticFrame();
     const double modelRpm = 40.0 * frame[12];
-    const double shownRpm = form->Diagnostics->CellText(1, 7).toDouble();
+    const double shownRpm = Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 7).toDouble();
     EXPECT_NEAR(shownRpm, modelRpm, 200.0);  // the idle engine wanders a little
     EXPECT_GT(shownRpm, 400.0);
-    const double shownThrottle = form->Diagnostics->CellText(1, 6).toDouble();
+    const double shownThrottle = Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 6).toDouble();
     EXPECT_NEAR(shownThrottle, frame[11], 3.0);
-    EXPECT_EQ(form->Diagnostics->CellText(1, 4).isEmpty(), false);
-    EXPECT_EQ(form->Diagnostics->CellText(1, 12), "");
+    EXPECT_EQ(Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 4).isEmpty(), false);
+    EXPECT_EQ(Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 12), "");
 
     // Status bar: port and session green with "ONLINE", LC-1 green.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "ONLINE"; }, 2000));
-    EXPECT_EQ(form->StatusBar1->Cells().ecuPort.fill, live::kGreen);
-    EXPECT_EQ(form->StatusBar1->Cells().ecuSession.fill, live::kGreen);
-    ASSERT_TRUE(form->StatusBar1->Cells().lambda.has_value());
-    EXPECT_EQ(form->StatusBar1->Cells().lambda->fill, live::kGreen);
-    EXPECT_TRUE(form->engineTimer->isActive());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label1->text().startsWith("FROM ECU:"); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "ONLINE"; }, 2000));
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuPort.fill, live::kGreen);
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill, live::kGreen);
+    ASSERT_TRUE(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().lambda.has_value());
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().lambda->fill, live::kGreen);
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label1")->text().startsWith("FROM ECU:"); }, 2000));
 
     // Disconnect: the session is stopped on the wire, the cells go yellow,
     // the engine timer stops.
     form->ToolButton(2)->click();
-    EXPECT_EQ(form->Label6->text(), "Выключено");
-    EXPECT_TRUE(form->ValueListEditor1->isEnabled());
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Выключено");
+    EXPECT_TRUE(Part<app::ValueListEditor>(*form, "ValueListEditor1")->isEnabled());
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return SawRequest(0x20) && SawRequest(0x82); }, 5000));
     // The session ends first, then the port closes.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuPort.fill == live::kYellow; }, 3000));
-    EXPECT_EQ(form->StatusBar1->Cells().ecuSession.text, "OFFLINE");
-    EXPECT_EQ(form->StatusBar1->Cells().ecuSession.fill, live::kYellow);
-    EXPECT_FALSE(form->engineTimer->isActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuPort.fill == live::kYellow; }, 3000));
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text, "OFFLINE");
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill, live::kYellow);
+    EXPECT_FALSE(Part<QTimer>(*form, "engineTimer")->isActive());
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->LambdaWorker().IsComConnected == 0; }, 2000));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 
     // A second connect works the same and logs the long-diagnostic line once.
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000));
     EXPECT_EQ(form->LogLines().count("ECU: >> Long Diagnostic"), 1);
 }
 
@@ -184,8 +158,8 @@ TEST_F(Connected, SilentEcuEndsTheConnectAfterThreeStartsWithAClearMessage) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    EXPECT_EQ(form->Label6->text(), "Включаемся");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 10000))
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Включаемся");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; }, 10000))
         << form->LogLines().join("|").toStdString();
     const QStringList log = form->LogLines();
     EXPECT_EQ(log.count("ECU: >> Starting Communication"), 3);
@@ -206,7 +180,7 @@ TEST_F(Connected, MissingEchoIsExplainedOnce) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Связь с ECU не установлена"; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; }, 10000));
     EXPECT_EQ(form->LogLines().filter("ECU: << Адаптер не вернул эхо").size() +
                   form->LogLines().filter("ECU: << Ничего не пришло в ответ").size(),
               1)
@@ -269,7 +243,7 @@ TEST_P(ConnectedFastInit, ConnectsOnlyWithTheWakeUp) {
     auto form = Open();
     form->ToolButton(1)->click();
     const QString state = c.connects ? "Диагностика" : "Связь с ECU не установлена";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == state; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == state; }, 10000))
         << form->LogLines().join("|").toStdString();
     const QStringList log = form->LogLines();
     const QString hint = "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
@@ -355,7 +329,7 @@ TEST_F(Connected, ClosingWhileConnectedEndsTheSessionOnTheWire) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
     form->close();
     // The window closes once the worker reports the close done.
@@ -372,7 +346,7 @@ TEST_F(Connected, ClosingDuringAFirmwareReadClosesWithinTheGracePeriod) {
     WriteConfig("УДК", "50");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
     form->ToolButton(8)->click();
     ASSERT_TRUE(form->Firmware().Reading());
@@ -391,9 +365,9 @@ TEST_F(Connected, SilenceMidSessionIsShownAndLiveDataComesBack) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "ONLINE"; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "ONLINE"; }, 2000));
 
     sim::Faults gone;
     gone.silence = 1.0;
@@ -401,9 +375,9 @@ TEST_F(Connected, SilenceMidSessionIsShownAndLiveDataComesBack) {
     simulator->SetFaults(gone);
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("ECU не отвечает"); }, 2500)) << form->LogLines().join("|").toStdString();
     // The bar follows on its next tick.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "НЕТ ОТВЕТА"; }, 500));
-    EXPECT_EQ(form->StatusBar1->Cells().ecuSession.fill, live::kYellow);
-    EXPECT_EQ(form->Dashboard->Figure("RPMlabel")->Colour(), QColor(128, 128, 128));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "НЕТ ОТВЕТА"; }, 500));
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill, live::kYellow);
+    EXPECT_EQ(Part<live::DashboardView>(*form, "DashboardView")->Figure("RPMlabel")->Colour(), QColor(128, 128, 128));
     const int polls = form->EcuWorker().Status().numlog;
     QTest::qWait(500);
     EXPECT_GT(form->EcuWorker().Status().numlog, polls);  // still polling
@@ -411,8 +385,8 @@ TEST_F(Connected, SilenceMidSessionIsShownAndLiveDataComesBack) {
 
     simulator->SetFaults(sim::Faults{});
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("ECU снова отвечает"); }, 3000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->Cells().ecuSession.text == "ONLINE"; }, 500));
-    EXPECT_EQ(form->Dashboard->Figure("RPMlabel")->Colour(), QColor(0, 128, 0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "ONLINE"; }, 500));
+    EXPECT_EQ(Part<live::DashboardView>(*form, "DashboardView")->Figure("RPMlabel")->Colour(), QColor(0, 128, 0));
     form->ToolButton(2)->click();
 }
 
@@ -431,7 +405,7 @@ TEST_F(Connected, ReconnectsOnItsOwnWhenTheCarComesBack) {
     }
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
     const std::string folder = form->DateDir();
 
@@ -447,7 +421,7 @@ TEST_F(Connected, ReconnectsOnItsOwnWhenTheCarComesBack) {
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 15000))
         << form->LogLines().join("|").toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 3000));
     EXPECT_EQ(form->DateDir(), folder);  // the session's folder carries on
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 
@@ -461,10 +435,10 @@ TEST_F(Connected, NarrowBandSensorStartsNoLc1) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Figure(*form, "AFRLClabel") == "УДК"; }, 3000));
     EXPECT_EQ(form->LambdaWorker().IsComConnected, 0);
-    EXPECT_FALSE(form->StatusBar1->Cells().lambda.has_value());
+    EXPECT_FALSE(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().lambda.has_value());
     EXPECT_TRUE(form->Decoder().NarrowBandMode);
     form->ToolButton(2)->click();
 }
@@ -521,7 +495,7 @@ TEST_F(Connected, LiveLogsRecordEveryHandledPollUntilDisconnect) {
     ASSERT_EQ(csv.size(), static_cast<size_t>(handled + 1));
     std::string shown, shownCsv = "0";
     for (int row = 1; row <= 37; ++row) {
-        std::string text = form->Diagnostics->CellText(1, row).toStdString();
+        std::string text = Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, row).toStdString();
         shown += (row > 1 ? "\t" : "") + text;
         if (row == 1) continue;
         if (auto comma = text.find(','); comma != std::string::npos) text[comma] = '.';
@@ -529,7 +503,7 @@ TEST_F(Connected, LiveLogsRecordEveryHandledPollUntilDisconnect) {
     }
     EXPECT_EQ(xls.back(), shown);
     EXPECT_EQ(csv.back(), shownCsv);
-    EXPECT_FALSE(form->Diagnostics->CellText(1, 7).isEmpty());
+    EXPECT_FALSE(Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 7).isEmpty());
     EXPECT_EQ(LogLinesOf(session / "лог2.csv").size(), 1u);
 
     // Nothing more after the disconnect.

@@ -20,15 +20,18 @@
 #include <thread>
 
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "app/Session.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/ui/FirmwareActions.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/e2e/WindowFixture.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
@@ -57,38 +60,20 @@ Bytes Pattern(std::size_t n, uint8_t seed) {
     return b;
 }
 
-class Firmware : public ::testing::Test {
+// The simulator runs in-process, unless a test starts the program.
+class Firmware : public korvane::test::WindowTest {
   protected:
-    fs::path dir;
-    app::RecordingDialogs dialogs;
-    std::unique_ptr<sim::Simulator> simulator;  // in-process, unless the program runs
     pid_t simPid = -1;
 
-    void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_e2e_fw_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
-    }
     void TearDown() override {
         if (simPid > 0) {
             ::kill(simPid, SIGKILL);
             ::waitpid(simPid, nullptr, 0);
         }
-        simulator.reset();
-        fs::remove_all(dir);
+        WindowTest::TearDown();
     }
 
-    void StartSimulator() {
-        sim::Options o;
-        o.ecuLink = (dir / "ecu").string();
-        o.lc1Link = (dir / "lc1").string();
-        o.fast = true;
-        o.scenario = "idle";
-        simulator = std::make_unique<sim::Simulator>(o);
-        std::string error;
-        ASSERT_TRUE(simulator->Start(&error)) << error;
-    }
+    void StartSimulator() { WindowTest::StartSimulator(SimulatorOptions()); }
 
     // The korvane-sim program, saving its memory into dump on SIGTERM.
     void StartSimulatorProgram(const fs::path& dump) {
@@ -124,26 +109,12 @@ class Firmware : public ::testing::Test {
             "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
             "Датчик кислорода=УДК\r\nПрошивка по умолчанию=" +
             defaultName + "\r\nЗагрузить прошивку по умолчанию=" + loadDefault + "\r\n";
-        std::string bytes, error;
-        platform::Utf8ToCp1251(text, bytes);
-        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
-    }
-
-    std::unique_ptr<app::TForm1> Open() {
-        app::FormEnvironment env;
-        env.dialogs = &dialogs;
-        env.workDir = dir.string();
-        env.lambdaReadTimeoutMs = 100;
-        auto form = std::make_unique<app::TForm1>(env);
-        form->show();
-        QApplication::processEvents();
-        return form;
+        WriteConfigText(text);
     }
 
     static bool Connect(app::TForm1& form) {
         form.ToolButton(1)->click();
-        const bool ok =
-            QTest::qWaitFor([&] { return form.Label6->text() == "Диагностика"; }, 10000);
+        const bool ok = WaitUntilLive(form);
         if (!ok) ADD_FAILURE() << form.LogLines().join("\n").toStdString();
         return ok;
     }
@@ -165,8 +136,8 @@ class Firmware : public ::testing::Test {
 void ExpectGridShowsLabelsOf(app::TForm1& form) {
     const firmware::GridLabels labels = firmware::Namesstringgrid(form.Image().Bytes());
     for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(form.StringGrid2->item(i + 1, 0)->text(), QString::number(labels.rows[i])) << i;
-        EXPECT_EQ(form.StringGrid2->item(0, i + 1)->text(), QString::number(labels.cols[i])) << i;
+        EXPECT_EQ(Part<QTableWidget>(form, "StringGrid2")->item(i + 1, 0)->text(), QString::number(labels.rows[i])) << i;
+        EXPECT_EQ(Part<QTableWidget>(form, "StringGrid2")->item(0, i + 1)->text(), QString::number(labels.cols[i])) << i;
     }
     EXPECT_EQ(form.Image().RpmStep, labels.rpmStep);
 }
@@ -187,7 +158,7 @@ TEST_F(Firmware, DefaultImageIsLoadedAtConnectAndCopiedIntoTheSessionFolder) {
     EXPECT_TRUE(form->Image().FirmwareLoaded);
     EXPECT_TRUE(form->ToolButton(10)->isEnabled());
     ExpectGridShowsLabelsOf(*form);
-    EXPECT_EQ(form->StringGrid2->item(16, 0)->text(), "8000");  // the image's step is 40 rpm
+    EXPECT_EQ(Part<QTableWidget>(*form, "StringGrid2")->item(16, 0)->text(), "8000");  // the image's step is 40 rpm
     const fs::path copy = fs::path(form->DateDir()) / "demo.bin";
     ASSERT_TRUE(SavedAs(copy, file));
 
@@ -204,7 +175,7 @@ TEST_F(Firmware, DefaultImageIsLoadedAtConnectAndCopiedIntoTheSessionFolder) {
     const QStringList failures = form->LogLines().filter("Не удаётся сохранить прошивку");
     ASSERT_EQ(failures.size(), 1) << failures.join("|").toStdString();
     EXPECT_TRUE(failures[0].contains(QString::fromStdString(copy.string())));
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "Timer2")->isActive());
     fs::remove(form->DateDir());
     EXPECT_TRUE(SavedAs(copy, ImageBytes(*form)));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
@@ -256,7 +227,7 @@ TEST_F(Firmware, FileChosenInTheDialogReplacesTheImage) {
     const std::string connectDir = form->DateDir();
     const Bytes bir = Pattern(firmware::kImageSize, 3);
     WriteAll(dir / "engineering.bir", bir);
-    form->StringGrid2->item(5, 5)->setText("1.5");
+    Part<QTableWidget>(*form, "StringGrid2")->item(5, 5)->setText("1.5");
 
     QTest::qWait(1100);  // a new second, so a new session folder
     dialogs.fileAnswers << QString::fromStdString((dir / "engineering.bir").string());
@@ -268,26 +239,26 @@ TEST_F(Firmware, FileChosenInTheDialogReplacesTheImage) {
     EXPECT_EQ(ImageBytes(*form), bir);
     EXPECT_TRUE(form->Image().FirmwareLoaded);
     EXPECT_NE(form->DateDir(), connectDir);
-    EXPECT_EQ(form->StringGrid2->item(5, 5)->text(), "0");
+    EXPECT_EQ(Part<QTableWidget>(*form, "StringGrid2")->item(5, 5)->text(), "0");
     ExpectGridShowsLabelsOf(*form);
-    EXPECT_TRUE(form->engineTimer->isActive());
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "Timer2")->isActive());
     EXPECT_TRUE(SavedAs(fs::path(form->DateDir()) / "j5ls.bin", bir));
     EXPECT_FALSE(fs::exists(fs::path(form->DateDir()) / "engineering.bir"));
 
     // Cancelled, then a folder chosen: the image stays, the timers run again.
     const std::string loadDir = form->DateDir();
     form->ToolButton(7)->click();
-    EXPECT_TRUE(form->engineTimer->isActive());
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "Timer2")->isActive());
     dialogs.fileAnswers << QString::fromStdString(dir.string());
     form->ToolButton(7)->click();
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].contains(QString::fromStdString(dir.string())));
     EXPECT_EQ(ImageBytes(*form), bir);
     EXPECT_EQ(form->DateDir(), loadDir);
-    EXPECT_TRUE(form->engineTimer->isActive());
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "Timer2")->isActive());
 
     // A short file is no image: refused with its size, the image kept.
     WriteAll(dir / "short.bin", Bytes(1000, 0xEE));
@@ -329,7 +300,7 @@ TEST_F(Firmware, FileLoadWithoutAWorkingFolder) {
     const fs::path pending = form->DateDir();
     EXPECT_NE(pending, fs::path(connectDir));
     EXPECT_TRUE(fs::is_regular_file(pending)) << "the blocker is still in its place";
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "Timer2")->isActive());
     QTest::qWait(1200);
     // Said once, however many saves fail meanwhile.
     const QStringList failed =
@@ -361,11 +332,11 @@ TEST_F(Firmware, ReadFromTheEcuLandsAsEcuRamInANewFolder) {
         connectDir = form->DateDir();
         QTest::qWait(1000);  // a new second, so a new session folder
         form->ToolButton(8)->click();
-        EXPECT_EQ(form->Label6->text(), "Считаю прошивку");
-        EXPECT_TRUE(form->StatusProgressBar->isVisible());
+        EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Считаю прошивку");
+        EXPECT_TRUE(Part<QProgressBar>(*form, "StatusProgressBar")->isVisible());
         EXPECT_TRUE(form->Firmware().Reading());
-        EXPECT_FALSE(form->engineTimer->isActive());
-        EXPECT_FALSE(form->Timer2->isActive());
+        EXPECT_FALSE(Part<QTimer>(*form, "engineTimer")->isActive());
+        EXPECT_FALSE(Part<QTimer>(*form, "Timer2")->isActive());
         // Any failed exchange ends the read.
         auto errors = [&] { return form->LogLines().filter("Ошибка №").size(); };
         const auto errorsBefore = errors();
@@ -375,18 +346,18 @@ TEST_F(Firmware, ReadFromTheEcuLandsAsEcuRamInANewFolder) {
                 return read || errors() > errorsBefore;
             },
             180000))  // a loaded machine slows the read down a lot
-            << form->StatusProgressBar->value() << "\n"
+            << Part<QProgressBar>(*form, "StatusProgressBar")->value() << "\n"
             << form->LogLines().mid(form->LogLines().size() - 12).join("\n").toStdString();
     }
     ASSERT_TRUE(read);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Logged(*form, "Прошивка сохранена"); }, 2000));
-    EXPECT_EQ(form->StatusProgressBar->maximum(), 682);
-    EXPECT_FALSE(form->StatusProgressBar->isVisible());
-    EXPECT_EQ(form->Label6->text(), "Диагностика");
-    EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(0, 128, 0));
+    EXPECT_EQ(Part<QProgressBar>(*form, "StatusProgressBar")->maximum(), 682);
+    EXPECT_FALSE(Part<QProgressBar>(*form, "StatusProgressBar")->isVisible());
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Диагностика");
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(0, 128, 0));
     EXPECT_TRUE(form->ToolButton(10)->isEnabled());
-    EXPECT_TRUE(form->engineTimer->isActive());
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "Timer2")->isActive());
     EXPECT_FALSE(form->Firmware().Reading());
     EXPECT_EQ(form->Image().FirmwareFileName, "ECUram.bin");
     EXPECT_NE(form->DateDir(), connectDir);
@@ -426,7 +397,7 @@ TEST_P(ReadBreaksOff, EndsWithinSecondsAndLeavesTheWindowAsBefore) {
     auto form = Open();
     ASSERT_TRUE(Connect(*form));
     form->ToolButton(8)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusProgressBar->value() >= 20; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QProgressBar>(*form, "StatusProgressBar")->value() >= 20; }, 20000));
     if (GetParam() == Gone::Silent) {
         sim::Faults silent;
         silent.silence = 1.0;
@@ -443,24 +414,24 @@ TEST_P(ReadBreaksOff, EndsWithinSecondsAndLeavesTheWindowAsBefore) {
         << form->LogLines().mid(form->LogLines().size() - 8).join("\n").toStdString();
     EXPECT_LT(took.elapsed(), 5000);
     EXPECT_FALSE(form->Firmware().Reading());
-    EXPECT_FALSE(form->StatusProgressBar->isVisible());
+    EXPECT_FALSE(Part<QProgressBar>(*form, "StatusProgressBar")->isVisible());
     EXPECT_FALSE(form->Image().FirmwareLoaded);
-    EXPECT_EQ(form->Label6->text(), "Диагностика");
-    EXPECT_TRUE(form->engineTimer->isActive());
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Диагностика");
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "Timer2")->isActive());
     EXPECT_FALSE(fs::exists(fs::path(form->DateDir()) / "ECUram.bin"));
     // The watch goes on: the figures are no longer shown as live.
     EXPECT_TRUE(QTest::qWaitFor([&] { return Logged(*form, "ECU не отвечает"); }, 5000))
         << form->LogLines().mid(form->LogLines().size() - 8).join("\n").toStdString();
     form->ToolButton(2)->click();
-    EXPECT_EQ(form->Label6->text(), "Выключено");
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Выключено");
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 10000));
 
     // With no link a read is refused and nothing is left waiting.
     form->Firmware().ToolButton8Click();
     EXPECT_TRUE(Logged(*form, "Нет связи с ECU, прошивка не считана"));
-    EXPECT_EQ(form->Label6->text(), "Выключено");
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Выключено");
     EXPECT_TRUE(form->EcuWorker().Idle());
 }
 
@@ -481,7 +452,7 @@ TEST_F(Firmware, ReadQueuesBehindATableWrite) {
                   ecu::EcuCommand::WriteTable(ecu::CommandKind::remakepopr, table)),
               0u);
     form->ToolButton(8)->click();
-    EXPECT_EQ(form->Label6->text(), "Считаю прошивку");
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Считаю прошивку");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Logged(*form, "Прошивка считана из ECU"); }, 120000))
         << form->LogLines().mid(form->LogLines().size() - 8).join("\n").toStdString();
     const auto requests = simulator->Requests();

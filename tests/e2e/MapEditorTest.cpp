@@ -22,15 +22,18 @@
 #include <iterator>
 
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "maps/ui/CurveChart.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/e2e/WindowFixture.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
@@ -41,32 +44,19 @@ Bytes ReadAll(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class MapEditor : public ::testing::Test {
+class MapEditor : public korvane::test::WindowTest {
   protected:
-    fs::path dir;
-    app::RecordingDialogs dialogs;
-    std::unique_ptr<sim::Simulator> simulator;
-
     void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_e2e_map_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
+        WindowTest::SetUp();
         // The files of the demo, as run.sh makes them.
         for (const std::string what : {"make-firmware demo.bin", "make-map demo.xml"}) {
             const std::string command =
                 "cd '" + dir.string() + "' && '" KORVANE_SIM_PROGRAM "' " + what + " > /dev/null";
             ASSERT_EQ(std::system(command.c_str()), 0) << command;
         }
-        sim::Options o;
-        o.ecuLink = (dir / "ecu").string();
-        o.lc1Link = (dir / "lc1").string();
-        o.fast = true;
-        o.scenario = "idle";
-        simulator = std::make_unique<sim::Simulator>(o);
-        std::string error;
-        ASSERT_TRUE(simulator->Start(&error)) << error;
-        const std::string text =
+        StartSimulator(SimulatorOptions());
+        ASSERT_FALSE(HasFatalFailure());
+        WriteConfigText(
             "Ecu Com=" + (dir / "ecu").string() +
             "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 Com=" +
             (dir / "lc1").string() +
@@ -74,26 +64,13 @@ class MapEditor : public ::testing::Test {
             "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
             "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
             "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
-            "Загрузить прошивку по умолчанию=да\r\n";
-        std::string bytes;
-        platform::Utf8ToCp1251(text, bytes);
-        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
-    }
-    void TearDown() override {
-        simulator.reset();
-        fs::remove_all(dir);
+            "Загрузить прошивку по умолчанию=да\r\n");
     }
 
     std::unique_ptr<app::TForm1> OpenConnected() {
-        app::FormEnvironment env;
-        env.dialogs = &dialogs;
-        env.workDir = dir.string();
-        env.lambdaReadTimeoutMs = 100;
-        auto form = std::make_unique<app::TForm1>(env);
-        form->show();
-        QApplication::processEvents();
+        auto form = Open();
         form->ToolButton(1)->click();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        EXPECT_TRUE(WaitUntilLive(*form, 20000))
             << form->LogLines().join("|").toStdString();
         // The session start hands the image's correction table over; the
         // edits below begin once the worker has written it.
@@ -141,11 +118,11 @@ TEST_F(MapEditor, ChangedValueAndCurvePointReachTheEcuAndTheSavedImage) {
     QTest::mouseClick(panel.Button5, Qt::LeftButton);
     EXPECT_EQ(form->Image().Bytes()[0x5A10], 90);
     ASSERT_TRUE(QTest::qWaitFor([&] { return simulator->Ram()[0x5A10] == 90; }, 3000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->engineTimer->isActive(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QTimer>(*form, "engineTimer")->isActive(); }, 2000));
 
     // A curve point dragged up on the chart, then written.
     Select(panel, "Демо_прошивка/Топливо/Коррекция_по_ТОЖ");
-    form->PageControl1->setCurrentIndex(2);
+    Part<QTabWidget>(*form, "PageControl1")->setCurrentIndex(2);
     QApplication::processEvents();
     const uint8_t old = form->Image().Bytes()[0x5C03];
     maps::CurveChart* chart = panel.DBChart1;
@@ -188,8 +165,8 @@ TEST_F(MapEditor, BadAddressIsRefusedAndNothingReachesTheSimulator) {
     auto form = OpenConnected();
     maps::CalibrationPanel& panel = form->Maps();
     dialogs.fileAnswers << QString::fromStdString((dir / "bad.xml").string());
-    form->RightArea->setCurrentWidget(form->Calibrpanel);
-    form->LeftArea->setCurrentWidget(form->PanelXX);
+    Part<QStackedWidget>(*form, "RightArea")->setCurrentWidget(Part<QWidget>(*form, "Calibrpanel"));
+    Part<QStackedWidget>(*form, "LeftArea")->setCurrentWidget(Part<QWidget>(*form, "PanelXX"));
     QTest::mouseClick(panel.MapButton, Qt::LeftButton);
     Select(panel, "Карта/Обороты");
     ASSERT_EQ(dialogs.errors.size(), 1);
@@ -205,7 +182,7 @@ TEST_F(MapEditor, BadAddressIsRefusedAndNothingReachesTheSimulator) {
     EXPECT_EQ(Writes(), writes);
     EXPECT_EQ(Bytes(form->Image().Bytes().begin(), form->Image().Bytes().end()), image);
     EXPECT_TRUE(form->EcuWorker().Idle());
-    EXPECT_TRUE(form->engineTimer->isActive());
+    EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
     form->ToolButton(2)->click();
 }
 

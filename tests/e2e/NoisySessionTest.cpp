@@ -17,6 +17,7 @@
 #include <iterator>
 
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
@@ -26,6 +27,7 @@
 
 using namespace korvane;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
@@ -140,7 +142,7 @@ TEST_F(NoisySession, TenConnectsInARowSucceed) {
     for (int i = 1; i <= 10; ++i) {
         SCOPED_TRACE(i);
         form->ToolButton(1)->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
             << Log(*form);
         ASSERT_EQ(Count(*form, "ECU: << Связь с ECU не установлена"), 0) << Log(*form);
         form->ToolButton(2)->click();
@@ -155,11 +157,11 @@ TEST_F(NoisySession, TenConnectsInARowSucceed) {
 TEST_F(NoisySession, TwoMinutesOfTuningKeepOneSessionAndEveryWriteReachesTheEcu) {
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << Log(*form);
     const int starts = Count(*form, "ECU: >> Starting Communication");
     form->ToolButton(10)->click();
-    ASSERT_EQ(form->Label6->text(), "Идет обучение");
+    ASSERT_EQ(Part<QLabel>(*form, "Label6")->text(), "Идет обучение");
 
     // Two minutes of driving: the session never drops and never restarts.
     auto& ecu = form->EcuWorker();
@@ -177,7 +179,7 @@ TEST_F(NoisySession, TwoMinutesOfTuningKeepOneSessionAndEveryWriteReachesTheEcu)
     EXPECT_GT(ecu.error, 0);
     EXPECT_GT(Count(*form, "ECU: >> Повтор запроса "), 0);
 
-    auto& tables = form->Tuning->Tables();
+    auto& tables = form->Tuning().Tables();
     EXPECT_GT(tables.PRecCount, 0) << "samples " << tables.AnalisCount;
     form->ToolButton(11)->click();
     // Writes still on their way, and kept ones, go out with the next polls.

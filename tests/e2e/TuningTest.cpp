@@ -20,10 +20,12 @@
 #include <iterator>
 
 #include "app/MainForm.h"
+#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "lambda/LAMBDAThread.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/e2e/WindowFixture.h"
 #include "tuning/TuningControls.h"
 #include "tuning/TuningTables.h"
 #include "tuning/WriteBack.h"
@@ -35,6 +37,7 @@ using korvane::tuning::kBcnAddress;
 using korvane::tuning::kBcnCopyAddress;
 using korvane::tuning::kCorrectionAddress;
 namespace fs = std::filesystem;
+using korvane::test::Part;
 
 namespace {
 
@@ -47,35 +50,23 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t at, size_t 
     return {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + n)};
 }
 
-class Tuning : public ::testing::Test {
+class Tuning : public korvane::test::WindowTest {
   protected:
-    fs::path dir;
-    std::unique_ptr<sim::Simulator> simulator;
-    app::RecordingDialogs dialogs;
     std::vector<uint8_t> firmware = sim::MakeSyntheticFirmware();
 
+    sim::Options Options() const {
+        sim::Options o = SimulatorOptions();
+        o.lc1WarmUp = false;
+        return o;
+    }
     void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_e2e_tuning_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
+        WindowTest::SetUp();
         std::ofstream(dir / "demo.bin", std::ios::binary)
             .write(reinterpret_cast<const char*>(firmware.data()),
                    static_cast<std::streamsize>(firmware.size()));
-        sim::Options o;
-        o.ecuLink = (dir / "ecu").string();
-        o.lc1Link = (dir / "lc1").string();
-        o.fast = true;
-        o.lc1WarmUp = false;
-        o.scenario = "idle";
-        simulator = std::make_unique<sim::Simulator>(o);
-        std::string error;
-        ASSERT_TRUE(simulator->Start(&error)) << error;
+        StartSimulator(Options());
+        ASSERT_FALSE(HasFatalFailure());
         simulator->SetLc1Lambda(0);  // the LC-1 reads the engine's true mixture
-    }
-    void TearDown() override {
-        simulator.reset();
-        fs::remove_all(dir);
     }
 
     // The fast exchange takes each answer as soon as it is complete; the
@@ -98,20 +89,7 @@ class Tuning : public ::testing::Test {
             "Датчик кислорода=ШДК LC-1\r\nЗагрузить прошивку по умолчанию=да\r\n"
             "Прошивка по умолчанию=demo.bin\r\n" +
             extra;
-        std::string bytes, error;
-        platform::Utf8ToCp1251(text, bytes);
-        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
-    }
-
-    std::unique_ptr<app::TForm1> Open() {
-        app::FormEnvironment env;
-        env.dialogs = &dialogs;
-        env.workDir = dir.string();
-        env.lambdaReadTimeoutMs = 100;
-        auto form = std::make_unique<app::TForm1>(env);
-        form->show();
-        QApplication::processEvents();
-        return form;
+        WriteConfigText(text);
     }
 
     // The learnable cell (throttle above "Не настраивать ниже %") whose
@@ -149,7 +127,7 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     auto form = Open();
 
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     EXPECT_TRUE(form->LogLines().contains("Прошивка загружена" + QString::fromUtf8("demo.bin")));
     EXPECT_TRUE(form->LogLines().contains("Записываю поправку"));
@@ -158,13 +136,13 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     ASSERT_TRUE(form->ToolButton(10)->isEnabled());
 
     form->ToolButton(10)->click();
-    EXPECT_EQ(form->Label6->text(), "Идет обучение");
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Идет обучение");
     EXPECT_FALSE(form->ToolButton(10)->isEnabled());
     EXPECT_TRUE(form->ToolButton(11)->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return simulator->Ram()[0x608A] == 150; }, 5000));
 
     // The cell learns: single-cell corrections reach the ECU's RAM.
-    auto& tables = form->Tuning->Tables();
+    auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(QTest::qWaitFor([&] { return tables.PRecCount >= 2; }, 20000))
         << "PRec " << tables.PRecCount << ", Analis " << tables.AnalisCount;
     const auto image = [&] { return form->Image().Bytes(); };
@@ -199,8 +177,8 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     // Stop, let a save run, disconnect: the image copy on disk holds the
     // bytes the ECU got.
     form->ToolButton(11)->click();
-    EXPECT_EQ(form->Label6->text(), "Диагностика");
-    EXPECT_FALSE(form->Tuning->Timer4->isActive());
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Диагностика");
+    EXPECT_FALSE(form->Tuning().Timer4->isActive());
     QTest::qWait(800);
     const std::string dateDir = form->DateDir();
     form->ToolButton(2)->click();
@@ -222,10 +200,10 @@ TEST_F(Tuning, Lc1InErrorGivesNoSamples) {
     simulator->HoldCell(c, r);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
-    auto& tables = form->Tuning->Tables();
+    auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
 
     sim::Faults faults;
@@ -258,13 +236,13 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
     auto form = Open();
     auto connectAndStart = [&] {
         form->ToolButton(1)->click();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
             << form->LogLines().join("\n").toStdString();
         form->ToolButton(10)->click();
     };
     auto bcnWrites = [&] { return form->LogLines().filter("Перезаписываю GBC(Новых= ").size(); };
     connectAndStart();
-    auto& tables = form->Tuning->Tables();
+    auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(QTest::qWaitFor([&] { return tables.PRecCount >= 1 && bcnWrites() >= 1; }, 20000));
 
     sim::Faults silent;
@@ -323,10 +301,10 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     simulator->HoldCell(c, lockedRow);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Wrote(0x7DB7); }, 5000));
-    auto& tables = form->Tuning->Tables();
+    auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(tables.Locked[static_cast<size_t>(locked)]);
     form->ToolButton(10)->click();
 
@@ -361,19 +339,19 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     }
 
     // The change view: the learned cell's per cent against the image.
-    form->Tuning->ComboBox1->setCurrentIndex(5);
-    form->Tuning->ComboBox1Change();
+    form->Tuning().ComboBox1->setCurrentIndex(5);
+    form->Tuning().ComboBox1Change();
     const char sep = form->DecimalSeparator();
-    const QString shown = form->Tuning->StringGrid2->item(r + 1, c + 1)->text();
+    const QString shown = form->Tuning().StringGrid2->item(r + 1, c + 1)->text();
     EXPECT_EQ(shown.toStdString(), tuning::ChangeText(tables.WorkPointCells[c][r].Correction,
                                                       firmware[kCorrectionAddress + k], sep));
     EXPECT_FALSE(shown.isEmpty());
-    EXPECT_EQ(form->Tuning->StringGrid2->item(lockedRow + 1, c + 1)->text(), "");
+    EXPECT_EQ(form->Tuning().StringGrid2->item(lockedRow + 1, c + 1)->text(), "");
 
     // The way back, after a question.
     form->ToolButton(11)->click();
-    ASSERT_TRUE(form->Tuning->RestoreButton->isEnabled());
-    form->Tuning->RestoreButton->click();
+    ASSERT_TRUE(form->Tuning().RestoreButton->isEnabled());
+    form->Tuning().RestoreButton->click();
     EXPECT_EQ(dialogs.questions.size(), 1);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -389,7 +367,7 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     const std::vector<uint8_t> image(img.begin(), img.end());
     EXPECT_EQ(Slice(image, kCorrectionAddress), Slice(firmware, kCorrectionAddress));
     EXPECT_EQ(Slice(image, kBcnCopyAddress), Slice(firmware, kBcnAddress));
-    EXPECT_EQ(form->Tuning->StringGrid2->item(r + 1, c + 1)->text(), "");
+    EXPECT_EQ(form->Tuning().StringGrid2->item(r + 1, c + 1)->text(), "");
     form->ToolButton(2)->click();
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 }
@@ -405,10 +383,10 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
     simulator->HoldCell(c, r);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
-    auto& tables = form->Tuning->Tables();
+    auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
     const QString paused = "Обучение приостановлено: нет связи";
     auto writes = [&] {
@@ -422,16 +400,16 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
         sim::Faults gone;
         gone.noEcho = 1.0;  // nothing comes back: no error, just silence
         simulator->SetFaults(gone);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == paused; }, 3000))
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == paused; }, 3000))
             << form->LogLines().join("\n").toStdString();
-        EXPECT_EQ(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
+        EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 255, 0));
         const int samples = tables.AnalisCount;
         const int written = writes();
         if (giveUp) {
             ASSERT_TRUE(
                 QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 5000));
             QTest::qWait(1500);  // a BCN tick with the link gone
-            EXPECT_EQ(form->Label6->text(), paused);
+            EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), paused);
             EXPECT_EQ(writes(), written);
             EXPECT_EQ(tables.AnalisCount, samples);
             break;
@@ -440,9 +418,9 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
         EXPECT_EQ(writes(), written);
         EXPECT_EQ(tables.AnalisCount, samples);
         simulator->SetFaults({});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Идет обучение"; }, 3000))
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Идет обучение"; }, 3000))
             << form->LogLines().join("\n").toStdString();
-        EXPECT_NE(form->Label6->palette().color(QPalette::Window), QColor(255, 255, 0));
+        EXPECT_NE(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 255, 0));
         EXPECT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > samples; }, 10000));
     }
     form->ToolButton(2)->click();
@@ -455,31 +433,24 @@ TEST_F(Tuning, AfterAnAutomaticReconnectTheWindowShowsTheTuning) {
                 "Переподключаться=да\r\n");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
-    ASSERT_EQ(form->Label6->text(), "Идет обучение");
+    ASSERT_EQ(Part<QLabel>(*form, "Label6")->text(), "Идет обучение");
 
-    sim::Options o;
-    o.ecuLink = (dir / "ecu").string();
-    o.lc1Link = (dir / "lc1").string();
-    o.fast = true;
-    o.lc1WarmUp = false;
-    o.scenario = "idle";
     simulator.reset();  // the links vanish, as an adapter pulled out
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с"); },
         5000))
         << form->LogLines().join("\n").toStdString();
-    simulator = std::make_unique<sim::Simulator>(o);
-    std::string error;
-    ASSERT_TRUE(simulator->Start(&error)) << error;
+    StartSimulator(Options());
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 20000))
         << form->LogLines().join("\n").toStdString();
     QTest::qWait(1500);  // a while of polls and timer ticks after the restore
-    EXPECT_EQ(form->Label6->text(), "Идет обучение");
-    EXPECT_TRUE(form->Tuning->Tables().TuningActive);
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Идет обучение");
+    EXPECT_TRUE(form->Tuning().Tables().TuningActive);
     EXPECT_FALSE(form->ToolButton(10)->isEnabled());
     EXPECT_TRUE(form->ToolButton(11)->isEnabled());
     EXPECT_FALSE(form->ToolButton(1)->isEnabled());

@@ -1,0 +1,86 @@
+#pragma once
+// What the end-to-end tests share: a folder of their own, the simulator on
+// links in it, a config written there as the program reads it, and the real
+// window opened on that folder with recording dialogs.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/MainForm.h"
+#include "platform/TextCodec.h"
+#include "sim/Simulator.h"
+#include "tests/support/FormParts.h"
+
+namespace korvane::test {
+
+class WindowTest : public ::testing::Test {
+  protected:
+    std::filesystem::path dir;
+    std::unique_ptr<sim::Simulator> simulator;
+    app::RecordingDialogs dialogs;
+
+    void SetUp() override {
+        static int n = 0;
+        dir = std::filesystem::temp_directory_path() /
+              ("korvane_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override {
+        simulator.reset();
+        std::filesystem::remove_all(dir);
+    }
+
+    // The simulator's links in the folder ("ecu", "lc1"), answers as soon as
+    // they are due, the engine at idle.
+    sim::Options SimulatorOptions() const {
+        sim::Options o;
+        o.ecuLink = (dir / "ecu").string();
+        o.lc1Link = (dir / "lc1").string();
+        o.fast = true;
+        o.scenario = "idle";
+        return o;
+    }
+    // A fatal failure when it does not start.
+    void StartSimulator(const sim::Options& o) {
+        simulator = std::make_unique<sim::Simulator>(o);
+        std::string error;
+        ASSERT_TRUE(simulator->Start(&error)) << error;
+    }
+
+    // "config.ini" with these lines, CP1251 on disk as a user's would be.
+    void WriteConfigText(const std::string& utf8) {
+        std::string bytes, error;
+        platform::Utf8ToCp1251(utf8, bytes);
+        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error))
+            << error;
+    }
+
+    // The window on the folder, shown, its start-up done. The LC-1's byte
+    // time-out is short so a silent sensor shows quickly.
+    std::unique_ptr<app::TForm1> Open() {
+        app::FormEnvironment env;
+        env.dialogs = &dialogs;
+        env.workDir = dir.string();
+        env.lambdaReadTimeoutMs = 100;
+        auto form = std::make_unique<app::TForm1>(env);
+        form->show();
+        QApplication::processEvents();
+        return form;
+    }
+
+    // The window's state label, "Диагностика" once a session stands.
+    static QString StateText(const app::TForm1& form) {
+        return Part<QLabel>(form, "Label6")->text();
+    }
+    static bool WaitUntilLive(const app::TForm1& form, int ms = 10000) {
+        return QTest::qWaitFor([&] { return StateText(form) == "Диагностика"; }, ms);
+    }
+};
+
+}  // namespace korvane::test
