@@ -21,21 +21,6 @@ namespace {
 
 constexpr double kLc1Period = 0.08192;  // seconds between the controller's packets
 
-// The window parts the tuning writes: nobody looks at them here. The view
-// stays on "РТ" and the tuning mode on "Поправка и БЦН".
-class UnseenView : public tuning::TuningView {
-  public:
-    int ComboBox1Index() const override { return 0; }
-    void SelectFirstView() override {}
-    int RadioGroup1Index() const override { return 0; }
-    void SetGridCell(int, int, std::string_view) override {}
-    void SetCurrentCell(int, int) override {}
-    void SetLabel5(std::string_view) override {}
-    void SetLabel7(std::string_view) override {}
-    void SetStatusPanel5(std::string_view) override {}
-    void grafxx() override {}
-};
-
 // The ECU worker's mailbox: a posted byte waits until the loop lets the
 // worker write it into the engine's memory.
 class EngineMailbox : public tuning::EcuMailbox {
@@ -96,7 +81,7 @@ ClosedLoopResult RunClosedLoop(const ClosedLoopOptions& o) {
         if (result.startCentreError[k] <= EngineRun::kWithin) result.convergedAfter[k] = 0;
 
     const auto settings = Settings(o.settings);
-    UnseenView view;
+    tuning::UnseenTuningView view;
     EngineMailbox mailbox;
     tuning::TuningCore core(
         [&settings](const std::string& key) {

@@ -33,12 +33,14 @@
 #include <string>
 #include <vector>
 
+#include "../BenchArgs.h"
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
 #include "platform/TextCodec.h"
 
 namespace fs = std::filesystem;
 using korvane::app::TForm1;
+using namespace korvane::bench;
 
 namespace {
 
@@ -65,14 +67,6 @@ int Usage() {
     std::fputs("usage: view_cpu_bench [--seconds N] [--settle N] [--repeat N] [--only NAME,...]\n",
                stderr);
     return 2;
-}
-
-bool ParseInt(const char* text, int low, int high, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < low || v > high) return false;
-    out = static_cast<int>(v);
-    return true;
 }
 
 // One row of the table: how the window is set up before the measurement.
@@ -252,12 +246,6 @@ class Rig {
     QProcess sim_;
 };
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,23 +254,16 @@ int main(int argc, char** argv) {
         !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) return Usage();
-        const char* v = argv[++i];
-        if (a == "--seconds" && ParseInt(v, 1, 3600, o.seconds)) {
-        } else if (a == "--settle" && ParseInt(v, 0, 600, o.settle)) {
-        } else if (a == "--repeat" && ParseInt(v, 1, 100, o.repeat)) {
-        } else if (a == "--only") {
-            for (const char* p = v; *p;) {
-                const char* comma = std::strchr(p, ',');
-                o.only.emplace_back(p, comma ? comma : p + std::strlen(p));
-                p = comma ? comma + 1 : p + std::strlen(p);
-            }
-        } else {
-            return Usage();
+    const bool parsed = ParseOptions(argc, argv, [&](const std::string& a, const char* v) {
+        if (a == "--only") {
+            for (auto& name : SplitList(v)) o.only.push_back(std::move(name));
+            return true;
         }
-    }
+        return (a == "--seconds" && ParseInt(v, 1, 3600, o.seconds)) ||
+               (a == "--settle" && ParseInt(v, 0, 600, o.settle)) ||
+               (a == "--repeat" && ParseInt(v, 1, 100, o.repeat));
+    });
+    if (!parsed) return Usage();
     QApplication app(argc, argv);
     Rig rig(o);
     if (!rig.Prepare()) return 1;

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+#include "../QtBenchMain.h"
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
 #include "firmware/ui/FirmwareActions.h"
@@ -149,10 +150,5 @@ BENCHMARK(BM_FirmwareReadInWindow)
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return korvane::bench::RunWidgetBenchmarks(argc, argv);
 }

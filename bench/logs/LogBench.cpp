@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "../QtBenchMain.h"
 #include "firmware/FirmwareImage.h"
 #include "live/LiveLogs.h"
 #include "logs/LogAnalysis.h"
@@ -155,10 +156,5 @@ BENCHMARK(BM_AnalyzeHour)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return korvane::bench::RunWidgetBenchmarks(argc, argv);
 }

@@ -17,9 +17,11 @@
 #include <utility>
 #include <vector>
 
+#include "../BenchArgs.h"
 #include "sim/ClosedLoop.h"
 
 using namespace korvane::sim;
+using namespace korvane::bench;
 
 namespace {
 
@@ -29,21 +31,6 @@ int Usage() {
         " [--delays MS,MS,...] [--noisy P]\n",
         stderr);
     return 2;
-}
-
-bool ParseInt(const char* text, int low, int high, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < low || v > high) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Cells brought within 2 % and the median time spent in them until then.
@@ -106,10 +93,7 @@ int main(int argc, char** argv) {
     base.minutes = 20;
     std::vector<int> delays = {0, 250};
     double noisy = 0.05;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) return Usage();
-        const char* v = argv[++i];
+    const bool parsed = ParseOptions(argc, argv, [&](const std::string& a, const char* v) {
         int n = 0;
         if (a == "--minutes" && ParseInt(v, 1, 24 * 60, n)) {
             base.minutes = n;
@@ -119,21 +103,20 @@ int main(int argc, char** argv) {
         } else if (a == "--noisy") {
             char* end = nullptr;
             noisy = std::strtod(v, &end);
-            if (!*v || *end || !(noisy >= 0 && noisy <= 0.5)) return Usage();
+            return *v && !*end && noisy >= 0 && noisy <= 0.5;
         } else if (a == "--delays") {
             delays.clear();
-            for (const char* p = v; *p;) {
-                const char* comma = std::strchr(p, ',');
-                const std::string item(p, comma ? comma : p + std::strlen(p));
-                if (!ParseInt(item.c_str(), 0, EngineRun::kMaxLc1DelayMs, n)) return Usage();
+            for (const std::string& item : SplitList(v)) {
+                if (!ParseInt(item.c_str(), 0, EngineRun::kMaxLc1DelayMs, n)) return false;
                 delays.push_back(n);
-                p = comma ? comma + 1 : p + std::strlen(p);
             }
-            if (delays.empty()) return Usage();
+            return !delays.empty();
         } else {
-            return Usage();
+            return false;
         }
-    }
+        return true;
+    });
+    if (!parsed) return Usage();
 
     std::printf(
         "Closed-loop autotuning: drive scenario, seed %u, %d simulated minutes, %.1f frames/s,\n"

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -40,39 +39,6 @@ namespace korvane::app {
 
 using platform::Q;
 
-namespace {}  // namespace
-
-// What the ECU worker shows in the window: log lines and the progress of a
-// firmware read. Runs on the UI thread (the worker calls it through the
-// bridge).
-class TForm1::WorkerLog final : public ecu::LogView {
-  public:
-    explicit WorkerLog(TForm1& form) : form_(form) {}
-    void AppendLine(const std::string& line) override {
-        // An error line carries its detail after CR LF: two log lines.
-        for (const QString& part : Q(line).split(QStringLiteral("\r\n"))) form_.AppendLog(part);
-    }
-    void ReplaceLastLine(const std::string& line) override { form_.ReplaceLastLogLine(Q(line)); }
-    void SetProgress(int maximum, int position) override {
-        form_.firmware_->ShowReadProgress(maximum, position);
-    }
-    void SessionUp() override {
-        form_.guard_->RunGuarded([f = &form_] { f->SessionUp(); });
-    }
-    void ConnectFailed(const std::string&) override {
-        form_.guard_->RunGuarded([f = &form_] { f->ConnectFailed(); });
-    }
-    void CommandFinished(const ecu::CommandResult& result) override {
-        form_.guard_->RunGuarded([f = &form_, result] { f->CommandFinished(result); });
-    }
-    void FirmwareRead(std::shared_ptr<const ecu::Bytes> image) override {
-        form_.guard_->RunGuarded([f = &form_, image] { f->firmware_->FirmwareRead(*image); });
-    }
-
-  private:
-    TForm1& form_;
-};
-
 TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_(std::move(env)) {
     if (env_.dialogs == nullptr) {
         ownDialogs_ = std::make_unique<QtDialogs>();
@@ -89,7 +55,6 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     decimalSeparator_ =
         (point.size() == 1 && point[0].unicode() < 0x80) ? point[0].toLatin1() : ',';
     bridge_ = std::make_unique<platform::QtUiBridge>(this);
-    workerLog_ = std::make_unique<WorkerLog>(*this);
     BuildLayout();
     FormCreate();
 }
@@ -135,32 +100,15 @@ void TForm1::FormCreate() {
     Dashboard->SetFootPanelsVisible(false);
 
     // 2. Settings from "config.ini"; the built-in lines stay when it cannot
-    // be read.
-    std::string error;
-    if (!settings_.Load(ConfigPath(), error)) {
-        // A file that is there but unreadable is kept aside before the
-        // first save replaces it with the defaults.
-        std::error_code ec;
-        configUnreadable_ = std::filesystem::exists(ConfigPath(), ec);
-        startupProblems_ << QStringLiteral(
-                                "Не удаётся открыть файл настроек «%1»: %2. "
-                                "Используются настройки по умолчанию.")
-                                .arg(Q(ConfigPath()), Q(error));
-    }
+    // be read. 4. The fixed pick lists.
+    StartupSettings startup = LoadAtStartup(settings_, ConfigPath());
+    configUnreadable_ = startup.unreadable;
+    for (const auto& problem : startup.problems) startupProblems_ << Q(problem);
+    for (const auto& pl : FixedPickLists()) ValueListEditor1->SetPickList(pl.key, pl.choices);
+    ValueListEditor1->Reload();
 
     // 3. Buttons that wait for a connection.
     ShowState(SessionState::Disconnected);
-
-    // 4. The fixed pick lists; a missing key is appended with its first
-    // choice so the program stays usable.
-    for (const auto& key : AppendMissingPickListKeys(settings_))
-        startupProblems_ << QStringLiteral(
-                                "В настройках не найден параметр «%1»; он добавлен со "
-                                "значением по умолчанию.")
-                                .arg(Q(key));
-    AppendQuietDefaults(settings_);
-    for (const auto& pl : FixedPickLists()) ValueListEditor1->SetPickList(pl.key, pl.choices);
-    ValueListEditor1->Reload();
 
     // 5. The log.
     Memo1->clear();
@@ -210,18 +158,6 @@ void TForm1::FindComPorts() {
     if (session_) session_->Ecu().SetPortGuard(errorComPorts_ != 0);
 }
 
-void TForm1::CreateWorkers() {
-    SessionController::Options o;
-    o.bridge = bridge_.get();
-    o.ecuView = workerLog_.get();
-    o.log = [this](const std::string& line) { AppendLog(Q(line)); };
-    o.workDir = env_.workDir;
-    o.lambdaReadTimeoutMs = env_.lambdaReadTimeoutMs;
-    o.decimalSeparator = decimalSeparator_;
-    session_ = std::make_unique<SessionController>(std::move(o));
-    session_->onState = [this](SessionState state) { ShowState(state); };
-}
-
 void TForm1::ShowState(SessionState state) {
     for (const ButtonState& b : ToolbarButtons(state, image_.FirmwareLoaded))
         if (QToolButton* button = ToolButton(b.number)) button->setEnabled(b.enabled);
@@ -235,10 +171,6 @@ void TForm1::SetStateLabel(const QString& text, const QColor& background) {
 
 void TForm1::ShowError(const QString& text) {
     env_.dialogs->ShowError(this, text);
-}
-
-void TForm1::Wait(int ms) {
-    guard_->Wait(ms);
 }
 
 void TForm1::AppendLog(const QString& line) {
@@ -296,34 +228,10 @@ void TForm1::ToolButton21Click() {
 }
 
 void TForm1::СохранитьClick() {
-    std::string error;
-    if (configUnreadable_) {
-        const std::string backup = ConfigPath() + ".bak";
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(ConfigPath(), ec))
-            std::filesystem::copy_file(ConfigPath(), backup,
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-        if (ec) {
-            ShowError(QStringLiteral("Не удаётся сохранить копию файла настроек «%1»: %2. "
-                                     "Настройки не сохранены.")
-                          .arg(Q(backup), Q(platform::SystemReason(ec.value()))));
-            return;
-        }
-    }
-    if (!settings_.Save(ConfigPath(), error)) {
-        ShowError(QStringLiteral("Не удаётся сохранить файл настроек «%1»: %2.")
-                      .arg(Q(ConfigPath()), Q(error)));
-        return;
-    }
+    const SettingsSave saved = SaveSettings(settings_, ConfigPath(), configUnreadable_);
+    if (!saved.error.empty()) return ShowError(Q(saved.error));
     configUnreadable_ = false;
-    // Saved as typed; a value that is no number is named now rather than
-    // first at connect.
-    QStringList wrong;
-    for (const NotANumber& n : NumbersThatDoNotConvert(settings_))
-        wrong << QStringLiteral("«%1» = «%2»").arg(Q(n.key), Q(n.value));
-    if (!wrong.isEmpty())
-        AppendLog(QStringLiteral("Не являются числами: %1").arg(wrong.join(QStringLiteral("; "))));
-    AppendLog(QStringLiteral("Настройки сохранены"));
+    for (const auto& line : saved.logLines) AppendLog(Q(line));
 }
 
 bool TForm1::MakeDateDir(bool quiet) {
@@ -357,38 +265,42 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::ToolButton27Click() {
-    // One exchange's time, then the workers close their ports, then a grace
-    // period for them to do it; the log keeps showing their lines meanwhile.
-    Wait(session_->ExchangeMs());
-    session_->Ecu().Post(ecu::EcuCommand::Close());
-    session_->Lambda().Command.Post("CloseComPort");
-    Wait(4000);
+    // The workers close their ports (the log keeps showing their lines
+    // meanwhile), then the window closes; a worker that takes longer than
+    // the grace period is stopped where it is.
+    closeGraceMs_ = kExitGraceMs;
     close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     // Closing is always allowed. A standing session is ended on the wire
     // first (the ECU would otherwise keep it and refuse the next connect for
-    // a while), waiting about a second at most for the worker to do it.
-    ecu::TECUThread& ecu = session_->Ecu();
-    if (ecu.Status().IsComConnected == 1) {
-        constexpr int kCloseSessionMs = 1500;
-        ecu.Post(ecu::EcuCommand::Close());
-        QElapsedTimer waited;
-        waited.start();
-        while (ecu.Status().IsComConnected == 1 && waited.elapsed() < kCloseSessionMs) Wait(20);
+    // a while): the window closes when the worker reports the close done,
+    // or when the grace period is over, whichever comes first.
+    if (!closeReady_ && session_->EndSession([this] { CloseNow(); })) {
+        if (!closing_) {
+            closing_ = true;
+            QTimer::singleShot(closeGraceMs_, this, [this] { CloseNow(); });
+        }
+        event->ignore();
+        return;
     }
+    closeReady_ = true;
     StopWorkers();
     event->accept();
+}
+
+void TForm1::CloseNow() {
+    if (closeReady_) return;
+    closeReady_ = true;
+    close();
 }
 
 void TForm1::ShowTuningState(bool tuning) {
     // The map editor's write button may not change the tables the tuning
     // writes.
     calibration_->Button5->setVisible(!tuning);
-    const SessionState state = session_->State();
-    if (state == SessionState::Live || state == SessionState::Tuning)
-        session_->SetState(tuning ? SessionState::Tuning : SessionState::Live);
+    session_->TuningChanged(tuning);
 }
 
 void TForm1::ToolButton1Click() {
@@ -413,27 +325,9 @@ void TForm1::Connect(bool automatic) {
         return ShowError(refused);
     Timer2->setInterval(s.rewriteMs);
 
-    const std::string& ecuPort = s.ecu.portName;
-    const std::string& lc1Port = s.lc1Port;
-    if (s.wideband && platform::SameDevice(ecuPort, lc1Port)) {
-        ShowError(
-            QStringLiteral("Параметры «Ecu Com» (%1) и «LC-1 Com» (%2) указывают на одно и то "
-                           "же устройство. Адаптеру K-line и LC-1 нужны разные порты. Два "
-                           "адаптера с одинаковым серийным номером получают одно имя в "
-                           "/dev/serial/by-id: укажите для них /dev/ttyUSB0, /dev/ttyUSB1 "
-                           "или имена из /dev/serial/by-path.")
-                .arg(Q(ecuPort), Q(lc1Port)));
-        return;
-    }
     // A port that is not there fails to open; the log says which ones are.
-    {
-        const auto present = env_.listPorts({ecuPort, s.wideband ? lc1Port : std::string()});
-        for (const auto& port : {ecuPort, s.wideband ? lc1Port : std::string()}) {
-            if (port.empty()) continue;
-            if (const auto note = platform::MissingPortNote(port, present.names))
-                AppendLog(Q(*note));
-        }
-    }
+    const auto present = env_.listPorts({s.ecu.portName, s.wideband ? s.lc1Port : std::string()});
+    for (const auto& note : MissingPortNotes(s, present.names)) AppendLog(Q(note));
     StatusBar1->SetPanelText(0, s.ecu.portName);
     session_->Connect(s, automatic);
     decoder_.ResetForConnect();
@@ -457,6 +351,7 @@ void TForm1::ConnectFailed() {
 
 void TForm1::CommandFinished(const ecu::CommandResult& result) {
     using ecu::CommandKind;
+    session_->CommandFinished(result);
     switch (result.kind) {
         case CommandKind::ReadFW:
             if (!result.ok) firmware_->ReadFailed(result.reason);
@@ -506,7 +401,7 @@ void TForm1::Disconnect(bool automatic) {
 void TForm1::engineTimerTimer() {
     // One consistent frame and its poll count per tick.
     const ecu::EcuStatus status = session_->Ecu().Status();
-    const lambda::TLAMBDAThread& lambda = session_->Lambda();
+    const lambda::LambdaStatus lambda = session_->Lambda().Status();
     const live::LambdaSnapshot lc{lambda.IsComConnected, lambda.IsLambdaConnected,
                                   lambda.IsLambdaError, lambda.AFR};
     const auto sensor = Sensor();
@@ -526,24 +421,12 @@ void TForm1::engineTimerTimer() {
                 tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
             Tuning->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
         }
-        if (session_->LogsEnabled())
-            session_->Logs().AppendLine(Diagnostics->ShownTexts(),
-                                        Tuning->Tables().StationaryHitCount, session_->DateDir());
+        session_->LogFrame(Diagnostics->ShownTexts(), Tuning->Tables().StationaryHitCount);
     }
 }
 
 void TForm1::StatusTimerTimerrTimer() {
-    const ecu::EcuStatus status = session_->Ecu().Status();
-    const lambda::TLAMBDAThread& lambda = session_->Lambda();
-    live::LinkFlags flags;
-    flags.ecuIsComConnected = status.IsComConnected;
-    flags.ecuIsEcuConnected = status.IsECUConnected;
-    flags.lambdaIsComConnected = lambda.IsComConnected;
-    flags.lambdaIsConnected = lambda.IsLambdaConnected;
-    flags.lambdaIsError = lambda.IsLambdaError;
-    flags.lambdaWarmUpPercent = lambda.WarmUpPercent;
-    flags.lambdaPortName = lambda.PortName.Get();
-    flags.ecuNoAnswer = linkWatch_->Stale() ? 1 : 0;
+    const live::LinkFlags flags = session_->LinkFlags(linkWatch_->Stale());
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
     Tuning->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&

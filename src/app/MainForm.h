@@ -75,7 +75,7 @@ struct FormEnvironment {
     Dialogs* dialogs = nullptr;  // nullptr: real message boxes
     std::string workDir;         // "": the current directory
     std::function<platform::PortListResult(const std::vector<std::string>&)> listPorts;
-    // Waits on the UI thread (exit, connect steps). Default: sleeps while
+    // Waits of the panels on the UI thread. Default: sleeps while
     // serving the workers' log calls, with no user input and no timer
     // handler running (see HandlerGuard); tests may replace it.
     std::function<void(int ms)> wait;
@@ -147,7 +147,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
 
 private:
-    class WorkerLog;
     // The ECU worker's events.
     void SessionUp();  // completes the connect
     void ConnectFailed();
@@ -170,7 +169,9 @@ private:
     QWidget* BuildTopBar(QWidget* parent);
     void SetStateLabel(const QString& text, const QColor& background);
     void ShowError(const QString& text);
-    void Wait(int ms);
+    // The window closes for good (the session's end reported, or its grace
+    // period over).
+    void CloseNow();
 
     FormEnvironment env_;
     std::unique_ptr<Dialogs> ownDialogs_;
@@ -181,8 +182,13 @@ private:
     bool configUnreadable_ = false;  // "config.ini" exists but was not read
     int screenshotCounter_ = 0;
     int errorComPorts_ = 0;
+    // How long a close waits for the session's end on the wire.
+    static constexpr int kCloseSessionMs = 1500;
+    static constexpr int kExitGraceMs = 4000;
+    int closeGraceMs_ = kCloseSessionMs;
+    bool closing_ = false;
+    bool closeReady_ = false;
     char decimalSeparator_ = ',';
-    std::unique_ptr<WorkerLog> workerLog_;
     std::unique_ptr<SessionController> session_;
     live::LiveDecoder decoder_;
     live::RateDisplay rate_;

@@ -31,9 +31,13 @@
 #include "logs/ui/DeskActions.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "platform/qt/HandlerGuard.h"
+#include "platform/qt/QtText.h"
+#include "platform/qt/QtUiBridge.h"
 #include "tuning/ui/TuningPanel.h"
 
 namespace korvane::app {
+
+using platform::Q;
 
 namespace {
 
@@ -78,6 +82,36 @@ QWidget* MakePanel(QWidget* parent, const char* name) {
 }
 
 }  // namespace
+
+void TForm1::CreateWorkers() {
+    SessionController::Options o;
+    o.bridge = bridge_.get();
+    // Log lines and progress at once; the session's and the commands' events
+    // not inside another handler.
+    auto& e = o.ecuEvents;
+    e.appendLine = [this](const std::string& line) {
+        // An error line carries its detail after CR LF: two log lines.
+        for (const QString& part : Q(line).split(QStringLiteral("\r\n"))) AppendLog(part);
+    };
+    e.replaceLastLine = [this](const std::string& line) { ReplaceLastLogLine(Q(line)); };
+    e.progress = [this](int maximum, int position) {
+        firmware_->ShowReadProgress(maximum, position);
+    };
+    e.sessionUp = [this] { guard_->RunGuarded([this] { SessionUp(); }); };
+    e.connectFailed = [this] { guard_->RunGuarded([this] { ConnectFailed(); }); };
+    e.commandFinished = [this](const ecu::CommandResult& result) {
+        guard_->RunGuarded([this, result] { CommandFinished(result); });
+    };
+    e.firmwareRead = [this](std::shared_ptr<const ecu::Bytes> image) {
+        guard_->RunGuarded([this, image] { firmware_->FirmwareRead(*image); });
+    };
+    o.log = [this](const std::string& line) { AppendLog(Q(line)); };
+    o.workDir = env_.workDir;
+    o.lambdaReadTimeoutMs = env_.lambdaReadTimeoutMs;
+    o.decimalSeparator = decimalSeparator_;
+    session_ = std::make_unique<SessionController>(std::move(o));
+    session_->onState = [this](SessionState state) { ShowState(state); };
+}
 
 void TForm1::BuildDeskActions(QMenu* fileMenu) {
     logs::ui::DeskActions::Window w;
@@ -289,7 +323,7 @@ void TForm1::CreateFirmwareActions() {
         else
             Tuning->SetState(text);
     };
-    w.wait = [this](int ms) { Wait(ms); };
+    w.wait = [this](int ms) { guard_->Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));
     };
@@ -364,7 +398,7 @@ void TForm1::CreateTuningPanel() {
     w.log = [this](const QString& line) { AppendLog(line); };
     w.showError = [this](const QString& text) { ShowError(text); };
     w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
-    w.wait = [this](int ms) { Wait(ms); };
+    w.wait = [this](int ms) { guard_->Wait(ms); };
     w.connectTimer = [this](QTimer* timer, std::function<void()> handler) {
         guard_->Connect(timer, std::move(handler));
     };

@@ -2,11 +2,13 @@
 
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 #include "app/Session.h"
 #include "ecu/ECUThread.h"
 #include "lambda/LAMBDAThread.h"
 #include "platform/NumberText.h"
+#include "platform/PortList.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::app {
@@ -114,13 +116,64 @@ ConnectSettingsParse ParseConnectSettings(
     s.reconnect = setting("Переподключаться") == "да";
     s.wideband = setting("Датчик кислорода") == "ШДК LC-1";
     s.lc1Port = setting("LC-1 Com");
+    if (s.wideband && platform::SameDevice(s.ecu.portName, s.lc1Port)) {
+        out.error = "Параметры «Ecu Com» (" + s.ecu.portName + ") и «LC-1 Com» (" + s.lc1Port +
+                    ") указывают на одно и то же устройство. Адаптеру K-line и LC-1 нужны "
+                    "разные порты. Два адаптера с одинаковым серийным номером получают одно имя "
+                    "в /dev/serial/by-id: укажите для них /dev/ttyUSB0, /dev/ttyUSB1 или имена "
+                    "из /dev/serial/by-path.";
+        return out;
+    }
     out.settings = std::move(s);
     return out;
 }
 
+std::vector<std::string> MissingPortNotes(const ConnectSettings& settings,
+                                          const std::vector<std::string>& present) {
+    std::vector<std::string> notes;
+    for (const std::string& port :
+         {settings.ecu.portName, settings.wideband ? settings.lc1Port : std::string()}) {
+        if (port.empty()) continue;
+        if (auto note = platform::MissingPortNote(port, present)) notes.push_back(*note);
+    }
+    return notes;
+}
+
+// Hands the worker's events to the window's handlers.
+class SessionController::EcuEventSink final : public ecu::LogView {
+  public:
+    explicit EcuEventSink(const EcuEvents& e) : e_(e) {}
+    void AppendLine(const std::string& line) override {
+        if (e_.appendLine) e_.appendLine(line);
+    }
+    void ReplaceLastLine(const std::string& line) override {
+        if (e_.replaceLastLine) e_.replaceLastLine(line);
+    }
+    void SetProgress(int maximum, int position) override {
+        if (e_.progress) e_.progress(maximum, position);
+    }
+    void SessionUp() override {
+        if (e_.sessionUp) e_.sessionUp();
+    }
+    void ConnectFailed(const std::string&) override {
+        if (e_.connectFailed) e_.connectFailed();
+    }
+    void CommandFinished(const ecu::CommandResult& result) override {
+        if (e_.commandFinished) e_.commandFinished(result);
+    }
+    void FirmwareRead(std::shared_ptr<const ecu::Bytes> image) override {
+        if (e_.firmwareRead) e_.firmwareRead(std::move(image));
+    }
+
+  private:
+    const EcuEvents& e_;
+};
+
 SessionController::SessionController(Options options)
-    : options_(std::move(options)), logs_(options_.log) {
-    ecu_ = std::make_unique<ecu::TECUThread>(*options_.bridge, *options_.ecuView);
+    : options_(std::move(options)),
+      ecuEvents_(std::make_unique<EcuEventSink>(options_.ecuEvents)),
+      logs_(options_.log) {
+    ecu_ = std::make_unique<ecu::TECUThread>(*options_.bridge, *ecuEvents_);
     ecu_->Start();
     lambda::LambdaOptions lambdaOptions;
     lambdaOptions.readTimeoutMs = options_.lambdaReadTimeoutMs;
@@ -143,6 +196,11 @@ void SessionController::StopWorkers() {
 void SessionController::SetState(SessionState state) {
     state_ = state;
     if (onState) onState(state);
+}
+
+void SessionController::TuningChanged(bool tuning) {
+    if (state_ == SessionState::Live || state_ == SessionState::Tuning)
+        SetState(tuning ? SessionState::Tuning : SessionState::Live);
 }
 
 int SessionController::ExchangeMs() const {
@@ -189,6 +247,49 @@ void SessionController::Disconnect() {
     connectPending_ = false;
     ecu_->Post(ecu::EcuCommand::Close());
     lambda_->Command.Post("CloseComPort");
+}
+
+void SessionController::LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount) {
+    if (logsEnabled_) logs_.AppendLine(rows, stationaryHitCount, dateDir_);
+}
+
+live::LinkFlags SessionController::LinkFlags(bool ecuStale) const {
+    const ecu::EcuStatus ecu = ecu_->Status();
+    const lambda::LambdaStatus lambda = lambda_->Status();
+    live::LinkFlags flags;
+    flags.ecuIsComConnected = ecu.IsComConnected;
+    flags.ecuIsEcuConnected = ecu.IsECUConnected;
+    flags.lambdaIsComConnected = lambda.IsComConnected;
+    flags.lambdaIsConnected = lambda.IsLambdaConnected;
+    flags.lambdaIsError = lambda.IsLambdaError;
+    flags.lambdaWarmUpPercent = lambda.WarmUpPercent;
+    flags.lambdaPortName = lambda.PortName;
+    flags.ecuNoAnswer = ecuStale ? 1 : 0;
+    return flags;
+}
+
+bool SessionController::EndSession(std::function<void()> stopped) {
+    if (endingClose_ != 0) {
+        stopped_ = std::move(stopped);
+        return true;
+    }
+    // A worker held by the port guard takes no command; with no port open
+    // and nothing queued there is nothing on the wire to end either.
+    if (ecu_->Status().IsComConnected != 1 && ecu_->Idle()) return false;
+    logsEnabled_ = false;
+    logs_.Stop();
+    connectPending_ = false;
+    lambda_->Command.Post("CloseComPort");
+    endingClose_ = ecu_->Post(ecu::EcuCommand::Close());
+    if (endingClose_ == 0) return false;
+    stopped_ = std::move(stopped);
+    return true;
+}
+
+void SessionController::CommandFinished(const ecu::CommandResult& result) {
+    if (endingClose_ == 0 || result.id != endingClose_) return;
+    endingClose_ = 0;
+    if (auto stopped = std::exchange(stopped_, nullptr)) stopped();
 }
 
 bool SessionController::MakeDateDir(std::string& error) {

@@ -13,9 +13,9 @@
 
 #include "ecu/Command.h"
 #include "live/LiveLogs.h"
+#include "live/StatusCells.h"
 
 namespace korvane::ecu {
-class LogView;
 class TECUThread;
 }  // namespace korvane::ecu
 namespace korvane::lambda {
@@ -65,12 +65,27 @@ struct ConnectSettingsParse {
 inline constexpr int kMaxExchangePauseMs = 10000;
 ConnectSettingsParse ParseConnectSettings(
     const std::function<std::string(const std::string& key)>& setting);
+// The ports a connect needs that are not there now (the LC-1's only with
+// the wideband), one log line each; `present` is the system's listing.
+std::vector<std::string> MissingPortNotes(const ConnectSettings& settings,
+                                          const std::vector<std::string>& present);
 
 class SessionController {
   public:
+    // What the ECU worker reports, on the UI thread in the order it
+    // happened (see ecu::LogView); the window shows it.
+    struct EcuEvents {
+        std::function<void(const std::string& line)> appendLine;
+        std::function<void(const std::string& line)> replaceLastLine;
+        std::function<void(int maximum, int position)> progress;
+        std::function<void()> sessionUp;
+        std::function<void()> connectFailed;
+        std::function<void(const ecu::CommandResult&)> commandFinished;
+        std::function<void(std::shared_ptr<const ecu::Bytes>)> firmwareRead;
+    };
     struct Options {
         platform::UiBridge* bridge = nullptr;
-        ecu::LogView* ecuView = nullptr;
+        EcuEvents ecuEvents;
         std::function<void(const std::string&)> log;  // the window's log
         std::string workDir;
         int lambdaReadTimeoutMs = 300;
@@ -91,6 +106,9 @@ class SessionController {
     // Called with every change of state; the window shows it.
     std::function<void(SessionState)> onState;
     void SetState(SessionState state);
+    // The tuning started or stopped: a live session shows it (a firmware
+    // read or a reconnect keeps its own state).
+    void TuningChanged(bool tuning);
 
     // The connect: the open commands with the checked settings, the session
     // folder (an automatic one keeps the folder and logs of the connection
@@ -104,6 +122,15 @@ class SessionController {
     // Ends the session: logs stop, both ports get their close, queued behind
     // what the workers still have so nothing overtakes it.
     void Disconnect();
+    // Ends the session for good (exit, window close). False when there is
+    // nothing to end on the wire: no ECU port open and nothing queued. Else
+    // both ports get their close and `stopped` runs once the ECU worker
+    // reports its close done; the caller bounds the wait itself, as a
+    // worker stuck in a long command may take a while to get there.
+    bool EndSession(std::function<void()> stopped);
+    // The ECU worker's report of a finished command (the window forwards
+    // its events here).
+    void CommandFinished(const ecu::CommandResult& result);
 
     const ConnectSettings& Settings() const { return settings_; }
     // One exchange's pauses with the current settings.
@@ -115,13 +142,24 @@ class SessionController {
     bool MakeDateDir(std::string& error);
     live::LiveLogs& Logs() { return logs_; }
     bool LogsEnabled() const { return logsEnabled_; }
+    // The frame the views show, as one line of the live logs while they are
+    // on.
+    void LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount);
+
+    // Both workers' flags as the status bar shows them, each worker's read
+    // whole; `ecuStale`: no valid frame for a while.
+    live::LinkFlags LinkFlags(bool ecuStale) const;
 
     // Reconnecting: the tuning state at the drop comes back with the link.
     void RememberTuning(bool tuning) { tuningBeforeDrop_ = tuning; }
     bool TuningBeforeDrop() const { return tuningBeforeDrop_; }
 
   private:
+    class EcuEventSink;
     Options options_;
+    // Before the workers: events already posted may still arrive while
+    // they stop.
+    std::unique_ptr<EcuEventSink> ecuEvents_;
     std::unique_ptr<ecu::TECUThread> ecu_;
     std::unique_ptr<lambda::TLAMBDAThread> lambda_;
     SessionState state_ = SessionState::Disconnected;
@@ -131,6 +169,8 @@ class SessionController {
     live::LiveLogs logs_;
     bool logsEnabled_ = false;
     bool tuningBeforeDrop_ = false;
+    uint64_t endingClose_ = 0;  // the close EndSession waits for
+    std::function<void()> stopped_;
 };
 
 }  // namespace korvane::app

@@ -1,5 +1,7 @@
 #include "app/SettingsStore.h"
 
+#include <filesystem>
+
 #include "platform/NumberText.h"
 #include "platform/PortList.h"
 
@@ -217,6 +219,53 @@ ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemN
     }
     if (r.error && store.Count() >= 2) store.SetValueAt(1, "ComErr");
     return r;
+}
+
+StartupSettings LoadAtStartup(SettingsStore& store, const std::string& path) {
+    StartupSettings out;
+    std::string error;
+    if (!store.Load(path, error)) {
+        std::error_code ec;
+        out.unreadable = std::filesystem::exists(path, ec);
+        out.problems.push_back("Не удаётся открыть файл настроек «" + path + "»: " + error +
+                               ". Используются настройки по умолчанию.");
+    }
+    // A missing key is appended with its first choice so the program stays
+    // usable.
+    for (const auto& key : AppendMissingPickListKeys(store))
+        out.problems.push_back("В настройках не найден параметр «" + key +
+                               "»; он добавлен со значением по умолчанию.");
+    AppendQuietDefaults(store);
+    return out;
+}
+
+SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
+                          bool keepUnreadable) {
+    SettingsSave out;
+    if (keepUnreadable) {
+        const std::string backup = path + ".bak";
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec))
+            std::filesystem::copy_file(path, backup,
+                                       std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) {
+            out.error = "Не удаётся сохранить копию файла настроек «" + backup +
+                        "»: " + platform::SystemReason(ec.value()) + ". Настройки не сохранены.";
+            return out;
+        }
+    }
+    std::string error;
+    if (!store.Save(path, error)) {
+        out.error = "Не удаётся сохранить файл настроек «" + path + "»: " + error + ".";
+        return out;
+    }
+    // Saved as typed.
+    std::string wrong;
+    for (const NotANumber& n : NumbersThatDoNotConvert(store))
+        wrong += (wrong.empty() ? "«" : "; «") + n.key + "» = «" + n.value + "»";
+    if (!wrong.empty()) out.logLines.push_back("Не являются числами: " + wrong);
+    out.logLines.push_back("Настройки сохранены");
+    return out;
 }
 
 }  // namespace korvane::app

@@ -82,6 +82,28 @@ std::vector<NotANumber> NumbersThatDoNotConvert(const SettingsStore& store);
 const std::vector<std::pair<std::string, std::string>>& QuietDefaults();
 void AppendQuietDefaults(SettingsStore& store);
 
+// The read of "config.ini" at start-up: the built-in lines stay when it
+// cannot be read, the fixed pick-list keys and the quiet defaults are
+// appended. `problems` are the messages for the user, in order;
+// `unreadable` says a file is there that was not read (it is kept aside
+// before the first save replaces it).
+struct StartupSettings {
+    std::vector<std::string> problems;
+    bool unreadable = false;
+};
+StartupSettings LoadAtStartup(SettingsStore& store, const std::string& path);
+
+// "Сохранить": the list is written to `path`; with `keepUnreadable` the file
+// there is first copied to path + ".bak" and nothing is saved when that
+// fails. On success `logLines` says what the log shows (values that are no
+// number are named now rather than first at connect).
+struct SettingsSave {
+    std::string error;  // the message box's text; empty when saved
+    std::vector<std::string> logLines;
+};
+SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
+                          bool keepUnreadable);
+
 // Names for the port pick lists and what the listing tells the log.
 struct ComPortsResult {
     std::vector<std::string> names;     // in the system's order

@@ -72,6 +72,11 @@ void TLAMBDAThread::Stop() {
     if (port_ && port_->IsOpen()) port_->Close();
 }
 
+LambdaStatus TLAMBDAThread::Status() const {
+    std::lock_guard lock(statusMutex_);
+    return {IsComConnected, IsLambdaConnected, IsLambdaError, AFR, WarmUpPercent, PortName.Get()};
+}
+
 bool TLAMBDAThread::Idle(const Mailbox::Entry& command) const {
     if (!command.word.empty() && ErrorComPorts == 0)
         return command.word != kOpenCommand && command.word != kCloseCommand;
@@ -142,6 +147,7 @@ bool TLAMBDAThread::OpenPort() {
     if (!speed || *speed <= 0 || *speed > INT_MAX || !port_->SetSpeed(static_cast<int>(*speed))) {
         LogMessage(openError);
         port_->Close();
+        std::lock_guard lock(statusMutex_);
         IsComConnected = 0;
         IsLambdaConnected = 0;
         IsLambdaError = 0;
@@ -159,6 +165,7 @@ void TLAMBDAThread::ClosePort() {
         LogMessage("LAMBDA:>> ОШИБКА: Не удаётся закрыть порт " + name + " !");
         return;
     }
+    std::lock_guard lock(statusMutex_);
     AFR = 0.0;
     AFRs.Set("0.00");
     WarmUpPercent = -1;
@@ -183,6 +190,7 @@ void TLAMBDAThread::PacketAttempt() {
     std::array<uint8_t, 4> payload{};
     if (stop_.Raised()) return;
     if (!ReadByte(payload[0])) {
+        std::lock_guard lock(statusMutex_);
         IsLambdaError = 1;
         IsLambdaConnected = 0;
         return;
@@ -195,38 +203,41 @@ void TLAMBDAThread::PacketAttempt() {
         WarmUp(payload);
         return;
     }
-    if (WarmUpPercent >= 0) {
-        WarmUpPercent = -1;
-        LogMessage("LAMBDA:>> LC-1: прогрев окончен");
-    }
+    const bool warmUpOver = WarmUpPercent >= 0;
     const std::string text = DecodeAfr(payload, options_.decimalSeparator);
     const double afr = platform::ParseDecimal(text).value_or(0.0);
-    if (afr == 0.0) {
-        // Flag first, so a reader of the flags never takes this 0 as a reading.
-        IsLambdaError = 1;
-        AFRs.Set(text);
-        AFR = 0.0;
-        LogMessage("LAMBDA:<< Ошибка данных" + std::to_string(err2.load()));
-        ++err2;
-    } else {
+    {
+        std::lock_guard lock(statusMutex_);
+        WarmUpPercent = -1;
+        // A reader of the single fields never takes a 0 as a reading: the
+        // error flag is raised before the value and dropped after it.
+        if (afr == 0.0) IsLambdaError = 1;
         AFRs.Set(text);
         AFR = afr;
-        IsLambdaError = 0;
+        if (afr != 0.0) IsLambdaError = 0;
+        IsLambdaConnected = 1;
     }
-    IsLambdaConnected = 1;
+    if (warmUpOver) LogMessage("LAMBDA:>> LC-1: прогрев окончен");
+    if (afr == 0.0) {
+        LogMessage("LAMBDA:<< Ошибка данных" + std::to_string(err2.load()));
+        ++err2;
+    }
 }
 
 void TLAMBDAThread::WarmUp(const std::array<uint8_t, 4>& payload) {
     const int tenths = (payload[2] & 0x7F) * 128 + (payload[3] & 0x7F);
     const int32_t percent = std::clamp(tenths / 10, 0, 100);
     const bool starting = WarmUpPercent < 0;
-    // No reading meanwhile: the value is withdrawn before the state says
-    // the link is fine.
-    AFR = 0.0;
-    AFRs.Set("0");
-    WarmUpPercent = percent;
-    IsLambdaError = 0;
-    IsLambdaConnected = 1;
+    {
+        // No reading meanwhile: the value is withdrawn before the state says
+        // the link is fine.
+        std::lock_guard lock(statusMutex_);
+        AFR = 0.0;
+        AFRs.Set("0");
+        WarmUpPercent = percent;
+        IsLambdaError = 0;
+        IsLambdaConnected = 1;
+    }
     if (starting) LogMessage("LAMBDA:>> LC-1: прогрев " + std::to_string(percent) + "%");
 }
 
@@ -237,15 +248,16 @@ void TLAMBDAThread::LinkError() {
                ")");
     if (inRow > kMaxLinkErrorsInRow) {
         ClosePort();
+        std::lock_guard lock(statusMutex_);
         IsLambdaConnected = 0;
         IsLambdaError = 0;
     }
 }
 
 void TLAMBDAThread::LogMessage(const std::string& line) {
-    ui_.RunSync([&] {
-        if (appendLog_) appendLog_(line);
-    });
+    // The sink is copied into the event: the window may take it after the
+    // reader is gone.
+    if (appendLog_) ui_.Post([log = appendLog_, line] { log(line); });
 }
 
 }  // namespace korvane::lambda

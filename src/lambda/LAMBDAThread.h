@@ -2,12 +2,13 @@
 // The LC-1 wideband lambda reader: a thread that owns the controller's serial
 // port, reads its six-byte packets and publishes the air/fuel ratio and the
 // link state for the window. No Qt here; log lines reach the window through
-// platform::UiBridge.
+// platform::UiBridge as posted events, so reading never waits for the window.
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
@@ -30,8 +31,20 @@ using platform::SharedText;
 // ignored; the factor is always 14.7.
 std::string DecodeAfr(std::span<const uint8_t> payload, char decimalSeparator = '.');
 
-// Appends one line to the window's log; called on the UI thread.
+// Appends one line to the window's log; called on the UI thread, in the
+// order the reader logged the lines.
 using LogSink = std::function<void(const std::string& line)>;
+
+// The reader's state as the window sees it, taken whole: a reading and the
+// flags that say whether to trust it always belong together.
+struct LambdaStatus {
+    int32_t IsComConnected = 0;
+    int32_t IsLambdaConnected = 0;
+    int32_t IsLambdaError = 0;
+    double AFR = 0.0;
+    int32_t WarmUpPercent = -1;
+    std::string PortName;
+};
 
 struct LambdaOptions {
     // How long one byte read waits. 300 ms on a real line; tests shorten it.
@@ -45,7 +58,8 @@ struct LambdaOptions {
 // The window sets PortName/PortSpeed first, then posts the command.
 //
 // The window uses AFR only while IsComConnected, IsLambdaConnected are 1 and
-// IsLambdaError is 0. AFR is never a half-written value; 0 means no reading.
+// IsLambdaError is 0, and reads them together through Status(). AFR is never
+// a half-written value; 0 means no reading.
 class TLAMBDAThread {
   public:
     explicit TLAMBDAThread(
@@ -60,10 +74,13 @@ class TLAMBDAThread {
     // Starts the reader's own thread. Call once.
     void Start();
     // Asks the thread to end and joins it; it ends within one byte time-out
-    // (300 ms). The port is closed without log lines. When called on the UI
-    // thread, release the UiBridge first (a closing window does), or a log
-    // line the reader is waiting to hand over would never be taken.
+    // (300 ms). The port is closed without log lines. Log lines still on
+    // their way to the window are dropped once the window releases its
+    // UiBridge (a closing window does).
     void Stop();
+
+    // The flags, the reading and the port name as one value.
+    LambdaStatus Status() const;
 
     // One pass of the reader's loop: a command, or one packet attempt and its
     // pauses. The thread runs it over and over; tests call it directly with
@@ -100,6 +117,7 @@ class TLAMBDAThread {
     // Nothing to do until the mailbox changes: the port is closed, or a
     // word the reader does not carry out holds reading up.
     bool Idle(const Mailbox::Entry& command) const;
+    // Hands the line to the window and returns at once.
     void LogMessage(const std::string& line);
 
     platform::UiBridge& ui_;
@@ -109,6 +127,9 @@ class TLAMBDAThread {
     LambdaOptions options_;
     platform::StopSignal stop_;
     std::thread thread_;
+    // Held while the reader changes flags that belong together and while
+    // Status() reads them.
+    mutable std::mutex statusMutex_;
 };
 
 }  // namespace korvane::lambda

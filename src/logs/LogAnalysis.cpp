@@ -24,21 +24,6 @@ constexpr double kDeadLow = 0.993;
 constexpr double kDeadHigh = 1.007;
 constexpr double kMaxBcn = 680.0;  // 255 × 8 / 3, the largest BCN byte
 
-// Nobody looks at the tuning's window parts here; it learns on
-// "Поправка и БЦН".
-class NoView : public tuning::TuningView {
-  public:
-    int ComboBox1Index() const override { return 0; }
-    void SelectFirstView() override {}
-    int RadioGroup1Index() const override { return 0; }
-    void SetGridCell(int, int, std::string_view) override {}
-    void SetCurrentCell(int, int) override {}
-    void SetLabel5(std::string_view) override {}
-    void SetLabel7(std::string_view) override {}
-    void SetStatusPanel5(std::string_view) override {}
-    void grafxx() override {}
-};
-
 // Without a link the tuning writes nothing anywhere; its processings still
 // run, so the settling after each one skips the same frames as live.
 class NoLink : public tuning::EcuMailbox {
@@ -104,7 +89,7 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
     a.rowLabels = labels.rows;
     a.columnLabels = labels.cols;
 
-    NoView view;
+    tuning::UnseenTuningView view;
     NoLink link;
     tuning::TuningCore core(setting, [&a](const std::string& line) { a.log.push_back(line); },
                             view, link, '.');

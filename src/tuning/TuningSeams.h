@@ -36,6 +36,22 @@ class TuningView {
     virtual void grafxx() = 0;
 };
 
+// The view of a tuning that nobody looks at (a run over a drive log, the
+// simulator's closed loop): it stays on "РТ" and the tuning mode on
+// "Поправка и БЦН", so the tuning learns.
+class UnseenTuningView final : public TuningView {
+  public:
+    int ComboBox1Index() const override { return 0; }
+    void SelectFirstView() override {}
+    int RadioGroup1Index() const override { return 0; }
+    void SetGridCell(int, int, std::string_view) override {}
+    void SetCurrentCell(int, int) override {}
+    void SetLabel5(std::string_view) override {}
+    void SetLabel7(std::string_view) override {}
+    void SetStatusPanel5(std::string_view) override {}
+    void grafxx() override {}
+};
+
 // What became of a single correction byte handed to the ECU worker.
 enum class CellWrite {
     Written,  // in the ECU's RAM already

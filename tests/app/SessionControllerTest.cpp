@@ -99,7 +99,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "Параметр «Таймаут2»: значение «30000» должно быть целым числом от 0 до "
                    "10000."},
         BadSetting{"Таймаут2", "abc",
-                   "Параметр «Таймаут2»: значение «abc» не является целым числом."}));
+                   "Параметр «Таймаут2»: значение «abc» не является целым числом."},
+        // "COM1" is /dev/ttyS0: one device under two names.
+        BadSetting{"LC-1 Com", "/dev/ttyS0",
+                   "Параметры «Ecu Com» (COM1) и «LC-1 Com» (/dev/ttyS0) указывают на одно и то "
+                   "же устройство. Адаптеру K-line и LC-1 нужны разные порты. Два адаптера с "
+                   "одинаковым серийным номером получают одно имя в /dev/serial/by-id: укажите "
+                   "для них /dev/ttyUSB0, /dev/ttyUSB1 или имена из /dev/serial/by-path."}));
+
+TEST(ConnectSettings, OneDeviceForBothIsFineWithoutTheWideband) {
+    auto values = Shipped();
+    values["LC-1 Com"] = "COM1";
+    values["Датчик кислорода"] = "УДК";
+    const auto parsed = Parse(values);
+    ASSERT_TRUE(parsed.settings) << parsed.error;
+    EXPECT_FALSE(parsed.settings->wideband);
+}
 
 TEST(ConnectSettings, EdgesOfTheRangesAreTaken) {
     auto values = Shipped();

@@ -18,6 +18,7 @@
 #include "app/SettingsStore.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
+#include "firmware/ui/FirmwareActions.h"
 #include "lambda/LAMBDAThread.h"
 #include "live/ui/DashboardView.h"
 #include "live/ui/DiagnosticsView.h"
@@ -357,8 +358,29 @@ TEST_F(Connected, ClosingWhileConnectedEndsTheSessionOnTheWire) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
     form->close();
+    // The window closes once the worker reports the close done.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 3000));
     EXPECT_TRUE(SawRequest(0x20));
     EXPECT_TRUE(SawRequest(0x82));
+}
+
+// A worker busy with a long command (a firmware read with 50 ms before
+// each of its 683 requests takes half a minute) cannot keep the window
+// open: the close waits behind the read for a bounded time, then the window
+// closes and the read is stopped.
+TEST_F(Connected, ClosingDuringAFirmwareReadClosesWithinTheGracePeriod) {
+    WriteConfig("УДК", "50");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label6->text() == "Диагностика"; }, 10000))
+        << form->LogLines().join("|").toStdString();
+    form->ToolButton(8)->click();
+    ASSERT_TRUE(form->Firmware().Reading());
+    form->close();
+    QTest::qWait(300);
+    EXPECT_TRUE(form->isVisible());  // still waiting for the close's turn
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000));
+    EXPECT_FALSE(form->LogLines().contains("Прошивка считана из ECU"));
 }
 
 // The car goes away mid-session (nothing comes back, not even the

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "LambdaTestSupport.h"
 #include "lambda/LAMBDAThread.h"
@@ -22,45 +23,64 @@ using korvane::lambda::test::WaitFor;
 
 namespace {
 
-// Like the window's bridge: an action waits for the UI thread, which in this
-// test never comes, until the bridge is released at shutdown.
+// Like the window's bridge while its UI thread is busy elsewhere: posted
+// actions queue up until the test runs them; an action that insists on
+// waiting for the UI thread waits until the bridge is released.
 class HeldUiBridge final : public platform::UiBridge {
   public:
     void RunSync(const std::function<void()>&) override {
         std::unique_lock lock(mutex_);
-        ++waiting_;
-        cv_.notify_all();
         cv_.wait(lock, [&] { return released_; });
+    }
+    void Post(std::function<void()> fn) override {
+        std::lock_guard lock(mutex_);
+        if (!released_) held_.push_back(std::move(fn));
     }
     void Release() {
         std::lock_guard lock(mutex_);
         released_ = true;
         cv_.notify_all();
     }
-    bool SomeoneWaits() {
-        std::lock_guard lock(mutex_);
-        return waiting_ > 0;
+    // Runs what was posted so far, in order.
+    void RunHeld() {
+        std::vector<std::function<void()>> held;
+        {
+            std::lock_guard lock(mutex_);
+            held.swap(held_);
+        }
+        for (auto& fn : held) fn();
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable cv_;
-    int waiting_ = 0;
+    std::vector<std::function<void()>> held_;
     bool released_ = false;
 };
 
-TEST(LambdaThread, StopsAtShutdownWhileALogLineWaits) {
+// The reader hands its log lines over and reads on: a window that takes
+// them late never holds up a reading, and gets them in order.
+TEST(LambdaThread, ReadsOnWhileItsLogLinesWaitForTheWindow) {
     HeldUiBridge bridge;
+    lambda::test::LogRecorder log;
     auto fake = std::make_unique<platform::FakeSerialPort>(&platform::SystemClock::Instance());
     auto* port = fake.get();
-    TLAMBDAThread reader(bridge,
-                         [](const std::string&) { ADD_FAILURE() << "no UI thread to run on"; },
-                         std::move(fake), platform::SystemClock::Instance(), {.readTimeoutMs = 20});
+    TLAMBDAThread reader(bridge, [&](const std::string& l) { log.Append(l); }, std::move(fake),
+                         platform::SystemClock::Instance(), {.readTimeoutMs = 20});
+    // A packet with a data error (its line waits too), then 14.7.
+    port->Feed({0xB2, 0x82, 0x43, 0x13, 0x0F, 0x7F, 0xB2, 0x82, 0x43, 0x13, 0x03, 0x74});
+    reader.PortName.Set("COM2");
     reader.Start();
     reader.Command.Post("OpenComPort");
-    ASSERT_TRUE(WaitFor([&] { return bridge.SomeoneWaits(); }));
+    const bool readOn = WaitFor([&] { return reader.Status().AFR == 14.7; }, 3s);
+    bridge.RunHeld();
+    const auto lines = log.Lines();
     bridge.Release();
     reader.Stop();
+    ASSERT_TRUE(readOn);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "LAMBDA:>> COM2 Открытие порта...");
+    EXPECT_EQ(lines[1], "LAMBDA:<< Ошибка данных0");
     EXPECT_FALSE(port->IsOpen());
 }
 
