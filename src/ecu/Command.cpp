@@ -6,16 +6,26 @@ namespace korvane::ecu {
 
 std::string_view KindName(CommandKind kind) {
     switch (kind) {
-        case CommandKind::OpenComPort: return "OpenComPort";
-        case CommandKind::CloseComPort: return "CloseComPort";
-        case CommandKind::DiagnosticECU: return "DiagnosticECU";
-        case CommandKind::ReadFW: return "ReadFW";
-        case CommandKind::remake: return "remake";
-        case CommandKind::correct1DF: return "correct1DF";
-        case CommandKind::correct23DF: return "correct23DF";
-        case CommandKind::remakegbc: return "remakegbc";
-        case CommandKind::remakeuoz: return "remakeuoz";
-        case CommandKind::remakepopr: return "remakepopr";
+        case CommandKind::OpenComPort:
+            return "OpenComPort";
+        case CommandKind::CloseComPort:
+            return "CloseComPort";
+        case CommandKind::DiagnosticECU:
+            return "DiagnosticECU";
+        case CommandKind::ReadFW:
+            return "ReadFW";
+        case CommandKind::remake:
+            return "remake";
+        case CommandKind::correct1DF:
+            return "correct1DF";
+        case CommandKind::correct23DF:
+            return "correct23DF";
+        case CommandKind::remakegbc:
+            return "remakegbc";
+        case CommandKind::remakeuoz:
+            return "remakeuoz";
+        case CommandKind::remakepopr:
+            return "remakepopr";
     }
     return "";
 }
@@ -72,8 +82,8 @@ uint64_t CommandQueue::Post(EcuCommand command) {
         std::lock_guard lock(mutex_);
         auto same = [&](CommandKind kind) {
             return std::find_if(waiting_.begin(), waiting_.end(), [&](const EcuCommand& c) {
-                return c.kind == kind && (kind != CommandKind::correct23DF ||
-                                          c.address == command.address);
+                return c.kind == kind &&
+                       (kind != CommandKind::correct23DF || c.address == command.address);
             });
         };
         switch (command.kind) {

@@ -34,10 +34,10 @@ bool IsWrite(CommandKind kind);
 
 // What a connect needs, taken by the worker as it opens the port.
 struct OpenSettings {
-    std::string portName = "COM1";   // "COM1", "/dev/ttyUSB0", a simulator link
-    std::string portSpeed = "57600"; // session speed as text: "10400", "38400" or "57600"
-    int32_t portTimeOut = 200;       // ms before each request
-    int32_t portReadTimeOut = 0;     // ms between sending and reading; 0 means 160
+    std::string portName = "COM1";    // "COM1", "/dev/ttyUSB0", a simulator link
+    std::string portSpeed = "57600";  // session speed as text: "10400", "38400" or "57600"
+    int32_t portTimeOut = 200;        // ms before each request
+    int32_t portReadTimeOut = 0;      // ms between sending and reading; 0 means 160
     bool fastExchange = false;
     bool fastInit = false;  // the fast-init wake-up before each start
 };

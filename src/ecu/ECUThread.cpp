@@ -185,8 +185,10 @@ void TECUThread::OpenComPort(const OpenSettings& settings) {
     FastInit = settings.fastInit ? 1 : 0;
     if (IsComConnected == 1) {
         // Already open (no close came between): the session goes on.
-        if (Connected() && IsDiagnostic == 1) log_.SessionUp();
-        else log_.ConnectFailed("порт уже открыт");
+        if (Connected() && IsDiagnostic == 1)
+            log_.SessionUp();
+        else
+            log_.ConnectFailed("порт уже открыт");
         return;
     }
     error = 0;
@@ -370,10 +372,9 @@ std::string TECUThread::ReadFirmware() {
                     continue;
                 }
                 failure = StopRequested() ? "программа закрывается"
-                          : Connected()   ? "нет ответа на чтение по адресу " +
-                                              HexText(AddressBytes(address))
-                                          : "связь с ECU потеряна на адресе " +
-                                              HexText(AddressBytes(address));
+                          : Connected()
+                              ? "нет ответа на чтение по адресу " + HexText(AddressBytes(address))
+                              : "связь с ECU потеряна на адресе " + HexText(AddressBytes(address));
             }
             progressPos_ = 0;
             ShowProgress();
@@ -424,12 +425,11 @@ void TECUThread::WriteCurve(const EcuCommand& command) {
     uint32_t address = command.address;
     const auto size = static_cast<int64_t>(command.bytes.size());
     const int64_t blocks = size / kBlock;
-    const bool fits = size % kBlock == 0 && blocks <= kMaxCurveBlocks &&
-                      address + size <= kFirmwareSize;
+    const bool fits =
+        size % kBlock == 0 && blocks <= kMaxCurveBlocks && address + size <= kFirmwareSize;
     if (!RefuseWrite(address, size, fits)) {
         for (int64_t k = 0; k < blocks; ++k) {
-            WriteBlock(static_cast<uint16_t>(address), kBlock,
-                       command.bytes.data() + k * kBlock);
+            WriteBlock(static_cast<uint16_t>(address), kBlock, command.bytes.data() + k * kBlock);
             address += kBlock;
         }
     } else {

@@ -190,8 +190,8 @@ class EcuLink {
     bool lastValid_ = false;
     int lastRepeats_ = 0;
     int errorsInRow_ = 0;
-    int64_t failingSince_ = -1;     // when the current run of failed exchanges began
-    bool startLeftSession_ = false; // the last start failed after the speed switch
+    int64_t failingSince_ = -1;      // when the current run of failed exchanges began
+    bool startLeftSession_ = false;  // the last start failed after the speed switch
     bool echoHintShown_ = false;
     bool initHintShown_ = false;
     // The wake-up pattern has just ended: the request that follows it goes

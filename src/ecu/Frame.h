@@ -47,9 +47,9 @@ std::optional<ParsedFrame> ParseFrame(std::span<const uint8_t> bytes);
 // came late) is passed over, but when nothing else comes it still stands as
 // the answer, so the log shows what the ECU sent.
 struct AnswerScan {
-    bool echo = false;     // the sent frame came back
-    bool complete = false; // nothing more to wait for: the answer (or a broken frame) is in
-    Bytes answer;          // empty when no sound frame followed the echo
+    bool echo = false;      // the sent frame came back
+    bool complete = false;  // nothing more to wait for: the answer (or a broken frame) is in
+    Bytes answer;           // empty when no sound frame followed the echo
 };
 AnswerScan ScanAnswer(std::span<const uint8_t> received, std::span<const uint8_t> sentFrame,
                       uint8_t serviceId);

@@ -17,7 +17,7 @@ struct LinkFlags {
     int32_t lambdaIsConnected = 0;     // LC-1 reader: packets arriving
     int32_t lambdaIsError = 0;         // LC-1 reader: last reading invalid
     std::string lambdaPortName;
-    int32_t ecuNoAnswer = 0;  // window: no valid frame for a while
+    int32_t ecuNoAnswer = 0;           // window: no valid frame for a while
     int32_t lambdaWarmUpPercent = -1;  // LC-1 reader: sensor warming up (0..100), else -1
     friend bool operator==(const LinkFlags&, const LinkFlags&) = default;
 };

@@ -81,7 +81,8 @@ HandOverResult HandOverCurve(ecu::EcuCommands& worker, const PendingCurveWrite& 
     if (!worker.Pending().empty()) return {HandOver::Busy, {}};
     ecu::Bytes data(image.begin() + static_cast<std::ptrdiff_t>(start),
                     image.begin() + static_cast<std::ptrdiff_t>(start + bytes));
-    if (worker.Post(ecu::EcuCommand::WriteCurve(static_cast<uint16_t>(start), std::move(data))) == 0)
+    if (worker.Post(ecu::EcuCommand::WriteCurve(static_cast<uint16_t>(start), std::move(data))) ==
+        0)
         return {HandOver::Busy, {}};
     return {HandOver::Done, {}};
 }

@@ -46,7 +46,9 @@ bool HasUart(const fs::path& entry) {
     return true;
 }
 
-bool StartsWith(const std::string& text, const char* head) { return text.rfind(head, 0) == 0; }
+bool StartsWith(const std::string& text, const char* head) {
+    return text.rfind(head, 0) == 0;
+}
 
 // Digits compare as numbers: ttyUSB2 before ttyUSB10.
 bool NaturalLess(const std::string& a, const std::string& b) {
@@ -93,8 +95,7 @@ std::string LinkTarget(const fs::path& link) {
 
 }  // namespace
 
-PortListResult ListSerialPorts(const std::vector<std::string>& extraNames,
-                               const PortRoots& roots) {
+PortListResult ListSerialPorts(const std::vector<std::string>& extraNames, const PortRoots& roots) {
     PortListResult result;
     std::vector<std::string> found;
     std::error_code ec;

@@ -307,8 +307,9 @@ std::optional<int> ReadLatencyTimer(const std::string& ttyName, const std::strin
 std::string LatencyNote(const std::string& portName, const std::string& ttyName,
                         std::optional<int> latencyMs, const std::string& refusal) {
     constexpr int kLongestFineMs = 2;
-    const std::string refused =
-        refusal.empty() ? std::string() : "драйвер не принял запрос низкой задержки (" + refusal + ")";
+    const std::string refused = refusal.empty()
+                                    ? std::string()
+                                    : "драйвер не принял запрос низкой задержки (" + refusal + ")";
     if (latencyMs && *latencyMs > kLongestFineMs) {
         return "Порт " + portName + ": адаптер задерживает принятые байты на " +
                std::to_string(*latencyMs) + " мс" + (refused.empty() ? "" : ", " + refused) +

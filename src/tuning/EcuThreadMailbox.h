@@ -13,7 +13,7 @@ class EcuThreadMailbox : public EcuMailbox {
     CellWrite PostRemake(std::array<uint8_t, 2> adressdata, uint8_t value) override {
         const uint16_t address = static_cast<uint16_t>(adressdata[0] << 8 | adressdata[1]);
         return worker_.Post(ecu::EcuCommand::WriteCell(address, value)) != 0 ? CellWrite::Queued
-                                                                              : CellWrite::Dropped;
+                                                                             : CellWrite::Dropped;
     }
 
   private:

@@ -234,8 +234,8 @@ class ScriptedEcu {
             frames_.push_back(frame);
             speeds_.push_back(port_.Speed());
             timings_.push_back({Now(), -1});
-            woken = lastWakeUp_ != INT64_MIN && Now() - lastWakeUp_ >= 25 &&
-                    Now() - lastWakeUp_ <= 100;
+            woken =
+                lastWakeUp_ != INT64_MIN && Now() - lastWakeUp_ >= 25 && Now() - lastWakeUp_ <= 100;
             lastWakeUp_ = INT64_MIN;
         }
         if (echo) port_.Feed(frame);

@@ -52,9 +52,8 @@ TEST_F(LinkTest, OpenLogsNameAndSettingButRunsAtTheKLineRate) {
 TEST_F(LinkTest, OpenNoteOfThePortIsLoggedAndTheOpenGoesOn) {
     port.openNote = "Порт COM3: адаптер задерживает принятые байты на 16 мс";
     ASSERT_TRUE(link.OpenPort());
-    EXPECT_EQ(view.Lines(),
-              (Lines{"COM3: >> Открытие порта...", "COM3: >> скорость порта - 38400",
-                     "Порт COM3: адаптер задерживает принятые байты на 16 мс"}));
+    EXPECT_EQ(view.Lines(), (Lines{"COM3: >> Открытие порта...", "COM3: >> скорость порта - 38400",
+                                   "Порт COM3: адаптер задерживает принятые байты на 16 мс"}));
     EXPECT_EQ(fields.IsComConnected, 1);
 }
 
@@ -67,9 +66,8 @@ TEST_F(LinkTest, OpenFailuresLeaveThePortClosed) {
     fields.ErrorComPorts = 0;
     port.failOpen = true;
     EXPECT_FALSE(link.OpenPort());
-    EXPECT_EQ(view.Lines(),
-              (Lines{"COM3: >> Открытие порта...", "ОШИБКА: Не удаётся открыть порт COM3 !",
-                     "отказ (тест)"}));
+    EXPECT_EQ(view.Lines(), (Lines{"COM3: >> Открытие порта...",
+                                   "ОШИБКА: Не удаётся открыть порт COM3 !", "отказ (тест)"}));
     EXPECT_EQ(fields.IsComConnected, 0);
 }
 

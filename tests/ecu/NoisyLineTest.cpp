@@ -259,8 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         RepeatCase{"WriteConfirmationLost", "3D 00 20 00 01 05", "sv", false, true, 2, 0, 0},
         RepeatCase{"WriteConfirmationLate", "3D 00 20 00 01 05", "lv", true, true, 2, 0, 0},
         RepeatCase{"WriteNeverConfirmed", "3D 00 20 00 01 05", "scs", false, false, 3, 0, 0},
-        RepeatCase{"WriteRefusedIsNotRepeated", "3D 00 20 00 01 05", "n", false, false, 1, 0,
-                   0}),
+        RepeatCase{"WriteRefusedIsNotRepeated", "3D 00 20 00 01 05", "n", false, false, 1, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NoisyLine, EveryUnconfirmedTryOfAWriteIsLogged) {
@@ -327,11 +326,11 @@ const Bytes kStop = H("81 10 F1 82 04");
 
 INSTANTIATE_TEST_SUITE_P(
     Starts, FailedStart,
-    ::testing::Values(
-        RestartCase{"TesterPresentNeverAnswered", "vvsssv", true, {kStop}, false},
-        RestartCase{"StopLostOnce", "vvsssscv", true, {kStop, kStop, kStop}, false},
-        RestartCase{"StopNeverConfirmed", "vvssssss", true, {kStop, kStop, kStop}, true},
-        RestartCase{"StopRefused", "vvsssn", true, {kStop}, true},
-        RestartCase{"FailedBeforeTheSwitch", "sss", true, {}, false},
-        RestartCase{"StartedNothingToEnd", "", false, {}, false}),
+    ::testing::Values(RestartCase{"TesterPresentNeverAnswered", "vvsssv", true, {kStop}, false},
+                      RestartCase{"StopLostOnce", "vvsssscv", true, {kStop, kStop, kStop}, false},
+                      RestartCase{
+                          "StopNeverConfirmed", "vvssssss", true, {kStop, kStop, kStop}, true},
+                      RestartCase{"StopRefused", "vvsssn", true, {kStop}, true},
+                      RestartCase{"FailedBeforeTheSwitch", "sss", true, {}, false},
+                      RestartCase{"StartedNothingToEnd", "", false, {}, false}),
     [](const auto& info) { return std::string(info.param.name); });

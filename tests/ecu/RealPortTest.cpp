@@ -1,10 +1,9 @@
 // The link over the real serial layer on pseudo-terminals.
 #include <gtest/gtest.h>
-
-#include <thread>
+#include <unistd.h>
 
 #include <cerrno>
-#include <unistd.h>
+#include <thread>
 
 #include "EcuTestSupport.h"
 #include "ecu/EcuLink.h"
@@ -56,9 +55,12 @@ TEST(RealPort, OpenReasonsNameTheCommonCauses) {
     const struct {
         int err;
         const char* words;
-    } cases[] = {{ENOENT, "не найдено"},      {ENODEV, "не найдено"},
-                 {EACCES, "\"dialout\""},     {EPERM, "нет прав"},
-                 {EBUSY, "занят другой программой"}, {ENOTTY, "не является последовательным"},
+    } cases[] = {{ENOENT, "не найдено"},
+                 {ENODEV, "не найдено"},
+                 {EACCES, "\"dialout\""},
+                 {EPERM, "нет прав"},
+                 {EBUSY, "занят другой программой"},
+                 {ENOTTY, "не является последовательным"},
                  {EIO, "ошибка ввода-вывода"}};
     for (const auto& c : cases)
         EXPECT_NE(platform::PortOpenReason(c.err).find(c.words), std::string::npos) << c.err;

@@ -132,7 +132,8 @@ TEST_F(SimLink, StartFailsOnASilentLine) {
     EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Starting Communication",
                                    "ECU: >> Повтор запроса 0x81: попытка 2 из 3",
                                    "ECU: >> Повтор запроса 0x81: попытка 3 из 3",
-                                   "ECU: << Ничего не пришло в ответ: адаптер K-line не подключён, выбран не тот порт или нет питания."}));
+                                   "ECU: << Ничего не пришло в ответ: адаптер K-line не подключён, "
+                                   "выбран не тот порт или нет питания."}));
     EXPECT_EQ(fields.error, 3);
 }
 

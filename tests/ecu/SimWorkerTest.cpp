@@ -310,7 +310,9 @@ struct SequenceCase {
     const char* name;
     std::vector<char> steps;  // 'o' open, 'c' close, 'w' a cell write
 };
-void PrintTo(const SequenceCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SequenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CloseNeverLost : public SimWorker, public ::testing::WithParamInterface<SequenceCase> {};
 
@@ -335,8 +337,9 @@ TEST_P(CloseNeverLost, EverySessionStartedIsEnded) {
     ASSERT_TRUE(WaitFor([&] { return w.Idle(); }, 30000));
     const auto requests = sim->Requests();
     auto count = [&](uint8_t service) {
-        return std::count_if(requests.begin(), requests.end(),
-                             [&](const auto& r) { return !r.data.empty() && r.data[0] == service; });
+        return std::count_if(requests.begin(), requests.end(), [&](const auto& r) {
+            return !r.data.empty() && r.data[0] == service;
+        });
     };
     EXPECT_EQ(count(0x10), opens) << ::testing::PrintToString(view.Lines());
     EXPECT_EQ(count(0x20), opens);

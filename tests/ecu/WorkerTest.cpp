@@ -164,9 +164,10 @@ TEST_F(Worker, ConnectWithoutAnEcuTriesThreeStartsThenClosesThePort) {
         }
         // said once: the echo came, the ECU kept quiet
         if (start == 1)
-            expected.push_back("ECU: << ECU не ответил на StartCommunication. Если ему нужна "
-                               "быстрая инициализация, попробуйте \"Инициализация "
-                               "K-line=быстрая\".");
+            expected.push_back(
+                "ECU: << ECU не ответил на StartCommunication. Если ему нужна "
+                "быстрая инициализация, попробуйте \"Инициализация "
+                "K-line=быстрая\".");
     }
     expected.push_back("ECU: << Связь с ECU не установлена");
     expected.push_back("COM1: >> Закрытие порта...");
@@ -273,7 +274,8 @@ TEST_F(Worker, TableWritesLandAtTheirAddresses) {
         EXPECT_EQ(frames[5], H("82 10 F1 21 0F B3"));
         EXPECT_EQ(view.LastResult(), std::string(KindName(c.kind)) + " ok");
         for (int cell = 0; cell < 256; ++cell)
-            ASSERT_EQ(ram[c.blocks[0] + cell], static_cast<uint8_t>(cell)) << KindName(c.kind) << cell;
+            ASSERT_EQ(ram[c.blocks[0] + cell], static_cast<uint8_t>(cell))
+                << KindName(c.kind) << cell;
     }
     // The log example: the BCN write ends with its second and fourth block.
     view.Clear();
@@ -340,13 +342,13 @@ TEST_F(Worker, ValueAndCellWrites) {
 
 TEST_F(Worker, WritesBeyondTheCellsOrTheMemoryAreRefused) {
     const EcuCommand cases[] = {
-        EcuCommand::WriteCurve(0x61F0, Bytes(16 * 64)),       // more than 15 blocks
-        EcuCommand::WriteCurve(0xFFC0, Bytes(2 * 64)),        // past 0xFFFF
-        EcuCommand::WriteCurve(0x1000, Bytes(100)),           // no whole block
-        EcuCommand::WriteValue(0xFFF0, Bytes(32), 32),        // past 0xFFFF
-        EcuCommand::WriteValue(0x1000, Bytes(256), 0),        // length byte disagrees
-        EcuCommand::WriteValue(0x1000, Bytes(251), 251),      // more than one request carries
-        EcuCommand::WriteValue(0x1000, Bytes{}, 0xFB),        // nothing to write
+        EcuCommand::WriteCurve(0x61F0, Bytes(16 * 64)),   // more than 15 blocks
+        EcuCommand::WriteCurve(0xFFC0, Bytes(2 * 64)),    // past 0xFFFF
+        EcuCommand::WriteCurve(0x1000, Bytes(100)),       // no whole block
+        EcuCommand::WriteValue(0xFFF0, Bytes(32), 32),    // past 0xFFFF
+        EcuCommand::WriteValue(0x1000, Bytes(256), 0),    // length byte disagrees
+        EcuCommand::WriteValue(0x1000, Bytes(251), 251),  // more than one request carries
+        EcuCommand::WriteValue(0x1000, Bytes{}, 0xFB),    // nothing to write
         EcuCommand::WriteTable(CommandKind::remakegbc, Bytes(255)),
         EcuCommand::Of(CommandKind::remake, 0x1000, Bytes(300)),
     };
@@ -356,15 +358,14 @@ TEST_F(Worker, WritesBeyondTheCellsOrTheMemoryAreRefused) {
         view.Clear();
         Post(c);
         w.Pass();
-        const std::string what = std::string(KindName(c.kind)) + " " + std::to_string(c.bytes.size());
+        const std::string what =
+            std::string(KindName(c.kind)) + " " + std::to_string(c.bytes.size());
         EXPECT_TRUE(WriteFrames().empty()) << what;
         EXPECT_TRUE(w.Idle());
         const Lines lines = view.Lines();
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                                [](const std::string& l) {
-                                    return l.rfind("ECU: << ОШИБКА Запись отклонена", 0) == 0;
-                                }))
-            << what;
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.rfind("ECU: << ОШИБКА Запись отклонена", 0) == 0;
+        })) << what;
         ASSERT_EQ(view.Results().size(), 1u) << what;
         EXPECT_FALSE(view.Results()[0].ok) << what;
     }
@@ -382,8 +383,9 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     EXPECT_EQ(lines[0], "ECU: >> Write ECU RAM - 0x7CF7");
     EXPECT_EQ(lines[1].rfind("ECU: << Запись не подтверждена! Запрос - 0x3D007CF740000102", 0), 0u);
     EXPECT_TRUE(lines[1].ends_with("; Ответ - 0x7F3D11;")) << lines[1];
-    EXPECT_EQ(lines[2], "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64; повтор "
-                        "после следующего ответа ECU");
+    EXPECT_EQ(lines[2],
+              "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64; повтор "
+              "после следующего ответа ECU");
     EXPECT_EQ(lines[3], "ECU: >> Write ECU RAM - 0x7D37");
     EXPECT_EQ(lines[6], "ECU: >> Write ECU RAM - 0x7D77");
     EXPECT_EQ(w.error, 0);
@@ -486,7 +488,9 @@ struct QueueCase {
     std::vector<std::string> waiting;  // "kind@address"
     std::vector<bool> accepted;
 };
-void PrintTo(const QueueCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const QueueCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class QueueRules : public ::testing::TestWithParam<QueueCase> {};
 
@@ -499,7 +503,8 @@ TEST_P(QueueRules, KeepOrderAndDropOnlyWhatTheRuleSays) {
     std::vector<std::string> waiting;
     std::vector<Bytes> curveBytes;
     while (auto taken = q.Take()) {
-        waiting.push_back(std::string(KindName(taken->kind)) + "@" + std::to_string(taken->address));
+        waiting.push_back(std::string(KindName(taken->kind)) + "@" +
+                          std::to_string(taken->address));
         if (taken->kind == CommandKind::correct23DF) curveBytes.push_back(taken->bytes);
         q.Finish(taken->id);
     }
@@ -517,23 +522,24 @@ INSTANTIATE_TEST_SUITE_P(
                   {EcuCommand::Close(), EcuCommand::Open({})},
                   {"CloseComPort@0", "OpenComPort@0"},
                   {true, true}},
-        QueueCase{"OpenCloseOpenCloseNothingLost",
-                  {EcuCommand::Open({}), EcuCommand::Close(), EcuCommand::Open({}),
-                   EcuCommand::Close()},
-                  {"OpenComPort@0", "CloseComPort@0", "OpenComPort@0", "CloseComPort@0"},
-                  {true, true, true, true}},
+        QueueCase{
+            "OpenCloseOpenCloseNothingLost",
+            {EcuCommand::Open({}), EcuCommand::Close(), EcuCommand::Open({}), EcuCommand::Close()},
+            {"OpenComPort@0", "CloseComPort@0", "OpenComPort@0", "CloseComPort@0"},
+            {true, true, true, true}},
         QueueCase{"WritesKeepTheirOrderBehindAClose",
                   {EcuCommand::WriteCell(1, 1), EcuCommand::Close(), EcuCommand::WriteCell(2, 2),
                    EcuCommand::WriteTable(CommandKind::remakegbc, Bytes(256))},
                   {"remake@1", "CloseComPort@0", "remake@2", "remakegbc@0"},
                   {true, true, true, true}},
-        QueueCase{"ASecondFirmwareReadIsRefused",
-                  {EcuCommand::ReadFirmware(), EcuCommand::WriteCell(1, 1),
-                   EcuCommand::ReadFirmware()},
-                  {"ReadFW@0", "remake@1"},
-                  {true, true, false}},
+        QueueCase{
+            "ASecondFirmwareReadIsRefused",
+            {EcuCommand::ReadFirmware(), EcuCommand::WriteCell(1, 1), EcuCommand::ReadFirmware()},
+            {"ReadFW@0", "remake@1"},
+            {true, true, false}},
         QueueCase{"NewerCurveForTheSameAddressReplacesTheOlder",
-                  {EcuCommand::WriteCurve(0x100, Bytes(64, 1)), EcuCommand::WriteCurve(0x200, Bytes(64, 3)),
+                  {EcuCommand::WriteCurve(0x100, Bytes(64, 1)),
+                   EcuCommand::WriteCurve(0x200, Bytes(64, 3)),
                    EcuCommand::WriteCurve(0x100, Bytes(64, 2))},
                   {"correct23DF@256", "correct23DF@512"},
                   {true, true, true}},

@@ -112,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
         CellsCase{
             "Lc1ClosedHidesCell", {1, 1, 0, 1, 1, kLc1}, kGreen, kGreen, "ONLINE", {}, "", true},
         // A session that stands but brings no frames is not online.
-        CellsCase{"NoAnswer", {1, 1, 0, 0, 0, kLc1, 1}, kGreen, kYellow, "НЕТ ОТВЕТА", {}, "", true},
+        CellsCase{
+            "NoAnswer", {1, 1, 0, 0, 0, kLc1, 1}, kGreen, kYellow, "НЕТ ОТВЕТА", {}, "", true},
         CellsCase{"NoAnswerAfterSessionEnd",
                   {1, 0, 0, 0, 0, kLc1, 1},
                   kGreen,

@@ -23,12 +23,12 @@
 #include <map>
 
 #include "ecu/ECUThread.h"
-#include "tests/support/RecordingEcu.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "maps/ui/CurveChart.h"
 #include "platform/NumberText.h"
 #include "platform/UiBridge.h"
 #include "sim/Firmware.h"
+#include "tests/support/RecordingEcu.h"
 
 using namespace korvane;
 using namespace korvane::maps;

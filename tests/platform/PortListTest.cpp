@@ -33,9 +33,9 @@ TEST(PortNames, PickListRule) {
     struct {
         const char* name;
         bool listed;
-    } cases[] = {{"COM1", true},   {"com3", true},       {"COM99", true},  {"COM100", false},
-                 {"CO", false},    {"LPT1", false},      {"/dev/ttyUSB0", true},
-                 {"/", false},     {"ttyUSB0", false},   {"", false}};
+    } cases[] = {{"COM1", true},     {"com3", true},  {"COM99", true},        {"COM100", false},
+                 {"CO", false},      {"LPT1", false}, {"/dev/ttyUSB0", true}, {"/", false},
+                 {"ttyUSB0", false}, {"", false}};
     for (const auto& c : cases) EXPECT_EQ(IsListablePortName(c.name), c.listed) << c.name;
 }
 
@@ -76,7 +76,7 @@ namespace {
 
 struct SysTty {
     const char* name;
-    int uartType;  // the "type" file of a legacy port; -1: none
+    int uartType;        // the "type" file of a legacy port; -1: none
     bool device = true;  // a device behind it (a virtual console has none)
 };
 
@@ -106,7 +106,8 @@ TEST_P(PortListing, StableNamesFirstThenDevicesByKind) {
     fs::create_directories(dev / "serial" / "by-id");
     fs::create_directories(sys);
     for (const char* f : c.devFiles) std::ofstream(dev / f) << "";
-    for (const auto& [link, target] : c.byId) fs::create_symlink(target, dev / "serial/by-id" / link);
+    for (const auto& [link, target] : c.byId)
+        fs::create_symlink(target, dev / "serial/by-id" / link);
     for (const auto& t : c.sys) {
         fs::create_directories(sys / t.name);
         if (t.device) fs::create_directories(sys / t.name / "device");
@@ -125,33 +126,38 @@ TEST_P(PortListing, StableNamesFirstThenDevicesByKind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Trees, PortListing,
-    ::testing::Values(
-        ListCase{"Nothing", {}, {}, {}, {}},
-        ListCase{"ByIdLinksFirstThenTheirDevices",
-                 {"ttyUSB0", "ttyUSB1"},
-                 {{kFtdi, "../../ttyUSB0"}, {kCh340, "../../ttyUSB1"}},
-                 {{"ttyUSB0", -1}, {"ttyUSB1", -1}},
-                 {"serial/by-id/usb-1a86_USB_Serial-if00-port0",
-                  "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0", "ttyUSB1"}},
-        ListCase{"LinkToAGoneAdapterIsSaidAndNotOffered",
-                 {"ttyUSB0"},
-                 {{kFtdi, "../../ttyUSB7"}},
-                 {{"ttyUSB0", -1}},
-                 {"ttyUSB0"},
-                 1},
-        ListCase{"UsbThenAcmThenOthersThenUartsInNaturalOrder",
-                 {"ttyS0", "ttyACM0", "ttyUSB10", "ttyUSB2", "ttyAMA0", "ttyS10"},
-                 {},
-                 {{"ttyS10", 4}, {"ttyS0", 4}, {"ttyACM0", -1}, {"ttyUSB10", -1}, {"ttyUSB2", -1},
-                  {"ttyAMA0", -1}},
-                 {"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyAMA0", "ttyS0", "ttyS10"}},
-        ListCase{"LegacyPortWithoutUartIsLeftOut",
-                 {"ttyS0", "ttyS1", "ttyS2"},
-                 {},
-                 {{"ttyS0", 0}, {"ttyS1", 4}, {"ttyS2", -1}},
-                 {"ttyS1", "ttyS2"}},
-        ListCase{"KernelDeviceWithoutDeviceFileIsLeftOut", {}, {}, {{"ttyUSB3", -1}}, {}},
-        ListCase{"VirtualConsoleIsNoPort", {"tty0"}, {}, {{"tty0", -1, false}}, {}}),
+    ::testing::Values(ListCase{"Nothing", {}, {}, {}, {}},
+                      ListCase{"ByIdLinksFirstThenTheirDevices",
+                               {"ttyUSB0", "ttyUSB1"},
+                               {{kFtdi, "../../ttyUSB0"}, {kCh340, "../../ttyUSB1"}},
+                               {{"ttyUSB0", -1}, {"ttyUSB1", -1}},
+                               {"serial/by-id/usb-1a86_USB_Serial-if00-port0",
+                                "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                                "ttyUSB0", "ttyUSB1"}},
+                      ListCase{"LinkToAGoneAdapterIsSaidAndNotOffered",
+                               {"ttyUSB0"},
+                               {{kFtdi, "../../ttyUSB7"}},
+                               {{"ttyUSB0", -1}},
+                               {"ttyUSB0"},
+                               1},
+                      ListCase{"UsbThenAcmThenOthersThenUartsInNaturalOrder",
+                               {"ttyS0", "ttyACM0", "ttyUSB10", "ttyUSB2", "ttyAMA0", "ttyS10"},
+                               {},
+                               {{"ttyS10", 4},
+                                {"ttyS0", 4},
+                                {"ttyACM0", -1},
+                                {"ttyUSB10", -1},
+                                {"ttyUSB2", -1},
+                                {"ttyAMA0", -1}},
+                               {"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyAMA0", "ttyS0", "ttyS10"}},
+                      ListCase{"LegacyPortWithoutUartIsLeftOut",
+                               {"ttyS0", "ttyS1", "ttyS2"},
+                               {},
+                               {{"ttyS0", 0}, {"ttyS1", 4}, {"ttyS2", -1}},
+                               {"ttyS1", "ttyS2"}},
+                      ListCase{
+                          "KernelDeviceWithoutDeviceFileIsLeftOut", {}, {}, {{"ttyUSB3", -1}}, {}},
+                      ListCase{"VirtualConsoleIsNoPort", {"tty0"}, {}, {{"tty0", -1, false}}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortList, ExistingExtraTtysFollowAndAMissingKernelListIsAnError) {
@@ -195,8 +201,9 @@ TEST(PortList, MissingPortIsSaidWithWhatIsPresent) {
     EXPECT_EQ(MissingPortNote(gone, listed),
               "Порт " + gone + " не найден. Есть порты: " + present.string() + ", /dev/ttyS0.");
     EXPECT_EQ(MissingPortNote(gone, {}),
-              "Порт " + gone + " не найден. Последовательных портов в системе нет: подключите "
-              "адаптер.");
+              "Порт " + gone +
+                  " не найден. Последовательных портов в системе нет: подключите "
+                  "адаптер.");
     EXPECT_EQ(MissingPortNote(dangling.string(), {}),
               "Порт " + dangling.string() +
                   " не найден: ссылка указывает на отсутствующее устройство " +

@@ -62,9 +62,9 @@ TEST(SerialPort, ReadByteWaitsAtMostItsTimeOut) {
     uint8_t b = 0;
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(port->ReadByte(b, 100), 0);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now() - t0)
-                  .count();
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
     EXPECT_GE(ms, 95);
     EXPECT_LT(ms, 400);
     const uint8_t x = 0xB2;
@@ -84,7 +84,8 @@ TEST(SerialPort, OpenFailures) {
 
 TEST(SerialPort, LatencyTimerIsReadWhereTheAdapterHasOne) {
     namespace fs = std::filesystem;
-    const fs::path sys = fs::temp_directory_path() / ("korvane_latency_" + std::to_string(::getpid()));
+    const fs::path sys =
+        fs::temp_directory_path() / ("korvane_latency_" + std::to_string(::getpid()));
     fs::remove_all(sys);
     // ttyUSB0: an FTDI port with its timer; ttyUSB1: the timer one level
     // up; ttyUSB2: a chip without one; ttyUSB3: a file that is no number.
@@ -100,8 +101,11 @@ TEST(SerialPort, LatencyTimerIsReadWhereTheAdapterHasOne) {
     const struct {
         const char* tty;
         std::optional<int> ms;
-    } cases[] = {{"ttyUSB0", 16}, {"ttyUSB1", 1}, {"ttyUSB2", std::nullopt},
-                 {"ttyUSB3", std::nullopt}, {"ttyUSB9", std::nullopt}};
+    } cases[] = {{"ttyUSB0", 16},
+                 {"ttyUSB1", 1},
+                 {"ttyUSB2", std::nullopt},
+                 {"ttyUSB3", std::nullopt},
+                 {"ttyUSB9", std::nullopt}};
     for (const auto& c : cases) EXPECT_EQ(ReadLatencyTimer(c.tty, sys.string()), c.ms) << c.tty;
     fs::remove_all(sys);
 }

@@ -98,7 +98,8 @@ TEST_F(HandOver, ACellWriteWhileTheWorkerIsBusyReachesTheEcuAfterwards) {
     const auto frames = ecu.Frames();
     std::vector<size_t> tableAt;
     for (size_t i = 0; i < frames.size(); ++i)
-        if (frames[i].size() > 5 && frames[i][0] == 0x80 && frames[i][4] == 0x3D) tableAt.push_back(i);
+        if (frames[i].size() > 5 && frames[i][0] == 0x80 && frames[i][4] == 0x3D)
+            tableAt.push_back(i);
     ASSERT_EQ(tableAt.size(), 4u);
     const auto writes = WriteFrames();
     ASSERT_EQ(writes.size(), 1u);

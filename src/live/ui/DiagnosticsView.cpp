@@ -1,8 +1,7 @@
 #include "live/ui/DiagnosticsView.h"
 
-#include <QColor>
-
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QHeaderView>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -37,7 +36,8 @@ class DiagnosticsModel : public QAbstractTableModel {
         const QString& text = index.column() == 0 ? captions_[index.row()] : values_[index.row()];
         if (role == Qt::DisplayRole) return text;
         if (role == Qt::ToolTipRole && index.column() == 0) return text;
-        if (role == Qt::ForegroundRole && index.column() == 1 && stale_) return QColor(128, 128, 128);
+        if (role == Qt::ForegroundRole && index.column() == 1 && stale_)
+            return QColor(128, 128, 128);
         return {};
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
@@ -139,6 +139,8 @@ QString DiagnosticsView::CellText(int column, int row) const {
     return model_->index(row - 1, column).data().toString();
 }
 
-void DiagnosticsView::SetStale(bool stale) { model_->SetStale(stale); }
+void DiagnosticsView::SetStale(bool stale) {
+    model_->SetStale(stale);
+}
 
 }  // namespace korvane::live
