@@ -22,11 +22,11 @@
 
 #include "../QtBenchMain.h"
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "firmware/ui/FirmwareActions.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/support/FormParts.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
@@ -86,7 +86,8 @@ void BM_FirmwareReadInWindow(benchmark::State& state) {
     form->show();
     const auto connect = [&] {
         form->ToolButton(1)->click();
-        return RunUntil([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 30000);
+        return RunUntil([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; },
+                        30000);
     };
     // Cheap checks: the window's log is not read while the read runs, so the
     // measuring does not hold up the UI thread the worker reports to.

@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
         "\"Не настраивать ниже %%\" and are never learned).\n\n",
         static_cast<unsigned>(base.seed), base.minutes, base.framesPerSecond,
         base.mixture == Mixture::PerCell ? "per-cell" : "interpolated");
-    std::printf("%10s  %-7s  %7s  %-25s  %9s  %-16s  %-16s  %7s  %7s  %6s\n", "LC-1 delay",
-                "line", "visited", "within 2 % first/last/5", "cells>30s", "median |l-1| %",
+    std::printf("%10s  %-7s  %7s  %-25s  %9s  %-16s  %-16s  %7s  %7s  %6s\n", "LC-1 delay", "line",
+                "visited", "within 2 % first/last/5", "cells>30s", "median |l-1| %",
                 "worst |l-1| %", "learned", "samples", "writes");
 
     // Each delay on a clean line, then the first one on a noisy line.

@@ -430,7 +430,7 @@ void TForm1::StatusTimerTimerrTimer() {
     if (!live::EngineTimerMayRun(flags)) engineTimer->stop();
     StatusBar1->ShowLinkState(flags);
     tuning_->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&
-                     flags.ecuNoAnswer == 0);
+                      flags.ecuNoAnswer == 0);
 }
 
 void TForm1::Timer2Timer() {

@@ -13,8 +13,8 @@
 #include "app/SettingsStore.h"
 #include "firmware/FirmwareImage.h"
 #include "live/LiveLogs.h"
-#include "live/LiveTick.h"
 #include "live/LiveTexts.h"
+#include "live/LiveTick.h"
 #include "platform/PortList.h"
 #include "platform/SerialPort.h"
 
@@ -34,7 +34,7 @@ class QTreeWidget;
 namespace korvane::platform {
 class QtUiBridge;
 class HandlerGuard;
-}
+}  // namespace korvane::platform
 namespace korvane::live {
 class StatusBarView;
 class DashboardView;
@@ -42,11 +42,11 @@ class DiagnosticsView;
 class TrendView;
 class LiveValueList;
 class UozPointsGrid;
-}
+}  // namespace korvane::live
 namespace korvane::ecu {
 class TECUThread;
 struct CommandResult;
-}
+}  // namespace korvane::ecu
 namespace korvane::maps {
 class CalibrationPanel;
 }
@@ -85,7 +85,7 @@ struct FormEnvironment {
 
 class TForm1 final : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TForm1(FormEnvironment env = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -149,10 +149,10 @@ public:
     // The tuning grid panel: its grid, state label, view selector and timers.
     tuning::ui::TuningPanel& Tuning() { return *tuning_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
 
-private:
+  private:
     // The ECU worker's events.
     void SessionUp();  // completes the connect
     void ConnectFailed();

@@ -1,9 +1,7 @@
 // How the window is put together: its widgets, the toolbar, the timers and
 // the feature panels with what each is lent.
-#include <optional>
-
-#include <QHeaderView>
 #include <QAction>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -13,6 +11,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <optional>
 
 #include "app/MainForm.h"
 #include "app/SessionController.h"
@@ -47,10 +46,9 @@ struct ToolSlot {
     int icon;
 };
 const ToolSlot kToolbar[] = {
-    {1, 0},   {2, 1},   {4, 2},   {5, 3},   {0, 0},   {7, 4},   {0, 0},   {8, 5},   {10, 6},
-    {0, 0},   {11, 7},  {12, 8},  {0, 0},   {14, 9},  {15, 10}, {0, 0},   {16, 11}, {18, 12},
-    {19, 13}, {20, 14}, {0, 0},   {21, 15}, {0, 0},   {23, 16}, {24, 17}, {27, 19}, {0, 0},
-    {0, 0},   {0, 0},
+    {1, 0},  {2, 1},   {4, 2}, {5, 3},   {0, 0},   {7, 4},   {0, 0},   {8, 5},   {10, 6},  {0, 0},
+    {11, 7}, {12, 8},  {0, 0}, {14, 9},  {15, 10}, {0, 0},   {16, 11}, {18, 12}, {19, 13}, {20, 14},
+    {0, 0},  {21, 15}, {0, 0}, {23, 16}, {24, 17}, {27, 19}, {0, 0},   {0, 0},   {0, 0},
 };
 constexpr int kButtonWidth = 23;
 constexpr int kSeparatorWidth = 8;
@@ -297,7 +295,7 @@ void TForm1::CreateFirmwareActions() {
             session_->SetState(SessionState::ReadingFirmware);
         } else if (session_->State() == SessionState::ReadingFirmware) {
             session_->SetState(tuning_->Tables().TuningActive ? SessionState::Tuning
-                                                             : SessionState::Live);
+                                                              : SessionState::Live);
         }
     };
     w.log = [this](const QString& line) { AppendLog(line); };

@@ -205,7 +205,7 @@ void SessionController::TuningChanged(bool tuning) {
 
 int SessionController::ExchangeMs() const {
     const int read = settings_.ecu.portReadTimeOut == 0 ? ecu::EcuLink::kDefaultReadPause
-                                                       : settings_.ecu.portReadTimeOut;
+                                                        : settings_.ecu.portReadTimeOut;
     return settings_.ecu.portTimeOut + read;
 }
 

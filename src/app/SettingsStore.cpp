@@ -7,7 +7,9 @@
 
 namespace korvane::app {
 
-bool SameKey(const std::string& a, const std::string& b) { return platform::SameKeyText(a, b); }
+bool SameKey(const std::string& a, const std::string& b) {
+    return platform::SameKeyText(a, b);
+}
 
 const std::vector<std::string>& SettingsStore::BuiltInLines() {
     static const std::vector<std::string> lines = {
@@ -188,12 +190,9 @@ std::vector<NotANumber> NumbersThatDoNotConvert(const SettingsStore& store) {
 
 const std::vector<std::pair<std::string, std::string>>& QuietDefaults() {
     static const std::vector<std::pair<std::string, std::string>> defaults = {
-        {"Заблокированные ячейки", ""},
-        {"Мин. ТОЖ для обучения", "60"},
-        {"Макс. скорость дросселя %/с", "20"},
-        {"Макс. скорость оборотов об/с", "1000"},
-        {"Макс. шаг поправки %", "10"},
-        {"Пределы поправки", "0.7 1.3"},
+        {"Заблокированные ячейки", ""},        {"Мин. ТОЖ для обучения", "60"},
+        {"Макс. скорость дросселя %/с", "20"}, {"Макс. скорость оборотов об/с", "1000"},
+        {"Макс. шаг поправки %", "10"},        {"Пределы поправки", "0.7 1.3"},
     };
     return defaults;
 }

@@ -101,8 +101,7 @@ struct SettingsSave {
     std::string error;  // the message box's text; empty when saved
     std::vector<std::string> logLines;
 };
-SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
-                          bool keepUnreadable);
+SettingsSave SaveSettings(const SettingsStore& store, const std::string& path, bool keepUnreadable);
 
 // Names for the port pick lists and what the listing tells the log.
 struct ComPortsResult {

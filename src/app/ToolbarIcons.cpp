@@ -50,7 +50,8 @@ void Draw(QPainter& p, int index) {
             p.setBrush(Qt::white);
             p.drawRect(QRectF(2.5, 1.5, 11, 13));
             p.setPen(QPen(kBlue, 1.2));
-            for (int y = 4; y <= 12; y += 2) p.drawLine(QPointF(4.5, y + 0.5), QPointF(11.5, y + 0.5));
+            for (int y = 4; y <= 12; y += 2)
+                p.drawLine(QPointF(4.5, y + 0.5), QPointF(11.5, y + 0.5));
             break;
         }
         case 4: {  // load a firmware file: a folder

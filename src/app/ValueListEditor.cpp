@@ -10,8 +10,9 @@ namespace korvane::app {
 namespace {
 
 class PickListDelegate final : public QStyledItemDelegate {
-public:
-    explicit PickListDelegate(ValueListEditor* editor) : QStyledItemDelegate(editor), editor_(editor) {}
+  public:
+    explicit PickListDelegate(ValueListEditor* editor)
+        : QStyledItemDelegate(editor), editor_(editor) {}
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
@@ -36,7 +37,8 @@ public:
         }
         QStyledItemDelegate::setEditorData(w, index);
     }
-    void setModelData(QWidget* w, QAbstractItemModel* model, const QModelIndex& index) const override {
+    void setModelData(QWidget* w, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
         if (auto* box = qobject_cast<QComboBox*>(w)) {
             model->setData(index, box->currentText(), Qt::EditRole);
             return;
@@ -44,7 +46,7 @@ public:
         QStyledItemDelegate::setModelData(w, model, index);
     }
 
-private:
+  private:
     ValueListEditor* editor_;
 };
 
@@ -72,12 +74,13 @@ void ValueListEditor::Reload() {
     loading_ = true;
     setRowCount(static_cast<int>(store_.Count()));
     for (size_t i = 0; i < store_.Count(); ++i) {
-        const QString key = QString::fromStdString(store_.HasSeparator(i) ? store_.KeyAt(i)
-                                                                          : store_.Line(i));
+        const QString key =
+            QString::fromStdString(store_.HasSeparator(i) ? store_.KeyAt(i) : store_.Line(i));
         auto* keyItem = new QTableWidgetItem(key);
         keyItem->setToolTip(key);
         setItem(static_cast<int>(i), 0, keyItem);
-        setItem(static_cast<int>(i), 1, new QTableWidgetItem(QString::fromStdString(store_.ValueAt(i))));
+        setItem(static_cast<int>(i), 1,
+                new QTableWidgetItem(QString::fromStdString(store_.ValueAt(i))));
     }
     loading_ = false;
 }

@@ -14,7 +14,7 @@ namespace korvane::app {
 // deleted; a key typed twice is refused.
 class ValueListEditor final : public QTableWidget {
     Q_OBJECT
-public:
+  public:
     ValueListEditor(SettingsStore& store, QWidget* parent);
 
     void Reload();
@@ -24,10 +24,10 @@ public:
     // Called with a message when an edit is refused (duplicate key).
     std::function<void(const QString&)> onRefused;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void OnItemChanged(QTableWidgetItem* item);
 
     SettingsStore& store_;

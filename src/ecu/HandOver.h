@@ -20,8 +20,8 @@ struct MailboxWait {
     // The word of the command the worker runs or has waiting
     // (EcuCommands::Pending), "" when it is idle.
     std::function<std::string()> pending;
-    std::function<bool()> linkUp;          // the port is open and a session stands
-    std::function<void(int ms)> wait;      // the window's wait: no other handler runs in it
+    std::function<bool()> linkUp;      // the port is open and a session stands
+    std::function<void(int ms)> wait;  // the window's wait: no other handler runs in it
     std::function<void(const std::string&)> log;
 };
 

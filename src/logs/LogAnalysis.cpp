@@ -51,10 +51,9 @@ std::optional<int64_t> Integer(const tuning::SettingLookup& setting, const std::
 LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kImageSize> image,
                        const tuning::SettingLookup& setting) {
     LogAnalysis a;
-    static const char* const kNeeded[] = {"Скорость вращения двигателя",
-                                          "Положение дроссельной заслонки",
-                                          "Соотношение воздух/топливо", "AFR LC-1",
-                                          "Цикловой расход воздуха"};
+    static const char* const kNeeded[] = {
+        "Скорость вращения двигателя", "Положение дроссельной заслонки",
+        "Соотношение воздух/топливо", "AFR LC-1", "Цикловой расход воздуха"};
     for (const char* caption : kNeeded) {
         if (log.ColumnOf(caption) < 0) {
             a.error = std::string("В логе нет столбца «") + caption + "».";
@@ -67,7 +66,8 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
     if (!toProcess) return a;
     // As the learning step holds it: a processing needs one sample more and
     // a cell's list takes sixteen.
-    a.minSamples = static_cast<int>(std::clamp<int64_t>(*toProcess, 1, tuning::kAirChargeSlots - 1));
+    a.minSamples =
+        static_cast<int>(std::clamp<int64_t>(*toProcess, 1, tuning::kAirChargeSlots - 1));
 
     // The filters, limits and locks of the live tuning, refused as the
     // connect refuses them.
@@ -91,14 +91,15 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
 
     tuning::UnseenTuningView view;
     NoLink link;
-    tuning::TuningCore core(setting, [&a](const std::string& line) { a.log.push_back(line); },
-                            view, link, '.');
+    tuning::TuningCore core(
+        setting, [&a](const std::string& line) { a.log.push_back(line); }, view, link, '.');
     core.addtabl(image, labels.rows, labels.cols);
     core.NewConnection();
     core.SetControls(controls.settings);
     tuning::TuningTables& t = core.Tables();
     t.Locked = locks.locks;
-    t.MinTuneThrottle = static_cast<int32_t>(std::clamp<int64_t>(*minThrottle, INT32_MIN, INT32_MAX));
+    t.MinTuneThrottle =
+        static_cast<int32_t>(std::clamp<int64_t>(*minThrottle, INT32_MIN, INT32_MAX));
     t.TuningActive = true;
 
     // Column i of the TAB file is grid row i + 1; the CSV has the hit count
@@ -129,9 +130,8 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
         const int32_t before = t.AnalisCount;
         const tuning::GridCell cell = t.CurrentCell;
         const bool inGrid = cell.col > 0 && cell.row > 0;
-        const int held = inGrid ? static_cast<int>(
-                                      t.WorkPointCells[cell.col - 1][cell.row - 1].SampleCount)
-                                : 0;
+        const int held =
+            inGrid ? static_cast<int>(t.WorkPointCells[cell.col - 1][cell.row - 1].SampleCount) : 0;
         const double seconds =
             log.SecondsPerLine ? static_cast<double>(line) * *log.SecondsPerLine : std::nan("");
         core.calculations(values, false, scratch, true, seconds);
@@ -164,12 +164,11 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
 
             uint8_t newCorr = corrByte;
             if (!(kDeadLow <= s.ratio && s.ratio <= kDeadHigh) && std::isfinite(s.ratio)) {
-                const float limited =
-                    tuning::LimitCorrection(static_cast<float>(s.oldCorrection),
-                                            static_cast<float>(s.oldCorrection * s.ratio),
-                                            controls.settings.limits);
+                const float limited = tuning::LimitCorrection(
+                    static_cast<float>(s.oldCorrection),
+                    static_cast<float>(s.oldCorrection * s.ratio), controls.settings.limits);
                 const double wanted = std::clamp<double>(limited, tuning::kOuterCorrectionLow,
-                                                        tuning::kOuterCorrectionHigh);
+                                                         tuning::kOuterCorrectionHigh);
                 newCorr = ByteOf(static_cast<long double>(wanted) * 128);
             }
             uint8_t newBcn = bcnByte;
@@ -201,7 +200,8 @@ std::string Fixed(double v, int decimals) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -230,7 +230,8 @@ int RunAnalyzeCommand(const std::vector<std::string>& args, const tuning::Settin
         return 2;
     }
     if (outPath == imagePath || SameFile(outPath, imagePath)) {
-        err = "«" + outPath + "»: это исходная прошивка; новая записывается только в другой файл.\n";
+        err =
+            "«" + outPath + "»: это исходная прошивка; новая записывается только в другой файл.\n";
         return 1;
     }
     const LogReadResult log = ReadLog(logPath);
@@ -269,15 +270,17 @@ int RunAnalyzeCommand(const std::vector<std::string>& args, const tuning::Settin
     }
     out = "Строк лога: " + std::to_string(log.data.Lines()) +
           ", выборок использовано: " + std::to_string(a.samplesUsed) + "\n";
-    out += "Ячеек с выборками: " + std::to_string(enough) + ", с недостаточными: " +
-           std::to_string(short_) + " (минимум " + std::to_string(a.minSamples) + ")\n";
+    out += "Ячеек с выборками: " + std::to_string(enough) +
+           ", с недостаточными: " + std::to_string(short_) + " (минимум " +
+           std::to_string(a.minSamples) + ")\n";
     out += "Ячеек изменено: " + std::to_string(a.cellsChanged) + "\n";
     if (a.largestChangeCell >= 0) {
         const int c = a.largestChangeCell / kGridSize;
         const int r = a.largestChangeCell % kGridSize;
-        out += "Наибольшее изменение поправки: " + std::string(a.largestChangePercent > 0 ? "+" : "") +
-               Fixed(a.largestChangePercent, 1) + " % (" + std::to_string(a.rowLabels[r]) +
-               " об/мин, " + std::to_string(a.columnLabels[c]) + " %)\n";
+        out +=
+            "Наибольшее изменение поправки: " + std::string(a.largestChangePercent > 0 ? "+" : "") +
+            Fixed(a.largestChangePercent, 1) + " % (" + std::to_string(a.rowLabels[r]) +
+            " об/мин, " + std::to_string(a.columnLabels[c]) + " %)\n";
     }
     out += "Записано: " + outPath + "\n";
     return 0;

@@ -24,7 +24,7 @@ struct CellSuggestion {
     double airCharge = 0;  // averaged cyclic air charge
     double oldCorrection = 0, newCorrection = 0;
     double oldBcn = 0, newBcn = 0;
-    bool enough = false;   // samples reached "Количество циклов для обработки"
+    bool enough = false;  // samples reached "Количество циклов для обработки"
     bool changed = false;  // a byte of the cell differs from the image's
     // The change of the correction in percent (0 where it stays).
     double ChangePercent() const {
@@ -36,10 +36,10 @@ struct LogAnalysis {
     bool ok = false;
     std::string error;
     std::array<CellSuggestion, tuning::kCellCount> cells{};  // by CellIndex(column, row)
-    std::array<int32_t, tuning::kGridSize> rowLabels{};     // rpm per grid row
-    std::array<int32_t, tuning::kGridSize> columnLabels{};  // throttle % per grid column
-    int framesUsed = 0;     // log lines with engine speed and throttle
-    int samplesUsed = 0;    // samples in cells that got a suggestion
+    std::array<int32_t, tuning::kGridSize> rowLabels{};      // rpm per grid row
+    std::array<int32_t, tuning::kGridSize> columnLabels{};   // throttle % per grid column
+    int framesUsed = 0;   // log lines with engine speed and throttle
+    int samplesUsed = 0;  // samples in cells that got a suggestion
     int cellsChanged = 0;
     int largestChangeCell = -1;  // CellIndex, -1 when nothing changed
     double largestChangePercent = 0;

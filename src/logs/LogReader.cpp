@@ -27,11 +27,16 @@ bool ValidUtf8(std::string_view s) {
     while (i < s.size()) {
         const auto c = static_cast<unsigned char>(s[i]);
         size_t extra = 0;
-        if (c < 0x80) extra = 0;
-        else if (c >= 0xC2 && c <= 0xDF) extra = 1;
-        else if (c >= 0xE0 && c <= 0xEF) extra = 2;
-        else if (c >= 0xF0 && c <= 0xF4) extra = 3;
-        else return false;
+        if (c < 0x80)
+            extra = 0;
+        else if (c >= 0xC2 && c <= 0xDF)
+            extra = 1;
+        else if (c >= 0xE0 && c <= 0xEF)
+            extra = 2;
+        else if (c >= 0xF0 && c <= 0xF4)
+            extra = 3;
+        else
+            return false;
         if (i + extra >= s.size() && extra > 0) return false;
         for (size_t k = 1; k <= extra; ++k)
             if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
@@ -96,7 +101,8 @@ class LogParser {
             const size_t end = bytes.find('\n', at);
             if (end == std::string_view::npos) {
                 carry_.append(bytes.substr(at));
-                if (carry_.size() > kMaxLineBytes) return Fail(lineNo_ + 1, "строка слишком длинная, это не лог");
+                if (carry_.size() > kMaxLineBytes)
+                    return Fail(lineNo_ + 1, "строка слишком длинная, это не лог");
                 return true;
             }
             std::string_view line = bytes.substr(at, end - at);

@@ -10,7 +10,7 @@ namespace korvane::platform {
 // recorder. Once the window is closing, both return at once without running
 // fn, so a worker can never block shutdown.
 class UiBridge {
-public:
+  public:
     virtual ~UiBridge() = default;
     virtual void RunSync(const std::function<void()>& fn) = 0;
     virtual void Post(std::function<void()> fn) { RunSync(fn); }
@@ -20,7 +20,7 @@ public:
 // several workers in a test never run two actions at once (as on a real UI
 // thread).
 class DirectUiBridge final : public UiBridge {
-public:
+  public:
     void RunSync(const std::function<void()>& fn) override;
 };
 

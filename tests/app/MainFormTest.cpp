@@ -14,16 +14,16 @@
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
 
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
 #include "live/ui/StatusBarView.h"
 #include "live/ui/UozPointsGrid.h"
 #include "platform/TextCodec.h"
+#include "tests/support/FormParts.h"
 
 using namespace korvane::app;
 namespace fs = std::filesystem;
@@ -42,8 +42,8 @@ struct Fixture {
 
     Fixture() {
         static int n = 0;
-        dir = fs::temp_directory_path() / ("korvane_form_" + std::to_string(::getpid()) + "_" +
-                                           std::to_string(n++));
+        dir = fs::temp_directory_path() /
+              ("korvane_form_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
         fs::create_directories(dir);
     }
     ~Fixture() { fs::remove_all(dir); }
@@ -109,8 +109,8 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
         EXPECT_GT(b->x(), lastX);
         lastX = b->x();
         // The open button too: an image can be looked at without a car.
-        const bool enabled = order[i] == 1 || order[i] == 4 || order[i] == 5 || order[i] == 7 ||
-                             order[i] == 27;
+        const bool enabled =
+            order[i] == 1 || order[i] == 4 || order[i] == 5 || order[i] == 7 || order[i] == 27;
         EXPECT_EQ(b->isEnabled(), enabled) << b->objectName().toStdString();
     }
     // Every button that does something names itself; the others stay mute.
@@ -143,24 +143,34 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
     EXPECT_FALSE(Part<QPushButton>(*form, "Button2")->isEnabled());
 
     // Panels in front, the state label, the log.
-    EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(), Part<QWidget>(*form, "PanelGrid"));
-    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "Eculog"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(),
+              Part<QWidget>(*form, "PanelGrid"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(),
+              Part<QWidget>(*form, "Eculog"));
     EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->geometry(), QRect(1, 32, 715, 476));
     EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->geometry(), QRect(718, 32, 243, 475));
     EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Нет Данных");
-    EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 255, 0));
-    EXPECT_FALSE(Part<QTableWidget>(*form, "StringGrid2")->isVisibleTo(Part<QWidget>(*form, "PanelGrid")));
+    EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window),
+              QColor(255, 255, 0));
+    EXPECT_FALSE(
+        Part<QTableWidget>(*form, "StringGrid2")->isVisibleTo(Part<QWidget>(*form, "PanelGrid")));
     EXPECT_EQ(form->LogLines(), QStringList{"Korvane started..."});
-    EXPECT_EQ(Part<korvane::live::UozPointsGrid>(*form, "StringGrid3")->horizontalHeaderItem(7)->text(), "Результат");
-    EXPECT_NE(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(), Part<QWidget>(*form, "PanelUOZ"));
+    EXPECT_EQ(
+        Part<korvane::live::UozPointsGrid>(*form, "StringGrid3")->horizontalHeaderItem(7)->text(),
+        "Результат");
+    EXPECT_NE(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(),
+              Part<QWidget>(*form, "PanelUOZ"));
     EXPECT_FALSE(Part<QProgressBar>(*form, "StatusProgressBar")->isVisibleTo(form.get()));
-    EXPECT_EQ(Part<korvane::live::StatusBarView>(*form, "StatusBar1")->geometry(), QRect(0, 507, 964, 16));
+    EXPECT_EQ(Part<korvane::live::StatusBarView>(*form, "StatusBar1")->geometry(),
+              QRect(0, 507, 964, 16));
 
     // The view buttons bring their panels to the front.
     form->ToolButton(4)->click();
-    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "PanelSett"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(),
+              Part<QWidget>(*form, "PanelSett"));
     form->ToolButton(5)->click();
-    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "Eculog"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(),
+              Part<QWidget>(*form, "Eculog"));
 }
 
 TEST(MainWindow, StartsUsableWithoutConfigAndWithoutPorts) {
@@ -179,7 +189,8 @@ TEST(MainWindow, StartsUsableWithoutConfigAndWithoutPorts) {
     EXPECT_EQ(form->LogLines(),
               (QStringList{"Korvane started...", "ОШИБКА: В вашей системе нет COM портов!"}));
     // The editor shows the values as the store holds them.
-    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->item(1, 1)->text(), "ComErr");
+    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->item(1, 1)->text(),
+              "ComErr");
 
     Fixture g;
     g.portsOk = false;
@@ -202,9 +213,13 @@ TEST(MainWindow, PortPickListsFollowAdaptersPluggedInLater) {
     f.ports = {ftdi, "/dev/ttyUSB0", "/dev/ttyS0", "LPT1"};
     form->ToolButton(4)->click();
     const std::vector<std::string> offered = {ftdi, "/dev/ttyUSB0", "/dev/ttyS0"};
-    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->PickListOf("Ecu Com"), offered);
-    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->PickListOf("LC-1 Com"), offered);
-    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "PanelSett"));
+    EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->PickListOf("Ecu Com"),
+              offered);
+    EXPECT_EQ(
+        Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->PickListOf("LC-1 Com"),
+        offered);
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(),
+              Part<QWidget>(*form, "PanelSett"));
     EXPECT_EQ(form->LogLines().count(QString::fromStdString(f.portProblems[0])), 1);
 }
 
@@ -215,7 +230,8 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     auto* editor = Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1");
     EXPECT_EQ(editor->horizontalHeaderItem(0)->text(), "Параметры");
     EXPECT_EQ(editor->horizontalHeaderItem(1)->text(), "Значения");
-    EXPECT_EQ(editor->PickListOf("ecu com"), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS0"}));
+    EXPECT_EQ(editor->PickListOf("ecu com"),
+              (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS0"}));
     EXPECT_EQ(editor->PickListOf("Скорость ECU COM"),
               (std::vector<std::string>{"10400", "38400", "57600"}));
 
@@ -328,7 +344,8 @@ TEST(MainWindow, DisconnectDuringAPendingConnectLeavesEveryTimerStopped) {
     form->ToolButton1Click();
     form->ToolButton2Click();
     QTest::qWait(300);
-    for (QTimer* t : {Part<QTimer>(*form, "engineTimer"), Part<QTimer>(*form, "Timer1"), Part<QTimer>(*form, "Timer2"), Part<QTimer>(*form, "Timer4")})
+    for (QTimer* t : {Part<QTimer>(*form, "engineTimer"), Part<QTimer>(*form, "Timer1"),
+                      Part<QTimer>(*form, "Timer2"), Part<QTimer>(*form, "Timer4")})
         EXPECT_FALSE(t->isActive()) << t->objectName().toStdString();
     EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Выключено");
 }
@@ -344,7 +361,8 @@ TEST(MainWindow, AConnectWhosePortDoesNotOpenReturnsToDisconnected) {
     form->ToolButton1Click();
     EXPECT_FALSE(form->ToolButton(1)->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; }, 3000))
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; },
+        3000))
         << form->LogLines().join("|").toStdString();
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     EXPECT_FALSE(form->ToolButton(2)->isEnabled());
@@ -356,7 +374,8 @@ TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {
     struct Case {
         const char* key;
         const char* value;
-    } cases[] = {{"Таймаут1", "-1"}, {"Таймаут1", "30000"}, {"Таймаут2", "-5"}, {"Таймаут2", "2147483647"}};
+    } cases[] = {
+        {"Таймаут1", "-1"}, {"Таймаут1", "30000"}, {"Таймаут2", "-5"}, {"Таймаут2", "2147483647"}};
     for (const auto& c : cases) {
         Fixture f;
         f.WriteConfig(ConnectableConfig());
@@ -377,7 +396,9 @@ TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {
 TEST(MainWindow, UnreadableConfigIsKeptAsBackupBeforeTheFirstSave) {
     {
         Fixture f;
-        const std::string garbage = "\xFF\xFE" "a";  // a UTF-16 mark and half a character
+        const std::string garbage =
+            "\xFF\xFE"
+            "a";  // a UTF-16 mark and half a character
         std::string error;
         korvane::platform::WriteFileAtomically((f.dir / "config.ini").string(), garbage, error);
         auto form = f.Make();
@@ -385,7 +406,8 @@ TEST(MainWindow, UnreadableConfigIsKeptAsBackupBeforeTheFirstSave) {
         EXPECT_TRUE(f.dialogs.errors[0].contains("config.ini"));
         form->СохранитьClick();
         std::string backup;
-        ASSERT_TRUE(korvane::platform::ReadBinaryFile((f.dir / "config.ini.bak").string(), backup, error));
+        ASSERT_TRUE(
+            korvane::platform::ReadBinaryFile((f.dir / "config.ini.bak").string(), backup, error));
         EXPECT_EQ(backup, garbage);
         SettingsStore saved;
         ASSERT_TRUE(saved.Load((f.dir / "config.ini").string(), error)) << error;

@@ -64,7 +64,9 @@ struct BadSetting {
     const char* value;
     const char* message;  // as the window shows it
 };
-void PrintTo(const BadSetting& c, std::ostream* os) { *os << c.key << "=" << c.value; }
+void PrintTo(const BadSetting& c, std::ostream* os) {
+    *os << c.key << "=" << c.value;
+}
 
 class ConnectSettingsRefused : public ::testing::TestWithParam<BadSetting> {};
 
@@ -171,8 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
 namespace {
 
 struct LockDir {
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("korvane_lock_" + std::to_string(::getpid()));
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("korvane_lock_" + std::to_string(::getpid()));
     LockDir() { std::filesystem::create_directories(path); }
     ~LockDir() { std::filesystem::remove_all(path); }
     std::string Dir() const { return path.string(); }

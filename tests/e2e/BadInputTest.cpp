@@ -16,12 +16,12 @@
 #include <map>
 
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
 #include "tests/e2e/WindowFixture.h"
+#include "tests/support/FormParts.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;

@@ -15,20 +15,20 @@
 #include <sstream>
 
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "app/SettingsStore.h"
 #include "app/ValueListEditor.h"
 #include "ecu/ECUThread.h"
 #include "firmware/ui/FirmwareActions.h"
 #include "lambda/LAMBDAThread.h"
+#include "live/LiveLogs.h"
 #include "live/ui/DashboardView.h"
 #include "live/ui/DiagnosticsView.h"
-#include "live/LiveLogs.h"
 #include "live/ui/StatusBarView.h"
 #include "platform/NumberText.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
 #include "tests/e2e/WindowFixture.h"
+#include "tests/support/FormParts.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
@@ -37,7 +37,7 @@ using korvane::test::Part;
 namespace {
 
 class Connected : public korvane::test::WindowTest {
-protected:
+  protected:
     void SetUp() override {
         WindowTest::SetUp();
         StartSimulator();
@@ -54,15 +54,17 @@ protected:
     void WriteConfig(const std::string& sensor, const std::string& pause = "0",
                      const std::string& speed = "38400", const std::string& logs = "нет",
                      const std::string& moreLines = "") {
-        const std::string text = "Ecu Com=" + (dir / "ecu").string() + "\r\nСкорость ECU COM=" +
-                                 speed + "\r\nТаймаут1=" + pause +
-                                 "\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 Com=" + (dir / "lc1").string() +
-                                 "\r\nНе настраивать ниже %=2\r\nПисать логи=" + logs + "\r\n"
-                                 "Интервал коррекции БЦН(мс)=120000\r\n"
-                                 "Время перезаписи прошивки(мс)=500\r\n"
-                                 "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
-                                 "Датчик кислорода=" + sensor +
-                                 "\r\nЗагрузить прошивку по умолчанию=нет\r\n" + moreLines;
+        const std::string text =
+            "Ecu Com=" + (dir / "ecu").string() + "\r\nСкорость ECU COM=" + speed +
+            "\r\nТаймаут1=" + pause +
+            "\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 Com=" + (dir / "lc1").string() +
+            "\r\nНе настраивать ниже %=2\r\nПисать логи=" + logs +
+            "\r\n"
+            "Интервал коррекции БЦН(мс)=120000\r\n"
+            "Время перезаписи прошивки(мс)=500\r\n"
+            "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+            "Датчик кислорода=" +
+            sensor + "\r\nЗагрузить прошивку по умолчанию=нет\r\n" + moreLines;
         WriteConfigText(text);
     }
 
@@ -73,7 +75,9 @@ protected:
     }
 };
 
-QString Figure(app::TForm1& form, const char* name) { return Part<live::DashboardView>(form, "DashboardView")->Figure(name)->text(); }
+QString Figure(app::TForm1& form, const char* name) {
+    return Part<live::DashboardView>(form, "DashboardView")->Figure(name)->text();
+}
 
 }  // namespace
 
@@ -87,46 +91,69 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     EXPECT_FALSE(Part<app::ValueListEditor>(*form, "ValueListEditor1")->isEnabled());
     EXPECT_FALSE(form->ToolButton(1)->isEnabled());
     EXPECT_TRUE(form->ToolButton(2)->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString() << dialogs.errors.join("|").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
+        << form->LogLines().join("|").toStdString() << dialogs.errors.join("|").toStdString();
     EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 0, 0));
     for (int n : {7, 8, 14, 18, 19, 21}) EXPECT_TRUE(form->ToolButton(n)->isEnabled()) << n;
     EXPECT_FALSE(form->ToolButton(10)->isEnabled());  // no firmware image
     EXPECT_TRUE(fs::is_directory(form->DateDir()));
     form->ToolButton(21)->click();  // map mode
-    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "Calibrpanel"));
-    EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(), Part<QWidget>(*form, "PanelXX"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(),
+              Part<QWidget>(*form, "Calibrpanel"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "LeftArea")->currentWidget(),
+              Part<QWidget>(*form, "PanelXX"));
     // No map chosen yet ("Карта прошивки" empty): map mode says so.
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].contains("не задан")) << dialogs.errors[0].toStdString();
     dialogs.errors.clear();
     form->ToolButton(18)->click();
-    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(), Part<QWidget>(*form, "PanelMain"));
+    EXPECT_EQ(Part<QStackedWidget>(*form, "RightArea")->currentWidget(),
+              Part<QWidget>(*form, "PanelMain"));
 
     // The grid and the dashboard show what the simulated engine sends, and
     // the LC-1's ratio (lambda 1 → 14.70).
     const char sep = form->DecimalSeparator();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return Figure(*form, "AFRLClabel") == QString::fromStdString(platform::FormatFixed(14.7, 2, sep));
-    }, 5000)) << Figure(*form, "AFRLClabel").toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 7).isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Figure(*form, "AFRLClabel") ==
+                   QString::fromStdString(platform::FormatFixed(14.7, 2, sep));
+        },
+        5000))
+        << Figure(*form, "AFRLClabel").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 7).isEmpty();
+        },
+        5000));
     const auto frame = simulator->DiagnosticFrame();
     const double modelRpm = 40.0 * frame[12];
-    const double shownRpm = Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 7).toDouble();
+    const double shownRpm =
+        Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 7).toDouble();
     EXPECT_NEAR(shownRpm, modelRpm, 200.0);  // the idle engine wanders a little
     EXPECT_GT(shownRpm, 400.0);
-    const double shownThrottle = Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 6).toDouble();
+    const double shownThrottle =
+        Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 6).toDouble();
     EXPECT_NEAR(shownThrottle, frame[11], 3.0);
-    EXPECT_EQ(Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 4).isEmpty(), false);
+    EXPECT_EQ(Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 4).isEmpty(),
+              false);
     EXPECT_EQ(Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, 12), "");
 
     // Status bar: port and session green with "ONLINE", LC-1 green.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "ONLINE"; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text ==
+                   "ONLINE";
+        },
+        2000));
     EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuPort.fill, live::kGreen);
-    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill, live::kGreen);
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill,
+              live::kGreen);
     ASSERT_TRUE(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().lambda.has_value());
     EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().lambda->fill, live::kGreen);
     EXPECT_TRUE(Part<QTimer>(*form, "engineTimer")->isActive());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label1")->text().startsWith("FROM ECU:"); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label1")->text().startsWith("FROM ECU:"); }, 2000));
 
     // Disconnect: the session is stopped on the wire, the cells go yellow,
     // the engine timer stops.
@@ -136,16 +163,23 @@ TEST_F(Connected, ConnectShowsTheEngineLiveAndDisconnectStopsTheSession) {
     EXPECT_TRUE(form->ToolButton(1)->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return SawRequest(0x20) && SawRequest(0x82); }, 5000));
     // The session ends first, then the port closes.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuPort.fill == live::kYellow; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuPort.fill ==
+                   live::kYellow;
+        },
+        3000));
     EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text, "OFFLINE");
-    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill, live::kYellow);
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill,
+              live::kYellow);
     EXPECT_FALSE(Part<QTimer>(*form, "engineTimer")->isActive());
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->LambdaWorker().IsComConnected == 0; }, 2000));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 
     // A second connect works the same and logs the long-diagnostic line once.
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000));
     EXPECT_EQ(form->LogLines().count("ECU: >> Long Diagnostic"), 1);
 }
 
@@ -159,7 +193,9 @@ TEST_F(Connected, SilentEcuEndsTheConnectAfterThreeStartsWithAClearMessage) {
     auto form = Open();
     form->ToolButton(1)->click();
     EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Включаемся");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; },
+        10000))
         << form->LogLines().join("|").toStdString();
     const QStringList log = form->LogLines();
     EXPECT_EQ(log.count("ECU: >> Starting Communication"), 3);
@@ -180,7 +216,9 @@ TEST_F(Connected, MissingEchoIsExplainedOnce) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Связь с ECU не установлена"; },
+        10000));
     EXPECT_EQ(form->LogLines().filter("ECU: << Адаптер не вернул эхо").size() +
                   form->LogLines().filter("ECU: << Ничего не пришло в ответ").size(),
               1)
@@ -199,7 +237,7 @@ struct InitCase {
 };
 
 class ConnectedFastInit : public Connected, public ::testing::WithParamInterface<InitCase> {
-protected:
+  protected:
     pid_t simPid = -1;
     void StartProgramWithFastInit() {
         simulator.reset();
@@ -243,11 +281,13 @@ TEST_P(ConnectedFastInit, ConnectsOnlyWithTheWakeUp) {
     auto form = Open();
     form->ToolButton(1)->click();
     const QString state = c.connects ? "Диагностика" : "Связь с ECU не установлена";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == state; }, 10000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == state; }, 10000))
         << form->LogLines().join("|").toStdString();
     const QStringList log = form->LogLines();
-    const QString hint = "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
-                         "инициализация, попробуйте \"Инициализация K-line=быстрая\".";
+    const QString hint =
+        "ECU: << ECU не ответил на StartCommunication. Если ему нужна быстрая "
+        "инициализация, попробуйте \"Инициализация K-line=быстрая\".";
     EXPECT_EQ(log.count(hint), c.connects ? 0 : 1) << log.join("|").toStdString();
     EXPECT_EQ(log.count("ECU: >> Fast Init") > 0, c.connects);
     form->ToolButton(2)->click();
@@ -329,7 +369,8 @@ TEST_F(Connected, ClosingWhileConnectedEndsTheSessionOnTheWire) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
     form->close();
     // The window closes once the worker reports the close done.
@@ -346,7 +387,8 @@ TEST_F(Connected, ClosingDuringAFirmwareReadClosesWithinTheGracePeriod) {
     WriteConfig("УДК", "50");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
     form->ToolButton(8)->click();
     ASSERT_TRUE(form->Firmware().Reading());
@@ -365,28 +407,49 @@ TEST_F(Connected, SilenceMidSessionIsShownAndLiveDataComesBack) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "ONLINE"; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text ==
+                   "ONLINE";
+        },
+        2000));
 
     sim::Faults gone;
     gone.silence = 1.0;
     gone.noEcho = 1.0;
     simulator->SetFaults(gone);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("ECU не отвечает"); }, 2500)) << form->LogLines().join("|").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("ECU не отвечает"); }, 2500))
+        << form->LogLines().join("|").toStdString();
     // The bar follows on its next tick.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "НЕТ ОТВЕТА"; }, 500));
-    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill, live::kYellow);
-    EXPECT_EQ(Part<live::DashboardView>(*form, "DashboardView")->Figure("RPMlabel")->Colour(), QColor(128, 128, 128));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text ==
+                   "НЕТ ОТВЕТА";
+        },
+        500));
+    EXPECT_EQ(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.fill,
+              live::kYellow);
+    EXPECT_EQ(Part<live::DashboardView>(*form, "DashboardView")->Figure("RPMlabel")->Colour(),
+              QColor(128, 128, 128));
     const int polls = form->EcuWorker().Status().numlog;
     QTest::qWait(500);
     EXPECT_GT(form->EcuWorker().Status().numlog, polls);  // still polling
     EXPECT_EQ(form->LogLines().count("ECU не отвечает"), 1);
 
     simulator->SetFaults(sim::Faults{});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("ECU снова отвечает"); }, 3000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text == "ONLINE"; }, 500));
-    EXPECT_EQ(Part<live::DashboardView>(*form, "DashboardView")->Figure("RPMlabel")->Colour(), QColor(0, 128, 0));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->LogLines().contains("ECU снова отвечает"); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Part<live::StatusBarView>(*form, "StatusBar1")->Cells().ecuSession.text ==
+                   "ONLINE";
+        },
+        500));
+    EXPECT_EQ(Part<live::DashboardView>(*form, "DashboardView")->Figure("RPMlabel")->Colour(),
+              QColor(0, 128, 0));
     form->ToolButton(2)->click();
 }
 
@@ -405,23 +468,30 @@ TEST_F(Connected, ReconnectsOnItsOwnWhenTheCarComesBack) {
     }
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
         << form->LogLines().join("|").toStdString();
     const std::string folder = form->DateDir();
 
     simulator.reset();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с"); }, 4000))
+        [&] {
+            return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с");
+        },
+        4000))
         << form->LogLines().join("|").toStdString();
     EXPECT_TRUE(form->ToolButton(2)->isEnabled());  // the user can still stop it
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !form->LogLines().filter("Переподключение к ECU, попытка").isEmpty(); }, 5000));
+        [&] { return !form->LogLines().filter("Переподключение к ECU, попытка").isEmpty(); },
+        5000));
 
     StartSimulator();
     ASSERT_FALSE(HasFatalFailure());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 15000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 15000))
         << form->LogLines().join("|").toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 3000));
     EXPECT_EQ(form->DateDir(), folder);  // the session's folder carries on
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 
@@ -435,7 +505,9 @@ TEST_F(Connected, NarrowBandSensorStartsNoLc1) {
     WriteConfig("УДК");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000)) << form->LogLines().join("|").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 10000))
+        << form->LogLines().join("|").toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Figure(*form, "AFRLClabel") == "УДК"; }, 3000));
     EXPECT_EQ(form->LambdaWorker().IsComConnected, 0);
     EXPECT_FALSE(Part<live::StatusBarView>(*form, "StatusBar1")->Cells().lambda.has_value());
@@ -482,8 +554,8 @@ TEST_F(Connected, LiveLogsRecordEveryHandledPollUntilDisconnect) {
     EXPECT_EQ(LogLinesOf(session / "лог2.csv"), std::vector<std::string>{live::CsvHeaderLine()});
     EXPECT_FALSE(fs::exists(session / "лог2-CSV.csv"));
 
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return form->Decoder().Polls().FreshTickCount() >= 8; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->Decoder().Polls().FreshTickCount() >= 8; }, 10000));
     form->ToolButton(2)->click();
     const int handled = form->Decoder().Polls().FreshTickCount();
 
@@ -495,7 +567,8 @@ TEST_F(Connected, LiveLogsRecordEveryHandledPollUntilDisconnect) {
     ASSERT_EQ(csv.size(), static_cast<size_t>(handled + 1));
     std::string shown, shownCsv = "0";
     for (int row = 1; row <= 37; ++row) {
-        std::string text = Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, row).toStdString();
+        std::string text =
+            Part<live::DiagnosticsView>(*form, "DiagnosticsView")->CellText(1, row).toStdString();
         shown += (row > 1 ? "\t" : "") + text;
         if (row == 1) continue;
         if (auto comma = text.find(','); comma != std::string::npos) text[comma] = '.';
@@ -517,8 +590,8 @@ TEST_F(Connected, LiveLogsRecordEveryHandledPollUntilDisconnect) {
     form->ToolButton(1)->click();
     const fs::path quiet = form->DateDir();
     ASSERT_NE(quiet, session);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return form->Decoder().Polls().FreshTickCount() >= 3; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->Decoder().Polls().FreshTickCount() >= 3; }, 10000));
     form->ToolButton(2)->click();
     EXPECT_TRUE(fs::is_directory(quiet));
     EXPECT_TRUE(fs::is_empty(quiet));

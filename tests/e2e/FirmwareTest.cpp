@@ -20,7 +20,6 @@
 #include <thread>
 
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "app/Session.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
@@ -28,6 +27,7 @@
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
 #include "tests/e2e/WindowFixture.h"
+#include "tests/support/FormParts.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
@@ -136,8 +136,12 @@ class Firmware : public korvane::test::WindowTest {
 void ExpectGridShowsLabelsOf(app::TForm1& form) {
     const firmware::GridLabels labels = firmware::Namesstringgrid(form.Image().Bytes());
     for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(Part<QTableWidget>(form, "StringGrid2")->item(i + 1, 0)->text(), QString::number(labels.rows[i])) << i;
-        EXPECT_EQ(Part<QTableWidget>(form, "StringGrid2")->item(0, i + 1)->text(), QString::number(labels.cols[i])) << i;
+        EXPECT_EQ(Part<QTableWidget>(form, "StringGrid2")->item(i + 1, 0)->text(),
+                  QString::number(labels.rows[i]))
+            << i;
+        EXPECT_EQ(Part<QTableWidget>(form, "StringGrid2")->item(0, i + 1)->text(),
+                  QString::number(labels.cols[i]))
+            << i;
     }
     EXPECT_EQ(form.Image().RpmStep, labels.rpmStep);
 }
@@ -158,7 +162,8 @@ TEST_F(Firmware, DefaultImageIsLoadedAtConnectAndCopiedIntoTheSessionFolder) {
     EXPECT_TRUE(form->Image().FirmwareLoaded);
     EXPECT_TRUE(form->ToolButton(10)->isEnabled());
     ExpectGridShowsLabelsOf(*form);
-    EXPECT_EQ(Part<QTableWidget>(*form, "StringGrid2")->item(16, 0)->text(), "8000");  // the image's step is 40 rpm
+    EXPECT_EQ(Part<QTableWidget>(*form, "StringGrid2")->item(16, 0)->text(),
+              "8000");  // the image's step is 40 rpm
     const fs::path copy = fs::path(form->DateDir()) / "demo.bin";
     ASSERT_TRUE(SavedAs(copy, file));
 
@@ -388,7 +393,9 @@ TEST_F(Firmware, ReadFromTheEcuLandsAsEcuRamInANewFolder) {
 // ends within seconds with its reason, the window goes back to what it
 // showed before, nothing is saved, and the link watch says the ECU is gone.
 enum class Gone { Silent, Killed };
-void PrintTo(Gone g, std::ostream* os) { *os << (g == Gone::Silent ? "Silent" : "Killed"); }
+void PrintTo(Gone g, std::ostream* os) {
+    *os << (g == Gone::Silent ? "Silent" : "Killed");
+}
 class ReadBreaksOff : public Firmware, public ::testing::WithParamInterface<Gone> {};
 
 TEST_P(ReadBreaksOff, EndsWithinSecondsAndLeavesTheWindowAsBefore) {
@@ -401,7 +408,8 @@ TEST_P(ReadBreaksOff, EndsWithinSecondsAndLeavesTheWindowAsBefore) {
     auto form = Open();
     ASSERT_TRUE(Connect(*form));
     form->ToolButton(8)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QProgressBar>(*form, "StatusProgressBar")->value() >= 20; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QProgressBar>(*form, "StatusProgressBar")->value() >= 20; }, 20000));
     if (GetParam() == Gone::Silent) {
         sim::Faults silent;
         silent.silence = 1.0;
@@ -413,8 +421,8 @@ TEST_P(ReadBreaksOff, EndsWithinSecondsAndLeavesTheWindowAsBefore) {
     }
     QElapsedTimer took;
     took.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Logged(*form, "Чтение прошивки прервано: ", false); },
-                                5000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Logged(*form, "Чтение прошивки прервано: ", false); }, 5000))
         << form->LogLines().mid(form->LogLines().size() - 8).join("\n").toStdString();
     EXPECT_LT(took.elapsed(), 5000);
     EXPECT_FALSE(form->Firmware().Reading());
@@ -452,9 +460,9 @@ TEST_F(Firmware, ReadQueuesBehindATableWrite) {
     simulator->ClearRequests();
     ecu::Bytes table(256);
     for (int k = 0; k < 256; ++k) table[k] = static_cast<uint8_t>(100 + k / 4);
-    ASSERT_NE(form->EcuWorker().Post(
-                  ecu::EcuCommand::WriteTable(ecu::CommandKind::remakepopr, table)),
-              0u);
+    ASSERT_NE(
+        form->EcuWorker().Post(ecu::EcuCommand::WriteTable(ecu::CommandKind::remakepopr, table)),
+        0u);
     form->ToolButton(8)->click();
     EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Считаю прошивку");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Logged(*form, "Прошивка считана из ECU"); }, 120000))
@@ -462,7 +470,8 @@ TEST_F(Firmware, ReadQueuesBehindATableWrite) {
     const auto requests = simulator->Requests();
     std::vector<uint8_t> services;
     for (const auto& r : requests)
-        if (!r.data.empty() && (r.data[0] == 0x3D || r.data[0] == 0x23)) services.push_back(r.data[0]);
+        if (!r.data.empty() && (r.data[0] == 0x3D || r.data[0] == 0x23))
+            services.push_back(r.data[0]);
     ASSERT_GE(services.size(), 4u + 683u);
     EXPECT_EQ(std::vector<uint8_t>(services.begin(), services.begin() + 4),
               std::vector<uint8_t>(4, 0x3D));

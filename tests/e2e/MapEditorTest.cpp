@@ -22,7 +22,6 @@
 #include <iterator>
 
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
 #include "maps/ui/CalibrationPanel.h"
@@ -30,6 +29,7 @@
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
 #include "tests/e2e/WindowFixture.h"
+#include "tests/support/FormParts.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
@@ -56,22 +56,21 @@ class MapEditor : public korvane::test::WindowTest {
         }
         StartSimulator(SimulatorOptions());
         ASSERT_FALSE(HasFatalFailure());
-        WriteConfigText(
-            "Ecu Com=" + (dir / "ecu").string() +
-            "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый обмен=да\r\nLC-1 Com=" +
-            (dir / "lc1").string() +
-            "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
-            "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
-            "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
-            "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
-            "Загрузить прошивку по умолчанию=да\r\n");
+        WriteConfigText("Ecu Com=" + (dir / "ecu").string() +
+                        "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый "
+                        "обмен=да\r\nLC-1 Com=" +
+                        (dir / "lc1").string() +
+                        "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
+                        "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
+                        "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+                        "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
+                        "Загрузить прошивку по умолчанию=да\r\n");
     }
 
     std::unique_ptr<app::TForm1> OpenConnected() {
         auto form = Open();
         form->ToolButton(1)->click();
-        EXPECT_TRUE(WaitUntilLive(*form, 20000))
-            << form->LogLines().join("|").toStdString();
+        EXPECT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("|").toStdString();
         // The session start hands the image's correction table over; the
         // edits below begin once the worker has written it.
         EXPECT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Idle(); }, 5000));
@@ -118,7 +117,8 @@ TEST_F(MapEditor, ChangedValueAndCurvePointReachTheEcuAndTheSavedImage) {
     QTest::mouseClick(panel.Button5, Qt::LeftButton);
     EXPECT_EQ(form->Image().Bytes()[0x5A10], 90);
     ASSERT_TRUE(QTest::qWaitFor([&] { return simulator->Ram()[0x5A10] == 90; }, 3000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QTimer>(*form, "engineTimer")->isActive(); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Part<QTimer>(*form, "engineTimer")->isActive(); }, 2000));
 
     // A curve point dragged up on the chart, then written.
     Select(panel, "Демо_прошивка/Топливо/Коррекция_по_ТОЖ");

@@ -17,10 +17,10 @@
 #include <iterator>
 
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/support/FormParts.h"
 #include "tuning/TuningTables.h"
 #include "tuning/WriteBack.h"
 #include "tuning/ui/TuningPanel.h"
@@ -142,7 +142,8 @@ TEST_F(NoisySession, TenConnectsInARowSucceed) {
     for (int i = 1; i <= 10; ++i) {
         SCOPED_TRACE(i);
         form->ToolButton(1)->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
             << Log(*form);
         ASSERT_EQ(Count(*form, "ECU: << Связь с ECU не установлена"), 0) << Log(*form);
         form->ToolButton(2)->click();
@@ -157,7 +158,8 @@ TEST_F(NoisySession, TenConnectsInARowSucceed) {
 TEST_F(NoisySession, TwoMinutesOfTuningKeepOneSessionAndEveryWriteReachesTheEcu) {
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << Log(*form);
     const int starts = Count(*form, "ECU: >> Starting Communication");
     form->ToolButton(10)->click();

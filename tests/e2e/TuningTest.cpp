@@ -20,12 +20,12 @@
 #include <iterator>
 
 #include "app/MainForm.h"
-#include "tests/support/FormParts.h"
 #include "ecu/ECUThread.h"
 #include "lambda/LAMBDAThread.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
 #include "tests/e2e/WindowFixture.h"
+#include "tests/support/FormParts.h"
 #include "tuning/TuningControls.h"
 #include "tuning/TuningTables.h"
 #include "tuning/WriteBack.h"
@@ -127,7 +127,8 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     auto form = Open();
 
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     EXPECT_TRUE(form->LogLines().contains("Прошивка загружена" + QString::fromUtf8("demo.bin")));
     EXPECT_TRUE(form->LogLines().contains("Записываю поправку"));
@@ -182,7 +183,8 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     QTest::qWait(800);
     const std::string dateDir = form->DateDir();
     form->ToolButton(2)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 3000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 3000));
     const auto saved = ReadFile(fs::path(dateDir) / "demo.bin");
     ASSERT_EQ(saved.size(), 65536u);
     const auto ram = simulator->Ram();
@@ -200,7 +202,8 @@ TEST_F(Tuning, Lc1InErrorGivesNoSamples) {
     simulator->HoldCell(c, r);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
     auto& tables = form->Tuning().Tables();
@@ -236,7 +239,8 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
     auto form = Open();
     auto connectAndStart = [&] {
         form->ToolButton(1)->click();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
             << form->LogLines().join("\n").toStdString();
         form->ToolButton(10)->click();
     };
@@ -248,7 +252,8 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
     sim::Faults silent;
     silent.silence = 1.0;
     simulator->SetFaults(silent);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 20000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 20000));
     const auto learned = tables.BcnTable;
     const float correction = tables.WorkPointCells[c][r].Correction;
     const int writes = bcnWrites();
@@ -301,7 +306,8 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     simulator->HoldCell(c, lockedRow);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Wrote(0x7DB7); }, 5000));
     auto& tables = form->Tuning().Tables();
@@ -383,7 +389,8 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
     simulator->HoldCell(c, r);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
     auto& tables = form->Tuning().Tables();
@@ -400,9 +407,11 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
         sim::Faults gone;
         gone.noEcho = 1.0;  // nothing comes back: no error, just silence
         simulator->SetFaults(gone);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == paused; }, 3000))
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == paused; }, 3000))
             << form->LogLines().join("\n").toStdString();
-        EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 255, 0));
+        EXPECT_EQ(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window),
+                  QColor(255, 255, 0));
         const int samples = tables.AnalisCount;
         const int written = writes();
         if (giveUp) {
@@ -418,9 +427,11 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
         EXPECT_EQ(writes(), written);
         EXPECT_EQ(tables.AnalisCount, samples);
         simulator->SetFaults({});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Идет обучение"; }, 3000))
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return Part<QLabel>(*form, "Label6")->text() == "Идет обучение"; }, 3000))
             << form->LogLines().join("\n").toStdString();
-        EXPECT_NE(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window), QColor(255, 255, 0));
+        EXPECT_NE(Part<QLabel>(*form, "Label6")->palette().color(QPalette::Window),
+                  QColor(255, 255, 0));
         EXPECT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > samples; }, 10000));
     }
     form->ToolButton(2)->click();
@@ -433,20 +444,23 @@ TEST_F(Tuning, AfterAnAutomaticReconnectTheWindowShowsTheTuning) {
                 "Переподключаться=да\r\n");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
         << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
     ASSERT_EQ(Part<QLabel>(*form, "Label6")->text(), "Идет обучение");
 
     simulator.reset();  // the links vanish, as an adapter pulled out
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с"); },
+        [&] {
+            return form->LogLines().contains("Связь с ECU потеряна: переподключение каждые 3 с");
+        },
         5000))
         << form->LogLines().join("\n").toStdString();
     StartSimulator(Options());
     ASSERT_FALSE(HasFatalFailure());
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->LogLines().contains("Связь с ECU восстановлена"); }, 20000))
         << form->LogLines().join("\n").toStdString();
     QTest::qWait(1500);  // a while of polls and timer ticks after the restore
     EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Идет обучение");

@@ -11,7 +11,7 @@ namespace korvane::lambda::test {
 // Collects the reader's log lines (with the time each came) from whatever
 // thread runs the UI bridge.
 class LogRecorder {
-public:
+  public:
     void Append(const std::string& line) {
         std::lock_guard lock(mutex_);
         lines_.push_back(line);
@@ -39,7 +39,7 @@ public:
         return n;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::vector<std::chrono::steady_clock::time_point> times_;

@@ -18,7 +18,8 @@ using DriveImage = std::array<uint8_t, 0x10000>;
 
 // A drive of the simulated engine recorded as the live logs record it: the
 // program's frame decoding, the grid's texts and the log writer.
-inline fs::path RecordDrive(const fs::path& dir, const DriveImage& memory, int minutes, sim::Mixture mixture) {
+inline fs::path RecordDrive(const fs::path& dir, const DriveImage& memory, int minutes,
+                            sim::Mixture mixture) {
     const uint32_t seed = 1;
     sim::EngineRun engine(sim::Scenario::Drive, seed, mixture, 250);
     live::LiveDecoder decoder;
@@ -39,7 +40,8 @@ inline fs::path RecordDrive(const fs::path& dir, const DriveImage& memory, int m
             lc1Next = double(++lc1Index) * lc1Period;
         }
         engine.AdvanceTo(t, memory);
-        const auto tick = decoder.Tick(engine.FrameAt(t, memory), ++numlog, live::OxygenSensor::Lc1, lc);
+        const auto tick =
+            decoder.Tick(engine.FrameAt(t, memory), ++numlog, live::OxygenSensor::Lc1, lc);
         const auto texts = live::ComposeGridTexts(decoder.Values(), tick, ',');
         for (int r = 1; r < live::kGridRows; ++r)
             if (texts[r]) shown[r] = *texts[r];

@@ -134,8 +134,9 @@ TEST(LogAnalysis, SuggestsCorrectionAndBcnOnlyWhereEnoughSamples) {
         const uint8_t wantByte = static_cast<uint8_t>(
             platform::RoundHalfEven(static_cast<long double>(oldByte) * e.correctionFactor));
         EXPECT_EQ(a.image[tuning::kCorrectionAddress + k], wantByte);
-        const uint8_t wantBcn = e.bcn < 0 ? image[tuning::kBcnAddress + k]
-                                          : static_cast<uint8_t>(platform::RoundHalfEven(e.bcn * 3 / 8));
+        const uint8_t wantBcn = e.bcn < 0
+                                    ? image[tuning::kBcnAddress + k]
+                                    : static_cast<uint8_t>(platform::RoundHalfEven(e.bcn * 3 / 8));
         EXPECT_EQ(a.image[tuning::kBcnAddress + k], wantBcn);
         EXPECT_EQ(a.image[tuning::kBcnCopyAddress + k], wantBcn);
     }
@@ -147,7 +148,8 @@ TEST(LogAnalysis, SuggestsCorrectionAndBcnOnlyWhereEnoughSamples) {
     Image masked{};
     std::copy(a.image.begin(), a.image.end(), masked.begin());
     for (int c : {5, 6, 7, 8})
-        for (uint16_t base : {tuning::kCorrectionAddress, tuning::kBcnAddress, tuning::kBcnCopyAddress})
+        for (uint16_t base :
+             {tuning::kCorrectionAddress, tuning::kBcnAddress, tuning::kBcnCopyAddress})
             masked[base + tuning::CellIndex(c, 6)] = image[base + tuning::CellIndex(c, 6)];
     EXPECT_EQ(masked, image);
     EXPECT_EQ(a.samplesUsed, a.cells[tuning::CellIndex(5, 6)].samples * 4);
@@ -180,7 +182,8 @@ TEST(LogAnalysis, SamplesOnlyTheFramesTheLiveTuningWouldTake) {
     }
     std::vector<Frame> swing;
     for (int i = 0; i < 13; ++i)
-        swing.push_back({labels.rows[6] - 20.0 * (i % 2), double(labels.cols[5]), 14.7, 16.17, 200});
+        swing.push_back(
+            {labels.rows[6] - 20.0 * (i % 2), double(labels.cols[5]), 14.7, 16.17, 200});
     std::vector<Case> cases = {
         // Entering frame, 4 frames to settle, then 8 samples, a processing and
         // 8 frames of settling before the next ones.
@@ -226,18 +229,20 @@ TEST(LogAnalysis, TheLiveTuningsLimitsHoldTheSuggestion) {
         const int lean = tuning::CellIndex(5, 6), rich = tuning::CellIndex(6, 6);
         const double oldLean = image[tuning::kCorrectionAddress + lean] / 128.0;
         const double oldRich = image[tuning::kCorrectionAddress + rich] / 128.0;
-        EXPECT_NEAR(a.cells[lean].newCorrection, c.factors ? oldLean * c.lean : c.lean, 0.5 / 128) << c.key;
-        EXPECT_NEAR(a.cells[rich].newCorrection, c.factors ? oldRich * c.rich : c.rich, 0.5 / 128) << c.key;
+        EXPECT_NEAR(a.cells[lean].newCorrection, c.factors ? oldLean * c.lean : c.lean, 0.5 / 128)
+            << c.key;
+        EXPECT_NEAR(a.cells[rich].newCorrection, c.factors ? oldRich * c.rich : c.rich, 0.5 / 128)
+            << c.key;
     }
 }
 
 TEST(LogAnalysis, BadSettingsGiveAMessage) {
     const Image image = SyntheticImage();
-    for (const auto& [key, value] : std::map<std::string, std::string>{
-             {"Количество циклов для обработки", "семь"},
-             {"Не настраивать ниже %", ""},
-             {"Пределы поправки", "1,5 0,5"},
-             {"Мин. ТОЖ для обучения", "тёплый"}}) {
+    for (const auto& [key, value] :
+         std::map<std::string, std::string>{{"Количество циклов для обработки", "семь"},
+                                            {"Не настраивать ниже %", ""},
+                                            {"Пределы поправки", "1,5 0,5"},
+                                            {"Мин. ТОЖ для обучения", "тёплый"}}) {
         auto s = Shipped();
         s[key] = value;
         const auto bad = AnalyzeLog(LogOf({}), image, Lookup(s));
@@ -302,7 +307,9 @@ TEST(AnalyzeCommand, WritesANewImageAndRefusesBadInput) {
         for (size_t i = 0; i < d.Lines(); ++i) {
             live::ShownRowTexts rows;
             for (int col = 0; col < 37; ++col)
-                rows[col + 1] = std::isnan(d.Value(i, col)) ? "" : platform::FormatGeneral(d.Value(i, col), ',');
+                rows[col + 1] = std::isnan(d.Value(i, col))
+                                    ? ""
+                                    : platform::FormatGeneral(d.Value(i, col), ',');
             text.push_back(live::XlsDataLine(rows));
         }
         std::string error;
@@ -320,7 +327,9 @@ TEST(AnalyzeCommand, WritesANewImageAndRefusesBadInput) {
         {{logPath, imagePath, "-o"}, 2, "Использование"},
         {{logPath, imagePath, "-o", out, "extra"}, 2, "Использование"},
         {{logPath, imagePath, "-o", imagePath}, 1, "исходная прошивка"},
-        {{logPath, imagePath, "-o", (tmp.Path() / "." / "ecu.bin").string()}, 1, "исходная прошивка"},
+        {{logPath, imagePath, "-o", (tmp.Path() / "." / "ecu.bin").string()},
+         1,
+         "исходная прошивка"},
         {{(tmp.Path() / "none.xls").string(), imagePath, "-o", out}, 1, "none.xls"},
         {{imagePath, imagePath.string() + "x", "-o", out}, 1, "ecu.bin»"},
         {{logPath, shortImage, "-o", out}, 1, "3 байт"},

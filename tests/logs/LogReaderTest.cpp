@@ -47,8 +47,9 @@ std::string MakeLog(LogKind kind, Enc enc, char sep, int lines, const std::strin
     std::string text = header + eol;
     for (int i = 0; i < lines; ++i) {
         const auto rows = RowsOf(i, sep);
-        text += (kind == LogKind::Xls ? live::XlsDataLine(rows) : live::CsvDataLine(rows, 100 + i)) +
-                eol;
+        text +=
+            (kind == LogKind::Xls ? live::XlsDataLine(rows) : live::CsvDataLine(rows, 100 + i)) +
+            eol;
     }
     return text;
 }
@@ -102,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LogReader, ACutLastLineIsLeftOutWithANote) {
     for (LogKind kind : {LogKind::Xls, LogKind::Csv}) {
         std::string text = MakeLog(kind, Enc::Cp1251, ',', 4);
-        text += (kind == LogKind::Xls ? live::XlsDataLine(RowsOf(4, ',')) : "104,3.5,14").substr(0, 30);
+        text +=
+            (kind == LogKind::Xls ? live::XlsDataLine(RowsOf(4, ',')) : "104,3.5,14").substr(0, 30);
         const auto r = ParseLog(text, "лог");
         ASSERT_TRUE(r.ok) << r.error;
         EXPECT_EQ(r.data.Lines(), 4u);
@@ -156,23 +158,31 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"MissingColumn", WithLine(kGood, 1, HeaderWith("\tАЦП ДД", "")),
                 "строка 1: заголовок не лога: 36 столбцов вместо 37"},
         BadCase{"ForeignSpreadsheet", "time;rpm;afr\r\n1;800;14.7\r\n", "строка 1: заголовок"},
-        BadCase{"Binary", std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0", 12) + "\n", "строка 1: двоичные"},
+        BadCase{"Binary",
+                std::string("\x7F"
+                            "ELF\x02\x01\x01\0\0\0\0",
+                            12) +
+                    "\n",
+                "строка 1: двоичные"},
         BadCase{"ShortDataLine", WithLine(kGood, 3, "1\t2\t3"), "строка 3: 3 столбцов вместо 37"},
         BadCase{"LongDataLine", WithLine(kGood, 4, live::XlsDataLine(RowsOf(0, ',')) + "\t7"),
                 "строка 4: 38 столбцов вместо 37"},
         BadCase{"NotANumber",
-                WithLine(kGood, 2, [] {
-                    auto rows = RowsOf(0, ',');
-                    rows[7] = "12ab";
-                    return live::XlsDataLine(rows);
-                }()),
+                WithLine(kGood, 2,
+                         [] {
+                             auto rows = RowsOf(0, ',');
+                             rows[7] = "12ab";
+                             return live::XlsDataLine(rows);
+                         }()),
                 "строка 2: столбец 7 («Скорость вращения двигателя»): «12ab» не число"},
         BadCase{"CommaInCsvNumber",
-                MakeLog(LogKind::Csv, Enc::Utf8, '.', 2) + [] {
-                    auto rows = RowsOf(2, '.');
-                    rows[6] = "1,5,6";
-                    return live::CsvDataLine(rows, 1);
-                }() + "\r\n",
+                MakeLog(LogKind::Csv, Enc::Utf8, '.', 2) +
+                    [] {
+                        auto rows = RowsOf(2, '.');
+                        rows[6] = "1,5,6";
+                        return live::CsvDataLine(rows, 1);
+                    }() +
+                    "\r\n",
                 "строка 4: 38 столбцов"},
         BadCase{"EndlessLine", std::string(100000, 'x'), "строка 1: строка слишком длинная"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -236,9 +246,10 @@ TEST(LogFile, SecondsPerLineFromTheSessionFolderAndTheFileTime) {
         int64_t secondsAfterStart;
         std::optional<double> perLine;
     };
-    for (const Case& c : {Case{100, 100.0 / 600}, Case{0, std::nullopt},
-                          Case{-50, std::nullopt}, Case{86400 * 30, std::nullopt}}) {
-        struct timeval times[2] = {{*start + c.secondsAfterStart, 0}, {*start + c.secondsAfterStart, 0}};
+    for (const Case& c : {Case{100, 100.0 / 600}, Case{0, std::nullopt}, Case{-50, std::nullopt},
+                          Case{86400 * 30, std::nullopt}}) {
+        struct timeval times[2] = {{*start + c.secondsAfterStart, 0},
+                                   {*start + c.secondsAfterStart, 0}};
         ASSERT_EQ(::utimes(file.c_str(), times), 0);
         const auto r = ReadLog(file);
         ASSERT_TRUE(r.ok) << r.error;
@@ -254,9 +265,7 @@ TEST(LogFile, SecondsPerLineFromTheSessionFolderAndTheFileTime) {
 TEST(LogFile, MissingHugeAndNonRegularFilesAreRefusedWithTheirName) {
     TempDir dir;
     const fs::path huge = dir.Path() / "huge.xls";
-    {
-        std::ofstream(huge) << "";
-    }
+    { std::ofstream(huge) << ""; }
     fs::resize_file(huge, kMaxLogBytes + 1);  // sparse: costs no disk
     for (const fs::path& p : {huge, dir.Path() / "none.xls", dir.Path()}) {
         const auto r = ReadLog(p);

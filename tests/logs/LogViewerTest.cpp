@@ -131,8 +131,9 @@ TEST_F(Viewer, TheCursorListFollowsTheCursor) {
 
     // Engine speeds are written without grouping, as the grid shows them.
     const auto column = read.data.Column(rpm);
-    const long fast = std::find_if(column.begin(), column.end(), [](float v) { return v >= 1000; }) -
-                      column.begin();
+    const long fast =
+        std::find_if(column.begin(), column.end(), [](float v) { return v >= 1000; }) -
+        column.begin();
     ASSERT_LT(size_t(fast), column.size());
     plot->SetCursor(fast);
     EXPECT_EQ(listed(rpm).toStdString(), std::to_string(int(column[fast])));
@@ -297,7 +298,8 @@ TEST_F(Viewer, MenuEntriesOpenTheViewerAndSaveTheAnalysisOnlyToANewFile) {
 
     // Never over the image it started from, also under another name.
     const std::string before(image.begin(), image.end());
-    for (const QString& same : {imageFile, QString::fromStdString((dir_->Path() / "." / "ecu.bin").string())}) {
+    for (const QString& same :
+         {imageFile, QString::fromStdString((dir_->Path() / "." / "ecu.bin").string())}) {
         errors.clear();
         answers = {same};
         EXPECT_FALSE(view->SaveAs());

@@ -13,7 +13,8 @@ namespace korvane::test {
 template <class T>
 T* Part(const QObject& window, const char* name) {
     T* part = window.findChild<T*>(QString::fromUtf8(name));
-    if (part == nullptr) throw std::logic_error(std::string("the window has no part named ") + name);
+    if (part == nullptr)
+        throw std::logic_error(std::string("the window has no part named ") + name);
     return part;
 }
 

@@ -19,7 +19,7 @@ class QTimer;
 namespace korvane::ecu {
 class EcuCommands;
 struct EcuStatus;
-}
+}  // namespace korvane::ecu
 namespace korvane::live {
 class DashboardView;
 class DiagnosticsView;

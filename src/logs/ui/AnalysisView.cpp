@@ -25,8 +25,10 @@ QString Fixed(double v, int decimals) {
 }
 
 bool SameFile(const QString& a, const QString& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.toLocal8Bit().constData(), &sa) != 0 || ::stat(b.toLocal8Bit().constData(), &sb) != 0)
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.toLocal8Bit().constData(), &sa) != 0 ||
+        ::stat(b.toLocal8Bit().constData(), &sb) != 0)
         return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -126,8 +128,9 @@ void AnalysisView::Fill() {
                 item->setToolTip(QStringLiteral("Мало выборок: %1").arg(s.samples));
             } else if (s.changed) {
                 const double d = std::min(1.0, std::fabs(s.ChangePercent()) / 15);
-                item->setBackground(s.ChangePercent() >= 0 ? QColor(255, 255 - int(120 * d), 255 - int(160 * d))
-                                                           : QColor(255 - int(160 * d), 255 - int(100 * d), 255));
+                item->setBackground(s.ChangePercent() >= 0
+                                        ? QColor(255, 255 - int(120 * d), 255 - int(160 * d))
+                                        : QColor(255 - int(160 * d), 255 - int(100 * d), 255));
             } else if (s.enough) {
                 item->setBackground(QColor(200, 245, 200));
             }
@@ -143,7 +146,8 @@ std::optional<QString> AnalysisView::SaveTo(const QString& path) {
     std::string error;
     if (!platform::WriteFileAtomically(path.toStdString(),
                                        std::string(a_.image.begin(), a_.image.end()), error))
-        return QStringLiteral("Не удаётся записать «%1»: %2.").arg(path, QString::fromStdString(error));
+        return QStringLiteral("Не удаётся записать «%1»: %2.")
+            .arg(path, QString::fromStdString(error));
     if (files_.log)
         files_.log(QStringLiteral("Прошивка по логу «%1» записана в «%2».").arg(logPath_, path));
     return std::nullopt;

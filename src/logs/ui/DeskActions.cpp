@@ -19,8 +19,7 @@ namespace korvane::logs::ui {
 
 namespace {
 
-const QString kLogFilter =
-    QStringLiteral("Логи|*.xls *.csv|Все файлы|*");
+const QString kLogFilter = QStringLiteral("Логи|*.xls *.csv|Все файлы|*");
 
 QString DroppedFile(const QMimeData* mime) {
     if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
@@ -30,7 +29,8 @@ QString DroppedFile(const QMimeData* mime) {
 
 }  // namespace
 
-DeskActions::DeskActions(Window window, QMenu* fileMenu) : QObject(window.window), w_(std::move(window)) {
+DeskActions::DeskActions(Window window, QMenu* fileMenu)
+    : QObject(window.window), w_(std::move(window)) {
     auto* open = fileMenu->addAction(QStringLiteral("Открыть лог…"));
     open->setObjectName(QStringLiteral("OpenLog"));
     connect(open, &QAction::triggered, this, [this] { OpenLogClicked(); });

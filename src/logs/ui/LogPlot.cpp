@@ -96,7 +96,8 @@ void LogPlot::SetView(double first, double last) {
 
 void LogPlot::Zoom(double factor, int x) {
     const QRect a = PlotArea();
-    const double at = first_ + (last_ - first_) * std::clamp(double(x - a.left()) / a.width(), 0.0, 1.0);
+    const double at =
+        first_ + (last_ - first_) * std::clamp(double(x - a.left()) / a.width(), 0.0, 1.0);
     SetView(at - (at - first_) * factor, at + (last_ - at) * factor);
 }
 
@@ -154,8 +155,9 @@ void LogPlot::paintEvent(QPaintEvent*) {
         p.setPen(s.colour);
         p.drawText(QRect(0, a.top() + int(i) * lineHeight, kLeft - 4, lineHeight),
                    Qt::AlignRight | Qt::AlignVCenter, Number(r.high));
-        p.drawText(QRect(0, a.bottom() - (int(series_.size() - i)) * lineHeight, kLeft - 4, lineHeight),
-                   Qt::AlignRight | Qt::AlignVCenter, Number(r.low));
+        p.drawText(
+            QRect(0, a.bottom() - (int(series_.size() - i)) * lineHeight, kLeft - 4, lineHeight),
+            Qt::AlignRight | Qt::AlignVCenter, Number(r.low));
         if (s.values.empty()) continue;
         auto yOf = [&](float v) {
             return a.bottom() - double(v - r.low) / double(r.high - r.low) * (a.height() - 1);
@@ -176,7 +178,8 @@ void LogPlot::paintEvent(QPaintEvent*) {
                 long l1 = long(std::floor(first_ + (px + 1) * perPixel));
                 l0 = std::clamp(l0, 0L, n - 1);
                 l1 = std::clamp(std::max(l1, l0 + 1), 0L, n);
-                float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
+                float lo = std::numeric_limits<float>::max(),
+                      hi = std::numeric_limits<float>::lowest();
                 float lastV = NAN, firstV = NAN;
                 for (long l = l0; l < l1; ++l) {
                     const float v = s.values[l];

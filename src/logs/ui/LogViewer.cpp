@@ -132,7 +132,9 @@ void LogViewer::ShowLog(LogData data, const QString& name) {
     }
     setWindowTitle(QStringLiteral("Просмотр лога — %1").arg(QFileInfo(name).fileName()));
     QStringList notes;
-    notes << QStringLiteral("«%1»: строк %2, %3").arg(name).arg(log_->Lines())
+    notes << QStringLiteral("«%1»: строк %2, %3")
+                 .arg(name)
+                 .arg(log_->Lines())
                  .arg(log_->SecondsPerLine
                           ? QStringLiteral("около %1 с на строку")
                                 .arg(LocaleNumber(*log_->SecondsPerLine, 'f', 3))
@@ -142,8 +144,9 @@ void LogViewer::ShowLog(LogData data, const QString& name) {
 
     list_->setRowCount(log_->Columns() + 1);
     for (int c = 0; c <= log_->Columns(); ++c) {
-        list_->setItem(c, 0, new QTableWidgetItem(c < log_->Columns() ? Q(log_->Captions()[c])
-                                                                      : QString(kRatioCaption)));
+        list_->setItem(c, 0,
+                       new QTableWidgetItem(c < log_->Columns() ? Q(log_->Captions()[c])
+                                                                : QString(kRatioCaption)));
         list_->setItem(c, 1, new QTableWidgetItem());
     }
     plot_->SetLines(log_->Lines(), log_->SecondsPerLine);
@@ -209,10 +212,10 @@ void LogViewer::ShowCursor(long line) {
     if (!log_ || line < 0 || size_t(line) >= log_->Lines()) return;
     QString where = QStringLiteral("Строка %1").arg(line + 2);  // as a spreadsheet numbers it
     if (log_->SecondsPerLine)
-        where += QStringLiteral(", %1 с")
-                     .arg(LocaleNumber(line * *log_->SecondsPerLine, 'f', 1));
+        where += QStringLiteral(", %1 с").arg(LocaleNumber(line * *log_->SecondsPerLine, 'f', 1));
     cursorLabel_->setText(where);
-    for (int c = 0; c < log_->Columns(); ++c) list_->item(c, 1)->setText(Value(log_->Value(line, c)));
+    for (int c = 0; c < log_->Columns(); ++c)
+        list_->item(c, 1)->setText(Value(log_->Value(line, c)));
     list_->item(log_->Columns(), 1)->setText(Value(ratio_[line]));
 }
 

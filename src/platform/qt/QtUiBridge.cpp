@@ -15,7 +15,9 @@ struct QtUiBridge::Shared {
 
 QtUiBridge::QtUiBridge(QObject* target) : shared_(std::make_shared<Shared>()), target_(target) {}
 
-QtUiBridge::~QtUiBridge() { Release(); }
+QtUiBridge::~QtUiBridge() {
+    Release();
+}
 
 void QtUiBridge::Release() {
     std::lock_guard lock(shared_->mutex);

@@ -11,14 +11,14 @@ namespace korvane::platform {
 // them. Release() (called when the window closes) wakes every waiting worker
 // and makes later calls return at once, so shutdown cannot deadlock.
 class QtUiBridge final : public UiBridge {
-public:
+  public:
     explicit QtUiBridge(QObject* target);
     ~QtUiBridge() override;
     void RunSync(const std::function<void()>& fn) override;
     void Post(std::function<void()> fn) override;
     void Release();
 
-private:
+  private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
     QPointer<QObject> target_;
