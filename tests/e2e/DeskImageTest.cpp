@@ -22,6 +22,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "WindowFixture.h"
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
@@ -47,16 +48,10 @@ Bytes ImageBytes(app::TForm1& form) {
     return {span.begin(), span.end()};
 }
 
-class Desk : public ::testing::Test {
+class Desk : public korvane::test::WindowTest {
   protected:
-    fs::path dir;
-    app::RecordingDialogs dialogs;
-
     void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_e2e_desk_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
+        WindowTest::SetUp();
         for (const std::string what : {"make-firmware demo.bin", "make-map demo.xml"}) {
             const std::string command =
                 "cd '" + dir.string() + "' && '" KORVANE_SIM_PROGRAM "' " + what + " > /dev/null";
@@ -64,7 +59,7 @@ class Desk : public ::testing::Test {
         }
         // The simulator's links, for the connect at the end; the default
         // image is another file, so a connect that took it would show.
-        const std::string text =
+        WriteConfigText(
             "Ecu Com=" + (dir / "ecu").string() +
             "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый обмен=да\r\n"
             "LC-1 Com=" +
@@ -74,38 +69,7 @@ class Desk : public ::testing::Test {
             "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
             "Датчик кислорода=УДК\r\nПрошивка по умолчанию=other.bin\r\n"
             "Загрузить прошивку по умолчанию=да\r\nКарта прошивки=" +
-            (dir / "demo.xml").string() + "\r\n";
-        std::string bytes, error;
-        platform::Utf8ToCp1251(text, bytes);
-        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::unique_ptr<sim::Simulator> StartSimulator() {
-        sim::Options o;
-        o.ecuLink = (dir / "ecu").string();
-        o.lc1Link = (dir / "lc1").string();
-        o.fast = true;
-        o.scenario = "idle";
-        auto simulator = std::make_unique<sim::Simulator>(o);
-        std::string error;
-        EXPECT_TRUE(simulator->Start(&error)) << error;
-        return simulator;
-    }
-    static bool WaitForSession(app::TForm1& form) {
-        const auto* label = form.findChild<QLabel*>(QStringLiteral("Label6"));
-        return QTest::qWaitFor([&] { return label->text() == "Диагностика"; }, 20000);
-    }
-
-    std::unique_ptr<app::TForm1> Open() {
-        app::FormEnvironment env;
-        env.dialogs = &dialogs;
-        env.workDir = dir.string();
-        env.lambdaReadTimeoutMs = 100;
-        auto form = std::make_unique<app::TForm1>(env);
-        form->show();
-        QApplication::processEvents();
-        return form;
+            (dir / "demo.xml").string() + "\r\n");
     }
 
     static QAction* SaveAs(app::TForm1& form) {
@@ -260,7 +224,7 @@ TEST_F(Desk, OpenShowEditAndSaveAsWithoutAConnection) {
 }
 
 TEST_F(Desk, AConnectAfterTheDeskGoesOnWithTheOpenedImage) {
-    const auto simulator = StartSimulator();
+    StartSimulator(SimulatorOptions());
 
     // An image whose correction table the simulated ECU does not hold.
     Bytes desk = ReadAll(dir / "demo.bin");
@@ -278,7 +242,7 @@ TEST_F(Desk, AConnectAfterTheDeskGoesOnWithTheOpenedImage) {
     form->ToolButton(1)->click();
     // The connect runs with the image actions closed; the image may be saved.
     EXPECT_EQ(Enabled(*form), "-----+");
-    ASSERT_TRUE(WaitForSession(*form)) << form->LogLines().join("|").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("|").toStdString();
     // "other.bin" does not exist: the opened image stands, as after a load.
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
     EXPECT_EQ(ImageBytes(*form), opened);
@@ -299,11 +263,11 @@ TEST_F(Desk, AConnectAfterTheDeskGoesOnWithTheOpenedImage) {
 
 // Connected without an image, a file loaded gives the tuning start at once.
 TEST_F(Desk, AnImageLoadedWhileConnectedOffersTheTuningStart) {
-    const auto simulator = StartSimulator();
+    StartSimulator(SimulatorOptions());
     auto form = Open();
     form->Settings().SetSettingValue("Загрузить прошивку по умолчанию", "нет");
     form->ToolButton(1)->click();
-    ASSERT_TRUE(WaitForSession(*form)) << form->LogLines().join("|").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("|").toStdString();
     EXPECT_EQ(Enabled(*form), "++-++-");
     dialogs.fileAnswers << QString::fromStdString((dir / "demo.bin").string());
     form->ToolButton(7)->click();

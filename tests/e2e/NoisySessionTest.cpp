@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "WindowFixture.h"
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
 #include "platform/TextCodec.h"
@@ -42,17 +43,12 @@ Bytes Slice(const Bytes& bytes, size_t at, size_t n) {
     return {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + n)};
 }
 
-class NoisySession : public ::testing::Test {
+class NoisySession : public korvane::test::WindowTest {
   protected:
-    fs::path dir;
-    app::RecordingDialogs dialogs;
     pid_t simPid = -1;
 
     void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_e2e_noisy_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
+        WindowTest::SetUp();
         const Bytes firmware = sim::MakeSyntheticFirmware();
         std::ofstream(dir / "demo.bin", std::ios::binary)
             .write(reinterpret_cast<const char*>(firmware.data()),
@@ -65,7 +61,7 @@ class NoisySession : public ::testing::Test {
             ::kill(simPid, SIGKILL);
             ::waitpid(simPid, nullptr, 0);
         }
-        fs::remove_all(dir);
+        WindowTest::TearDown();
     }
 
     // The car as the program would meet it: the ECU's own pause before it
@@ -111,20 +107,7 @@ class NoisySession : public ::testing::Test {
             "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
             "Датчик кислорода=ШДК LC-1\r\nЗагрузить прошивку по умолчанию=да\r\n"
             "Прошивка по умолчанию=demo.bin\r\n";
-        std::string bytes, error;
-        platform::Utf8ToCp1251(text, bytes);
-        ASSERT_TRUE(platform::WriteFileAtomically((dir / "config.ini").string(), bytes, error));
-    }
-
-    std::unique_ptr<app::TForm1> Open() {
-        app::FormEnvironment env;
-        env.dialogs = &dialogs;
-        env.workDir = dir.string();
-        env.lambdaReadTimeoutMs = 100;
-        auto form = std::make_unique<app::TForm1>(env);
-        form->show();
-        QApplication::processEvents();
-        return form;
+        WriteConfigText(text);
     }
 
     static int Count(app::TForm1& form, const QString& head) {

@@ -127,9 +127,7 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
     auto form = Open();
 
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
-        << form->LogLines().join("\n").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
     EXPECT_TRUE(form->LogLines().contains("Прошивка загружена" + QString::fromUtf8("demo.bin")));
     EXPECT_TRUE(form->LogLines().contains("Записываю поправку"));
     // The session-ready step sends the image's whole correction table.
@@ -202,9 +200,7 @@ TEST_F(Tuning, Lc1InErrorGivesNoSamples) {
     simulator->HoldCell(c, r);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
-        << form->LogLines().join("\n").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
     auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
@@ -239,9 +235,7 @@ TEST_F(Tuning, LinkLostMidTuningKeepsTheTablesAndTheNextWriteBringsThemAll) {
     auto form = Open();
     auto connectAndStart = [&] {
         form->ToolButton(1)->click();
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
-            << form->LogLines().join("\n").toStdString();
+        EXPECT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
         form->ToolButton(10)->click();
     };
     auto bcnWrites = [&] { return form->LogLines().filter("Перезаписываю GBC(Новых= ").size(); };
@@ -306,9 +300,7 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
     simulator->HoldCell(c, lockedRow);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
-        << form->LogLines().join("\n").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Wrote(0x7DB7); }, 5000));
     auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(tables.Locked[static_cast<size_t>(locked)]);
@@ -389,9 +381,7 @@ TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
     simulator->HoldCell(c, r);
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
-        << form->LogLines().join("\n").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
     auto& tables = form->Tuning().Tables();
     ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
@@ -444,9 +434,7 @@ TEST_F(Tuning, AfterAnAutomaticReconnectTheWindowShowsTheTuning) {
                 "Переподключаться=да\r\n");
     auto form = Open();
     form->ToolButton(1)->click();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
-        << form->LogLines().join("\n").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
     form->ToolButton(10)->click();
     ASSERT_EQ(Part<QLabel>(*form, "Label6")->text(), "Идет обучение");
 

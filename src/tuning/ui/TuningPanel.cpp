@@ -343,13 +343,7 @@ void TuningPanel::ZeroGridValues() {
         for (int c = 1; c < kGridCells; ++c) SetCellText(c, r, QStringLiteral("0"));
 }
 
-void TuningPanel::ShowAtDesk() {
-    StringGrid2->show();
-    StringGrid2->viewport()->update();
-}
-
-void TuningPanel::ImageEditedAtDesk() {
-    core_->TakeTablesFrom(w_.image());
+void TuningPanel::RefillGrid() {
     const int item = ComboBox1->currentIndex();
     if (item >= 0)
         for (int c = 0; c < kGridSize; ++c)
@@ -357,6 +351,16 @@ void TuningPanel::ImageEditedAtDesk() {
                 if (auto text = RefillText(Tables(), c, r, item, w_.decimalSeparator))
                     SetCellText(c + 1, r + 1, Q(*text));
     StringGrid2->viewport()->update();
+}
+
+void TuningPanel::ShowAtDesk() {
+    StringGrid2->show();
+    StringGrid2->viewport()->update();
+}
+
+void TuningPanel::ImageEditedAtDesk() {
+    core_->TakeTablesFrom(w_.image());
+    RefillGrid();
 }
 
 void TuningPanel::StartTuningTimers() {
@@ -456,13 +460,7 @@ void TuningPanel::RestoreButtonClick() {
         "тех пор, будет записано в ECU заново по прошивке.");
     if (w_.confirm && !w_.confirm(question)) return;
     if (writeBack_->RestoreLoaded() == 0) return;
-    const int item = ComboBox1->currentIndex();
-    if (item >= 0)
-        for (int c = 0; c < kGridSize; ++c)
-            for (int r = 0; r < kGridSize; ++r)
-                if (auto text = RefillText(Tables(), c, r, item, w_.decimalSeparator))
-                    SetCellText(c + 1, r + 1, Q(*text));
-    StringGrid2->viewport()->update();
+    RefillGrid();
 }
 
 void TuningPanel::ComboBox1Change() {

@@ -154,6 +154,8 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
 
   private:
     class TimerAdapter;
+    // Every cell of the grid again, in the view the combo box shows.
+    void RefillGrid();
 
     bool paused_ = false;  // the label says the tuning waits for the link
     QColor resumeBackground_;
