@@ -38,10 +38,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using korvane::test::ReadAll;
 
 Bytes ImageBytes(app::TForm1& form) {
     const auto span = form.Image().Bytes();
@@ -52,11 +49,9 @@ class Desk : public korvane::test::WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
-        for (const std::string what : {"make-firmware demo.bin", "make-map demo.xml"}) {
-            const std::string command =
-                "cd '" + dir.string() + "' && '" KORVANE_SIM_PROGRAM "' " + what + " > /dev/null";
-            ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        }
+        // The files of the demo, as run.sh makes them.
+        MakeDemoFiles();
+        if (HasFatalFailure()) return;
         // The simulator's links, for the connect at the end; the default
         // image is another file, so a connect that took it would show.
         WriteConfigText(

@@ -37,10 +37,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using korvane::test::ReadAll;
 
 void WriteAll(const fs::path& p, const Bytes& bytes) {
     std::ofstream out(p, std::ios::binary);

@@ -39,21 +39,15 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using korvane::test::ReadAll;
 
 class MapEditor : public korvane::test::WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
         // The files of the demo, as run.sh makes them.
-        for (const std::string what : {"make-firmware demo.bin", "make-map demo.xml"}) {
-            const std::string command =
-                "cd '" + dir.string() + "' && '" KORVANE_SIM_PROGRAM "' " + what + " > /dev/null";
-            ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        }
+        MakeDemoFiles();
+        if (HasFatalFailure()) return;
         StartSimulator(SimulatorOptions());
         ASSERT_FALSE(HasFatalFailure());
         WriteConfigText("Ecu Com=" + (dir / "ecu").string() +

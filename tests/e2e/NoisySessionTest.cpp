@@ -34,10 +34,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using korvane::test::ReadAll;
 
 Bytes Slice(const Bytes& bytes, size_t at, size_t n) {
     return {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + n)};

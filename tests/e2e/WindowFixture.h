@@ -8,9 +8,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/MainForm.h"
 #include "platform/TextCodec.h"
@@ -18,6 +23,12 @@
 #include "tests/support/FormParts.h"
 
 namespace korvane::test {
+
+// A whole file's bytes (none when it cannot be read).
+inline std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -34,6 +45,16 @@ class WindowTest : public ::testing::Test {
     void TearDown() override {
         simulator.reset();
         std::filesystem::remove_all(dir);
+    }
+
+    // The demo's image "demo.bin" and map "demo.xml" in the folder, made by
+    // the simulator program as run.sh makes them. A fatal failure when not.
+    void MakeDemoFiles() {
+        for (const std::string what : {"make-firmware demo.bin", "make-map demo.xml"}) {
+            const std::string command =
+                "cd '" + dir.string() + "' && '" KORVANE_SIM_PROGRAM "' " + what + " > /dev/null";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        }
     }
 
     // The simulator's links in the folder ("ecu", "lc1"), answers as soon as
