@@ -31,16 +31,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void WriteAll(const fs::path& p, const Bytes& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes ImageBytes(app::TForm1& form) {
-    const auto span = form.Image().Bytes();
-    return {span.begin(), span.end()};
-}
+using korvane::test::ImageBytes;
+using korvane::test::WriteAll;
 
 // The demo image with every correction byte zero: the right size, and a
 // table that would cut the fuel of a running engine.

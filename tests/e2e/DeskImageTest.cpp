@@ -22,13 +22,13 @@
 #include <fstream>
 #include <iterator>
 
-#include "WindowFixture.h"
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/e2e/WindowFixture.h"
 #include "tuning/TuningTables.h"
 
 using namespace korvane;
@@ -38,12 +38,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+using korvane::test::ImageBytes;
 using korvane::test::ReadAll;
-
-Bytes ImageBytes(app::TForm1& form) {
-    const auto span = form.Image().Bytes();
-    return {span.begin(), span.end()};
-}
 
 class Desk : public korvane::test::WindowTest {
   protected:

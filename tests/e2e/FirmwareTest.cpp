@@ -37,18 +37,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+using korvane::test::ImageBytes;
 using korvane::test::ReadAll;
-
-void WriteAll(const fs::path& p, const Bytes& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes ImageBytes(app::TForm1& form) {
-    const auto span = form.Image().Bytes();
-    return {span.begin(), span.end()};
-}
+using korvane::test::WriteAll;
 
 // A file of n bytes unlike the synthetic image.
 Bytes Pattern(std::size_t n, uint8_t seed) {

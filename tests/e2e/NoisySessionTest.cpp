@@ -16,11 +16,11 @@
 #include <fstream>
 #include <iterator>
 
-#include "WindowFixture.h"
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
 #include "platform/TextCodec.h"
 #include "sim/Simulator.h"
+#include "tests/e2e/WindowFixture.h"
 #include "tests/support/FormParts.h"
 #include "tuning/TuningTables.h"
 #include "tuning/WriteBack.h"

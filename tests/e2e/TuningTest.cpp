@@ -106,6 +106,21 @@ class Tuning : public korvane::test::WindowTest {
         return worst;
     }
 
+    // The engine held in the worst cell, BCN rewrites only every two
+    // minutes, the session up and the tuning on: the window once the tuning
+    // has taken its first sample. A fatal failure when it does not.
+    void TuneTheWorstCell(std::unique_ptr<app::TForm1>& form, std::pair<int, int>& cell) {
+        WriteConfig("120000");
+        cell = WorstCell();
+        simulator->HoldCell(cell.first, cell.second);
+        form = Open();
+        form->ToolButton(1)->click();
+        ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
+        form->ToolButton(10)->click();
+        auto& tables = form->Tuning().Tables();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
+    }
+
     bool Wrote(uint16_t address) const {
         for (const auto& r : simulator->Requests())
             if (r.data.size() > 3 && r.data[0] == 0x3D && r.answered &&
@@ -195,15 +210,11 @@ TEST_F(Tuning, StartLearnsTheHeldCellAndTheEcuAndTheSavedImageHoldWhatWasLearned
 // An LC-1 that reports errors gives no mixture to learn from: the work point
 // is still followed, but no sample is taken from its last good reading.
 TEST_F(Tuning, Lc1InErrorGivesNoSamples) {
-    WriteConfig("120000");
-    const auto [c, r] = WorstCell();
-    simulator->HoldCell(c, r);
-    auto form = Open();
-    form->ToolButton(1)->click();
-    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
-    form->ToolButton(10)->click();
+    std::unique_ptr<app::TForm1> form;
+    std::pair<int, int> cell;
+    ASSERT_NO_FATAL_FAILURE(TuneTheWorstCell(form, cell));
+    const auto [c, r] = cell;
     auto& tables = form->Tuning().Tables();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
 
     sim::Faults faults;
     faults.lc1Error = 1.0;
@@ -376,15 +387,10 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
 TEST_F(Tuning, PausesWhileTheEcuDoesNotAnswerAndGoesOnByItself) {
     // No BCN rewrite in the way: a table write on a silent line would hold
     // the worker until the link is given up.
-    WriteConfig("120000");
-    const auto [c, r] = WorstCell();
-    simulator->HoldCell(c, r);
-    auto form = Open();
-    form->ToolButton(1)->click();
-    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
-    form->ToolButton(10)->click();
+    std::unique_ptr<app::TForm1> form;
+    std::pair<int, int> cell;
+    ASSERT_NO_FATAL_FAILURE(TuneTheWorstCell(form, cell));
     auto& tables = form->Tuning().Tables();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tables.AnalisCount > 0; }, 20000));
     const QString paused = "Обучение приостановлено: нет связи";
     auto writes = [&] {
         int n = 0;

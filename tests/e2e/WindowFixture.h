@@ -30,6 +30,18 @@ inline std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+inline void WriteAll(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// The window's image as it stands.
+inline std::vector<uint8_t> ImageBytes(app::TForm1& form) {
+    const auto span = form.Image().Bytes();
+    return {span.begin(), span.end()};
+}
+
 class WindowTest : public ::testing::Test {
   protected:
     std::filesystem::path dir;

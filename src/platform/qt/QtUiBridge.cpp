@@ -19,18 +19,25 @@ QtUiBridge::~QtUiBridge() {
     Release();
 }
 
+bool QtUiBridge::Released(Shared& shared) {
+    std::lock_guard lock(shared.mutex);
+    return shared.released;
+}
+
 void QtUiBridge::Release() {
     std::lock_guard lock(shared_->mutex);
     shared_->released = true;
     shared_->cv.notify_all();
 }
 
-void QtUiBridge::RunSync(const std::function<void()>& fn) {
+QObject* QtUiBridge::OpenTarget() const {
     QObject* target = target_.data();
-    {
-        std::lock_guard lock(shared_->mutex);
-        if (shared_->released || target == nullptr) return;
-    }
+    return Released(*shared_) ? nullptr : target;
+}
+
+void QtUiBridge::RunSync(const std::function<void()>& fn) {
+    QObject* target = OpenTarget();
+    if (target == nullptr) return;
     if (QThread::currentThread() == target->thread()) {
         fn();
         return;
@@ -40,10 +47,7 @@ void QtUiBridge::RunSync(const std::function<void()>& fn) {
     QMetaObject::invokeMethod(
         target,
         [shared, done, fn] {
-            {
-                std::lock_guard lock(shared->mutex);
-                if (shared->released) return;
-            }
+            if (Released(*shared)) return;
             fn();
             std::lock_guard lock(shared->mutex);
             *done = true;
@@ -55,11 +59,8 @@ void QtUiBridge::RunSync(const std::function<void()>& fn) {
 }
 
 void QtUiBridge::Post(std::function<void()> fn) {
-    QObject* target = target_.data();
-    {
-        std::lock_guard lock(shared_->mutex);
-        if (shared_->released || target == nullptr) return;
-    }
+    QObject* target = OpenTarget();
+    if (target == nullptr) return;
     if (QThread::currentThread() == target->thread()) {
         fn();
         return;
@@ -67,10 +68,7 @@ void QtUiBridge::Post(std::function<void()> fn) {
     QMetaObject::invokeMethod(
         target,
         [shared = shared_, fn = std::move(fn)] {
-            {
-                std::lock_guard lock(shared->mutex);
-                if (shared->released) return;
-            }
+            if (Released(*shared)) return;
             fn();
         },
         Qt::QueuedConnection);

@@ -20,6 +20,9 @@ class QtUiBridge final : public UiBridge {
 
   private:
     struct Shared;
+    static bool Released(Shared& shared);
+    // The window while the bridge is open; null once released or gone.
+    QObject* OpenTarget() const;
     std::shared_ptr<Shared> shared_;
     QPointer<QObject> target_;
 };
