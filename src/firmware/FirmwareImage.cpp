@@ -55,6 +55,15 @@ LoadResult FirmwareImage::LoadFile(const std::string& path) {
     return result;
 }
 
+bool FirmwareImage::Store(std::size_t address, std::span<const uint8_t> bytes) {
+    if (address > kImageSize || bytes.size() > kImageSize - address) return false;
+    if (std::equal(bytes.begin(), bytes.end(), bytes_.begin() + address)) return true;
+    std::copy(bytes.begin(), bytes.end(), bytes_.begin() + address);
+    modified_ = true;
+    if (listener_) listener_(address, bytes.size());
+    return true;
+}
+
 std::string SizeError(long long size) {
     return "размер " + std::to_string(size) + " байт, а образ прошивки занимает ровно " +
            std::to_string(kImageSize) + " байт";

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -49,6 +50,24 @@ class FirmwareImage {
     // how many were copied.
     std::size_t Fill(std::span<const uint8_t> bytes);
 
+    // An edit of the image: copies bytes to address (clipped to the image),
+    // marks the image changed since it was loaded or saved, and tells the
+    // change listener which range changed (only when a byte differs). Every
+    // writer after a load goes through here, so the mark and whoever keeps
+    // the ECU in step with the image learn of every change. Returns false
+    // (and changes nothing) when the range reaches past the image.
+    bool Store(std::size_t address, std::span<const uint8_t> bytes);
+    bool Store(std::size_t address, uint8_t byte) { return Store(address, {&byte, 1}); }
+
+    // "Changed since loaded or saved": set by Store, cleared by the loader
+    // or the saver of the image (the one that wrote exactly these bytes).
+    bool Modified() const { return modified_; }
+    void SetModified(bool modified) { modified_ = modified; }
+
+    // Told of every range Store changed: address and length.
+    using ChangeListener = std::function<void(std::size_t address, std::size_t length)>;
+    void SetChangeListener(ChangeListener listener) { listener_ = std::move(listener); }
+
     // The image holds a loaded or read firmware (never cleared again).
     bool FirmwareLoaded = false;
     // The name the periodic save uses inside the working folder.
@@ -58,6 +77,8 @@ class FirmwareImage {
 
   private:
     std::array<uint8_t, kImageSize> bytes_{};
+    bool modified_ = false;
+    ChangeListener listener_;
 };
 
 // The tuning grid's axis labels: rows are engine speeds (rpm), columns

@@ -156,5 +156,27 @@ TEST(Fill, CopiesFromTheStartAndNeverBeyondTheImage) {
     }
 }
 
+// An edit marks the image changed and names its range once; an edit that
+// changes nothing, or one that would reach past the image, does neither.
+TEST(Store, MarksChangedAndNamesOnlyRealChanges) {
+    FirmwareImage image;
+    std::vector<std::pair<std::size_t, std::size_t>> told;
+    image.SetChangeListener([&](std::size_t a, std::size_t n) { told.emplace_back(a, n); });
+    const std::vector<uint8_t> two{7, 9};
+    EXPECT_TRUE(image.Store(0x100, two));
+    EXPECT_TRUE(image.Modified());
+    EXPECT_EQ(image.Bytes()[0x101], 9);
+    image.SetModified(false);
+    EXPECT_TRUE(image.Store(0x100, two));  // the same bytes again
+    EXPECT_FALSE(image.Modified());
+    EXPECT_TRUE(image.Store(kImageSize - 2, two));  // ends exactly at the last byte
+    EXPECT_FALSE(image.Store(kImageSize - 1, two));
+    EXPECT_FALSE(image.Store(kImageSize + 1, std::span<const uint8_t>{}));
+    EXPECT_EQ(image.Bytes()[kImageSize - 1], 9);
+    const std::vector<std::pair<std::size_t, std::size_t>> expected{{0x100, 2},
+                                                                    {kImageSize - 2, 2}};
+    EXPECT_EQ(told, expected);
+}
+
 }  // namespace
 }  // namespace korvane::firmware
