@@ -1,8 +1,12 @@
 #include "app/Dialogs.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
+#include <memory>
 
 namespace korvane::app {
 
@@ -28,13 +32,28 @@ QString QtDialogs::AskOpenFile(QWidget* parent, const QString& title, const QStr
 }
 
 QString QtDialogs::AskSaveFile(QWidget* parent, const QString& title, const QString& filter) {
-    return QFileDialog::getSaveFileName(parent, title, QDir::currentPath(), QtFilter(filter));
+    // The caller asks about an existing file itself, once, knowing whether it
+    // is the file the data came from.
+    return QFileDialog::getSaveFileName(parent, title, QDir::currentPath(), QtFilter(filter),
+                                        nullptr, QFileDialog::DontConfirmOverwrite);
 }
 
 bool QtDialogs::Confirm(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, QStringLiteral("Korvane"), question,
                                  QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
+}
+
+QTranslator* InstallRussianTranslations(QCoreApplication& app) {
+    // The program speaks Russian whatever the system's language, and so do
+    // Qt's own dialogs (file dialogs, standard buttons).
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_ru"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator.get()))
+        return nullptr;
+    translator->setParent(&app);
+    return translator.release();
 }
 
 }  // namespace korvane::app

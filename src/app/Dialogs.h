@@ -2,6 +2,8 @@
 #include <QString>
 #include <QStringList>
 
+class QCoreApplication;
+class QTranslator;
 class QWidget;
 
 namespace korvane::app {
@@ -28,6 +30,11 @@ class QtDialogs final : public Dialogs {
     QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override;
     bool Confirm(QWidget* parent, const QString& question) override;
 };
+
+// Loads Qt's own Russian texts (the distribution's translations) into the
+// application, which owns them. Null when none were found: the standard
+// dialogs then stay in English.
+QTranslator* InstallRussianTranslations(QCoreApplication& app);
 
 // For tests: records every message, answers file dialogs from a queue.
 class RecordingDialogs final : public Dialogs {

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace korvane::app {
 
@@ -66,6 +67,7 @@ ValueListEditor::ValueListEditor(SettingsStore& store, QWidget* parent)
     // Keys that differ only at their end ("Стационарность по …") stay
     // apart when cut in the middle; the tooltip shows the whole key.
     setTextElideMode(Qt::ElideMiddle);
+    setWordWrap(true);
     connect(this, &QTableWidget::itemChanged, this, &ValueListEditor::OnItemChanged);
     Reload();
 }
@@ -82,7 +84,22 @@ void ValueListEditor::Reload() {
         setItem(static_cast<int>(i), 1,
                 new QTableWidgetItem(QString::fromStdString(store_.ValueAt(i))));
     }
+    FitKeyColumn();
     loading_ = false;
+}
+
+void ValueListEditor::FitKeyColumn() {
+    // The key column takes its longest key, leaving the values at least a
+    // short number's room; a key longer than that wraps onto a second line.
+    const int room = viewport()->width() > 100 ? viewport()->width() : width() - 20;
+    const int widest = sizeHintForColumn(0) + 6;
+    setColumnWidth(0, std::clamp(widest, 60, std::max(60, room - kMinValueWidth)));
+    resizeRowsToContents();
+}
+
+void ValueListEditor::resizeEvent(QResizeEvent* event) {
+    QTableWidget::resizeEvent(event);
+    FitKeyColumn();
 }
 
 void ValueListEditor::SetPickList(const std::string& key, const std::vector<std::string>& choices) {
