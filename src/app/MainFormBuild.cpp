@@ -194,13 +194,13 @@ void TForm1::BuildLayout() {
     PanelSett = MakePanel(RightArea, "PanelSett");
     ValueListEditor1 = new ValueListEditor(settings_, PanelSett);
     ValueListEditor1->setObjectName(QStringLiteral("ValueListEditor1"));
-    ValueListEditor1->setGeometry(0, 0, 243, 398);
+    ValueListEditor1->setGeometry(0, 0, 243, 382);
     ValueListEditor1->onRefused = [this](const QString& text) { ShowError(text); };
     // The log is hidden behind this panel: the outcome of a save or of a
     // failed connect is shown here too.
     SettingsNote = new QLabel(PanelSett);
     SettingsNote->setObjectName(QStringLiteral("SettingsNote"));
-    SettingsNote->setGeometry(3, 399, 237, 45);
+    SettingsNote->setGeometry(3, 384, 237, 60);
     SettingsNote->setWordWrap(true);
     SettingsNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SaveButton = new QPushButton(QStringLiteral("Сохранить"), PanelSett);

@@ -15,6 +15,15 @@ class PickListDelegate final : public QStyledItemDelegate {
     explicit PickListDelegate(ValueListEditor* editor)
         : QStyledItemDelegate(editor), editor_(editor) {}
 
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // Keys wrap; a value (a port path) stays on its line, cut in the
+        // middle, with its tooltip.
+        if (index.column() == 1) option->features &= ~QStyleOptionViewItem::WrapText;
+    }
+
+  public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
         if (index.column() == 1) {
@@ -68,6 +77,8 @@ ValueListEditor::ValueListEditor(SettingsStore& store, QWidget* parent)
     // apart when cut in the middle; the tooltip shows the whole key.
     setTextElideMode(Qt::ElideMiddle);
     setWordWrap(true);
+    // The key column makes room for the values: nothing to scroll sideways.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(this, &QTableWidget::itemChanged, this, &ValueListEditor::OnItemChanged);
     Reload();
 }
@@ -81,8 +92,10 @@ void ValueListEditor::Reload() {
         auto* keyItem = new QTableWidgetItem(key);
         keyItem->setToolTip(key);
         setItem(static_cast<int>(i), 0, keyItem);
-        setItem(static_cast<int>(i), 1,
-                new QTableWidgetItem(QString::fromStdString(store_.ValueAt(i))));
+        const QString value = QString::fromStdString(store_.ValueAt(i));
+        auto* valueItem = new QTableWidgetItem(value);
+        valueItem->setToolTip(value);
+        setItem(static_cast<int>(i), 1, valueItem);
     }
     FitKeyColumn();
     loading_ = false;
@@ -161,6 +174,9 @@ void ValueListEditor::OnItemChanged(QTableWidgetItem* item) {
         loading_ = false;
     } else {
         store_.SetValueAt(row, text);
+        loading_ = true;
+        item->setToolTip(item->text());
+        loading_ = false;
     }
 }
 

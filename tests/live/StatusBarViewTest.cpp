@@ -87,6 +87,11 @@ TEST_F(StatusBarViewTest, PanelTextsAndPortNameInCellA) {
     EXPECT_TRUE(panel.endsWith("текста")) << panel.toStdString();
     EXPECT_LT(panel.size(), counters.size());
     EXPECT_EQ(bar.ToolTipAt({900, 8}), counters);
+    // A cell too narrow for the ellipsis keeps the start of its text.
+    const QString state = bar.ShownCellText(bar.Cells().ecuSession);
+    EXPECT_FALSE(state.isEmpty());
+    EXPECT_TRUE(QString("ONLINE").startsWith(state)) << state.toStdString();
+    EXPECT_EQ(bar.ToolTipAt({40, 8}), "ONLINE");
     // A text that fits is drawn as it is.
     bar.SetPanelText(5, QString("BCN:1"));
     EXPECT_EQ(bar.ShownPanelText(5), "BCN:1");

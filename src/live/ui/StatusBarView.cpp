@@ -93,11 +93,17 @@ QString StatusBarView::ShownPanelText(int panel) const {
 
 QString StatusBarView::Elided(const QString& text, int width) const {
     const QFontMetrics fm(font());
-    const QString middle = fm.elidedText(text, Qt::ElideMiddle, std::max(width, 0));
-    // A cell too narrow for both ends keeps at least the start ("ON…").
-    if (middle.size() <= 2 && text.size() > 2)
-        return fm.elidedText(text, Qt::ElideRight, std::max(width, 0));
-    return middle;
+    width = std::max(width, 0);
+    const QString middle = fm.elidedText(text, Qt::ElideMiddle, width);
+    if (middle.size() > 2 || middle == text) return middle;
+    // A cell too narrow for both ends and the ellipsis keeps as much of the
+    // start as fits ("ONL"); the tooltip has the whole text.
+    QString start;
+    for (const QChar c : text) {
+        if (fm.horizontalAdvance(start + c) > width) break;
+        start += c;
+    }
+    return start;
 }
 
 QString StatusBarView::PanelText(int panel) const {
