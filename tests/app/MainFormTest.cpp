@@ -12,11 +12,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTextBlock>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
+#include <QTreeView>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -514,9 +515,16 @@ TEST(MainWindow, StandardDialogsSpeakRussian) {
     EXPECT_EQ(box.button(QMessageBox::No)->text().remove('&'), "Нет");
     QFileDialog dialog;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    ConfigureFileDialog(dialog, "Обычные прошивки|*.bin", true);
     auto* lookIn = dialog.findChild<QLabel*>("lookInLabel");
     ASSERT_NE(lookIn, nullptr);
     EXPECT_NE(lookIn->text(), "Look in:");
+    // The file types' column, which the system names in English, is left out.
+    auto* view = dialog.findChild<QTreeView*>("treeView");
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isColumnHidden(2));
+    EXPECT_FALSE(view->isColumnHidden(0));
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
     // The other tests see Qt's texts as they were.
     QCoreApplication::removeTranslator(translator);
 }
