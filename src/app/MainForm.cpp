@@ -401,7 +401,12 @@ void TForm1::ToolButton1Click() {
     Connect(false);
 }
 void TForm1::ToolButton2Click() {
+    // A connect given up before its session stood leaves no folder behind.
+    const bool connecting = session_->State() == SessionState::Connecting;
     Disconnect(false);
+    if (!connecting) return;
+    session_->DropUnusedFolder();
+    SyncJournal();
 }
 
 void TForm1::Connect(bool automatic) {

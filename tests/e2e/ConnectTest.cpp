@@ -216,6 +216,13 @@ TEST_F(Connected, SilentEcuEndsTheConnectAfterThreeStartsWithAClearMessage) {
     // gone again, and the settings panel says what happened.
     EXPECT_EQ(folders(), foldersBefore);
     EXPECT_TRUE(Part<QLabel>(*form, "SettingsNote")->text().contains("Связь с ECU не установлена"));
+    // The same when the user gives up before the session stands.
+    form->ToolButton(1)->click();
+    EXPECT_EQ(folders(), foldersBefore + 1);
+    form->ToolButton(2)->click();
+    EXPECT_EQ(folders(), foldersBefore);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 5000));
 }
 
 // An adapter that echoes nothing: the log names the likely causes once.
