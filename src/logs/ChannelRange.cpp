@@ -8,54 +8,83 @@ namespace korvane::logs {
 
 namespace {
 
-// The tail of `sorted` (ascending, nearest the bulk last) cut off by the
-// widest gap above `minGap`: how many values to leave out.
-size_t TailToDrop(const std::vector<float>& sorted, double minGap) {
-    size_t drop = 0;
-    double widest = minGap;
-    for (size_t i = 1; i < sorted.size(); ++i) {
-        const double gap = double(sorted[i]) - double(sorted[i - 1]);
-        if (gap > widest) {
-            widest = gap;
-            drop = i;
-        }
+// Fine enough to see a gap of a third of the span to within a percent, and
+// a handful of passes over the values instead of sorting them: a long log
+// holds a million lines per channel.
+constexpr int kBins = 1024;
+
+struct Kept {
+    double low, high;
+};
+
+// One look at the values within [low, high]: a tail of at most a tenth of
+// them, parted from the rest by empty bins over more than a third of the
+// span, is left out. Returns the smallest and largest value kept.
+Kept Trim(std::span<const float> values, double low, double high) {
+    std::vector<size_t> bins(kBins, 0);
+    const double width = (high - low) / kBins;
+    auto binOf = [&](double x) { return std::min(kBins - 1, int((x - low) / width)); };
+    size_t n = 0;
+    for (float x : values) {
+        if (!std::isfinite(x) || x < low || x > high) continue;
+        ++bins[binOf(x)];
+        ++n;
     }
-    return drop;
+    const size_t tail = n / 10;
+    const int minGap = int(std::ceil(kBins / 3.0));
+    // The first bin kept from below: after the widest run of empty bins
+    // longer than minGap with at most `tail` values under it.
+    auto cutFrom = [&](auto bin) {
+        int cut = 0, widest = minGap, empty = 0;
+        size_t below = 0;
+        for (int i = 0; i < kBins && below <= tail; ++i) {
+            if (bins[bin(i)] == 0) {
+                ++empty;
+                continue;
+            }
+            if (empty > widest && below > 0) {
+                widest = empty;
+                cut = i;
+            }
+            empty = 0;
+            below += bins[bin(i)];
+        }
+        return cut;
+    };
+    const int first = cutFrom([](int i) { return i; });
+    const int last = kBins - 1 - cutFrom([](int i) { return kBins - 1 - i; });
+    if (first == 0 && last == kBins - 1) return {low, high};
+    Kept kept{INFINITY, -INFINITY};
+    for (float x : values) {
+        if (!std::isfinite(x) || x < low || x > high) continue;
+        const int b = binOf(x);
+        if (b < first || b > last) continue;
+        kept.low = std::min(kept.low, double(x));
+        kept.high = std::max(kept.high, double(x));
+    }
+    return kept.low <= kept.high ? kept : Kept{low, high};
 }
 
 }  // namespace
 
 ValueRange ChannelRange(std::span<const float> values) {
-    std::vector<float> v;
-    v.reserve(values.size());
-    for (float x : values)
-        if (std::isfinite(x)) v.push_back(x);
-    if (v.empty()) return {};
-    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    ValueRange r{*lo, *hi};
-    const size_t n = v.size();
-    const size_t tail = n / 10;
-    if (tail >= 1 && r.high > r.low) {
-        // The lowest tail+1 values, ascending, and the highest, descending
-        // (each ending with the first value of the bulk).
-        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(tail), v.end());
-        std::vector<float> low(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(tail) + 1);
-        std::sort(low.begin(), low.end());
-        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(tail), v.end(),
-                         std::greater<>());
-        std::vector<float> high(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(tail) + 1);
-        std::sort(high.begin(), high.end(), std::greater<>());
-        for (float& x : high) x = -x;  // ascending towards the bulk, as `low`
-        // A spike at one end hides a gap at the other: the second pass
-        // measures the gaps against the span the first one left.
-        const ValueRange whole = r;
-        for (int pass = 0; pass < 2; ++pass) {
-            const double minGap = (r.high - r.low) / 3;
-            const size_t dl = TailToDrop(low, minGap);
-            const size_t dh = TailToDrop(high, minGap);
-            r = {dl ? low[dl] : whole.low, dh ? -high[dh] : whole.high};
-        }
+    double low = INFINITY, high = -INFINITY;
+    size_t n = 0;
+    for (float x : values) {
+        if (!std::isfinite(x)) continue;
+        low = std::min(low, double(x));
+        high = std::max(high, double(x));
+        ++n;
     }
+    if (n == 0) return {};
+    // A spike at one end hides a gap at the other: the second look measures
+    // the gaps against the span the first one left.
+    for (int pass = 0; pass < 2 && n >= 10 && high > low; ++pass) {
+        const Kept kept = Trim(values, low, high);
+        low = kept.low;
+        high = kept.high;
+    }
+    ValueRange r{low, high};
     if (r.high - r.low < 1e-6 * std::max(1.0, std::fabs(r.high))) r = {r.low - 0.5, r.high + 0.5};
     return r;
 }
