@@ -16,8 +16,9 @@ struct ValueRange {
 
 // The values' extremes, except that a tail of at most a tenth of the values
 // at either end is left out when a gap of more than a third of the whole
-// span parts it from the rest. NaN values are skipped; no values give 0..1, a
-// constant channel its value ±0.5.
+// span parts it from the rest (a second look measures against the span the
+// first left). NaN values are skipped; no values give 0..1, a constant
+// channel its value ±0.5.
 ValueRange ChannelRange(std::span<const float> values);
 
 }  // namespace korvane::logs
