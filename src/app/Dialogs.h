@@ -2,6 +2,9 @@
 #include <QString>
 #include <QStringList>
 
+class QCoreApplication;
+class QFileDialog;
+class QTranslator;
 class QWidget;
 
 namespace korvane::app {
@@ -28,6 +31,16 @@ class QtDialogs final : public Dialogs {
     QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override;
     bool Confirm(QWidget* parent, const QString& question) override;
 };
+
+// Sets up a file dialog as the window asks for files: the working folder,
+// the filter ("name|pattern|..."), no question of its own before an existing
+// file is replaced, and no column whose texts Qt cannot give in Russian.
+void ConfigureFileDialog(QFileDialog& dialog, const QString& filter, bool save);
+
+// Loads Qt's own Russian texts (the distribution's translations) into the
+// application, which owns them. Null when none were found: the standard
+// dialogs then stay in English.
+QTranslator* InstallRussianTranslations(QCoreApplication& app);
 
 // For tests: records every message, answers file dialogs from a queue.
 class RecordingDialogs final : public Dialogs {

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextBlock>
 #include <QTimer>
@@ -112,6 +113,7 @@ void TForm1::FormCreate() {
 
     // 5. The log.
     Memo1->clear();
+    logClock_.start();
     AppendLog(QStringLiteral("Korvane started..."));
 
     // Two programs in one folder would write the same logs and image copies.
@@ -174,24 +176,108 @@ void TForm1::ShowError(const QString& text) {
 }
 
 void TForm1::AppendLog(const QString& line) {
-    Memo1->appendPlainText(line);
+    SyncJournal();
+    const std::string text = line.toStdString();
+    JournalWritten(journal_.Append(text));
+    ShowLastLogEntry(logRuns_.Append(text, logClock_.elapsed()));
+    if (session_ && session_->State() == SessionState::Connecting &&
+        StyleOfLine(text) == LogStyle::Problem)
+        connectProblems_ << line;
 }
 
 void TForm1::ReplaceLastLogLine(const QString& line) {
-    QTextDocument* doc = Memo1->document();
-    if (doc->isEmpty()) {
-        AppendLog(line);
+    if (logRuns_.Lines().empty()) return AppendLog(line);
+    SyncJournal();
+    const std::string text = line.toStdString();
+    JournalWritten(journal_.ReplaceLast(text));
+    logRuns_.ReplaceLast(text);
+    ShowLastLogEntry(false);
+}
+
+void TForm1::SyncJournal() {
+    const bool holding = !session_ || session_->State() == SessionState::Connecting;
+    journal_.SetFolder(holding ? std::string() : session_->DateDir());
+}
+
+void TForm1::JournalWritten(bool ok) {
+    if (ok || journalFailed_) {
+        if (ok) journalFailed_ = false;
         return;
     }
-    QTextCursor c(doc->lastBlock());
-    c.select(QTextCursor::BlockUnderCursor);
-    c.movePosition(QTextCursor::StartOfBlock);
-    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    c.insertText(line);
+    // Said once; the lines wait and go into the file with the next write
+    // that succeeds.
+    journalFailed_ = true;
+    AppendLog(QStringLiteral("Журнал не записан в «%1»: %2. Строки будут дописаны, когда это "
+                             "удастся.")
+                  .arg(Q(journal_.Path()), Q(journal_.LastError())));
+}
+
+void TForm1::ShowSettingsNote(const QStringList& lines, bool problem) {
+    SettingsNote->setText(lines.join(QLatin1Char('\n')));
+    SettingsNote->setToolTip(SettingsNote->text());
+    SettingsNote->setStyleSheet(problem ? QStringLiteral("color: rgb(170, 0, 0);")
+                                        : QStringLiteral("color: rgb(0, 0, 140);"));
+}
+
+void TForm1::ShowLastLogEntry(bool added) {
+    if (logRuns_.EntryCount() == 0) return;
+    const LogRuns::Entry entry = logRuns_.EntryAt(logRuns_.EntryCount() - 1);
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum() - 2;
+    QTextDocument* doc = Memo1->document();
+    QTextCursor c(doc);
+    if (logRuns_.EntryCount() == 1 && added) {
+        doc->clear();
+        c = QTextCursor(doc);
+    } else if (added) {
+        c.movePosition(QTextCursor::End);
+        c.insertBlock();
+    } else {
+        QTextBlock first = doc->lastBlock();
+        for (int i = 1; i < lastEntryBlocks_ && first.previous().isValid(); ++i)
+            first = first.previous();
+        c.setPosition(first.position());
+        c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        c.removeSelectedText();
+    }
+    QTextCharFormat format;
+    switch (entry.style) {
+        case LogStyle::Notice:
+            format.setFontWeight(QFont::Bold);
+            format.setForeground(QColor(0, 0, 140));
+            break;
+        case LogStyle::Problem:
+            format.setFontWeight(QFont::Bold);
+            format.setForeground(QColor(170, 0, 0));
+            break;
+        case LogStyle::Folded:
+            format.setForeground(QColor(110, 110, 110));
+            break;
+        case LogStyle::Plain:
+            break;
+    }
+    const QStringList parts = Q(entry.text).split(QLatin1Char('\n'));
+    c.setBlockCharFormat(format);
+    for (int i = 0; i < parts.size(); ++i) {
+        if (i > 0) c.insertBlock(QTextBlockFormat(), format);
+        c.insertText(parts[i], format);
+    }
+    lastEntryBlocks_ = static_cast<int>(parts.size());
+    if (atEnd) bar->setValue(bar->maximum());
 }
 
 QStringList TForm1::LogLines() const {
+    QStringList out;
+    for (const auto& line : logRuns_.Lines()) out << Q(line);
+    return out;
+}
+
+QStringList TForm1::ShownLogLines() const {
     return Memo1->toPlainText().split(QLatin1Char('\n'));
+}
+
+QString TForm1::JournalPath() const {
+    return Q(journal_.Path());
 }
 
 void TForm1::ToolButton4Click() {
@@ -229,9 +315,17 @@ void TForm1::ToolButton21Click() {
 
 void TForm1::СохранитьClick() {
     const SettingsSave saved = SaveSettings(settings_, ConfigPath(), configUnreadable_);
-    if (!saved.error.empty()) return ShowError(Q(saved.error));
+    if (!saved.error.empty()) {
+        ShowSettingsNote({Q(saved.error)}, true);
+        return ShowError(Q(saved.error));
+    }
     configUnreadable_ = false;
-    for (const auto& line : saved.logLines) AppendLog(Q(line));
+    QStringList lines;
+    for (const auto& line : saved.logLines) {
+        AppendLog(Q(line));
+        lines << Q(line);
+    }
+    ShowSettingsNote(lines, lines.size() > 1);
 }
 
 bool TForm1::MakeDateDir(bool quiet) {
@@ -307,7 +401,12 @@ void TForm1::ToolButton1Click() {
     Connect(false);
 }
 void TForm1::ToolButton2Click() {
+    // A connect given up before its session stood leaves no folder behind.
+    const bool connecting = session_->State() == SessionState::Connecting;
     Disconnect(false);
+    if (!connecting) return;
+    session_->DropUnusedFolder();
+    SyncJournal();
 }
 
 void TForm1::Connect(bool automatic) {
@@ -316,7 +415,11 @@ void TForm1::Connect(bool automatic) {
         [this](const std::string& key) { return settings_.SettingValue(key); });
     // A setting refused before any port is asked to open leaves nothing to
     // disconnect: the window stays as it was.
-    if (!parsed.settings) return ShowError(Q(parsed.error));
+    if (!parsed.settings) {
+        ShowSettingsNote({Q(parsed.error)}, true);
+        return ShowError(Q(parsed.error));
+    }
+    connectProblems_.clear();
     const ConnectSettings& s = *parsed.settings;
     tuning_->Tables().MinTuneThrottle = s.minTuneThrottle;
     if (!firmware_->LoadDefaultFirmware()) return;
@@ -346,7 +449,13 @@ void TForm1::ConnectFailed() {
     // looks. While reconnecting the link watch tries again.
     if (session_->State() == SessionState::Reconnecting) return;
     Disconnect(false);
+    session_->DropUnusedFolder();
+    SyncJournal();
     SetStateLabel(QStringLiteral("Связь с ECU не установлена"), QColor(255, 255, 0));
+    QStringList note = connectProblems_.mid(std::max<qsizetype>(0, connectProblems_.size() - 2));
+    if (note.isEmpty() || !note.last().contains(QStringLiteral("Связь с ECU не установлена")))
+        note << QStringLiteral("Связь с ECU не установлена");
+    ShowSettingsNote(note, true);
 }
 
 void TForm1::CommandFinished(const ecu::CommandResult& result) {
@@ -374,6 +483,7 @@ void TForm1::SessionUp() {
     tuning_->SessionReady();
     Timer2->start();
     session_->SetState(SessionState::Live);
+    SyncJournal();
     // A link that came back by itself while tuning: the tuning goes on.
     if (restoring && session_->TuningBeforeDrop()) tuning_->ResumeTuning();
 }

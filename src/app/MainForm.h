@@ -2,6 +2,7 @@
 // the session controller and the feature panels. Its handlers read the
 // widgets, call the logic and show results.
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "app/Dialogs.h"
+#include "app/EventLog.h"
 #include "app/SettingsStore.h"
 #include "firmware/FirmwareImage.h"
 #include "live/LiveLogs.h"
@@ -111,10 +113,16 @@ class TForm1 final : public QMainWindow {
     // The trend update, called by the tuning step.
     void grafxx();
 
-    // The log view: whole lines appended or the last one replaced.
+    // The log view: whole lines appended or the last one replaced. Every
+    // line goes to the session folder's journal; the panel folds runs of
+    // one kind into a counted line.
     void AppendLog(const QString& line);
     void ReplaceLastLogLine(const QString& line);
+    // Every line as logged, and the panel's lines as shown.
     QStringList LogLines() const;
+    QStringList ShownLogLines() const;
+    // The journal file lines go to now ("" while there is no session folder).
+    QString JournalPath() const;
 
     SettingsStore& Settings() { return settings_; }
     std::string ConfigPath() const;
@@ -174,6 +182,15 @@ class TForm1 final : public QMainWindow {
     void BuildDeskActions(QMenu* fileMenu);
     QWidget* BuildTopBar(QWidget* parent);
     void SetStateLabel(const QString& text, const QColor& background);
+    // The log's last entry shown anew (added: a new entry below the others).
+    void ShowLastLogEntry(bool added);
+    // The journal follows the session folder; a connect holds its lines
+    // back until its folder stands (a failed connect leaves none).
+    void SyncJournal();
+    void JournalWritten(bool ok);
+    // A few lines under the settings list; `problem` shows them in red.
+    void ShowSettingsNote(const QStringList& lines, bool problem);
+    QStringList connectProblems_;  // problem lines since the connect began
     void ShowError(const QString& text);
     // The window closes for good (the session's end reported, or its grace
     // period over).
@@ -187,6 +204,11 @@ class TForm1 final : public QMainWindow {
     QStringList startupProblems_;
     bool configUnreadable_ = false;  // "config.ini" exists but was not read
     int screenshotCounter_ = 0;
+    LogRuns logRuns_;
+    LogJournal journal_;
+    QElapsedTimer logClock_;
+    int lastEntryBlocks_ = 0;  // the panel's blocks of the last entry
+    bool journalFailed_ = false;
     int errorComPorts_ = 0;
     // How long a close waits for the session's end on the wire.
     static constexpr int kCloseSessionMs = 1500;
@@ -228,6 +250,7 @@ class TForm1 final : public QMainWindow {
     QPlainTextEdit* Memo1 = nullptr;
     ValueListEditor* ValueListEditor1 = nullptr;
     QPushButton* SaveButton = nullptr;
+    QLabel* SettingsNote = nullptr;
     live::StatusBarView* StatusBar1 = nullptr;
     QProgressBar* StatusProgressBar = nullptr;
     live::DashboardView* Dashboard = nullptr;

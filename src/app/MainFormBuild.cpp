@@ -53,7 +53,8 @@ const ToolSlot kToolbar[] = {
 constexpr int kButtonWidth = 23;
 constexpr int kSeparatorWidth = 8;
 
-// What each working button does, for a user who cannot guess an icon.
+// What each working button does, for a user who cannot guess an icon; the
+// buttons without an action say so instead of leaving the user to try them.
 QString ToolTipFor(int number) {
     static const std::pair<int, const char*> tips[] = {
         {1, "Подключиться"},     {2, "Отключиться"},          {4, "Настройки"},
@@ -64,7 +65,7 @@ QString ToolTipFor(int number) {
     };
     for (const auto& [n, tip] : tips)
         if (n == number) return QString::fromUtf8(tip);
-    return {};
+    return QStringLiteral("Зарезервировано: кнопка пока ничего не делает");
 }
 
 QFont WindowFont() {
@@ -122,6 +123,7 @@ void TForm1::BuildDeskActions(QMenu* fileMenu) {
     };
     w.showError = [this](const QString& text) { env_.dialogs->ShowError(this, text); };
     w.log = [this](const QString& line) { AppendLog(line); };
+    w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
     w.setting = [this](const std::string& key) { return settings_.SettingValue(key); };
     w.grid = [this]() -> std::optional<logs::ui::WorkPointGrid> {
         if (!image_.FirmwareLoaded) return std::nullopt;
@@ -192,9 +194,15 @@ void TForm1::BuildLayout() {
     PanelSett = MakePanel(RightArea, "PanelSett");
     ValueListEditor1 = new ValueListEditor(settings_, PanelSett);
     ValueListEditor1->setObjectName(QStringLiteral("ValueListEditor1"));
-    ValueListEditor1->setGeometry(0, 0, 243, 440);
-    ValueListEditor1->horizontalHeader()->resizeSection(0, 140);
+    ValueListEditor1->setGeometry(0, 0, 243, 382);
     ValueListEditor1->onRefused = [this](const QString& text) { ShowError(text); };
+    // The log is hidden behind this panel: the outcome of a save or of a
+    // failed connect is shown here too.
+    SettingsNote = new QLabel(PanelSett);
+    SettingsNote->setObjectName(QStringLiteral("SettingsNote"));
+    SettingsNote->setGeometry(3, 384, 237, 60);
+    SettingsNote->setWordWrap(true);
+    SettingsNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SaveButton = new QPushButton(QStringLiteral("Сохранить"), PanelSett);
     SaveButton->setObjectName(QStringLiteral("Сохранить"));
     SaveButton->setGeometry(84, 446, 75, 25);

@@ -1,5 +1,6 @@
 // Program entry: the application, the main window, the message loop; or,
-// with "analyze" as the first argument, tuning from a log without a window.
+// with "analyze" as the first argument, tuning from a log without a window;
+// or the usage or the version.
 #include <unistd.h>
 
 #include <QApplication>
@@ -7,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
+#include "app/Dialogs.h"
 #include "app/MainForm.h"
 #include "app/SettingsStore.h"
 #include "logs/LogAnalysis.h"
@@ -33,9 +36,22 @@ int Analyze(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::string(argv[1]) == "analyze") return Analyze(argc, argv);
+    using korvane::app::CommandLineAction;
+    switch (korvane::app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc))) {
+        case CommandLineAction::Analyze:
+            return Analyze(argc, argv);
+        case CommandLineAction::Help:
+            std::fputs(korvane::app::UsageText().c_str(), stdout);
+            return 0;
+        case CommandLineAction::Version:
+            std::fputs(korvane::app::VersionText().c_str(), stdout);
+            return 0;
+        case CommandLineAction::Window:
+            break;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
+    korvane::app::InstallRussianTranslations(app);
     korvane::app::TForm1 form;
     form.show();
     return QApplication::exec();

@@ -215,7 +215,12 @@ void SessionController::Connect(const ConnectSettings& settings, bool automatic)
     connectPending_ = true;
     // A reconnect goes on in the folder of the connection it restores.
     std::string error;
-    if (!(automatic && !dateDir_.empty()) && !MakeDateDir(error)) options_.log(error);
+    folderFromConnect_ = false;
+    if (!(automatic && !dateDir_.empty())) {
+        previousDateDir_ = dateDir_;
+        folderFromConnect_ = MakeDateDir(error);
+        if (!folderFromConnect_) options_.log(error);
+    }
     if (settings.writeLogs) {
         if (automatic)
             logs_.Resume();
@@ -251,6 +256,22 @@ void SessionController::Disconnect() {
 
 void SessionController::LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount) {
     if (logsEnabled_) logs_.AppendLine(rows, stationaryHitCount, dateDir_);
+}
+
+void SessionController::DropUnusedFolder() {
+    if (!folderFromConnect_) return;
+    folderFromConnect_ = false;
+    // A log with a line beyond its header is kept, and so is anything else
+    // that landed in the folder.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (settings_.writeLogs) {
+        if (logs_.XlsLog().size() > 1 || logs_.CsvLog().size() > 1) return;
+        for (const char* name : {live::kXlsLogName, live::kCsvHeaderName, live::kCsvLogName})
+            fs::remove(dateDir_ + "/" + name, ec);
+    }
+    if (!fs::remove(dateDir_, ec) || ec) return;  // not empty: it stays
+    dateDir_ = previousDateDir_;
 }
 
 live::LinkFlags SessionController::LinkFlags(bool ecuStale) const {

@@ -140,6 +140,10 @@ class SessionController {
     // A new date-stamped folder; false with the reason when it could not be
     // made (the old one is then forgotten too).
     bool MakeDateDir(std::string& error);
+    // After a connect that failed: the folder it made is removed again when
+    // nothing but the logs' headers went into it; the previous one is the
+    // session folder again.
+    void DropUnusedFolder();
     live::LiveLogs& Logs() { return logs_; }
     bool LogsEnabled() const { return logsEnabled_; }
     // The frame the views show, as one line of the live logs while they are
@@ -166,6 +170,8 @@ class SessionController {
     ConnectSettings settings_;
     bool connectPending_ = false;
     std::string dateDir_;
+    std::string previousDateDir_;  // before the connect made a new one
+    bool folderFromConnect_ = false;
     live::LiveLogs logs_;
     bool logsEnabled_ = false;
     bool tuningBeforeDrop_ = false;

@@ -263,6 +263,12 @@ SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
     for (const NotANumber& n : NumbersThatDoNotConvert(store))
         wrong += (wrong.empty() ? "«" : "; «") + n.key + "» = «" + n.value + "»";
     if (!wrong.empty()) out.logLines.push_back("Не являются числами: " + wrong);
+    // The session speed has three values the ECU knows; any other refuses
+    // the connect, so it is named now.
+    const std::string speed = store.SettingValue("Скорость ECU COM");
+    if (speed != "10400" && speed != "38400" && speed != "57600")
+        out.logLines.push_back("Не является допустимым значением: «Скорость ECU COM» = «" + speed +
+                               "» (возможны 10400, 38400, 57600)");
     out.logLines.push_back("Настройки сохранены");
     return out;
 }

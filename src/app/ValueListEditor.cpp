@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace korvane::app {
 
@@ -14,6 +15,15 @@ class PickListDelegate final : public QStyledItemDelegate {
     explicit PickListDelegate(ValueListEditor* editor)
         : QStyledItemDelegate(editor), editor_(editor) {}
 
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // Keys wrap; a value (a port path) stays on its line, cut in the
+        // middle, with its tooltip.
+        if (index.column() == 1) option->features &= ~QStyleOptionViewItem::WrapText;
+    }
+
+  public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
         if (index.column() == 1) {
@@ -66,6 +76,9 @@ ValueListEditor::ValueListEditor(SettingsStore& store, QWidget* parent)
     // Keys that differ only at their end ("Стационарность по …") stay
     // apart when cut in the middle; the tooltip shows the whole key.
     setTextElideMode(Qt::ElideMiddle);
+    setWordWrap(true);
+    // The key column makes room for the values: nothing to scroll sideways.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(this, &QTableWidget::itemChanged, this, &ValueListEditor::OnItemChanged);
     Reload();
 }
@@ -79,10 +92,27 @@ void ValueListEditor::Reload() {
         auto* keyItem = new QTableWidgetItem(key);
         keyItem->setToolTip(key);
         setItem(static_cast<int>(i), 0, keyItem);
-        setItem(static_cast<int>(i), 1,
-                new QTableWidgetItem(QString::fromStdString(store_.ValueAt(i))));
+        const QString value = QString::fromStdString(store_.ValueAt(i));
+        auto* valueItem = new QTableWidgetItem(value);
+        valueItem->setToolTip(value);
+        setItem(static_cast<int>(i), 1, valueItem);
     }
+    FitKeyColumn();
     loading_ = false;
+}
+
+void ValueListEditor::FitKeyColumn() {
+    // The key column takes its longest key, leaving the values at least a
+    // short number's room; a key longer than that wraps onto a second line.
+    const int room = viewport()->width() > 100 ? viewport()->width() : width() - 20;
+    const int widest = sizeHintForColumn(0) + 6;
+    setColumnWidth(0, std::clamp(widest, 60, std::max(60, room - kMinValueWidth)));
+    resizeRowsToContents();
+}
+
+void ValueListEditor::resizeEvent(QResizeEvent* event) {
+    QTableWidget::resizeEvent(event);
+    FitKeyColumn();
 }
 
 void ValueListEditor::SetPickList(const std::string& key, const std::vector<std::string>& choices) {
@@ -144,6 +174,9 @@ void ValueListEditor::OnItemChanged(QTableWidgetItem* item) {
         loading_ = false;
     } else {
         store_.SetValueAt(row, text);
+        loading_ = true;
+        item->setToolTip(item->text());
+        loading_ = false;
     }
 }
 

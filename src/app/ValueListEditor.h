@@ -24,8 +24,14 @@ class ValueListEditor final : public QTableWidget {
     // Called with a message when an edit is refused (duplicate key).
     std::function<void(const QString&)> onRefused;
 
+    // The key column's width: its longest key, or wrapped keys where that
+    // would leave the values too little room.
+    void FitKeyColumn();
+    static constexpr int kMinValueWidth = 70;
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void OnItemChanged(QTableWidgetItem* item);

@@ -379,6 +379,8 @@ bool EcuLink::StartSession() {
     const auto speedByte = SpeedByteFor(speedText);
     if (!speedByte) {
         log_.LogMessage("ERROR: >> Ошибка при выборе скорости порта!");
+        log_.LogMessage("«Скорость ECU COM» = «" + speedText +
+                        "»: возможны только 10400, 38400 и 57600.");
         ClosePort();
         return false;
     }

@@ -179,9 +179,11 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
             a.image[tuning::kCorrectionAddress + k] = newCorr;
             a.image[tuning::kBcnAddress + k] = newBcn;
             a.image[tuning::kBcnCopyAddress + k] = newBcn;
-            s.changed = newCorr != corrByte || newBcn != bcnByte;
-            if (!s.changed) continue;
-            ++a.cellsChanged;
+            s.correctionChanged = newCorr != corrByte;
+            s.bcnChanged = newBcn != bcnByte;
+            a.bcnChanged += s.bcnChanged;
+            if (!s.correctionChanged) continue;
+            ++a.correctionsChanged;
             if (a.largestChangeCell < 0 ||
                 std::fabs(s.ChangePercent()) > std::fabs(a.largestChangePercent)) {
                 a.largestChangeCell = k;
@@ -191,6 +193,11 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
     }
     a.ok = true;
     return a;
+}
+
+std::string ChangedCellsText(const LogAnalysis& a) {
+    return "Ячеек с изменённой поправкой: " + std::to_string(a.correctionsChanged) +
+           ", с изменённым БЦН: " + std::to_string(a.bcnChanged);
 }
 
 namespace {
@@ -273,7 +280,7 @@ int RunAnalyzeCommand(const std::vector<std::string>& args, const tuning::Settin
     out += "Ячеек с выборками: " + std::to_string(enough) +
            ", с недостаточными: " + std::to_string(short_) + " (минимум " +
            std::to_string(a.minSamples) + ")\n";
-    out += "Ячеек изменено: " + std::to_string(a.cellsChanged) + "\n";
+    out += ChangedCellsText(a) + "\n";
     if (a.largestChangeCell >= 0) {
         const int c = a.largestChangeCell / kGridSize;
         const int r = a.largestChangeCell % kGridSize;

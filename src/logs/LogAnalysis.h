@@ -25,7 +25,9 @@ struct CellSuggestion {
     double oldCorrection = 0, newCorrection = 0;
     double oldBcn = 0, newBcn = 0;
     bool enough = false;  // samples reached "Количество циклов для обработки"
-    bool changed = false;  // a byte of the cell differs from the image's
+    // Which of the cell's bytes differ from the image's.
+    bool correctionChanged = false;
+    bool bcnChanged = false;
     // The change of the correction in percent (0 where it stays).
     double ChangePercent() const {
         return oldCorrection > 0 ? (newCorrection / oldCorrection - 1) * 100 : 0;
@@ -40,7 +42,10 @@ struct LogAnalysis {
     std::array<int32_t, tuning::kGridSize> columnLabels{};   // throttle % per grid column
     int framesUsed = 0;   // log lines with engine speed and throttle
     int samplesUsed = 0;  // samples in cells that got a suggestion
-    int cellsChanged = 0;
+    // Cells whose correction byte, and cells whose BCN byte, differ from the
+    // image's; a cell may count in both.
+    int correctionsChanged = 0;
+    int bcnChanged = 0;
     int largestChangeCell = -1;  // CellIndex, -1 when nothing changed
     double largestChangePercent = 0;
     int minSamples = 0;  // "Количество циклов для обработки" as used
@@ -48,6 +53,10 @@ struct LogAnalysis {
     // The image with the suggested tables (corrections, both BCN copies).
     std::vector<uint8_t> image;
 };
+
+// "Ячеек с изменённой поправкой: N, с изменённым БЦН: M": what the summaries
+// of the window and the command line say was changed.
+std::string ChangedCellsText(const LogAnalysis& a);
 
 // `image` is the firmware that was in the ECU while the log was recorded;
 // `setting` gives the tuning's settings by key.

@@ -4,15 +4,20 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
+#include <QTreeView>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -113,7 +118,8 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
             order[i] == 1 || order[i] == 4 || order[i] == 5 || order[i] == 7 || order[i] == 27;
         EXPECT_EQ(b->isEnabled(), enabled) << b->objectName().toStdString();
     }
-    // Every button that does something names itself; the others stay mute.
+    // Every button that does something names itself; the others say they
+    // are reserved.
     const std::map<int, QString> tips = {{1, "Подключиться"},
                                          {2, "Отключиться"},
                                          {4, "Настройки"},
@@ -129,7 +135,10 @@ TEST(MainWindow, LooksAsLaidOutAtStart) {
                                          {27, "Выход"}};
     for (int n : order) {
         const auto tip = tips.find(n);
-        EXPECT_EQ(form->ToolButton(n)->toolTip(), tip == tips.end() ? QString() : tip->second) << n;
+        EXPECT_EQ(form->ToolButton(n)->toolTip(),
+                  tip == tips.end() ? QString("Зарезервировано: кнопка пока ничего не делает")
+                                    : tip->second)
+            << n;
     }
     EXPECT_EQ(form->ToolButtons()[0]->x(), 11);
     EXPECT_EQ(form->ToolButtons()[1]->x() - form->ToolButtons()[0]->x(), 23);
@@ -269,6 +278,17 @@ TEST(MainWindow, SettingsEditorEditsSavesAndRefusesDuplicates) {
     Part<QPushButton>(*form, "Сохранить")->click();
     EXPECT_EQ(form->LogLines().last(), "Настройки сохранены");
     EXPECT_FALSE(form->LogLines().at(form->LogLines().size() - 2).startsWith("Не являются"));
+    // The panel says how the save went, under the list, with the log hidden.
+    EXPECT_EQ(Part<QLabel>(*form, "SettingsNote")->text(), "Настройки сохранены");
+    // A session speed the ECU does not know is named at once.
+    form->Settings().SetSettingValue("Скорость ECU COM", "12345");
+    Part<QPushButton>(*form, "Сохранить")->click();
+    EXPECT_EQ(form->LogLines().at(form->LogLines().size() - 2),
+              "Не является допустимым значением: «Скорость ECU COM» = «12345» (возможны 10400, "
+              "38400, 57600)");
+    EXPECT_TRUE(Part<QLabel>(*form, "SettingsNote")->text().contains("12345"));
+    form->Settings().SetSettingValue("Скорость ECU COM", "57600");
+    Part<QPushButton>(*form, "Сохранить")->click();
     std::string bytes, error, expected;
     ASSERT_TRUE(korvane::platform::ReadBinaryFile((f.dir / "config.ini").string(), bytes, error));
     korvane::platform::Utf8ToCp1251(
@@ -446,5 +466,86 @@ TEST(MainWindow, AnotherKorvaneInTheSameFolderIsNamedAtStart) {
         } else {
             EXPECT_TRUE(named.isEmpty());
         }
+    }
+}
+
+// The log panel folds a noisy line's errors, keeps what the user did on its
+// own and marked, and every line stays available unfolded; at the desk, with
+// no session folder, the lines wait for the journal.
+TEST(MainWindow, TheLogPanelFoldsRunsAndMarksWhatMatters) {
+    Fixture f;
+    f.WriteConfig(kFullConfig);
+    auto form = f.Make();
+    for (int n = 1; n <= 5; ++n) {
+        form->AppendLog("ECU: << ОШИБКА Неправильный ответ блока!");
+        form->AppendLog("Запрос - 0x21 0x0F; Ответ - null; (0x61 0x0F)");
+        form->AppendLog(QString("Ошибка №%1").arg(n));
+    }
+    form->AppendLog("Настройки сохранены");
+    const QStringList shown = form->ShownLogLines();
+    ASSERT_EQ(shown.size(), 3) << shown.join("|").toStdString();
+    EXPECT_EQ(shown[0], "Korvane started...");
+    EXPECT_TRUE(shown[1].startsWith("Ошибка обмена ×5")) << shown[1].toStdString();
+    EXPECT_EQ(shown[2], "Настройки сохранены");
+    EXPECT_EQ(form->LogLines().size(), 1 + 15 + 1);
+    EXPECT_EQ(form->LogLines()[15], "Ошибка №5");
+    // The notice is bold; the folded run is not.
+    auto* memo = Part<QPlainTextEdit>(*form, "Memo1");
+    const QTextBlock last = memo->document()->lastBlock();
+    ASSERT_FALSE(last.textFormats().isEmpty());
+    EXPECT_EQ(last.textFormats().first().format.fontWeight(), QFont::Bold);
+    EXPECT_NE(last.previous().textFormats().first().format.fontWeight(), QFont::Bold);
+    // A progress line replaces itself, in the panel and in the kept lines.
+    form->AppendLog("ECU: >> Read ECU RAM - 0x00 0x00");
+    form->ReplaceLastLogLine("ECU: >> Read ECU RAM - 0x00 0x60");
+    EXPECT_EQ(form->LogLines().last(), "ECU: >> Read ECU RAM - 0x00 0x60");
+    EXPECT_EQ(form->ShownLogLines().last(), "ECU: >> Read ECU RAM - 0x00 0x60");
+    EXPECT_EQ(form->ShownLogLines().size(), 4);
+    // No session folder at the desk: nothing is written anywhere yet.
+    EXPECT_TRUE(form->JournalPath().isEmpty());
+    for (const auto& entry : fs::directory_iterator(f.dir)) EXPECT_FALSE(entry.is_directory());
+}
+
+// Qt's own dialogs speak Russian once its translations are loaded.
+TEST(MainWindow, StandardDialogsSpeakRussian) {
+    QTranslator* translator = InstallRussianTranslations(*qApp);
+    ASSERT_NE(translator, nullptr) << "qt6-translations-l10n is not installed";
+    QMessageBox box(QMessageBox::Question, "Korvane", "?", QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove('&'), "Да");
+    EXPECT_EQ(box.button(QMessageBox::No)->text().remove('&'), "Нет");
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    ConfigureFileDialog(dialog, "Обычные прошивки|*.bin", true);
+    auto* lookIn = dialog.findChild<QLabel*>("lookInLabel");
+    ASSERT_NE(lookIn, nullptr);
+    EXPECT_NE(lookIn->text(), "Look in:");
+    // The file types' column, which the system names in English, is left out.
+    auto* view = dialog.findChild<QTreeView*>("treeView");
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isColumnHidden(2));
+    EXPECT_FALSE(view->isColumnHidden(0));
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+    // The other tests see Qt's texts as they were.
+    QCoreApplication::removeTranslator(translator);
+}
+
+// Every key of the settings list can be read: its column is as wide as the
+// longest key, or the key wraps, and the values keep their room.
+TEST(MainWindow, SettingsKeysAreReadWhole) {
+    Fixture f;
+    f.WriteConfig(ConnectableConfig());
+    auto form = f.Make();
+    form->show();
+    form->ToolButton(4)->click();
+    auto* editor = Part<ValueListEditor>(*form, "ValueListEditor1");
+    QApplication::processEvents();
+    const QFontMetrics fm(editor->font());
+    EXPECT_GE(editor->columnWidth(1), ValueListEditor::kMinValueWidth - 20);
+    for (int row = 0; row < editor->rowCount(); ++row) {
+        const QString key = editor->item(row, 0)->text();
+        const bool fits = fm.horizontalAdvance(key) + 6 <= editor->columnWidth(0);
+        const bool wrapped = editor->rowHeight(row) >= 2 * fm.height();
+        EXPECT_TRUE(fits || wrapped) << key.toStdString();
+        EXPECT_EQ(editor->item(row, 0)->toolTip(), key);
     }
 }

@@ -189,8 +189,14 @@ TEST_F(Connected, SilentEcuEndsTheConnectAfterThreeStartsWithAClearMessage) {
     sim::Faults f;
     f.silence = 1.0;
     simulator->SetFaults(f);
-    WriteConfig("УДК");
+    WriteConfig("УДК", "0", "38400", "да");  // logs on: their headers are written at once
     auto form = Open();
+    auto folders = [&] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(dir)) n += e.is_directory();
+        return n;
+    };
+    const int foldersBefore = folders();
     form->ToolButton(1)->click();
     EXPECT_EQ(Part<QLabel>(*form, "Label6")->text(), "Включаемся");
     ASSERT_TRUE(QTest::qWaitFor(
@@ -206,6 +212,17 @@ TEST_F(Connected, SilentEcuEndsTheConnectAfterThreeStartsWithAClearMessage) {
     EXPECT_FALSE(form->ToolButton(2)->isEnabled());
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 3000));
+    // No session stood: its folder, with nothing but the logs' headers, is
+    // gone again, and the settings panel says what happened.
+    EXPECT_EQ(folders(), foldersBefore);
+    EXPECT_TRUE(Part<QLabel>(*form, "SettingsNote")->text().contains("Связь с ECU не установлена"));
+    // The same when the user gives up before the session stands.
+    form->ToolButton(1)->click();
+    EXPECT_EQ(folders(), foldersBefore + 1);
+    form->ToolButton(2)->click();
+    EXPECT_EQ(folders(), foldersBefore);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return form->EcuWorker().Status().IsComConnected == 0; }, 5000));
 }
 
 // An adapter that echoes nothing: the log names the likely causes once.
@@ -594,7 +611,11 @@ TEST_F(Connected, LiveLogsRecordEveryHandledPollUntilDisconnect) {
         QTest::qWaitFor([&] { return form->Decoder().Polls().FreshTickCount() >= 3; }, 10000));
     form->ToolButton(2)->click();
     EXPECT_TRUE(fs::is_directory(quiet));
-    EXPECT_TRUE(fs::is_empty(quiet));
+    // No live log there, only the journal of the window's log.
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(quiet))
+        files.push_back(entry.path().filename());
+    EXPECT_EQ(files, std::vector<fs::path>{fs::path("журнал.txt")});
     EXPECT_EQ(fs::file_size(session / "лог.xls"), size);
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 }

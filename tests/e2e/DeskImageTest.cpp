@@ -181,10 +181,10 @@ TEST_F(Desk, OpenShowEditAndSaveAsWithoutAConnection) {
     grid = GridView(*form, 5);
     EXPECT_FALSE(grid->item(6, 1)->text().isEmpty());
 
-    // "Сохранить прошивку как…" into a new file: the edited image, the
-    // opened file untouched.
+    // "Сохранить прошивку как…" into a new file, named without an extension:
+    // the edited image as "edited.bin", the opened file untouched.
     const fs::path saved = dir / "edited.bin";
-    dialogs.fileAnswers << QString::fromStdString(saved.string());
+    dialogs.fileAnswers << QString::fromStdString((dir / "edited").string());
     SaveAs(*form)->trigger();
     ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
     const Bytes written = ReadAll(saved);
@@ -195,17 +195,28 @@ TEST_F(Desk, OpenShowEditAndSaveAsWithoutAConnection) {
     EXPECT_EQ(ReadAll(source), original);
     EXPECT_TRUE(dialogs.questions.isEmpty());
 
-    // Over the opened file only after asking: "no" keeps it, "yes" writes.
+    // Over an existing file: one question (the file dialog asks none), and
+    // "no" keeps the file.
+    std::ofstream(saved, std::ios::binary | std::ios::trunc) << "keep";
     dialogs.answerYes = false;
-    dialogs.fileAnswers << QString::fromStdString(source.string());
+    dialogs.fileAnswers << QString::fromStdString(saved.string());
     SaveAs(*form)->trigger();
     ASSERT_EQ(dialogs.questions.size(), 1);
-    EXPECT_TRUE(dialogs.questions[0].contains(QString::fromStdString(source.string())));
+    EXPECT_TRUE(dialogs.questions[0].contains("уже есть"));
+    EXPECT_EQ(ReadAll(saved), (Bytes{'k', 'e', 'e', 'p'}));
+
+    // Over the opened file only after asking, and the question says so:
+    // "no" keeps it, "yes" writes.
+    dialogs.fileAnswers << QString::fromStdString(source.string());
+    SaveAs(*form)->trigger();
+    ASSERT_EQ(dialogs.questions.size(), 2);
+    EXPECT_TRUE(dialogs.questions[1].contains(QString::fromStdString(source.string())));
+    EXPECT_TRUE(dialogs.questions[1].contains("открыта"));
     EXPECT_EQ(ReadAll(source), original);
     dialogs.answerYes = true;
     dialogs.fileAnswers << QString::fromStdString((dir / "." / "demo.bin").string());
     SaveAs(*form)->trigger();
-    EXPECT_EQ(dialogs.questions.size(), 2);
+    EXPECT_EQ(dialogs.questions.size(), 3);
     EXPECT_EQ(ReadAll(source), ImageBytes(*form));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 

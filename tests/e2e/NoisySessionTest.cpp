@@ -186,3 +186,49 @@ TEST_F(NoisySession, TwoMinutesOfTuningKeepOneSessionAndEveryWriteReachesTheEcu)
     EXPECT_EQ(ram[tuning::kTuningByteAddress], tuning::kTuningByteValue);
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
 }
+
+// The panel folds the noisy line's errors into counted lines; the session
+// folder's journal holds every line, unfolded and in order, the panel's own
+// lines among them.
+TEST_F(NoisySession, TheJournalHoldsEveryLineThePanelFolded) {
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Part<QLabel>(*form, "Label6")->text() == "Диагностика"; }, 20000))
+        << Log(*form);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().error >= 6; }, 30000));
+    form->ToolButton(2)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EcuWorker().IsComConnected == 0; }, 5000));
+    QTest::qWait(300);
+
+    const QString path = form->JournalPath();
+    ASSERT_FALSE(path.isEmpty());
+    EXPECT_EQ(fs::path(path.toStdString()).parent_path(), fs::path(form->DateDir()));
+    std::string bytes;
+    std::string error;
+    ASSERT_TRUE(platform::ReadBinaryFile(path.toStdString(), bytes, error)) << error;
+    QStringList journal =
+        QString::fromUtf8(bytes.data(), qsizetype(bytes.size())).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(journal.takeLast(), "");  // every line ends with CR LF
+    EXPECT_EQ(journal, form->LogLines());
+    EXPECT_EQ(journal.first(), "Korvane started...");
+
+    const QStringList shown = form->ShownLogLines();
+    EXPECT_LT(shown.size(), journal.size());
+    int folded = 0;
+    qsizetype at = 0;
+    for (const QString& line : shown) {
+        if (line.contains(QStringLiteral(" ×"))) {
+            ++folded;
+            continue;
+        }
+        // Each line shown as it is stands in the journal, after the one
+        // before it.
+        const qsizetype found = journal.indexOf(line, at);
+        ASSERT_GE(found, 0) << line.toStdString();
+        at = found + 1;
+    }
+    EXPECT_GT(folded, 0) << shown.join("\n").toStdString();
+    EXPECT_TRUE(shown.filter(QStringLiteral("Ошибка обмена ×")).size() > 0)
+        << shown.join("\n").toStdString();
+}

@@ -91,10 +91,12 @@ TEST_P(BadSpeed, ClosesThePort) {
     Prepare(GetParam());
     AnswerAt(38400, "83 10 F1 10 81 26 3B");
     EXPECT_FALSE(link.StartSession());
-    EXPECT_EQ(
-        view.Lines(),
-        (Lines{"ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
-               "ERROR: >> Ошибка при выборе скорости порта!", "/dev/kline: >> Закрытие порта..."}));
+    EXPECT_EQ(view.Lines(),
+              (Lines{"ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
+                     "ERROR: >> Ошибка при выборе скорости порта!",
+                     std::string("«Скорость ECU COM» = «") + GetParam() +
+                         "»: возможны только 10400, 38400 и 57600.",
+                     "/dev/kline: >> Закрытие порта..."}));
     EXPECT_EQ(fields.IsComConnected, 0);
     EXPECT_EQ(ecu.Frames().size(), 1u);
 }

@@ -97,11 +97,12 @@ TEST_F(SimLink, StartFailsOnAnUnknownSpeed) {
     ASSERT_TRUE(link.OpenPort());
     EXPECT_FALSE(link.StartSession());
     const std::string name = sim.EcuPath();
-    EXPECT_EQ(
-        view.Lines(),
-        (Lines{name + ": >> Открытие порта...", name + ": >> скорость порта - 19200",
-               "ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
-               "ERROR: >> Ошибка при выборе скорости порта!", name + ": >> Закрытие порта..."}));
+    EXPECT_EQ(view.Lines(),
+              (Lines{name + ": >> Открытие порта...", name + ": >> скорость порта - 19200",
+                     "ECU: >> Starting Communication", "ECU: >> Starting Diagnostic Session",
+                     "ERROR: >> Ошибка при выборе скорости порта!",
+                     "«Скорость ECU COM» = «19200»: возможны только 10400, 38400 и 57600.",
+                     name + ": >> Закрытие порта..."}));
     EXPECT_EQ(fields.IsComConnected, 0);
 }
 

@@ -67,6 +67,34 @@ TEST_F(StatusBarViewTest, PanelTextsAndPortNameInCellA) {
     EXPECT_EQ(bar.ToolTipAt({70, 8}), "LC-1 /dev/serial/by-id/lc1");
     EXPECT_EQ(bar.ToolTipAt({900, 8}), "GBCRec//PRec/Analis//All:1//2//3//4");
     EXPECT_EQ(bar.ToolTipAt({300, 8}), "");
+    // A text wider than its cell or panel is cut in the middle and shown
+    // whole in the tooltip.
+    const QString port = "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0";
+    bar.SetPanelText(0, port);
+    const QString counters =
+        "BCN:12//Ячеек:518//Выборок:41234//Шагов:97//Обороты>1000/с "
+        "ДЗ>20%/с ТОЖ<60 и ещё очень длинный хвост текста";
+    bar.SetPanelText(5, counters);
+    const QFontMetrics fm(bar.font());
+    const auto& cell = bar.Cells().ecuPort;
+    const QString shown = bar.ShownCellText(cell);
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(port.left(1)));
+    EXPECT_LE(fm.horizontalAdvance(shown), cell.rect.right - cell.textX);
+    EXPECT_EQ(bar.ToolTipAt({10, 8}), port);
+    const QString panel = bar.ShownPanelText(5);
+    EXPECT_TRUE(panel.startsWith("BCN:12")) << panel.toStdString();
+    EXPECT_TRUE(panel.endsWith("текста")) << panel.toStdString();
+    EXPECT_LT(panel.size(), counters.size());
+    EXPECT_EQ(bar.ToolTipAt({900, 8}), counters);
+    // A cell too narrow for the ellipsis keeps the start of its text.
+    const QString state = bar.ShownCellText(bar.Cells().ecuSession);
+    EXPECT_FALSE(state.isEmpty());
+    EXPECT_TRUE(QString("ONLINE").startsWith(state)) << state.toStdString();
+    EXPECT_EQ(bar.ToolTipAt({40, 8}), "ONLINE");
+    // A text that fits is drawn as it is.
+    bar.SetPanelText(5, QString("BCN:1"));
+    EXPECT_EQ(bar.ShownPanelText(5), "BCN:1");
     bar.SetPanelText(9, QString("ignored"));
     EXPECT_EQ(bar.PanelText(9), QString());
 }

@@ -153,6 +153,23 @@ TEST(LogAnalysis, SuggestsCorrectionAndBcnOnlyWhereEnoughSamples) {
             masked[base + tuning::CellIndex(c, 6)] = image[base + tuning::CellIndex(c, 6)];
     EXPECT_EQ(masked, image);
     EXPECT_EQ(a.samplesUsed, a.cells[tuning::CellIndex(5, 6)].samples * 4);
+    // What is counted as changed is the bytes that changed, corrections and
+    // BCN apart: the dead-band cell keeps its correction whatever its BCN.
+    int corrections = 0, bcn = 0;
+    for (int k = 0; k < tuning::kCellCount; ++k) {
+        const bool corr =
+            a.image[tuning::kCorrectionAddress + k] != image[tuning::kCorrectionAddress + k];
+        const bool air = a.image[tuning::kBcnAddress + k] != image[tuning::kBcnAddress + k];
+        EXPECT_EQ(a.cells[k].correctionChanged, corr) << k;
+        EXPECT_EQ(a.cells[k].bcnChanged, air) << k;
+        corrections += corr;
+        bcn += air;
+    }
+    EXPECT_EQ(a.correctionsChanged, corrections);
+    EXPECT_EQ(a.bcnChanged, bcn);
+    EXPECT_FALSE(a.cells[tuning::CellIndex(7, 6)].correctionChanged);
+    EXPECT_EQ(ChangedCellsText(a), "Ячеек с изменённой поправкой: " + std::to_string(corrections) +
+                                       ", с изменённым БЦН: " + std::to_string(bcn));
 }
 
 TEST(LogAnalysis, SamplesOnlyTheFramesTheLiveTuningWouldTake) {
@@ -343,7 +360,8 @@ TEST(AnalyzeCommand, WritesANewImageAndRefusesBadInput) {
     }
     std::string o, e;
     ASSERT_EQ(RunAnalyzeCommand({"-o", out, logPath, imagePath}, Lookup(Shipped()), o, e), 0) << e;
-    EXPECT_NE(o.find("Ячеек изменено: 1\n"), std::string::npos) << o;
+    EXPECT_NE(o.find("Ячеек с изменённой поправкой: 1, с изменённым БЦН: 1\n"), std::string::npos)
+        << o;
     EXPECT_NE(o.find("Наибольшее изменение поправки: +"), std::string::npos) << o;
     ASSERT_EQ(fs::file_size(out), tuning::kImageSize);
     std::ifstream in(out, std::ios::binary);

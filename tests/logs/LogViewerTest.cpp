@@ -22,6 +22,7 @@
 #include "logs/ui/DeskActions.h"
 #include "logs/ui/LogPlot.h"
 #include "logs/ui/LogViewer.h"
+#include "logs/ui/LogXYView.h"
 #include "sim/Simulator.h"
 #include "tests/logs/DriveLog.h"
 
@@ -204,6 +205,74 @@ TEST_F(Viewer, XYViewCountsTheLinesInEachWorkPointCell) {
     EXPECT_TRUE(viewer.XY()->Visits().empty());
 }
 
+// A drive at part load: the view starts at the drive, not at the whole grid,
+// shows only the cells it touches with their counts where they fit, and
+// zooms and pans like the time plot.
+TEST_F(Viewer, XYViewStartsAtTheDriveAndZooms) {
+    std::vector<float> throttle, rpm, ratio;
+    throttle.push_back(0);  // the first line, engine still off
+    rpm.push_back(0);
+    ratio.push_back(NAN);
+    for (int i = 0; i < 2000; ++i) {
+        throttle.push_back(10 + 20.0f * float(i % 100) / 99);
+        rpm.push_back(1500 + 1500.0f * float((i * 7) % 100) / 99);
+        ratio.push_back(1.0f);
+    }
+    LogXYView xy;
+    xy.resize(700, 500);
+    xy.SetData({"ДЗ", throttle}, {"Обороты", rpm}, {"Смесь", ratio}, true);
+    const auto labels = firmware::Namesstringgrid(Synthetic());
+    xy.SetGrid(WorkPointGrid{labels.rows, labels.cols}, true);
+    xy.show();
+
+    const auto home = xy.CurrentView();
+    // The drive with a margin, not the grid's 540..9500 rpm: the line of the
+    // engine standing still lies far below the rest and does not stretch it;
+    // a closed throttle is near enough to count.
+    EXPECT_NEAR(home.x0, -1.5, 0.01);
+    EXPECT_NEAR(home.x1, 31.5, 0.01);
+    EXPECT_NEAR(home.y0, 1425, 0.5);
+    EXPECT_NEAR(home.y1, 3075, 0.5);
+    const auto cells = xy.ShownCells();
+    EXPECT_GT(cells.size(), 0u);
+    EXPECT_LT(cells.size(), 64u);
+    // Every count shown lies inside its cell: none overlaps another.
+    const QFontMetrics fm(xy.font());
+    int counts = 0;
+    for (const auto& c : cells) {
+        const int v = xy.Visits()[c.column * 16 + c.row];
+        if (!c.countShown) continue;
+        ++counts;
+        EXPECT_GT(v, 0);
+    }
+    EXPECT_GT(counts, 0);
+
+    // The wheel zooms in around the mouse: the point under it stays.
+    const QRect a = xy.PlotArea();
+    const QPointF at(a.left() + a.width() / 4.0, a.top() + a.height() / 2.0);
+    const double xAt = home.x0 + 0.25 * (home.x1 - home.x0);
+    QWheelEvent wheel(at, xy.mapToGlobal(at), {}, {0, 240}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&xy, &wheel);
+    const auto zoomed = xy.CurrentView();
+    EXPECT_NEAR(zoomed.x1 - zoomed.x0, (home.x1 - home.x0) * 0.64, 1e-6);
+    EXPECT_NEAR(zoomed.x0 + 0.25 * (zoomed.x1 - zoomed.x0), xAt, 0.05);
+    EXPECT_LE(xy.ShownCells().size(), cells.size());
+
+    // A drag to the right shows what lies to the left.
+    QTest::mousePress(&xy, Qt::LeftButton, {}, a.center());
+    QTest::mouseMove(&xy, a.center() + QPoint(a.width() / 2, 0));
+    QTest::mouseRelease(&xy, Qt::LeftButton, {}, a.center() + QPoint(a.width() / 2, 0));
+    const auto panned = xy.CurrentView();
+    EXPECT_LT(panned.x0, zoomed.x0);
+    EXPECT_NEAR(panned.x1 - panned.x0, zoomed.x1 - zoomed.x0, 1e-9);
+
+    // A double click goes back to the start.
+    QTest::mouseDClick(&xy, Qt::LeftButton, {}, a.center());
+    EXPECT_NEAR(xy.CurrentView().x0, home.x0, 1e-9);
+    EXPECT_NEAR(xy.CurrentView().y1, home.y1, 1e-9);
+}
+
 TEST_F(Viewer, ABadFileLeavesTheShownLogAndNamesTheLine) {
     LogViewer viewer;
     ASSERT_FALSE(viewer.OpenLog(QString::fromStdString(log_.string())));
@@ -228,6 +297,12 @@ TEST_F(Viewer, MenuEntriesOpenTheViewerAndSaveTheAnalysisOnlyToANewFile) {
     w.askSave = w.askOpen;
     w.showError = [&](const QString& e) { errors << e; };
     w.log = [&](const QString& l) { logLines << l; };
+    QStringList questions;
+    bool replace = false;
+    w.confirm = [&](const QString& q) {
+        questions << q;
+        return replace;
+    };
     const std::map<std::string, std::string> settings = {
         {"Стационарность по RPM", "100"},         {"Стационарность по %", "100"},
         {"Стационарность по циклам", "4"},        {"Не настраивать ниже %", "2"},
@@ -274,7 +349,7 @@ TEST_F(Viewer, MenuEntriesOpenTheViewerAndSaveTheAnalysisOnlyToANewFile) {
     AnalysisView* view = desk.Analysis();
     EXPECT_EQ(view->Selector()->currentText(), "Изменение %");
     const auto& a = view->Analysis();
-    ASSERT_GT(a.cellsChanged, 0);
+    ASSERT_GT(a.correctionsChanged + a.bcnChanged, 0);
     int checked = 0;
     for (int c = 0; c < 16; ++c) {
         for (int r = 0; r < 16; ++r) {
@@ -306,9 +381,23 @@ TEST_F(Viewer, MenuEntriesOpenTheViewerAndSaveTheAnalysisOnlyToANewFile) {
         ASSERT_EQ(errors.size(), 1);
         EXPECT_TRUE(errors[0].contains("исходная прошивка"));
     }
+    // Refused at once, never asked whether to replace first.
+    EXPECT_TRUE(questions.isEmpty());
     std::ifstream in(imagePath, std::ios::binary);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), before);
+    // A name typed without an extension gets ".bin"; the window says where
+    // the image went.
     const fs::path out = dir_->Path() / "new.bin";
+    answers = {QString::fromStdString((dir_->Path() / "new").string())};
+    EXPECT_TRUE(view->SaveAs());
+    EXPECT_TRUE(view->SavedNote()->text().contains("new.bin"));
+    EXPECT_TRUE(questions.isEmpty());
+    // Over an existing file: one question, and "no" keeps it.
+    std::ofstream(out, std::ios::binary) << "old";
+    answers = {QString::fromStdString(out.string())};
+    EXPECT_FALSE(view->SaveAs());
+    EXPECT_EQ(questions.size(), 1);
+    replace = true;
     answers = {QString::fromStdString(out.string())};
     EXPECT_TRUE(view->SaveAs());
     std::ifstream written(out, std::ios::binary);

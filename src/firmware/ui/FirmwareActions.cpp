@@ -1,6 +1,7 @@
 #include "firmware/ui/FirmwareActions.h"
 
 #include <QColor>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -121,19 +122,26 @@ void FirmwareActions::OpenAtDesk() {
 
 bool FirmwareActions::SaveImageAsClick() {
     if (!w_.image->FirmwareLoaded) return false;
-    const QString path = w_.askSaveFile(kFilter);
+    QString path = w_.askSaveFile(kFilter);
     if (path.isEmpty()) return false;
+    path = platform::WithDefaultSuffix(path, QStringLiteral("bin"));
     const auto bytes = w_.image->Bytes();
-    SaveAsOutcome out = SaveImageAs(bytes, path.toStdString(), openedPath_, false);
-    if (out.kind == SaveAsOutcome::kAskFirst) {
-        if (!w_.confirm(QStringLiteral("Из файла «%1» прошивка была открыта. Заменить его "
-                                       "прошивкой с изменениями?")
-                            .arg(path))) {
+    // The file dialog does not ask about an existing file: the one question
+    // is asked here, saying whether it is the file the image came from.
+    const bool opened = SameFile(path.toStdString(), openedPath_);
+    if (opened || QFileInfo::exists(path)) {
+        const QString question =
+            opened ? QStringLiteral(
+                         "Из файла «%1» прошивка была открыта. Заменить его "
+                         "прошивкой с изменениями?")
+                         .arg(path)
+                   : QStringLiteral("Файл «%1» уже есть. Заменить его?").arg(path);
+        if (!w_.confirm(question)) {
             w_.log(QStringLiteral("Прошивка не сохранена: «%1» оставлен как был.").arg(path));
             return false;
         }
-        out = SaveImageAs(bytes, path.toStdString(), openedPath_, true);
     }
+    const SaveAsOutcome out = SaveImageAs(bytes, path.toStdString(), openedPath_, true);
     if (out.kind != SaveAsOutcome::kSaved) {
         w_.showError(
             QStringLiteral("Не удаётся сохранить прошивку «%1»: %2.").arg(path, Q(out.error)));

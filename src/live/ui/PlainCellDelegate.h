@@ -16,7 +16,11 @@ class PlainCellDelegate : public QStyledItemDelegate {
         p->setPen(option.palette.text().color());
         if (index.column() == 0) {
             p->fillRect(option.rect, option.palette.button());
-            p->drawText(option.rect.adjusted(3, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
+            // Captions that differ only at their end ("Скорость вращения
+            // двигателя", "… на ХХ") stay apart when cut in the middle.
+            const QRect r = option.rect.adjusted(3, 0, -2, 0);
+            p->drawText(r, Qt::AlignLeft | Qt::AlignVCenter,
+                        option.fontMetrics.elidedText(text, Qt::ElideMiddle, r.width()));
             return;
         }
         // Values repaint often: draw at a baseline, which skips the line

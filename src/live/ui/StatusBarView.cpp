@@ -76,8 +76,34 @@ QRect StatusBarView::PanelArea(size_t panel) const {
 
 QRect StatusBarView::TextBox(const StatusCell& cell) const {
     return QRect(cell.textX, cell.textY,
-                 QFontMetrics(font()).horizontalAdvance(QString::fromStdString(cell.text)),
+                 QFontMetrics(font()).horizontalAdvance(ShownCellText(cell)),
                  QFontMetrics(font()).height());
+}
+
+QString StatusBarView::ShownCellText(const StatusCell& cell) const {
+    return Elided(QString::fromStdString(cell.text), cell.rect.right - cell.textX);
+}
+
+QString StatusBarView::ShownPanelText(int panel) const {
+    if (panel < 0 || panel >= static_cast<int>(panelTexts_.size())) return {};
+    const QRect whole = PanelArea(static_cast<size_t>(panel));
+    // The drawing rectangle of paintEvent: 3 pixels in, 4 short of the edge.
+    return Elided(panelTexts_[panel], whole.width() - 2 - 5);
+}
+
+QString StatusBarView::Elided(const QString& text, int width) const {
+    const QFontMetrics fm(font());
+    width = std::max(width, 0);
+    const QString middle = fm.elidedText(text, Qt::ElideMiddle, width);
+    if (middle.size() > 2 || middle == text) return middle;
+    // A cell too narrow for both ends and the ellipsis keeps as much of the
+    // start as fits ("ONL"); the tooltip has the whole text.
+    QString start;
+    for (const QChar c : text) {
+        if (fm.horizontalAdvance(start + c) > width) break;
+        start += c;
+    }
+    return start;
 }
 
 QString StatusBarView::PanelText(int panel) const {
@@ -127,14 +153,13 @@ bool StatusBarView::event(QEvent* event) {
 
 void StatusBarView::PaintCell(QPainter& painter, const StatusCell& cell, const QRect& area) const {
     const QRect r = CellArea(cell);
-    // The text sits on its own box of the fill colour and may run past the
-    // cell, as a port name longer than the cell does.
+    // The text sits on its own box of the fill colour, cut to the cell.
     const QRect box = cell.text.empty() ? QRect() : TextBox(cell);
+    const QString text = ShownCellText(cell);
     if (!r.intersects(area) && !box.intersects(area)) return;
     const QColor fill = ToQColor(cell.fill);
     painter.fillRect(r, fill);
-    if (cell.text.empty()) return;
-    const QString text = QString::fromStdString(cell.text);
+    if (text.isEmpty()) return;
     painter.fillRect(box, fill);
     painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
 }
@@ -163,7 +188,7 @@ void StatusBarView::paintEvent(QPaintEvent* event) {
         painter.setPen(palette().buttonText().color());
         if (i != kProgressPanel && !panelTexts_[i].isEmpty())
             painter.drawText(panel.adjusted(3, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                             panelTexts_[i]);
+                             ShownPanelText(static_cast<int>(i)));
     }
 
     PaintCell(painter, cells_.ecuPort, area);

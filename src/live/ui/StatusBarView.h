@@ -39,6 +39,10 @@ class StatusBarView : public QWidget {
 
     // The whole text under a point: the cells are narrower than a port name.
     QString ToolTipAt(QPoint pos) const;
+    // What a cell or a panel draws: its text, cut in the middle ("/de…if00")
+    // where it would not fit, so the start and the end both stay readable.
+    QString ShownCellText(const StatusCell& cell) const;
+    QString ShownPanelText(int panel) const;
 
   protected:
     bool event(QEvent* event) override;
@@ -50,6 +54,7 @@ class StatusBarView : public QWidget {
     QRect PanelArea(size_t panel) const;
     // Where a cell's text and its box of fill colour lie.
     QRect TextBox(const StatusCell& cell) const;
+    QString Elided(const QString& text, int width) const;
 
     std::array<QString, kStatusPanelWidths.size()> panelTexts_;
     LinkFlags flags_;

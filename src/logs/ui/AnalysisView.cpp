@@ -15,6 +15,7 @@
 
 #include "logs/ui/LogPlot.h"
 #include "platform/TextCodec.h"
+#include "platform/qt/QtText.h"
 
 namespace korvane::logs::ui {
 
@@ -73,13 +74,12 @@ AnalysisView::AnalysisView(LogAnalysis analysis, QString logPath, QString imageP
     }
     QString text = QStringLiteral(
                        "Прошивка «%1». Ячеек с выборками: %2, с недостаточными (меньше %3, "
-                       "серые, остаются как были): %4. Ячеек изменено: %5, выборок "
-                       "использовано: %6.")
+                       "серые, остаются как были): %4. %5, выборок использовано: %6.")
                        .arg(imagePath_)
                        .arg(enough)
                        .arg(a_.minSamples)
                        .arg(few)
-                       .arg(a_.cellsChanged)
+                       .arg(QString::fromStdString(ChangedCellsText(a_)))
                        .arg(a_.samplesUsed);
     if (a_.largestChangeCell >= 0)
         text += QStringLiteral(" Наибольшее изменение поправки: %1 %.")
@@ -87,9 +87,12 @@ AnalysisView::AnalysisView(LogAnalysis analysis, QString logPath, QString imageP
                          Fixed(a_.largestChangePercent, 1));
     summary_->setText(text);
 
+    saved_ = new QLabel(this);
+    saved_->setObjectName(QStringLiteral("AnalysisSaved"));
     auto* bar = new QHBoxLayout;
     bar->addWidget(selector_);
     bar->addStretch(1);
+    bar->addWidget(saved_);
     bar->addWidget(save);
     auto* box = new QVBoxLayout(this);
     box->addLayout(bar);
@@ -126,11 +129,12 @@ void AnalysisView::Fill() {
             if (s.samples > 0 && !s.enough) {
                 item->setBackground(QColor(215, 215, 215));
                 item->setToolTip(QStringLiteral("Мало выборок: %1").arg(s.samples));
-            } else if (s.changed) {
-                const double d = std::min(1.0, std::fabs(s.ChangePercent()) / 15);
-                item->setBackground(s.ChangePercent() >= 0
-                                        ? QColor(255, 255 - int(120 * d), 255 - int(160 * d))
-                                        : QColor(255 - int(160 * d), 255 - int(100 * d), 255));
+            } else if (view == 3 ? s.bcnChanged : s.correctionChanged) {
+                const double pct = view == 3 ? (s.oldBcn > 0 ? (s.newBcn / s.oldBcn - 1) * 100 : 0)
+                                             : s.ChangePercent();
+                const double d = std::min(1.0, std::fabs(pct) / 15);
+                item->setBackground(pct >= 0 ? QColor(255, 255 - int(120 * d), 255 - int(160 * d))
+                                             : QColor(255 - int(160 * d), 255 - int(100 * d), 255));
             } else if (s.enough) {
                 item->setBackground(QColor(200, 245, 200));
             }
@@ -154,13 +158,25 @@ std::optional<QString> AnalysisView::SaveTo(const QString& path) {
 }
 
 bool AnalysisView::SaveAs() {
-    const QString path = files_.askSave(QStringLiteral("Сохранить как…"),
-                                        QStringLiteral("Прошивка|*.bin|Все файлы|*"));
+    QString path = files_.askSave(QStringLiteral("Сохранить как…"),
+                                  QStringLiteral("Прошивка|*.bin|Все файлы|*"));
     if (path.isEmpty()) return false;
+    path = platform::WithDefaultSuffix(path, QStringLiteral("bin"));
+    // The source is refused before any question; another existing file is
+    // replaced after one.
+    if (SameFile(path, imagePath_)) {
+        files_.showError(*SaveTo(path));
+        return false;
+    }
+    if (QFileInfo::exists(path) && files_.confirm &&
+        !files_.confirm(QStringLiteral("Файл «%1» уже есть. Заменить его?").arg(path)))
+        return false;
     if (auto error = SaveTo(path)) {
         files_.showError(*error);
         return false;
     }
+    saved_->setText(QStringLiteral("Записано в «%1»").arg(QFileInfo(path).fileName()));
+    saved_->setToolTip(path);
     return true;
 }
 

@@ -25,6 +25,8 @@ class AnalysisView final : public QWidget {
         std::function<QString(const QString& title, const QString& filter)> askSave;
         std::function<void(const QString&)> showError;
         std::function<void(const QString&)> log;
+        // A yes/no question before an existing file is replaced.
+        std::function<bool(const QString&)> confirm;
     };
     AnalysisView(LogAnalysis analysis, QString logPath, QString imagePath, Files files,
                  QWidget* parent = nullptr);
@@ -32,6 +34,7 @@ class AnalysisView final : public QWidget {
     QTableWidget* Grid() const { return grid_; }
     QComboBox* Selector() const { return selector_; }
     QLabel* Summary() const { return summary_; }
+    QLabel* SavedNote() const { return saved_; }
     const LogAnalysis& Analysis() const { return a_; }
     // "Сохранить как…": true when the new image was written.
     bool SaveAs();
@@ -47,6 +50,7 @@ class AnalysisView final : public QWidget {
     QTableWidget* grid_ = nullptr;
     QComboBox* selector_ = nullptr;
     QLabel* summary_ = nullptr;
+    QLabel* saved_ = nullptr;  // where the last save went
 };
 
 }  // namespace korvane::logs::ui

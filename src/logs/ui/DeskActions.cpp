@@ -145,7 +145,7 @@ bool DeskActions::AnalyzeLogClicked() {
     }
     if (analysis_) analysis_->close();
     analysis_ = new AnalysisView(std::move(a), logPath, imagePath,
-                                 {w_.askSave, w_.showError, w_.log}, w_.window);
+                                 {w_.askSave, w_.showError, w_.log, w_.confirm}, w_.window);
     analysis_->setAttribute(Qt::WA_DeleteOnClose);
     analysis_->show();
     return true;

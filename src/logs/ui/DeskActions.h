@@ -31,6 +31,7 @@ class DeskActions final : public QObject {
         std::function<QString(const QString& title, const QString& filter)> askSave;
         std::function<void(const QString&)> showError;
         std::function<void(const QString&)> log;
+        std::function<bool(const QString& question)> confirm;
         std::function<std::string(const std::string& key)> setting;
         // The work-point grid of the image now loaded, nullopt without one.
         std::function<std::optional<WorkPointGrid>()> grid;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "logs/ChannelRange.h"
+
 namespace korvane::logs::ui {
 
 namespace {
@@ -68,19 +70,12 @@ void LogPlot::SetLines(size_t lines, std::optional<double> secondsPerLine) {
 void LogPlot::SetSeries(std::vector<PlotSeries> series) {
     series_ = std::move(series);
     ranges_.clear();
+    // Each channel over the range that holds almost all of its values: a
+    // few lines far off (an LC-1 warming up) are drawn at the edge instead
+    // of squeezing the trace.
     for (const auto& s : series_) {
-        Range r{std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest()};
-        for (float v : s.values) {
-            if (std::isnan(v)) continue;
-            r.low = std::min(r.low, v);
-            r.high = std::max(r.high, v);
-        }
-        if (r.low > r.high) r = {0, 1};
-        if (r.high - r.low < 1e-6f * std::max(1.0f, std::fabs(r.high))) {
-            r.low -= 0.5f;
-            r.high += 0.5f;
-        }
-        ranges_.push_back(r);
+        const ValueRange r = ChannelRange(s.values);
+        ranges_.push_back(Range{float(r.low), float(r.high)});
     }
     update();
 }
@@ -160,7 +155,9 @@ void LogPlot::paintEvent(QPaintEvent*) {
             Qt::AlignRight | Qt::AlignVCenter, Number(r.low));
         if (s.values.empty()) continue;
         auto yOf = [&](float v) {
-            return a.bottom() - double(v - r.low) / double(r.high - r.low) * (a.height() - 1);
+            return std::clamp(
+                a.bottom() - double(v - r.low) / double(r.high - r.low) * (a.height() - 1),
+                double(a.top()), double(a.bottom()));
         };
         p.setRenderHint(QPainter::Antialiasing, false);
         QPen pen(s.colour);

@@ -1,10 +1,13 @@
 #include "logs/ui/LogXYView.h"
 
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
+#include "logs/ChannelRange.h"
 #include "logs/ui/LogPlot.h"
 
 namespace korvane::logs::ui {
@@ -68,61 +71,141 @@ QPointF LogXYView::ToPixel(double x, double y) const {
 }
 
 void LogXYView::resizeEvent(QResizeEvent*) {
-    Rebuild();
+    RenderPoints();
 }
 
 void LogXYView::Rebuild() {
     const size_t n = std::min(x_.values.size(), y_.values.size());
-    // Ranges: the data's, widened to the grid when it is drawn.
-    double xl = INFINITY, xh = -INFINITY, yl = INFINITY, yh = -INFINITY;
-    for (size_t i = 0; i < n; ++i) {
-        const float x = x_.values[i], y = y_.values[i];
-        if (std::isnan(x) || std::isnan(y)) continue;
-        xl = std::min<double>(xl, x), xh = std::max<double>(xh, x);
-        yl = std::min<double>(yl, y), yh = std::max<double>(yh, y);
-    }
+    // The view starts at the data: the range that holds almost all of each
+    // axis's values, with a margin, whatever the grid spans.
+    const ValueRange xr = ChannelRange(x_.values.first(n));
+    const ValueRange yr = ChannelRange(y_.values.first(n));
+    const double mx = (xr.high - xr.low) * 0.05, my = (yr.high - yr.low) * 0.05;
+    home_ = {xr.low - mx, xr.high + mx, yr.low - my, yr.high + my};
+
     const bool grid = grid_ && gridApplies_;
     if (grid) {
         colBounds_ = Bounds(grid_->throttle);
         rowBounds_ = Bounds(grid_->rpm);
-        xl = std::min(xl, colBounds_[0]), xh = std::max(xh, colBounds_[16]);
-        yl = std::min(yl, rowBounds_[0]), yh = std::max(yh, rowBounds_[16]);
     }
-    if (!(xl <= xh)) xl = 0, xh = 1;
-    if (!(yl <= yh)) yl = 0, yh = 1;
-    if (xh - xl < 1e-9) xl -= 0.5, xh += 0.5;
-    if (yh - yl < 1e-9) yl -= 0.5, yh += 0.5;
-    x0_ = xl, x1_ = xh, y0_ = yl, y1_ = yh;
-
     visits_.assign(grid ? 256 : 0, 0);
-    float cl = 0.9f, ch = 1.1f;
-    if (!ratioColours_) {
-        cl = INFINITY, ch = -INFINITY;
-        for (float v : colour_.values)
-            if (!std::isnan(v)) cl = std::min(cl, v), ch = std::max(ch, v);
-        if (!(cl < ch)) cl = 0, ch = 1;
-    }
-    const QRect a = PlotArea();
-    points_ = QImage(a.size(), QImage::Format_ARGB32_Premultiplied);
-    points_.fill(Qt::transparent);
-    for (size_t i = 0; i < n; ++i) {
-        const float x = x_.values[i], y = y_.values[i];
-        if (std::isnan(x) || std::isnan(y)) continue;
-        if (grid) {
+    if (grid) {
+        for (size_t i = 0; i < n; ++i) {
+            const float x = x_.values[i], y = y_.values[i];
+            if (std::isnan(x) || std::isnan(y)) continue;
             const int c = BandOf(colBounds_, x), r = BandOf(rowBounds_, y);
             if (c >= 0 && r >= 0) ++visits_[c * 16 + r];
         }
+    }
+    colourLow_ = 0.9f, colourHigh_ = 1.1f;
+    if (!ratioColours_) {
+        const ValueRange cr = ChannelRange(colour_.values);
+        colourLow_ = float(cr.low), colourHigh_ = float(cr.high);
+    }
+    x0_ = home_.x0, x1_ = home_.x1, y0_ = home_.y0, y1_ = home_.y1;
+    RenderPoints();
+}
+
+void LogXYView::SetView(View view) {
+    // Never turned inside out or shrunk to nothing.
+    if (!(view.x1 - view.x0 > 1e-9) || !(view.y1 - view.y0 > 1e-9)) return;
+    x0_ = view.x0, x1_ = view.x1, y0_ = view.y0, y1_ = view.y1;
+    RenderPoints();
+}
+
+void LogXYView::ResetView() {
+    SetView(home_);
+}
+
+void LogXYView::Zoom(double factor, QPointF at) {
+    const QRect a = PlotArea();
+    const double fx = std::clamp((at.x() - a.left()) / std::max(1, a.width() - 1), 0.0, 1.0);
+    const double fy = std::clamp((a.bottom() - at.y()) / std::max(1, a.height() - 1), 0.0, 1.0);
+    const double cx = x0_ + fx * (x1_ - x0_), cy = y0_ + fy * (y1_ - y0_);
+    const double w = (x1_ - x0_) * factor, h = (y1_ - y0_) * factor;
+    SetView({cx - fx * w, cx + (1 - fx) * w, cy - fy * h, cy + (1 - fy) * h});
+}
+
+void LogXYView::wheelEvent(QWheelEvent* e) {
+    const int steps = e->angleDelta().y() / 120;
+    if (steps == 0) return;
+    Zoom(std::pow(0.8, steps), e->position());
+    e->accept();
+}
+
+void LogXYView::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return;
+    press_ = e->position();
+    pressView_ = CurrentView();
+}
+
+void LogXYView::mouseMoveEvent(QMouseEvent* e) {
+    if (!press_) return;
+    const QRect a = PlotArea();
+    const QPointF d = e->position() - *press_;
+    const double dx = -d.x() * (pressView_.x1 - pressView_.x0) / std::max(1, a.width() - 1);
+    const double dy = d.y() * (pressView_.y1 - pressView_.y0) / std::max(1, a.height() - 1);
+    SetView({pressView_.x0 + dx, pressView_.x1 + dx, pressView_.y0 + dy, pressView_.y1 + dy});
+}
+
+void LogXYView::mouseReleaseEvent(QMouseEvent*) {
+    press_.reset();
+}
+
+void LogXYView::mouseDoubleClickEvent(QMouseEvent*) {
+    ResetView();
+}
+
+void LogXYView::RenderPoints() {
+    const size_t n = std::min(x_.values.size(), y_.values.size());
+    const QRect a = PlotArea();
+    points_ = QImage(a.size(), QImage::Format_ARGB32_Premultiplied);
+    points_.fill(Qt::transparent);
+    const float cl = colourLow_, ch = colourHigh_;
+    for (size_t i = 0; i < n; ++i) {
+        const float x = x_.values[i], y = y_.values[i];
+        if (std::isnan(x) || std::isnan(y)) continue;
         const QPointF p = ToPixel(x, y) - QPointF(a.left(), a.top());
+        const double pxf = p.x(), pyf = p.y();
+        if (pxf < -2 || pyf < -2 || pxf > a.width() || pyf > a.height()) continue;
         const float cv = i < colour_.values.size() ? colour_.values[i] : NAN;
-        const double t = ratioColours_ ? cv : 0.9 + 0.2 * (cv - cl) / (ch - cl);
+        const double t =
+            ratioColours_ ? cv : 0.9 + 0.2 * std::clamp((cv - cl) / (ch - cl), 0.f, 1.f);
         const QRgb rgb = RatioColour(t).rgb();
-        const int px = int(p.x()), py = int(p.y());
+        const int px = int(pxf), py = int(pyf);
         for (int dx = 0; dx < 2; ++dx)
             for (int dy = 0; dy < 2; ++dy)
                 if (px + dx >= 0 && py + dy >= 0 && px + dx < a.width() && py + dy < a.height())
                     points_.setPixel(px + dx, py + dy, rgb);
     }
     update();
+}
+
+QRectF LogXYView::CellRect(int c, int r) const {
+    return QRectF(ToPixel(colBounds_[c], rowBounds_[r + 1]),
+                  ToPixel(colBounds_[c + 1], rowBounds_[r]));
+}
+
+std::vector<LogXYView::ShownCell> LogXYView::ShownCells() const {
+    std::vector<ShownCell> out;
+    if (!(grid_ && gridApplies_)) return out;
+    const QRectF a = PlotArea();
+    const QFontMetrics fm(font());
+    for (int c = 0; c < 16; ++c) {
+        for (int r = 0; r < 16; ++r) {
+            const QRectF cell = CellRect(c, r);
+            if (!cell.intersects(a)) continue;
+            const int v = visits_[c * 16 + r];
+            // A count is shown whole inside its cell and inside the plot, or
+            // not at all.
+            const QRectF room = cell.intersected(a);
+            const bool fits = v > 0 &&
+                              fm.horizontalAdvance(QString::number(v)) + 4 <= room.width() &&
+                              fm.height() <= room.height();
+            out.push_back({c, r, fits});
+        }
+    }
+    return out;
 }
 
 void LogXYView::paintEvent(QPaintEvent*) {
@@ -134,24 +217,25 @@ void LogXYView::paintEvent(QPaintEvent*) {
     if (grid) {
         int most = 1;
         for (int v : visits_) most = std::max(most, v);
-        for (int c = 0; c < 16; ++c) {
-            for (int r = 0; r < 16; ++r) {
-                const QRectF cell(ToPixel(colBounds_[c], rowBounds_[r + 1]),
-                                  ToPixel(colBounds_[c + 1], rowBounds_[r]));
-                const int v = visits_[c * 16 + r];
-                if (v > 0) {
-                    // Darker for more lines, on a log scale.
-                    const double t = std::log1p(v) / std::log1p(most);
-                    p.fillRect(cell, QColor(255 - int(90 * t), 255 - int(70 * t), 255));
-                }
-                p.setPen(QColor(190, 190, 210));
-                p.drawRect(cell);
-                if (v > 0 && cell.width() > 24 && cell.height() > 11) {
-                    p.setPen(QColor(110, 110, 140));
-                    p.drawText(cell, Qt::AlignRight | Qt::AlignBottom, QString::number(v));
-                }
+        p.save();
+        p.setClipRect(a);
+        for (const ShownCell& shown : ShownCells()) {
+            const QRectF cell = CellRect(shown.column, shown.row);
+            const int v = visits_[shown.column * 16 + shown.row];
+            if (v > 0) {
+                // Darker for more lines, on a log scale.
+                const double t = std::log1p(v) / std::log1p(most);
+                p.fillRect(cell, QColor(255 - int(90 * t), 255 - int(70 * t), 255));
+            }
+            p.setPen(QColor(190, 190, 210));
+            p.drawRect(cell);
+            if (shown.countShown) {
+                p.setPen(QColor(110, 110, 140));
+                p.drawText(cell.intersected(QRectF(a)).adjusted(0, 0, -2, 0),
+                           Qt::AlignRight | Qt::AlignBottom, QString::number(v));
             }
         }
+        p.restore();
     }
     p.drawImage(a.topLeft(), points_);
     p.setPen(QColor(120, 120, 120));
