@@ -445,6 +445,7 @@ void TForm1::grafxx() {
     const auto sensor = Sensor();
     Trend->Update(decoder_.Values(), sensor);
     ValueListEditor2->Update(decoder_.Values(), sensor, decimalSeparator_);
+    calibration_->ShowLive(decoder_.Values());
 }
 
 }  // namespace korvane::app
