@@ -197,25 +197,25 @@ struct MapAxes {
     const char* caption;
     const char* parameter;
 };
-std::string Map(const std::string& name, uint16_t address, int columns, int rows,
-                const char* order, const char* type, const MapAxes& x, const MapAxes& y,
-                const char* zCaption, const char* step, const char* divider, const char* min,
-                const char* max) {
+std::string Map(const std::string& name, uint16_t address, int columns, int rows, const char* order,
+                const char* type, const MapAxes& x, const MapAxes& y, const char* zCaption,
+                const char* step, const char* divider, const char* min, const char* max) {
     std::string s = "    <" + name + " graf=\"3D\" address=\"" + Hex8(address) + "\"";
     s += " Число_точек_по_оси_X=\"" + std::to_string(columns) + "\" Число_точек_по_оси_Y=\"" +
          std::to_string(rows) + "\"";
     for (const auto& [axis, a] : {std::pair{"X", &x}, std::pair{"Y", &y}}) {
         s += std::string(" Первая_точка_по_оси_") + axis + "=\"" + (a->first ? a->first : "0") +
              "\" Последняя_точка_по_оси_" + axis + "=\"" + (a->last ? a->last : "0") + "\"";
-        if (!a->first) s += std::string(" Ось_") + (axis[0] == 'X' ? "x" : "y") + "_по_таблице=\"1\"";
+        if (!a->first)
+            s += std::string(" Ось_") + (axis[0] == 'X' ? "x" : "y") + "_по_таблице=\"1\"";
         s += std::string(" Ось_") + axis + "=\"" + a->caption + "\"";
         if (a->parameter) s += std::string(" Параметр_") + axis + "=\"" + a->parameter + "\"";
     }
     s += std::string(" Порядок_ячеек=\"") + order + "\"";
     if (type) s += std::string(" Тип_тарировки=\"") + type + "\"";
     s += std::string(" Ось_Z=\"") + zCaption + "\" Смещение_значения=\"0\" Шаг=\"" + step +
-         "\" Делитель_шага=\"" + divider + "\" Смещение=\"0\" MIN=\"" + min + "\" MAX=\"" +
-         max + "\"/>\r\n";
+         "\" Делитель_шага=\"" + divider + "\" Смещение=\"0\" MIN=\"" + min + "\" MAX=\"" + max +
+         "\"/>\r\n";
     return s;
 }
 
@@ -248,10 +248,10 @@ std::string MakeDemoMapCp1251(const std::vector<uint8_t>& firmware) {
     const MapAxes rpmIndex{nullptr, nullptr, "Обороты, №", nullptr};
     x += Map("БЦН", kBcnTable, kGridSize, kGridSize, "столбцы", nullptr, throttleIndex, rpmIndex,
              "мг/цикл", "8", "3", "0", "680");
-    x += Map("Поправка", kCorrectionTable, kGridSize, kGridSize, "столбцы", nullptr,
-             throttleIndex, rpmIndex, "Коэффициент", "1", "128", "0,25", "1,95");
-    x += Map("Фаза_впрыска_по_оборотам_и_дросселю", kPhaseMap, kPhaseColumns, kPhaseRows,
-             "строки", nullptr, {"600", "6600", "Обороты", "Скорость вращения двигателя"},
+    x += Map("Поправка", kCorrectionTable, kGridSize, kGridSize, "столбцы", nullptr, throttleIndex,
+             rpmIndex, "Коэффициент", "1", "128", "0,25", "1,95");
+    x += Map("Фаза_впрыска_по_оборотам_и_дросселю", kPhaseMap, kPhaseColumns, kPhaseRows, "строки",
+             nullptr, {"600", "6600", "Обороты", "Скорость вращения двигателя"},
              {"0", "100", "Дроссель, %", "Положение дроссельной заслонки"}, "Градусы", "3", "1",
              "0", "720");
     x += "  </Топливо>\r\n";

@@ -24,8 +24,8 @@ HandOverResult HandOverRange(ecu::EcuCommands& worker, uint16_t address, size_t 
         ecu::Bytes data(image.begin() + static_cast<std::ptrdiff_t>(start),
                         image.begin() + static_cast<std::ptrdiff_t>(start + bytes));
         // Writes are queued in order and never dropped.
-        if (worker.Post(ecu::EcuCommand::WriteCurve(static_cast<uint16_t>(start), std::move(data))) ==
-            0)
+        if (worker.Post(
+                ecu::EcuCommand::WriteCurve(static_cast<uint16_t>(start), std::move(data))) == 0)
             return {HandOver::Busy, {}};
         at += want;
     }

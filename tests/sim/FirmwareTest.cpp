@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <array>
 #include <cmath>
 #include <map>
@@ -165,9 +164,9 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
             for (int k = 0; k < t.points * t.rows; ++k) {
                 const uint8_t b = image[t.address + k];
                 const double raw = isSigned ? static_cast<int8_t>(b) : b;
-                const double v = (raw + number("Смещение_значения")) * number("Шаг") /
-                                     number("Делитель_шага") -
-                                 number("Смещение");
+                const double v =
+                    (raw + number("Смещение_значения")) * number("Шаг") / number("Делитель_шага") -
+                    number("Смещение");
                 EXPECT_GE(v, number("MIN")) << k;
                 EXPECT_LE(v, number("MAX")) << k;
             }

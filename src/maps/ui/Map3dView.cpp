@@ -188,18 +188,17 @@ void Map3dView::ShowCurrent() {
     if (!editor_) return;
     const auto& l = editor_->Layout();
     const CellRect& s = editor_->Selection();
-    QString text = QStringLiteral("%1\n%2 = %3, %4 = %5: %6")
-                       .arg(Q(l.zCaption), Q(l.xCaption.empty() ? "X" : l.xCaption),
-                            Q(editor_->Format(l.XAt(s.x0))),
-                            Q(l.yCaption.empty() ? "Y" : l.yCaption),
-                            Q(editor_->Format(l.YAt(s.y0))), Q(editor_->Text(s.x0, s.y0)));
+    QString text =
+        QStringLiteral("%1\n%2 = %3, %4 = %5: %6")
+            .arg(Q(l.zCaption), Q(l.xCaption.empty() ? "X" : l.xCaption),
+                 Q(editor_->Format(l.XAt(s.x0))), Q(l.yCaption.empty() ? "Y" : l.yCaption),
+                 Q(editor_->Format(l.YAt(s.y0))), Q(editor_->Text(s.x0, s.y0)));
     if (s.Width() > 1 || s.Height() > 1)
         text += QStringLiteral("\nВыбрано %1 × %2").arg(s.Width()).arg(s.Height());
     if (other_) {
         const double o = editor_->Map().Value(l.RawOf((*other_)[l.Offset(s.x0, s.y0)]));
         text += QStringLiteral("\nВ образе для сравнения: %1, разница %2")
-                    .arg(Q(editor_->Format(o)),
-                         Q(editor_->Format(editor_->Value(s.x0, s.y0) - o)));
+                    .arg(Q(editor_->Format(o)), Q(editor_->Format(editor_->Value(s.x0, s.y0) - o)));
         int differ = 0;
         for (int y = 0; y < l.ny; ++y)
             for (int x = 0; x < l.nx; ++x)

@@ -28,7 +28,7 @@ class Map3dView final : public QWidget {
         StoreBytes store;  // an edit of the image (and what follows it)
         std::function<void(const QString&)> log;
         EditHistory* history = nullptr;
-        std::function<void()> edited;   // after a change made here
+        std::function<void()> edited;  // after a change made here
         std::function<void()> undo, redo;
         std::function<void()> compare;  // "Сравнить с образом…"
         char decimalSeparator = ',';

@@ -19,8 +19,8 @@ namespace korvane::maps {
 using platform::Q;
 
 QColor ValueColour(double value, double lowest, double highest) {
-    const double t = highest > lowest ? std::clamp((value - lowest) / (highest - lowest), 0.0, 1.0)
-                                      : 0.5;
+    const double t =
+        highest > lowest ? std::clamp((value - lowest) / (highest - lowest), 0.0, 1.0) : 0.5;
     // Hue 240 (blue) through green and yellow to 0 (red), light enough for
     // black figures.
     return QColor::fromHsvF(static_cast<float>((1.0 - t) * 240.0 / 360.0), 0.45f, 1.0f);
@@ -176,12 +176,14 @@ void MapGrid::paintEvent(QPaintEvent* event) {
         p.drawRect(selRect.adjusted(1, 1, -1, -1));
     }
     if (live_) {
-        const int lx = static_cast<int>(std::floor(live_->x)), ly = static_cast<int>(std::floor(live_->y));
+        const int lx = static_cast<int>(std::floor(live_->x)),
+                  ly = static_cast<int>(std::floor(live_->y));
         const int hx = std::min(lx + 1, l.nx - 1), hy = std::min(ly + 1, l.ny - 1);
         const QRect frame = CellBox(lx, ly).united(CellBox(hx, hy));
         p.setPen(QPen(QColor(0, 0, 0), 2, Qt::DashLine));
         p.drawRect(frame.adjusted(1, 1, -1, -1));
-        const QPointF centre(headerW_ + (live_->x + 0.5) * cellW_, headerH_ + (live_->y + 0.5) * cellH_);
+        const QPointF centre(headerW_ + (live_->x + 0.5) * cellW_,
+                             headerH_ + (live_->y + 0.5) * cellH_);
         p.setPen(QPen(Qt::white, 1));
         p.setBrush(QColor(20, 20, 20));
         p.drawEllipse(centre, 4, 4);
@@ -261,26 +263,34 @@ void MapGrid::keyPressEvent(QKeyEvent* event) {
         return;
     }
     switch (event->key()) {
-        case Qt::Key_Left: return MoveCurrent(-1, 0, shift);
-        case Qt::Key_Right: return MoveCurrent(1, 0, shift);
-        case Qt::Key_Up: return MoveCurrent(0, -1, shift);
-        case Qt::Key_Down: return MoveCurrent(0, 1, shift);
+        case Qt::Key_Left:
+            return MoveCurrent(-1, 0, shift);
+        case Qt::Key_Right:
+            return MoveCurrent(1, 0, shift);
+        case Qt::Key_Up:
+            return MoveCurrent(0, -1, shift);
+        case Qt::Key_Down:
+            return MoveCurrent(0, 1, shift);
         // "=" and "-" are one raw step; with Shift ("+", "_" on the main
         // keys, or Shift on the keypad) a tenth of the range.
-        case Qt::Key_Equal: return Run([](Map3dEditor& e) { return e.Step(true, false); });
+        case Qt::Key_Equal:
+            return Run([](Map3dEditor& e) { return e.Step(true, false); });
         case Qt::Key_Plus:
             return Run([&](Map3dEditor& e) { return e.Step(true, !keypad || shift); });
         case Qt::Key_Minus:
             return Run([&](Map3dEditor& e) { return e.Step(false, keypad && shift); });
-        case Qt::Key_Underscore: return Run([](Map3dEditor& e) { return e.Step(false, true); });
+        case Qt::Key_Underscore:
+            return Run([](Map3dEditor& e) { return e.Step(false, true); });
         case Qt::Key_Return:
         case Qt::Key_Enter:
-        case Qt::Key_F2: return StartTyping(QString());
-        default: break;
+        case Qt::Key_F2:
+            return StartTyping(QString());
+        default:
+            break;
     }
     const QString text = event->text();
-    if (text.size() == 1 && (text[0].isDigit() || text[0] == QLatin1Char(',') ||
-                             text[0] == QLatin1Char('.')))
+    if (text.size() == 1 &&
+        (text[0].isDigit() || text[0] == QLatin1Char(',') || text[0] == QLatin1Char('.')))
         return StartTyping(text);
     QWidget::keyPressEvent(event);
 }
@@ -330,14 +340,16 @@ bool MapGrid::event(QEvent* event) {
         const auto [x, y] = CellAt(help->pos());
         const auto& l = editor_->Layout();
         if (x >= 0 && y >= 0 && x < l.nx && y < l.ny) {
-            QString tip = QStringLiteral("%1 = %2, %3 = %4: %5")
-                              .arg(Q(l.xCaption.empty() ? "X" : l.xCaption), Q(editor_->Format(l.XAt(x))),
-                                   Q(l.yCaption.empty() ? "Y" : l.yCaption), Q(editor_->Format(l.YAt(y))),
-                                   Q(editor_->Text(x, y)));
+            QString tip =
+                QStringLiteral("%1 = %2, %3 = %4: %5")
+                    .arg(Q(l.xCaption.empty() ? "X" : l.xCaption), Q(editor_->Format(l.XAt(x))),
+                         Q(l.yCaption.empty() ? "Y" : l.yCaption), Q(editor_->Format(l.YAt(y))),
+                         Q(editor_->Text(x, y)));
             if (other_) {
                 const double o = editor_->Map().Value(l.RawOf((*other_)[l.Offset(x, y)]));
-                tip += QStringLiteral("\nВ образе для сравнения: %1, разница %2")
-                           .arg(Q(editor_->Format(o)), Q(editor_->Format(editor_->Value(x, y) - o)));
+                tip +=
+                    QStringLiteral("\nВ образе для сравнения: %1, разница %2")
+                        .arg(Q(editor_->Format(o)), Q(editor_->Format(editor_->Value(x, y) - o)));
             }
             QToolTip::showText(help->globalPos(), tip, this);
         } else {

@@ -94,7 +94,8 @@ void SurfaceView::Rebuild() {
             quads.push_back({rv * std::cos(e) - h * std::sin(e), x, y});
         }
     // The farthest first, so nearer quads cover them.
-    std::sort(quads.begin(), quads.end(), [](const Quad& a, const Quad& b) { return a.depth > b.depth; });
+    std::sort(quads.begin(), quads.end(),
+              [](const Quad& a, const Quad& b) { return a.depth > b.depth; });
     auto value = [&](int x, int y) { return values_[static_cast<size_t>(y * l.nx + x)]; };
     p.setPen(QPen(QColor(60, 60, 60, 160), 0.6));
     for (const Quad& q : quads) {
@@ -111,8 +112,10 @@ void SurfaceView::Rebuild() {
     f.setPointSizeF(7.5);
     p.setFont(f);
     const QPointF xEnd = Project(l.nx - 1, 0, lo_), yEnd = Project(0, l.ny - 1, lo_);
-    p.drawText(xEnd + QPointF(4, 12), QString::fromStdString(l.xCaption.empty() ? "X" : l.xCaption));
-    p.drawText(yEnd + QPointF(-30, 12), QString::fromStdString(l.yCaption.empty() ? "Y" : l.yCaption));
+    p.drawText(xEnd + QPointF(4, 12),
+               QString::fromStdString(l.xCaption.empty() ? "X" : l.xCaption));
+    p.drawText(yEnd + QPointF(-30, 12),
+               QString::fromStdString(l.yCaption.empty() ? "Y" : l.yCaption));
 }
 
 QRectF SurfaceView::MarkerRect(const LivePoint& pt) const {
