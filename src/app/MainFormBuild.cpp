@@ -369,6 +369,7 @@ void TForm1::CreateCalibrationPanel() {
         image_.Store(address, bytes);
     };
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
+    w.mapViewShown = [this](bool shown) { Trend->setVisible(!shown); };
     w.imageEdited = [this] {
         ShowGridLabels(firmware::Namesstringgrid(image_.Bytes()));
         tuning_->ImageEditedAtDesk();

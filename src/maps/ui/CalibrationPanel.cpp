@@ -303,8 +303,10 @@ void CalibrationPanel::tabl() {
         view3d_->SetReference(&baseline_, other_.empty() ? nullptr : &other_);
         view3d_->show();
         view3d_->raise();
+        if (w_.mapViewShown) w_.mapViewShown(true);
         return;
     }
+    if (view3d_->isVisible() && w_.mapViewShown) w_.mapViewShown(false);
     view3d_->hide();
     ShowTableDisplay(ShowTable(attributes_, w_.image(), w_.decimalSeparator));
 }
@@ -539,14 +541,14 @@ void CalibrationPanel::HideLive() {
 }
 
 void CalibrationPanel::CompareClick() {
-    const QString file = w_.askOpenFile(QStringLiteral("Образ для сравнения"),
-                                        QStringLiteral("Все файлы (*)"));
+    const QString file =
+        w_.askOpenFile(QStringLiteral("Образ для сравнения"), QStringLiteral("Все файлы (*)"));
     if (file.isEmpty()) return;
     firmware::FirmwareImage second;
     const firmware::LoadResult loaded = second.LoadFile(S(file));
     if (!loaded) {
-        w_.showError(QStringLiteral("Образ для сравнения «%1» не открыт: %2")
-                         .arg(file, Q(loaded.error)));
+        w_.showError(
+            QStringLiteral("Образ для сравнения «%1» не открыт: %2").arg(file, Q(loaded.error)));
         return;
     }
     other_.assign(second.Bytes().begin(), second.Bytes().end());
@@ -563,10 +565,11 @@ void CalibrationPanel::MarkComparedTables() {
         const pugi::xml_node node = NodeByPath(doc_.Document(), NodePath(item));
         bool differs = false;
         if (comparing && node)
-            differs = TableDiffers(AttributeList(NodeName(node), NodeAttributes(node)), mine, other);
+            differs =
+                TableDiffers(AttributeList(NodeName(node), NodeAttributes(node)), mine, other);
         item->setForeground(0, differs ? QBrush(QColor(150, 0, 200)) : QBrush());
-        item->setToolTip(0, differs ? QStringLiteral("Отличается от образа для сравнения")
-                                    : QString());
+        item->setToolTip(
+            0, differs ? QStringLiteral("Отличается от образа для сравнения") : QString());
         item->setData(0, Qt::UserRole + 1, differs);
     }
 }

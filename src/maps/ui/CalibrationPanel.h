@@ -59,6 +59,9 @@ class CalibrationPanel final : public QWidget {
         // An edit of the image: bytes at an address, marked changed and
         // passed on to whoever follows the image. Unset: copied into image().
         std::function<void(size_t address, std::span<const uint8_t> bytes)> store;
+        // A two-axis map's view covers the trend and the table pages while
+        // shown (may be unset): the window stops drawing what lies under it.
+        std::function<void(bool shown)> mapViewShown;
         // The image was changed by a write at the desk (may be unset).
         std::function<void()> imageEdited;
         // Runs a step now, or once the handler that is waiting has finished.

@@ -96,14 +96,14 @@ Map3dView::Map3dView(Host host, QWidget* parent) : QWidget(parent), h_(std::move
     row->addStretch();
 
     grid_ = new MapGrid(this);
-    grid_->setGeometry(0, 30, 470, 446);
+    grid_->setGeometry(0, 30, 500, 446);
     grid_->onEdited = [this](const EditResult& r) { Edited(r); };
     grid_->onSelectionChanged = [this] { ShowCurrent(); };
     surface_ = new SurfaceView(this);
-    surface_->setGeometry(474, 30, 241, 250);
+    surface_->setGeometry(504, 30, 211, 220);
     info_ = new QLabel(this);
     info_->setObjectName(QStringLiteral("Map3dInfo"));
-    info_->setGeometry(476, 284, 237, 190);
+    info_->setGeometry(506, 254, 207, 220);
     info_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     info_->setWordWrap(true);
     reason_ = new QLabel(this);

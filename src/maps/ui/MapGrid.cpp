@@ -26,12 +26,26 @@ QColor ValueColour(double value, double lowest, double highest) {
     return QColor::fromHsvF(static_cast<float>((1.0 - t) * 240.0 / 360.0), 0.45f, 1.0f);
 }
 
+const QPixmap& LiveDot() {
+    static const QPixmap dot = [] {
+        QPixmap pm(10, 10);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::white, 1.5));
+        p.setBrush(QColor(20, 20, 20));
+        p.drawEllipse(QRectF(1, 1, 8, 8));
+        return pm;
+    }();
+    return dot;
+}
+
 MapGrid::MapGrid(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("MapGrid"));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     QFont f = font();
-    f.setPointSizeF(7.5);
+    f.setPointSizeF(7);
     setFont(f);
 }
 
@@ -49,7 +63,7 @@ void MapGrid::SetReference(const std::vector<uint8_t>* baseline,
                            const std::vector<uint8_t>* other) {
     baseline_ = baseline;
     other_ = other;
-    update();
+    Invalidate();
 }
 
 void MapGrid::Layout() {
@@ -62,6 +76,12 @@ void MapGrid::Layout() {
 void MapGrid::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Layout();
+    Invalidate();
+}
+
+void MapGrid::Invalidate() {
+    cacheDirty_ = true;
+    update();
 }
 
 void MapGrid::Refresh() {
@@ -79,7 +99,7 @@ void MapGrid::Refresh() {
             texts_.push_back(Q(editor_->Format(v)));
         }
     }
-    update();
+    Invalidate();
 }
 
 QRect MapGrid::CellBox(int x, int y) const {
@@ -107,9 +127,8 @@ void MapGrid::SetLivePoint(std::optional<LivePoint> point) {
     if (live_) update(LiveRect(*live_));
 }
 
-void MapGrid::paintEvent(QPaintEvent* event) {
-    QPainter p(this);
-    const QRect dirty = event->rect();
+void MapGrid::PaintBase(QPainter& p) {
+    const QRect dirty = rect();
     p.fillRect(dirty, palette().window());
     if (!editor_) return;
     const auto& l = editor_->Layout();
@@ -175,18 +194,32 @@ void MapGrid::paintEvent(QPaintEvent* event) {
         p.setBrush(Qt::NoBrush);
         p.drawRect(selRect.adjusted(1, 1, -1, -1));
     }
+}
+
+void MapGrid::paintEvent(QPaintEvent* event) {
+    if (cacheDirty_ || cache_.size() != size()) {
+        cache_ = QPixmap(size());
+        QPainter base(&cache_);
+        PaintBase(base);
+        cacheDirty_ = false;
+    }
+    QPainter p(this);
+    p.drawPixmap(event->rect(), cache_, event->rect());
+    if (!editor_) return;
+    const auto& l = editor_->Layout();
     if (live_) {
         const int lx = static_cast<int>(std::floor(live_->x)),
                   ly = static_cast<int>(std::floor(live_->y));
         const int hx = std::min(lx + 1, l.nx - 1), hy = std::min(ly + 1, l.ny - 1);
         const QRect frame = CellBox(lx, ly).united(CellBox(hx, hy));
-        p.setPen(QPen(QColor(0, 0, 0), 2, Qt::DashLine));
+        // Two solid rectangles are far cheaper than a dashed one.
+        p.setPen(QPen(Qt::black, 2));
         p.drawRect(frame.adjusted(1, 1, -1, -1));
-        const QPointF centre(headerW_ + (live_->x + 0.5) * cellW_,
-                             headerH_ + (live_->y + 0.5) * cellH_);
         p.setPen(QPen(Qt::white, 1));
-        p.setBrush(QColor(20, 20, 20));
-        p.drawEllipse(centre, 4, 4);
+        p.drawRect(frame.adjusted(3, 3, -4, -4));
+        const QPoint centre(headerW_ + static_cast<int>((live_->x + 0.5) * cellW_),
+                            headerH_ + static_cast<int>((live_->y + 0.5) * cellH_));
+        p.drawPixmap(centre - QPoint(5, 5), LiveDot());
     }
 }
 
@@ -211,7 +244,7 @@ void MapGrid::mousePressEvent(QMouseEvent* event) {
         editor_->Select(anchorX_, anchorY_, x, y);
         dragging_ = true;
     }
-    update();
+    Invalidate();
     if (onSelectionChanged) onSelectionChanged();
 }
 
@@ -223,7 +256,7 @@ void MapGrid::mouseMoveEvent(QMouseEvent* event) {
     if (x == currentX_ && y == currentY_) return;
     currentX_ = x, currentY_ = y;
     editor_->Select(anchorX_, anchorY_, x, y);
-    update();
+    Invalidate();
     if (onSelectionChanged) onSelectionChanged();
 }
 
@@ -233,7 +266,7 @@ void MapGrid::MoveCurrent(int dx, int dy, bool extend) {
     currentY_ = std::clamp(currentY_ + dy, 0, l.ny - 1);
     if (!extend) anchorX_ = currentX_, anchorY_ = currentY_;
     editor_->Select(anchorX_, anchorY_, currentX_, currentY_);
-    update();
+    Invalidate();
     if (onSelectionChanged) onSelectionChanged();
 }
 
@@ -258,7 +291,7 @@ void MapGrid::keyPressEvent(QKeyEvent* event) {
     }
     if (event->matches(QKeySequence::SelectAll)) {
         editor_->SelectAll();
-        update();
+        Invalidate();
         if (onSelectionChanged) onSelectionChanged();
         return;
     }

@@ -5,6 +5,7 @@
 // cells that differ from a compared image framed in violet, the selection,
 // the live point and the cells around it. Painted by hand: a map of 64 × 64
 // cells is 4096 items, and the live point moves several times a second.
+#include <QPixmap>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -57,6 +58,9 @@ class MapGrid final : public QWidget {
 
   private:
     void Layout();
+    // The grid without the live point, drawn again only when it changed.
+    void Invalidate();
+    void PaintBase(QPainter& p);
     void StartTyping(const QString& first);
     void FinishTyping();
     QRect LiveRect(const LivePoint& p) const;
@@ -72,7 +76,13 @@ class MapGrid final : public QWidget {
     int anchorX_ = 0, anchorY_ = 0, currentX_ = 0, currentY_ = 0;
     bool dragging_ = false;
     QLineEdit* typing_ = nullptr;
+    QPixmap cache_;
+    bool cacheDirty_ = true;
 };
+
+// The live point's dot, drawn once: the painter's ellipse per tick costs
+// more than the rest of the live point together.
+const QPixmap& LiveDot();
 
 // The colour of a value between the table's lowest and highest: blue to red.
 QColor ValueColour(double value, double lowest, double highest);

@@ -51,7 +51,7 @@ QPointF SurfaceView::Project(double x, double y, double value) const {
     // The table in a square of −1 … 1, the values from −0.5 to 0.5 high.
     const double u = l.nx > 1 ? 2.0 * x / (l.nx - 1) - 1.0 : 0.0;
     const double v = l.ny > 1 ? 2.0 * y / (l.ny - 1) - 1.0 : 0.0;
-    const double h = hi_ > lo_ ? (value - lo_) / (hi_ - lo_) - 0.5 : 0.0;
+    const double h = hi_ > lo_ ? 0.8 * ((value - lo_) / (hi_ - lo_) - 0.5) : 0.0;
     const double a = yaw_ * std::numbers::pi / 180.0, e = pitch_ * std::numbers::pi / 180.0;
     const double ru = u * std::cos(a) - v * std::sin(a);
     const double rv = u * std::sin(a) + v * std::cos(a);
@@ -90,7 +90,8 @@ void SurfaceView::Rebuild() {
             const double u = l.nx > 1 ? 2.0 * (x + 0.5) / (l.nx - 1) - 1.0 : 0.0;
             const double v = l.ny > 1 ? 2.0 * (y + 0.5) / (l.ny - 1) - 1.0 : 0.0;
             const double rv = u * std::sin(a) + v * std::cos(a);
-            const double h = hi_ > lo_ ? (ValueAt(x + 0.5, y + 0.5) - lo_) / (hi_ - lo_) - 0.5 : 0;
+            const double h =
+                hi_ > lo_ ? 0.8 * ((ValueAt(x + 0.5, y + 0.5) - lo_) / (hi_ - lo_) - 0.5) : 0;
             quads.push_back({rv * std::cos(e) - h * std::sin(e), x, y});
         }
     // The farthest first, so nearer quads cover them.
@@ -139,11 +140,8 @@ void SurfaceView::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.drawPixmap(event->rect(), cache_, event->rect());
     if (live_ && editor_ && !values_.empty()) {
-        const QRectF r = MarkerRect(*live_);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(Qt::white, 1.5));
-        p.setBrush(QColor(20, 20, 20));
-        p.drawEllipse(r.adjusted(2, 2, -2, -2));
+        const QPointF c = MarkerRect(*live_).center();
+        p.drawPixmap(QPoint(static_cast<int>(c.x()) - 5, static_cast<int>(c.y()) - 5), LiveDot());
     }
 }
 
