@@ -382,6 +382,7 @@ void TForm1::Disconnect(bool automatic) {
     if (!automatic) linkWatch_->Disconnecting();
     session_->Disconnect();
     firmware_->SessionEnded();
+    calibration_->HideLive();  // no engine, no live point
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
