@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "maps/Map3d.h"
+#include "maps/MapDocument.h"
+#include "sim/Firmware.h"
 
 using namespace korvane::maps;
 
@@ -209,6 +211,38 @@ TEST(Map3dFormat, OnlyThe3dKind) {
         ShowTable(AttributeList("A", Base()), ConstImageBytes(image.data(), kImageSize), ',');
     EXPECT_EQ(d.kind, TableKind::None);
     EXPECT_TRUE(d.error.empty());
+}
+
+TEST(Map3dFormat, DemoMapsReadOverTheSyntheticImage) {
+    const auto image = korvane::sim::MakeSyntheticFirmware(1);
+    MapDocument doc;
+    ASSERT_TRUE(doc.LoadBytes(korvane::sim::MakeDemoMapCp1251(image)).ok);
+    int maps = 0;
+    for (const auto& t : korvane::sim::DemoTables()) {
+        if (t.rows == 0) continue;
+        ++maps;
+        const std::string path = t.path;
+        pugi::xml_node node = doc.Document().document_element();
+        for (size_t from = 0; node;) {
+            const size_t slash = path.find('/', from);
+            node = node.child(path.substr(from, slash - from).c_str());
+            if (slash == std::string::npos) break;
+            from = slash + 1;
+        }
+        ASSERT_TRUE(node) << t.path;
+        const auto m = ReadMap3d(AttributeList(NodeName(node), NodeAttributes(node)));
+        ASSERT_TRUE(m.map) << m.error;
+        EXPECT_EQ(m.map->Layout().address, t.address);
+        EXPECT_EQ(m.map->Layout().nx, t.points);
+        EXPECT_EQ(m.map->Layout().ny, t.rows);
+        // The image's cells lie within the map's limits.
+        const ConstImageBytes bytes(image.data(), kImageSize);
+        for (int y = 0; y < t.rows; ++y)
+            for (int x = 0; x < t.points; ++x)
+                EXPECT_TRUE(m.map->Allowed(m.map->RawAt(bytes, x, y)))
+                    << t.path << " " << x << "," << y;
+    }
+    EXPECT_GE(maps, 3);
 }
 
 }  // namespace
