@@ -243,4 +243,24 @@ TEST_F(MapView, LivePointFollowsTheAxesLiveValues) {
     EXPECT_FALSE(Grid()->Live());
 }
 
+TEST_F(MapView, ChangedCellsAreMarkedAndConfirmedOnesGreen) {
+    Load(dir / "demo.xml");
+    Select(kPhaseMap);
+    ClickCell(2, 1);
+    ClickCell(3, 1, Qt::ShiftModifier);
+    panel->View3d()->findChild<QLineEdit*>("Map3dAmount")->setText("30");
+    Button("Map3dAdd")->click();
+    ClickCell(10, 8);  // the selection's outline away from the corners
+    // The ECU confirmed cell (2, 1) only.
+    panel->ShowConfirmed({{static_cast<uint16_t>(kPhaseAddress + 1 * 16 + 2), 1}});
+    const QImage shot = Grid()->grab().toImage();
+    auto corner = [&](int x, int y) {
+        return shot.pixelColor(Grid()->CellBox(x, y).topLeft() + QPoint(1, 1));
+    };
+    EXPECT_EQ(corner(2, 1), QColor(0, 150, 0));
+    EXPECT_EQ(corner(3, 1), QColor(Qt::black));
+    EXPECT_NE(corner(4, 1), QColor(Qt::black));  // unchanged
+    EXPECT_NE(corner(4, 1), QColor(0, 150, 0));
+}
+
 }  // namespace

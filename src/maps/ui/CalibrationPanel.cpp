@@ -540,6 +540,10 @@ void CalibrationPanel::HideLive() {
     view3d_->HideLive();
 }
 
+void CalibrationPanel::ShowConfirmed(const std::vector<std::pair<uint16_t, uint16_t>>& ranges) {
+    view3d_->ShowConfirmed(ranges);
+}
+
 void CalibrationPanel::CompareClick() {
     const QString file =
         w_.askOpenFile(QStringLiteral("Образ для сравнения"), QStringLiteral("Все файлы (*)"));

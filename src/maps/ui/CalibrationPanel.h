@@ -101,6 +101,9 @@ class CalibrationPanel final : public QWidget {
     // The engine view's tick: the live point of the map shown.
     void ShowLive(const live::LiveValues& values);
     void HideLive();
+    // What the ECU has confirmed holding (address, length ranges), for the
+    // grid's marks.
+    void ShowConfirmed(const std::vector<std::pair<uint16_t, uint16_t>>& ranges);
     // Undo and redo over every table edited here (Ctrl+Z, Ctrl+Y).
     void Undo();
     void Redo();

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
+#include <algorithm>
 #include <cmath>
 
 #include "live/LiveTexts.h"
@@ -228,7 +229,11 @@ void Map3dView::HideLive() {
 }
 
 void Map3dView::ShowConfirmed(const std::vector<std::pair<uint16_t, uint16_t>>& ranges) {
-    confirmed_ = ranges;
+    std::vector<bool> confirmed(kImageSize, false);
+    for (const auto& [address, length] : ranges)
+        for (size_t k = address; k < std::min<size_t>(kImageSize, size_t{address} + length); ++k)
+            confirmed[k] = true;
+    grid_->SetConfirmed(std::move(confirmed));
 }
 
 }  // namespace korvane::maps

@@ -46,8 +46,9 @@ class Map3dView final : public QWidget {
     // the surface, for a map whose axes name live values.
     void ShowLive(const live::LiveValues& values);
     void HideLive();
-    // Ranges the ECU has confirmed holding (address, length); the grid
-    // marks nothing yet, the hook is for the ECU's follower.
+    // Ranges the ECU has confirmed holding (address, length), as whoever
+    // keeps the ECU in step with the image reports them; changed cells
+    // within them are marked green. Replaces what was confirmed before.
     void ShowConfirmed(const std::vector<std::pair<uint16_t, uint16_t>>& ranges);
 
     Map3dEditor* Editor() { return editor_.get(); }
@@ -73,7 +74,6 @@ class Map3dView final : public QWidget {
     QToolButton* take_ = nullptr;
     const std::vector<uint8_t>* other_ = nullptr;
     int xRow_ = 0, yRow_ = 0;  // diagnostic rows of the axes' live values, 0: none
-    std::vector<std::pair<uint16_t, uint16_t>> confirmed_;
 };
 
 }  // namespace korvane::maps

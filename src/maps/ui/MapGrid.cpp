@@ -50,13 +50,19 @@ MapGrid::MapGrid(QWidget* parent) : QWidget(parent) {
 }
 
 void MapGrid::SetEditor(Map3dEditor* editor) {
-    FinishTyping();
+    // A value typed into the table left behind is not applied.
+    if (typing_) typing_->hide();
     editor_ = editor;
     live_.reset();
     anchorX_ = anchorY_ = currentX_ = currentY_ = 0;
     if (editor_) editor_->Select(0, 0, 0, 0);
     Layout();
     Refresh();
+}
+
+void MapGrid::SetConfirmed(std::vector<bool> confirmed) {
+    confirmed_ = std::move(confirmed);
+    Invalidate();
 }
 
 void MapGrid::SetReference(const std::vector<uint8_t>* baseline,
@@ -176,7 +182,8 @@ void MapGrid::PaintBase(QPainter& p) {
                 const QPointF tri[] = {QPointF(r.left(), r.top()), QPointF(r.left() + 6, r.top()),
                                        QPointF(r.left(), r.top() + 6)};
                 p.setPen(Qt::NoPen);
-                p.setBrush(Qt::black);
+                const bool confirmed = at < confirmed_.size() && confirmed_[at];
+                p.setBrush(confirmed ? QColor(0, 150, 0) : QColor(Qt::black));
                 p.drawPolygon(tri, 3);
                 p.setBrush(Qt::NoBrush);
             }

@@ -35,6 +35,9 @@ class MapGrid final : public QWidget {
     // Cell values changed: colours and texts are worked out again.
     void Refresh();
     void SetLivePoint(std::optional<LivePoint> point);
+    // Image offsets the ECU has confirmed holding: changed cells among them
+    // get a green corner instead of the black one.
+    void SetConfirmed(std::vector<bool> confirmed);
     std::optional<LivePoint> Live() const { return live_; }
 
     // The user's keys and operations that the grid cannot run alone.
@@ -72,6 +75,7 @@ class MapGrid final : public QWidget {
     std::vector<QColor> colours_;
     std::vector<QString> texts_;
     std::optional<LivePoint> live_;
+    std::vector<bool> confirmed_;  // per image offset, or empty
     int headerW_ = 46, headerH_ = 18, cellW_ = 30, cellH_ = 18;
     int anchorX_ = 0, anchorY_ = 0, currentX_ = 0, currentY_ = 0;
     bool dragging_ = false;
