@@ -3,6 +3,7 @@
 // before its children and every item's path leads back to a node of the
 // same name; showing and writing back any element's table stays inside
 // the image.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
+#include "maps/Map3dEditor.h"
 #include "maps/MapDocument.h"
 #include "maps/MapNumbers.h"
 #include "maps/TableCodec.h"
@@ -67,6 +69,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (rec.XMLNode.type() != pugi::node_element || ++shown > 200) continue;
         FUZZ_CHECK(tree.CurrentNodeListIndex(rec.XMLNode) >= 0);
         const AttributeList attrs(NodeName(rec.XMLNode), NodeAttributes(rec.XMLNode));
+        if (IsMap3d(attrs)) {
+            // A two-axis map that reads lies inside the image and holds
+            // every cell within its limits after an edit.
+            const Map3dRead m = ReadMap3d(attrs);
+            FUZZ_CHECK(m.map.has_value() != !m.error.empty());
+            if (!m.map) continue;
+            const Map3dLayout& l = m.map->Layout();
+            FUZZ_CHECK(l.address + static_cast<size_t>(l.Cells()) <= kImageSize);
+            auto copy = std::make_unique<std::array<uint8_t, kImageSize>>(Image());
+            EditHistory history;
+            Map3dEditor editor(
+                *m.map, [&] { return ConstImageBytes(*copy); },
+                [&](uint16_t at, std::span<const uint8_t> bytes) {
+                    FUZZ_CHECK(at + bytes.size() <= static_cast<size_t>(l.address) + l.Cells());
+                    std::copy(bytes.begin(), bytes.end(), copy->begin() + at);
+                },
+                history, ',');
+            editor.SelectAll();
+            editor.ScalePercent(37);
+            editor.Smooth();
+            for (int y = 0; y < l.ny; ++y)
+                for (int x = 0; x < l.nx; ++x) FUZZ_CHECK(m.map->Allowed(editor.Raw(x, y)));
+            history.Undo([&](uint16_t at, std::span<const uint8_t> bytes) {
+                std::copy(bytes.begin(), bytes.end(), copy->begin() + at);
+            });
+            continue;
+        }
         const TableDisplay d = ShowTable(attrs, ConstImageBytes(Image()), ',');
         if (d.chartFilled) FUZZ_CHECK(d.points.size() == d.values.size());
         const ValueBoxes boxes{d.editPoint.value_or(""), d.editMax.value_or(""),

@@ -180,6 +180,12 @@ def maps():
     write("fuzz_map_document", "cp1251", doc.encode("cp1251"))
     write("fuzz_map_document", "utf8_bom", b"\xEF\xBB\xBF" + doc.encode("utf-8"))
     write("fuzz_map_document", "unclosed", "<a><b graf=\"2D\"></a>".encode())
+    two_axes = ('<Карта><УОЗ graf="3D" address="00006DC8" Число_точек_по_оси_X="16" '
+                'Число_точек_по_оси_Y="16" Первая_точка_по_оси_X="0" Последняя_точка_по_оси_X="100" '
+                'Первая_точка_по_оси_Y="600" Последняя_точка_по_оси_Y="6600" '
+                'Порядок_ячеек="столбцы" Тип_тарировки="1" Смещение_значения="0" Шаг="1" '
+                'Делитель_шага="2" Смещение="0" MIN="-10" MAX="50,5"/></Карта>')
+    write("fuzz_map_document", "map3d", two_axes.encode("cp1251"))
 
     # Plain curve and plain single value for the codec (see TableCodecFuzz.cpp).
     for name, curve_kind in (("curve", True), ("single", False)):

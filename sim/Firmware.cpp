@@ -40,6 +40,12 @@ constexpr uint16_t kColdCorrection = 0x5C00;  // 16 points, raw / 128, −40 .. 
 constexpr uint16_t kDwell = 0x5C40;           // 16 points, ms × 20, 6 .. 21 V
 constexpr uint16_t kIdleIgnition = 0x5C80;    // 16 points, degrees × 2 signed, 400 .. 2200 rpm
 constexpr uint16_t kIdleTarget = 0x5CC0;      // 16 points, rpm / 10, −40 .. 110 °C
+// Maps over two axes of their own, evenly spaced, so the live point shows.
+constexpr uint16_t kPhaseMap = 0x5D00;  // 16 × 11, rows: 600 .. 6600 rpm × 0 .. 100 %, deg / 3
+constexpr int kPhaseColumns = 16, kPhaseRows = 11;
+constexpr uint16_t kWarmIgnition = 0x5E00;  // 8 × 8, rows: 800 .. 6400 rpm × −40 .. 100 °C,
+                                            // degrees × 2 signed
+constexpr int kWarmSize = 8;
 
 }  // namespace
 
@@ -108,6 +114,21 @@ std::vector<uint8_t> MakeSyntheticFirmware(uint32_t seed) {
             static_cast<uint8_t>(static_cast<int8_t>(std::lround(advance * 2.0)));
         image[kIdleTarget + i] = Byte((840.0 + 560.0 * std::max(0.0, 80.0 - t) / 120.0) / 10.0);
     }
+    for (int y = 0; y < kPhaseRows; ++y)
+        for (int x = 0; x < kPhaseColumns; ++x) {
+            // End of injection later with speed, earlier with load.
+            const double rpm = 600.0 + 400.0 * x, throttle = 10.0 * y;
+            const double phase = 300.0 + 60.0 * (rpm - 600.0) / 6000.0 - 0.4 * throttle;
+            image[kPhaseMap + y * kPhaseColumns + x] = Byte(phase / 3.0);
+        }
+    for (int y = 0; y < kWarmSize; ++y)
+        for (int x = 0; x < kWarmSize; ++x) {
+            // More advance while cold, less at high speed.
+            const double coolant = -40.0 + 20.0 * y, rpm = 800.0 + 800.0 * x;
+            const double deg = std::max(0.0, 60.0 - coolant) / 12.0 - (rpm - 800.0) / 2800.0;
+            image[kWarmIgnition + y * kWarmSize + x] =
+                static_cast<uint8_t>(static_cast<int8_t>(std::lround(deg * 2.0)));
+        }
     return image;
 }
 
@@ -124,6 +145,12 @@ const std::vector<DemoTable>& DemoTables() {
         {"Зажигание/Октан_корректор", false, kOctane, 0},
         {"Разное/Отсечка_по_оборотам", false, kRevLimit, 0},
         {"Разное/Включение_вентилятора", false, kFanOn, 0},
+        {"Зажигание/УОЗ_основной", false, kIgnitionTable, kGridSize, kGridSize},
+        {"Зажигание/Коррекция_УОЗ_по_ТОЖ", false, kWarmIgnition, kWarmSize, kWarmSize},
+        {"Топливо/БЦН", false, kBcnTable, kGridSize, kGridSize},
+        {"Топливо/Поправка", false, kCorrectionTable, kGridSize, kGridSize},
+        {"Топливо/Фаза_впрыска_по_оборотам_и_дросселю", false, kPhaseMap, kPhaseColumns,
+         kPhaseRows},
     };
     return tables;
 }
@@ -162,6 +189,36 @@ std::string Curve(const std::string& name, uint16_t address, const char* type, c
     return s;
 }
 
+// A map over two axes. `x`, `y`: first and last axis value, or nullptr for
+// an axis by index; `params`: the live values of the axes, or nullptr.
+struct MapAxes {
+    const char* first;
+    const char* last;
+    const char* caption;
+    const char* parameter;
+};
+std::string Map(const std::string& name, uint16_t address, int columns, int rows, const char* order,
+                const char* type, const MapAxes& x, const MapAxes& y, const char* zCaption,
+                const char* step, const char* divider, const char* min, const char* max) {
+    std::string s = "    <" + name + " graf=\"3D\" address=\"" + Hex8(address) + "\"";
+    s += " Число_точек_по_оси_X=\"" + std::to_string(columns) + "\" Число_точек_по_оси_Y=\"" +
+         std::to_string(rows) + "\"";
+    for (const auto& [axis, a] : {std::pair{"X", &x}, std::pair{"Y", &y}}) {
+        s += std::string(" Первая_точка_по_оси_") + axis + "=\"" + (a->first ? a->first : "0") +
+             "\" Последняя_точка_по_оси_" + axis + "=\"" + (a->last ? a->last : "0") + "\"";
+        if (!a->first)
+            s += std::string(" Ось_") + (axis[0] == 'X' ? "x" : "y") + "_по_таблице=\"1\"";
+        s += std::string(" Ось_") + axis + "=\"" + a->caption + "\"";
+        if (a->parameter) s += std::string(" Параметр_") + axis + "=\"" + a->parameter + "\"";
+    }
+    s += std::string(" Порядок_ячеек=\"") + order + "\"";
+    if (type) s += std::string(" Тип_тарировки=\"") + type + "\"";
+    s += std::string(" Ось_Z=\"") + zCaption + "\" Смещение_значения=\"0\" Шаг=\"" + step +
+         "\" Делитель_шага=\"" + divider + "\" Смещение=\"0\" MIN=\"" + min + "\" MAX=\"" + max +
+         "\"/>\r\n";
+    return s;
+}
+
 }  // namespace
 
 std::string MakeDemoMapCp1251(const std::vector<uint8_t>& firmware) {
@@ -185,11 +242,29 @@ std::string MakeDemoMapCp1251(const std::vector<uint8_t>& firmware) {
     x += Single("Сдвиг_фазы_впрыска", kInjectionPhase, "3", "0", "1", "1", "0", "0", "360", "-360");
     x += Curve("Поправка_столбец_0", kCorrectionTable, nullptr, "0", "15", true, "Строка",
                "Поправка", "0", "1", "128");
+    // The tuning tables are stored column by column (the throttle column
+    // runs slowest); their axes come from the grid maps, so they show by index.
+    const MapAxes throttleIndex{nullptr, nullptr, "Дроссель, №", nullptr};
+    const MapAxes rpmIndex{nullptr, nullptr, "Обороты, №", nullptr};
+    x += Map("БЦН", kBcnTable, kGridSize, kGridSize, "столбцы", nullptr, throttleIndex, rpmIndex,
+             "мг/цикл", "8", "3", "0", "680");
+    x += Map("Поправка", kCorrectionTable, kGridSize, kGridSize, "столбцы", nullptr, throttleIndex,
+             rpmIndex, "Коэффициент", "1", "128", "0,25", "1,95");
+    x += Map("Фаза_впрыска_по_оборотам_и_дросселю", kPhaseMap, kPhaseColumns, kPhaseRows, "строки",
+             nullptr, {"600", "6600", "Обороты", "Скорость вращения двигателя"},
+             {"0", "100", "Дроссель, %", "Положение дроссельной заслонки"}, "Градусы", "3", "1",
+             "0", "720");
     x += "  </Топливо>\r\n";
     x += "  <Зажигание>\r\n";
     x += Curve("Время_накопления", kDwell, nullptr, "6", "21", false, "Напряжение", "мс", "0", "1",
                "20");
     x += Single("Октан_корректор", kOctane, "1", "0", "1", "2", "0", "0", "10", "-10");
+    x += Map("УОЗ_основной", kIgnitionTable, kGridSize, kGridSize, "столбцы", nullptr,
+             throttleIndex, rpmIndex, "Градусы", "1", "2", "0", "60");
+    x += Map("Коррекция_УОЗ_по_ТОЖ", kWarmIgnition, kWarmSize, kWarmSize, "строки", "1",
+             {"800", "6400", "Обороты", "Скорость вращения двигателя"},
+             {"-40", "100", "ТОЖ, °C", "Температура охлаждающей жидкости"}, "Градусы", "1", "2",
+             "-10", "10");
     x += "  </Зажигание>\r\n";
     x += "  <Разное>\r\n";
     x += Single("Отсечка_по_оборотам", kRevLimit, "2", "0", "1", "1", "0", "0", "8000", "4000");

@@ -25,7 +25,8 @@ struct DemoTable {
     const char* path;  // element names, '/'-separated, UTF-8
     bool curve;        // "2D" when true, "1D" otherwise
     uint16_t address;
-    int points;  // curves only
+    int points;    // curves: points; maps over two axes: columns
+    int rows = 0;  // maps over two axes ("3D"): rows; 0 for the other kinds
 };
 const std::vector<DemoTable>& DemoTables();
 

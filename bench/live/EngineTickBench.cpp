@@ -12,6 +12,7 @@
 #include "live/ui/DiagnosticsView.h"
 #include "live/ui/LiveValueList.h"
 #include "live/ui/TrendView.h"
+#include "maps/ui/Map3dView.h"
 
 using namespace korvane::live;
 
@@ -20,8 +21,29 @@ namespace {
 // The window's panels: the dashboard and the grid share the right-hand area,
 // the trend and the value list are seen in map mode. Only the panel in
 // front paints; all of them take the tick's values. With none shown the
-// figure is the decoding and the views' text updates alone.
-enum Front { kDashboard, kGrid, kMapMode, kNoneShown };
+// figure is the decoding and the views' text updates alone. kMap3d is map
+// mode with a two-axis map picked: its grid and surface cover the trend and
+// the live point moves on them every tick.
+enum Front { kDashboard, kGrid, kMapMode, kNoneShown, kMap3d };
+
+// A 16 × 11 map over engine speed and throttle, as the demo map has one.
+korvane::maps::Map3dRead BenchMap() {
+    return korvane::maps::ReadMap3d(
+        korvane::maps::AttributeList("Фаза", {{"graf", "3D"},
+                                              {"address", "00005D00"},
+                                              {"Число_точек_по_оси_X", "16"},
+                                              {"Число_точек_по_оси_Y", "11"},
+                                              {"Первая_точка_по_оси_X", "600"},
+                                              {"Последняя_точка_по_оси_X", "6600"},
+                                              {"Первая_точка_по_оси_Y", "0"},
+                                              {"Последняя_точка_по_оси_Y", "100"},
+                                              {"Параметр_X", "Скорость вращения двигателя"},
+                                              {"Параметр_Y", "Положение дроссельной заслонки"},
+                                              {"Смещение_значения", "0"},
+                                              {"Шаг", "3"},
+                                              {"Делитель_шага", "1"},
+                                              {"Смещение", "0"}}));
+}
 
 struct Window {
     QWidget top;
@@ -29,6 +51,20 @@ struct Window {
     DiagnosticsView diagnostics{&top};
     TrendView trend{&top};
     LiveValueList list{&top};
+    std::vector<uint8_t> image = std::vector<uint8_t>(korvane::kImageSize, 0);
+    korvane::maps::EditHistory history;
+    korvane::maps::Map3dView map3d{MapHost(), &top};
+    korvane::maps::Map3dView::Host MapHost() {
+        korvane::maps::Map3dView::Host h;
+        h.image = [this] {
+            return korvane::maps::ConstImageBytes(image.data(), korvane::kImageSize);
+        };
+        h.store = [](uint16_t, std::span<const uint8_t>) {};
+        h.log = [](const QString&) {};
+        h.history = &history;
+        h.decimalSeparator = ',';
+        return h;
+    }
     explicit Window(Front front) {
         top.resize(964, 523);
         trend.move(1, 32);
@@ -38,7 +74,12 @@ struct Window {
         dashboard.setVisible(front == kDashboard);
         diagnostics.setVisible(front == kGrid);
         trend.setVisible(front == kMapMode);
-        list.setVisible(front == kMapMode);
+        list.setVisible(front == kMapMode || front == kMap3d);
+        for (size_t k = 0; k < image.size(); ++k) image[k] = static_cast<uint8_t>(k * 37 % 251);
+        map3d.setGeometry(1, 32, 715, 476);
+        map3d.ShowMap(BenchMap());
+        map3d.setVisible(front == kMap3d);
+        map3d.raise();
         top.show();
         QApplication::processEvents();
     }
@@ -70,6 +111,7 @@ class TickLoop {
         if (t.newPoll) {
             window_.trend.Update(decoder_.Values(), OxygenSensor::Lc1);
             window_.list.Update(decoder_.Values(), OxygenSensor::Lc1, ',');
+            if (window_.map3d.isVisible()) window_.map3d.ShowLive(decoder_.Values());
         }
         // Let the panel in front paint what changed, as the event loop would.
         QApplication::processEvents();
@@ -108,12 +150,13 @@ BENCHMARK(BM_EngineTick)
     ->Arg(kGrid)
     ->Arg(kMapMode)
     ->Arg(kNoneShown)
+    ->Arg(kMap3d)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-// `--ticks=N --front=0..3`: N ticks after a warm-up that fills the trend,
+// `--ticks=N --front=0..4`: N ticks after a warm-up that fills the trend,
 // outside the benchmark's own timing loop, for an instruction count:
 //   valgrind --tool=callgrind --collect-atstart=no
 //       --toggle-collect='*CountedTicks*' live_bench --ticks=200 --front=2

@@ -492,6 +492,7 @@ void TForm1::Disconnect(bool automatic) {
     if (!automatic) linkWatch_->Disconnecting();
     session_->Disconnect();
     firmware_->SessionEnded();
+    calibration_->HideLive();  // no engine, no live point
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
     Timer2->stop();
@@ -555,6 +556,7 @@ void TForm1::grafxx() {
     const auto sensor = Sensor();
     Trend->Update(decoder_.Values(), sensor);
     ValueListEditor2->Update(decoder_.Values(), sensor, decimalSeparator_);
+    calibration_->ShowLive(decoder_.Values());
 }
 
 }  // namespace korvane::app

@@ -343,6 +343,7 @@ void TForm1::CreateFirmwareActions() {
     firmware_->startTuningTimers = [this] { tuning_->StartTuningTimers(); };
     // What the image offers follows it; at the desk the grid shows it.
     firmware_->imageChanged = [this] {
+        calibration_->ImageReloaded();
         ShowState(session_->State());
         desk_->ImageChanged();
         if (session_->State() == SessionState::Disconnected) tuning_->ShowAtDesk();
@@ -372,7 +373,11 @@ void TForm1::CreateCalibrationPanel() {
         ValueListEditor1->Reload();
     };
     w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
+    w.store = [this](size_t address, std::span<const uint8_t> bytes) {
+        image_.Store(address, bytes);
+    };
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
+    w.mapViewShown = [this](bool shown) { Trend->setVisible(!shown); };
     w.imageEdited = [this] {
         ShowGridLabels(firmware::Namesstringgrid(image_.Bytes()));
         tuning_->ImageEditedAtDesk();

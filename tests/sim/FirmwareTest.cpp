@@ -2,6 +2,7 @@
 // the way the program reads them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
@@ -122,7 +123,7 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
     };
     walk(doc.document_element(), "");
     ASSERT_EQ(tables.size(), DemoTables().size());
-    int curves = 0, singles = 0;
+    int curves = 0, singles = 0, maps = 0;
     for (const auto& t : DemoTables()) {
         SCOPED_TRACE(t.path);
         ASSERT_TRUE(tables.count(t.path));
@@ -132,7 +133,8 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
         EXPECT_EQ(address.substr(0, 4), "0000");
         EXPECT_EQ(std::stoul(address, nullptr, 16), t.address);
         for (char ch : address) EXPECT_TRUE(std::isdigit(ch) || (ch >= 'A' && ch <= 'F'));
-        EXPECT_EQ(std::string(n.attribute("graf").value()), t.curve ? "2D" : "1D");
+        EXPECT_EQ(std::string(n.attribute("graf").value()),
+                  t.rows > 0 ? "3D" : (t.curve ? "2D" : "1D"));
         const char* keys1D[] = {"Смещение_значения",
                                 "Шаг",
                                 "Делитель_шага",
@@ -146,7 +148,29 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
                                 "Смещение_по_оси_Y",
                                 "Шаг_по_Y",
                                 "Делитель_шага_по_Y"};
-        if (t.curve) {
+        // Either decimal separator, as the map editor reads them.
+        auto number = [&](const char* key) {
+            std::string text = n.attribute(key).value();
+            std::replace(text.begin(), text.end(), ',', '.');
+            return std::stod(text);
+        };
+        if (t.rows > 0) {
+            ++maps;
+            EXPECT_EQ(n.attribute("Число_точек_по_оси_X").as_int(), t.points);
+            EXPECT_EQ(n.attribute("Число_точек_по_оси_Y").as_int(), t.rows);
+            ASSERT_LE(t.address + t.points * t.rows, 65536);
+            // Every cell's value lies within the map's limits.
+            const bool isSigned = std::string(n.attribute("Тип_тарировки").value()) == "1";
+            for (int k = 0; k < t.points * t.rows; ++k) {
+                const uint8_t b = image[t.address + k];
+                const double raw = isSigned ? static_cast<int8_t>(b) : b;
+                const double v =
+                    (raw + number("Смещение_значения")) * number("Шаг") / number("Делитель_шага") -
+                    number("Смещение");
+                EXPECT_GE(v, number("MIN")) << k;
+                EXPECT_LE(v, number("MAX")) << k;
+            }
+        } else if (t.curve) {
             ++curves;
             for (const char* key : keys2D) {
                 ASSERT_TRUE(n.attribute(key)) << key;
@@ -177,6 +201,7 @@ TEST(SimFirmware, DemoMapDescribesTablesInsideTheImage) {
     }
     EXPECT_GE(curves, 3);
     EXPECT_GE(singles, 3);
+    EXPECT_GE(maps, 3);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -16,7 +17,10 @@
 #include <QTreeWidget>
 
 #include "ecu/ECUThread.h"
+#include "firmware/FirmwareImage.h"
+#include "maps/RangeWrite.h"
 #include "maps/ui/CurveChart.h"
+#include "maps/ui/Map3dView.h"
 #include "platform/NumberText.h"
 #include "platform/qt/QtText.h"
 
@@ -71,6 +75,37 @@ CalibrationPanel::CalibrationPanel(Window window, QTabWidget* pages, QWidget* ta
     TimerRW->setObjectName(QStringLiteral("TimerRW"));
     TimerRW->setInterval(200);
     w_.connectTimer(TimerRW, [this] { TimerRWTimer(); });
+
+    // A two-axis map takes the place of the trend and the table pages.
+    Map3dView::Host host;
+    host.image = [this] { return ConstImageBytes(w_.image()); };
+    host.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+        StoreRange(address, bytes);
+    };
+    host.log = w_.log;
+    host.history = &history_;
+    host.edited = [this] { AfterEdit(); };
+    host.undo = [this] { Undo(); };
+    host.redo = [this] { Redo(); };
+    host.compare = [this] { CompareClick(); };
+    host.decimalSeparator = w_.decimalSeparator;
+    view3d_ = new Map3dView(std::move(host), tablePanel);
+    view3d_->setGeometry(0, 0, 715, 476);
+    view3d_->hide();
+    const auto image = w_.image();
+    baseline_.assign(image.begin(), image.end());
+    for (QWidget* area : {static_cast<QWidget*>(tablePanel), static_cast<QWidget*>(this)}) {
+        const struct {
+            QKeySequence keys;
+            void (CalibrationPanel::*run)();
+        } shortcuts[] = {{QKeySequence(Qt::CTRL | Qt::Key_Z), &CalibrationPanel::Undo},
+                         {QKeySequence(Qt::CTRL | Qt::Key_Y), &CalibrationPanel::Redo}};
+        for (const auto& s : shortcuts) {
+            auto* shortcut = new QShortcut(s.keys, area);
+            shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+            connect(shortcut, &QShortcut::activated, this, [this, run = s.run] { (this->*run)(); });
+        }
+    }
 }
 
 CalibrationPanel::~CalibrationPanel() = default;
@@ -235,6 +270,7 @@ void CalibrationPanel::RebuildTree() {
                 p->setExpanded(true);
     }
     if (reselect >= 0) TreeView->setCurrentItem(items_[static_cast<size_t>(reselect)]);
+    MarkComparedTables();
 }
 
 void CalibrationPanel::TreeViewExpanding(QTreeWidgetItem* item) {
@@ -262,6 +298,16 @@ void CalibrationPanel::TreeViewClick() {
 }
 
 void CalibrationPanel::tabl() {
+    if (IsMap3d(attributes_)) {
+        view3d_->ShowMap(ReadMap3d(attributes_));
+        view3d_->SetReference(&baseline_, other_.empty() ? nullptr : &other_);
+        view3d_->show();
+        view3d_->raise();
+        if (w_.mapViewShown) w_.mapViewShown(true);
+        return;
+    }
+    if (view3d_->isVisible() && w_.mapViewShown) w_.mapViewShown(false);
+    view3d_->hide();
     ShowTableDisplay(ShowTable(attributes_, w_.image(), w_.decimalSeparator));
 }
 
@@ -340,7 +386,15 @@ void CalibrationPanel::Button5Click() {
     const TableWrite& write = p.write;
     if (write.editPoint) Editpoint->setText(Q(*write.editPoint));
     if (write.kind != TableKind::None) {
-        StoreInImage(write, w_.image());
+        // The write is one undoable step like the edits of a map.
+        const auto image = w_.image();
+        const size_t from = write.address;
+        const size_t to = std::min(kImageSize, from + write.bytes.size());
+        EditRange range{write.address, {image.begin() + from, image.begin() + to}, {}};
+        StoreInImage(write, image);
+        range.after.assign(image.begin() + from, image.begin() + to);
+        if (range.after != range.before)
+            history_.Push({"«" + attributes_.Element() + "»: запись", {std::move(range)}});
         // The boxes, the grid and the chart show what was written, and the
         // log says where that differs from what was typed.
         const TableDisplay shown = ShowTable(attributes_, w_.image(), w_.decimalSeparator);
@@ -428,6 +482,100 @@ QTreeWidgetItem* CalibrationPanel::ItemByNames(const QString& path) const {
         found = next;
     }
     return found;
+}
+
+void CalibrationPanel::StoreRange(uint16_t address, std::span<const uint8_t> bytes) {
+    if (w_.store) {
+        w_.store(address, bytes);
+    } else {
+        const auto image = w_.image();
+        std::copy(bytes.begin(), bytes.end(), image.begin() + address);
+    }
+    // Until the synchroniser follows the image, the changed range goes to
+    // the ECU from here; with it, this hand-over goes away.
+    if (!AtDesk() && LinkUp()) {
+        const HandOverResult r = HandOverRange(*w_.ecu, address, bytes.size(), w_.image());
+        if (r.state == HandOver::Refused) w_.log(Q(r.error));
+    }
+}
+
+void CalibrationPanel::AfterEdit() {
+    if (AtDesk() && w_.imageEdited) w_.imageEdited();
+    MarkComparedTables();
+}
+
+void CalibrationPanel::ImageReloaded() {
+    history_.Clear();
+    const auto image = w_.image();
+    baseline_.assign(image.begin(), image.end());
+    if (view3d_->isVisible()) tabl();
+    MarkComparedTables();
+}
+
+void CalibrationPanel::Undo() {
+    const std::string what =
+        history_.Undo([this](uint16_t a, std::span<const uint8_t> b) { StoreRange(a, b); });
+    if (what.empty()) return;
+    w_.log(QStringLiteral("Отменено: %1").arg(Q(what)));
+    view3d_->ImageChanged();
+    if (!view3d_->isVisible() && attributes_.Has("graf")) tabl();
+    AfterEdit();
+}
+
+void CalibrationPanel::Redo() {
+    const std::string what =
+        history_.Redo([this](uint16_t a, std::span<const uint8_t> b) { StoreRange(a, b); });
+    if (what.empty()) return;
+    w_.log(QStringLiteral("Повторено: %1").arg(Q(what)));
+    view3d_->ImageChanged();
+    if (!view3d_->isVisible() && attributes_.Has("graf")) tabl();
+    AfterEdit();
+}
+
+void CalibrationPanel::ShowLive(const live::LiveValues& values) {
+    if (view3d_->isVisible()) view3d_->ShowLive(values);
+}
+
+void CalibrationPanel::HideLive() {
+    view3d_->HideLive();
+}
+
+void CalibrationPanel::ShowConfirmed(const std::vector<std::pair<uint16_t, uint16_t>>& ranges) {
+    view3d_->ShowConfirmed(ranges);
+}
+
+void CalibrationPanel::CompareClick() {
+    const QString file =
+        w_.askOpenFile(QStringLiteral("Образ для сравнения"), QStringLiteral("Все файлы (*)"));
+    if (file.isEmpty()) return;
+    firmware::FirmwareImage second;
+    const firmware::LoadResult loaded = second.LoadFile(S(file));
+    if (!loaded) {
+        w_.showError(
+            QStringLiteral("Образ для сравнения «%1» не открыт: %2").arg(file, Q(loaded.error)));
+        return;
+    }
+    other_.assign(second.Bytes().begin(), second.Bytes().end());
+    w_.log(QStringLiteral("Сравнение с образом «%1».").arg(file));
+    MarkComparedTables();
+    if (view3d_->isVisible()) view3d_->SetReference(&baseline_, &other_);
+}
+
+void CalibrationPanel::MarkComparedTables() {
+    const bool comparing = !other_.empty();
+    const ConstImageBytes mine = w_.image();
+    const ConstImageBytes other = comparing ? ConstImageBytes(other_.data(), kImageSize) : mine;
+    for (QTreeWidgetItem* item : items_) {
+        const pugi::xml_node node = NodeByPath(doc_.Document(), NodePath(item));
+        bool differs = false;
+        if (comparing && node)
+            differs =
+                TableDiffers(AttributeList(NodeName(node), NodeAttributes(node)), mine, other);
+        item->setForeground(0, differs ? QBrush(QColor(150, 0, 200)) : QBrush());
+        item->setToolTip(
+            0, differs ? QStringLiteral("Отличается от образа для сравнения") : QString());
+        item->setData(0, Qt::UserRole + 1, differs);
+    }
 }
 
 }  // namespace korvane::maps

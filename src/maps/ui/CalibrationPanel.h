@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "live/LiveValues.h"
+#include "maps/Map3dEditor.h"
 #include "maps/MapDocument.h"
 #include "maps/MapNumbers.h"
 #include "maps/TableCodec.h"
@@ -32,6 +34,7 @@ class EcuCommands;
 namespace korvane::maps {
 
 class CurveChart;
+class Map3dView;
 
 class CalibrationPanel final : public QWidget {
     Q_OBJECT
@@ -53,6 +56,12 @@ class CalibrationPanel final : public QWidget {
         // button stores into the image only (the log says so): no ECU, no
         // copy, the live view untouched. Unset: always connected.
         std::function<bool()> connected;
+        // An edit of the image: bytes at an address, marked changed and
+        // passed on to whoever follows the image. Unset: copied into image().
+        std::function<void(size_t address, std::span<const uint8_t> bytes)> store;
+        // A two-axis map's view covers the trend and the table pages while
+        // shown (may be unset): the window stops drawing what lies under it.
+        std::function<void(bool shown)> mapViewShown;
         // The image was changed by a write at the desk (may be unset).
         std::function<void()> imageEdited;
         // Runs a step now, or once the handler that is waiting has finished.
@@ -85,6 +94,24 @@ class CalibrationPanel final : public QWidget {
     void correct2D(const std::string& adrf, const std::string& adrs, const std::string& len,
                    const std::string& data);
     void TimerRWTimer();
+
+    // Two-axis maps. Another image was loaded: the undo steps and the
+    // changed marks start afresh.
+    void ImageReloaded();
+    // The engine view's tick: the live point of the map shown.
+    void ShowLive(const live::LiveValues& values);
+    void HideLive();
+    // What the ECU has confirmed holding (address, length ranges), for the
+    // grid's marks.
+    void ShowConfirmed(const std::vector<std::pair<uint16_t, uint16_t>>& ranges);
+    // Undo and redo over every table edited here (Ctrl+Z, Ctrl+Y).
+    void Undo();
+    void Redo();
+    // "Сравнить с образом…": a second image; the tables that differ are
+    // marked in the tree.
+    void CompareClick();
+    const EditHistory& History() const { return history_; }
+    Map3dView* View3d() const { return view3d_; }
 
     std::vector<int> NodePath(QTreeWidgetItem* item) const;
     int CurrentNodeListIndex() const { return tree_.CurrentNodeListIndex(CurrentMapNode); }
@@ -126,7 +153,16 @@ class CalibrationPanel final : public QWidget {
     // Runs the step of a handler `ms` later, never inside another handler.
     void Later(int ms, std::function<void()> step);
 
+    // Edits of the image from here: stored, and (for now) handed to the ECU.
+    void StoreRange(uint16_t address, std::span<const uint8_t> bytes);
+    void AfterEdit();
+    void MarkComparedTables();
+
     Window w_;
+    EditHistory history_;
+    std::vector<uint8_t> baseline_;  // the image as loaded
+    std::vector<uint8_t> other_;     // the compared image; empty: none
+    Map3dView* view3d_ = nullptr;
     MapDocument doc_;
     MapTree tree_;
     std::vector<QTreeWidgetItem*> items_;  // one per tree_.items entry
