@@ -3,3 +3,4 @@
 // plot): the arithmetic behind it lives in PlotMath (ticks, scales, hit
 // testing, downsampling, no Qt), the widget in ui/PlotWidget.
 #include "plot/PlotMath.h"
+#include "plot/PlotRaster.h"

@@ -88,6 +88,33 @@ TEST_F(Plot, EachSeriesOnItsOwnScaleWithTheCursorOnTop) {
     EXPECT_EQ(black, 0);
 }
 
+// A plain line drawn again elsewhere leaves no trace where it was, also
+// after a repaint of part of the plot and after new scales.
+TEST_F(Plot, APlainLineMovesWithoutATrace) {
+    const QColor blue(0, 0, 255);
+    auto blueAt = [&](double value, int index) {
+        const QImage image = plot.grab().toImage();
+        const QRect a = plot.PlotArea();
+        const int x = qRound(a.left() + (index + 0.5) * a.width() / 5.0);
+        const int y = qRound(a.bottom() - value / 100 * a.height());
+        return ColourNear(image, QPointF(x, y), blue);
+    };
+    plot.SetPoints(line, {80, 80, 80, 80, 80});
+    ASSERT_TRUE(blueAt(80, 2));
+    plot.SetPoints(line, {20, 20, 20, 20, 20});
+    EXPECT_TRUE(blueAt(20, 2));
+    EXPECT_FALSE(blueAt(80, 2));
+    // Part of the plot repainted (one curve point moved), then all of it.
+    plot.SetPoint(curve, 2, 6);
+    QApplication::processEvents();
+    plot.SetPoints(line, {50, 50, 50, 50, 50});
+    EXPECT_TRUE(blueAt(50, 2));
+    EXPECT_FALSE(blueAt(20, 2));
+    EXPECT_FALSE(blueAt(20, 0));
+    plot.SetYRange(Scale::Right, {0, 100.5});
+    EXPECT_FALSE(blueAt(20, 4));
+}
+
 TEST_F(Plot, OnlyDraggablePointsAreDraggedAndTheOwnerSetsTheValue) {
     QSignalSpy dragged(&plot, &PlotWidget::pointDragged);
     QSignalSpy finished(&plot, &PlotWidget::dragFinished);

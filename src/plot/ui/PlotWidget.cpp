@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#include "plot/PlotRaster.h"
 
 namespace korvane::plot {
 
@@ -15,6 +18,7 @@ namespace {
 constexpr int kMargin = 4;         // around everything
 constexpr int kTickGap = 4;        // between the frame and a tick label
 constexpr double kGrabRadius = 8;  // pixels around a point that pick it up
+constexpr int kOverhang = 6;       // how far markers reach past the frame
 // Room per tick when the plot chooses the ticks itself.
 constexpr int kPixelsPerXStep = 90;
 constexpr int kPixelsPerYStep = 30;
@@ -27,6 +31,11 @@ QFont PixelFont(const QFont& base, int pixels, bool bold = false) {
     f.setPixelSize(pixels);
     f.setBold(bold);
     return f;
+}
+
+// A rectangle of the widget in the pixels of an image drawn for it.
+QRect ToDevice(const QRect& r, qreal dpr) {
+    return QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr).toAlignedRect();
 }
 
 }  // namespace
@@ -49,7 +58,7 @@ void PlotWidget::SetPoints(int series, std::vector<double> values) {
     if (dragged_ && dragged_->first == series && dragged_->second >= int(s.values.size()))
         dragged_.reset();
     // Thick lines and markers stick out of the plot area a little.
-    update(plot_.adjusted(-8, -8, 8, 8));
+    update(plot_.adjusted(-kOverhang, -kOverhang, kOverhang, kOverhang));
 }
 
 void PlotWidget::SetPoint(int series, int index, double value) {
@@ -214,9 +223,10 @@ void PlotWidget::Layout() {
 
 void PlotWidget::PaintStill() {
     const qreal dpr = devicePixelRatioF();
-    still_ = QPixmap(size() * dpr);
+    still_ = QImage(size() * dpr, QImage::Format_RGB32);
     still_.setDevicePixelRatio(dpr);
     still_.fill(Qt::white);
+    frameValid_ = false;
     QPainter p(&still_);
     const QFont labelFont = PixelFont(font(), labelPixels_);
     const QFont titleFont = PixelFont(font(), titlePixels_);
@@ -291,20 +301,23 @@ void PlotWidget::PaintStill() {
 
 void PlotWidget::PaintSeries(QPainter& p, const Series& s) const {
     const int n = int(s.values.size());
-    if (n == 0) return;
+    if (n == 0 || (!s.style.antialiased && !s.style.markers)) return;
     const LinearMap xMap = XMap();
     const LinearMap yMap = YMap(s.style.scale);
     QPolygonF line;
     line.reserve(n);
     for (int i = 0; i < n; ++i)
         line.append(QPointF(xMap.ToPixel(i), yMap.ToPixel(s.values[size_t(i)])));
-    p.setRenderHint(QPainter::Antialiasing, s.style.antialiased);
-    QPen pen(s.style.colour, s.style.width);
-    pen.setJoinStyle(Qt::RoundJoin);
-    pen.setCapStyle(Qt::RoundCap);
-    p.setPen(pen);
-    if (n > 1) p.drawPolyline(line);
+    if (s.style.antialiased && n > 1) {
+        p.setRenderHint(QPainter::Antialiasing, true);
+        QPen pen(s.style.colour, s.style.width);
+        pen.setJoinStyle(Qt::RoundJoin);
+        pen.setCapStyle(Qt::RoundCap);
+        p.setPen(pen);
+        p.drawPolyline(line);
+    }
     if (s.style.markers) {
+        p.setRenderHint(QPainter::Antialiasing, s.style.antialiased);
         p.setPen(QPen(s.style.markerBorder, 1));
         p.setBrush(s.style.colour);
         const double half = s.style.markerSize / 2.0;
@@ -315,14 +328,69 @@ void PlotWidget::PaintSeries(QPainter& p, const Series& s) const {
     }
 }
 
+void PlotWidget::PaintPlainLines(const QRect& clip) {
+    const qreal dpr = frame_.devicePixelRatio();
+    const QRect device = ToDevice(clip, dpr).intersected(frame_.rect());
+    const PixelRect pixels{device.left(), device.top(), device.right() + 1, device.bottom() + 1};
+    const PixelBuffer buffer{reinterpret_cast<uint32_t*>(frame_.bits()),
+                             size_t(frame_.bytesPerLine() / 4)};
+    const LinearMap xMap = XMap();
+    std::vector<Pixel> points;
+    for (const Series& s : series_) {
+        if (s.style.antialiased || s.values.empty()) continue;
+        const LinearMap yMap = YMap(s.style.scale);
+        points.clear();
+        for (size_t i = 0; i < s.values.size(); ++i)
+            points.push_back({xMap.ToPixel(double(i)) * dpr, yMap.ToPixel(s.values[i]) * dpr});
+        DrawThickPolyline(buffer, pixels, points,
+                          std::max(1, int(std::lround(s.style.width * dpr))), s.style.colour.rgb(),
+                          lines_);
+    }
+}
+
+void PlotWidget::RestoreFrame(const QRect& device) {
+    if (!frameValid_) {
+        frame_ = still_.copy();
+        frame_.setDevicePixelRatio(still_.devicePixelRatio());
+        lines_.assign(size_t(frame_.width()), ColumnSpan{});
+        frameValid_ = true;
+        return;
+    }
+    // Only the pixels under last time's lines differ from the picture.
+    const size_t stride = size_t(frame_.bytesPerLine() / 4);
+    uint32_t* to = reinterpret_cast<uint32_t*>(frame_.bits());
+    const uint32_t* from = reinterpret_cast<const uint32_t*>(still_.constBits());
+    for (int x = std::max(0, device.left()); x <= device.right() && x < int(lines_.size()); ++x) {
+        ColumnSpan& c = lines_[size_t(x)];
+        if (c.Empty()) continue;
+        const int top = std::max(c.top, device.top()),
+                  bottom = std::min(c.bottom, device.bottom() + 1);
+        for (int y = top; y < bottom; ++y)
+            to[size_t(y) * stride + size_t(x)] = from[size_t(y) * stride + size_t(x)];
+        // Rows outside this paint keep their mark until a paint covers them.
+        if (top <= c.top && bottom >= c.bottom) c = ColumnSpan{};
+    }
+}
+
 void PlotWidget::paintEvent(QPaintEvent* event) {
-    if (!stillValid_ || still_.size() != size() * devicePixelRatioF()) PaintStill();
-    QPainter p(this);
-    const qreal dpr = still_.devicePixelRatio();
+    const qreal dpr = devicePixelRatioF();
+    if (!stillValid_ || still_.size() != size() * dpr) PaintStill();
     const QRect r = event->rect();
-    p.drawPixmap(r, still_, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
+    QPainter p(this);
     // Markers sit half outside the frame at the ends; lines stay inside.
-    p.setClipRect(plot_.adjusted(-6, -6, 6, 6).intersected(r));
+    const QRect area = plot_.adjusted(-kOverhang, -kOverhang, kOverhang, kOverhang).intersected(r);
+    for (const QRect& outside : QRegion(r).subtracted(area))
+        p.drawImage(outside, still_, ToDevice(outside, dpr));
+    if (area.isEmpty()) return;
+
+    // The plain lines are written into a copy of the picture, which then
+    // goes to the screen in one piece.
+    RestoreFrame(ToDevice(area, dpr).intersected(still_.rect()));
+    const QRect device = ToDevice(area, dpr).intersected(still_.rect());
+    PaintPlainLines(plot_.adjusted(1, 1, -1, -1).intersected(area));
+    p.drawImage(area, frame_, device);
+
+    p.setClipRect(area);
     for (const Series& s : series_) PaintSeries(p, s);
     if (cursor_ && *cursor_ >= x_.range.lo && *cursor_ <= x_.range.hi) {
         p.setRenderHint(QPainter::Antialiasing, false);

@@ -6,7 +6,7 @@
 // the plot area. Points can be picked and dragged vertically (series marked
 // draggable), the right button pans sideways (when allowed).
 #include <QColor>
-#include <QPixmap>
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "plot/PlotMath.h"
+#include "plot/PlotRaster.h"
 
 namespace korvane::plot {
 
@@ -114,14 +115,24 @@ class PlotWidget : public QWidget {
     void Restyle();
     void Layout();
     void PaintStill();
+    // Smoothed lines and markers, through the painter.
     void PaintSeries(QPainter& p, const Series& s) const;
+    // Lines without smoothing, written into frame_ within `clip`.
+    void PaintPlainLines(const QRect& clip);
+    // Makes frame_ the picture again within `device` (image pixels).
+    void RestoreFrame(const QRect& device);
 
     std::vector<Series> series_;
     Axis x_, left_, right_;
     int labelPixels_ = 10, titlePixels_ = 11;
     std::optional<double> cursor_;
     QRect plot_;
-    QPixmap still_;
+    QImage still_;
+    // The picture with the plain lines written in, as last shown, and per
+    // pixel column the rows those lines cover.
+    QImage frame_;
+    std::vector<ColumnSpan> lines_;
+    bool frameValid_ = false;
     bool stillValid_ = false;
     bool pannable_ = false;
     std::optional<std::pair<int, int>> dragged_;
