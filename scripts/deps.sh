@@ -3,7 +3,7 @@
 # they are missing. Sourced by run.sh and test.sh.
 korvane_packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-charts-dev libgl-dev qt6-translations-l10n
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev libjpeg-dev libpugixml-dev
   xvfb xauth fonts-dejavu-core
   clang libclang-rt-dev xdotool xclip strace python3

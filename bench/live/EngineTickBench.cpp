@@ -1,6 +1,7 @@
 // One engine-timer tick as the window runs it: take the frame, decode it,
 // merge the LC-1 ratio, refresh the dashboard, the grid, the trend and the
-// value list, and paint the panel in front.
+// value list, and paint the panel in front. In map mode the map editor's
+// curve chart is shown below the trend, as when a curve is open.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include "live/ui/LiveValueList.h"
 #include "live/ui/TrendView.h"
 #include "maps/ui/Map3dView.h"
+#include "maps/ui/CurveChart.h"
 
 using namespace korvane::live;
 
@@ -65,10 +67,20 @@ struct Window {
         h.decimalSeparator = ',';
         return h;
     }
+    korvane::maps::CurveChart curve{&top};
     explicit Window(Front front) {
         top.resize(964, 523);
         trend.move(1, 32);
         list.setGeometry(718, 250, 230, 230);
+        curve.setGeometry(1, 262, 709, 222);
+        std::vector<double> points;
+        QStringList labels;
+        for (int i = 0; i < 16; ++i) {
+            points.push_back(1.9 - 0.06 * i);
+            labels << QString::number(-40 + 10 * i);
+        }
+        curve.SetPoints(points, labels);
+        curve.SetAxisTitles(QStringLiteral("Температура"), QStringLiteral("Коэффициент"));
         dashboard.move(718, 32);
         diagnostics.move(718, 32);
         dashboard.setVisible(front == kDashboard);
@@ -80,6 +92,7 @@ struct Window {
         map3d.ShowMap(BenchMap());
         map3d.setVisible(front == kMap3d);
         map3d.raise();
+        curve.setVisible(front == kMapMode);
         top.show();
         QApplication::processEvents();
     }

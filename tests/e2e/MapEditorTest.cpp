@@ -7,7 +7,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -121,9 +120,9 @@ TEST_F(MapEditor, ChangedValueAndCurvePointReachTheEcuAndTheSavedImage) {
     const uint8_t old = form->Image().Bytes()[0x5C03];
     maps::CurveChart* chart = panel.DBChart1;
     const QPoint from = chart->PointPosition(3);
-    QTest::mousePress(chart->viewport(), Qt::LeftButton, Qt::NoModifier, from);
-    QTest::mouseMove(chart->viewport(), from - QPoint(0, 40));
-    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, Qt::NoModifier, from - QPoint(0, 40));
+    QTest::mousePress(chart, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(chart, from - QPoint(0, 40));
+    QTest::mouseRelease(chart, Qt::LeftButton, Qt::NoModifier, from - QPoint(0, 40));
     ASSERT_GT(chart->Value(3), old / 128.0);
     EXPECT_EQ(simulator->Ram()[0x5C03], old);  // nothing before the write button
     const Bytes ramBefore = simulator->Ram();

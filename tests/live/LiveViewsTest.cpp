@@ -1,17 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QLabel>
-#include <QLegend>
-#include <QLineSeries>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTableWidget>
-#include <QValueAxis>
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -22,8 +18,10 @@
 #include "live/ui/LiveValueList.h"
 #include "live/ui/TrendView.h"
 #include "live/ui/UozPointsGrid.h"
+#include "plot/ui/PlotWidget.h"
 
 using namespace korvane::live;
+namespace plot = korvane::plot;
 
 namespace {
 
@@ -282,66 +280,62 @@ class TrendViewTest : public ::testing::Test {
             trend.Update(values, sensor);
         }
     }
-    std::vector<qreal> Ys(QLineSeries* s) {
-        std::vector<qreal> ys;
-        for (const QPointF& p : s->points()) ys.push_back(p.y());
-        return ys;
-    }
+    std::vector<double> Ys(int series) { return trend.Chart()->Points(series); }
+    static constexpr int kLeft = TrendView::kLeftSeries, kRight = TrendView::kRightSeries;
     TrendView trend;
     LiveValues values;
     int n = 0;
 };
 
 TEST_F(TrendViewTest, ChartHoldsAtMost41PointsOnTwoAxes) {
-    EXPECT_EQ(trend.Series2()->pen().color(), QColor(130, 155, 254));
-    EXPECT_EQ(trend.Series3()->pen().color(), QColor(252, 209, 36));
-    EXPECT_EQ(trend.Series2()->pen().width(), 4);
-    EXPECT_EQ(trend.Series2()->attachedAxes().contains(trend.LeftAxis()), true);
-    EXPECT_EQ(trend.Series3()->attachedAxes().contains(trend.RightAxis()), true);
-    EXPECT_FALSE(trend.Chart()->legend()->isVisible());
+    const plot::PlotWidget& chart = *trend.Chart();
+    EXPECT_EQ(chart.Style(kLeft).colour, QColor(130, 155, 254));
+    EXPECT_EQ(chart.Style(kRight).colour, QColor(252, 209, 36));
+    EXPECT_EQ(chart.Style(kLeft).width, 4);
+    EXPECT_EQ(chart.Style(kLeft).scale, plot::Scale::Left);
+    EXPECT_EQ(chart.Style(kRight).scale, plot::Scale::Right);
 
     Feed(41);
-    EXPECT_EQ(trend.Series2()->count(), 41);
-    const auto before = Ys(trend.Series2());
+    EXPECT_EQ(Ys(kLeft).size(), 41u);
+    const auto before = Ys(kLeft);
     Feed(1);
-    EXPECT_EQ(trend.Series2()->count(), 41);
-    EXPECT_EQ(Ys(trend.Series2()), before);
+    EXPECT_EQ(Ys(kLeft).size(), 41u);
+    EXPECT_EQ(Ys(kLeft), before);
     Feed(1);
-    EXPECT_EQ(trend.Series2()->count(), 41);
-    EXPECT_EQ(trend.Series2()->points().back().y(), 800 + 40 * 41);
-    EXPECT_EQ(trend.Series2()->points().front().x(), 0);
-    EXPECT_EQ(trend.Series2()->points().back().x(), 40);
+    EXPECT_EQ(Ys(kLeft).size(), 41u);
+    EXPECT_EQ(Ys(kLeft).back(), 800 + 40 * 41);
+    EXPECT_EQ(chart.XRange(), (plot::Range{0, 40}));
     // Both selectors start on engine speed: the series carry the same numbers.
-    EXPECT_EQ(Ys(trend.Series2()), Ys(trend.Series3()));
+    EXPECT_EQ(Ys(kLeft), Ys(kRight));
     // The axes keep every point in view.
-    const auto ys = Ys(trend.Series2());
-    EXPECT_LE(trend.LeftAxis()->min(), *std::min_element(ys.begin(), ys.end()));
-    EXPECT_GE(trend.LeftAxis()->max(), *std::max_element(ys.begin(), ys.end()));
+    const auto ys = Ys(kLeft);
+    EXPECT_LE(chart.YRange(plot::Scale::Left).lo, *std::min_element(ys.begin(), ys.end()));
+    EXPECT_GE(chart.YRange(plot::Scale::Left).hi, *std::max_element(ys.begin(), ys.end()));
 }
 
 TEST_F(TrendViewTest, ANewSelectionRetitlesAtOnceAndScrollsIn) {
     Feed(41);
     trend.ComboBox3()->setCurrentIndex(0);  // "УОЗ"
     Feed(1);
-    EXPECT_EQ(trend.LeftAxis()->titleText(), QString::fromUtf8("УОЗ"));
-    EXPECT_EQ(trend.RightAxis()->titleText(), QString::fromUtf8("Обороты"));
+    EXPECT_EQ(trend.Chart()->YTitle(plot::Scale::Left), QString::fromUtf8("УОЗ"));
+    EXPECT_EQ(trend.Chart()->YTitle(plot::Scale::Right), QString::fromUtf8("Обороты"));
     // Still the engine speed history on the left until it scrolls out.
-    EXPECT_EQ(trend.Series2()->points().back().y(), 800 + 40 * 40);
+    EXPECT_EQ(Ys(kLeft).back(), 800 + 40 * 40);
     Feed(1);
-    EXPECT_EQ(trend.Series2()->points().back().y(), 41 % 30);
+    EXPECT_EQ(Ys(kLeft).back(), 41 % 30);
 }
 
 TEST_F(TrendViewTest, AHiddenChartCatchesUpWhenShown) {
     Feed(10);
     trend.hide();
     Feed(40);
-    EXPECT_EQ(trend.Series2()->count(), 10);
+    EXPECT_EQ(Ys(kLeft).size(), 10u);
     trend.show();
-    EXPECT_EQ(Ys(trend.Series2()), std::vector<qreal>(trend.History().ShownLeft().begin(),
-                                                      trend.History().ShownLeft().end()));
-    EXPECT_EQ(trend.Series2()->count(), 41);
+    EXPECT_EQ(Ys(kLeft), std::vector<double>(trend.History().ShownLeft().begin(),
+                                             trend.History().ShownLeft().end()));
+    EXPECT_EQ(Ys(kLeft).size(), 41u);
     Feed(1);
-    EXPECT_EQ(trend.Series2()->points().back().y(), 800 + 40 * 49);
+    EXPECT_EQ(Ys(kLeft).back(), 800 + 40 * 49);
 }
 
 TEST_F(TrendViewTest, Lc1SelectorPlotsTheEcuRatioWithANarrowBandSensor) {
@@ -350,7 +344,7 @@ TEST_F(TrendViewTest, Lc1SelectorPlotsTheEcuRatioWithANarrowBandSensor) {
     values.AfrLc1 = 13.1;
     Feed(1, OxygenSensor::NarrowBand);
     Feed(1, OxygenSensor::Lc1);
-    EXPECT_EQ(Ys(trend.Series3()), (std::vector<qreal>{14.7, 13.1}));
+    EXPECT_EQ(Ys(kRight), (std::vector<double>{14.7, 13.1}));
 }
 
 TEST(LiveValueList, TenKeysWithTheirValues) {

@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -15,7 +14,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QValueAxis>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -153,7 +151,7 @@ TEST_F(Editor, LoadsTheMapAndShowsSingleValuesAndCurves) {
     EXPECT_EQ(GridText(1, 16).toDouble(), image[0x5C0F] / 128.0);
     EXPECT_EQ(panel->DBChart1->Count(), 16);
     EXPECT_EQ(panel->DBChart1->Value(0), image[0x5C00] / 128.0);
-    EXPECT_EQ(panel->DBChart1->VerticalAxis()->titleText(), "Коэффициент");
+    EXPECT_EQ(panel->DBChart1->YTitle(plot::Scale::Left), "Коэффициент");
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
     EXPECT_TRUE(worker.Pending().empty());
 }
@@ -200,12 +198,12 @@ TEST_F(Editor, DraggingAPointChangesItsGridCellOnly) {
     }();
     CurveChart* chart = panel->DBChart1;
     const QPoint from = chart->PointPosition(3);
-    QTest::mousePress(chart->viewport(), Qt::LeftButton, Qt::NoModifier, from);
-    QTest::mouseMove(chart->viewport(), from + QPoint(0, -30));
-    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, Qt::NoModifier, from + QPoint(0, -30));
+    QTest::mousePress(chart, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(chart, from + QPoint(0, -30));
+    QTest::mouseRelease(chart, Qt::LeftButton, Qt::NoModifier, from + QPoint(0, -30));
     const double moved = chart->Value(3);
     EXPECT_GT(moved, before[3].toDouble());
-    EXPECT_EQ(chart->Series1()->at(3).x(), 3.0);  // vertical only
+    EXPECT_EQ(chart->PointPosition(3).x(), from.x());  // vertical only
     for (int c = 1; c <= 16; ++c)
         if (c != 4) {
             EXPECT_EQ(GridText(1, c), before[c - 1]) << c;
@@ -331,7 +329,7 @@ TEST_F(Editor, CurveGoesThroughTheWriteTimerAndWaitsForABusyWorker) {
     LoadDemo();
     Select(kCold);
     Connect();
-    panel->DBChart1->Series1()->replace(0, QPointF(0, 1.5));
+    panel->DBChart1->SetValue(0, 1.5);
     panel->ChartTool1DragPoint(panel->DBChart1, 0);
     worker.Post(ecu::EcuCommand::WriteCell(0x1000, 1));
     panel->Button5->click();
@@ -438,22 +436,21 @@ TEST(CurveChartAxis, EnormousValuesGiveAFiniteAxisAndAFiniteDrag) {
         chart.SetPoints(c.values, {"a", "b", "c"});
         QApplication::processEvents();
         auto axisIsSound = [&] {
-            const double lo = chart.VerticalAxis()->min(), hi = chart.VerticalAxis()->max();
+            const auto [lo, hi] = chart.YRange(plot::Scale::Left);
             EXPECT_TRUE(std::isfinite(lo) && std::isfinite(hi) && lo < hi) << lo << " " << hi;
         };
         axisIsSound();
         const double before = chart.Value(1);
         const QPoint from = chart.PointPosition(1);
         ASSERT_TRUE(chart.rect().contains(from)) << from.x() << "," << from.y();
-        QTest::mousePress(chart.viewport(), Qt::LeftButton, Qt::NoModifier, from);
-        QTest::mouseMove(chart.viewport(), from + QPoint(0, -30));
+        QTest::mousePress(&chart, Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseMove(&chart, from + QPoint(0, -30));
         EXPECT_TRUE(std::isfinite(chart.Value(1)));
         EXPECT_GT(chart.Value(1), before);
-        QTest::mouseMove(chart.viewport(), from + QPoint(0, -30000));
+        QTest::mouseMove(&chart, from + QPoint(0, -30000));
         EXPECT_TRUE(std::isfinite(chart.Value(1))) << chart.Value(1);
-        EXPECT_EQ(chart.Series1()->at(1).x(), 1.0);
-        QTest::mouseRelease(chart.viewport(), Qt::LeftButton, Qt::NoModifier,
-                            from + QPoint(0, -30000));
+        EXPECT_EQ(chart.PointPosition(1).x(), from.x());
+        QTest::mouseRelease(&chart, Qt::LeftButton, Qt::NoModifier, from + QPoint(0, -30000));
         axisIsSound();
     }
 }

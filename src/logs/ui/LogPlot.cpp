@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "logs/ChannelRange.h"
+#include "plot/PlotMath.h"
 
 namespace korvane::logs::ui {
 
@@ -22,15 +23,6 @@ constexpr int kDragPixels = 4;
 
 QString Number(double v) {
     return LocaleNumber(v, 'g', 5);
-}
-
-// A round step for about `count` ticks over `span`.
-double TickStep(double span, int count) {
-    const double raw = span / std::max(1, count);
-    const double p = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (raw <= m * p) return m * p;
-    return 10 * p;
 }
 
 }  // namespace
@@ -131,9 +123,8 @@ void LogPlot::paintEvent(QPaintEvent*) {
     // The line axis: seconds when the rate is known.
     const double unit = secondsPerLine_.value_or(1.0);
     const double from = first_ * unit, to = last_ * unit;
-    const double step = TickStep(to - from, std::max(2, a.width() / 90));
-    p.setPen(QColor(120, 120, 120));
-    for (double t = std::ceil(from / step) * step; t <= to; t += step) {
+    const double step = plot::NiceStep(to - from, std::max(2, a.width() / 90));
+    for (double t : plot::TickValues({from, to}, step, a.width())) {
         const int x = XOf(t / unit);
         p.setPen(QColor(235, 235, 235));
         p.drawLine(x, a.top(), x, a.bottom());
@@ -143,6 +134,7 @@ void LogPlot::paintEvent(QPaintEvent*) {
     }
 
     const int lineHeight = fontMetrics().height();
+    std::vector<plot::Column> columns;
     for (size_t i = 0; i < series_.size(); ++i) {
         const PlotSeries& s = series_[i];
         const Range r = ranges_[i];
@@ -168,32 +160,19 @@ void LogPlot::paintEvent(QPaintEvent*) {
         if (perPixel > 1) {
             // Each pixel column: a bar from its lowest to its highest value,
             // joined to the one before.
+            plot::ColumnExtents(s.values, first_, perPixel, a.width(), columns);
             QPointF prev;
             bool joined = false;
             for (int px = 0; px < a.width(); ++px) {
-                long l0 = long(std::floor(first_ + px * perPixel));
-                long l1 = long(std::floor(first_ + (px + 1) * perPixel));
-                l0 = std::clamp(l0, 0L, n - 1);
-                l1 = std::clamp(std::max(l1, l0 + 1), 0L, n);
-                float lo = std::numeric_limits<float>::max(),
-                      hi = std::numeric_limits<float>::lowest();
-                float lastV = NAN, firstV = NAN;
-                for (long l = l0; l < l1; ++l) {
-                    const float v = s.values[l];
-                    if (std::isnan(v)) continue;
-                    if (std::isnan(firstV)) firstV = v;
-                    lastV = v;
-                    lo = std::min(lo, v);
-                    hi = std::max(hi, v);
-                }
-                if (std::isnan(firstV)) {
+                const plot::Column& c = columns[size_t(px)];
+                if (!c.any) {
                     joined = false;
                     continue;
                 }
                 const double x = a.left() + px;
-                if (joined) p.drawLine(prev, QPointF(x, yOf(firstV)));
-                p.drawLine(QPointF(x, yOf(lo)), QPointF(x, yOf(hi)));
-                prev = QPointF(x, yOf(lastV));
+                if (joined) p.drawLine(prev, QPointF(x, yOf(c.first)));
+                p.drawLine(QPointF(x, yOf(c.lo)), QPointF(x, yOf(c.hi)));
+                prev = QPointF(x, yOf(c.last));
                 joined = true;
             }
         } else {

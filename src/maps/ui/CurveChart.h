@@ -2,19 +2,15 @@
 // The curve chart of the map editor: one line with a square marker at each
 // point, the points at equal spacing with the grid's headers as labels, and
 // a vertical drag of any point with the mouse.
-#include <QChartView>
 #include <QStringList>
 #include <functional>
 #include <vector>
 
-class QCategoryAxis;
-class QLineSeries;
-class QScatterSeries;
-class QValueAxis;
+#include "plot/ui/PlotWidget.h"
 
 namespace korvane::maps {
 
-class CurveChart final : public QChartView {
+class CurveChart final : public plot::PlotWidget {
     Q_OBJECT
   public:
     explicit CurveChart(QWidget* parent);
@@ -29,29 +25,14 @@ class CurveChart final : public QChartView {
 
     int Count() const;
     double Value(int index) const;
-    QLineSeries* Series1() const { return series_; }
-    QValueAxis* VerticalAxis() const { return axisY_; }
-    QCategoryAxis* HorizontalAxis() const { return axisX_; }
-    // Where point `index` is drawn, in the view's coordinates.
+    // Moves point `index` as a drag would, without the drag's callback.
+    void SetValue(int index, double value);
+    // Where point `index` is drawn, in the chart's coordinates.
     QPoint PointPosition(int index) const;
 
     // Called while a point is dragged, after its value has changed
     // (ChartTool1's drag event).
     std::function<void(int index)> onDragPoint;
-
-  protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-  private:
-    int PointAt(const QPoint& pos) const;
-
-    QLineSeries* series_ = nullptr;
-    QScatterSeries* markers_ = nullptr;
-    QCategoryAxis* axisX_ = nullptr;
-    QValueAxis* axisY_ = nullptr;
-    int dragged_ = -1;
 };
 
 }  // namespace korvane::maps
