@@ -59,9 +59,21 @@ bool SettingsStore::HasSeparator(size_t i) const {
 
 void SettingsStore::SetKeyAt(size_t i, const std::string& key) {
     lines_[i] = key + "=" + ValueAt(i);
+    if (auto p = placeholders_.find(i); p != placeholders_.end()) {
+        const auto eq = p->second.find('=');
+        p->second = key + "=" + (eq == std::string::npos ? std::string() : p->second.substr(eq + 1));
+    }
+}
+
+void SettingsStore::SetPlaceholderAt(size_t i, const std::string& value) {
+    const auto p = placeholders_.find(i);
+    std::string original = p != placeholders_.end() ? p->second : lines_[i];
+    SetValueAt(i, value);
+    placeholders_[i] = std::move(original);
 }
 
 void SettingsStore::SetValueAt(size_t i, const std::string& value) {
+    placeholders_.erase(i);
     if (HasSeparator(i)) {
         lines_[i] = KeyAt(i) + "=" + value;
     } else {
@@ -109,6 +121,7 @@ bool SettingsStore::Load(const std::string& path, std::string& error) {
     }
     lines_ = std::move(r.file.lines);
     storedLines_ = lines_.size();
+    placeholders_.clear();
     encoding_ = r.file.encoding;
     return true;
 }
@@ -118,8 +131,12 @@ bool SettingsStore::Save(const std::string& path, std::string& error) const {
     file.encoding = encoding_;
     // Every line read is written back as it was; only rows appended in the
     // editor and left blank are dropped.
-    for (size_t i = 0; i < lines_.size(); ++i)
-        if (i < storedLines_ || lines_[i] != "=") file.lines.push_back(lines_[i]);
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (auto p = placeholders_.find(i); p != placeholders_.end())
+            file.lines.push_back(p->second);
+        else if (i < storedLines_ || lines_[i] != "=")
+            file.lines.push_back(lines_[i]);
+    }
     return platform::WriteTextFile(path, file, error);
 }
 
@@ -216,7 +233,7 @@ ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemN
             r.error = true;
         }
     }
-    if (r.error && store.Count() >= 2) store.SetValueAt(1, "ComErr");
+    if (r.error && store.Count() >= 2) store.SetPlaceholderAt(1, "ComErr");
     return r;
 }
 
