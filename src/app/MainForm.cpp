@@ -127,6 +127,9 @@ void TForm1::FormCreate() {
     CreateWorkers();
 
     CreateTuningPanel();
+    // The grid shows the locks at the desk too, and a toggle there keeps
+    // the list it was read with.
+    tuning_->ReadLocks(true);
     CreateFirmwareActions();
     CreateCalibrationPanel();
     CreateLinkWatch();
@@ -232,6 +235,7 @@ void TForm1::СохранитьClick() {
     if (!saved.error.empty()) return ShowError(Q(saved.error));
     configUnreadable_ = false;
     for (const auto& line : saved.logLines) AppendLog(Q(line));
+    tuning_->ReadLocks(false);
 }
 
 bool TForm1::MakeDateDir(bool quiet) {

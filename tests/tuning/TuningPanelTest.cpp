@@ -462,6 +462,32 @@ TEST(TuningPanel, RightClickOrSpaceTogglesLocksWhichArePaintedGreyAndStored) {
     EXPECT_FALSE(p.Tables().Locked[36]);
 }
 
+// At the desk the locks were never read at connect: a toggle still changes
+// only its own cell of the stored list, and the log names the cell.
+TEST(TuningPanel, ALockToggledAtTheDeskAddsOneIndexToTheStoredList) {
+    PanelRig rig;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    rig.settings["Заблокированные ячейки"] = "3 17 200";
+    QTableWidget* g = p.StringGrid2;
+    const QString rpm = g->item(6, 0)->text(), throttle = g->item(0, 1)->text();
+    // c 0, r 5: k 5.
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {}, g->visualItemRect(g->item(6, 1)).center());
+    EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 5 17 200");
+    for (const int k : {3, 5, 17, 200}) EXPECT_TRUE(p.Tables().Locked[k]) << k;
+    const QString cell = QStringLiteral("%1 об/мин × %2 %").arg(rpm, throttle);
+    EXPECT_EQ(rig.log.filter("Заблокирована ячейка: " + cell + ".").size(), 1) << rig.log.join("\n");
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {}, g->visualItemRect(g->item(6, 1)).center());
+    EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 17 200");
+    EXPECT_EQ(rig.log.filter("Разблокирована ячейка: " + cell + ".").size(), 1);
+
+    // Read at start: the grid has them before any connect.
+    rig.settings["Заблокированные ячейки"] = "7";
+    p.ReadLocks(false);
+    EXPECT_TRUE(p.Tables().Locked[7]);
+    EXPECT_FALSE(p.Tables().Locked[3]);
+}
+
 TEST(TuningPanel, ReadControlsLoadsTheLocksAndRefusesBadLimits) {
     PanelRig rig;
     rig.Fill();
