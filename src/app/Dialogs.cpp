@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace korvane::app {
 
@@ -35,6 +36,24 @@ bool QtDialogs::Confirm(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, QStringLiteral("Korvane"), question,
                                  QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
+}
+
+SaveChanges QtDialogs::AskSaveChanges(QWidget* parent, const QString& question) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Korvane"), question,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("Отмена"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return SaveChanges::Save;
+        case QMessageBox::No:
+            return SaveChanges::Discard;
+        default:
+            return SaveChanges::Cancel;
+    }
 }
 
 }  // namespace korvane::app

@@ -276,7 +276,20 @@ void TForm1::ToolButton27Click() {
     close();
 }
 
+void TForm1::UpdateTitle() {
+    const QString title = image_.FirmwareLoaded && image_.Modified()
+                              ? QStringLiteral("Korvane 1.45.4 *")
+                              : QStringLiteral("Korvane 1.45.4");
+    if (windowTitle() != title) setWindowTitle(title);
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    // Edits of the image are offered for saving once, before anything ends.
+    if (!closeReady_ && !closing_ && !firmware_->MayDropImage()) {
+        UpdateTitle();
+        event->ignore();
+        return;
+    }
     // Closing is always allowed. A standing session is ended on the wire
     // first (the ECU would otherwise keep it and refuse the next connect for
     // a while): the window closes when the worker reports the close done,
@@ -435,6 +448,8 @@ void TForm1::StatusTimerTimerrTimer() {
     StatusBar1->ShowLinkState(flags);
     tuning_->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&
                       flags.ecuNoAnswer == 0);
+    // Every writer of the image sets the mark; the caption follows here.
+    UpdateTitle();
 }
 
 void TForm1::Timer2Timer() {

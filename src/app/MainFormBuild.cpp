@@ -307,6 +307,17 @@ void TForm1::CreateFirmwareActions() {
         return env_.dialogs->AskSaveFile(this, QStringLiteral("Сохранить прошивку как…"), filter);
     };
     w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
+    w.askSaveChanges = [this](const QString& question) {
+        switch (env_.dialogs->AskSaveChanges(this, question)) {
+            case SaveChanges::Save:
+                return 0;
+            case SaveChanges::Discard:
+                return 1;
+            case SaveChanges::Cancel:
+                break;
+        }
+        return 2;
+    };
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
     w.setting = [this](const char* key) { return settings_.SettingValue(key); };
     // Without a new folder the copies must not land in the previous image's
@@ -365,7 +376,11 @@ void TForm1::CreateCalibrationPanel() {
     };
     w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
+    w.storeInImage = [this](std::size_t address, std::span<const uint8_t> bytes) {
+        return image_.Store(address, bytes);
+    };
     w.imageEdited = [this] {
+        UpdateTitle();
         ShowGridLabels(firmware::Namesstringgrid(image_.Bytes()));
         tuning_->ImageEditedAtDesk();
         desk_->ImageChanged();
@@ -410,6 +425,10 @@ void TForm1::CreateTuningPanel() {
         settings_.SetSettingValue(key, value);
         ValueListEditor1->Reload();
         СохранитьClick();
+    };
+    w.imageEdited = [this] {
+        image_.SetModified(true);
+        UpdateTitle();
     };
     w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
     w.decimalSeparator = decimalSeparator_;

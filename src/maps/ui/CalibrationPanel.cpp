@@ -340,7 +340,10 @@ void CalibrationPanel::Button5Click() {
     const TableWrite& write = p.write;
     if (write.editPoint) Editpoint->setText(Q(*write.editPoint));
     if (write.kind != TableKind::None) {
-        StoreInImage(write, w_.image());
+        if (desk && w_.storeInImage)
+            w_.storeInImage(write.address, write.bytes);
+        else
+            StoreInImage(write, w_.image());
         // The boxes, the grid and the chart show what was written, and the
         // log says where that differs from what was typed.
         const TableDisplay shown = ShowTable(attributes_, w_.image(), w_.decimalSeparator);

@@ -5,7 +5,9 @@
 // element shown and the curve write timer; the window lends the rest.
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,9 @@ class CalibrationPanel final : public QWidget {
         std::function<bool()> connected;
         // The image was changed by a write at the desk (may be unset).
         std::function<void()> imageEdited;
+        // An edit of the image at the desk: marks it changed since loaded
+        // or saved. False when the range reaches past the image.
+        std::function<bool(std::size_t address, std::span<const uint8_t> bytes)> storeInImage;
         // Runs a step now, or once the handler that is waiting has finished.
         std::function<void(std::function<void()>)> runGuarded;
         // Connects a timer so its handler never runs inside another's wait.

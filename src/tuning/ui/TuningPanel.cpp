@@ -471,7 +471,12 @@ void TuningPanel::Timer6Timer() {
 }
 
 void TuningPanel::Button6Click() {
+    const auto image = w_.image();
+    const auto table = image.subspan(kIgnitionAddress, kCellCount);
+    const std::vector<uint8_t> before(table.begin(), table.end());
     writeBack_->PartLoadIgnition();
+    if (!std::equal(before.begin(), before.end(), table.begin()) && w_.imageEdited)
+        w_.imageEdited();
     Button7->show();
     Button6->hide();
     for (int c = 0; c < kGridSize; ++c)
@@ -480,7 +485,11 @@ void TuningPanel::Button6Click() {
 }
 
 void TuningPanel::Button7Click() {
-    writeBack_->WriteIgnition();
+    // Without the ECU the table stays where «УОЗ на ЧН» put it: in the image.
+    if (mailbox_->LinkUp())
+        writeBack_->WriteIgnition();
+    else
+        w_.log(QStringLiteral("«УОЗ на ЧН»: нет связи с ECU, записано только в образ прошивки."));
     Button6->show();
     Button7->hide();
 }

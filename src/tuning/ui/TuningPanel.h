@@ -59,6 +59,9 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
         std::function<std::string(const std::string& key)> setting;
         // Sets a setting and saves "config.ini" (the lock list).
         std::function<void(const std::string& key, const std::string& value)> storeSetting;
+        // The image's bytes were changed here (marks it changed since
+        // loaded or saved; may be unset).
+        std::function<void()> imageEdited;
         // Asks the user; true to go on.
         std::function<bool(const QString& question)> confirm;
         // A wait on the UI thread that runs no other timer handler.
