@@ -431,14 +431,15 @@ void TForm1::engineTimerTimer() {
     // A poll that brought nothing leaves the last figures on screen; the
     // tuning and the logs take nothing from them.
     if (tick.newPoll && !linkWatch_->Stale()) {
-        if (image_.FirmwareLoaded) {
-            // A frame that did not decode, or an LC-1 reading the window did
-            // not accept, still counts for the work point but gives no sample.
-            const bool mixtureUsable =
-                tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
+        // A frame that did not decode, or an LC-1 reading the window did not
+        // accept, still counts for the work point but gives no sample; the
+        // log says so with an empty "AFR LC-1", so its analysis skips it too.
+        const bool mixtureUsable =
+            tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
+        if (image_.FirmwareLoaded)
             tuning_->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
-        }
-        session_->LogFrame(Diagnostics->ShownTexts(), tuning_->Tables().StationaryHitCount);
+        session_->LogFrame(Diagnostics->ShownTexts(), tuning_->Tables().StationaryHitCount,
+                           mixtureUsable);
     }
 }
 

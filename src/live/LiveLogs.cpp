@@ -222,10 +222,17 @@ void LiveLogs::Stop() {
 }
 
 bool LiveLogs::AppendLine(const ShownRowTexts& rows, int32_t stationaryHitCount,
-                          const std::string& dateDir) {
+                          const std::string& dateDir, bool mixtureTaken) {
     if (!enabled_) return false;
-    xls_.push_back(XlsDataLine(rows));
-    csv_.push_back(CsvDataLine(rows, stationaryHitCount));
+    if (mixtureTaken) {
+        xls_.push_back(XlsDataLine(rows));
+        csv_.push_back(CsvDataLine(rows, stationaryHitCount));
+    } else {
+        ShownRowTexts shown = rows;
+        shown[kAfrLc1Row].clear();
+        xls_.push_back(XlsDataLine(shown));
+        csv_.push_back(CsvDataLine(shown, stationaryHitCount));
+    }
     dir_ = dateDir;
     bool ok = Save(*xlsFile_, dir_, kXlsLogName, xls_);
     ok = Save(*csvFile_, dir_, kCsvLogName, csv_) && ok;
