@@ -259,15 +259,22 @@ SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
                           bool keepUnreadable) {
     SettingsSave out;
     if (keepUnreadable) {
-        const std::string backup = path + ".bak";
+        // The copy never replaces a file of the user's: the first free name
+        // of "config.ini.bak", "config.ini.bak2", ...
+        std::string backup = path + ".bak";
         std::error_code ec;
-        if (std::filesystem::is_regular_file(path, ec))
-            std::filesystem::copy_file(path, backup,
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-        if (ec) {
-            out.error = "Не удаётся сохранить копию файла настроек «" + backup +
-                        "»: " + platform::SystemReason(ec.value()) + ". Настройки не сохранены.";
-            return out;
+        for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(backup, ec)); ++n)
+            backup = path + ".bak" + std::to_string(n);
+        if (std::filesystem::is_regular_file(path, ec)) {
+            std::string bytes, error;
+            if (!platform::ReadBinaryFile(path, bytes, error) ||
+                !platform::WriteFileAtomically(backup, bytes, error)) {
+                out.error = "Не удаётся сохранить копию файла настроек «" + backup + "»: " +
+                            error + ". Настройки не сохранены.";
+                return out;
+            }
+            out.logLines.push_back("Файл настроек, который не удалось прочитать, сохранён как «" +
+                                   backup + "»");
         }
     }
     std::string error;

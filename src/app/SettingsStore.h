@@ -100,8 +100,9 @@ struct StartupSettings {
 StartupSettings LoadAtStartup(SettingsStore& store, const std::string& path);
 
 // "Сохранить": the list is written to `path`; with `keepUnreadable` the file
-// there is first copied to path + ".bak" and nothing is saved when that
-// fails. On success `logLines` says what the log shows (values that are no
+// there is first copied to path + ".bak" (".bak2", ... when that name is
+// taken: a file of the user's is never replaced) and nothing is saved when
+// that fails. On success `logLines` says what the log shows (values that are no
 // number are named now rather than first at connect).
 struct SettingsSave {
     std::string error;  // the message box's text; empty when saved

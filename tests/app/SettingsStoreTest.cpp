@@ -268,6 +268,25 @@ TEST(ComPorts, ThePlaceholderIsNeverSavedOverTheUsersPort) {
     EXPECT_NE(Bytes(path).find("Ecu Com=COM3\r\n"), std::string::npos);
 }
 
+// An unreadable "config.ini" is kept aside before the first save replaces
+// it, under a name no file of the user's has.
+TEST(SaveSettings, TheCopyOfAnUnreadableFileReplacesNothing) {
+    TempDir dir;
+    const auto path = dir.File("config.ini");
+    std::string error;
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(path, "\xFF\xFE" "a", error));
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(dir.File("config.ini.bak"), "mine", error));
+    SettingsStore s;
+    const SettingsSave saved = SaveSettings(s, path, true);
+    ASSERT_EQ(saved.error, "");
+    EXPECT_EQ(Bytes(dir.File("config.ini.bak")), "mine");
+    EXPECT_EQ(Bytes(dir.File("config.ini.bak2")), "\xFF\xFE" "a");
+    ASSERT_FALSE(saved.logLines.empty());
+    EXPECT_NE(saved.logLines[0].find("config.ini.bak2"), std::string::npos);
+    SettingsStore back;
+    EXPECT_TRUE(back.Load(path, error)) << error;
+}
+
 TEST(Session, NamesOfDateDirAndScreenshots) {
     std::tm t{};
     t.tm_mday = 5;
