@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         for (int col = 0; col < whole.data.Columns(); ++col) {
             FUZZ_CHECK(whole.data.Column(col).size() == whole.data.Lines());
-            for (const float v : whole.data.Column(col)) FUZZ_CHECK(std::isnan(v) || std::isfinite(v));
+            for (const float v : whole.data.Column(col))
+                FUZZ_CHECK(std::isnan(v) || std::isfinite(v));
         }
     }
 

@@ -401,6 +401,9 @@ void TForm1::Disconnect(bool automatic) {
     firmware_->SessionEnded();
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
+    // The copy takes the edits since the last tick with it: at the desk
+    // the image then counts as saved only when it is.
+    if (Timer2->isActive() && image_.FirmwareLoaded) firmware_->SaveFirmwareImage();
     Timer2->stop();
     tuning_->Timer4->stop();
     tuning_->Disconnected();

@@ -61,7 +61,8 @@ void SettingsStore::SetKeyAt(size_t i, const std::string& key) {
     lines_[i] = key + "=" + ValueAt(i);
     if (auto p = placeholders_.find(i); p != placeholders_.end()) {
         const auto eq = p->second.find('=');
-        p->second = key + "=" + (eq == std::string::npos ? std::string() : p->second.substr(eq + 1));
+        p->second =
+            key + "=" + (eq == std::string::npos ? std::string() : p->second.substr(eq + 1));
     }
 }
 
@@ -269,8 +270,8 @@ SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
             std::string bytes, error;
             if (!platform::ReadBinaryFile(path, bytes, error) ||
                 !platform::WriteFileAtomically(backup, bytes, error)) {
-                out.error = "Не удаётся сохранить копию файла настроек «" + backup + "»: " +
-                            error + ". Настройки не сохранены.";
+                out.error = "Не удаётся сохранить копию файла настроек «" + backup + "»: " + error +
+                            ". Настройки не сохранены.";
                 return out;
             }
             out.logLines.push_back("Файл настроек, который не удалось прочитать, сохранён как «" +

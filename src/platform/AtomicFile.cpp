@@ -70,8 +70,8 @@ bool WriteAll(int fd, const std::string& bytes) {
 // for appending.
 int ReplaceWithNewFile(const std::string& tmp, const std::string& target, const std::string& bytes,
                        mode_t mode, int* keepOpen) {
-    const int fd = ::open(tmp.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | (keepOpen ? O_APPEND : 0), 0600);
+    const int fd = ::open(
+        tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | (keepOpen ? O_APPEND : 0), 0600);
     if (fd < 0) return errno;
     auto fail = [&](int err) {
         ::close(fd);
@@ -146,8 +146,8 @@ bool Write(const std::string& path, const std::string& bytes, std::string& error
     static std::atomic<unsigned> serial{0};
     int err = EEXIST;
     for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        const std::string tmp =
-            prefix + TempFileName(NameOf(target), static_cast<long>(::getpid()), serial.fetch_add(1));
+        const std::string tmp = prefix + TempFileName(NameOf(target), static_cast<long>(::getpid()),
+                                                      serial.fetch_add(1));
         err = ReplaceWithNewFile(tmp, target, bytes, mode, keepOpen);
     }
     if (err != 0) {

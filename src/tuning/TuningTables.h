@@ -64,7 +64,7 @@ struct WorkPointCell {
 // The bytes a sound correction table holds: 0.25 .. 1.95 × 128. A table
 // with any byte outside is no fuel correction (a file of the wrong kind, an
 // image of zeros) and is never written into a running engine.
-inline constexpr int kPlausibleCorrectionLow = 32;    // 0.25 × 128
+inline constexpr int kPlausibleCorrectionLow = 32;  // 0.25 × 128
 // 1.95 × 128 = 249.6 is written as 250: a cell learned to the top is sound.
 inline constexpr int kPlausibleCorrectionHigh = 250;
 

@@ -274,13 +274,18 @@ TEST(SaveSettings, TheCopyOfAnUnreadableFileReplacesNothing) {
     TempDir dir;
     const auto path = dir.File("config.ini");
     std::string error;
-    ASSERT_TRUE(korvane::platform::WriteFileAtomically(path, "\xFF\xFE" "a", error));
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(path,
+                                                       "\xFF\xFE"
+                                                       "a",
+                                                       error));
     ASSERT_TRUE(korvane::platform::WriteFileAtomically(dir.File("config.ini.bak"), "mine", error));
     SettingsStore s;
     const SettingsSave saved = SaveSettings(s, path, true);
     ASSERT_EQ(saved.error, "");
     EXPECT_EQ(Bytes(dir.File("config.ini.bak")), "mine");
-    EXPECT_EQ(Bytes(dir.File("config.ini.bak2")), "\xFF\xFE" "a");
+    EXPECT_EQ(Bytes(dir.File("config.ini.bak2")),
+              "\xFF\xFE"
+              "a");
     ASSERT_FALSE(saved.logLines.empty());
     EXPECT_NE(saved.logLines[0].find("config.ini.bak2"), std::string::npos);
     SettingsStore back;

@@ -307,7 +307,8 @@ class UnsavedEdits : public Desk {
     }
 
     QString Question() const {
-        return QStringLiteral("Сохранить изменения в «%1»?").arg(QString::fromStdString(opened.string()));
+        return QStringLiteral("Сохранить изменения в «%1»?")
+            .arg(QString::fromStdString(opened.string()));
     }
 };
 

@@ -101,8 +101,8 @@ TEST_F(UserFiles, EveryKindOfSaveRemovesOnlyOurOwnLeftovers) {
     Plant(session / "demo.bin");
     const uint8_t edited = static_cast<uint8_t>(form->Image().Bytes()[0x5A10] + 1);
     form->Image().Store(0x5A10, edited);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ReadAll(session / "demo.bin")[0x5A10] == edited; },
-                                5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return ReadAll(session / "demo.bin")[0x5A10] == edited; }, 5000));
 
     // "Сохранить прошивку как…".
     dialogs.fileAnswers << QString::fromStdString((dir / "saved.bin").string());
@@ -133,8 +133,8 @@ TEST_F(UserFiles, EveryKindOfSaveRemovesOnlyOurOwnLeftovers) {
     const std::string logPath = (logs / live::kXlsLogName).string();
     const std::string image = (dir / "demo.bin").string();
     std::string out, err;
-    ASSERT_EQ(logs::RunAnalyzeCommand({logPath, image, "-o", (dir / "new.bin").string()},
-                                      settings, out, err),
+    ASSERT_EQ(logs::RunAnalyzeCommand({logPath, image, "-o", (dir / "new.bin").string()}, settings,
+                                      out, err),
               0)
         << err;
     const auto log = logs::ReadLog(logPath);
@@ -142,8 +142,7 @@ TEST_F(UserFiles, EveryKindOfSaveRemovesOnlyOurOwnLeftovers) {
     firmware::FirmwareImage loaded;
     ASSERT_TRUE(loaded.LoadFile(image));
     logs::ui::AnalysisView view(logs::AnalyzeLog(log.data, loaded.Bytes(), settings),
-                                QString::fromStdString(logPath), QString::fromStdString(image),
-                                {});
+                                QString::fromStdString(logPath), QString::fromStdString(image), {});
     EXPECT_EQ(view.SaveTo(QString::fromStdString((dir / "window.bin").string())), std::nullopt);
 
     ExpectOnlyOurLeftoversGone();

@@ -53,8 +53,8 @@ inline fs::path RecordDrive(const fs::path& dir, const DriveImage& memory, int m
         for (int r = 1; r < live::kGridRows; ++r)
             if (texts[r]) shown[r] = *texts[r];
         // As the window logs it: a reading it did not accept is not taken.
-        EXPECT_TRUE(
-            logs.AppendLine(shown, numlog, dir, tick.frameDecoded && live::AcceptLambdaReading(lc)));
+        EXPECT_TRUE(logs.AppendLine(shown, numlog, dir,
+                                    tick.frameDecoded && live::AcceptLambdaReading(lc)));
     }
     logs.Stop();
     return dir / live::kXlsLogName;

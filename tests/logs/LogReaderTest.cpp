@@ -202,7 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"Infinity", WithValue(LogKind::Xls, 3, "inf"), "«inf» не число"},
         BadCase{"NegativeInfinityInCsv", WithValue(LogKind::Csv, 4, "-INFINITY"),
                 "«-INFINITY» не число"},
-        BadCase{"NaN", WithValue(LogKind::Xls, 4, "nan"), "строка 3: столбец 4 («AFR LC-1»): «nan» не число"},
+        BadCase{"NaN", WithValue(LogKind::Xls, 4, "nan"),
+                "строка 3: столбец 4 («AFR LC-1»): «nan» не число"},
         BadCase{"NaNInCsv", WithValue(LogKind::Csv, 2, "NaN"), "«NaN» не число"}),
     [](const auto& info) { return std::string(info.param.name); });
 

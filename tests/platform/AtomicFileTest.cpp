@@ -1,5 +1,3 @@
-#include "platform/AtomicFile.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
 
 using namespace korvane::platform;
@@ -68,8 +67,8 @@ TEST(AtomicFile, TempNamesAreRecognisedOnlyForTheirOwnTarget) {
     for (const char* other :
          {"j5.bin.korvane-4242-7.tmp", ".j5.bin.korvane-4242.tmp", ".j5.bin.korvane--7.tmp",
           ".j5.bin.korvane-4242-.tmp", ".j5.bin.korvane-42x2-7.tmp", ".j5.bin.korvane-4242-7",
-          ".j5.bin.korvane-4242-7.tmp~", ".j6.bin.korvane-4242-7.tmp", ".xj5.bin.korvane-4242-7.tmp",
-          ".j5.bin.backup", ".j5.bin.aZ09xY", "j5.bin.aZ09xY"})
+          ".j5.bin.korvane-4242-7.tmp~", ".j6.bin.korvane-4242-7.tmp",
+          ".xj5.bin.korvane-4242-7.tmp", ".j5.bin.backup", ".j5.bin.aZ09xY", "j5.bin.aZ09xY"})
         EXPECT_FALSE(IsTempFileOf(other, "j5.bin", pid)) << other;
     EXPECT_FALSE(IsTempFileOf(".korvane-1-1.tmp", "", pid));
 }
@@ -114,7 +113,8 @@ TEST(AtomicFile, SavingTouchesNothingButOurOwnLeftovers) {
             case Kind::ForeignFile:
                 std::ofstream(p) << "bytes of " << b.name;
                 // Another owner's file can only be made by root.
-                if (b.kind == Kind::ForeignFile && asRoot) ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+                if (b.kind == Kind::ForeignFile && asRoot)
+                    ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
                 break;
             case Kind::Folder:
                 fs::create_directory(p);
@@ -158,8 +158,8 @@ TEST(AtomicFile, ASaveThroughALinkReplacesItsTargetAndKeepsTheMode) {
     fs::permissions(dir / "real" / "j5.bin", fs::perms(0640));
     fs::create_symlink("real/j5.bin", dir / "j5.bin");
     const long gone = GonePid();
-    for (const fs::path& p : {dir / "real" / TempFileName("j5.bin", gone, 1),
-                              dir / TempFileName("j5.bin", gone, 1)})
+    for (const fs::path& p :
+         {dir / "real" / TempFileName("j5.bin", gone, 1), dir / TempFileName("j5.bin", gone, 1)})
         std::ofstream(p) << "half";
     std::string error;
     ASSERT_TRUE(WriteFileAtomically((dir / "j5.bin").string(), "image", error)) << error;

@@ -472,12 +472,15 @@ TEST(TuningPanel, ALockToggledAtTheDeskAddsOneIndexToTheStoredList) {
     QTableWidget* g = p.StringGrid2;
     const QString rpm = g->item(6, 0)->text(), throttle = g->item(0, 1)->text();
     // c 0, r 5: k 5.
-    QTest::mouseClick(g->viewport(), Qt::RightButton, {}, g->visualItemRect(g->item(6, 1)).center());
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {},
+                      g->visualItemRect(g->item(6, 1)).center());
     EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 5 17 200");
     for (const int k : {3, 5, 17, 200}) EXPECT_TRUE(p.Tables().Locked[k]) << k;
     const QString cell = QStringLiteral("%1 об/мин × %2 %").arg(rpm, throttle);
-    EXPECT_EQ(rig.log.filter("Заблокирована ячейка: " + cell + ".").size(), 1) << rig.log.join("\n");
-    QTest::mouseClick(g->viewport(), Qt::RightButton, {}, g->visualItemRect(g->item(6, 1)).center());
+    EXPECT_EQ(rig.log.filter("Заблокирована ячейка: " + cell + ".").size(), 1)
+        << rig.log.join("\n");
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {},
+                      g->visualItemRect(g->item(6, 1)).center());
     EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 17 200");
     EXPECT_EQ(rig.log.filter("Разблокирована ячейка: " + cell + ".").size(), 1);
 

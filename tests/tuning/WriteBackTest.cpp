@@ -281,9 +281,12 @@ TEST(CorrectionPlausibility, EveryByteWithinAQuarterAndOnePointNineFive) {
         uint8_t byte;  // the byte put there; the rest are 128
         bool plausible;
     } cases[] = {
-        {"all 1.0", -1, 128, true},           {"0.25 exactly", 7, 32, true},
-        {"just below 0.25", 7, 31, false},    {"1.95 rounded down", 200, 249, true},
-        {"1.95 as written", 200, 250, true},  {"just above 1.95", 200, 251, false},
+        {"all 1.0", -1, 128, true},
+        {"0.25 exactly", 7, 32, true},
+        {"just below 0.25", 7, 31, false},
+        {"1.95 rounded down", 200, 249, true},
+        {"1.95 as written", 200, 250, true},
+        {"just above 1.95", 200, 251, false},
         {"zero in the last cell", 255, 0, false},
         {"a full byte", 0, 255, false},
     };

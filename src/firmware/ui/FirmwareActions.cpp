@@ -227,6 +227,8 @@ void FirmwareActions::FirmwareRead(const std::vector<uint8_t>& read) {
     FirmwareImage& image = *w_.image;
     image.Fill(read);
     image.SetModified(false);
+    // The image is the ECU's now, no longer that of the file last opened.
+    openedPath_.clear();
     w_.progressBar->hide();
     Call(addtabl);
     image.FirmwareLoaded = true;
