@@ -41,7 +41,7 @@ QFont PanelFont(int points, bool bold) {
 // its text, so it hides no digit however wide the number is.
 void DrawLock(QPainter* p, const QRect& cell, int baseline) {
     const int top = std::max(baseline + 2, cell.bottom() - 10);
-    const QRect body(cell.right() - 10, top + 4, 8, 5);
+    const QRect body(cell.right() - 11, top + 4, 8, 5);
     p->save();
     p->setRenderHint(QPainter::Antialiasing, false);
     p->setPen(QPen(QColor(70, 70, 70), 1));
