@@ -113,8 +113,9 @@ TEST(AtomicFile, SavingTouchesNothingButOurOwnLeftovers) {
             case Kind::ForeignFile:
                 std::ofstream(p) << "bytes of " << b.name;
                 // Another owner's file can only be made by root.
-                if (b.kind == Kind::ForeignFile && asRoot)
+                if (b.kind == Kind::ForeignFile && asRoot) {
                     ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+                }
                 break;
             case Kind::Folder:
                 fs::create_directory(p);
@@ -137,8 +138,9 @@ TEST(AtomicFile, SavingTouchesNothingButOurOwnLeftovers) {
         const fs::path p = dir / b.name;
         if (b.kind == Kind::ForeignFile && !asRoot) continue;
         EXPECT_EQ(!fs::exists(fs::symlink_status(p)), b.removed) << b.name;
-        if (!b.removed && b.kind != Kind::Folder && b.kind != Kind::Link)
+        if (!b.removed && b.kind != Kind::Folder && b.kind != Kind::Link) {
             EXPECT_EQ(Read(p), "bytes of " + b.name) << b.name;
+        }
     }
     EXPECT_EQ(Read(victim), "keep");
     EXPECT_TRUE(fs::exists(dir / TempFileName("X", gone, 5) / "inside"));
