@@ -346,6 +346,7 @@ void TForm1::CreateFirmwareActions() {
     firmware_->startTuningTimers = [this] { tuning_->StartTuningTimers(); };
     // What the image offers follows it; at the desk the grid shows it.
     firmware_->imageChanged = [this] {
+        UpdateTitle();
         ShowState(session_->State());
         desk_->ImageChanged();
         if (session_->State() == SessionState::Disconnected) tuning_->ShowAtDesk();
@@ -353,10 +354,20 @@ void TForm1::CreateFirmwareActions() {
     QMenu* fileMenu = menuBar()->findChild<QMenu*>(QStringLiteral("Fail"));
     auto* saveAs = fileMenu->addAction(QStringLiteral("Сохранить прошивку как…"));
     saveAs->setObjectName(QStringLiteral("SaveImageAs"));
-    connect(saveAs, &QAction::triggered, this, [this] { firmware_->SaveImageAsClick(); });
+    connect(saveAs, &QAction::triggered, this, [this] {
+        firmware_->SaveImageAsClick();
+        UpdateTitle();
+    });
     ShowState(session_->State());
-    connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
-    connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
+    // A question before the image is dropped may have saved it.
+    connect(ToolButton(7), &QToolButton::clicked, this, [this] {
+        firmware_->ToolButton7Click();
+        UpdateTitle();
+    });
+    connect(ToolButton(8), &QToolButton::clicked, this, [this] {
+        firmware_->ToolButton8Click();
+        UpdateTitle();
+    });
 }
 
 void TForm1::CreateCalibrationPanel() {

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -79,8 +80,10 @@ TEST_F(UserFiles, EveryKindOfSaveRemovesOnlyOurOwnLeftovers) {
                     "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\n"
                     "Быстрый обмен=да\r\nLC-1 Com=" +
                     (dir / "lc1").string() +
-                    "\r\nПисать логи=нет\r\nДатчик кислорода=УДК\r\n"
-                    "Время перезаписи прошивки(мс)=100\r\nПрошивка по умолчанию=demo.bin\r\n"
+                    "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
+                    "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
+                    "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+                    "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
                     "Загрузить прошивку по умолчанию=да\r\n");
     for (const char* target : {"config.ini", "saved.bin", "new.bin", "window.bin"})
         Plant(dir / target);
@@ -94,7 +97,8 @@ TEST_F(UserFiles, EveryKindOfSaveRemovesOnlyOurOwnLeftovers) {
     // A session: its image copy in the session folder, rewritten after an
     // edit of the image.
     form->ToolButton(1)->click();
-    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("|").toStdString();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000))
+        << form->LogLines().join("|").toStdString() << dialogs.errors.join("|").toStdString();
     const fs::path session = form->DateDir();
     ASSERT_FALSE(session.empty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(session / "demo.bin"); }, 5000));

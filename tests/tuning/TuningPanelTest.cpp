@@ -5,8 +5,8 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QHeaderView>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QPaintEvent>
@@ -507,7 +507,7 @@ TEST(TuningPanel, ALockToggledAtTheDeskAddsOneIndexToTheStoredList) {
     for (const int k : {3, 5, 17, 200}) EXPECT_TRUE(p.Tables().Locked[k]) << k;
     const QString cell = QStringLiteral("%1 об/мин × %2 %").arg(rpm, throttle);
     EXPECT_EQ(rig.log.filter("Заблокирована ячейка: " + cell + ".").size(), 1)
-        << rig.log.join("\n");
+        << rig.log.join("\n").toStdString();
     QTest::mouseClick(g->viewport(), Qt::RightButton, {},
                       g->visualItemRect(g->item(6, 1)).center());
     EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 17 200");
