@@ -206,6 +206,45 @@ def maps():
         write("fuzz_table_codec", name, p.bytes())
 
 
+# The live logs' captions, grid rows 1..37 (see LiveTexts.cpp).
+LOG_CAPTIONS = [
+    "Рабочая точка RPM_GBC_3D", "Температура охлаждающей жидкости", "Соотношение воздух/топливо",
+    "AFR LC-1", "Коэффициент коррекции", "Положение дроссельной заслонки",
+    "Скорость вращения двигателя", "Скорость вращения двигателя на ХХ", "Время цикла",
+    "Желаемое положение РХХ", "Текущее положение РХХ", "Коэф. коррекции времени впрыска",
+    "Фаза впрыска", "Угол опережения зажигания", "Коррекция УОЗ цилиндра 1",
+    "Коррекция УОЗ цилиндра 2", "Коррекция УОЗ цилиндра 3", "Коррекция УОЗ цилиндра", "АЦП ДД",
+    "АЦП ДМРВ", "АЦП напряжения бортсети", "АЦП RCO", "АЦП ДПДЗ", "АЦП ДТОЖ", "АЦП ДТВ",
+    "Изменение АЦП ДК", "Октан корректор", "Скорость автомобиля", "Желаемые обороты ХХ",
+    "Температура воздуха", "АЦП ДК", "Коэф. коррекции GTC при обогащении",
+    "Коэф. коррекции GTC при обеднении", "Длительность импульса впрыска",
+    "Массовый расход воздуха", "Цикловой расход воздуха", "Часовой расход топлива",
+]
+
+
+def logs():
+    def rows(line, sep):
+        out = []
+        for r in range(1, 38):
+            if r == 12:
+                out.append("")
+            elif r == 4 and line == 1:
+                out.append("")  # an LC-1 reading that was not taken
+            else:
+                out.append(("%g" % (r * 10 + line + 0.25)).replace(".", sep))
+        return out
+
+    xls = "\t".join(LOG_CAPTIONS) + "\r\n"
+    csv = ",".join(LOG_CAPTIONS) + "\r\n"
+    for line in range(3):
+        xls += "\t".join(rows(line, ",")) + "\r\n"
+        csv += ",".join([str(100 + line)] + rows(line, ".")[1:]) + "\r\n"
+    write("fuzz_log_reader", "xls_cp1251", xls.encode("cp1251"))
+    write("fuzz_log_reader", "xls_utf8_bom", b"\xEF\xBB\xBF" + xls.encode("utf-8"))
+    write("fuzz_log_reader", "csv_cp1251", csv.encode("cp1251"))
+    write("fuzz_log_reader", "csv_utf8_cut", csv.encode("utf-8")[:-7])
+
+
 if __name__ == "__main__":
     shutil.rmtree(OUT, ignore_errors=True)
     kline()
@@ -213,3 +252,4 @@ if __name__ == "__main__":
     config()
     firmware()
     maps()
+    logs()

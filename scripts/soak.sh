@@ -258,7 +258,7 @@ for d in "$work"/??.??.??-??.??.??; do
     images_checked=$((images_checked + 1))
     [ "$(stat -c %s "$f")" -eq 65536 ] || fail "$f has $(stat -c %s "$f") bytes"
   done
-  leftovers=$(find "$d" -name '*.??????' -newer "$soak/config.ini.before" | sed -n 1,3p)
+  leftovers=$(find "$d" -name '.*.korvane-*.tmp' -newer "$soak/config.ini.before" | sed -n 1,3p)
   [ -z "$leftovers" ] || say "note: temporary files left in $d: $leftovers"
 done
 say "files checked: $sessions session folders, $logs_checked live logs, $images_checked image copies"

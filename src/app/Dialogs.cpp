@@ -9,6 +9,7 @@
 #include <QTranslator>
 #include <QTreeView>
 #include <memory>
+#include <QPushButton>
 
 namespace korvane::app {
 
@@ -82,6 +83,24 @@ QTranslator* InstallRussianTranslations(QCoreApplication& app) {
         return nullptr;
     translator->setParent(&app);
     return translator.release();
+}
+
+SaveChanges QtDialogs::AskSaveChanges(QWidget* parent, const QString& question) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Korvane"), question,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("Отмена"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return SaveChanges::Save;
+        case QMessageBox::No:
+            return SaveChanges::Discard;
+        default:
+            return SaveChanges::Cancel;
+    }
 }
 
 }  // namespace korvane::app

@@ -11,6 +11,9 @@ namespace korvane::app {
 
 // Message boxes and file dialogs of the window, behind one seam so window
 // tests can read the message or answer the dialog instead of blocking.
+// The answer to "save the changes before they are dropped?".
+enum class SaveChanges { Save, Discard, Cancel };
+
 class Dialogs {
   public:
     virtual ~Dialogs() = default;
@@ -22,6 +25,9 @@ class Dialogs {
     virtual QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
     // A yes/no question; true for yes.
     virtual bool Confirm(QWidget* parent, const QString& question) = 0;
+    // «Да» saves, «Нет» drops the changes, «Отмена» (or closing the box)
+    // keeps everything as it is.
+    virtual SaveChanges AskSaveChanges(QWidget* parent, const QString& question) = 0;
 };
 
 class QtDialogs final : public Dialogs {
@@ -30,6 +36,7 @@ class QtDialogs final : public Dialogs {
     QString AskOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
     QString AskSaveFile(QWidget* parent, const QString& title, const QString& filter) override;
     bool Confirm(QWidget* parent, const QString& question) override;
+    SaveChanges AskSaveChanges(QWidget* parent, const QString& question) override;
 };
 
 // Sets up a file dialog as the window asks for files: the working folder,
@@ -50,6 +57,8 @@ class RecordingDialogs final : public Dialogs {
     QStringList fileFilters;  // the filter of every file dialog asked for
     QStringList questions;    // every yes/no question asked
     bool answerYes = true;
+    QStringList saveQuestions;  // every "save the changes?" asked
+    SaveChanges saveAnswer = SaveChanges::Discard;
     void ShowError(QWidget*, const QString& text) override { errors << text; }
     QString AskOpenFile(QWidget*, const QString&, const QString& filter) override {
         fileFilters << filter;
@@ -61,6 +70,10 @@ class RecordingDialogs final : public Dialogs {
     bool Confirm(QWidget*, const QString& question) override {
         questions << question;
         return answerYes;
+    }
+    SaveChanges AskSaveChanges(QWidget*, const QString& question) override {
+        saveQuestions << question;
+        return saveAnswer;
     }
 };
 

@@ -129,6 +129,9 @@ void TForm1::FormCreate() {
     CreateWorkers();
 
     CreateTuningPanel();
+    // The grid shows the locks at the desk too, and a toggle there keeps
+    // the list it was read with.
+    tuning_->ReadLocks(true);
     CreateFirmwareActions();
     CreateCalibrationPanel();
     CreateLinkWatch();
@@ -326,6 +329,7 @@ void TForm1::СохранитьClick() {
         lines << Q(line);
     }
     ShowSettingsNote(lines, lines.size() > 1);
+    tuning_->ReadLocks(false);
 }
 
 bool TForm1::MakeDateDir(bool quiet) {
@@ -366,7 +370,20 @@ void TForm1::ToolButton27Click() {
     close();
 }
 
+void TForm1::UpdateTitle() {
+    const QString title = image_.FirmwareLoaded && image_.Modified()
+                              ? QStringLiteral("Korvane 1.45.4 *")
+                              : QStringLiteral("Korvane 1.45.4");
+    if (windowTitle() != title) setWindowTitle(title);
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    // Edits of the image are offered for saving once, before anything ends.
+    if (!closeReady_ && !closing_ && !firmware_->MayDropImage()) {
+        UpdateTitle();
+        event->ignore();
+        return;
+    }
     // Closing is always allowed. A standing session is ended on the wire
     // first (the ECU would otherwise keep it and refuse the next connect for
     // a while): the window closes when the worker reports the close done,
@@ -495,6 +512,9 @@ void TForm1::Disconnect(bool automatic) {
     calibration_->HideLive();  // no engine, no live point
     ValueListEditor1->setEnabled(true);
     engineTimer->stop();
+    // The copy takes the edits since the last tick with it: at the desk
+    // the image then counts as saved only when it is.
+    if (Timer2->isActive() && image_.FirmwareLoaded) firmware_->SaveFirmwareImage();
     Timer2->stop();
     tuning_->Timer4->stop();
     tuning_->Disconnected();
@@ -525,14 +545,15 @@ void TForm1::engineTimerTimer() {
     // A poll that brought nothing leaves the last figures on screen; the
     // tuning and the logs take nothing from them.
     if (tick.newPoll && !linkWatch_->Stale()) {
-        if (image_.FirmwareLoaded) {
-            // A frame that did not decode, or an LC-1 reading the window did
-            // not accept, still counts for the work point but gives no sample.
-            const bool mixtureUsable =
-                tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
+        // A frame that did not decode, or an LC-1 reading the window did not
+        // accept, still counts for the work point but gives no sample; the
+        // log says so with an empty "AFR LC-1", so its analysis skips it too.
+        const bool mixtureUsable =
+            tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
+        if (image_.FirmwareLoaded)
             tuning_->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
-        }
-        session_->LogFrame(Diagnostics->ShownTexts(), tuning_->Tables().StationaryHitCount);
+        session_->LogFrame(Diagnostics->ShownTexts(), tuning_->Tables().StationaryHitCount,
+                           mixtureUsable);
     }
 }
 
@@ -542,6 +563,8 @@ void TForm1::StatusTimerTimerrTimer() {
     StatusBar1->ShowLinkState(flags);
     tuning_->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&
                       flags.ecuNoAnswer == 0);
+    // Every writer of the image sets the mark; the caption follows here.
+    UpdateTitle();
 }
 
 void TForm1::Timer2Timer() {

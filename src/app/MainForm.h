@@ -195,6 +195,8 @@ class TForm1 final : public QMainWindow {
     // The window closes for good (the session's end reported, or its grace
     // period over).
     void CloseNow();
+    // The caption, with "*" while the image holds edits not saved anywhere.
+    void UpdateTitle();
 
     FormEnvironment env_;
     std::unique_ptr<Dialogs> ownDialogs_;

@@ -315,6 +315,17 @@ void TForm1::CreateFirmwareActions() {
         return env_.dialogs->AskSaveFile(this, QStringLiteral("Сохранить прошивку как…"), filter);
     };
     w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
+    w.askSaveChanges = [this](const QString& question) {
+        switch (env_.dialogs->AskSaveChanges(this, question)) {
+            case SaveChanges::Save:
+                return 0;
+            case SaveChanges::Discard:
+                return 1;
+            case SaveChanges::Cancel:
+                break;
+        }
+        return 2;
+    };
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
     w.setting = [this](const char* key) { return settings_.SettingValue(key); };
     // Without a new folder the copies must not land in the previous image's
@@ -344,6 +355,7 @@ void TForm1::CreateFirmwareActions() {
     // What the image offers follows it; at the desk the grid shows it.
     firmware_->imageChanged = [this] {
         calibration_->ImageReloaded();
+        UpdateTitle();
         ShowState(session_->State());
         desk_->ImageChanged();
         if (session_->State() == SessionState::Disconnected) tuning_->ShowAtDesk();
@@ -351,10 +363,20 @@ void TForm1::CreateFirmwareActions() {
     QMenu* fileMenu = menuBar()->findChild<QMenu*>(QStringLiteral("Fail"));
     auto* saveAs = fileMenu->addAction(QStringLiteral("Сохранить прошивку как…"));
     saveAs->setObjectName(QStringLiteral("SaveImageAs"));
-    connect(saveAs, &QAction::triggered, this, [this] { firmware_->SaveImageAsClick(); });
+    connect(saveAs, &QAction::triggered, this, [this] {
+        firmware_->SaveImageAsClick();
+        UpdateTitle();
+    });
     ShowState(session_->State());
-    connect(ToolButton(7), &QToolButton::clicked, this, [this] { firmware_->ToolButton7Click(); });
-    connect(ToolButton(8), &QToolButton::clicked, this, [this] { firmware_->ToolButton8Click(); });
+    // A question before the image is dropped may have saved it.
+    connect(ToolButton(7), &QToolButton::clicked, this, [this] {
+        firmware_->ToolButton7Click();
+        UpdateTitle();
+    });
+    connect(ToolButton(8), &QToolButton::clicked, this, [this] {
+        firmware_->ToolButton8Click();
+        UpdateTitle();
+    });
 }
 
 void TForm1::CreateCalibrationPanel() {
@@ -379,6 +401,7 @@ void TForm1::CreateCalibrationPanel() {
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
     w.mapViewShown = [this](bool shown) { Trend->setVisible(!shown); };
     w.imageEdited = [this] {
+        UpdateTitle();
         ShowGridLabels(firmware::Namesstringgrid(image_.Bytes()));
         tuning_->ImageEditedAtDesk();
         desk_->ImageChanged();
@@ -423,6 +446,10 @@ void TForm1::CreateTuningPanel() {
         settings_.SetSettingValue(key, value);
         ValueListEditor1->Reload();
         СохранитьClick();
+    };
+    w.imageEdited = [this] {
+        image_.SetModified(true);
+        UpdateTitle();
     };
     w.confirm = [this](const QString& question) { return env_.dialogs->Confirm(this, question); };
     w.decimalSeparator = decimalSeparator_;

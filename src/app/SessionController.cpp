@@ -254,8 +254,9 @@ void SessionController::Disconnect() {
     lambda_->Command.Post("CloseComPort");
 }
 
-void SessionController::LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount) {
-    if (logsEnabled_) logs_.AppendLine(rows, stationaryHitCount, dateDir_);
+void SessionController::LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount,
+                                 bool mixtureTaken) {
+    if (logsEnabled_) logs_.AppendLine(rows, stationaryHitCount, dateDir_, mixtureTaken);
 }
 
 void SessionController::DropUnusedFolder() {

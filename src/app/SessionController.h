@@ -148,7 +148,9 @@ class SessionController {
     bool LogsEnabled() const { return logsEnabled_; }
     // The frame the views show, as one line of the live logs while they are
     // on.
-    void LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount);
+    // `mixtureTaken`: the poll's mixture reading was accepted (see LiveLogs).
+    void LogFrame(const live::ShownRowTexts& rows, int32_t stationaryHitCount,
+                  bool mixtureTaken = true);
 
     // Both workers' flags as the status bar shows them, each worker's read
     // whole; `ecuStale`: no valid frame for a while.

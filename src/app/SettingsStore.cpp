@@ -59,9 +59,22 @@ bool SettingsStore::HasSeparator(size_t i) const {
 
 void SettingsStore::SetKeyAt(size_t i, const std::string& key) {
     lines_[i] = key + "=" + ValueAt(i);
+    if (auto p = placeholders_.find(i); p != placeholders_.end()) {
+        const auto eq = p->second.find('=');
+        p->second =
+            key + "=" + (eq == std::string::npos ? std::string() : p->second.substr(eq + 1));
+    }
+}
+
+void SettingsStore::SetPlaceholderAt(size_t i, const std::string& value) {
+    const auto p = placeholders_.find(i);
+    std::string original = p != placeholders_.end() ? p->second : lines_[i];
+    SetValueAt(i, value);
+    placeholders_[i] = std::move(original);
 }
 
 void SettingsStore::SetValueAt(size_t i, const std::string& value) {
+    placeholders_.erase(i);
     if (HasSeparator(i)) {
         lines_[i] = KeyAt(i) + "=" + value;
     } else {
@@ -109,6 +122,7 @@ bool SettingsStore::Load(const std::string& path, std::string& error) {
     }
     lines_ = std::move(r.file.lines);
     storedLines_ = lines_.size();
+    placeholders_.clear();
     encoding_ = r.file.encoding;
     return true;
 }
@@ -118,8 +132,12 @@ bool SettingsStore::Save(const std::string& path, std::string& error) const {
     file.encoding = encoding_;
     // Every line read is written back as it was; only rows appended in the
     // editor and left blank are dropped.
-    for (size_t i = 0; i < lines_.size(); ++i)
-        if (i < storedLines_ || lines_[i] != "=") file.lines.push_back(lines_[i]);
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (auto p = placeholders_.find(i); p != placeholders_.end())
+            file.lines.push_back(p->second);
+        else if (i < storedLines_ || lines_[i] != "=")
+            file.lines.push_back(lines_[i]);
+    }
     return platform::WriteTextFile(path, file, error);
 }
 
@@ -216,7 +234,7 @@ ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemN
             r.error = true;
         }
     }
-    if (r.error && store.Count() >= 2) store.SetValueAt(1, "ComErr");
+    if (r.error && store.Count() >= 2) store.SetPlaceholderAt(1, "ComErr");
     return r;
 }
 
@@ -242,15 +260,22 @@ SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
                           bool keepUnreadable) {
     SettingsSave out;
     if (keepUnreadable) {
-        const std::string backup = path + ".bak";
+        // The copy never replaces a file of the user's: the first free name
+        // of "config.ini.bak", "config.ini.bak2", ...
+        std::string backup = path + ".bak";
         std::error_code ec;
-        if (std::filesystem::is_regular_file(path, ec))
-            std::filesystem::copy_file(path, backup,
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-        if (ec) {
-            out.error = "Не удаётся сохранить копию файла настроек «" + backup +
-                        "»: " + platform::SystemReason(ec.value()) + ". Настройки не сохранены.";
-            return out;
+        for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(backup, ec)); ++n)
+            backup = path + ".bak" + std::to_string(n);
+        if (std::filesystem::is_regular_file(path, ec)) {
+            std::string bytes, error;
+            if (!platform::ReadBinaryFile(path, bytes, error) ||
+                !platform::WriteFileAtomically(backup, bytes, error)) {
+                out.error = "Не удаётся сохранить копию файла настроек «" + backup + "»: " + error +
+                            ". Настройки не сохранены.";
+                return out;
+            }
+            out.logLines.push_back("Файл настроек, который не удалось прочитать, сохранён как «" +
+                                   backup + "»");
         }
     }
     std::string error;

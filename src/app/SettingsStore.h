@@ -32,6 +32,10 @@ class SettingsStore {
     bool HasSeparator(size_t i) const;
     void SetKeyAt(size_t i, const std::string& key);
     void SetValueAt(size_t i, const std::string& value);
+    // A value the program puts in place of the user's while it runs (a port
+    // that is not there): read and shown like any other, but Save writes
+    // the line as it was, until the user sets a value of their own.
+    void SetPlaceholderAt(size_t i, const std::string& value);
     void AppendLine(const std::string& line);
     // Index of another line (not `except`) with the same key, or -1.
     int FindOtherKey(const std::string& key, size_t except) const;
@@ -50,6 +54,8 @@ class SettingsStore {
   private:
     std::vector<std::string> lines_;
     size_t storedLines_ = 0;  // lines read from the file (or built in)
+    // Lines holding a placeholder: index -> the line as the user left it.
+    std::map<size_t, std::string> placeholders_;
     platform::TextEncoding encoding_ = platform::TextEncoding::Cp1251;
 };
 
@@ -94,8 +100,9 @@ struct StartupSettings {
 StartupSettings LoadAtStartup(SettingsStore& store, const std::string& path);
 
 // "Сохранить": the list is written to `path`; with `keepUnreadable` the file
-// there is first copied to path + ".bak" and nothing is saved when that
-// fails. On success `logLines` says what the log shows (values that are no
+// there is first copied to path + ".bak" (".bak2", ... when that name is
+// taken: a file of the user's is never replaced) and nothing is saved when
+// that fails. On success `logLines` says what the log shows (values that are no
 // number are named now rather than first at connect).
 struct SettingsSave {
     std::string error;  // the message box's text; empty when saved
@@ -111,7 +118,8 @@ struct ComPortsResult {
 };
 // `systemNames` are the names the system listed (ok = false when the list
 // could not be had). Applies the name rule; on error sets the value of the
-// second line (the ECU port line) to "ComErr".
+// second line (the ECU port line) to "ComErr", a placeholder that is never
+// saved over the user's port.
 ComPortsResult FindComPorts(bool listOk, const std::vector<std::string>& systemNames,
                             SettingsStore& store);
 

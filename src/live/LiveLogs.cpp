@@ -1,13 +1,13 @@
 #include "live/LiveLogs.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::live {
@@ -152,42 +152,27 @@ class LiveLogs::File {
     bool Rewrite(const std::string& path, const std::vector<std::string>& lines,
                  std::string& error) {
         Close();
-        // A file the user made read-only is refused, not silently replaced.
-        struct stat old {};
-        if (::stat(path.c_str(), &old) == 0) {
-            if (S_ISDIR(old.st_mode)) {
-                error = platform::SystemReason(EISDIR);
-                return false;
-            }
-            if ((old.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
-                error = platform::SystemReason(EACCES);
-                return false;
-            }
-        }
-        // Opened before the lists are encoded: while a folder is missing, a
-        // long list costs nothing per line.
-        std::string tmp = path + ".XXXXXX";
-        int fd = ::mkostemp(tmp.data(), O_APPEND | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) {
+        // The folder is looked at before the lists are encoded: while it is
+        // missing, a long list costs nothing per line.
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        std::error_code ec;
+        if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
             // The session folder could not be made at connect (read-only,
             // full) or was removed: try again with every line.
-            std::error_code ec;
-            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-            tmp = path + ".XXXXXX";
-            fd = ::mkostemp(tmp.data(), O_APPEND | O_CLOEXEC);
-        }
-        if (fd < 0) {
-            error = platform::SystemReason(errno);
-            return false;
+            std::filesystem::create_directories(folder, ec);
+            if (ec) {
+                error = platform::SystemReason(ec.value());
+                return false;
+            }
         }
         std::string bytes;
+        if (!EncodeLogLines(lines, bytes, error)) return false;
+        const int fd = platform::WriteFileAtomicallyKeepOpen(path, bytes, error);
+        if (fd < 0) return false;
         struct stat st {};
-        if (::fchmod(fd, 0644) != 0 || !EncodeLogLines(lines, bytes, error) ||
-            !WriteAll(fd, bytes, error) || ::fsync(fd) != 0 || ::fstat(fd, &st) != 0 ||
-            ::rename(tmp.c_str(), path.c_str()) != 0) {
-            if (error.empty()) error = platform::SystemReason(errno);
+        if (::fstat(fd, &st) != 0) {
+            error = platform::SystemReason(errno);
             ::close(fd);
-            ::unlink(tmp.c_str());
             return false;
         }
         fd_ = fd;
@@ -237,10 +222,17 @@ void LiveLogs::Stop() {
 }
 
 bool LiveLogs::AppendLine(const ShownRowTexts& rows, int32_t stationaryHitCount,
-                          const std::string& dateDir) {
+                          const std::string& dateDir, bool mixtureTaken) {
     if (!enabled_) return false;
-    xls_.push_back(XlsDataLine(rows));
-    csv_.push_back(CsvDataLine(rows, stationaryHitCount));
+    if (mixtureTaken) {
+        xls_.push_back(XlsDataLine(rows));
+        csv_.push_back(CsvDataLine(rows, stationaryHitCount));
+    } else {
+        ShownRowTexts shown = rows;
+        shown[kAfrLc1Row].clear();
+        xls_.push_back(XlsDataLine(shown));
+        csv_.push_back(CsvDataLine(shown, stationaryHitCount));
+    }
     dir_ = dateDir;
     bool ok = Save(*xlsFile_, dir_, kXlsLogName, xls_);
     ok = Save(*csvFile_, dir_, kCsvLogName, csv_) && ok;

@@ -21,6 +21,8 @@ inline constexpr char kCsvLogName[] = "лог2-CSV.csv";  // CSV with a point as
 
 // The logs' columns are grid rows 1..37; the 38th caption is never logged.
 inline constexpr int kLoggedRows = 37;
+// "AFR LC-1": left empty on a line whose mixture reading was not taken.
+inline constexpr int kAfrLc1Row = 4;
 
 std::string XlsHeaderLine();
 std::string CsvHeaderLine();
@@ -65,9 +67,12 @@ class LiveLogs {
     // changed since the last line (an image load or read), the whole lists
     // are written there and the old folder's files are left as they are.
     // False when a file could not be written (already reported); nothing
-    // here is ever repeated for the same poll.
+    // here is ever repeated for the same poll. Without `mixtureTaken` (the
+    // LC-1 reading was refused or the poll brought no valid frame) the
+    // "AFR LC-1" cell stays empty: the grid still shows the last accepted
+    // value, but a reader of the log must not take it for a measurement.
     bool AppendLine(const ShownRowTexts& rows, int32_t stationaryHitCount,
-                    const std::string& dateDir);
+                    const std::string& dateDir, bool mixtureTaken = true);
 
     const std::vector<std::string>& XlsLog() const { return xls_; }
     const std::vector<std::string>& CsvLog() const { return csv_; }

@@ -109,6 +109,7 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
         rowOf[col] = (col == 0 && log.Kind() == LogKind::Csv) ? 0 : col + 1;
     const int rpmCol = log.ColumnOf("Скорость вращения двигателя");
     const int throttleCol = log.ColumnOf("Положение дроссельной заслонки");
+    const int lc1Col = log.ColumnOf("AFR LC-1");
 
     std::vector<double> ratioSum(tuning::kCellCount), airSum(tuning::kCellCount);
     std::array<uint8_t, tuning::kImageSize> scratch{};
@@ -134,7 +135,11 @@ LogAnalysis AnalyzeLog(const LogData& log, std::span<const uint8_t, tuning::kIma
             inGrid ? static_cast<int>(t.WorkPointCells[cell.col - 1][cell.row - 1].SampleCount) : 0;
         const double seconds =
             log.SecondsPerLine ? static_cast<double>(line) * *log.SecondsPerLine : std::nan("");
-        core.calculations(values, false, scratch, true, seconds);
+        // An empty "AFR LC-1": the reading was not taken live (warm-up, an
+        // error, no frame); the line counts for the work point but, as in
+        // the live tuning, gives no sample.
+        const bool mixtureTaken = !std::isnan(log.Value(line, lc1Col));
+        core.calculations(values, false, scratch, mixtureTaken, seconds);
         if (t.AnalisCount == before || !inGrid || !(t.CurrentCell == cell)) continue;
         const int c = cell.col - 1;
         const int r = cell.row - 1;

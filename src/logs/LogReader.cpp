@@ -57,8 +57,12 @@ std::vector<std::string> Split(std::string_view line, char sep) {
 }
 
 // One number as the logs write it: digits with a decimal separator (either
-// one in the TAB file, a point in the CSV) and an optional exponent.
-bool ParseField(std::string_view field, bool commaAllowed, float& out) {
+// one in the TAB file, a point in the CSV) and an optional exponent. An
+// infinity, a NaN or a value beyond the float range is no reading: the
+// conversion would be undefined and the views would have to scale it.
+// `why` says what is wrong when false.
+bool ParseField(std::string_view field, bool commaAllowed, float& out, const char*& why) {
+    why = "не число";
     if (field.empty()) {
         out = kEmpty;
         return true;
@@ -72,7 +76,15 @@ bool ParseField(std::string_view field, bool commaAllowed, float& out) {
     }
     double v = 0;
     const auto [end, ec] = std::from_chars(buf, buf + field.size(), v);
-    if (ec != std::errc() || end != buf + field.size()) return false;
+    if (ec == std::errc::result_out_of_range) {
+        why = "вне пределов числа";
+        return false;
+    }
+    if (ec != std::errc() || end != buf + field.size() || !std::isfinite(v)) return false;
+    if (std::fabs(v) > std::numeric_limits<float>::max()) {
+        why = "вне пределов числа";
+        return false;
+    }
     out = static_cast<float>(v);
     return true;
 }
@@ -220,10 +232,11 @@ class LogParser {
             }
             if (last) end = line.size();
             const std::string_view field = line.substr(at, end - at);
-            if (!ParseField(field, data_.kind_ == LogKind::Xls, values[col]))
+            const char* why = "";
+            if (!ParseField(field, data_.kind_ == LogKind::Xls, values[col], why))
                 return Fail(lineNo_, "столбец " + std::to_string(col + 1) + " («" +
                                          data_.captions_[col] + "»): «" +
-                                         std::string(field.substr(0, 40)) + "» не число");
+                                         std::string(field.substr(0, 40)) + "» " + why);
             at = end + 1;
         }
         for (size_t col = 0; col < n; ++col) data_.columns_[col].push_back(values[col]);

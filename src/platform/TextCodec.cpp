@@ -1,6 +1,5 @@
 #include "platform/TextCodec.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -8,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 namespace korvane::platform {
 
@@ -168,136 +166,6 @@ bool EncodeText(const TextFile& file, std::string& bytes, std::string& error) {
         }
         bytes += encoded;
     }
-    return true;
-}
-
-namespace {
-
-// The file a save really replaces: the target of a symbolic link (a chain
-// of them), so the link stays a link and its target gets the new content.
-std::string ResolveLinks(const std::string& path) {
-    std::string p = path;
-    for (int depth = 0; depth < 40; ++depth) {
-        char target[4096];
-        const ssize_t n = ::readlink(p.c_str(), target, sizeof target - 1);
-        if (n < 0) return p;
-        target[n] = '\0';
-        if (target[0] == '/') {
-            p = target;
-        } else {
-            const auto slash = p.rfind('/');
-            p = (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + target;
-        }
-    }
-    return p;
-}
-
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The suffix mkstemp puts in place of "XXXXXX": six letters or digits.
-constexpr size_t kTempSuffixLength = 6;
-
-bool IsTempSuffix(std::string_view s) {
-    if (s.size() != kTempSuffixLength) return false;
-    for (const char c : s) {
-        const bool alnum =
-            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (!alnum) return false;
-    }
-    return true;
-}
-
-bool IsTempNameOf(std::string_view entry, std::string_view targetName) {
-    return !targetName.empty() && entry.size() == targetName.size() + 1 + kTempSuffixLength &&
-           entry.substr(0, targetName.size()) == targetName && entry[targetName.size()] == '.' &&
-           IsTempSuffix(entry.substr(targetName.size() + 1));
-}
-
-void RemoveStaleTemps(const std::string& target) {
-    const auto slash = target.rfind('/');
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.empty()) return;
-    DIR* dir = ::opendir(FolderOf(target).c_str());
-    if (!dir) return;
-    const int dfd = ::dirfd(dir);
-    const time_t now = std::time(nullptr);
-    while (const dirent* e = ::readdir(dir)) {
-        if (!IsTempNameOf(e->d_name, name)) continue;
-        struct stat st {};
-        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        // Only our own plain files, and only ones no live save (of this or
-        // another instance) can still be writing: a save takes milliseconds.
-        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
-        if (st.st_mtime > now - kStaleTempSeconds) continue;
-        ::unlinkat(dfd, e->d_name, 0);
-    }
-    ::closedir(dir);
-}
-
-}  // namespace
-
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
-    const std::string target = ResolveLinks(path);
-    // An existing file keeps its mode, and one the user made read-only (or
-    // may not write) is refused rather than silently replaced.
-    mode_t mode = 0644;
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            error = SystemReason(EISDIR);
-            return false;
-        }
-        if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
-            error = SystemReason(EACCES);
-            return false;
-        }
-        mode = st.st_mode & 07777;
-    }
-    std::string tmp = target + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = SystemReason(errno);
-        return false;
-    }
-    auto fail = [&](int err) {
-        error = SystemReason(err);
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        return false;
-    };
-    if (::fchmod(fd, mode) != 0) return fail(errno);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        error = SystemReason(errno);
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    if (::rename(tmp.c_str(), target.c_str()) != 0) {
-        error = SystemReason(errno);
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    // The rename itself survives a power cut only once the folder is synced.
-    const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    // Temporary files of saves killed before their rename would stay forever.
-    RemoveStaleTemps(target);
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/AtomicFile.h"
+
 namespace korvane::platform {
 
 // How a text file was stored, so it can be written back the same way.
@@ -38,17 +40,8 @@ bool EncodeText(const TextFile& file, std::string& bytes, std::string& error);
 // half-written file. On failure the old file is untouched.
 bool WriteTextFile(const std::string& path, const TextFile& file, std::string& error);
 
-// Whole-file helpers for binary data, also written by temp file and rename.
-// A write through a symbolic link replaces the link's target; an existing
-// file keeps its mode, and a read-only one is refused.
+// Reads a whole file (binary data).
 bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& error);
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
-
-// Leftovers of saves killed between creating their temporary file and the
-// rename: "<name>.XXXXXX" next to the target. A successful save removes those
-// of its own target that are our plain files older than this; errors are
-// ignored, the save has succeeded already.
-inline constexpr int kStaleTempSeconds = 60;
 
 // Keys compared without regard to letter case (Latin and Cyrillic, UTF-8);
 // bytes that are not UTF-8 compare as themselves.

@@ -200,7 +200,7 @@ ControlSettingsRead ReadControlSettingsFrom(const std::string& minCoolant,
         if (!low || !high || !(*low < *high) || *low < kOuterCorrectionLow ||
             *high > kOuterCorrectionHigh) {
             error = Quoted(kLimitsKey, limits) +
-                    "должно быть двумя числами через пробел, меньшее первым, в пределах 0.05 1.95.";
+                    "должно быть двумя числами через пробел, меньшее первым, в пределах 0.25–1.95.";
         } else {
             r.settings.limits.low = *low;
             r.settings.limits.high = *high;

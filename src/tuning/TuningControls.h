@@ -88,20 +88,23 @@ std::string FilterHoldText(FilterHold hold, const FilterSettings& settings);
 
 // --- Limits ----------------------------------------------------------------
 
+// The outer bounds of any correction: what the learning, the neighbour
+// prediction and the analysis may set, and what the table check before a
+// write accepts (kPlausibleCorrectionLow/High), so a learned table is never
+// refused by the next session.
+inline constexpr double kOuterCorrectionLow = 0.25;
+inline constexpr double kOuterCorrectionHigh = 1.95;
+
 struct CorrectionLimits {
     std::optional<double> maxStepPercent;  // none: any step
-    double low = 0.05;                     // within the outer bounds
-    double high = 1.95;
+    double low = kOuterCorrectionLow;      // within the outer bounds
+    double high = kOuterCorrectionHigh;
 };
-
-// The outer bounds of any correction.
-inline constexpr double kOuterCorrectionLow = 0.05;
-inline constexpr double kOuterCorrectionHigh = 1.95;
 
 // The correction a processing may set when the learning asks to go from
 // `old` to `wanted`: the step is held to maxStepPercent of `old`, and the
 // result to low..high. A correction already outside low..high may move
-// back towards it but never further out. The outer bounds 0.05..1.95 are
+// back towards it but never further out. The outer bounds 0.25..1.95 are
 // applied by the caller as before. Returns `wanted` itself, bit for bit,
 // when no limit applies.
 float LimitCorrection(float old, float wanted, const CorrectionLimits& limits);
@@ -120,7 +123,7 @@ struct ControlSettingsRead {
 // Reads the five filter and limit settings by key (`lookup` gives the text,
 // empty when absent). A number accepts "," or "." as separator. Refused: a
 // value that is no number, a negative filter or a step not above 0, and
-// limits that are not two numbers with low < high within 0.05..1.95.
+// limits that are not two numbers with low < high within 0.25..1.95.
 template <class Lookup>
 ControlSettingsRead ReadControlSettings(Lookup lookup);
 ControlSettingsRead ReadControlSettingsFrom(const std::string& minCoolant,

@@ -26,7 +26,7 @@ constexpr long double kSmallLow = 0.98L;
 constexpr long double kSmallHigh = 1.02L;
 constexpr long double kSmallStep = 0.009L;
 constexpr long double kCorrectionMax = 1.95L;
-constexpr long double kCorrectionMin = 0.05L;
+constexpr long double kCorrectionMin = 0.25L;
 constexpr long double kNeighbourLow = 0.95L;
 constexpr long double kNeighbourHigh = 1.05L;
 // Stationary frames skipped after a processing, while the mixture settles.
@@ -311,7 +311,7 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
         correction = LimitCorrection(static_cast<float>(old), correction, limits_);
     }
     if (correction > kCorrectionMax) correction = 1.95f;
-    if (correction < kCorrectionMin) correction = 0.05f;
+    if (correction < kCorrectionMin) correction = 0.25f;
 
     if (R != 1) {
         const bool link = mailbox_.LinkUp();

@@ -49,7 +49,7 @@ struct WorkPointCell {
     // ("Перезапись"); a whole number.
     float RewriteCount = 0;
     // Fuel correction factor ("Поправка"); its ECU byte is the nearest
-    // integer to Correction × 128. Kept within 0.05 .. 1.95.
+    // integer to Correction × 128. Kept within 0.25 .. 1.95.
     float Correction = 0;
     // Averaged sample of the last processing ("Коррекция"); 1 is on target,
     // 3.0 marks a cell never processed.
@@ -64,8 +64,9 @@ struct WorkPointCell {
 // The bytes a sound correction table holds: 0.25 .. 1.95 × 128. A table
 // with any byte outside is no fuel correction (a file of the wrong kind, an
 // image of zeros) and is never written into a running engine.
-inline constexpr int kPlausibleCorrectionLow = 32;    // 0.25 × 128
-inline constexpr int kPlausibleCorrectionHigh = 249;  // 1.95 × 128 = 249.6
+inline constexpr int kPlausibleCorrectionLow = 32;  // 0.25 × 128
+// 1.95 × 128 = 249.6 is written as 250: a cell learned to the top is sound.
+inline constexpr int kPlausibleCorrectionHigh = 250;
 
 // The outcome of looking at a correction table.
 struct CorrectionCheck {

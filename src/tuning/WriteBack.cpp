@@ -21,7 +21,7 @@ constexpr int kIgnitionWaitMs = 100;
 
 // The learning step keeps corrections within these; a neighbour prediction
 // taken over is held to them too, so its byte is one the ECU can use.
-constexpr float kMinCorrection = 0.05f;
+constexpr float kMinCorrection = 0.25f;
 constexpr float kMaxCorrection = 1.95f;
 
 }  // namespace

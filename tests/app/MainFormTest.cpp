@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -29,6 +30,7 @@
 #include "live/ui/UozPointsGrid.h"
 #include "platform/TextCodec.h"
 #include "tests/support/FormParts.h"
+#include "tuning/ui/TuningPanel.h"
 
 using namespace korvane::app;
 namespace fs = std::filesystem;
@@ -408,6 +410,29 @@ TEST(MainWindow, ExchangePausesOutsideTheirRangeAreRefusedAtConnect) {
         QTest::qWait(50);  // time for a worker to act on a command, had one been posted
         EXPECT_FALSE(form->LogLines().join("\n").contains("порт")) << c.key << "=" << c.value;
     }
+}
+
+// The locks are read with the settings: at the desk the grid holds them
+// before any connect, and a toggle there adds its one cell to the saved
+// list instead of replacing it.
+TEST(MainWindow, ALockToggledAtTheDeskKeepsTheSavedList) {
+    Fixture f;
+    f.WriteConfig(std::string(kFullConfig) + "Заблокированные ячейки=3 17 200\r\n");
+    auto form = f.Make();
+    form->show();
+    QApplication::processEvents();
+    auto& tuning = form->Tuning();
+    for (const int k : {3, 17, 200}) EXPECT_TRUE(tuning.Tables().Locked[k]) << k;
+    QTableWidget* grid = Part<QTableWidget>(*form, "StringGrid2");
+    // Column 0, row 5: k 5.
+    QTest::mouseClick(grid->viewport(), Qt::RightButton, {},
+                      grid->visualItemRect(grid->item(6, 1)).center());
+    SettingsStore saved;
+    std::string error;
+    ASSERT_TRUE(saved.Load((f.dir / "config.ini").string(), error)) << error;
+    EXPECT_EQ(saved.SettingValue("Заблокированные ячейки"), "3 5 17 200");
+    EXPECT_TRUE(form->LogLines().filter("Заблокирована ячейка").size() == 1)
+        << form->LogLines().join("|").toStdString();
 }
 
 // A "config.ini" the program could not read is kept aside as

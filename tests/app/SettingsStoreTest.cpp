@@ -243,6 +243,55 @@ TEST(ComPorts, NameRuleAndErrors) {
     }
 }
 
+// "ComErr" stands in for a port while none was found; a save (any lock
+// toggle saves) writes the user's port back, until the user picks another.
+TEST(ComPorts, ThePlaceholderIsNeverSavedOverTheUsersPort) {
+    TempDir dir;
+    const auto path = dir.File("config.ini");
+    std::string error;
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(
+        path, "LC-1 Com=COM2\r\nEcu Com=/dev/ttyUSB0\r\nПисать логи=да\r\n", error));
+    SettingsStore s;
+    ASSERT_TRUE(s.Load(path, error)) << error;
+    ASSERT_TRUE(FindComPorts(true, {}, s).error);
+    EXPECT_EQ(s.SettingValue("Ecu Com"), "ComErr");
+    s.SetSettingValue("Писать логи", "нет");
+    ASSERT_TRUE(s.Save(path, error)) << error;
+    EXPECT_EQ(Bytes(path), "LC-1 Com=COM2\r\nEcu Com=/dev/ttyUSB0\r\nПисать логи=нет\r\n");
+    // A second failed listing keeps the user's value, not the first placeholder.
+    ASSERT_TRUE(FindComPorts(false, {}, s).error);
+    ASSERT_TRUE(s.Save(path, error)) << error;
+    EXPECT_NE(Bytes(path).find("Ecu Com=/dev/ttyUSB0\r\n"), std::string::npos);
+    // A value the user sets is theirs and is saved.
+    s.SetValueAt(1, "COM3");
+    ASSERT_TRUE(s.Save(path, error)) << error;
+    EXPECT_NE(Bytes(path).find("Ecu Com=COM3\r\n"), std::string::npos);
+}
+
+// An unreadable "config.ini" is kept aside before the first save replaces
+// it, under a name no file of the user's has.
+TEST(SaveSettings, TheCopyOfAnUnreadableFileReplacesNothing) {
+    TempDir dir;
+    const auto path = dir.File("config.ini");
+    std::string error;
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(path,
+                                                       "\xFF\xFE"
+                                                       "a",
+                                                       error));
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(dir.File("config.ini.bak"), "mine", error));
+    SettingsStore s;
+    const SettingsSave saved = SaveSettings(s, path, true);
+    ASSERT_EQ(saved.error, "");
+    EXPECT_EQ(Bytes(dir.File("config.ini.bak")), "mine");
+    EXPECT_EQ(Bytes(dir.File("config.ini.bak2")),
+              "\xFF\xFE"
+              "a");
+    ASSERT_FALSE(saved.logLines.empty());
+    EXPECT_NE(saved.logLines[0].find("config.ini.bak2"), std::string::npos);
+    SettingsStore back;
+    EXPECT_TRUE(back.Load(path, error)) << error;
+}
+
 TEST(Session, NamesOfDateDirAndScreenshots) {
     std::tm t{};
     t.tm_mday = 5;

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -276,6 +277,164 @@ TEST_F(Desk, AnImageLoadedWhileConnectedOffersTheTuningStart) {
     ASSERT_TRUE(form->Image().FirmwareLoaded);
     EXPECT_EQ(Enabled(*form), "++++++");
     form->ToolButton(2)->click();
+}
+
+// Edits at the desk are not dropped without a word: the caption marks them,
+// and closing the window or opening another image asks first. «Отмена»
+// keeps everything, «Да» writes the opened file, «Нет» goes on without.
+class UnsavedEdits : public Desk {
+  protected:
+    fs::path opened, other;
+    Bytes original;
+
+    void SetUp() override {
+        Desk::SetUp();
+        if (HasFatalFailure()) return;
+        opened = dir / "mine.bin";
+        other = dir / "other-image.bin";
+        original = ReadAll(dir / "demo.bin");
+        korvane::test::WriteAll(opened, original);
+        Bytes second = original;
+        second[0x5A10] = 77;
+        korvane::test::WriteAll(other, second);
+    }
+
+    // The window with mine.bin open and one value edited "только в образ".
+    std::unique_ptr<app::TForm1> OpenAndEdit() {
+        auto form = Open();
+        dialogs.fileAnswers << QString::fromStdString(opened.string());
+        form->ToolButton(7)->click();
+        EXPECT_TRUE(form->Image().FirmwareLoaded);
+        EXPECT_EQ(form->windowTitle(), "Korvane 1.45.4");
+        form->ToolButton(21)->click();
+        maps::CalibrationPanel& panel = form->Maps();
+        Select(panel, "Демо_прошивка/Холостой_ход/Обороты_ХХ");
+        panel.Editpoint->setText("900");
+        QTest::mouseClick(panel.Button5, Qt::LeftButton);
+        EXPECT_EQ(form->Image().Bytes()[0x5A10], 90);
+        EXPECT_TRUE(form->Image().Modified());
+        EXPECT_EQ(form->windowTitle(), "Korvane 1.45.4 *");
+        return form;
+    }
+
+    QString Question() const {
+        return QStringLiteral("Сохранить изменения в «%1»?")
+            .arg(QString::fromStdString(opened.string()));
+    }
+};
+
+TEST_F(UnsavedEdits, ClosingTheWindowAsksFirst) {
+    auto form = OpenAndEdit();
+    const Bytes edited = ImageBytes(*form);
+
+    dialogs.saveAnswer = app::SaveChanges::Cancel;
+    EXPECT_FALSE(form->close());
+    EXPECT_EQ(dialogs.saveQuestions, QStringList{Question()});
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(ReadAll(opened), original);
+    EXPECT_EQ(form->windowTitle(), "Korvane 1.45.4 *");
+
+    dialogs.saveAnswer = app::SaveChanges::Save;
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(dialogs.saveQuestions.size(), 2);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(ReadAll(opened), edited);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+
+    // «Нет»: closed, the file as it was.
+    form.reset();
+    korvane::test::WriteAll(opened, original);
+    dialogs.saveQuestions.clear();
+    auto again = OpenAndEdit();
+    dialogs.saveAnswer = app::SaveChanges::Discard;
+    EXPECT_TRUE(again->close());
+    EXPECT_EQ(dialogs.saveQuestions.size(), 1);
+    EXPECT_EQ(ReadAll(opened), original);
+
+    // Nothing edited: no question.
+    again.reset();
+    dialogs.saveQuestions.clear();
+    auto clean = Open();
+    dialogs.fileAnswers << QString::fromStdString(opened.string());
+    clean->ToolButton(7)->click();
+    EXPECT_TRUE(clean->close());
+    EXPECT_TRUE(dialogs.saveQuestions.isEmpty());
+}
+
+TEST_F(UnsavedEdits, OpeningAnotherImageAsksFirst) {
+    auto form = OpenAndEdit();
+    const Bytes edited = ImageBytes(*form);
+
+    // «Отмена»: no file dialog, the edit stays.
+    dialogs.saveAnswer = app::SaveChanges::Cancel;
+    dialogs.fileAnswers << QString::fromStdString(other.string());
+    form->ToolButton(7)->click();
+    EXPECT_EQ(dialogs.saveQuestions, QStringList{Question()});
+    EXPECT_EQ(dialogs.fileAnswers.size(), 1);
+    EXPECT_EQ(ImageBytes(*form), edited);
+    EXPECT_EQ(form->windowTitle(), "Korvane 1.45.4 *");
+
+    // «Нет»: the other image comes, the edit is gone, mine.bin untouched.
+    dialogs.saveAnswer = app::SaveChanges::Discard;
+    form->ToolButton(7)->click();
+    EXPECT_TRUE(dialogs.fileAnswers.isEmpty());
+    EXPECT_EQ(ImageBytes(*form), ReadAll(other));
+    EXPECT_EQ(ReadAll(opened), original);
+    EXPECT_EQ(form->windowTitle(), "Korvane 1.45.4");
+
+    // «Да»: the edit is written into the file it came from, then the other
+    // image opens.
+    form->close();
+    form.reset();
+    dialogs.saveQuestions.clear();
+    auto again = OpenAndEdit();
+    dialogs.saveAnswer = app::SaveChanges::Save;
+    dialogs.fileAnswers << QString::fromStdString(other.string());
+    again->ToolButton(7)->click();
+    EXPECT_EQ(dialogs.saveQuestions.size(), 1);
+    EXPECT_EQ(ReadAll(opened), edited);
+    EXPECT_EQ(ImageBytes(*again), ReadAll(other));
+    EXPECT_FALSE(again->Image().Modified());
+    EXPECT_TRUE(again->LogLines().contains(
+        QStringLiteral("Прошивка сохранена в «%1»").arg(QString::fromStdString(opened.string()))));
+
+    // A save-as of the edits clears the mark: no question afterwards.
+    again.reset();
+    korvane::test::WriteAll(opened, original);
+    dialogs.saveQuestions.clear();
+    auto third = OpenAndEdit();
+    dialogs.fileAnswers << QString::fromStdString((dir / "copy.bin").string());
+    SaveAs(*third)->trigger();
+    EXPECT_EQ(third->windowTitle(), "Korvane 1.45.4");
+    EXPECT_TRUE(third->close());
+    EXPECT_TRUE(dialogs.saveQuestions.isEmpty());
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+}
+
+// «УОЗ на ЧН» at the desk: the table goes into the image, marked changed,
+// and the write button says it went there only.
+TEST_F(UnsavedEdits, PartLoadIgnitionAtTheDeskStoresIntoTheImage) {
+    auto form = Open();
+    dialogs.fileAnswers << QString::fromStdString(opened.string());
+    form->ToolButton(7)->click();
+    form->ToolButton(14)->click();
+    GridView(*form, 4);  // "УОЗ": the panel with the buttons
+    auto* button6 = form->findChild<QPushButton*>(QStringLiteral("Button6"));
+    auto* button7 = form->findChild<QPushButton*>(QStringLiteral("Button7"));
+    ASSERT_TRUE(button6 && button7);
+    QTest::mouseClick(button6, Qt::LeftButton);
+    const Bytes after = ImageBytes(*form);
+    ASSERT_FALSE(std::equal(after.begin() + tuning::kIgnitionAddress,
+                            after.begin() + tuning::kIgnitionAddress + tuning::kCellCount,
+                            original.begin() + tuning::kIgnitionAddress))
+        << "the demo image's ignition table is already what the part-load rule gives";
+    EXPECT_TRUE(form->Image().Modified());
+    EXPECT_EQ(form->windowTitle(), "Korvane 1.45.4 *");
+    QTest::mouseClick(button7, Qt::LeftButton);
+    EXPECT_TRUE(form->LogLines().contains(
+        "«УОЗ на ЧН»: нет связи с ECU, записано только в образ прошивки."));
+    EXPECT_TRUE(button6->isVisible());
+    EXPECT_EQ(ImageBytes(*form), after);
 }
 
 }  // namespace

@@ -122,6 +122,7 @@ struct LineCase {
     int32_t hits;
     std::string xls;
     std::string csv;
+    bool mixtureTaken = true;
 };
 
 void PrintTo(const LineCase& c, std::ostream* os) {
@@ -135,7 +136,7 @@ TEST_P(LiveLogLines, OneLineInEachFile) {
     TempDir dir;
     Logs l;
     l.logs.Start(dir.path());
-    ASSERT_TRUE(l.logs.AppendLine(k.rows, k.hits, dir.path()));
+    ASSERT_TRUE(l.logs.AppendLine(k.rows, k.hits, dir.path(), k.mixtureTaken));
 
     EXPECT_EQ(Read(dir.path() / "лог.xls"), FileOf({kXlsHeaderUtf8, k.xls}));
     EXPECT_EQ(Read(dir.path() / "лог2-CSV.csv"), FileOf({CsvHeaderUtf8(), k.csv}));
@@ -173,6 +174,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "1234,20,14.7,40,0.987755102040816,60,800,80,90,100,110,,130,-12.5,150,160,"
                  "170,180,190,200,210,220,230,240,250,260,270,280,290,300,310,320,330,8.008,"
                  "350,360,1.5E20"},
+        // The LC-1 reading was refused: the grid still shows the last one
+        // accepted (40), the log says no reading was taken.
+        LineCase{"MixtureNotTaken", RussianRows(), 5,
+                 "10\t20\t14,7\t\t0,987755102040816\t60\t800\t80\t90\t100\t110\t\t130\t-12,5\t"
+                 "150\t160\t170\t180\t190\t200\t210\t220\t230\t240\t250\t260\t270\t280\t290\t"
+                 "300\t310\t320\t330\t8,008\t350\t360\t1,5E20",
+                 "5,20,14.7,,0.987755102040816,60,800,80,90,100,110,,130,-12.5,150,160,170,"
+                 "180,190,200,210,220,230,240,250,260,270,280,290,300,310,320,330,8.008,350,"
+                 "360,1.5E20",
+                 false},
         // Before the first frame the grid is empty.
         LineCase{"EmptyGrid", EmptyRows(), 7, std::string(36, '\t'), "7" + std::string(36, ',')}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #include "live/LiveLogs.h"
@@ -17,9 +18,11 @@ namespace fs = std::filesystem;
 using DriveImage = std::array<uint8_t, 0x10000>;
 
 // A drive of the simulated engine recorded as the live logs record it: the
-// program's frame decoding, the grid's texts and the log writer.
+// program's frame decoding, the grid's texts and the log writer. From
+// `lc1SilentFrom` seconds on the LC-1 sends nothing (its port stays open).
 inline fs::path RecordDrive(const fs::path& dir, const DriveImage& memory, int minutes,
-                            sim::Mixture mixture) {
+                            sim::Mixture mixture,
+                            double lc1SilentFrom = std::numeric_limits<double>::infinity()) {
     const uint32_t seed = 1;
     sim::EngineRun engine(sim::Scenario::Drive, seed, mixture, 250);
     live::LiveDecoder decoder;
@@ -36,7 +39,11 @@ inline fs::path RecordDrive(const fs::path& dir, const DriveImage& memory, int m
     for (double t = 0; t < minutes * 60.0; t += period) {
         while (lc1Next <= t) {
             engine.AdvanceTo(lc1Next, memory);
-            lc = {1, 1, 0, 14.7 * sim::Lc1Measured(engine.SensorLambda(), seed, lc1Index)};
+            lc = lc1Next < lc1SilentFrom
+                     ? live::LambdaSnapshot{1, 1, 0,
+                                            14.7 * sim::Lc1Measured(engine.SensorLambda(), seed,
+                                                                    lc1Index)}
+                     : live::LambdaSnapshot{1, 0, 0, lc.afr};
             lc1Next = double(++lc1Index) * lc1Period;
         }
         engine.AdvanceTo(t, memory);
@@ -45,7 +52,9 @@ inline fs::path RecordDrive(const fs::path& dir, const DriveImage& memory, int m
         const auto texts = live::ComposeGridTexts(decoder.Values(), tick, ',');
         for (int r = 1; r < live::kGridRows; ++r)
             if (texts[r]) shown[r] = *texts[r];
-        EXPECT_TRUE(logs.AppendLine(shown, numlog, dir));
+        // As the window logs it: a reading it did not accept is not taken.
+        EXPECT_TRUE(logs.AppendLine(shown, numlog, dir,
+                                    tick.frameDecoded && live::AcceptLambdaReading(lc)));
     }
     logs.Stop();
     return dir / live::kXlsLogName;

@@ -79,7 +79,8 @@ LogData LogOf(const std::vector<Frame>& frames, std::optional<double> secondsPer
         rows[12] = "";
         rows[2] = platform::FormatGeneral(f.coolant, ',');
         rows[3] = platform::FormatGeneral(f.afr, ',');
-        rows[4] = platform::FormatGeneral(f.afrLc1, ',');
+        // NaN: the reading was not taken (the cell stays empty).
+        rows[4] = std::isnan(f.afrLc1) ? "" : platform::FormatGeneral(f.afrLc1, ',');
         rows[6] = platform::FormatGeneral(f.throttle, ',');
         rows[7] = platform::FormatGeneral(f.rpm, ',');
         rows[36] = platform::FormatGeneral(f.air, ',');
@@ -201,6 +202,11 @@ TEST(LogAnalysis, SamplesOnlyTheFramesTheLiveTuningWouldTake) {
     for (int i = 0; i < 13; ++i)
         swing.push_back(
             {labels.rows[6] - 20.0 * (i % 2), double(labels.cols[5]), 14.7, 16.17, 200});
+    // The LC-1 stops giving readings once the cell has settled: the last
+    // accepted value is not in the log, so it is not pooled either.
+    std::vector<Frame> gap = base(5, 1.1);
+    Stay(gap, labels, 5, 6, 8, std::nan(""));
+    Stay(gap, labels, 5, 6, 3, 1.1);
     std::vector<Case> cases = {
         // Entering frame, 4 frames to settle, then 8 samples, a processing and
         // 8 frames of settling before the next ones.
@@ -209,6 +215,8 @@ TEST(LogAnalysis, SamplesOnlyTheFramesTheLiveTuningWouldTake) {
         {"BelowMinimumThrottle", set("Не настраивать ниже %", "101"), base(60, 1.1), 0},
         {"NeverStationary", Shipped(), bounce, 0},
         {"NoLc1Reading", Shipped(), base(60, 0.0), 0},
+        {"ReadingsNotTaken", Shipped(), base(60, std::nan("")), 0},
+        {"ReadingsNotTakenForAWhile", Shipped(), gap, 3},
         {"ColdEngine", set("Мин. ТОЖ для обучения", "95"), base(60, 1.1), 0},
         {"WarmEnough", set("Мин. ТОЖ для обучения", "85"), base(5 + 8, 1.1), 8},
         {"LockedCell", set("Заблокированные ячейки", "86"), base(60, 1.1), 0},  // 5 × 16 + 6
@@ -301,6 +309,31 @@ TEST(LogAnalysis, TheSuggestedImageBringsTheSampledCellsToLambdaOne) {
     }
     EXPECT_GE(learned, 10);
     EXPECT_GE(wasOff, 5);  // the drive did run lean or rich there
+}
+
+// The LC-1 falls silent half way through a recorded drive: the second half
+// still moves the work point but gives no sample, so the analysis is that
+// of the first half alone (the frozen last reading is pooled nowhere).
+TEST(LogAnalysis, ARecordedStretchWithoutLc1ReadingsGivesNoSamples) {
+    TempDir tmp;
+    const Image image = SyntheticImage();
+    const auto silent =
+        ReadLog(RecordDrive(tmp.Path() / "silent", image, 6, sim::Mixture::PerCell, 180));
+    const auto half = ReadLog(RecordDrive(tmp.Path() / "half", image, 3, sim::Mixture::PerCell));
+    ASSERT_TRUE(silent.ok) << silent.error;
+    ASSERT_TRUE(half.ok) << half.error;
+    ASSERT_GT(silent.data.Lines(), half.data.Lines() + 2000);
+    const int lc1 = silent.data.ColumnOf("AFR LC-1");
+    EXPECT_TRUE(std::isnan(silent.data.Value(silent.data.Lines() - 1, lc1)));
+
+    const auto a = AnalyzeLog(silent.data, image, Lookup(Shipped()));
+    const auto b = AnalyzeLog(half.data, image, Lookup(Shipped()));
+    ASSERT_TRUE(a.ok && b.ok) << a.error << b.error;
+    EXPECT_GT(a.framesUsed, b.framesUsed);
+    EXPECT_GT(b.samplesUsed, 0);
+    for (int k = 0; k < tuning::kCellCount; ++k)
+        EXPECT_EQ(a.cells[k].samples, b.cells[k].samples) << k;
+    EXPECT_EQ(a.image, b.image);
 }
 
 TEST(AnalyzeCommand, WritesANewImageAndRefusesBadInput) {

@@ -137,6 +137,15 @@ std::string HeaderWith(const std::string& from, const std::string& to) {
     return h;
 }
 
+// kGood with one value of its second data line replaced.
+std::string WithValue(LogKind kind, int row, const std::string& value) {
+    auto rows = RowsOf(1, kind == LogKind::Xls ? ',' : '.');
+    rows[row] = value;
+    const std::string log = MakeLog(kind, Enc::Cp1251, kind == LogKind::Xls ? ',' : '.', 4);
+    return WithLine(log, 3,
+                    kind == LogKind::Xls ? live::XlsDataLine(rows) : live::CsvDataLine(rows, 101));
+}
+
 class BadLogs : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(BadLogs, OneMessageNamesTheFileAndTheLine) {
@@ -184,7 +193,18 @@ INSTANTIATE_TEST_SUITE_P(
                     }() +
                     "\r\n",
                 "строка 4: 38 столбцов"},
-        BadCase{"EndlessLine", std::string(100000, 'x'), "строка 1: строка слишком длинная"}),
+        BadCase{"EndlessLine", std::string(100000, 'x'), "строка 1: строка слишком длинная"},
+        // Readings no sensor gives and no float holds.
+        BadCase{"BeyondTheFloatRange", WithValue(LogKind::Xls, 4, "1e39"),
+                "строка 3: столбец 4 («AFR LC-1»): «1e39» вне пределов числа"},
+        BadCase{"BeyondTheDoubleRange", WithValue(LogKind::Csv, 7, "-1e400"),
+                "строка 3: столбец 7 («Скорость вращения двигателя»): «-1e400» вне пределов"},
+        BadCase{"Infinity", WithValue(LogKind::Xls, 3, "inf"), "«inf» не число"},
+        BadCase{"NegativeInfinityInCsv", WithValue(LogKind::Csv, 4, "-INFINITY"),
+                "«-INFINITY» не число"},
+        BadCase{"NaN", WithValue(LogKind::Xls, 4, "nan"),
+                "строка 3: столбец 4 («AFR LC-1»): «nan» не число"},
+        BadCase{"NaNInCsv", WithValue(LogKind::Csv, 2, "NaN"), "«NaN» не число"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class TempDir {

@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LimitsOff, AnyStepWithinTheOuterBoundsIsTakenBitForBit) {
     const CorrectionLimits off{};
-    for (const float wanted : {0.05f, 0.3f, 1.0000001f, 1.9f, 1.95f})
+    for (const float wanted : {0.25f, 0.3f, 1.0000001f, 1.9f, 1.95f})
         EXPECT_EQ(LimitCorrection(1.0f, wanted, off), wanted);
 }
 
@@ -263,8 +263,19 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"EqualLimits", "60", "20", "1000", "10", "1 1", "Пределы поправки"},
         SettingsCase{"LimitsBeyondTheOuterBounds", "60", "20", "1000", "10", "0.01 1.3",
                      "Пределы поправки"},
-        SettingsCase{"LimitText", "60", "20", "1000", "10", "a b", "Пределы поправки"}),
+        SettingsCase{"LimitText", "60", "20", "1000", "10", "a b", "Пределы поправки"},
+        // The range the table check before a write accepts, and no wider.
+        SettingsCase{"TheWholeRange", "60", "20", "1000", "10", "0.25 1.95", nullptr},
+        SettingsCase{"BelowAQuarter", "60", "20", "1000", "10", "0.05 1.3", "Пределы поправки"},
+        SettingsCase{"AboveTheTop", "60", "20", "1000", "10", "0.7 1.96", "Пределы поправки"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ControlSettingsRead, TheLimitsMessageGivesTheRange) {
+    const auto r = ReadControlSettingsFrom("60", "20", "1000", "10", "0.1 1.9");
+    EXPECT_EQ(r.error,
+              "Параметр «Пределы поправки»: значение «0.1 1.9» должно быть двумя числами через "
+              "пробел, меньшее первым, в пределах 0.25–1.95.");
+}
 
 TEST(ControlSettingsRead, GivesTheNumbers) {
     const auto r = ReadControlSettingsFrom("60", "20", "1000", "10", " 0,7  1.3 ");

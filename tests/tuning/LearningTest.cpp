@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProcessCase{"SampleJustBelowDeadBand", 1.0f, 0.993, 0.991f, 127},
         ProcessCase{"SmallStepTopEdge", 1.0f, 1.02, 1.009f, 129},
         ProcessCase{"UpperLimit", 1.94f, 1.10, 1.95f, 250},
-        ProcessCase{"LowerLimit", 0.06f, 0.5, 0.05f, 6},
+        ProcessCase{"LowerLimit", 0.26f, 0.5, 0.25f, 32},
         // × 128 lands on a half: to the even byte either way.
         ProcessCase{"HalfRoundsDownToEven", 0.99490625f, 1.015, 1.00390625f, 128},
         ProcessCase{"HalfRoundsUpToEven", 1.00271875f, 1.015, 1.01171875f, 130}),

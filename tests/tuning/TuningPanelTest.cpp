@@ -5,11 +5,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QRegion>
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
@@ -460,6 +462,62 @@ TEST(TuningPanel, RightClickOrSpaceTogglesLocksWhichArePaintedGreyAndStored) {
     rightClick(3, 5);
     EXPECT_EQ(rig.stored.back().second, "");
     EXPECT_FALSE(p.Tables().Locked[36]);
+}
+
+// The padlock of a locked cell hides no part of its number, however wide.
+TEST(TuningPanel, ThePadlockLeavesTheDigitsFree) {
+    PanelRig rig;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    p.SessionReady();
+    QTableWidget* g = p.StringGrid2;
+    p.ToggleLocks({CellIndex(2, 4)});
+    QTableWidgetItem* item = g->item(5, 3);
+    const QRect rect = g->visualItemRect(item);
+    // The lock alone: what differs from the locked grey inside the cell.
+    item->setText("");
+    QApplication::processEvents();
+    const QImage lockOnly = g->viewport()->grab().toImage();
+    QRegion lock;
+    for (int y = rect.top() + 1; y < rect.bottom() - 1; ++y)
+        for (int x = rect.left() + 1; x < rect.right() - 1; ++x)
+            if (lockOnly.pixelColor(x, y) != QColor(200, 200, 200)) lock += QRect(x, y, 1, 1);
+    ASSERT_FALSE(lock.isEmpty());
+    const QFontMetrics fm(g->font());
+    for (const QString text : {"-14.9", "-14,9", "100.0", "1.953"}) {
+        const QRect glyphs =
+            fm.boundingRect(text).translated(rect.left() + 5, rect.top() + fm.ascent());
+        EXPECT_FALSE(lock.intersects(glyphs)) << text.toStdString();
+    }
+}
+
+// At the desk the locks were never read at connect: a toggle still changes
+// only its own cell of the stored list, and the log names the cell.
+TEST(TuningPanel, ALockToggledAtTheDeskAddsOneIndexToTheStoredList) {
+    PanelRig rig;
+    rig.Fill();
+    ui::TuningPanel& p = *rig.panel;
+    rig.settings["Заблокированные ячейки"] = "3 17 200";
+    QTableWidget* g = p.StringGrid2;
+    const QString rpm = g->item(6, 0)->text(), throttle = g->item(0, 1)->text();
+    // c 0, r 5: k 5.
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {},
+                      g->visualItemRect(g->item(6, 1)).center());
+    EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 5 17 200");
+    for (const int k : {3, 5, 17, 200}) EXPECT_TRUE(p.Tables().Locked[k]) << k;
+    const QString cell = QStringLiteral("%1 об/мин × %2 %").arg(rpm, throttle);
+    EXPECT_EQ(rig.log.filter("Заблокирована ячейка: " + cell + ".").size(), 1)
+        << rig.log.join("\n").toStdString();
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {},
+                      g->visualItemRect(g->item(6, 1)).center());
+    EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 17 200");
+    EXPECT_EQ(rig.log.filter("Разблокирована ячейка: " + cell + ".").size(), 1);
+
+    // Read at start: the grid has them before any connect.
+    rig.settings["Заблокированные ячейки"] = "7";
+    p.ReadLocks(false);
+    EXPECT_TRUE(p.Tables().Locked[7]);
+    EXPECT_FALSE(p.Tables().Locked[3]);
 }
 
 TEST(TuningPanel, ReadControlsLoadsTheLocksAndRefusesBadLimits) {

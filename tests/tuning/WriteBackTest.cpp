@@ -114,7 +114,7 @@ TEST(TableBytes, ValuesBecomeTheirBytesAndStayWithinOne) {
         {"correction 1.0", CorrectionByte, 1.0f, 128},
         {"correction 1.035", CorrectionByte, 1.035f, 132},
         {"correction at its upper limit", CorrectionByte, 1.95f, 250},
-        {"correction at its lower limit", CorrectionByte, 0.05f, 6},
+        {"correction at its lower limit", CorrectionByte, 0.25f, 32},
         {"correction beyond a byte", CorrectionByte, 2.5f, 255},
         {"ignition 20", IgnitionByte, 20.0f, 40},
         {"ignition half to even", IgnitionByte, 10.25f, 20},
@@ -281,9 +281,13 @@ TEST(CorrectionPlausibility, EveryByteWithinAQuarterAndOnePointNineFive) {
         uint8_t byte;  // the byte put there; the rest are 128
         bool plausible;
     } cases[] = {
-        {"all 1.0", -1, 128, true},           {"0.25 exactly", 7, 32, true},
-        {"just below 0.25", 7, 31, false},    {"1.95 rounded down", 200, 249, true},
-        {"1.95 rounded up", 200, 250, false}, {"zero in the last cell", 255, 0, false},
+        {"all 1.0", -1, 128, true},
+        {"0.25 exactly", 7, 32, true},
+        {"just below 0.25", 7, 31, false},
+        {"1.95 rounded down", 200, 249, true},
+        {"1.95 as written", 200, 250, true},
+        {"just above 1.95", 200, 251, false},
+        {"zero in the last cell", 255, 0, false},
         {"a full byte", 0, 255, false},
     };
     for (const Case& c : cases) {
@@ -462,7 +466,8 @@ TEST(NeighbourRewrite, PredictionsBeyondTheCorrectionLimitsAreHeldAtThem) {
     rig.wb.Timer6Timer();
     ASSERT_EQ(rig.ecu.posts.size(), 1u);
     EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(4, 4)], 250);
-    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(4, 5)], 6);
+    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(4, 5)],
+              32);  // 0.25, the lowest a table check accepts
     EXPECT_EQ(rig.tables->WorkPointCells[4][4].Correction, 1.95f);
     // Held values count as taken over: the next tick finds nothing new.
     rig.ecu.pending.clear();

@@ -47,6 +47,7 @@ bool FirmwareActions::LoadDefaultFirmware() {
         ShowLabels();
         Call(addtabl);
         image.FirmwareLoaded = true;
+        image.SetModified(false);
         openedPath_ = path;
         w_.log(QStringLiteral("Прошивка загружена") + Q(name));
         Call(imageChanged);
@@ -68,6 +69,7 @@ void FirmwareActions::RestartAfterAbandonedLoad() {
 }
 
 void FirmwareActions::ToolButton7Click() {
+    if (!MayDropImage()) return;
     if (!w_.connected()) return OpenAtDesk();
     w_.Timer2->stop();
     w_.engineTimer->stop();
@@ -93,6 +95,7 @@ void FirmwareActions::ToolButton7Click() {
     w_.zeroGridValues();
     Call(pishupopr);
     image.FirmwareLoaded = true;
+    image.SetModified(false);
     openedPath_ = path.toStdString();
     w_.engineTimer->start();
     w_.Timer2->start();
@@ -116,8 +119,42 @@ void FirmwareActions::OpenAtDesk() {
     Call(addtabl);
     w_.zeroGridValues();
     image.FirmwareLoaded = true;
+    image.SetModified(false);
     openedPath_ = path.toStdString();
     Call(imageChanged);
+}
+
+bool FirmwareActions::MayDropImage() {
+    FirmwareImage& image = *w_.image;
+    if (!image.FirmwareLoaded || !image.Modified()) return true;
+    if (w_.connected() && !w_.dateDir().empty()) {
+        SaveFirmwareImage();
+        if (!image.Modified()) return true;
+    }
+    const QString target = Q(openedPath_);
+    const QString question = target.isEmpty()
+                                 ? QStringLiteral("Сохранить изменения в прошивке?")
+                                 : QStringLiteral("Сохранить изменения в «%1»?").arg(target);
+    switch (w_.askSaveChanges(question)) {
+        case 1:
+            w_.log(QStringLiteral("Изменения прошивки не сохранены."));
+            return true;
+        case 2:
+            return false;
+        default:
+            break;
+    }
+    if (target.isEmpty()) return SaveImageAsClick();
+    // The user asked for this file by answering, so no second question.
+    const SaveAsOutcome out = SaveImageAs(image.Bytes(), openedPath_, openedPath_, true);
+    if (out.kind != SaveAsOutcome::kSaved) {
+        w_.showError(
+            QStringLiteral("Не удаётся сохранить прошивку «%1»: %2.").arg(target, Q(out.error)));
+        return false;
+    }
+    image.SetModified(false);
+    w_.log(QStringLiteral("Прошивка сохранена в «%1»").arg(target));
+    return true;
 }
 
 bool FirmwareActions::SaveImageAsClick() {
@@ -147,12 +184,13 @@ bool FirmwareActions::SaveImageAsClick() {
             QStringLiteral("Не удаётся сохранить прошивку «%1»: %2.").arg(path, Q(out.error)));
         return false;
     }
+    w_.image->SetModified(false);
     w_.log(QStringLiteral("Прошивка сохранена в «%1»").arg(path));
     return true;
 }
 
 void FirmwareActions::ToolButton8Click() {
-    if (reading_) return;
+    if (reading_ || !MayDropImage()) return;
     w_.engineTimer->stop();
     w_.Timer2->stop();
     stateBeforeRead_ = w_.stateText();
@@ -196,6 +234,9 @@ void FirmwareActions::FirmwareRead(const std::vector<uint8_t>& read) {
     reading_ = false;
     FirmwareImage& image = *w_.image;
     image.Fill(read);
+    image.SetModified(false);
+    // The image is the ECU's now, no longer that of the file last opened.
+    openedPath_.clear();
     w_.progressBar->hide();
     Call(addtabl);
     image.FirmwareLoaded = true;
@@ -230,6 +271,8 @@ SaveOutcome FirmwareActions::SaveFirmwareImage() {
     switch (out.kind) {
         case SaveOutcome::kSaved:
         case SaveOutcome::kUnchanged:
+            // The copy holds exactly these bytes now.
+            w_.image->SetModified(false);
             break;
         case SaveOutcome::kNoPlace:
             problem =

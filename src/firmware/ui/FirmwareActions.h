@@ -45,6 +45,8 @@ class FirmwareActions final : public QObject {
         std::function<QString(const QString& filter)> askSaveFile;
         // A yes/no question; true for yes.
         std::function<bool(const QString& question)> confirm;
+        // "Save the changes?": 0 yes (save), 1 no (drop them), 2 cancel.
+        std::function<int(const QString& question)> askSaveChanges;
         // Whether a connection stands or is being made; without one an image
         // is opened and edited at the desk, with no ECU, timers or copies.
         std::function<bool()> connected;
@@ -90,6 +92,12 @@ class FirmwareActions final : public QObject {
     // "Сохранить прошивку как…": the image into a file the user names; the
     // file it was opened from only after asking. True when written.
     bool SaveImageAsClick();
+    // Before the image is dropped (the window closes, another image is
+    // opened, the ECU's is read): edits not saved anywhere are offered for
+    // saving. While connected the session's copy is written first and no
+    // question is needed when that worked. False: the user cancelled, or
+    // the save they asked for failed (they have been told); keep the image.
+    bool MayDropImage();
     // The image file last opened (a load or the default image); "" if none.
     const std::string& OpenedPath() const { return openedPath_; }
     // The worker's events of a read: the image, or why there is none.

@@ -390,7 +390,12 @@ void CalibrationPanel::Button5Click() {
         const size_t from = write.address;
         const size_t to = std::min(kImageSize, from + write.bytes.size());
         EditRange range{write.address, {image.begin() + from, image.begin() + to}, {}};
-        StoreInImage(write, image);
+        // At the desk the edit goes through the image's own store, which
+        // marks it changed since loaded or saved.
+        if (desk && w_.store)
+            w_.store(write.address, write.bytes);
+        else
+            StoreInImage(write, image);
         range.after.assign(image.begin() + from, image.begin() + to);
         if (range.after != range.before)
             history_.Push({"«" + attributes_.Element() + "»: запись", {std::move(range)}});

@@ -5,7 +5,9 @@
 // element shown and the curve write timer; the window lends the rest.
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 

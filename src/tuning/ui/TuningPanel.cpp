@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStringList>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -36,14 +37,16 @@ QFont PanelFont(int points, bool bold) {
     return f;
 }
 
-// A small padlock in the cell's upper right corner.
-void DrawLock(QPainter* p, const QRect& cell) {
-    const QRect body(cell.right() - 10, cell.top() + 7, 8, 6);
+// A small padlock in the cell's lower right corner, below the baseline of
+// its text, so it hides no digit however wide the number is.
+void DrawLock(QPainter* p, const QRect& cell, int baseline) {
+    const int top = std::max(baseline + 2, cell.bottom() - 10);
+    const QRect body(cell.right() - 11, top + 4, 8, 5);
     p->save();
     p->setRenderHint(QPainter::Antialiasing, false);
     p->setPen(QPen(QColor(70, 70, 70), 1));
     p->setBrush(Qt::NoBrush);
-    p->drawRect(QRect(body.left() + 1, body.top() - 4, 5, 5));  // shackle
+    p->drawRect(QRect(body.left() + 2, body.top() - 3, 4, 3));  // shackle
     p->setBrush(QColor(70, 70, 70));
     p->drawRect(body);
     p->restore();
@@ -85,8 +88,9 @@ class GridDelegate final : public QStyledItemDelegate {
                               ? QColor(look.background->r, look.background->g, look.background->b)
                               : option.palette.base().color());
         p->setPen(option.palette.text().color());
-        p->drawText(QPoint(rect.left() + 5, rect.top() + fm.ascent()), text);
-        if (look.locked) DrawLock(p, rect);
+        const int baseline = rect.top() + fm.ascent();
+        p->drawText(QPoint(rect.left() + 5, baseline), text);
+        if (look.locked) DrawLock(p, rect, baseline);
         if (look.currentFrame) {
             p->setPen(QPen(QColor(255, 0, 0), 1));
             p->setBrush(Qt::NoBrush);
@@ -280,19 +284,47 @@ QString TuningPanel::ReadControls() {
     const auto read = ReadControlSettings([this](const char* key) { return w_.setting(key); });
     if (!read.error.empty()) return Q(read.error);
     core_->SetControls(read.settings);
+    ReadLocks(true);
+    return {};
+}
+
+void TuningPanel::ReadLocks(bool logProblem) {
     const auto locks = ParseLockList(w_.setting(kLockedCellsKey));
-    if (!locks.problem.empty()) w_.log(Q(locks.problem));
+    if (logProblem && !locks.problem.empty()) w_.log(Q(locks.problem));
     Tables().Locked = locks.locks;
     StringGrid2->viewport()->update();
-    return {};
+}
+
+QString TuningPanel::CellName(int k) const {
+    // Row header: engine speed; column header: throttle.
+    const QTableWidgetItem* rpm = StringGrid2->item(k % kGridSize + 1, 0);
+    const QTableWidgetItem* throttle = StringGrid2->item(0, k / kGridSize + 1);
+    if (!rpm || !throttle || rpm->text().isEmpty() || throttle->text().isEmpty())
+        return QStringLiteral("№%1").arg(k);
+    return QStringLiteral("%1 об/мин × %2 %").arg(rpm->text(), throttle->text());
 }
 
 void TuningPanel::ToggleLocks(const std::vector<int>& cells) {
     if (cells.empty()) return;
-    auto& locked = Tables().Locked;
+    // The list is taken from the settings as they are now, so a toggle
+    // changes only its own cells, whatever the grid was shown with.
+    LockSet locked = ParseLockList(w_.setting(kLockedCellsKey)).locks;
     // A selection that is all locked is freed; otherwise all of it is locked.
     const bool lock = std::any_of(cells.begin(), cells.end(), [&](int k) { return !locked[k]; });
-    for (const int k : cells) locked[k] = lock;
+    QStringList changed;
+    for (const int k : cells) {
+        if (locked[k] != lock) changed << CellName(k);
+        locked[k] = lock;
+    }
+    Tables().Locked = locked;
+    if (!changed.isEmpty()) {
+        const bool one = changed.size() == 1;
+        const QString what = lock ? (one ? QStringLiteral("Заблокирована ячейка")
+                                         : QStringLiteral("Заблокированы ячейки"))
+                                  : (one ? QStringLiteral("Разблокирована ячейка")
+                                         : QStringLiteral("Разблокированы ячейки"));
+        w_.log(QStringLiteral("%1: %2.").arg(what, changed.join(QStringLiteral(", "))));
+    }
     if (w_.storeSetting) w_.storeSetting(kLockedCellsKey, FormatLockList(locked));
     StringGrid2->viewport()->update();
 }
@@ -439,7 +471,12 @@ void TuningPanel::Timer6Timer() {
 }
 
 void TuningPanel::Button6Click() {
+    const auto image = w_.image();
+    const auto table = image.subspan(kIgnitionAddress, kCellCount);
+    const std::vector<uint8_t> before(table.begin(), table.end());
     writeBack_->PartLoadIgnition();
+    if (!std::equal(before.begin(), before.end(), table.begin()) && w_.imageEdited)
+        w_.imageEdited();
     Button7->show();
     Button6->hide();
     for (int c = 0; c < kGridSize; ++c)
@@ -448,7 +485,11 @@ void TuningPanel::Button6Click() {
 }
 
 void TuningPanel::Button7Click() {
-    writeBack_->WriteIgnition();
+    // Without the ECU the table stays where «УОЗ на ЧН» put it: in the image.
+    if (mailbox_->LinkUp())
+        writeBack_->WriteIgnition();
+    else
+        w_.log(QStringLiteral("«УОЗ на ЧН»: нет связи с ECU, записано только в образ прошивки."));
     Button6->show();
     Button7->hide();
 }

@@ -59,6 +59,9 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
         std::function<std::string(const std::string& key)> setting;
         // Sets a setting and saves "config.ini" (the lock list).
         std::function<void(const std::string& key, const std::string& value)> storeSetting;
+        // The image's bytes were changed here (marks it changed since
+        // loaded or saved; may be unset).
+        std::function<void()> imageEdited;
         // Asks the user; true to go on.
         std::function<bool(const QString& question)> confirm;
         // A wait on the UI thread that runs no other timer handler.
@@ -100,6 +103,9 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     // Locks (right click, or Space on the selected cells) toggle; the list
     // is stored under "Заблокированные ячейки". Linear indexes k.
     void ToggleLocks(const std::vector<int>& cells);
+    // The locks from the settings (at start, after a settings save, at
+    // connect), so the grid shows them at the desk too.
+    void ReadLocks(bool logProblem);
 
     // Connect: the intervals from the settings (0: no neighbour rewrite) and
     // the learning's setting messages afresh.
@@ -153,6 +159,8 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     QTimer* Timer6 = nullptr;
 
   private:
+    // A cell for the log: its engine speed and throttle as the grid shows them.
+    QString CellName(int k) const;
     class TimerAdapter;
     // Every cell of the grid again, in the view the combo box shows.
     void RefillGrid();
