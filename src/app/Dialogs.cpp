@@ -5,11 +5,11 @@
 #include <QFileDialog>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QTranslator>
 #include <QTreeView>
 #include <memory>
-#include <QPushButton>
 
 namespace korvane::app {
 
