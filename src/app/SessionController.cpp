@@ -179,7 +179,7 @@ SessionController::SessionController(Options options)
     lambdaOptions.readTimeoutMs = options_.lambdaReadTimeoutMs;
     lambdaOptions.decimalSeparator = options_.decimalSeparator;
     lambda_ = std::make_unique<lambda::TLAMBDAThread>(
-        *options_.bridge, options_.log, platform::MakePosixSerialPort(),
+        *options_.bridge, options_.log, platform::MakeSystemSerialPort(),
         platform::SystemClock::Instance(), lambdaOptions);
     lambda_->Start();
 }

@@ -9,8 +9,26 @@
 #include <filesystem>
 
 #include "platform/TextCodec.h"
+#ifdef _WIN32
+#include "platform/win/WinFiles.h"
+#endif
 
 namespace korvane::live {
+
+namespace {
+
+// Puts the new file in place of the old one; Windows' rename refuses to
+// replace an existing file.
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+#ifdef _WIN32
+    return platform::win::ReplaceFileDurably(from, to, error);
+#else
+    (void)error;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+}  // namespace
 
 namespace {
 
@@ -184,7 +202,7 @@ class LiveLogs::File {
         struct stat st {};
         if (::fchmod(fd, 0644) != 0 || !EncodeLogLines(lines, bytes, error) ||
             !WriteAll(fd, bytes, error) || ::fsync(fd) != 0 || ::fstat(fd, &st) != 0 ||
-            ::rename(tmp.c_str(), path.c_str()) != 0) {
+            !ReplaceFile(tmp, path, error)) {
             if (error.empty()) error = platform::SystemReason(errno);
             ::close(fd);
             ::unlink(tmp.c_str());
