@@ -48,7 +48,8 @@ std::string TempNameFor(const std::string& target, unsigned attempt) {
     static std::atomic<unsigned> counter{0};
     const auto ticks = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
-    unsigned long long x = ticks ^ (static_cast<unsigned long long>(::GetCurrentProcessId()) << 32) ^
+    unsigned long long x = ticks ^
+                           (static_cast<unsigned long long>(::GetCurrentProcessId()) << 32) ^
                            (static_cast<unsigned long long>(counter++) << 16) ^ attempt;
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string suffix;
@@ -68,8 +69,9 @@ bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& er
         return false;
     }
     Handle f;
-    f.h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    f.h = ::CreateFileW(wide.c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f.h == INVALID_HANDLE_VALUE) {
         error = win::ErrorReason(::GetLastError());
         return false;
@@ -124,7 +126,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
         DWORD n = 0;
-        if (!::WriteFile(f.h, bytes.data() + done, chunk, &n, nullptr)) return fail(::GetLastError());
+        if (!::WriteFile(f.h, bytes.data() + done, chunk, &n, nullptr))
+            return fail(::GetLastError());
         done += n;
     }
     if (!::FlushFileBuffers(f.h)) return fail(::GetLastError());

@@ -24,7 +24,8 @@ std::string Upper(std::string s) {
 int ComNumber(const std::string& name) {
     const std::string u = Upper(name);
     if (u.size() <= 3 || u.compare(0, 3, "COM") != 0) return 0;
-    if (!std::all_of(u.begin() + 3, u.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    if (!std::all_of(u.begin() + 3, u.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         return 0;
     const auto n = ParseInteger(u.substr(3));
     return n && *n >= 1 && *n <= 255 ? static_cast<int>(*n) : 0;
@@ -65,7 +66,8 @@ std::vector<ComDevice> DeviceListPorts() {
         }
         wchar_t name[256];
         if (::SetupDiGetDeviceRegistryPropertyW(set, &info, SPDRP_FRIENDLYNAME, nullptr,
-                                                reinterpret_cast<BYTE*>(name), sizeof name, nullptr))
+                                                reinterpret_cast<BYTE*>(name), sizeof name,
+                                                nullptr))
             d.friendlyName = win::Narrow(name);
         if (!d.portName.empty()) result.push_back(std::move(d));
     }
@@ -78,8 +80,8 @@ std::vector<ComDevice> DeviceListPorts() {
 std::vector<std::string> AnnouncedPorts() {
     std::vector<std::string> result;
     HKEY key{};
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                        &key) != ERROR_SUCCESS)
         return result;
     for (DWORD i = 0;; ++i) {
         wchar_t valueName[256];
@@ -144,7 +146,8 @@ PortListResult ComPortList(const std::vector<ComDevice>& devices,
         }
     }
     for (const auto& name : announced)
-        if (ComNumber(name) != 0 && find(name) == entries.end()) entries.push_back({Upper(name), {}});
+        if (ComNumber(name) != 0 && find(name) == entries.end())
+            entries.push_back({Upper(name), {}});
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return ComNumber(a.name) < ComNumber(b.name); });
     for (const auto& extra : extraNames) {
@@ -166,9 +169,11 @@ PortListResult ListSerialPorts(const std::vector<std::string>& extraNames, const
     return ComPortList(DeviceListPorts(), AnnouncedPorts(), extraNames, &DeviceExists);
 }
 
+// The pick lists' rule of every system, and device paths in Windows' form.
 bool IsListablePortName(const std::string& name) {
     if (name.rfind("\\\\.\\", 0) == 0) return name.size() > 4;
-    if (name.size() < 3 || name.size() > 6) return false;
+    if (!name.empty() && name[0] == '/') return name.size() > 1;
+    if (name.size() < 3 || name.size() > 5) return false;
     return Upper(name.substr(0, 3)) == "COM";
 }
 
@@ -203,8 +208,8 @@ std::optional<int> ReadLatencyTimer(const std::string& portName, const std::stri
         if (key == INVALID_HANDLE_VALUE) continue;
         if (Upper(RegistryString(key, L"PortName")) == Upper(PlainName(portName))) {
             DWORD ms = 0, size = sizeof ms, type = 0;
-            if (::RegQueryValueExW(key, L"LatencyTimer", nullptr, &type, reinterpret_cast<BYTE*>(&ms),
-                                   &size) == ERROR_SUCCESS &&
+            if (::RegQueryValueExW(key, L"LatencyTimer", nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&ms), &size) == ERROR_SUCCESS &&
                 type == REG_DWORD)
                 result = static_cast<int>(ms);
         }

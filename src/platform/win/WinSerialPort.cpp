@@ -23,6 +23,16 @@ bool IsComName(const std::string& name) {
                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
+// The name an open port holds: one per device, whatever letter case the
+// port was named in.
+std::string ClaimName(const std::string& path) {
+    std::string name = "Local\\korvane-port-";
+    for (char c : path)
+        if (c != '\\' && c != '.')
+            name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
 // Holds the system timer at 1 ms while a port is open: without it a 1 ms
 // wait lasts a whole 15.6 ms tick.
 class FineTimer {
@@ -47,17 +57,28 @@ class WindowsSerialPort final : public SerialPort {
         const std::string path = DevicePathForPortName(portName);
         if (path.empty()) return Fail(PortOpenReason(ERROR_FILE_NOT_FOUND));
         // Share mode 0: a second open, by us or another program, is refused.
-        HANDLE h = ::CreateFileW(win::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = ::CreateFileW(win::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return Fail(PortOpenReason(::GetLastError()));
+        // The driver refuses a second open of a COM port; not every one does
+        // (Wine's, some virtual ports), so every open of ours also holds a
+        // name of the port that a second open finds taken.
+        HANDLE claim = ::CreateMutexW(nullptr, FALSE, win::Widen(ClaimName(path)).c_str());
+        if (claim == nullptr || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+            if (claim != nullptr) ::CloseHandle(claim);
+            ::CloseHandle(h);
+            return Fail(PortOpenReason(ERROR_ACCESS_DENIED));
+        }
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         if (!::GetCommState(h, &dcb)) {
             const DWORD e = ::GetLastError();
             ::CloseHandle(h);
+            ::CloseHandle(claim);
             return Fail(PortOpenReason(e == ERROR_INVALID_FUNCTION ? ERROR_NOT_SUPPORTED : e));
         }
         h_ = h;
+        claim_ = claim;
         baud_ = dcb.BaudRate > 0 ? static_cast<int>(dcb.BaudRate) : 9600;
         if (!ApplyLine(baud_)) {
             const std::string why = error_;
@@ -76,14 +97,16 @@ class WindowsSerialPort final : public SerialPort {
     bool IsOpen() const override { return h_ != INVALID_HANDLE_VALUE; }
 
     bool SetSpeed(int baud) override {
-        if (h_ == INVALID_HANDLE_VALUE || baud <= 0) return Fail("неверная скорость или порт закрыт");
+        if (h_ == INVALID_HANDLE_VALUE || baud <= 0)
+            return Fail("неверная скорость или порт закрыт");
         return ApplyLine(baud);
     }
 
     bool WriteByte(uint8_t byte) override {
         if (h_ == INVALID_HANDLE_VALUE) return false;
         DWORD n = 0;
-        if (!::WriteFile(h_, &byte, 1, &n, nullptr)) return Fail(win::ErrorReason(::GetLastError()));
+        if (!::WriteFile(h_, &byte, 1, &n, nullptr))
+            return Fail(win::ErrorReason(::GetLastError()));
         if (n != 1) return Fail("запись не удалась");
         return true;
     }
@@ -117,8 +140,9 @@ class WindowsSerialPort final : public SerialPort {
         if (h_ == INVALID_HANDLE_VALUE) return -1;
         // Interval and multiplier MAXDWORD with a constant: return as soon as
         // a byte is there, or after the constant with none.
-        const bool ok = timeoutMs <= 0 ? UseTimeouts(MAXDWORD, 0, 0)
-                                       : UseTimeouts(MAXDWORD, MAXDWORD, static_cast<DWORD>(timeoutMs));
+        const bool ok = timeoutMs <= 0
+                            ? UseTimeouts(MAXDWORD, 0, 0)
+                            : UseTimeouts(MAXDWORD, MAXDWORD, static_cast<DWORD>(timeoutMs));
         if (!ok) return -1;
         DWORD n = 0;
         if (!::ReadFile(h_, &byte, 1, &n, nullptr)) return -1;
@@ -150,7 +174,11 @@ class WindowsSerialPort final : public SerialPort {
         HANDLE h = h_;
         h_ = INVALID_HANDLE_VALUE;
         timer_.reset();
-        if (!::CloseHandle(h)) return Fail(win::ErrorReason(::GetLastError()));
+        const bool closed = ::CloseHandle(h) != 0;
+        const DWORD e = ::GetLastError();
+        ::CloseHandle(claim_);
+        claim_ = nullptr;
+        if (!closed) return Fail(win::ErrorReason(e));
         return true;
     }
 
@@ -215,6 +243,7 @@ class WindowsSerialPort final : public SerialPort {
     }
 
     HANDLE h_ = INVALID_HANDLE_VALUE;
+    HANDLE claim_ = nullptr;
     int baud_ = 9600;
     COMMTIMEOUTS timeouts_{};
     bool timeoutsSet_ = false;
