@@ -7,6 +7,7 @@ korvane_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libjpeg-dev libpugixml-dev
   xvfb xauth fonts-dejavu-core
   clang libclang-rt-dev xdotool xclip strace python3
+  dpkg-dev file
 )
 
 korvane_install_deps() {
