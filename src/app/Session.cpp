@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "platform/NumberText.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::app {
@@ -46,7 +47,8 @@ long LockHolder(const std::string& path) {
 
 bool Running(long pid) {
 #ifdef _WIN32
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
     DWORD code = 0;
     const bool alive = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
@@ -72,7 +74,7 @@ void ReleaseFolderLock(const std::string& workDir) {
     const std::string path = LockPath(workDir);
     if (LockHolder(path) != ::getpid()) return;
     std::error_code ec;
-    std::filesystem::remove(path, ec);
+    std::filesystem::remove(platform::Utf8Path(path), ec);
 }
 
 }  // namespace korvane::app

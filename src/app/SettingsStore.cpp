@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/NumberText.h"
+#include "platform/Paths.h"
 #include "platform/PortList.h"
 
 namespace korvane::app {
@@ -225,7 +226,7 @@ StartupSettings LoadAtStartup(SettingsStore& store, const std::string& path) {
     std::string error;
     if (!store.Load(path, error)) {
         std::error_code ec;
-        out.unreadable = std::filesystem::exists(path, ec);
+        out.unreadable = std::filesystem::exists(platform::Utf8Path(path), ec);
         out.problems.push_back("Не удаётся открыть файл настроек «" + path + "»: " + error +
                                ". Используются настройки по умолчанию.");
     }
@@ -244,8 +245,8 @@ SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
     if (keepUnreadable) {
         const std::string backup = path + ".bak";
         std::error_code ec;
-        if (std::filesystem::is_regular_file(path, ec))
-            std::filesystem::copy_file(path, backup,
+        if (std::filesystem::is_regular_file(platform::Utf8Path(path), ec))
+            std::filesystem::copy_file(platform::Utf8Path(path), platform::Utf8Path(backup),
                                        std::filesystem::copy_options::overwrite_existing, ec);
         if (ec) {
             out.error = "Не удаётся сохранить копию файла настроек «" + backup +

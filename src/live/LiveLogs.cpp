@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 #ifdef _WIN32
 #include "platform/win/WinFiles.h"
@@ -190,7 +191,7 @@ class LiveLogs::File {
             // The session folder could not be made at connect (read-only,
             // full) or was removed: try again with every line.
             std::error_code ec;
-            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+            std::filesystem::create_directories(platform::Utf8Path(path).parent_path(), ec);
             tmp = path + ".XXXXXX";
             fd = ::mkostemp(tmp.data(), O_APPEND | O_CLOEXEC);
         }
