@@ -33,6 +33,7 @@ struct PortListResult {
 PortListResult ListSerialPorts(const std::vector<std::string>& extraNames,
                                const PortRoots& roots = {});
 
+#ifdef _WIN32
 // Windows: one COM port of the system's device list, as the device manager
 // shows it, and the names of the ports the serial drivers have announced.
 // ComPortList merges both with the extra names that open (opens() says so)
@@ -46,6 +47,7 @@ PortListResult ComPortList(const std::vector<ComDevice>& devices,
                            const std::vector<std::string>& announced,
                            const std::vector<std::string>& extraNames,
                            bool (*opens)(const std::string& portName));
+#endif
 
 // True for a name the port pick lists take: "COM" in any letter case and at
 // most five characters ("COM1".."COM99"), or a device path ("/dev/ttyUSB0").
