@@ -2,8 +2,9 @@
 # Installs what is missing, builds everything and runs every test; then runs
 # the thread tests again under ThreadSanitizer, and every test that needs no
 # window under AddressSanitizer with UndefinedBehaviorSanitizer. A one-minute
-# soak of the program against a faulty simulated car follows the first run;
-# last, a few seconds of every fuzz target, so a regression in an input
+# soak of the program against a faulty simulated car follows the first run,
+# then the Windows build of the core with its tests under Wine; last, a few
+# seconds of every fuzz target, so a regression in an input
 # parser shows.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -18,6 +19,18 @@ cmake --build build -j "$jobs"
 # One minute of the real program against a faulty simulated car: it must
 # reconnect, stay responsive, keep its memory and write whole files.
 scripts/soak.sh 1
+
+# The Windows build of the libraries without widgets and their tests under
+# Wine, in a prefix of its own under build-windows; among them the serial
+# line against the simulator built above, through a COM port of the prefix.
+korvane_install_windows_deps
+windows_start=$SECONDS
+cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_WITH_UI=OFF -DKORVANE_BENCH=OFF \
+      -DKORVANE_WERROR=ON -DKORVANE_SIM_PROGRAM="$PWD/build/korvane-sim" >/dev/null
+cmake --build build-windows -j "$jobs"
+(cd build-windows && ctest --output-on-failure -j "$jobs" --timeout 600)
+echo "Windows build and tests under Wine: $((SECONDS - windows_start)) s"
 
 # The sanitizer builds leave the window out: they cover the workers, the
 # serial layer, the codecs and the simulator.

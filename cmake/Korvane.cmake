@@ -29,6 +29,14 @@ function(korvane_test)
     target_link_libraries(${K_NAME} PRIVATE ${K_LIBS} GTest::gtest GTest::gtest_main)
   endif()
   korvane_warnings(${K_NAME})
+  if(CMAKE_CROSSCOMPILING)
+    # Under Wine one process per executable: starting Wine per test case
+    # would cost more than the tests themselves.
+    add_test(NAME ${K_NAME} COMMAND ${K_NAME})
+    set_tests_properties(${K_NAME} PROPERTIES ENVIRONMENT "${KORVANE_WINE_ENV}"
+                         FIXTURES_REQUIRED wine LABELS "windows;${K_LABELS}")
+    return()
+  endif()
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   if(K_LABELS)
     list(APPEND props LABELS "${K_LABELS}")

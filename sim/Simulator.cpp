@@ -202,12 +202,20 @@ struct Simulator::Impl {
     };
 
     // One complete frame from the program. Returns the memory write it made.
+    bool SpeedMatches(int line, int expected) const {
+        if (line == expected) return true;
+        static constexpr int kStandard[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+        const bool standard =
+            std::find(std::begin(kStandard), std::end(kStandard), expected) != std::end(kStandard);
+        return options.customSpeedAs38400 && line == 38400 && !standard;
+    }
+
     std::optional<WriteNote> HandleFrame(Clock::time_point now) {
         const kline::Frame f = kline::Decode(frame.data(), frame.size());
         if (!kline::IsRequestForEcu(f)) return std::nullopt;
         std::lock_guard lock(mutex);
         EndIdleSession(now);
-        if (frameBaud != ecuSpeed) {
+        if (!SpeedMatches(frameBaud, ecuSpeed)) {
             Record(f.data, frameBaud, false);
             return std::nullopt;
         }

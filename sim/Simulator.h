@@ -49,6 +49,10 @@ struct Options {
     // a zero byte at 360 baud (below 1200 baud: no data rate of the K-line)
     // whose start came 25..100 ms before the request's first byte.
     bool fastInit = false;
+    // A line showing 38400 baud also counts for a non-standard speed such
+    // as 10400: the old custom-divisor convention of Linux serial drivers,
+    // by which Wine sets such speeds (a pseudo-terminal then shows 38400).
+    bool customSpeedAs38400 = false;
     // Called on the simulator's thread after every memory write by the
     // program (WriteMemoryByAddress), outside the simulator's lock.
     std::function<void(uint16_t address, size_t length)> onRamWrite;

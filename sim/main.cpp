@@ -39,6 +39,9 @@ const char kHelp[] =
     "  --faults LIST       k=p,... with p from 0 to 1; k one of silence, nochecksum,\n"
     "                      noecho, negative, late, lc1silence, lc1error\n"
     "  --no-warmup         the LC-1 sends readings from the start\n"
+    "  --custom-speed-38400\n"
+    "                      a line at 38400 baud also counts for 10400 (the custom-\n"
+    "                      divisor convention; Wine sets 10400 on a pseudo-terminal so)\n"
     "  --init KIND         none (default): StartCommunication is answered as it comes;\n"
     "                      fast: only after the fast-init wake-up (a zero byte at 360\n"
     "                      baud whose start came 25..100 ms before the request)\n"
@@ -197,6 +200,8 @@ int main(int argc, char** argv) {
                 return Usage(std::string("--init takes none or fast: ") + v);
         } else if (a == "--no-warmup") {
             options.lc1WarmUp = false;
+        } else if (a == "--custom-speed-38400") {
+            options.customSpeedAs38400 = true;
         } else if (a == "--ecu" || a == "--lc1" || a == "--scenario" || a == "--seed" ||
                    a == "--firmware" || a == "--dump-ram" || a == "--faults" || a == "--p2") {
             const char* v = value(a.c_str());

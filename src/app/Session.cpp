@@ -1,13 +1,20 @@
 #include "app/Session.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// after windows.h
+#include <process.h>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "platform/NumberText.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::app {
@@ -39,7 +46,17 @@ long LockHolder(const std::string& path) {
 }
 
 bool Running(long pid) {
+#ifdef _WIN32
+    HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool alive = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return alive;
+#else
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+#endif
 }
 
 }  // namespace
@@ -57,7 +74,7 @@ void ReleaseFolderLock(const std::string& workDir) {
     const std::string path = LockPath(workDir);
     if (LockHolder(path) != ::getpid()) return;
     std::error_code ec;
-    std::filesystem::remove(path, ec);
+    std::filesystem::remove(platform::Utf8Path(path), ec);
 }
 
 }  // namespace korvane::app

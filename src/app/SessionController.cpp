@@ -8,6 +8,7 @@
 #include "ecu/ECUThread.h"
 #include "lambda/LAMBDAThread.h"
 #include "platform/NumberText.h"
+#include "platform/Paths.h"
 #include "platform/PortList.h"
 #include "platform/TextCodec.h"
 
@@ -179,7 +180,7 @@ SessionController::SessionController(Options options)
     lambdaOptions.readTimeoutMs = options_.lambdaReadTimeoutMs;
     lambdaOptions.decimalSeparator = options_.decimalSeparator;
     lambda_ = std::make_unique<lambda::TLAMBDAThread>(
-        *options_.bridge, options_.log, platform::MakePosixSerialPort(),
+        *options_.bridge, options_.log, platform::MakeSystemSerialPort(),
         platform::SystemClock::Instance(), lambdaOptions);
     lambda_->Start();
 }
@@ -320,7 +321,7 @@ bool SessionController::MakeDateDir(std::string& error) {
     localtime_r(&now, &local);
     const std::string path = options_.workDir + "/" + DateDirName(local);
     std::error_code ec;
-    std::filesystem::create_directories(path, ec);
+    std::filesystem::create_directories(platform::Utf8Path(path), ec);
     // A folder that cannot be made now (read-only, full) stays the session
     // folder: the logs and the image copies make it with their next write.
     dateDir_ = path;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/NumberText.h"
+#include "platform/Paths.h"
 #include "platform/PortList.h"
 
 namespace korvane::app {
@@ -243,7 +244,7 @@ StartupSettings LoadAtStartup(SettingsStore& store, const std::string& path) {
     std::string error;
     if (!store.Load(path, error)) {
         std::error_code ec;
-        out.unreadable = std::filesystem::exists(path, ec);
+        out.unreadable = std::filesystem::exists(platform::Utf8Path(path), ec);
         out.problems.push_back("Не удаётся открыть файл настроек «" + path + "»: " + error +
                                ". Используются настройки по умолчанию.");
     }
@@ -264,9 +265,11 @@ SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
         // of "config.ini.bak", "config.ini.bak2", ...
         std::string backup = path + ".bak";
         std::error_code ec;
-        for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(backup, ec)); ++n)
+        for (int n = 2; std::filesystem::exists(
+                 std::filesystem::symlink_status(platform::Utf8Path(backup), ec));
+             ++n)
             backup = path + ".bak" + std::to_string(n);
-        if (std::filesystem::is_regular_file(path, ec)) {
+        if (std::filesystem::is_regular_file(platform::Utf8Path(path), ec)) {
             std::string bytes, error;
             if (!platform::ReadBinaryFile(path, bytes, error) ||
                 !platform::WriteFileAtomically(backup, bytes, error)) {

@@ -72,7 +72,7 @@ class TECUThread : public EcuLinkFields, public EcuCommands {
 
     TECUThread(
         platform::UiBridge& ui, LogView& view,
-        PortFactory makePort = [] { return platform::MakePosixSerialPort(); },
+        PortFactory makePort = [] { return platform::MakeSystemSerialPort(); },
         platform::Clock& clock = platform::SystemClock::Instance());
     // Stops and joins the thread.
     ~TECUThread() override;

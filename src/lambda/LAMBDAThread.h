@@ -64,7 +64,7 @@ class TLAMBDAThread {
   public:
     explicit TLAMBDAThread(
         platform::UiBridge& ui, LogSink appendLog,
-        std::unique_ptr<platform::SerialPort> port = platform::MakePosixSerialPort(),
+        std::unique_ptr<platform::SerialPort> port = platform::MakeSystemSerialPort(),
         platform::Clock& clock = platform::SystemClock::Instance(), LambdaOptions options = {});
     // Stops and joins the thread (see Stop).
     ~TLAMBDAThread();

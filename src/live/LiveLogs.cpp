@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace korvane::live {
@@ -154,7 +155,7 @@ class LiveLogs::File {
         Close();
         // The folder is looked at before the lists are encoded: while it is
         // missing, a long list costs nothing per line.
-        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        const std::filesystem::path folder = platform::Utf8Path(path).parent_path();
         std::error_code ec;
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
             // The session folder could not be made at connect (read-only,

@@ -2,6 +2,8 @@
 
 #include <locale.h>
 
+#include <charconv>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -29,11 +31,21 @@ std::optional<long double> ParseNumber(std::string_view text) {
     if (!t) return std::nullopt;
     // The C locale of a Qt program may have been changed; parse in the
     // classic one.
+#ifdef _WIN32
+    // No strtold_l in Windows' C library; from_chars never looks at a
+    // locale, and takes no "+".
+    const char* begin = t->c_str() + ((*t)[0] == '+' ? 1 : 0);
+    const char* last = t->c_str() + t->size();
+    long double v = 0;
+    const auto [end, ec] = std::from_chars(begin, last, v);
+    if (ec != std::errc() || end != last || !std::isfinite(v)) return std::nullopt;
+#else
     locale_t c = ::newlocale(LC_NUMERIC_MASK, "C", nullptr);
     char* end = nullptr;
     const long double v = ::strtold_l(t->c_str(), &end, c);
     ::freelocale(c);
     if (end != t->c_str() + t->size() || !std::isfinite(v)) return std::nullopt;
+#endif
     return v;
 }
 

@@ -20,10 +20,18 @@ class StopSignal {
     // A descriptor that becomes readable once the signal is raised, to wait
     // on together with a port; -1 if the system gave none.
     int Fd() const { return fd_; }
+#ifdef _WIN32
+    // On Windows an event set once the signal is raised (a HANDLE), for the
+    // same use; null if the system gave none.
+    void* Event() const { return event_; }
+#endif
 
   private:
     std::atomic<bool> raised_{false};
     int fd_ = -1;
+#ifdef _WIN32
+    void* event_ = nullptr;
+#endif
 };
 
 // Milliseconds on a monotonic clock and a sleep, so pauses can be faked in

@@ -200,11 +200,21 @@ std::optional<double> ParseDecimal(const std::string& text) {
     if (!t) return std::nullopt;
     // strtod follows the C locale, which a Qt program may have changed;
     // use the classic locale explicitly.
+#ifdef _WIN32
+    // Windows' C library has no strtod_l to match; from_chars never looks
+    // at a locale. It takes no "+", which the text may start with.
+    const char* begin = t->c_str() + ((*t)[0] == '+' ? 1 : 0);
+    const char* last = t->c_str() + t->size();
+    double v = 0;
+    const auto [end, ec] = std::from_chars(begin, last, v);
+    if (ec != std::errc() || end != last || !std::isfinite(v)) return std::nullopt;
+#else
     char* end = nullptr;
     locale_t c = ::newlocale(LC_NUMERIC_MASK, "C", nullptr);
     double v = ::strtod_l(t->c_str(), &end, c);
     ::freelocale(c);
     if (end != t->c_str() + t->size() || !std::isfinite(v)) return std::nullopt;
+#endif
     return v;
 }
 

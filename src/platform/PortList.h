@@ -26,9 +26,28 @@ struct PortListResult {
     bool ok = true;
     std::vector<std::string> names;
     std::vector<std::string> problems;
+    // Where the system gives one, what a user recognises a port by, one per
+    // name ("USB Serial Port (COM5)" on Windows); empty otherwise.
+    std::vector<std::string> friendlyNames;
 };
 PortListResult ListSerialPorts(const std::vector<std::string>& extraNames,
                                const PortRoots& roots = {});
+
+#ifdef _WIN32
+// Windows: one COM port of the system's device list, as the device manager
+// shows it, and the names of the ports the serial drivers have announced.
+// ComPortList merges both with the extra names that open (opens() says so)
+// into the list a user picks from: COM ports in natural order (COM2 before
+// COM10), each once, with its friendly name where the device list has one.
+struct ComDevice {
+    std::string portName;      // "COM5"
+    std::string friendlyName;  // "USB Serial Port (COM5)"
+};
+PortListResult ComPortList(const std::vector<ComDevice>& devices,
+                           const std::vector<std::string>& announced,
+                           const std::vector<std::string>& extraNames,
+                           bool (*opens)(const std::string& portName));
+#endif
 
 // True for a name the port pick lists take: "COM" in any letter case and at
 // most five characters ("COM1".."COM99"), or a device path ("/dev/ttyUSB0").

@@ -326,4 +326,8 @@ std::unique_ptr<SerialPort> MakePosixSerialPort(const std::string& sysClassTty) 
     return std::make_unique<PosixSerialPort>(sysClassTty);
 }
 
+std::unique_ptr<SerialPort> MakeSystemSerialPort() {
+    return MakePosixSerialPort();
+}
+
 }  // namespace korvane::platform

@@ -70,6 +70,12 @@ std::optional<int> ReadLatencyTimer(const std::string& ttyName,
 std::string LatencyNote(const std::string& portName, const std::string& ttyName,
                         std::optional<int> latencyMs, const std::string& refusal);
 
+// The serial port of the system the program runs on: the POSIX one below,
+// or on Windows a COM port through CreateFileW, a DCB and COMMTIMEOUTS that
+// also holds the system timer at 1 ms while it is open (Windows sleeps in
+// 15.6 ms steps otherwise, and the fast exchange lives on short waits).
+std::unique_ptr<SerialPort> MakeSystemSerialPort();
+
 // A real POSIX serial port (termios2 with BOTHER, TIOCEXCL, FIONREAD, poll).
 // At open it asks the driver for low latency (for FTDI adapters a 1 ms
 // latency timer) and leaves a note when that did not work; the open goes on.

@@ -1,9 +1,14 @@
 #include "platform/TextCodec.h"
 
+#ifdef _WIN32
+#include "platform/win/WinText.h"
+#else
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -13,6 +18,9 @@ namespace korvane::platform {
 namespace {
 
 bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
+#ifdef _WIN32
+    return win::ConvertCodePage(to, from, in, out);
+#else
     iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     out.clear();
@@ -28,6 +36,7 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
     if (!ok) return false;
     out.assign(buf.data(), buf.size() - dstLeft);
     return true;
+#endif
 }
 
 bool HasNonAscii(const std::string& s) {
@@ -94,6 +103,9 @@ TextReadResult DecodeText(const std::string& bytes) {
     return r;
 }
 
+// The files themselves go through the wide-character calls on Windows
+// (platform/win/WinFiles.cpp).
+#ifndef _WIN32
 bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -124,6 +136,7 @@ bool ReadBinaryFile(const std::string& path, std::string& bytes, std::string& er
     ::close(fd);
     return true;
 }
+#endif
 
 TextReadResult ReadTextFile(const std::string& path) {
     std::string bytes, error;
@@ -184,8 +197,10 @@ std::string SystemReason(int err) {
             return "файловая система только для чтения";
         case ENOSPC:
             return "нет места на диске";
+#ifdef EDQUOT
         case EDQUOT:
             return "превышена квота диска";
+#endif
         case EBUSY:
             return "устройство или файл заняты";
         case EEXIST:

@@ -66,7 +66,7 @@ struct Fixture {
         env.dialogs = &dialogs;
         env.workDir = dir.string();
         env.listPorts = [this](const std::vector<std::string>&) {
-            return korvane::platform::PortListResult{portsOk, ports, portProblems};
+            return korvane::platform::PortListResult{portsOk, ports, portProblems, {}};
         };
         if (!realWait) env.wait = [this](int ms) { waits.push_back(ms); };
         auto form = std::make_unique<TForm1>(env);
