@@ -26,6 +26,8 @@ std::string_view KindName(CommandKind kind) {
             return "remakeuoz";
         case CommandKind::remakepopr:
             return "remakepopr";
+        case CommandKind::ImageChanged:
+            return "ImageChanged";
     }
     return "";
 }
@@ -52,9 +54,16 @@ EcuCommand EcuCommand::Of(CommandKind kind, uint16_t address, Bytes bytes) {
     return c;
 }
 
-EcuCommand EcuCommand::Open(OpenSettings settings) {
+EcuCommand EcuCommand::Open(OpenSettings settings, std::vector<RamRange> kept) {
     EcuCommand c = Of(CommandKind::OpenComPort);
     c.open = std::move(settings);
+    c.ranges = std::move(kept);
+    return c;
+}
+
+EcuCommand EcuCommand::ImageChanged(uint16_t address, Bytes bytes) {
+    EcuCommand c = Of(CommandKind::ImageChanged);
+    c.ranges.push_back({address, std::move(bytes)});
     return c;
 }
 

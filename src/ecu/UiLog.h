@@ -30,6 +30,8 @@ class LogView {
     virtual void ConnectFailed(const std::string& /*reason*/) {}
     // A command other than open ended, done or failed with its reason.
     virtual void CommandFinished(const CommandResult& /*result*/) {}
+    // A write of the synchroniser ended (the ECU's RAM follows the image).
+    virtual void Synced(const SyncReport& /*report*/) {}
     // A complete firmware read: 65 536 bytes in address order (before the
     // "ReadFW" command's own CommandFinished).
     virtual void FirmwareRead(std::shared_ptr<const Bytes> /*image*/) {}
@@ -59,6 +61,9 @@ class UiLog {
     }
     void CommandFinished(const CommandResult& result) {
         bridge_.Post([v = &view_, result] { v->CommandFinished(result); });
+    }
+    void Synced(const SyncReport& report) {
+        bridge_.Post([v = &view_, report] { v->Synced(report); });
     }
     void FirmwareRead(std::shared_ptr<const Bytes> image) {
         bridge_.Post([v = &view_, image = std::move(image)] { v->FirmwareRead(image); });
