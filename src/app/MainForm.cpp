@@ -125,6 +125,12 @@ void TForm1::FormCreate() {
 
     // 6. The workers live until the program ends.
     CreateWorkers();
+    // Every edit of the image names its range; while connected the ECU's
+    // RAM follows it, so no writer builds a write of its own.
+    image_.SetChangeListener([this](std::size_t address, std::size_t length) {
+        session_->ImageChanged(static_cast<uint16_t>(address),
+                               image_.Bytes().subspan(address, length));
+    });
 
     CreateTuningPanel();
     CreateFirmwareActions();
@@ -329,7 +335,7 @@ void TForm1::Connect(bool automatic) {
     const auto present = env_.listPorts({s.ecu.portName, s.wideband ? s.lc1Port : std::string()});
     for (const auto& note : MissingPortNotes(s, present.names)) AppendLog(Q(note));
     StatusBar1->SetPanelText(0, s.ecu.portName);
-    session_->Connect(s, automatic);
+    session_->Connect(s, automatic, tuning_->pishupopr());
     decoder_.ResetForConnect();
     rate_.Reset();
     firmware_->SetDefaultFileName();
@@ -356,18 +362,19 @@ void TForm1::CommandFinished(const ecu::CommandResult& result) {
         case CommandKind::ReadFW:
             if (!result.ok) firmware_->ReadFailed(result.reason);
             break;
-        case CommandKind::remake:
-            tuning_->Core().CellWriteDone(result.ok);
-            break;
         default:
             break;
     }
 }
 
+void TForm1::Synced(const ecu::SyncReport& report) {
+    tuning_->Synced(report);
+    ShowEcuFollows();
+}
+
 void TForm1::SessionUp() {
     if (!session_->TakeSessionUp()) return;
     const bool restoring = session_->State() == SessionState::Reconnecting;
-    tuning_->pishupopr();
     linkWatch_->DiagnosticsStarted();
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
@@ -431,6 +438,14 @@ void TForm1::StatusTimerTimerrTimer() {
     StatusBar1->ShowLinkState(flags);
     tuning_->LinkLive(flags.ecuIsComConnected == 1 && flags.ecuIsEcuConnected == 1 &&
                       flags.ecuNoAnswer == 0);
+    ShowEcuFollows();
+}
+
+void TForm1::ShowEcuFollows() {
+    const ecu::EcuStatus status = session_->Ecu().Status();
+    const std::string text =
+        status.LinkUp() ? ecu::FollowText(status.owedBytes, status.refusals) : std::string();
+    if (StatusBar1->PanelText(4) != Q(text)) StatusBar1->SetPanelText(4, text);
 }
 
 void TForm1::Timer2Timer() {

@@ -46,6 +46,7 @@ class UozPointsGrid;
 namespace korvane::ecu {
 class TECUThread;
 struct CommandResult;
+struct SyncReport;
 }  // namespace korvane::ecu
 namespace korvane::maps {
 class CalibrationPanel;
@@ -157,6 +158,11 @@ class TForm1 final : public QMainWindow {
     void SessionUp();  // completes the connect
     void ConnectFailed();
     void CommandFinished(const ecu::CommandResult& result);
+    // A write of the ECU's follower ended.
+    void Synced(const ecu::SyncReport& report);
+    // Whether the ECU's tables equal the image, how many bytes wait, or
+    // which range the ECU refused, in the status bar.
+    void ShowEcuFollows();
     void FormCreate();
     void CreateWorkers();
     void StopWorkers();

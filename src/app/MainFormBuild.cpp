@@ -100,6 +100,9 @@ void TForm1::CreateWorkers() {
     e.commandFinished = [this](const ecu::CommandResult& result) {
         guard_->RunGuarded([this, result] { CommandFinished(result); });
     };
+    e.synced = [this](const ecu::SyncReport& report) {
+        guard_->RunGuarded([this, report] { Synced(report); });
+    };
     e.firmwareRead = [this](std::shared_ptr<const ecu::Bytes> image) {
         guard_->RunGuarded([this, image] { firmware_->FirmwareRead(*image); });
     };
@@ -331,7 +334,10 @@ void TForm1::CreateFirmwareActions() {
     firmware_->resetTuningCounters = [this] { tuning_->Tables().ResetCounters(); };
     firmware_->stopTuningTimers = [this] { tuning_->StopTuningTimers(); };
     firmware_->addtabl = [this] { tuning_->addtabl(); };
-    firmware_->pishupopr = [this] { tuning_->pishupopr(); };
+    // An image loaded into a session: the ECU's RAM follows its tables.
+    firmware_->pishupopr = [this] {
+        for (const ecu::RamRange& r : tuning_->pishupopr()) session_->ImageChanged(r.address, r.bytes);
+    };
     firmware_->startTuningTimers = [this] { tuning_->StartTuningTimers(); };
     // What the image offers follows it; at the desk the grid shows it.
     firmware_->imageChanged = [this] {
@@ -350,6 +356,9 @@ void TForm1::CreateFirmwareActions() {
 
 void TForm1::CreateCalibrationPanel() {
     maps::CalibrationPanel::Window w;
+    w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+        image_.Store(address, bytes);
+    };
     w.ecu = &session_->Ecu();
     w.engineTimer = engineTimer;
     w.image = [this] { return image_.Bytes(); };
@@ -389,6 +398,9 @@ void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
 
 void TForm1::CreateTuningPanel() {
     tuning::ui::TuningPanel::Window w;
+    w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+        image_.Store(address, bytes);
+    };
     w.ecu = &session_->Ecu();
     w.engineTimer = engineTimer;
     w.image = [this] { return image_.Bytes(); };

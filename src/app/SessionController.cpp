@@ -161,6 +161,9 @@ class SessionController::EcuEventSink final : public ecu::LogView {
     void CommandFinished(const ecu::CommandResult& result) override {
         if (e_.commandFinished) e_.commandFinished(result);
     }
+    void Synced(const ecu::SyncReport& report) override {
+        if (e_.synced) e_.synced(report);
+    }
     void FirmwareRead(std::shared_ptr<const ecu::Bytes> image) override {
         if (e_.firmwareRead) e_.firmwareRead(std::move(image));
     }
@@ -209,9 +212,10 @@ int SessionController::ExchangeMs() const {
     return settings_.ecu.portTimeOut + read;
 }
 
-void SessionController::Connect(const ConnectSettings& settings, bool automatic) {
+void SessionController::Connect(const ConnectSettings& settings, bool automatic,
+                                std::vector<ecu::RamRange> kept) {
     settings_ = settings;
-    ecu_->Post(ecu::EcuCommand::Open(settings.ecu));
+    ecu_->Post(ecu::EcuCommand::Open(settings.ecu, std::move(kept)));
     connectPending_ = true;
     // A reconnect goes on in the folder of the connection it restores.
     std::string error;
@@ -229,6 +233,11 @@ void SessionController::Connect(const ConnectSettings& settings, bool automatic)
         lambda_->Command.Post("OpenComPort");
     }
     SetState(automatic ? SessionState::Reconnecting : SessionState::Connecting);
+}
+
+void SessionController::ImageChanged(uint16_t address, std::span<const uint8_t> bytes) {
+    if (state_ == SessionState::Disconnected || bytes.empty()) return;
+    ecu_->Post(ecu::EcuCommand::ImageChanged(address, ecu::Bytes(bytes.begin(), bytes.end())));
 }
 
 bool SessionController::TakeSessionUp() {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,7 @@ class SessionController {
         std::function<void()> sessionUp;
         std::function<void()> connectFailed;
         std::function<void(const ecu::CommandResult&)> commandFinished;
+        std::function<void(const ecu::SyncReport&)> synced;
         std::function<void(std::shared_ptr<const ecu::Bytes>)> firmwareRead;
     };
     struct Options {
@@ -112,8 +114,13 @@ class SessionController {
 
     // The connect: the open commands with the checked settings, the session
     // folder (an automatic one keeps the folder and logs of the connection
-    // it restores) and the live logs.
-    void Connect(const ConnectSettings& settings, bool automatic);
+    // it restores) and the live logs. `kept`: the image's tables the ECU's
+    // RAM should hold; the session reads them back and writes what differs.
+    void Connect(const ConnectSettings& settings, bool automatic,
+                 std::vector<ecu::RamRange> kept = {});
+    // The image changed there: while a session is asked for or stands, the
+    // ECU's RAM follows (the bytes are taken now). At the desk nothing goes.
+    void ImageChanged(uint16_t address, std::span<const uint8_t> bytes);
     // The worker's answer to a connect. False when no connect waited for it
     // (the user disconnected meanwhile).
     bool TakeSessionUp();

@@ -491,7 +491,12 @@ std::string TECUThread::ReadFirmware() {
         // window's link watch then sees whether the ECU still answers.
         if (Connected()) IsDiagnostic = remembered;
         FlagsChanged();
-        if (failure.empty()) log_.FirmwareRead(std::make_shared<const Bytes>(std::move(image)));
+        if (failure.empty()) {
+            // The read becomes the image: the ECU holds it as it is.
+            sync_.Adopt(image);
+            PublishSync();
+            log_.FirmwareRead(std::make_shared<const Bytes>(std::move(image)));
+        }
     }
     progressPos_ = 0;
     ShowProgress();

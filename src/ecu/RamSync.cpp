@@ -15,6 +15,25 @@ const RamTable* TableAt(size_t address) {
 
 }  // namespace
 
+std::string FollowText(size_t owedBytes, const std::vector<Refusal>& refusals) {
+    if (!refusals.empty()) {
+        const Refusal& r = refusals.back();
+        return "ECU отказал: " + HexText(Bytes{static_cast<uint8_t>(r.address >> 8),
+                                               static_cast<uint8_t>(r.address)});
+    }
+    if (owedBytes > 0) return "Ждут записи: " + std::to_string(owedBytes);
+    return "ECU = образ";
+}
+
+void RamSync::Adopt(std::span<const uint8_t> ecu) {
+    const size_t n = std::min(ecu.size(), kImageSize);
+    for (size_t a = 0; a < n; ++a) {
+        if (state_[a] == State::Unknown || state_[a] == State::Refused) continue;
+        target_[a] = ecu[a];
+        state_[a] = State::Confirmed;
+    }
+}
+
 void RamSync::Forget() {
     active_ = false;
     state_.fill(State::Unknown);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "ecu/Command.h"
@@ -54,6 +55,11 @@ inline constexpr size_t kRamBlock = 64;
 inline constexpr size_t kMaxValueBytes = 4;
 inline constexpr size_t kMaxCurveBlocks = 15;
 
+// The status bar's word on the ECU's RAM: a refused range first (it will
+// not go by itself), else the bytes still to be written, else that the
+// ECU's tables equal the image.
+std::string FollowText(size_t owedBytes, const std::vector<Refusal>& refusals);
+
 class RamSync {
   public:
     enum class State : uint8_t {
@@ -82,6 +88,9 @@ class RamSync {
     // most `most` bytes, for the read-back.
     std::vector<std::pair<uint16_t, uint16_t>> ReadBackRanges(size_t most) const;
 
+    // The ECU's RAM read whole (a firmware read that became the image):
+    // every looked-after byte is confirmed with the ECU's value.
+    void Adopt(std::span<const uint8_t> ecu);
     // Every write that would bring the owed bytes over, each once, in the
     // order: correction, BCN, ignition, then the rest by address.
     std::vector<SyncWrite> Plan() const;

@@ -67,10 +67,6 @@ CalibrationPanel::CalibrationPanel(Window window, QTabWidget* pages, QWidget* ta
     setObjectName(QStringLiteral("Calibrpanel"));
     BuildTreeSide();
     BuildTableSide(pages, tablePanel);
-    TimerRW = new QTimer(this);
-    TimerRW->setObjectName(QStringLiteral("TimerRW"));
-    TimerRW->setInterval(200);
-    w_.connectTimer(TimerRW, [this] { TimerRWTimer(); });
 }
 
 CalibrationPanel::~CalibrationPanel() = default;
@@ -340,7 +336,7 @@ void CalibrationPanel::Button5Click() {
     const TableWrite& write = p.write;
     if (write.editPoint) Editpoint->setText(Q(*write.editPoint));
     if (write.kind != TableKind::None) {
-        StoreInImage(write, w_.image());
+        w_.store(write.address, write.bytes);
         // The boxes, the grid and the chart show what was written, and the
         // log says where that differs from what was typed.
         const TableDisplay shown = ShowTable(attributes_, w_.image(), w_.decimalSeparator);
@@ -355,7 +351,7 @@ void CalibrationPanel::Button5Click() {
             if (w_.imageEdited) w_.imageEdited();
         }
     } else if (write.kind == TableKind::Single) {
-        correct1D(write.adrf, write.adrs, std::to_string(write.width), std::to_string(write.raw));
+        correct1D();
     } else if (write.kind == TableKind::Curve) {
         correct2D(write.adrf, write.adrs, write.lenText, write.dataText);
     } else {
@@ -371,47 +367,13 @@ void CalibrationPanel::Button5Click() {
     }
 }
 
-void CalibrationPanel::correct1D(const std::string& adrf, const std::string& adrs,
-                                 const std::string& len, const std::string& data) {
-    const bool link = LinkUp();
-    if (link) w_.engineTimer->stop();
-    // The worker gets 200 ms after its last poll, and the live view 200 ms
-    // more before it resumes; the window stays responsive meanwhile (the
-    // write button waits for the live view anyway).
-    Later(link ? 200 : 0, [this, link, adrf, adrs, len, data] {
-        if (link && LinkUp()) {
-            const HandOverResult r = HandOverValue(*w_.ecu, adrf, adrs, len, data);
-            if (r.state == HandOver::Busy)
-                w_.log(QStringLiteral("Значение %1 по адресу %2%3 не передано: ECU занят другой "
-                                      "командой; в образе прошивки оно записано.")
-                           .arg(Q(data), Q(adrf), Q(adrs)));
-            else if (r.state == HandOver::Refused)
-                w_.showError(Q(r.error));
-        }
-        Later(200, [this] { w_.engineTimer->start(); });
-    });
-}
-
-void CalibrationPanel::Later(int ms, std::function<void()> step) {
-    QTimer::singleShot(ms, this, [this, step = std::move(step)] { w_.runGuarded(step); });
+void CalibrationPanel::correct1D() {
+    w_.engineTimer->start();
 }
 
 void CalibrationPanel::correct2D(const std::string& adrf, const std::string& adrs,
                                  const std::string& len, const std::string& data) {
-    PendingCurveWrite_ = {adrf, adrs, len, data};
-    TimerRW->start();
-}
-
-void CalibrationPanel::TimerRWTimer() {
-    TimerRW->stop();
-    w_.log(Q(CurveLogLine(PendingCurveWrite_)));
-    if (LinkUp()) {
-        const HandOverResult r = HandOverCurve(*w_.ecu, PendingCurveWrite_, w_.image());
-        if (r.state == HandOver::Busy)
-            TimerRW->start();
-        else if (r.state == HandOver::Refused)
-            w_.log(Q(r.error));
-    }
+    w_.log(Q(CurveLogLine({adrf, adrs, len, data})));
     w_.engineTimer->start();
 }
 
