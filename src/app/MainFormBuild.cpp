@@ -336,7 +336,8 @@ void TForm1::CreateFirmwareActions() {
     firmware_->addtabl = [this] { tuning_->addtabl(); };
     // An image loaded into a session: the ECU's RAM follows its tables.
     firmware_->pishupopr = [this] {
-        for (const ecu::RamRange& r : tuning_->pishupopr()) session_->ImageChanged(r.address, r.bytes);
+        for (const ecu::RamRange& r : tuning_->pishupopr())
+            session_->ImageChanged(r.address, r.bytes);
     };
     firmware_->startTuningTimers = [this] { tuning_->StartTuningTimers(); };
     // What the image offers follows it; at the desk the grid shows it.

@@ -258,8 +258,8 @@ int WriteBack::RestoreLoaded() {
     // loaded one already has nothing to wait for.
     restoredCorrectionLine_ = "Поправка возвращена к загруженной прошивке (ячеек изменено: " +
                               std::to_string(correctionCells) + ")";
-    restoredBcnLine_ = "БЦН возвращен к загруженной прошивке (ячеек изменено: " +
-                       std::to_string(bcnCells) + ")";
+    restoredBcnLine_ =
+        "БЦН возвращен к загруженной прошивке (ячеек изменено: " + std::to_string(bcnCells) + ")";
     StoreInImage(kCorrectionAddress, correction);
     for (int c = 0; c < kGrid; ++c)
         for (int r = 0; r < kGrid; ++r) {

@@ -328,7 +328,8 @@ TEST_F(Editor, CurveIsStoredAtOnceWithItsLine) {
     EXPECT_EQ(saves, 1);
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].first, 0x5C00);
-    EXPECT_EQ(stored[0].second, std::vector<uint8_t>(image.begin() + 0x5C00, image.begin() + 0x5C10));
+    EXPECT_EQ(stored[0].second,
+              std::vector<uint8_t>(image.begin() + 0x5C00, image.begin() + 0x5C10));
     std::string data;
     for (int i = 0; i < 16; ++i) data += std::to_string(image[0x5C00 + i]);
     ASSERT_EQ(log.size(), 1);

@@ -64,12 +64,12 @@ class HandOver : public ::testing::Test {
     // The window's part: the image changes, and while a session stands the
     // worker is told.
     std::vector<uint8_t> image = std::vector<uint8_t>(kImageSize, 0);
-    ImageMailbox mailbox{[this] { return w.Status().LinkUp(); },
-                         [this](uint16_t address, std::span<const uint8_t> bytes) {
-                             std::copy(bytes.begin(), bytes.end(), image.begin() + address);
-                             w.Post(ecu::EcuCommand::ImageChanged(
-                                 address, Bytes(bytes.begin(), bytes.end())));
-                         }};
+    ImageMailbox mailbox{
+        [this] { return w.Status().LinkUp(); },
+        [this](uint16_t address, std::span<const uint8_t> bytes) {
+            std::copy(bytes.begin(), bytes.end(), image.begin() + address);
+            w.Post(ecu::EcuCommand::ImageChanged(address, Bytes(bytes.begin(), bytes.end())));
+        }};
 };
 
 TEST_F(HandOver, TheCellsByteIsWrittenAtItsRamAddressAndConfirmed) {

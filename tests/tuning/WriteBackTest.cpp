@@ -79,12 +79,15 @@ struct Rig {
     RecordingEcu ecu;
     RecordingHost host;
     FakeTimer engine, timer4, timer6;
-    WriteBack wb{*tables, ImageSpan(image.data(), kImageSize),
+    WriteBack wb{*tables,
+                 ImageSpan(image.data(), kImageSize),
                  [this](uint16_t address, std::span<const uint8_t> bytes) {
                      std::copy(bytes.begin(), bytes.end(), image.begin() + address);
                      stores.push_back({address, {bytes.begin(), bytes.end()}});
                  },
-                 ecu, host, WriteBackTimers{engine, timer4, timer6}};
+                 ecu,
+                 host,
+                 WriteBackTimers{engine, timer4, timer6}};
 
     explicit Rig(int bcnInterval = 120000, int neighbourInterval = 60000) {
         ecu.engine = &engine;

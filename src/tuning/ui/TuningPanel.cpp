@@ -136,8 +136,8 @@ TuningPanel::TuningPanel(Window window, QWidget* toolStrip, QWidget* parent)
     bcn_ = std::make_unique<TimerAdapter>(Timer4);
     neighbour_ = std::make_unique<TimerAdapter>(Timer6);
     clock_.start();
-    mailbox_ = std::make_unique<ImageMailbox>([this] { return w_.ecu->Status().LinkUp(); },
-                                              w_.store);
+    mailbox_ =
+        std::make_unique<ImageMailbox>([this] { return w_.ecu->Status().LinkUp(); }, w_.store);
     writer_ = std::make_unique<WorkerEcu>(*w_.ecu);
     TuningView& view = *this;
     WriteBackHost& host = *this;
