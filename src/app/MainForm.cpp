@@ -334,6 +334,12 @@ void TForm1::Connect(bool automatic) {
     // A port that is not there fails to open; the log says which ones are.
     const auto present = env_.listPorts({s.ecu.portName, s.wideband ? s.lc1Port : std::string()});
     for (const auto& note : MissingPortNotes(s, present.names)) AppendLog(Q(note));
+    // The ports are looked for at each connect: an adapter plugged in since
+    // the start (when none was there) lifts the guard set then.
+    if (errorComPorts_ != 0 && present.ok && !present.names.empty()) {
+        errorComPorts_ = 0;
+        session_->Ecu().SetPortGuard(false);
+    }
     StatusBar1->SetPanelText(0, s.ecu.portName);
     session_->Connect(s, automatic, tuning_->pishupopr());
     decoder_.ResetForConnect();

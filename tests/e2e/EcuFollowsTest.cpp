@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QToolButton>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
