@@ -351,8 +351,8 @@ void TForm1::Connect(bool automatic) {
     ValueListEditor1->setEnabled(false);
 }
 
-void TForm1::ConnectFailed() {
-    if (!session_->TakeConnectFailed()) return;
+void TForm1::ConnectFailed(uint64_t openId) {
+    if (!session_->TakeConnectFailed(openId)) return;
     // The port did not open or the ECU did not answer (the worker closed the
     // port again): back to the disconnected state, and say so where the user
     // looks. While reconnecting the link watch tries again.
@@ -378,8 +378,8 @@ void TForm1::Synced(const ecu::SyncReport& report) {
     ShowEcuFollows();
 }
 
-void TForm1::SessionUp() {
-    if (!session_->TakeSessionUp()) return;
+void TForm1::SessionUp(uint64_t openId) {
+    if (!session_->TakeSessionUp(openId)) return;
     const bool restoring = session_->State() == SessionState::Reconnecting;
     linkWatch_->DiagnosticsStarted();
     engineTimer->start();

@@ -155,8 +155,9 @@ class TForm1 final : public QMainWindow {
 
   private:
     // The ECU worker's events.
-    void SessionUp();  // completes the connect
-    void ConnectFailed();
+    // Complete the connect whose open has this id (none other).
+    void SessionUp(uint64_t openId);
+    void ConnectFailed(uint64_t openId);
     void CommandFinished(const ecu::CommandResult& result);
     // A write of the ECU's follower ended.
     void Synced(const ecu::SyncReport& report);

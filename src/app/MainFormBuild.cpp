@@ -95,8 +95,10 @@ void TForm1::CreateWorkers() {
     e.progress = [this](int maximum, int position) {
         firmware_->ShowReadProgress(maximum, position);
     };
-    e.sessionUp = [this] { guard_->RunGuarded([this] { SessionUp(); }); };
-    e.connectFailed = [this] { guard_->RunGuarded([this] { ConnectFailed(); }); };
+    e.sessionUp = [this](uint64_t id) { guard_->RunGuarded([this, id] { SessionUp(id); }); };
+    e.connectFailed = [this](uint64_t id) {
+        guard_->RunGuarded([this, id] { ConnectFailed(id); });
+    };
     e.commandFinished = [this](const ecu::CommandResult& result) {
         guard_->RunGuarded([this, result] { CommandFinished(result); });
     };
@@ -443,6 +445,7 @@ void TForm1::CreateLinkWatch() {
     w.guard = guard_;
     w.log = [this](const QString& line) { AppendLog(line); };
     w.connect = [this] { Connect(true); };
+    w.connectPending = [this] { return session_->ConnectPending(); };
     w.disconnect = [this] { Disconnect(true); };
     w.dropped = [this] { session_->RememberTuning(tuning_->Tables().TuningActive); };
     linkWatch_ = new LinkWatch(std::move(w), this);

@@ -103,6 +103,15 @@ uint64_t CommandQueue::Post(EcuCommand command) {
             case CommandKind::DiagnosticECU:
                 if (same(CommandKind::DiagnosticECU) != waiting_.end()) return 0;
                 break;
+            case CommandKind::OpenComPort:
+            case CommandKind::CloseComPort:
+                // An open nobody waits for any more: a newer open or a
+                // close replaces it, so opens never pile up on a bad line
+                // and a close never waits behind them.
+                std::erase_if(waiting_, [](const EcuCommand& c) {
+                    return c.kind == CommandKind::OpenComPort;
+                });
+                break;
             case CommandKind::correct23DF: {
                 // The newer curve replaces the older one in its place: the
                 // ECU gets the latest values once, in the order first asked.

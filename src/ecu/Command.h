@@ -101,6 +101,8 @@ struct SyncReport {
 // Commands from the window (any thread) to the worker. Rules per kind:
 //  - a close is queued behind what is there and never dropped, so nothing
 //    posted later overtakes it and an open after it finds the port closed;
+//    opens still waiting are dropped by it (their connect was abandoned);
+//  - at most one open waits: a newer one takes the place of a waiting one;
 //  - writes keep their order and are never dropped;
 //  - a firmware read runs alone: a second one is refused while one waits
 //    or runs;

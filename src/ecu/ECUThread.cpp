@@ -191,9 +191,9 @@ void TECUThread::OpenComPort(const EcuCommand& command) {
     if (IsComConnected == 1) {
         // Already open (no close came between): the session goes on.
         if (Connected() && IsDiagnostic == 1)
-            log_.SessionUp();
+            log_.SessionUp(command.id);
         else
-            log_.ConnectFailed("порт уже открыт");
+            log_.ConnectFailed("порт уже открыт", command.id);
         return;
     }
     error = 0;
@@ -207,7 +207,7 @@ void TECUThread::OpenComPort(const EcuCommand& command) {
     if (!link_.OpenPort() || IsComConnected != 1) {
         sync_.Forget();
         PublishSync();
-        if (!StopRequested()) log_.ConnectFailed("порт не открыт");
+        if (!StopRequested()) log_.ConnectFailed("порт не открыт", command.id);
         return;
     }
     // A flaky line may spoil one answer of the start sequence: start again
@@ -220,7 +220,7 @@ void TECUThread::OpenComPort(const EcuCommand& command) {
             ResumePolling();
             FlagsChanged();
             if (Connected()) {
-                log_.SessionUp();
+                log_.SessionUp(command.id);
                 return;
             }
             break;
@@ -238,7 +238,7 @@ void TECUThread::OpenComPort(const EcuCommand& command) {
     link_.ClosePort();
     sync_.Forget();
     PublishSync();
-    log_.ConnectFailed("ECU не отвечает");
+    log_.ConnectFailed("ECU не отвечает", command.id);
 }
 
 void TECUThread::CloseComPort() {

@@ -60,11 +60,11 @@ class RecordingView final : public LogView {
         }
         if (onProgress) onProgress(maximum, position);
     }
-    void SessionUp() override {
+    void SessionUp(uint64_t) override {
         std::lock_guard lock(mutex_);
         ++sessionUps_;
     }
-    void ConnectFailed(const std::string& reason) override {
+    void ConnectFailed(const std::string& reason, uint64_t) override {
         std::lock_guard lock(mutex_);
         connectFailures_.push_back(reason);
     }
