@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
@@ -62,7 +63,7 @@ class EcuFollows : public korvane::test::WindowTest {
         ASSERT_FALSE(HasFatalFailure());
         simulator->SetLc1Lambda(0);
     }
-    void WriteConfig(const std::string& extra = "") {
+    void WriteConfig(const std::string& extra = "", bool logs = false) {
         WriteConfigText("Ecu Com=" + (dir / "ecu").string() +
                         "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\n"
                         "Быстрый обмен=да\r\nLC-1 Com=" +
@@ -70,7 +71,9 @@ class EcuFollows : public korvane::test::WindowTest {
                         "\r\nСтационарность по RPM=100\r\nСтационарность по %=100\r\n"
                         "Стационарность по циклам=4\r\nНе настраивать ниже %=2\r\n"
                         "Количество циклов для обработки=7\r\nВесовой коэф. коррекции(%)=70\r\n"
-                        "Писать логи=нет\r\nИнтервал коррекции БЦН(мс)=1000\r\n"
+                        "Писать логи=" +
+                        std::string(logs ? "да" : "нет") +
+                        "\r\nИнтервал коррекции БЦН(мс)=1000\r\n"
                         "Время перезаписи прошивки(мс)=300\r\nКоэф. обучения соседних РТ=\r\n"
                         "Интервал обучения соседних РТ=\r\nДатчик кислорода=ШДК LC-1\r\n"
                         "Загрузить прошивку по умолчанию=да\r\nПрошивка по умолчанию=demo.bin\r\n" +
@@ -266,5 +269,39 @@ TEST_F(EcuFollows, ARefusedRangeIsWrittenOnceLoggedShownAndTheRestGoesOn) {
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->PanelText(4).startsWith(QString::fromUtf8("ECU отказал")))
         << bar->PanelText(4).toStdString();
+    form->ToolButton(2)->click();
+}
+
+// The ECU off; connect and disconnect three times within 2 s, then connect
+// and the ECU on: the opens given up complete nothing, one session comes up
+// and stays, and the engine timer, the logs and the tuning run.
+TEST_F(EcuFollows, ConnectsAbandonedWhileTheEcuIsOffCompleteNothing) {
+    sim::Faults off;
+    off.silence = 1.0;
+    Start(off);
+    ASSERT_FALSE(HasFatalFailure());
+    WriteConfig("", true);
+    auto form = Open();
+    for (int i = 0; i < 3; ++i) {
+        form->ToolButton(1)->click();
+        QTest::qWait(300);
+        form->ToolButton(2)->click();
+        QTest::qWait(300);
+    }
+    form->ToolButton(1)->click();
+    simulator->SetFaults({});
+    ASSERT_TRUE(WaitUntilLive(*form, 30000)) << form->LogLines().join("\n").toStdString();
+    QTest::qWait(3000);  // a stale failure would end it here
+    EXPECT_EQ(StateText(*form), "Диагностика") << form->LogLines().join("\n").toStdString();
+    EXPECT_TRUE(form->EcuWorker().Status().LinkUp());
+    EXPECT_TRUE(korvane::test::Part<QTimer>(*form, "engineTimer")->isActive());
+    const auto log = std::filesystem::path(form->DateDir()) / "лог.xls";
+    ASSERT_TRUE(std::filesystem::exists(log));
+    const auto size = std::filesystem::file_size(log);
+    QTest::qWait(500);
+    EXPECT_GT(std::filesystem::file_size(log), size);
+    form->ToolButton(10)->click();
+    EXPECT_EQ(StateText(*form), "Идет обучение");
+    form->ToolButton(11)->click();
     form->ToolButton(2)->click();
 }
