@@ -293,8 +293,8 @@ void BM_SessionStartReadBack(benchmark::State& state) {
     const Bytes ram = sim.Ram();
     std::vector<RamRange> kept;
     for (const RamTable& t : kRamTables)
-        kept.push_back({t.address, Bytes(ram.begin() + t.address,
-                                         ram.begin() + t.address + kRamTableBytes)});
+        kept.push_back(
+            {t.address, Bytes(ram.begin() + t.address, ram.begin() + t.address + kRamTableBytes)});
     auto start = [&](std::vector<RamRange> tables) {
         const auto t0 = std::chrono::steady_clock::now();
         worker.Post(EcuCommand::Open(open, std::move(tables)));
