@@ -94,6 +94,7 @@ struct Simulator::Impl {
         : options(std::move(o)),
           engine(ScenarioOf(options.scenario), options.seed, options.mixture, options.lc1DelayMs),
           ram(MakeSyntheticFirmware(options.seed)),
+          flash(ram),
           ecuRng(0xFA17ULL ^ (static_cast<uint64_t>(options.seed) << 16)),
           lc1Rng(0x1C1ULL ^ (static_cast<uint64_t>(options.seed) << 16)) {}
 
@@ -108,6 +109,8 @@ struct Simulator::Impl {
     mutable std::mutex mutex;  // everything below that the public calls see
     EngineRun engine;
     std::vector<uint8_t> ram;
+    std::vector<uint8_t> flash;  // what the RAM holds after a restart
+    Clock::time_point cutUntil{};
     std::deque<SeenRequest> requests;
     Faults faults;
     double lc1Lambda = 0;
@@ -201,6 +204,14 @@ struct Simulator::Impl {
         size_t length;
     };
 
+    // A WriteMemoryByAddress into the refused range.
+    bool RefusedWrite(const std::vector<uint8_t>& data) const {
+        if (faults.refuseTo < faults.refuseFrom || data.size() < 6 || data[0] != 0x3D) return false;
+        const size_t from = static_cast<size_t>(data[2]) << 8 | data[3];
+        const size_t to = from + (data.size() - 5);  // one past the last byte
+        return from <= faults.refuseTo && faults.refuseFrom < to;
+    }
+
     // One complete frame from the program. Returns the memory write it made.
     bool SpeedMatches(int line, int expected) const {
         if (line == expected) return true;
@@ -229,7 +240,9 @@ struct Simulator::Impl {
             return std::nullopt;
         }
         EcuAnswer answer;
-        if (Happens(ecuRng, faults.negative)) {
+        if (RefusedWrite(f.data)) {
+            answer.data = {0x7F, 0x3D, faults.refuseCode};
+        } else if (Happens(ecuRng, faults.negative)) {
             answer.data = {0x7F, f.data[0], 0x11};
         } else {
             answer = AnswerRequest(f.data, ram, [&] { return FrameAt(now); });
@@ -260,6 +273,15 @@ struct Simulator::Impl {
         for (;;) {
             const ssize_t n = ::read(ecu.Master(), buf, sizeof buf);
             if (n <= 0) break;
+            bool cut = false;
+            {
+                std::lock_guard lock(mutex);
+                cut = now < cutUntil;
+            }
+            if (cut) {
+                frame.clear();
+                continue;
+            }
             for (ssize_t i = 0; i < n; ++i) {
                 if (!frame.empty() && now - frameLast > kInterByteLimit) frame.clear();
                 if (frame.empty()) {
@@ -435,6 +457,7 @@ bool Simulator::Start(std::string* error) {
         }
         std::lock_guard lock(d.mutex);
         d.ram.assign(bytes.begin(), bytes.end());
+        d.flash = d.ram;
     }
     if (!d.ecu.Open(d.options.ecuLink, error)) return false;
     if (!d.lc1.Open(d.options.lc1Link, error)) {
@@ -514,6 +537,17 @@ int Simulator::EcuLineSpeed() const {
 void Simulator::SetFaults(const Faults& faults) {
     std::lock_guard lock(impl_->mutex);
     impl_->faults = faults;
+}
+
+void Simulator::CutLine(std::chrono::milliseconds length) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->cutUntil = Clock::now() + length;
+}
+
+void Simulator::RestartEcu() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->ram = impl_->flash;
+    impl_->ecuSpeed = kDefaultBaud;
 }
 
 void Simulator::SetLc1Lambda(double lambda) {

@@ -25,6 +25,11 @@ struct Faults {
     double late = 0;        // ECU: answer delivered well after its P2 pause
     double lc1Silence = 0;  // LC-1: packet not sent
     double lc1Error = 0;    // LC-1: packet with a non-zero function code or broken payload
+    // ECU: a memory write that touches refuseFrom..refuseTo (inclusive) is
+    // answered 7F 3D refuseCode and changes nothing, like RAM the ECU does
+    // not let the tester write. Off while refuseTo < refuseFrom.
+    uint16_t refuseFrom = 1, refuseTo = 0;
+    uint8_t refuseCode = 0x31;
 };
 
 struct Options {
@@ -100,6 +105,13 @@ class Simulator {
     void ClearRequests();
     int EcuLineSpeed() const;  // the speed the simulated ECU expects now
     void SetFaults(const Faults& faults);
+    // The line is cut for this long: the adapter hears nothing and echoes
+    // nothing, the ECU answers nothing.
+    void CutLine(std::chrono::milliseconds length);
+    // The ECU restarts (ignition off and on): its session ends, it listens
+    // at 10400 baud again and its RAM holds the flash values it started
+    // with.
+    void RestartEcu();
     void SetLc1Lambda(double lambda);  // fixed lambda for the LC-1; <= 0 = the engine model's
     // The model's mixture at a cell's centre.
     double TrueLambdaAtCell(int column, int row) const;

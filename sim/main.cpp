@@ -37,7 +37,8 @@ const char kHelp[] =
     "  --firmware FILE     load ECU memory from a 65536-byte image (default: synthetic)\n"
     "  --dump-ram FILE     write ECU memory to FILE on exit\n"
     "  --faults LIST       k=p,... with p from 0 to 1; k one of silence, nochecksum,\n"
-    "                      noecho, negative, late, lc1silence, lc1error\n"
+    "                      noecho, negative, late, lc1silence, lc1error; and\n"
+    "                      refuse=AAAA-BBBB (hex): writes there are answered 7F 3D 31\n"
     "  --no-warmup         the LC-1 sends readings from the start\n"
     "  --custom-speed-38400\n"
     "                      a line at 38400 baud also counts for 10400 (the custom-\n"
@@ -52,6 +53,7 @@ const char kHelp[] =
     "                      mixture per cell from its own correction byte\n"
     "  --report            print each cell's distance from lambda 1, and the time spent\n"
     "                      in each visited cell, on exit (and on SIGUSR1)\n"
+    "  SIGUSR2             the ECU restarts: session ended, RAM back at the flash values\n"
     "  --help              this text\n"
     "\n"
     "Every write into ECU memory is printed as \"write 0xADDR LEN\"; every wake-up\n"
@@ -94,6 +96,19 @@ bool ParseFaults(const std::string& list, Faults& f, std::string& why) {
         }
         const std::string key = item.substr(0, eq);
         const std::string value = item.substr(eq + 1);
+        if (key == "refuse") {
+            // refuse=7D00-7D3F: writes into that range get 7F 3D 31.
+            unsigned from = 0, to = 0;
+            char tail = 0;
+            if (std::sscanf(value.c_str(), "%x-%x%c", &from, &to, &tail) != 2 || from > to ||
+                to > 0xFFFF) {
+                why = "refuse takes a hex address range, as refuse=7D00-7D3F: " + item;
+                return false;
+            }
+            f.refuseFrom = static_cast<uint16_t>(from);
+            f.refuseTo = static_cast<uint16_t>(to);
+            continue;
+        }
         char* end = nullptr;
         const double p = std::strtod(value.c_str(), &end);
         if (value.empty() || *end || !(p >= 0 && p <= 1)) {
@@ -246,6 +261,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     Simulator sim(options);
@@ -268,6 +284,12 @@ int main(int argc, char** argv) {
         if (sigwait(&signals, &sig) != 0) continue;
         if (sig == SIGUSR1) {
             std::fputs(sim.Report().c_str(), stdout);
+            std::fflush(stdout);
+            continue;
+        }
+        if (sig == SIGUSR2) {
+            sim.RestartEcu();
+            std::puts("ECU restarted: RAM back at the flash values");
             std::fflush(stdout);
             continue;
         }

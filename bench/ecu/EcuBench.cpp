@@ -1,5 +1,5 @@
-// Exchange cost, polling rate and firmware read rate of the ECU link
-// against korvane-sim on a pseudo-terminal.
+// Exchange cost, polling rate, firmware read rate and the session start's
+// read-back of the ECU link against korvane-sim on a pseudo-terminal.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -263,6 +263,63 @@ BENCHMARK(BM_FirmwareReadDefaults)
     ->Arg(0)
     ->Arg(1)
     ->ArgName("fast")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+// What the read-back of the correction, BCN and ignition tables adds to a
+// session start (9 reads of up to 0x60 bytes), at each speed with the
+// default pauses (20 ms before, 150 ms read-back), plain and fast: the
+// time from the open to polling with the tables to look after, less the
+// same without them. The ECU holds the tables, so nothing is written.
+void BM_SessionStartReadBack(benchmark::State& state) {
+    const int baud = static_cast<int>(state.range(0));
+    const int fast = static_cast<int>(state.range(1));
+    sim::Simulator sim(LiveRig::Options());
+    if (!sim.Start()) {
+        state.SkipWithError("simulator did not start");
+        return;
+    }
+    NullView view;
+    platform::DirectUiBridge bridge;
+    TECUThread worker{bridge, view};
+    worker.Start();
+    OpenSettings open;
+    open.portName = sim.EcuPath();
+    open.portSpeed = std::to_string(baud);
+    open.portTimeOut = 20;
+    open.portReadTimeOut = 150;
+    open.fastExchange = fast != 0;
+    const Bytes ram = sim.Ram();
+    std::vector<RamRange> kept;
+    for (const RamTable& t : kRamTables)
+        kept.push_back(
+            {t.address, Bytes(ram.begin() + t.address, ram.begin() + t.address + kRamTableBytes)});
+    auto start = [&](std::vector<RamRange> tables) {
+        const auto t0 = std::chrono::steady_clock::now();
+        worker.Post(EcuCommand::Open(open, std::move(tables)));
+        const bool up = LiveRig::WaitFor([&] { return worker.IsDiagnostic == 1; }, 20000);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        worker.Post(EcuCommand::Close());
+        LiveRig::WaitFor([&] { return worker.IsComConnected == 0 && worker.Idle(); }, 10000);
+        return up ? seconds : -1.0;
+    };
+    double plain = 0, with = 0;
+    for (auto _ : state) {
+        plain = start({});
+        with = start(kept);
+        if (plain < 0 || with < 0) {
+            state.SkipWithError("no session");
+            return;
+        }
+    }
+    state.counters["start_s"] = plain;
+    state.counters["readback_s"] = with - plain;
+}
+BENCHMARK(BM_SessionStartReadBack)
+    ->ArgsProduct({{10400, 38400, 57600}, {0, 1}})
+    ->ArgNames({"baud", "fast"})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

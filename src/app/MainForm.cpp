@@ -127,6 +127,12 @@ void TForm1::FormCreate() {
 
     // 6. The workers live until the program ends.
     CreateWorkers();
+    // Every edit of the image names its range; while connected the ECU's
+    // RAM follows it, so no writer builds a write of its own.
+    image_.SetChangeListener([this](std::size_t address, std::size_t length) {
+        session_->ImageChanged(static_cast<uint16_t>(address),
+                               image_.Bytes().subspan(address, length));
+    });
 
     CreateTuningPanel();
     // The grid shows the locks at the desk too, and a toggle there keeps
@@ -448,8 +454,14 @@ void TForm1::Connect(bool automatic) {
     // A port that is not there fails to open; the log says which ones are.
     const auto present = env_.listPorts({s.ecu.portName, s.wideband ? s.lc1Port : std::string()});
     for (const auto& note : MissingPortNotes(s, present.names)) AppendLog(Q(note));
+    // The ports are looked for at each connect: an adapter plugged in since
+    // the start (when none was there) lifts the guard set then.
+    if (errorComPorts_ != 0 && present.ok && !present.names.empty()) {
+        errorComPorts_ = 0;
+        session_->Ecu().SetPortGuard(false);
+    }
     StatusBar1->SetPanelText(0, s.ecu.portName);
-    session_->Connect(s, automatic);
+    session_->Connect(s, automatic, tuning_->pishupopr());
     decoder_.ResetForConnect();
     rate_.Reset();
     firmware_->SetDefaultFileName();
@@ -459,8 +471,8 @@ void TForm1::Connect(bool automatic) {
     ValueListEditor1->setEnabled(false);
 }
 
-void TForm1::ConnectFailed() {
-    if (!session_->TakeConnectFailed()) return;
+void TForm1::ConnectFailed(uint64_t openId) {
+    if (!session_->TakeConnectFailed(openId)) return;
     // The port did not open or the ECU did not answer (the worker closed the
     // port again): back to the disconnected state, and say so where the user
     // looks. While reconnecting the link watch tries again.
@@ -482,18 +494,19 @@ void TForm1::CommandFinished(const ecu::CommandResult& result) {
         case CommandKind::ReadFW:
             if (!result.ok) firmware_->ReadFailed(result.reason);
             break;
-        case CommandKind::remake:
-            tuning_->Core().CellWriteDone(result.ok);
-            break;
         default:
             break;
     }
 }
 
-void TForm1::SessionUp() {
-    if (!session_->TakeSessionUp()) return;
+void TForm1::Synced(const ecu::SyncReport& report) {
+    tuning_->Synced(report);
+    ShowEcuFollows();
+}
+
+void TForm1::SessionUp(uint64_t openId) {
+    if (!session_->TakeSessionUp(openId)) return;
     const bool restoring = session_->State() == SessionState::Reconnecting;
-    tuning_->pishupopr();
     linkWatch_->DiagnosticsStarted();
     engineTimer->start();
     SetStateLabel(QStringLiteral("Диагностика"), QColor(255, 0, 0));
@@ -565,6 +578,14 @@ void TForm1::StatusTimerTimerrTimer() {
                       flags.ecuNoAnswer == 0);
     // Every writer of the image sets the mark; the caption follows here.
     UpdateTitle();
+    ShowEcuFollows();
+}
+
+void TForm1::ShowEcuFollows() {
+    const ecu::EcuStatus status = session_->Ecu().Status();
+    const std::string text =
+        status.LinkUp() ? ecu::FollowText(status.owedBytes, status.refusals) : std::string();
+    if (StatusBar1->PanelText(4) != Q(text)) StatusBar1->SetPanelText(4, text);
 }
 
 void TForm1::Timer2Timer() {

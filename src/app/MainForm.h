@@ -48,6 +48,7 @@ class UozPointsGrid;
 namespace korvane::ecu {
 class TECUThread;
 struct CommandResult;
+struct SyncReport;
 }  // namespace korvane::ecu
 namespace korvane::maps {
 class CalibrationPanel;
@@ -162,9 +163,15 @@ class TForm1 final : public QMainWindow {
 
   private:
     // The ECU worker's events.
-    void SessionUp();  // completes the connect
-    void ConnectFailed();
+    // Complete the connect whose open has this id (none other).
+    void SessionUp(uint64_t openId);
+    void ConnectFailed(uint64_t openId);
     void CommandFinished(const ecu::CommandResult& result);
+    // A write of the ECU's follower ended.
+    void Synced(const ecu::SyncReport& report);
+    // Whether the ECU's tables equal the image, how many bytes wait, or
+    // which range the ECU refused, in the status bar.
+    void ShowEcuFollows();
     void FormCreate();
     void CreateWorkers();
     void StopWorkers();

@@ -96,10 +96,15 @@ void TForm1::CreateWorkers() {
     e.progress = [this](int maximum, int position) {
         firmware_->ShowReadProgress(maximum, position);
     };
-    e.sessionUp = [this] { guard_->RunGuarded([this] { SessionUp(); }); };
-    e.connectFailed = [this] { guard_->RunGuarded([this] { ConnectFailed(); }); };
+    e.sessionUp = [this](uint64_t id) { guard_->RunGuarded([this, id] { SessionUp(id); }); };
+    e.connectFailed = [this](uint64_t id) {
+        guard_->RunGuarded([this, id] { ConnectFailed(id); });
+    };
     e.commandFinished = [this](const ecu::CommandResult& result) {
         guard_->RunGuarded([this, result] { CommandFinished(result); });
+    };
+    e.synced = [this](const ecu::SyncReport& report) {
+        guard_->RunGuarded([this, report] { Synced(report); });
     };
     e.firmwareRead = [this](std::shared_ptr<const ecu::Bytes> image) {
         guard_->RunGuarded([this, image] { firmware_->FirmwareRead(*image); });
@@ -350,7 +355,11 @@ void TForm1::CreateFirmwareActions() {
     firmware_->resetTuningCounters = [this] { tuning_->Tables().ResetCounters(); };
     firmware_->stopTuningTimers = [this] { tuning_->StopTuningTimers(); };
     firmware_->addtabl = [this] { tuning_->addtabl(); };
-    firmware_->pishupopr = [this] { tuning_->pishupopr(); };
+    // An image loaded into a session: the ECU's RAM follows its tables.
+    firmware_->pishupopr = [this] {
+        for (const ecu::RamRange& r : tuning_->pishupopr())
+            session_->ImageChanged(r.address, r.bytes);
+    };
     firmware_->startTuningTimers = [this] { tuning_->StartTuningTimers(); };
     // What the image offers follows it; at the desk the grid shows it.
     firmware_->imageChanged = [this] {
@@ -381,6 +390,9 @@ void TForm1::CreateFirmwareActions() {
 
 void TForm1::CreateCalibrationPanel() {
     maps::CalibrationPanel::Window w;
+    w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+        image_.Store(address, bytes);
+    };
     w.ecu = &session_->Ecu();
     w.engineTimer = engineTimer;
     w.image = [this] { return image_.Bytes(); };
@@ -395,9 +407,6 @@ void TForm1::CreateCalibrationPanel() {
         ValueListEditor1->Reload();
     };
     w.saveImage = [this] { firmware_->SaveFirmwareImage(); };
-    w.store = [this](size_t address, std::span<const uint8_t> bytes) {
-        image_.Store(address, bytes);
-    };
     w.connected = [this] { return session_->State() != SessionState::Disconnected; };
     w.mapViewShown = [this](bool shown) { Trend->setVisible(!shown); };
     w.imageEdited = [this] {
@@ -425,6 +434,9 @@ void TForm1::ShowGridLabels(const firmware::GridLabels& labels) {
 
 void TForm1::CreateTuningPanel() {
     tuning::ui::TuningPanel::Window w;
+    w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+        image_.Store(address, bytes);
+    };
     w.ecu = &session_->Ecu();
     w.engineTimer = engineTimer;
     w.image = [this] { return image_.Bytes(); };
@@ -470,6 +482,7 @@ void TForm1::CreateLinkWatch() {
     w.guard = guard_;
     w.log = [this](const QString& line) { AppendLog(line); };
     w.connect = [this] { Connect(true); };
+    w.connectPending = [this] { return session_->ConnectPending(); };
     w.disconnect = [this] { Disconnect(true); };
     w.dropped = [this] { session_->RememberTuning(tuning_->Tables().TuningActive); };
     linkWatch_ = new LinkWatch(std::move(w), this);

@@ -8,7 +8,8 @@ void Reconnector::Arm(int64_t nowMs) {
     attempts_ = 0;
 }
 
-Reconnector::Action Reconnector::Tick(int64_t nowMs, bool sessionUp, bool dropped) {
+Reconnector::Action Reconnector::Tick(int64_t nowMs, bool sessionUp, bool dropped,
+                                      bool connectPending) {
     switch (state_) {
         case State::Off:
             return Action::None;
@@ -29,7 +30,11 @@ Reconnector::Action Reconnector::Tick(int64_t nowMs, bool sessionUp, bool droppe
                 state_ = State::Watching;
                 return Action::Restored;
             }
-            if (!dropped && nowMs - since_ < kAttemptLastsMs) return Action::None;
+            // An attempt still waiting for the worker's answer is never
+            // overtaken (a start may wait out the ECU's session time-out):
+            // the next one would only tear down what this one brings up.
+            if (connectPending || (!dropped && nowMs - since_ < kAttemptLastsMs))
+                return Action::None;
             // This attempt failed: close what it opened; the next one starts
             // one period after this one did.
             state_ = State::Waiting;

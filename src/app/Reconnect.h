@@ -10,8 +10,9 @@ namespace korvane::app {
 class Reconnector {
   public:
     static constexpr int64_t kAttemptEveryMs = 3000;
-    // How long an attempt may take to bring the session up (the rest of the
-    // period lets the worker close the port again).
+    // How long an attempt that the worker has answered may take to bring the
+    // session up (the rest of the period lets the worker close the port
+    // again); one still waiting for its answer is never cut short.
     static constexpr int64_t kAttemptLastsMs = 2500;
 
     enum class Action { None, Disconnect, Connect, Restored };
@@ -23,8 +24,9 @@ class Reconnector {
     int Attempts() const { return attempts_; }
 
     // One look at the link: `sessionUp` when the worker polls, `dropped`
-    // when the port closed under a standing session or vanished.
-    Action Tick(int64_t nowMs, bool sessionUp, bool dropped);
+    // when the port closed under a standing session or vanished,
+    // `connectPending` while the attempt's open has not been answered.
+    Action Tick(int64_t nowMs, bool sessionUp, bool dropped, bool connectPending = false);
 
   private:
     enum class State { Off, Watching, Waiting, Attempting };

@@ -153,14 +153,17 @@ class SessionController::EcuEventSink final : public ecu::LogView {
     void SetProgress(int maximum, int position) override {
         if (e_.progress) e_.progress(maximum, position);
     }
-    void SessionUp() override {
-        if (e_.sessionUp) e_.sessionUp();
+    void SessionUp(uint64_t openId) override {
+        if (e_.sessionUp) e_.sessionUp(openId);
     }
-    void ConnectFailed(const std::string&) override {
-        if (e_.connectFailed) e_.connectFailed();
+    void ConnectFailed(const std::string&, uint64_t openId) override {
+        if (e_.connectFailed) e_.connectFailed(openId);
     }
     void CommandFinished(const ecu::CommandResult& result) override {
         if (e_.commandFinished) e_.commandFinished(result);
+    }
+    void Synced(const ecu::SyncReport& report) override {
+        if (e_.synced) e_.synced(report);
     }
     void FirmwareRead(std::shared_ptr<const ecu::Bytes> image) override {
         if (e_.firmwareRead) e_.firmwareRead(std::move(image));
@@ -210,9 +213,10 @@ int SessionController::ExchangeMs() const {
     return settings_.ecu.portTimeOut + read;
 }
 
-void SessionController::Connect(const ConnectSettings& settings, bool automatic) {
+void SessionController::Connect(const ConnectSettings& settings, bool automatic,
+                                std::vector<ecu::RamRange> kept) {
     settings_ = settings;
-    ecu_->Post(ecu::EcuCommand::Open(settings.ecu));
+    openId_ = ecu_->Post(ecu::EcuCommand::Open(settings.ecu, std::move(kept)));
     connectPending_ = true;
     // A reconnect goes on in the folder of the connection it restores.
     std::string error;
@@ -237,14 +241,19 @@ void SessionController::Connect(const ConnectSettings& settings, bool automatic)
     SetState(automatic ? SessionState::Reconnecting : SessionState::Connecting);
 }
 
-bool SessionController::TakeSessionUp() {
-    if (!connectPending_) return false;
+void SessionController::ImageChanged(uint16_t address, std::span<const uint8_t> bytes) {
+    if (state_ == SessionState::Disconnected || bytes.empty()) return;
+    ecu_->Post(ecu::EcuCommand::ImageChanged(address, ecu::Bytes(bytes.begin(), bytes.end())));
+}
+
+bool SessionController::TakeSessionUp(uint64_t openId) {
+    if (!connectPending_ || openId != openId_) return false;
     connectPending_ = false;
     return true;
 }
 
-bool SessionController::TakeConnectFailed() {
-    return TakeSessionUp();
+bool SessionController::TakeConnectFailed(uint64_t openId) {
+    return TakeSessionUp(openId);
 }
 
 void SessionController::Disconnect() {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -78,9 +79,10 @@ class SessionController {
         std::function<void(const std::string& line)> appendLine;
         std::function<void(const std::string& line)> replaceLastLine;
         std::function<void(int maximum, int position)> progress;
-        std::function<void()> sessionUp;
-        std::function<void()> connectFailed;
+        std::function<void(uint64_t openId)> sessionUp;
+        std::function<void(uint64_t openId)> connectFailed;
         std::function<void(const ecu::CommandResult&)> commandFinished;
+        std::function<void(const ecu::SyncReport&)> synced;
         std::function<void(std::shared_ptr<const ecu::Bytes>)> firmwareRead;
     };
     struct Options {
@@ -112,12 +114,18 @@ class SessionController {
 
     // The connect: the open commands with the checked settings, the session
     // folder (an automatic one keeps the folder and logs of the connection
-    // it restores) and the live logs.
-    void Connect(const ConnectSettings& settings, bool automatic);
-    // The worker's answer to a connect. False when no connect waited for it
-    // (the user disconnected meanwhile).
-    bool TakeSessionUp();
-    bool TakeConnectFailed();
+    // it restores) and the live logs. `kept`: the image's tables the ECU's
+    // RAM should hold; the session reads them back and writes what differs.
+    void Connect(const ConnectSettings& settings, bool automatic,
+                 std::vector<ecu::RamRange> kept = {});
+    // The image changed there: while a session is asked for or stands, the
+    // ECU's RAM follows (the bytes are taken now). At the desk nothing goes.
+    void ImageChanged(uint16_t address, std::span<const uint8_t> bytes);
+    // The worker's answer to a connect, with the id of the open that gave
+    // it. False when no connect waited for it (the user disconnected
+    // meanwhile, or it belongs to an open that a later connect replaced).
+    bool TakeSessionUp(uint64_t openId);
+    bool TakeConnectFailed(uint64_t openId);
     bool ConnectPending() const { return connectPending_; }
     // Ends the session: logs stop, both ports get their close, queued behind
     // what the workers still have so nothing overtakes it.
@@ -178,6 +186,7 @@ class SessionController {
     bool logsEnabled_ = false;
     bool tuningBeforeDrop_ = false;
     uint64_t endingClose_ = 0;  // the close EndSession waits for
+    uint64_t openId_ = 0;       // the open whose result the connect waits for
     std::function<void()> stopped_;
 };
 

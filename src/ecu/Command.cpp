@@ -26,6 +26,8 @@ std::string_view KindName(CommandKind kind) {
             return "remakeuoz";
         case CommandKind::remakepopr:
             return "remakepopr";
+        case CommandKind::ImageChanged:
+            return "ImageChanged";
     }
     return "";
 }
@@ -52,9 +54,16 @@ EcuCommand EcuCommand::Of(CommandKind kind, uint16_t address, Bytes bytes) {
     return c;
 }
 
-EcuCommand EcuCommand::Open(OpenSettings settings) {
+EcuCommand EcuCommand::Open(OpenSettings settings, std::vector<RamRange> kept) {
     EcuCommand c = Of(CommandKind::OpenComPort);
     c.open = std::move(settings);
+    c.ranges = std::move(kept);
+    return c;
+}
+
+EcuCommand EcuCommand::ImageChanged(uint16_t address, Bytes bytes) {
+    EcuCommand c = Of(CommandKind::ImageChanged);
+    c.ranges.push_back({address, std::move(bytes)});
     return c;
 }
 
@@ -93,6 +102,15 @@ uint64_t CommandQueue::Post(EcuCommand command) {
                 break;
             case CommandKind::DiagnosticECU:
                 if (same(CommandKind::DiagnosticECU) != waiting_.end()) return 0;
+                break;
+            case CommandKind::OpenComPort:
+            case CommandKind::CloseComPort:
+                // An open nobody waits for any more: a newer open or a
+                // close replaces it, so opens never pile up on a bad line
+                // and a close never waits behind them.
+                std::erase_if(waiting_, [](const EcuCommand& c) {
+                    return c.kind == CommandKind::OpenComPort;
+                });
                 break;
             case CommandKind::correct23DF: {
                 // The newer curve replaces the older one in its place: the

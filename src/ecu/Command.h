@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ecu/Frame.h"
 
@@ -26,6 +27,10 @@ enum class CommandKind {
     remakegbc,    // the 256-byte tables, four blocks each
     remakeuoz,
     remakepopr,
+    // The image changed: the synchroniser learns the bytes the ECU should
+    // hold. Not a write itself; it is never dropped and keeps its place
+    // between a close and an open.
+    ImageChanged,
 };
 std::string_view KindName(CommandKind kind);
 // Writes change the ECU's RAM; they keep their order and are never dropped
@@ -42,16 +47,27 @@ struct OpenSettings {
     bool fastInit = false;  // the fast-init wake-up before each start
 };
 
+// A range of the image and the bytes the ECU should hold there.
+struct RamRange {
+    uint16_t address = 0;
+    Bytes bytes;
+    bool operator==(const RamRange&) const = default;
+};
+
 struct EcuCommand {
     CommandKind kind = CommandKind::DiagnosticECU;
     uint16_t address = 0;    // RAM address of a write
     Bytes bytes;             // the bytes to write, first byte at `address`
     uint8_t lengthByte = 0;  // the length byte of a "correct1DF" request
     OpenSettings open;       // "OpenComPort" only
-    uint64_t id = 0;         // given by the queue
+    // "OpenComPort": the ranges the session looks after, with the image's
+    // bytes when the connect was asked for; "ImageChanged": the new bytes.
+    std::vector<RamRange> ranges;
+    uint64_t id = 0;  // given by the queue
 
     static EcuCommand Of(CommandKind kind, uint16_t address = 0, Bytes bytes = {});
-    static EcuCommand Open(OpenSettings settings);
+    static EcuCommand Open(OpenSettings settings, std::vector<RamRange> kept = {});
+    static EcuCommand ImageChanged(uint16_t address, Bytes bytes);
     static EcuCommand Close() { return Of(CommandKind::CloseComPort); }
     static EcuCommand Poll() { return Of(CommandKind::DiagnosticECU); }
     static EcuCommand ReadFirmware() { return Of(CommandKind::ReadFW); }
@@ -70,9 +86,23 @@ struct CommandResult {
     std::string reason;  // why it failed; empty when ok
 };
 
+// How one write of the synchroniser ended: every request confirmed, a
+// request refused by the ECU (with its reason code), or neither (no answer:
+// the bytes stay owed and go again after the next good poll).
+struct SyncReport {
+    CommandKind kind = CommandKind::remake;
+    uint16_t address = 0;  // of the first request
+    uint32_t length = 0;   // bytes over all requests
+    bool confirmed = false;
+    bool refused = false;
+    uint8_t code = 0;  // the ECU's reason when refused
+};
+
 // Commands from the window (any thread) to the worker. Rules per kind:
 //  - a close is queued behind what is there and never dropped, so nothing
 //    posted later overtakes it and an open after it finds the port closed;
+//    opens still waiting are dropped by it (their connect was abandoned);
+//  - at most one open waits: a newer one takes the place of a waiting one;
 //  - writes keep their order and are never dropped;
 //  - a firmware read runs alone: a second one is refused while one waits
 //    or runs;

@@ -104,7 +104,7 @@ void TECUThread::Pass() {
                 Log("ECU: >> Long Diagnostic");
                 longDiagnosticShown_ = true;
             }
-            if (PollDiagnostics() && link_.LastValid()) WritePending();
+            if (PollDiagnostics() && link_.LastValid()) WriteOwed();
         }
         link_.Pause(1);
         FlagsChanged();
@@ -114,7 +114,7 @@ void TECUThread::Pass() {
     Run(*command);
     FlagsChanged();
     queue_.Finish(command->id);
-    if (command->kind != CommandKind::OpenComPort) {
+    if (command->kind != CommandKind::OpenComPort && command->kind != CommandKind::ImageChanged) {
         if (failure_.empty() && StopRequested() && IsWrite(command->kind))
             failure_ = "программа закрывается";
         log_.CommandFinished({command->kind, command->id, failure_.empty(), failure_});
@@ -131,7 +131,11 @@ void TECUThread::Run(const EcuCommand& command) {
     }
     switch (command.kind) {
         case CommandKind::OpenComPort:
-            OpenComPort(command.open);
+            OpenComPort(command);
+            break;
+        case CommandKind::ImageChanged:
+            for (const RamRange& r : command.ranges) sync_.Want(r.address, r.bytes);
+            PublishSync();
             break;
         case CommandKind::CloseComPort:
             CloseComPort();
@@ -176,7 +180,8 @@ void TECUThread::Run(const EcuCommand& command) {
     }
 }
 
-void TECUThread::OpenComPort(const OpenSettings& settings) {
+void TECUThread::OpenComPort(const EcuCommand& command) {
+    const OpenSettings& settings = command.open;
     PortName = settings.portName.empty() ? std::string("COM1") : settings.portName;
     PortSpeed = settings.portSpeed.empty() ? std::string("57600") : settings.portSpeed;
     PortTimeOut = settings.portTimeOut;
@@ -186,17 +191,23 @@ void TECUThread::OpenComPort(const OpenSettings& settings) {
     if (IsComConnected == 1) {
         // Already open (no close came between): the session goes on.
         if (Connected() && IsDiagnostic == 1)
-            log_.SessionUp();
+            log_.SessionUp(command.id);
         else
-            log_.ConnectFailed("порт уже открыт");
+            log_.ConnectFailed("порт уже открыт", command.id);
         return;
     }
     error = 0;
     numlog = 0;
     PublishPoll();
     link_.ResetEchoHint();
+    // A new session starts from the image as it was when the connect was
+    // asked for; nothing of an earlier session is owed any more.
+    sync_.Begin(command.ranges);
+    PublishSync();
     if (!link_.OpenPort() || IsComConnected != 1) {
-        if (!StopRequested()) log_.ConnectFailed("порт не открыт");
+        sync_.Forget();
+        PublishSync();
+        if (!StopRequested()) log_.ConnectFailed("порт не открыт", command.id);
         return;
     }
     // A flaky line may spoil one answer of the start sequence: start again
@@ -204,11 +215,12 @@ void TECUThread::OpenComPort(const OpenSettings& settings) {
     for (int attempt = 1;; ++attempt) {
         if (link_.StartSession()) {
             IsECUConnected = 1;
+            ReadBackKept();
             PollDiagnostics();
             ResumePolling();
             FlagsChanged();
             if (Connected()) {
-                log_.SessionUp();
+                log_.SessionUp(command.id);
                 return;
             }
             break;
@@ -224,13 +236,17 @@ void TECUThread::OpenComPort(const OpenSettings& settings) {
     if (StopRequested()) return;
     Log("ECU: << Связь с ECU не установлена");
     link_.ClosePort();
-    log_.ConnectFailed("ECU не отвечает");
+    sync_.Forget();
+    PublishSync();
+    log_.ConnectFailed("ECU не отвечает", command.id);
 }
 
 void TECUThread::CloseComPort() {
     if (Connected()) link_.StopSession();
     IsECUConnected = 0;
     link_.ClosePort();
+    sync_.Forget();
+    PublishSync();
 }
 
 void TECUThread::WriteTableCommand(Table table, const EcuCommand& command) {
@@ -253,7 +269,7 @@ void TECUThread::WriteTableCommand(Table table, const EcuCommand& command) {
 }
 
 void TECUThread::WriteTableBlock(Table table, int block, const Bytes& bytes) {
-    WriteBlock(kTables[table].blocks[block], kBlock, bytes.data() + block * kBlock);
+    (void)WriteBlock(kTables[table].blocks[block], kBlock, bytes.data() + block * kBlock);
     IsDiagnostic = 0;
 }
 
@@ -295,7 +311,8 @@ Bytes TECUThread::ReadBlock(uint16_t address, uint8_t n) {
     return link_.TakeLastReadData();
 }
 
-bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes) {
+TECUThread::Outcome TECUThread::WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes,
+                                           uint8_t* code) {
     const Bytes where = AddressBytes(address);
     ProgressLine("ECU: >> Write ECU RAM - " + HexText(where));
     Bytes payload = {0x3D, 0x00, where[0], where[1], n};
@@ -304,7 +321,18 @@ bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes) {
     // Writes are idempotent: one whose confirmation was lost is sent again.
     link_.Request(payload);
     const bool confirmed = sent && link_.LastValid();
-    if (sent) pending_.Wrote(address, Bytes(bytes, bytes + n), confirmed);
+    const Bytes& answer = link_.LastAnswer();
+    const bool refused =
+        sent && !confirmed && answer.size() >= 3 && answer[0] == 0x7F && answer[1] == 0x3D;
+    if (refused) {
+        // The ECU's own "no": asking again would only get the same answer.
+        Log("ECU: << ОШИБКА Запись отклонена ECU! Адрес - " + HexText(where) + "; байт - " +
+            std::to_string(n) + "; код - " + HexText(Bytes{answer[2]}) + "; не повторяется");
+        keepLastLine_ = true;
+        failure_ = "запись отклонена ECU, код " + HexText(Bytes{answer[2]});
+        if (code) *code = answer[2];
+        return Outcome::Refused;
+    }
     if (sent && !confirmed) {
         Log("ECU: << ОШИБКА Запись не выполнена! Адрес - " + HexText(where) + "; байт - " +
             std::to_string(n) + "; повтор после следующего ответа ECU");
@@ -314,23 +342,102 @@ bool TECUThread::WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes) {
         keepLastLine_ = true;
     }
     if (!sent && failure_.empty()) failure_ = kNoLink;
-    return confirmed;
+    return confirmed ? Outcome::Confirmed : Outcome::Unconfirmed;
 }
 
-void TECUThread::WritePending() {
-    const int64_t now = link_.NowMs();
-    // An ECU that keeps refusing a write is asked again once a second, not
-    // after every poll.
-    if (pending_.Empty() || (pendingTriedAt_ >= 0 && now - pendingTriedAt_ < kPendingEveryMs))
-        return;
-    pendingTriedAt_ = now;
-    const auto blocks = pending_.Blocks();
-    Log("ECU: >> Запись отложенных блоков: " + std::to_string(blocks.size()));
-    keepLastLine_ = true;
-    for (const auto& block : blocks) {
+void TECUThread::PublishSync() {
+    const size_t owed = sync_.OwedBytes();
+    std::lock_guard lock(statusMutex_);
+    status_.owedBytes = owed;
+    status_.refusals = sync_.Refusals();
+}
+
+void TECUThread::WriteOwed() {
+    const std::vector<SyncWrite> plan = sync_.Plan();
+    if (plan.empty()) return;
+    for (const SyncWrite& write : plan) {
         if (!Connected() || StopRequested()) break;
-        WriteBlock(block.address, static_cast<uint8_t>(block.bytes.size()), block.bytes.data());
+        RunSyncWrite(write);
     }
+    PublishSync();
+}
+
+void TECUThread::RunSyncWrite(const SyncWrite& write) {
+    const char* line = nullptr;
+    switch (write.kind) {
+        case CommandKind::remake:
+            line = "ECU: >>WriteMemory";
+            break;
+        case CommandKind::correct1DF:
+            line = "ECU: >>correct1D";
+            break;
+        case CommandKind::correct23DF:
+            line = "ECU: >>correct23DF";
+            break;
+        case CommandKind::remakegbc:
+            line = kTables[kBcn].line;
+            break;
+        case CommandKind::remakeuoz:
+            line = kTables[kIgnition].line;
+            break;
+        case CommandKind::remakepopr:
+            line = kTables[kCorrection].line;
+            break;
+        default:
+            return;
+    }
+    const bool table = write.kind == CommandKind::remakegbc ||
+                       write.kind == CommandKind::remakeuoz ||
+                       write.kind == CommandKind::remakepopr;
+    SyncReport report{write.kind, write.blocks.front().address, 0, true, false, 0};
+    Log(line);
+    failure_.clear();
+    for (size_t k = 0; k < write.blocks.size(); ++k) {
+        const SyncBlock& block = write.blocks[k];
+        if (!Connected() || StopRequested()) {
+            report.confirmed = false;
+            break;
+        }
+        // A table goes as it always has: two blocks, a pause, the other two.
+        if (table && k == 2) Log(line);
+        if (k > 0 || write.kind == CommandKind::correct1DF ||
+            write.kind == CommandKind::correct23DF)
+            link_.Pause(kBetweenBlocksMs);
+        uint8_t code = 0;
+        const Outcome outcome = WriteBlock(block.address, static_cast<uint8_t>(block.bytes.size()),
+                                           block.bytes.data(), &code);
+        report.length += static_cast<uint32_t>(block.bytes.size());
+        if (outcome == Outcome::Confirmed) {
+            sync_.Confirmed(block);
+        } else if (outcome == Outcome::Refused) {
+            sync_.Refused(block, code);
+            report.confirmed = false;
+            report.refused = true;
+            report.code = code;
+        } else {
+            report.confirmed = false;
+        }
+    }
+    failure_.clear();
+    log_.Synced(report);
+}
+
+void TECUThread::ReadBackKept() {
+    const auto ranges = sync_.ReadBackRanges(kReadBlock);
+    if (ranges.empty()) return;
+    size_t total = 0;
+    for (const auto& r : ranges) total += r.second;
+    Log("ECU: >> Сверка RAM с образом: " + std::to_string(total) + " байт");
+    for (const auto& [address, n] : ranges) {
+        if (!Connected() || StopRequested()) break;
+        const Bytes got = ReadBlock(address, static_cast<uint8_t>(n));
+        // An unread piece stays owed: the image is written over it.
+        if (got.size() == n) sync_.ReadBack(address, got);
+    }
+    const size_t owed = sync_.OwedBytes();
+    Log("ECU: << Сверка RAM: " + (owed == 0 ? std::string("совпадает с образом")
+                                            : "отличается байт: " + std::to_string(owed)));
+    PublishSync();
 }
 
 bool TECUThread::RefuseWrite(uint32_t address, int64_t count, bool fits) {
@@ -384,7 +491,12 @@ std::string TECUThread::ReadFirmware() {
         // window's link watch then sees whether the ECU still answers.
         if (Connected()) IsDiagnostic = remembered;
         FlagsChanged();
-        if (failure.empty()) log_.FirmwareRead(std::make_shared<const Bytes>(std::move(image)));
+        if (failure.empty()) {
+            // The read becomes the image: the ECU holds it as it is.
+            sync_.Adopt(image);
+            PublishSync();
+            log_.FirmwareRead(std::make_shared<const Bytes>(std::move(image)));
+        }
     }
     progressPos_ = 0;
     ShowProgress();

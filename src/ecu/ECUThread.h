@@ -23,7 +23,7 @@
 
 #include "ecu/Command.h"
 #include "ecu/EcuLink.h"
-#include "ecu/PendingWrites.h"
+#include "ecu/RamSync.h"
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"
 #include "platform/Clock.h"
@@ -46,6 +46,11 @@ struct EcuStatus {
     std::shared_ptr<const Bytes> DiagnosticInfo = std::make_shared<const Bytes>();
     // Valid diagnostic answers received.
     int32_t FreshFrames = 0;
+
+    // The synchroniser: bytes still to be written into the ECU's RAM, and
+    // the ranges the ECU refused this session.
+    size_t owedBytes = 0;
+    std::vector<Refusal> refusals;
 
     bool LinkUp() const { return IsComConnected == 1 && IsECUConnected == 1; }
 };
@@ -121,16 +126,24 @@ class TECUThread : public EcuLinkFields, public EcuCommands {
     // command the worker may take.
     bool Sleeping();
     void Run(const EcuCommand& command);
-    void OpenComPort(const OpenSettings& settings);
+    void OpenComPort(const EcuCommand& command);
     void CloseComPort();
     void WriteTableCommand(Table table, const EcuCommand& command);
 
     bool PollDiagnostics();
     Bytes ReadBlock(uint16_t address, uint8_t n);
-    // True when the ECU confirmed the write; one it did not is kept and
-    // written again by WritePending after a good poll.
-    bool WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes);
-    void WritePending();
+    enum class Outcome { Confirmed, Unconfirmed, Refused };
+    // One WriteMemoryByAddress request; `code` gets the ECU's reason when
+    // it answered with a negative response.
+    Outcome WriteBlock(uint16_t address, uint8_t n, const uint8_t* bytes, uint8_t* code = nullptr);
+    // The synchroniser's writes, each once; what is not confirmed goes again
+    // after the next good poll.
+    void WriteOwed();
+    void RunSyncWrite(const SyncWrite& write);
+    // At session start: the looked-after ranges read back, so only what
+    // differs is written.
+    void ReadBackKept();
+    void PublishSync();
     // "" when the image is read; else why not.
     std::string ReadFirmware();
     void WriteCell(const EcuCommand& command);
@@ -164,9 +177,7 @@ class TECUThread : public EcuLinkFields, public EcuCommands {
     int progressMax_ = 0;
     int progressPos_ = 0;
     std::string failure_;  // why the command being run failed
-    PendingWrites pending_;
-    static constexpr int64_t kPendingEveryMs = 1000;
-    int64_t pendingTriedAt_ = -1;
+    RamSync sync_;
 };
 
 }  // namespace korvane::ecu

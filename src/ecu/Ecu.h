@@ -5,6 +5,6 @@
 #include "ecu/ECUThread.h"
 #include "ecu/EcuLink.h"
 #include "ecu/Frame.h"
-#include "ecu/PendingWrites.h"
+#include "ecu/RamSync.h"
 #include "ecu/Shared.h"
 #include "ecu/UiLog.h"

@@ -23,13 +23,17 @@ class LogView {
     // Sets the progress bar's maximum, then its position.
     virtual void SetProgress(int maximum, int position) = 0;
 
-    // The session stands and polling is on.
-    virtual void SessionUp() {}
+    // The session stands and polling is on. `openId`: the id of the open
+    // command that produced it, so a result of an abandoned open completes
+    // nothing.
+    virtual void SessionUp(uint64_t /*openId*/) {}
     // A connect ended without a session (port not opened, no answer); the
     // port is closed again.
-    virtual void ConnectFailed(const std::string& /*reason*/) {}
+    virtual void ConnectFailed(const std::string& /*reason*/, uint64_t /*openId*/) {}
     // A command other than open ended, done or failed with its reason.
     virtual void CommandFinished(const CommandResult& /*result*/) {}
+    // A write of the synchroniser ended (the ECU's RAM follows the image).
+    virtual void Synced(const SyncReport& /*report*/) {}
     // A complete firmware read: 65 536 bytes in address order (before the
     // "ReadFW" command's own CommandFinished).
     virtual void FirmwareRead(std::shared_ptr<const Bytes> /*image*/) {}
@@ -51,14 +55,17 @@ class UiLog {
     void ShowProgress(int maximum, int position) {
         bridge_.Post([v = &view_, maximum, position] { v->SetProgress(maximum, position); });
     }
-    void SessionUp() {
-        bridge_.Post([v = &view_] { v->SessionUp(); });
+    void SessionUp(uint64_t openId) {
+        bridge_.Post([v = &view_, openId] { v->SessionUp(openId); });
     }
-    void ConnectFailed(const std::string& reason) {
-        bridge_.Post([v = &view_, reason] { v->ConnectFailed(reason); });
+    void ConnectFailed(const std::string& reason, uint64_t openId) {
+        bridge_.Post([v = &view_, reason, openId] { v->ConnectFailed(reason, openId); });
     }
     void CommandFinished(const CommandResult& result) {
         bridge_.Post([v = &view_, result] { v->CommandFinished(result); });
+    }
+    void Synced(const SyncReport& report) {
+        bridge_.Post([v = &view_, report] { v->Synced(report); });
     }
     void FirmwareRead(std::shared_ptr<const Bytes> image) {
         bridge_.Post([v = &view_, image = std::move(image)] { v->FirmwareRead(image); });

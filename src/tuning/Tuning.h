@@ -6,12 +6,12 @@
 //
 // How it is driven: the tuning panel (tuning/ui/TuningPanel) implements
 // TuningView over its grid and hands the window's labels and status bar on,
-// and wraps the ECU worker in EcuThreadMailbox; after every image fill the
+// and hands the cells to the image through ImageMailbox; after every image fill the
 // window calls addtabl with the image and the grid labels; on every engine
 // tick with a new poll, while a firmware image is loaded, it calls
 // calculations(values, NarrowBandMode, image, mixtureUsable).
 #pragma once
-#include "tuning/EcuThreadMailbox.h"
+#include "tuning/ImageMailbox.h"
 #include "tuning/TuningCore.h"
 #include "tuning/TuningSeams.h"
 #include "tuning/TuningTables.h"

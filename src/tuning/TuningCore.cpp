@@ -344,15 +344,16 @@ bool TuningCore::Process(int c, int r, std::span<uint8_t, kImageSize> image) {
             const int address = kCorrectionAddress + CellIndex(c, r);
             const auto b = static_cast<uint8_t>(
                 platform::RoundHalfEven(static_cast<long double>(correction) * 128));
-            image[address] = b;
             // A cell learned from an implausible image is not sent: the
             // whole-table writes refuse that image and say so. Counted once
-            // the byte is in the ECU's RAM, not when asked for.
+            // the byte is in the ECU's RAM, not when asked for. The mailbox
+            // sees the image before the byte lands, so it can tell a change.
             if (t.SourceImage.Plausible()) {
                 const CellWrite write = mailbox_.PostRemake(
                     {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF)}, b);
                 if (write == CellWrite::Written) ++t.PRecCount;
             }
+            image[address] = b;
         }
     }
 

@@ -1,11 +1,12 @@
 #pragma once
 // What the learning step touches outside itself: the window's tuning parts
 // and the ECU worker's mailbox. The tuning panel implements the view over its
-// widgets and EcuThreadMailbox wraps the real worker; tests and the
+// widgets and ImageMailbox hands the cells to the image; tests and the
 // closed-loop run bring their own.
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -52,10 +53,14 @@ class UnseenTuningView final : public TuningView {
     void grafxx() override {}
 };
 
+// Where the writers put their bytes: the image, which tells whoever keeps
+// the ECU's RAM in step which range changed.
+using ImageStore = std::function<void(uint16_t address, std::span<const uint8_t> bytes)>;
+
 // What became of a single correction byte handed to the ECU worker.
 enum class CellWrite {
     Written,  // in the ECU's RAM already
-    Queued,   // waits its turn; TuningCore::CellWriteDone says how it ended
+    Queued,   // in the image; TuningCore::CellWriteDone says when the ECU has it
     Dropped,  // never reaches the ECU
 };
 

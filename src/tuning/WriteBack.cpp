@@ -1,6 +1,7 @@
 #include "tuning/WriteBack.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/NumberText.h"
 
@@ -14,10 +15,7 @@ uint8_t ToByte(long double raw) {
 }
 
 constexpr int kGrid = 16;
-constexpr int kCorrectionWaitMs = 500;
 constexpr int kStartByteWaitMs = 200;
-constexpr int kRewriteWaitMs = 51;
-constexpr int kIgnitionWaitMs = 100;
 
 // The learning step keeps corrections within these; a neighbour prediction
 // taken over is held to them too, so its byte is one the ECU can use.
@@ -39,9 +37,14 @@ uint8_t IgnitionByte(float degrees) {
     return ToByte(static_cast<long double>(held) * 2);
 }
 
-WriteBack::WriteBack(TuningTables& tables, ImageSpan image, EcuWriter& ecu, WriteBackHost& host,
-                     WriteBackTimers timers)
-    : tables_(tables), image_(image), ecu_(ecu), host_(host), timers_(timers) {}
+WriteBack::WriteBack(TuningTables& tables, ImageSpan image, ImageStore store, EcuWriter& ecu,
+                     WriteBackHost& host, WriteBackTimers timers)
+    : tables_(tables),
+      image_(image),
+      store_(std::move(store)),
+      ecu_(ecu),
+      host_(host),
+      timers_(timers) {}
 
 void WriteBack::SetIntervals(int bcnMs, int neighbourMs) {
     bcnInterval_ = bcnMs;
@@ -57,7 +60,11 @@ TableBytes WriteBack::ImageTable(uint16_t address) const {
 }
 
 void WriteBack::StoreInImage(uint16_t address, const TableBytes& bytes) {
-    std::copy(bytes.begin(), bytes.end(), image_.begin() + address);
+    store_(address, bytes);
+}
+
+void WriteBack::StoreBcnCopy(const TableBytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image_.begin() + kBcnCopyAddress);
 }
 
 // A locked cell keeps the byte the image holds, whatever the tables say.
@@ -96,19 +103,33 @@ bool WriteBack::Refused(const std::string& what, const CorrectionCheck& check) {
     return true;
 }
 
-void WriteBack::pishupopr() {
-    if (LinkUp()) {
-        timers_.engine.Stop();
-        host_.Wait(kCorrectionWaitMs);
+std::vector<ecu::RamRange> WriteBack::pishupopr() {
+    std::vector<ecu::RamRange> out;
+    auto range = [&](uint16_t address) {
+        const TableBytes bytes = ImageTable(address);
+        return ecu::RamRange{address, ecu::Bytes(bytes.begin(), bytes.end())};
+    };
+    if (!Refused("Поправка не записана", CheckCorrectionTable(ImageTable(kCorrectionAddress)))) {
         host_.Log("Записываю поправку");
-        const TableBytes bytes = ImageTable(kCorrectionAddress);
-        if (Refused("Поправка не записана", CheckCorrectionTable(bytes))) {
-            // Nothing sent: the ECU keeps the table it has.
-        } else if (LinkUp() && WaitForFreeMailbox("Поправка не записана") && LinkUp()) {
-            ecu_.PostIfEmpty("remakepopr", kCorrectionAddress, bytes);
-        }
+        out.push_back(range(kCorrectionAddress));
     }
-    timers_.engine.Start();
+    if (!Refused("GBC не записано", tables_.SourceImage)) {
+        out.push_back(range(kBcnAddress));
+        out.push_back(range(kIgnitionAddress));
+    }
+    return out;
+}
+
+void WriteBack::Synced(const ecu::SyncReport& report) {
+    if (!report.confirmed) return;
+    auto touches = [&](uint16_t address) {
+        return report.address < address + kCellCount && address < report.address + report.length;
+    };
+    if (report.kind == ecu::CommandKind::remakegbc) ++tables_.GbcRecCount;
+    if (!restoredCorrectionLine_.empty() && touches(kCorrectionAddress))
+        host_.Log(std::exchange(restoredCorrectionLine_, {}));
+    if (!restoredBcnLine_.empty() && touches(kBcnAddress))
+        host_.Log(std::exchange(restoredBcnLine_, {}));
 }
 
 void WriteBack::WriteTuningStartByte() {
@@ -167,32 +188,18 @@ void WriteBack::Timer4Timer() {
                 }
             }
         const TableBytes bytes = BcnBytes();
-        // Values taken over but not sent (a busy worker, a link lost on the
-        // way) count as one more.
-        if (bcnOwed_) ++changed;
-        if (changed > 0) {
-            bcnOwed_ = true;
+        // Values taken over while the image was implausible are owed once
+        // a sound image lets them through.
+        if (changed > 0 || (bcnRefused_ && bytes != ImageTable(kBcnAddress))) {
             if (!tables_.SourceImage.Plausible()) {
                 // Said once per image: every tick would repeat it.
                 if (!bcnRefused_) Refused("GBC не записано", tables_.SourceImage);
                 bcnRefused_ = true;
-            } else if (LiveLink()) {
-                host_.Wait(kRewriteWaitMs);
-                if (!LiveLink()) {
-                    // Taken over but not sent: the next tick with a link sends it.
-                } else if (ecu_.Pending().empty()) {
-                    ++tables_.GbcRecCount;
-                    host_.Log("Перезаписываю GBC(Новых= " + std::to_string(changed) + ")");
-                    ecu_.PostIfEmpty("remakegbc", kBcnAddress, bytes);
-                    StoreInImage(kBcnAddress, bytes);
-                    StoreInImage(kBcnCopyAddress, bytes);
-                    timers_.bcn.SetInterval(bcnInterval_);
-                    bcnOwed_ = false;
-                    bcnRefused_ = false;
-                } else {
-                    host_.Log("GBC не записалось. Перезапись через 1сек.!");
-                    timers_.bcn.SetInterval(kRetryIntervalMs);
-                }
+            } else {
+                host_.Log("Перезаписываю GBC(Новых= " + std::to_string(changed) + ")");
+                StoreInImage(kBcnAddress, bytes);
+                StoreBcnCopy(bytes);
+                bcnRefused_ = false;
             }
         }
     }
@@ -217,30 +224,14 @@ void WriteBack::Timer6Timer() {
                 }
             }
         const TableBytes bytes = CorrectionBytes();
-        if (neighbourOwed_) ++changed;
-        if (changed > 0) {
-            neighbourOwed_ = true;
+        if (changed > 0 || (neighbourRefused_ && bytes != ImageTable(kCorrectionAddress))) {
             if (!tables_.SourceImage.Plausible()) {
                 if (!neighbourRefused_) Refused("РТ не записаны", tables_.SourceImage);
                 neighbourRefused_ = true;
-            } else if (LiveLink()) {
-                timers_.engine.Stop();
-                host_.Wait(kRewriteWaitMs);
-                if (!LiveLink()) {
-                    // Taken over but not sent: the next tick with a link sends it.
-                } else if (ecu_.Pending().empty()) {
-                    host_.Log("Перезаписываю соседнии РТ= (" + std::to_string(changed) + ")");
-                    ecu_.PostIfEmpty("remakepopr", kCorrectionAddress, bytes);
-                    StoreInImage(kCorrectionAddress, bytes);
-                    timers_.neighbour.SetInterval(neighbourInterval_);
-                    neighbourOwed_ = false;
-                    neighbourRefused_ = false;
-                } else {
-                    host_.Log("РТ не записались. Перезапись через 1сек.!" +
-                              std::to_string(neighbourInterval_));
-                    timers_.neighbour.SetInterval(kRetryIntervalMs);
-                }
-                timers_.engine.Start();
+            } else {
+                host_.Log("Перезаписываю соседнии РТ= (" + std::to_string(changed) + ")");
+                StoreInImage(kCorrectionAddress, bytes);
+                neighbourRefused_ = false;
             }
         }
     }
@@ -263,43 +254,32 @@ int WriteBack::RestoreLoaded() {
     const int correctionCells = differing(kCorrectionAddress, correction);
     const int bcnCells = differing(kBcnAddress, bcn);
 
-    const bool wasRunning = timers_.engine.Active();
-    timers_.engine.Stop();
-    host_.Wait(kRewriteWaitMs);
-    int restored = 0;
-    if (LinkUp() && WaitForFreeMailbox("Поправка не возвращена") && LinkUp() &&
-        ecu_.PostIfEmpty("remakepopr", kCorrectionAddress, correction)) {
-        StoreInImage(kCorrectionAddress, correction);
-        for (int c = 0; c < kGrid; ++c)
-            for (int r = 0; r < kGrid; ++r) {
-                WorkPointCell& cell = tables_.WorkPointCells[c][r];
-                cell.Correction = static_cast<float>(correction[c * kGrid + r] / 128.0L);
-                tables_.NeighbourCorrections[c][r] = cell.Correction;
-                cell.SampleCount = 0;
-                cell.Ratio = 3.0f;
-                cell.RewriteCount = 0;
-            }
-        neighbourOwed_ = false;
-        ++restored;
-        host_.Log("Поправка возвращена к загруженной прошивке (ячеек изменено: " +
-                  std::to_string(correctionCells) + ")");
-    }
-    if (LinkUp() && WaitForFreeMailbox("БЦН не возвращен") && LinkUp() &&
-        ecu_.PostIfEmpty("remakegbc", kBcnAddress, bcn)) {
-        StoreInImage(kBcnAddress, bcn);
-        StoreInImage(kBcnCopyAddress, bcn);
-        for (int c = 0; c < kGrid; ++c)
-            for (int r = 0; r < kGrid; ++r) {
-                const float v = static_cast<float>(bcn[c * kGrid + r] * 8.0L / 3);
-                tables_.BcnTable[c][r] = {v, v};
-            }
-        bcnOwed_ = false;
-        ++restored;
-        host_.Log("БЦН возвращен к загруженной прошивке (ячеек изменено: " +
-                  std::to_string(bcnCells) + ")");
-    }
-    if (wasRunning) timers_.engine.Start();
-    return restored;
+    // The lines wait for the ECU's confirmation; a table that was the
+    // loaded one already has nothing to wait for.
+    restoredCorrectionLine_ = "Поправка возвращена к загруженной прошивке (ячеек изменено: " +
+                              std::to_string(correctionCells) + ")";
+    restoredBcnLine_ =
+        "БЦН возвращен к загруженной прошивке (ячеек изменено: " + std::to_string(bcnCells) + ")";
+    StoreInImage(kCorrectionAddress, correction);
+    for (int c = 0; c < kGrid; ++c)
+        for (int r = 0; r < kGrid; ++r) {
+            WorkPointCell& cell = tables_.WorkPointCells[c][r];
+            cell.Correction = static_cast<float>(correction[c * kGrid + r] / 128.0L);
+            tables_.NeighbourCorrections[c][r] = cell.Correction;
+            cell.SampleCount = 0;
+            cell.Ratio = 3.0f;
+            cell.RewriteCount = 0;
+        }
+    if (correctionCells == 0) host_.Log(std::exchange(restoredCorrectionLine_, {}));
+    StoreInImage(kBcnAddress, bcn);
+    StoreBcnCopy(bcn);
+    for (int c = 0; c < kGrid; ++c)
+        for (int r = 0; r < kGrid; ++r) {
+            const float v = static_cast<float>(bcn[c * kGrid + r] * 8.0L / 3);
+            tables_.BcnTable[c][r] = {v, v};
+        }
+    if (bcnCells == 0) host_.Log(std::exchange(restoredBcnLine_, {}));
+    return 2;
 }
 
 void WriteBack::PartLoadIgnition() {
@@ -322,34 +302,21 @@ void WriteBack::PartLoadIgnition() {
     if (!flatRows.empty())
         host_.Log("УОЗ на ЧН: строки " + flatRows +
                   " не пересчитаны: БЦН в крайних столбцах одинаков");
+    StoreInImage(kIgnitionAddress, IgnitionBytes());
+}
+
+TableBytes WriteBack::IgnitionBytes() const {
     TableBytes bytes{};
     for (int c = 0; c < kGrid; ++c)
-        for (int r = 0; r < kGrid; ++r) bytes[c * kGrid + r] = IgnitionByte(ign[c][r]);
-    StoreInImage(kIgnitionAddress, bytes);
+        for (int r = 0; r < kGrid; ++r)
+            bytes[c * kGrid + r] = IgnitionByte(tables_.IgnitionTable[c][r]);
+    return bytes;
 }
 
 void WriteBack::WriteIgnition() {
-    bool pausedBcn = false, pausedNeighbour = false;
-    if (LinkUp() && timers_.engine.Active()) {
-        timers_.engine.Stop();
-        if (timers_.bcn.Active()) {
-            timers_.bcn.Stop();
-            pausedBcn = true;
-        }
-        if (timers_.neighbour.Active()) {
-            timers_.neighbour.Stop();
-            pausedNeighbour = true;
-        }
-        host_.Wait(kIgnitionWaitMs);
-        if (LinkUp()) {
-            host_.Log("Записываем УОЗ на ЧН");
-            if (WaitForFreeMailbox("УОЗ не записан") && LinkUp())
-                ecu_.PostIfEmpty("remakeuoz", kIgnitionAddress, ImageTable(kIgnitionAddress));
-        }
-    }
-    if (pausedBcn) timers_.bcn.Start();
-    if (pausedNeighbour) timers_.neighbour.Start();
-    timers_.engine.Start();
+    if (!LinkUp()) return;
+    host_.Log("Записываем УОЗ на ЧН");
+    StoreInImage(kIgnitionAddress, IgnitionBytes());
 }
 
 }  // namespace korvane::tuning

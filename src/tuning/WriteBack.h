@@ -1,17 +1,22 @@
 #pragma once
-// Whole-table writes of the autotuning into the ECU's RAM: the correction
-// table at session start and after an image load, the periodic BCN and
-// neighbour rewrites with their retry rule, the start/stop of the tuning and
-// the part-load ignition step. No widgets: the window hands in its timers,
-// its waits and its log through the small interfaces below.
+// The autotuning's whole-table changes: the tables the ECU's RAM should hold
+// at session start and after an image load, the periodic BCN and neighbour
+// rewrites, the start/stop of the tuning and the part-load ignition step.
+// They change the image only; the ECU's RAM follows the image (ecu/RamSync),
+// and the counts and lines that say a table is in the ECU follow the ECU's
+// confirmation (Synced). No widgets: the window hands in its timers, its
+// waits and its log through the small interfaces below.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "ecu/Command.h"
 #include "ecu/HandOver.h"
+#include "tuning/TuningSeams.h"
 #include "tuning/TuningTables.h"
 
 namespace korvane::tuning {
@@ -22,8 +27,6 @@ using ImageSpan = std::span<uint8_t, kImageSize>;
 inline constexpr uint16_t kTuningByteAddress = 0x608A;
 inline constexpr uint8_t kTuningByteValue = 150;
 
-// A rewrite timer's interval while a failed hand-over waits to be retried.
-inline constexpr int kRetryIntervalMs = 1000;
 // How long a write that must not be dropped waits for the worker to finish
 // the command it holds.
 using ecu::kMailboxWaitMs;
@@ -83,8 +86,8 @@ struct WriteBackTimers {
 
 class WriteBack {
   public:
-    WriteBack(TuningTables& tables, ImageSpan image, EcuWriter& ecu, WriteBackHost& host,
-              WriteBackTimers timers);
+    WriteBack(TuningTables& tables, ImageSpan image, ImageStore store, EcuWriter& ecu,
+              WriteBackHost& host, WriteBackTimers timers);
 
     // Intervals from the settings, taken at connect. A neighbour interval of
     // 0 (the setting left empty) keeps neighbour learning off.
@@ -92,19 +95,26 @@ class WriteBack {
     int BcnInterval() const { return bcnInterval_; }
     int NeighbourInterval() const { return neighbourInterval_; }
 
-    // The whole correction table from the image into the ECU; an
-    // implausible one (CheckCorrectionTable) is not sent and the log says
-    // why. The BCN and neighbour rewrites likewise send nothing taken from
-    // an implausible image (TuningTables::SourceImage).
-    void pishupopr();
+    // The tables of the image the ECU's RAM should hold (correction, BCN,
+    // ignition), for a session's start or an image loaded into one. An
+    // implausible correction table (CheckCorrectionTable) is left out and
+    // the log says why; BCN and ignition from an implausible image
+    // (TuningTables::SourceImage) likewise. The BCN and neighbour rewrites
+    // also change nothing taken from an implausible image.
+    std::vector<ecu::RamRange> pishupopr();
+    // A write of the synchroniser ended: a confirmed BCN write counts in
+    // GbcRecCount (a single cell counts through TuningCore::CellWriteDone),
+    // and the lines of
+    // «Вернуть поправку» wait for the ECU's confirmation of their table.
+    void Synced(const ecu::SyncReport& report);
 
     // Tuning start, in the steps the window interleaves with its widgets:
     // the control byte, then the flag, then the rewrite timers.
     void WriteTuningStartByte();
     void ActivateTuning() { tables_.TuningActive = true; }
     // While the link is not live (down, or the ECU has stopped answering)
-    // the tuning's rewrites (Timer4, Timer6) write nothing; what falls due
-    // meanwhile goes out at the first tick with a live link.
+    // the tuning's rewrites (Timer4, Timer6) take nothing over; what falls
+    // due meanwhile is taken over at the first tick with a live link.
     void SetLinkLive(bool live) { linkLive_ = live; }
     // Neighbour learning from "Коэф. обучения соседних РТ" (also at an image
     // load) and Timer4. An empty text means off; text that is no number
@@ -119,22 +129,23 @@ class WriteBack {
     // "УОЗ на ЧН": inner columns follow the air charge between the outer ones;
     // the image takes the new bytes. Rows that have no slope keep their values.
     void PartLoadIgnition();
-    // Writes the ignition table from the image into the ECU.
+    // The ignition table of the tables into the image (and so the ECU).
     void WriteIgnition();
 
     // "Вернуть поправку": the correction and BCN tables as the image held
-    // them at its load (TuningTables::LoadedCorrection, LoadedBcn) go to the
-    // ECU's RAM, then into the image and the tables (their cells start
-    // afresh: no samples, no processings). Nothing is restored from an
-    // implausible image (TuningTables::SourceImage). A table the worker could not
-    // take stays as it was, and the log says so. Returns the tables restored
-    // (0, 1 or 2).
+    // them at its load (TuningTables::LoadedCorrection, LoadedBcn) go into
+    // the image (and so the ECU) and the tables (their cells start afresh:
+    // no samples, no processings). Nothing is restored from an implausible
+    // image (TuningTables::SourceImage) or without a session. Each table's
+    // "возвращен" line follows the ECU's confirmation. Returns the tables
+    // restored (0 or 2).
     int RestoreLoaded();
 
     // The bytes each write sends, as the tables hold them now.
     TableBytes BcnBytes() const;
     TableBytes CorrectionBytes() const;
     TableBytes ImageTable(uint16_t address) const;
+    TableBytes IgnitionBytes() const;
 
   private:
     bool LinkUp() const { return ecu_.LinkUp(); }
@@ -144,9 +155,13 @@ class WriteBack {
     // and returns false when it does not within kMailboxWaitMs.
     bool WaitForFreeMailbox(const std::string& what);
     void StoreInImage(uint16_t address, const TableBytes& bytes);
+    // The image's second BCN copy: the ECU's RAM has only ever been given
+    // the first, so the copy changes in the image alone.
+    void StoreBcnCopy(const TableBytes& bytes);
 
     TuningTables& tables_;
     ImageSpan image_;
+    ImageStore store_;
     EcuWriter& ecu_;
     WriteBackHost& host_;
     WriteBackTimers timers_;
@@ -155,12 +170,10 @@ class WriteBack {
     // Logs why a table is not written when check finds it implausible.
     bool Refused(const std::string& what, const CorrectionCheck& check);
 
-    // A rewrite whose values were taken over but never reached the worker
-    // (a busy worker, the link went down on the way) is owed at the next
-    // tick, whatever the timer's interval.
-    bool bcnOwed_ = false;
-    bool neighbourOwed_ = false;
     bool linkLive_ = true;
+    // «Вернуть поправку»'s lines, logged when the ECU confirms the table.
+    std::string restoredCorrectionLine_;
+    std::string restoredBcnLine_;
     // The refusal of an implausible image has been logged.
     bool bcnRefused_ = false;
     bool neighbourRefused_ = false;

@@ -202,6 +202,15 @@ TEST(MainWindow, StartsUsableWithoutConfigAndWithoutPorts) {
     // The editor shows the values as the store holds them.
     EXPECT_EQ(Part<korvane::app::ValueListEditor>(*form, "ValueListEditor1")->item(1, 1)->text(),
               "ComErr");
+    EXPECT_EQ(form->EcuWorker().ErrorComPorts, 1);
+
+    // An adapter plugged in afterwards: the connect looks for the ports
+    // again and lifts the guard, so the worker may open one.
+    f.ports = {"/dev/ttyUSB0"};
+    form->ToolButton(1)->click();
+    EXPECT_EQ(form->ErrorComPorts(), 0);
+    EXPECT_EQ(form->EcuWorker().ErrorComPorts, 0);
+    form->ToolButton(2)->click();
 
     Fixture g;
     g.portsOk = false;

@@ -334,6 +334,26 @@ TEST(Reconnector, DisconnectsThenTriesEveryThreeSecondsUntilTheSessionStands) {
     EXPECT_EQ(r.Tick(20000, false, true), A::None);
 }
 
+// An attempt whose open the worker has not answered yet (a start that waits
+// out the ECU's session time-out) is never overtaken by the next one.
+TEST(Reconnector, AnAttemptStillWaitingForItsAnswerIsNotOvertaken) {
+    using A = Reconnector::Action;
+    Reconnector r;
+    r.Arm(0);
+    EXPECT_EQ(r.Tick(1000, false, true), A::Disconnect);
+    EXPECT_EQ(r.Tick(4000, false, true), A::Connect);
+    for (int64_t ms : {5000, 7000, 9000, 11000})
+        EXPECT_EQ(r.Tick(ms, false, false, true), A::None) << ms;
+    EXPECT_EQ(r.Attempts(), 1);
+    EXPECT_EQ(r.Tick(12000, true, false, false), A::Restored);
+    // Answered without a session: closed once its time is up.
+    EXPECT_EQ(r.Tick(13000, false, true), A::Disconnect);
+    EXPECT_EQ(r.Tick(16000, false, true), A::Connect);
+    EXPECT_EQ(r.Tick(16500, false, false, true), A::None);
+    EXPECT_EQ(r.Tick(17000, false, false, false), A::None);
+    EXPECT_EQ(r.Tick(18600, false, false, false), A::Disconnect);
+}
+
 // Up and dropped as the reconnect sees them: a port that closes while a
 // connect is still coming up is no drop; one that closes under a session
 // that stood is; a vanished device always is.

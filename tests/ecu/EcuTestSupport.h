@@ -60,17 +60,25 @@ class RecordingView final : public LogView {
         }
         if (onProgress) onProgress(maximum, position);
     }
-    void SessionUp() override {
+    void SessionUp(uint64_t) override {
         std::lock_guard lock(mutex_);
         ++sessionUps_;
     }
-    void ConnectFailed(const std::string& reason) override {
+    void ConnectFailed(const std::string& reason, uint64_t) override {
         std::lock_guard lock(mutex_);
         connectFailures_.push_back(reason);
     }
     void CommandFinished(const CommandResult& result) override {
         std::lock_guard lock(mutex_);
         results_.push_back(result);
+    }
+    void Synced(const SyncReport& report) override {
+        std::lock_guard lock(mutex_);
+        reports_.push_back(report);
+    }
+    std::vector<SyncReport> Reports() const {
+        std::lock_guard lock(mutex_);
+        return reports_;
     }
     void FirmwareRead(std::shared_ptr<const Bytes> image) override {
         std::lock_guard lock(mutex_);
@@ -115,6 +123,7 @@ class RecordingView final : public LogView {
         lines_.clear();
         progress_.clear();
         results_.clear();
+        reports_.clear();
     }
 
   private:
@@ -124,6 +133,7 @@ class RecordingView final : public LogView {
     int sessionUps_ = 0;
     std::vector<std::string> connectFailures_;
     std::vector<CommandResult> results_;
+    std::vector<SyncReport> reports_;
     std::shared_ptr<const Bytes> image_;
 };
 

@@ -341,11 +341,14 @@ TEST_P(CloseNeverLost, EverySessionStartedIsEnded) {
             return !r.data.empty() && r.data[0] == service;
         });
     };
-    EXPECT_EQ(count(0x10), opens) << ::testing::PrintToString(view.Lines());
-    EXPECT_EQ(count(0x20), opens);
-    EXPECT_EQ(count(0x82), opens);
+    // An open still waiting when a close comes is dropped (nobody waits for
+    // it any more); every one that started a session ended it.
+    const auto started = count(0x10);
+    EXPECT_LE(started, opens) << ::testing::PrintToString(view.Lines());
+    EXPECT_EQ(count(0x20), started);
+    EXPECT_EQ(count(0x82), started);
     EXPECT_EQ(w.Status().IsComConnected, 0);
-    EXPECT_EQ(view.SessionUps(), opens);
+    EXPECT_EQ(view.SessionUps(), started);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -384,13 +384,13 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     EXPECT_EQ(lines[1].rfind("ECU: << Запись не подтверждена! Запрос - 0x3D007CF740000102", 0), 0u);
     EXPECT_TRUE(lines[1].ends_with("; Ответ - 0x7F3D11;")) << lines[1];
     EXPECT_EQ(lines[2],
-              "ECU: << ОШИБКА Запись не выполнена! Адрес - 0x7CF7; байт - 64; повтор "
-              "после следующего ответа ECU");
+              "ECU: << ОШИБКА Запись отклонена ECU! Адрес - 0x7CF7; байт - 64; код - 0x11; "
+              "не повторяется");
     EXPECT_EQ(lines[3], "ECU: >> Write ECU RAM - 0x7D37");
     EXPECT_EQ(lines[6], "ECU: >> Write ECU RAM - 0x7D77");
     EXPECT_EQ(w.error, 0);
     EXPECT_TRUE(w.Idle());
-    EXPECT_EQ(view.LastResult(), "remakepopr: запись не подтверждена");
+    EXPECT_EQ(view.LastResult(), "remakepopr: запись отклонена ECU, код 0x11");
 
     // A silent ECU: the write goes out three times, the answer shows as null.
     memoryAnswers = false;
@@ -409,39 +409,91 @@ TEST_F(Worker, UnconfirmedWritesAreLoggedAndKept) {
     EXPECT_EQ(WriteFrames().size(), 3u);
 }
 
-// A write the ECU never confirmed is kept and goes out again after the next
-// good poll; a newer write to the same bytes takes its place.
-TEST_F(Worker, AnUnconfirmedWriteIsWrittenAfterTheNextGoodPoll) {
-    Connect();
-    const uint8_t before = ram[0x2000];
-    auto remake = [&](uint8_t value) {
-        Post(EcuCommand::WriteCell(0x2000, value));
-        w.Pass();
-    };
-    memoryAnswers = false;
-    remake(0x5A);
-    EXPECT_EQ(ram[0x2000], before);
-    EXPECT_EQ(WriteFrames().size(), 3u);
+// The synchroniser in the worker: a session reads back what it looks after
+// and writes only what differs; the image's later changes follow after a
+// good poll, what the line lost goes again, what the ECU refused does not.
+TEST_F(Worker, TheEcuRamFollowsTheImage) {
+    constexpr uint16_t kBcn = 0x75EF, kCorrection = 0x7CF7;
+    Bytes bcn(ram.begin() + kBcn, ram.begin() + kBcn + 256);
+    Bytes correction(ram.begin() + kCorrection, ram.begin() + kCorrection + 256);
+    bcn[70] ^= 0xFF;  // the ECU lost a learned BCN byte: block 2 differs
+    EcuCommand open = ecu::test::OpenAsSet(w);
+    open.ranges = {{kBcn, bcn}, {kCorrection, correction}};
+    w.Post(std::move(open));
+    w.Pass();
+    ASSERT_EQ(view.SessionUps(), 1);
+    EXPECT_TRUE(writes.empty());  // read back first, written after a good poll
+    EXPECT_EQ(w.Status().owedBytes, 1u);
+    w.Pass();
+    EXPECT_EQ(writes, (std::vector<size_t>{kBcn + 64}));
+    EXPECT_TRUE(std::equal(bcn.begin(), bcn.end(), ram.begin() + kBcn));
+    EXPECT_EQ(w.Status().owedBytes, 0u);
+    ASSERT_EQ(view.Reports().size(), 1u);
+    EXPECT_TRUE(view.Reports()[0].confirmed);
+    EXPECT_EQ(view.Reports()[0].kind, CommandKind::remakegbc);
 
-    memoryAnswers = true;
+    // One learned cell: one single-byte write.
+    writes.clear();
     view.Clear();
-    w.Pass();  // a good poll, then the kept write
-    EXPECT_EQ(ram[0x2000], 0x5A);
-    EXPECT_EQ(WriteFrames().size(), 4u);
-    EXPECT_EQ(view.Lines()[1], "ECU: >> Запись отложенных блоков: 1");
-    for (int i = 0; i < 3; ++i) w.Pass();
-    EXPECT_EQ(WriteFrames().size(), 4u);  // nothing is kept any more
+    Post(EcuCommand::ImageChanged(kCorrection + 5, {0x80}));
+    w.Pass();
+    w.Pass();
+    EXPECT_EQ(writes, (std::vector<size_t>{kCorrection + 5}));
+    EXPECT_EQ(ram[kCorrection + 5], 0x80);
+    EXPECT_EQ(view.Lines(), (Lines{"ECU: >> Write ECU RAM - 0x7CFC"}));
+    EXPECT_EQ(view.Reports().at(0).kind, CommandKind::remake);
 
-    // Kept again, then overtaken by a newer value that got through: the
-    // old value never comes back over it.
+    // A silent ECU: the write stays owed and goes again once it answers.
+    writes.clear();
     memoryAnswers = false;
-    remake(0x11);
+    Post(EcuCommand::ImageChanged(kCorrection + 6, {0x81}));
+    w.Pass();
+    w.Pass();  // the poll is answered, the write is not
+    EXPECT_EQ(w.Status().owedBytes, 1u);
     memoryAnswers = true;
-    clock.Advance(2000);
-    remake(0x22);
+    w.Pass();
+    EXPECT_EQ(ram[kCorrection + 6], 0x81);
+    EXPECT_EQ(w.Status().owedBytes, 0u);
+
+    // A refusal: logged once with the code, never sent again this session.
+    writes.clear();
+    view.Clear();
+    refuseWrites = true;
+    Post(EcuCommand::ImageChanged(0x5000, {1, 2}));
+    for (int i = 0; i < 4; ++i) w.Pass();
+    EXPECT_EQ(writes.size(), 1u);
+    const Lines lines = view.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "ECU: << ОШИБКА Запись отклонена ECU! Адрес - 0x5000; байт - 2; код - "
+                         "0x11; не повторяется"),
+              1);
+    ASSERT_EQ(w.Status().refusals.size(), 1u);
+    EXPECT_EQ(w.Status().refusals[0], (Refusal{0x5000, 2, 0x11}));
+    ASSERT_FALSE(view.Reports().empty());
+    EXPECT_TRUE(view.Reports().back().refused);
+    EXPECT_EQ(view.Reports().back().code, 0x11);
+    refuseWrites = false;
+    EXPECT_EQ(w.IsDiagnostic, 1);  // polling goes on
+}
+
+// A close forgets: what the first session still owed never reaches the ECU
+// of the next one.
+TEST_F(Worker, NothingOwedOutlivesAClose) {
+    Connect();
+    memoryAnswers = false;
+    Post(EcuCommand::ImageChanged(0x7CF7, {0x55}));
+    w.Pass();
+    w.Pass();
+    ASSERT_EQ(w.Status().owedBytes, 1u);
+    w.Post(EcuCommand::Close());
+    w.Pass();
+    EXPECT_EQ(w.Status().owedBytes, 0u);
+    memoryAnswers = true;
+    writes.clear();
+    Connect();
     for (int i = 0; i < 3; ++i) w.Pass();
-    EXPECT_EQ(ram[0x2000], 0x22);
-    EXPECT_EQ(WriteFrames().size(), 4u + 3u + 1u);
+    EXPECT_TRUE(writes.empty());
+    EXPECT_NE(ram[0x7CF7], 0x55);
 }
 
 TEST_F(Worker, CommandsWithoutALinkEndWithoutTouchingThePort) {
@@ -522,11 +574,22 @@ INSTANTIATE_TEST_SUITE_P(
                   {EcuCommand::Close(), EcuCommand::Open({})},
                   {"CloseComPort@0", "OpenComPort@0"},
                   {true, true}},
+        // Opens nobody waits for any more: a close drops them, so it never
+        // waits behind them, and of several opens only the newest waits.
         QueueCase{
-            "OpenCloseOpenCloseNothingLost",
+            "ACloseDropsTheOpensStillWaiting",
             {EcuCommand::Open({}), EcuCommand::Close(), EcuCommand::Open({}), EcuCommand::Close()},
-            {"OpenComPort@0", "CloseComPort@0", "OpenComPort@0", "CloseComPort@0"},
+            {"CloseComPort@0", "CloseComPort@0"},
             {true, true, true, true}},
+        QueueCase{"AtMostOneOpenWaits",
+                  {EcuCommand::Open({}), EcuCommand::Open({}), EcuCommand::Open({})},
+                  {"OpenComPort@0"},
+                  {true, true, true}},
+        QueueCase{"ImageChangesKeepTheirPlaceAroundADroppedOpen",
+                  {EcuCommand::Open({}), EcuCommand::ImageChanged(0x7CF7, {1}), EcuCommand::Close(),
+                   EcuCommand::Open({}), EcuCommand::ImageChanged(0x7CF8, {2})},
+                  {"ImageChanged@0", "CloseComPort@0", "OpenComPort@0", "ImageChanged@0"},
+                  {true, true, true, true, true}},
         QueueCase{"WritesKeepTheirOrderBehindAClose",
                   {EcuCommand::WriteCell(1, 1), EcuCommand::Close(), EcuCommand::WriteCell(2, 2),
                    EcuCommand::WriteTable(CommandKind::remakegbc, Bytes(256))},

@@ -1,5 +1,5 @@
-// The learning step's single-cell write through the real ECU worker: the
-// byte reaches the ECU as one WriteMemoryByAddress.
+// The learning step's single cell through the image to the real ECU worker:
+// the byte reaches the ECU as one WriteMemoryByAddress.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,7 @@
 #include "ecu/ECUThread.h"
 #include "platform/UiBridge.h"
 #include "tests/ecu/EcuTestSupport.h"
-#include "tuning/EcuThreadMailbox.h"
+#include "tuning/ImageMailbox.h"
 
 namespace korvane::tuning::test {
 namespace {
@@ -61,10 +61,18 @@ class HandOver : public ::testing::Test {
     ecu::TECUThread w{bridge, log,
                       [this] { return std::make_unique<platform::ForwardingSerialPort>(port); },
                       clock};
-    EcuThreadMailbox mailbox{w};
+    // The window's part: the image changes, and while a session stands the
+    // worker is told.
+    std::vector<uint8_t> image = std::vector<uint8_t>(kImageSize, 0);
+    ImageMailbox mailbox{
+        [this] { return w.Status().LinkUp(); },
+        [this](uint16_t address, std::span<const uint8_t> bytes) {
+            std::copy(bytes.begin(), bytes.end(), image.begin() + address);
+            w.Post(ecu::EcuCommand::ImageChanged(address, Bytes(bytes.begin(), bytes.end())));
+        }};
 };
 
-TEST_F(HandOver, TheCellsByteIsWrittenAtItsRamAddress) {
+TEST_F(HandOver, TheCellsByteIsWrittenAtItsRamAddressAndConfirmed) {
     EXPECT_FALSE(mailbox.LinkUp());
     w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
@@ -73,51 +81,44 @@ TEST_F(HandOver, TheCellsByteIsWrittenAtItsRamAddress) {
     ecu.ClearFrames();
 
     EXPECT_EQ(mailbox.PostRemake({0x7D, 0x00}, 132), CellWrite::Queued);
-    EXPECT_EQ(w.Pending(), "remake");
-    w.Pass();
+    EXPECT_EQ(image[0x7D00], 132);
+    w.Pass();  // the worker learns of the change
+    w.Pass();  // a good poll, then the write
     EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{WithSum(H("86 10 F1 3D 00 7D 00 01 84"))}));
-    EXPECT_TRUE(w.Idle());
-    EXPECT_EQ(log.LastResult(), "remake ok");
+    const auto reports = log.Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].kind, ecu::CommandKind::remake);
+    EXPECT_TRUE(reports[0].confirmed);
+    EXPECT_EQ(w.Status().owedBytes, 0u);
 }
 
-// A cell learned while the worker writes a table is not lost: it waits its
-// turn and reaches the ECU's RAM after the table; one that cannot reach it
-// any more (the link went down) ends as failed, so it is not counted.
-TEST_F(HandOver, ACellWriteWhileTheWorkerIsBusyReachesTheEcuAfterwards) {
+// Cells learned while a table is owed are not lost: everything owed goes
+// after the next good poll, the cell in one request, the table in blocks.
+// Once the session is closed nothing owed goes any more.
+TEST_F(HandOver, CellsAndTablesOwedTogetherAllReachTheEcu) {
     w.Post(ecu::test::OpenAsSet(w));
     w.Pass();
     ASSERT_TRUE(mailbox.LinkUp());
     ecu.ClearFrames();
-    ASSERT_NE(w.Post(ecu::EcuCommand::WriteTable(ecu::CommandKind::remakegbc, Bytes(256, 7))), 0u);
+    ASSERT_NE(w.Post(ecu::EcuCommand::ImageChanged(0x75EF, Bytes(256, 7))), 0u);
     EXPECT_EQ(mailbox.PostRemake({0x7D, 0x2B}, 140), CellWrite::Queued);
     w.Pass();
-    EXPECT_EQ(w.Pending(), "remake");
     w.Pass();
-    // The table's four blocks (long frames with a length byte) go first,
-    // then the cell.
+    w.Pass();
     const auto frames = ecu.Frames();
-    std::vector<size_t> tableAt;
-    for (size_t i = 0; i < frames.size(); ++i)
-        if (frames[i].size() > 5 && frames[i][0] == 0x80 && frames[i][4] == 0x3D)
-            tableAt.push_back(i);
-    ASSERT_EQ(tableAt.size(), 4u);
-    const auto writes = WriteFrames();
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0], WithSum(H("86 10 F1 3D 00 7D 2B 01 8C")));
-    EXPECT_GT(std::find(frames.begin(), frames.end(), writes[0]) - frames.begin(),
-              static_cast<std::ptrdiff_t>(tableAt.back()));
-    const auto results = log.Results();
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[1].kind, ecu::CommandKind::remake);
-    EXPECT_TRUE(results[1].ok);
+    size_t tableBlocks = 0;
+    for (const Bytes& f : frames)
+        if (f.size() > 5 && f[0] == 0x80 && f[4] == 0x3D) ++tableBlocks;
+    EXPECT_EQ(tableBlocks, 4u);
+    EXPECT_EQ(WriteFrames(), (std::vector<Bytes>{WithSum(H("86 10 F1 3D 00 7D 2B 01 8C"))}));
+    EXPECT_EQ(w.Status().owedBytes, 0u);
 
-    // Queued behind a close: the session is gone when its turn comes.
     w.Post(ecu::EcuCommand::Close());
+    w.Pass();
     EXPECT_EQ(mailbox.PostRemake({0x7D, 0x2C}, 141), CellWrite::Queued);
     w.Pass();
     w.Pass();
     EXPECT_EQ(WriteFrames().size(), 1u);
-    EXPECT_EQ(log.LastResult(), "remake: нет связи с ECU");
 }
 
 }  // namespace

@@ -43,6 +43,9 @@ struct PanelRig {
     std::vector<bool> tuningStates;
     QString label5, label7, status5;
     std::vector<std::pair<std::string, std::string>> stored;
+    // The image's changes as its store was told of them: the ECU's RAM
+    // follows those, the panel posts no write of its own.
+    std::vector<std::pair<uint16_t, std::vector<uint8_t>>> imageStores;
     QStringList questions;
     bool answerYes = true;
     ui::TuningPanel* panel = nullptr;
@@ -55,6 +58,10 @@ struct PanelRig {
         w.ecu = &worker;
         w.engineTimer = engineTimer;
         w.image = [this] { return std::span<uint8_t, kImageSize>(image.data(), kImageSize); };
+        w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+            std::copy(bytes.begin(), bytes.end(), image.begin() + address);
+            imageStores.emplace_back(address, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        };
         w.firmwareLoaded = [this] { return loaded; };
         w.log = [this](const QString& line) { log << line; };
         w.showError = [this](const QString& text) { errors << text; };
@@ -358,15 +365,15 @@ TEST(TuningPanel, NeighbourRewriteShowsTheRewrittenCellsInTheChosenView) {
     p.Tables().NeighbourCorrections[4][7] = 1.1f;
     p.Timer6Timer();
     EXPECT_EQ(rig.Cell(5, 8), "1,100");  // to three places, as a single update shows it
-    const ecu::EcuCommand rewrite = rig.Posted();
-    EXPECT_EQ(rewrite.kind, ecu::CommandKind::remakepopr);
-    ASSERT_EQ(rewrite.bytes.size(), 256u);
-    EXPECT_EQ(rewrite.bytes[CellIndex(4, 7)], 141);
+    EXPECT_TRUE(rig.worker.Take().empty());
+    ASSERT_EQ(rig.imageStores.size(), 1u);
+    EXPECT_EQ(rig.imageStores[0].first, kCorrectionAddress);
+    EXPECT_EQ(rig.imageStores[0].second.at(CellIndex(4, 7)), 141);
     EXPECT_TRUE(rig.log.contains("Перезаписываю соседнии РТ= (1)"));
     EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(4, 7)], 141);
 }
 
-TEST(TuningPanel, IgnitionStepShowsTheTableAndItsWriteRestartsOnlyWhatItPaused) {
+TEST(TuningPanel, IgnitionStepShowsTheTableAndStoresIt) {
     PanelRig rig;
     rig.LinkUp();
     // Row 0: ignition 10° .. 30°, BCN 100 .. 300, the cell in column 7 at 200.
@@ -393,11 +400,11 @@ TEST(TuningPanel, IgnitionStepShowsTheTableAndItsWriteRestartsOnlyWhatItPaused) 
     rig.engineTimer->start();
     p.Timer4->start();
     p.Timer6->stop();
+    ASSERT_FALSE(rig.imageStores.empty());
+    EXPECT_EQ(rig.imageStores.back().first, kIgnitionAddress);
+    EXPECT_EQ(rig.imageStores.back().second.at(CellIndex(7, 0)), 40);
     p.Button7Click();
-    const ecu::EcuCommand ignition = rig.Posted();
-    EXPECT_EQ(ignition.kind, ecu::CommandKind::remakeuoz);
-    ASSERT_EQ(ignition.bytes.size(), 256u);
-    EXPECT_EQ(ignition.bytes[CellIndex(7, 0)], 40);
+    EXPECT_TRUE(rig.worker.Take().empty());
     EXPECT_TRUE(rig.log.contains("Записываем УОЗ на ЧН"));
     EXPECT_TRUE(p.Timer4->isActive());
     EXPECT_FALSE(p.Timer6->isActive());
@@ -406,25 +413,24 @@ TEST(TuningPanel, IgnitionStepShowsTheTableAndItsWriteRestartsOnlyWhatItPaused) 
     EXPECT_FALSE(p.Button7->isVisible());
 }
 
-TEST(TuningPanel, CorrectionTableGoesToTheEcuOnlyFromALoadedImage) {
+TEST(TuningPanel, TheTablesForTheEcuComeOnlyFromALoadedImage) {
     PanelRig rig;
     rig.LinkUp();
     rig.loaded = false;  // the image is still all zeros
-    rig.panel->pishupopr();
-    EXPECT_TRUE(rig.worker.Take().empty());
+    EXPECT_TRUE(rig.panel->pishupopr().empty());
     EXPECT_FALSE(rig.log.contains("Записываю поправку"));
-    EXPECT_TRUE(rig.engineTimer->isActive());
 
     rig.loaded = true;
     for (int k = 0; k < 256; ++k)
         rig.image[kCorrectionAddress + k] = static_cast<uint8_t>(100 + k / 4);
-    rig.panel->pishupopr();
+    rig.Fill();
+    const auto tables = rig.panel->pishupopr();
     EXPECT_TRUE(rig.log.contains("Записываю поправку"));
-    const ecu::EcuCommand table = rig.Posted();
-    EXPECT_EQ(table.kind, ecu::CommandKind::remakepopr);
-    ASSERT_EQ(table.bytes.size(), 256u);
-    for (int k = 0; k < 256; ++k) EXPECT_EQ(table.bytes[k], 100 + k / 4) << k;
-    EXPECT_TRUE(rig.engineTimer->isActive());
+    ASSERT_FALSE(tables.empty());
+    EXPECT_EQ(tables[0].address, kCorrectionAddress);
+    ASSERT_EQ(tables[0].bytes.size(), 256u);
+    for (int k = 0; k < 256; ++k) EXPECT_EQ(tables[0].bytes[k], 100 + k / 4) << k;
+    EXPECT_TRUE(rig.worker.Take().empty());
 }
 
 TEST(TuningPanel, RightClickOrSpaceTogglesLocksWhichArePaintedGreyAndStored) {
@@ -584,22 +590,24 @@ TEST(TuningPanel, RestoreIsOfferedWhileConnectedWithAnImageAndAsksFirst) {
     rig.answerYes = false;
     p.RestoreButton->click();
     EXPECT_EQ(rig.questions.size(), 1);
-    EXPECT_TRUE(rig.worker.Pending().empty());
+    EXPECT_TRUE(rig.imageStores.empty());
     EXPECT_EQ(rig.image[kCorrectionAddress + k], 140);
 
     rig.answerYes = true;
     p.RestoreButton->click();
     EXPECT_EQ(rig.questions.size(), 2);
-    // The worker takes nothing here: it holds the correction table, so the
-    // BCN table waits in vain and stays as it was.
-    const ecu::EcuCommand table = rig.Posted();
-    EXPECT_EQ(table.kind, ecu::CommandKind::remakepopr);
-    ASSERT_EQ(table.bytes.size(), 256u);
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(table.bytes[i], 128) << i;
+    // Both tables go into the image; their lines wait for the ECU.
+    ASSERT_EQ(rig.imageStores.size(), 2u);
+    EXPECT_EQ(rig.imageStores[0].first, kCorrectionAddress);
+    EXPECT_EQ(rig.imageStores[1].first, kBcnAddress);
+    EXPECT_TRUE(rig.worker.Take().empty());
     EXPECT_EQ(rig.image[kCorrectionAddress + k], 128);
     EXPECT_EQ(p.Tables().WorkPointCells[2][3].Correction, 1.0f);
     EXPECT_EQ(rig.Cell(3, 4), "");
-    EXPECT_TRUE(rig.log.contains("Поправка возвращена к загруженной прошивке (ячеек изменено: 1)"));
-    EXPECT_TRUE(rig.log.contains("БЦН не возвращен") ||
-                !rig.log.filter("БЦН не возвращен").isEmpty());
+    const QString line = "Поправка возвращена к загруженной прошивке (ячеек изменено: 1)";
+    EXPECT_FALSE(rig.log.contains(line));
+    p.Synced({ecu::CommandKind::remake, static_cast<uint16_t>(kCorrectionAddress + k), 1, true,
+              false, 0});
+    EXPECT_TRUE(rig.log.contains(line));
+    EXPECT_EQ(p.Tables().PRecCount, 1);
 }

@@ -1,5 +1,6 @@
-// The whole-table writes: what reaches the worker's mailbox, the image and
-// the log, and how the rewrite timers behave, against a recording worker.
+// The whole-table changes: what reaches the image (and so the ECU's RAM),
+// the worker's mailbox and the log, what waits for the ECU's confirmation,
+// and how the rewrite timers behave.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,13 +66,27 @@ struct RecordingHost final : WriteBackHost {
     void CellRewritten(int c, int r) override { rewritten.emplace_back(c, r); }
 };
 
+// One change of the image, as the store was told of it.
+struct Stored {
+    uint16_t address = 0;
+    std::vector<uint8_t> bytes;
+};
+
 struct Rig {
     std::unique_ptr<TuningTables> tables = std::make_unique<TuningTables>();
     std::vector<uint8_t> image = std::vector<uint8_t>(kImageSize, 0);
+    std::vector<Stored> stores;
     RecordingEcu ecu;
     RecordingHost host;
     FakeTimer engine, timer4, timer6;
-    WriteBack wb{*tables, ImageSpan(image.data(), kImageSize), ecu, host,
+    WriteBack wb{*tables,
+                 ImageSpan(image.data(), kImageSize),
+                 [this](uint16_t address, std::span<const uint8_t> bytes) {
+                     std::copy(bytes.begin(), bytes.end(), image.begin() + address);
+                     stores.push_back({address, {bytes.begin(), bytes.end()}});
+                 },
+                 ecu,
+                 host,
                  WriteBackTimers{engine, timer4, timer6}};
 
     explicit Rig(int bcnInterval = 120000, int neighbourInterval = 60000) {
@@ -128,18 +143,13 @@ TEST(TableBytes, ValuesBecomeTheirBytesAndStayWithinOne) {
 // One BCN tick from a given state.
 struct BcnTickCase {
     const char* name;
-    int changedCells;    // cells whose Learned moves to 120
-    int intervalBefore;  // Timer4's interval when it ticks
-    bool busy = false;   // the worker still holds a command
+    int changedCells;  // cells whose Learned moves to 120
     bool linkUp = true;
     bool engineRunning = true;
     bool tuning = true;
-    int configured = 120000;
-    bool owed = false;  // an earlier tick found the worker busy
     // Expected:
     const char* line = nullptr;  // the one log line, or none
-    bool written = false;
-    int intervalAfter = 0;
+    bool stored = false;
 };
 
 void PrintTo(const BcnTickCase& c, std::ostream* os) {
@@ -148,23 +158,16 @@ void PrintTo(const BcnTickCase& c, std::ostream* os) {
 
 class BcnTick : public ::testing::TestWithParam<BcnTickCase> {};
 
-TEST_P(BcnTick, WritesWhatChangedOrWhatIsOwed) {
+// A tick puts what was learned into the image (the ECU's RAM follows); it
+// counts nothing itself: GBCRec counts the ECU's confirmations.
+TEST_P(BcnTick, StoresWhatChanged) {
     const BcnTickCase& p = GetParam();
-    Rig rig(p.configured);
-    rig.timer4.interval = p.intervalBefore;
+    Rig rig;
+    rig.timer4.interval = 120000;
     rig.timer4.active = true;
     rig.ecu.linkUp = p.linkUp;
     rig.engine.active = p.engineRunning;
     rig.tables->TuningActive = p.tuning;
-    if (p.owed) {
-        rig.ecu.pending = "remake";
-        rig.tables->BcnTable[2][2].Learned = 110.0f;
-        rig.wb.Timer4Timer();
-        rig.ecu.pending.clear();
-        rig.host.log.clear();
-        rig.timer4.interval = p.intervalBefore;
-    }
-    if (p.busy) rig.ecu.pending = "remake";
     const int cells[] = {0, 17, 255};
     for (int i = 0; i < p.changedCells; ++i)
         rig.tables->BcnTable[cells[i] / 16][cells[i] % 16].Learned = 120.0f;
@@ -172,107 +175,81 @@ TEST_P(BcnTick, WritesWhatChangedOrWhatIsOwed) {
     rig.wb.Timer4Timer();
 
     EXPECT_TRUE(rig.timer4.active) << "Timer4 runs on after every tick";
+    EXPECT_EQ(rig.timer4.interval, 120000);
     if (p.line)
         EXPECT_EQ(rig.host.log, std::vector<std::string>{p.line});
     else
         EXPECT_TRUE(rig.host.log.empty());
-    ASSERT_EQ(rig.ecu.posts.size(), p.written ? 1u : 0u);
-    EXPECT_EQ(rig.tables->GbcRecCount, p.written ? 1 : 0);
-    EXPECT_EQ(rig.timer4.interval, p.intervalAfter);
+    EXPECT_TRUE(rig.ecu.posts.empty()) << "no writer posts a write of its own";
+    EXPECT_EQ(rig.tables->GbcRecCount, 0);
+    ASSERT_EQ(rig.stores.size(), p.stored ? 1u : 0u);
     const bool guardsHeld = p.linkUp && p.engineRunning && p.tuning;
     for (int i = 0; i < p.changedCells; ++i) {
         const auto& cell = rig.tables->BcnTable[cells[i] / 16][cells[i] % 16];
-        // Past the guards the learned value is taken over whether or not
-        // the hand-over works; before them nothing is touched.
         EXPECT_EQ(cell.Current, guardsHeld ? 120.0f : 100.0f);
     }
-    if (p.written) {
-        const Post& post = rig.ecu.posts[0];
-        EXPECT_EQ(post.word, "remakegbc");
-        EXPECT_EQ(post.address, kBcnAddress);
-        ASSERT_EQ(post.bytes.size(), 256u);
-        EXPECT_EQ(post.bytes[1], 38);  // 100 × 3 / 8 = 37.5, to even
+    if (p.stored) {
+        EXPECT_EQ(rig.stores[0].address, kBcnAddress);
+        ASSERT_EQ(rig.stores[0].bytes.size(), 256u);
+        EXPECT_EQ(rig.Bcn(1), 38);  // 100 × 3 / 8 = 37.5, to even
         for (int i = 0; i < p.changedCells; ++i) {
-            EXPECT_EQ(post.bytes[cells[i]], 45);
             EXPECT_EQ(rig.Bcn(cells[i]), 45);
             EXPECT_EQ(rig.BcnCopy(cells[i]), 45);
         }
-        EXPECT_EQ(rig.Bcn(1), 38);
         EXPECT_EQ(rig.BcnCopy(1), 38);
-        EXPECT_TRUE(post.engineRunning);  // the BCN rewrite does not pause it
     } else {
-        EXPECT_EQ(rig.Bcn(cells[0]), 0) << "the image only follows a write";
+        EXPECT_EQ(rig.Bcn(cells[0]), 0);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BcnTick,
-                         ::testing::Values(BcnTickCase{.name = "NothingLearned",
-                                                       .changedCells = 0,
-                                                       .intervalBefore = 120000,
-                                                       .intervalAfter = 120000},
-                                           BcnTickCase{.name = "OneCellLearned",
-                                                       .changedCells = 1,
-                                                       .intervalBefore = 120000,
-                                                       .line = "Перезаписываю GBC(Новых= 1)",
-                                                       .written = true,
-                                                       .intervalAfter = 120000},
-                                           BcnTickCase{.name = "ThreeCellsLearned",
-                                                       .changedCells = 3,
-                                                       .intervalBefore = 120000,
-                                                       .line = "Перезаписываю GBC(Новых= 3)",
-                                                       .written = true,
-                                                       .intervalAfter = 120000},
-                                           BcnTickCase{.name = "RetryWithNothingNew",
-                                                       .changedCells = 0,
-                                                       .intervalBefore = 1000,
-                                                       .owed = true,
-                                                       .line = "Перезаписываю GBC(Новых= 1)",
-                                                       .written = true,
-                                                       .intervalAfter = 120000},
-                                           BcnTickCase{.name = "RetryCountsOneMore",
-                                                       .changedCells = 2,
-                                                       .intervalBefore = 1000,
-                                                       .owed = true,
-                                                       .line = "Перезаписываю GBC(Новых= 3)",
-                                                       .written = true,
-                                                       .intervalAfter = 120000},
-                                           // A configured second is no retry:
-                                           // a tick with nothing new sends nothing.
-                                           BcnTickCase{.name = "IntervalOf1000IsNoRetry",
-                                                       .changedCells = 0,
-                                                       .intervalBefore = 1000,
-                                                       .configured = 1000,
-                                                       .intervalAfter = 1000},
-                                           BcnTickCase{.name = "IntervalOf1000WritesWhatChanged",
-                                                       .changedCells = 1,
-                                                       .intervalBefore = 1000,
-                                                       .configured = 1000,
-                                                       .line = "Перезаписываю GBC(Новых= 1)",
-                                                       .written = true,
-                                                       .intervalAfter = 1000},
-                                           BcnTickCase{
-                                               .name = "BusyMailbox",
-                                               .changedCells = 1,
-                                               .intervalBefore = 120000,
-                                               .busy = true,
-                                               .line = "GBC не записалось. Перезапись через 1сек.!",
-                                               .intervalAfter = 1000},
-                                           BcnTickCase{.name = "LinkDown",
-                                                       .changedCells = 1,
-                                                       .intervalBefore = 120000,
-                                                       .linkUp = false,
-                                                       .intervalAfter = 120000},
-                                           BcnTickCase{.name = "EngineTimerStopped",
-                                                       .changedCells = 1,
-                                                       .intervalBefore = 120000,
-                                                       .engineRunning = false,
-                                                       .intervalAfter = 120000},
-                                           BcnTickCase{.name = "NotTuning",
-                                                       .changedCells = 1,
-                                                       .intervalBefore = 120000,
-                                                       .tuning = false,
-                                                       .intervalAfter = 120000}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BcnTick,
+    ::testing::Values(BcnTickCase{.name = "NothingLearned", .changedCells = 0},
+                      BcnTickCase{.name = "OneCellLearned",
+                                  .changedCells = 1,
+                                  .line = "Перезаписываю GBC(Новых= 1)",
+                                  .stored = true},
+                      BcnTickCase{.name = "ThreeCellsLearned",
+                                  .changedCells = 3,
+                                  .line = "Перезаписываю GBC(Новых= 3)",
+                                  .stored = true},
+                      BcnTickCase{.name = "LinkDown", .changedCells = 1, .linkUp = false},
+                      BcnTickCase{
+                          .name = "EngineTimerStopped", .changedCells = 1, .engineRunning = false},
+                      BcnTickCase{.name = "NotTuning", .changedCells = 1, .tuning = false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// GBCRec and «Вернуть поправку»'s lines follow what the ECU confirmed, not
+// the tick or the click.
+TEST(Confirmations, CountsAndLinesFollowTheEcu) {
+    using korvane::ecu::CommandKind;
+    using korvane::ecu::SyncReport;
+    Rig rig;
+    rig.tables->BcnTable[3][4].Learned = 120.0f;
+    rig.wb.Timer4Timer();
+    EXPECT_EQ(rig.tables->GbcRecCount, 0);
+    rig.wb.Synced(SyncReport{CommandKind::remakegbc, kBcnAddress, 128, false, false, 0});
+    EXPECT_EQ(rig.tables->GbcRecCount, 0) << "given up between blocks";
+    rig.wb.Synced(SyncReport{CommandKind::remakegbc, kBcnAddress + 128, 128, true, false, 0});
+    EXPECT_EQ(rig.tables->GbcRecCount, 1);
+    rig.wb.Synced(SyncReport{CommandKind::remakepopr, kCorrectionAddress, 64, true, false, 0});
+    EXPECT_EQ(rig.tables->GbcRecCount, 1);
+
+    rig.tables->LoadedCorrection.fill(128);
+    rig.tables->LoadedBcn.fill(45);
+    rig.image[kCorrectionAddress + 9] = 140;
+    rig.host.log.clear();
+    ASSERT_EQ(rig.wb.RestoreLoaded(), 2);
+    EXPECT_TRUE(rig.host.log.empty());
+    rig.wb.Synced(SyncReport{CommandKind::remake, kCorrectionAddress + 9, 1, false, true, 0x31});
+    EXPECT_TRUE(rig.host.log.empty()) << "refused: not back in the ECU";
+    rig.wb.Synced(SyncReport{CommandKind::remake, kCorrectionAddress + 9, 1, true, false, 0});
+    rig.wb.Synced(SyncReport{CommandKind::remakegbc, kBcnAddress, 256, true, false, 0});
+    rig.wb.Synced(SyncReport{CommandKind::remakegbc, kBcnAddress, 256, true, false, 0});
+    EXPECT_EQ(rig.host.log, (std::vector<std::string>{
+                                "Поправка возвращена к загруженной прошивке (ячеек изменено: 1)",
+                                "БЦН возвращен к загруженной прошивке (ячеек изменено: 255)"}));
+}
 
 TEST(CorrectionPlausibility, EveryByteWithinAQuarterAndOnePointNineFive) {
     struct Case {
@@ -311,7 +288,7 @@ TEST(CorrectionPlausibility, EveryByteWithinAQuarterAndOnePointNineFive) {
 }
 
 // Every whole-table write refuses tables of an implausible image: nothing
-// reaches the worker or the image, one line says why, and the next tick
+// reaches the image (nor so the ECU), one line says why, and the next tick
 // does not repeat it.
 TEST(CorrectionPlausibility, NoWholeTableWriteFromAnImplausibleImage) {
     struct Case {
@@ -319,7 +296,8 @@ TEST(CorrectionPlausibility, NoWholeTableWriteFromAnImplausibleImage) {
         std::function<void(Rig&)> write;
         const char* line;
     } cases[] = {
-        {"correction table", [](Rig& rig) { rig.wb.pishupopr(); }, "Поправка не записана: "},
+        {"correction table", [](Rig& rig) { rig.stores.resize(rig.wb.pishupopr().size()); },
+         "Поправка не записана: "},
         {"BCN rewrite", [](Rig& rig) { rig.wb.Timer4Timer(); }, "GBC не записано: "},
         {"neighbour rewrite", [](Rig& rig) { rig.wb.Timer6Timer(); }, "РТ не записаны: "},
         {"restore", [](Rig& rig) { rig.wb.RestoreLoaded(); }, "Поправка не возвращена: "},
@@ -336,6 +314,7 @@ TEST(CorrectionPlausibility, NoWholeTableWriteFromAnImplausibleImage) {
         c.write(rig);
 
         EXPECT_TRUE(rig.ecu.posts.empty()) << c.what;
+        EXPECT_TRUE(rig.stores.empty()) << c.what;
         EXPECT_EQ(rig.image, before) << c.what;
         const auto refusals =
             std::count_if(rig.host.log.begin(), rig.host.log.end(),
@@ -355,54 +334,11 @@ TEST(CorrectionPlausibility, NoWholeTableWriteFromAnImplausibleImage) {
         rig.image[kCorrectionAddress + CellIndex(3, 5)] = 128;
         rig.tables->SourceImage = CheckCorrectionTable(rig.CorrectionTable());
         c.write(rig);
-        EXPECT_EQ(rig.ecu.posts.size(), 1u) << c.what;
+        EXPECT_FALSE(rig.stores.empty()) << c.what;
     }
 }
 
-TEST(BcnRewrite, AFailedHandOverIsRetriedASecondLaterWithEverything) {
-    Rig rig;
-    rig.timer4.interval = 120000;
-    rig.tables->BcnTable[3][4].Learned = 120.0f;
-    rig.ecu.pending = "remake";
-    rig.wb.Timer4Timer();
-    EXPECT_EQ(rig.timer4.interval, 1000);
-
-    rig.ecu.pending.clear();  // the worker finished its single-cell write
-    rig.wb.Timer4Timer();
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
-    EXPECT_EQ(rig.host.log.back(), "Перезаписываю GBC(Новых= 1)");
-    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(3, 4)], 45);
-    EXPECT_EQ(rig.Bcn(CellIndex(3, 4)), 45);
-    EXPECT_EQ(rig.timer4.interval, 120000);
-    EXPECT_EQ(rig.tables->GbcRecCount, 1);
-
-    // Nothing new after a good write: the next tick writes nothing.
-    rig.ecu.pending.clear();
-    rig.wb.Timer4Timer();
-    EXPECT_EQ(rig.ecu.posts.size(), 1u);
-}
-
-TEST(BcnRewrite, LinkLostWhileWaitingToHandOverIsMadeUpAtTheNextTick) {
-    Rig rig;
-    rig.timer4.interval = 120000;
-    rig.tables->BcnTable[0][0].Learned = 120.0f;
-    rig.host.onWait = [&] { rig.ecu.linkUp = false; };
-    rig.wb.Timer4Timer();
-    EXPECT_TRUE(rig.ecu.posts.empty());
-    EXPECT_TRUE(rig.host.log.empty());
-    EXPECT_EQ(rig.tables->BcnTable[0][0].Current, 120.0f);  // taken over all the same
-
-    // Back on the line: the values taken over are still sent, though nothing
-    // is new since.
-    rig.host.onWait = nullptr;
-    rig.ecu.linkUp = true;
-    rig.wb.Timer4Timer();
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
-    EXPECT_EQ(rig.host.log.back(), "Перезаписываю GBC(Новых= 1)");
-    EXPECT_EQ(rig.ecu.posts[0].bytes[0], 45);
-}
-
-TEST(NeighbourRewrite, ThreeCellsTakeTheirPredictionAndAll256BytesAreSent) {
+TEST(NeighbourRewrite, ThreeCellsTakeTheirPredictionAndTheTableIsStored) {
     Rig rig;
     rig.timer6.interval = 60000;
     rig.timer6.active = true;
@@ -417,11 +353,9 @@ TEST(NeighbourRewrite, ThreeCellsTakeTheirPredictionAndAll256BytesAreSent) {
     rig.wb.Timer6Timer();
 
     EXPECT_EQ(rig.host.log, std::vector<std::string>{"Перезаписываю соседнии РТ= (3)"});
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
-    const Post& post = rig.ecu.posts[0];
-    EXPECT_EQ(post.word, "remakepopr");
+    ASSERT_EQ(rig.stores.size(), 1u);
+    const Stored& post = rig.stores[0];
     EXPECT_EQ(post.address, kCorrectionAddress);
-    EXPECT_FALSE(post.engineRunning) << "the engine timer is paused for the hand-over";
     EXPECT_TRUE(rig.engine.active);
     ASSERT_EQ(post.bytes.size(), 256u);
     for (int k = 0; k < 256; ++k) {
@@ -440,39 +374,18 @@ TEST(NeighbourRewrite, ThreeCellsTakeTheirPredictionAndAll256BytesAreSent) {
     EXPECT_EQ(rig.timer6.interval, 60000);
 }
 
-TEST(NeighbourRewrite, BusyMailboxNamesTheIntervalAndRetriesASecondLater) {
-    Rig rig;
-    rig.timer6.interval = 60000;
-    rig.tables->NeighbourCorrections[2][2] = 0.9f;
-    rig.ecu.pending = "remakegbc";
-    rig.wb.Timer6Timer();
-    EXPECT_EQ(rig.host.log,
-              std::vector<std::string>{"РТ не записались. Перезапись через 1сек.!60000"});
-    EXPECT_EQ(rig.timer6.interval, 1000);
-    EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(2, 2)], 128) << "the image follows a write";
-    EXPECT_TRUE(rig.engine.active);
-
-    rig.ecu.pending.clear();
-    rig.wb.Timer6Timer();
-    EXPECT_EQ(rig.host.log.back(), "Перезаписываю соседнии РТ= (1)");
-    EXPECT_EQ(rig.image[kCorrectionAddress + CellIndex(2, 2)], 115);  // 0.9 × 128 = 115.2
-    EXPECT_EQ(rig.timer6.interval, 60000);
-}
-
 TEST(NeighbourRewrite, PredictionsBeyondTheCorrectionLimitsAreHeldAtThem) {
     Rig rig;
     rig.tables->NeighbourCorrections[4][4] = 2.6f;
     rig.tables->NeighbourCorrections[4][5] = 0.01f;
     rig.wb.Timer6Timer();
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
-    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(4, 4)], 250);
-    EXPECT_EQ(rig.ecu.posts[0].bytes[CellIndex(4, 5)],
-              32);  // 0.25, the lowest a table check accepts
+    ASSERT_EQ(rig.stores.size(), 1u);
+    EXPECT_EQ(rig.stores[0].bytes[CellIndex(4, 4)], 250);
+    EXPECT_EQ(rig.stores[0].bytes[CellIndex(4, 5)], 32);  // 0.25, the lowest a table check accepts
     EXPECT_EQ(rig.tables->WorkPointCells[4][4].Correction, 1.95f);
     // Held values count as taken over: the next tick finds nothing new.
-    rig.ecu.pending.clear();
     rig.wb.Timer6Timer();
-    EXPECT_EQ(rig.ecu.posts.size(), 1u);
+    EXPECT_EQ(rig.stores.size(), 1u);
 }
 
 TEST(NeighbourRewrite, NothingHappensWithoutLinkOrTuning) {
@@ -483,70 +396,41 @@ TEST(NeighbourRewrite, NothingHappensWithoutLinkOrTuning) {
         if (variant == 1) rig.engine.active = false;
         if (variant == 2) rig.tables->TuningActive = false;
         rig.wb.Timer6Timer();
-        EXPECT_TRUE(rig.ecu.posts.empty()) << variant;
+        EXPECT_TRUE(rig.stores.empty()) << variant;
         EXPECT_TRUE(rig.host.log.empty()) << variant;
         EXPECT_EQ(rig.tables->WorkPointCells[1][2].Correction, 1.0f) << variant;
         EXPECT_TRUE(rig.timer6.active) << variant;
     }
 }
 
-TEST(CorrectionTableWrite, HandsTheImageTableOverWithTheEngineTimerPaused) {
+// The tables a session starts from: the image's, each whole, and nothing
+// written by the call itself (the session reads them back first).
+TEST(SessionTables, TheImagesThreeTablesOrWhatIsPlausibleOfThem) {
     Rig rig;
-    auto byte = [](int k) { return static_cast<uint8_t>(kPlausibleCorrectionLow + k % 200); };
-    for (int k = 0; k < 256; ++k) rig.image[kCorrectionAddress + k] = byte(k);
-    rig.wb.pishupopr();
+    for (int k = 0; k < 256; ++k) {
+        rig.image[kCorrectionAddress + k] = static_cast<uint8_t>(kPlausibleCorrectionLow + k % 200);
+        rig.image[kBcnAddress + k] = static_cast<uint8_t>(k);
+        rig.image[kIgnitionAddress + k] = static_cast<uint8_t>(255 - k);
+    }
+    auto tables = rig.wb.pishupopr();
+    ASSERT_EQ(tables.size(), 3u);
+    EXPECT_EQ(tables[0].address, kCorrectionAddress);
+    EXPECT_EQ(tables[1].address, kBcnAddress);
+    EXPECT_EQ(tables[2].address, kIgnitionAddress);
+    for (const auto& t : tables)
+        EXPECT_TRUE(std::equal(t.bytes.begin(), t.bytes.end(), rig.image.begin() + t.address));
     EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываю поправку"});
-    EXPECT_EQ(rig.host.waits, std::vector<int>{500});
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
-    EXPECT_EQ(rig.ecu.posts[0].word, "remakepopr");
-    EXPECT_EQ(rig.ecu.posts[0].address, kCorrectionAddress);
-    EXPECT_FALSE(rig.ecu.posts[0].engineRunning);
-    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.ecu.posts[0].bytes[k], byte(k));
-    EXPECT_TRUE(rig.engine.active);
-}
-
-TEST(CorrectionTableWrite, WaitsForTheWorkerToFinishItsCommandInsteadOfReplacingIt) {
-    Rig rig;
-    rig.ecu.pending = "remakegbc";
-    int waitsUntilDone = 5;
-    rig.host.onWait = [&] {
-        if (rig.host.waits.size() > 1 && --waitsUntilDone == 0) rig.ecu.pending.clear();
-    };
-    rig.wb.pishupopr();
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
-    EXPECT_EQ(rig.ecu.posts[0].word, "remakepopr");
-    EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываю поправку"});
-}
-
-TEST(CorrectionTableWrite, GivesUpAfterABoundedWaitAndSaysSo) {
-    Rig rig;
-    rig.ecu.pending = "ReadFW";
-    rig.wb.pishupopr();
     EXPECT_TRUE(rig.ecu.posts.empty());
-    ASSERT_EQ(rig.host.log.size(), 2u);
-    EXPECT_EQ(rig.host.log[1], "Поправка не записана: ECU занят командой «ReadFW» дольше 3 с");
-    int waited = 0;
-    for (int ms : rig.host.waits) waited += ms;
-    EXPECT_EQ(waited, 500 + kMailboxWaitMs);
-    EXPECT_TRUE(rig.engine.active);
-}
+    EXPECT_TRUE(rig.stores.empty());
 
-TEST(CorrectionTableWrite, LinkDownWritesNothingButRestartsTheEngineTimer) {
-    Rig rig;
-    rig.engine.active = false;
-    rig.ecu.linkUp = false;
-    rig.wb.pishupopr();
-    EXPECT_TRUE(rig.ecu.posts.empty());
-    EXPECT_TRUE(rig.host.log.empty());
-    EXPECT_TRUE(rig.host.waits.empty());
-    EXPECT_TRUE(rig.engine.active);
-
-    // The link drops during the pause: the line is logged, nothing is sent.
-    Rig dropping;
-    dropping.host.onWait = [&] { dropping.ecu.linkUp = false; };
-    dropping.wb.pishupopr();
-    EXPECT_EQ(dropping.host.log, std::vector<std::string>{"Записываю поправку"});
-    EXPECT_TRUE(dropping.ecu.posts.empty());
+    // A correction table that would starve the engine stays out, with a line.
+    rig.host.log.clear();
+    rig.image[kCorrectionAddress + 40] = 0;
+    tables = rig.wb.pishupopr();
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables[0].address, kBcnAddress);
+    ASSERT_EQ(rig.host.log.size(), 1u);
+    EXPECT_EQ(rig.host.log[0].rfind("Поправка не записана: ", 0), 0u);
 }
 
 TEST(TuningStart, WritesTheControlByteThroughAValueWrite) {
@@ -644,54 +528,21 @@ TEST(PartLoadIgnition, RowsWithEqualOuterAirChargeKeepTheirValuesWithOneLine) {
               "пересчитаны: БЦН в крайних столбцах одинаков");
 }
 
-TEST(IgnitionWrite, RestartsOnlyTheTimersItPaused) {
+TEST(IgnitionWrite, StoresTheTablesIgnitionWithItsLineOnlyWithALink) {
     Rig rig;
-    rig.timer4.active = true;
-    rig.timer6.active = false;
-    for (int k = 0; k < 256; ++k) rig.image[kIgnitionAddress + k] = static_cast<uint8_t>(255 - k);
-    rig.wb.WriteIgnition();
-    EXPECT_TRUE(rig.timer4.active);
-    EXPECT_FALSE(rig.timer6.active);
-    EXPECT_TRUE(rig.engine.active);
-    EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываем УОЗ на ЧН"});
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
-    EXPECT_EQ(rig.ecu.posts[0].word, "remakeuoz");
-    EXPECT_EQ(rig.ecu.posts[0].address, kIgnitionAddress);
-    EXPECT_FALSE(rig.ecu.posts[0].engineRunning);
-    for (int k = 0; k < 256; ++k) EXPECT_EQ(rig.ecu.posts[0].bytes[k], 255 - k);
-}
-
-TEST(IgnitionWrite, PausedTimersDoNotTickDuringTheWrite) {
-    Rig rig;
-    rig.timer4.active = rig.timer6.active = true;
-    bool rewriteTimersRanDuringWait = false;
-    rig.host.onWait = [&] { rewriteTimersRanDuringWait |= rig.timer4.active || rig.timer6.active; };
-    rig.wb.WriteIgnition();
-    EXPECT_FALSE(rewriteTimersRanDuringWait);
-    EXPECT_TRUE(rig.timer4.active);
-    EXPECT_TRUE(rig.timer6.active);
-}
-
-TEST(IgnitionWrite, WithoutLinkNothingIsSentAndTheEngineTimerStarts) {
-    Rig rig;
+    rig.tables->IgnitionTable[3][4] = 20.0f;
     rig.ecu.linkUp = false;
-    rig.engine.active = false;
-    rig.timer6.active = true;
     rig.wb.WriteIgnition();
-    EXPECT_TRUE(rig.ecu.posts.empty());
+    EXPECT_TRUE(rig.stores.empty());
     EXPECT_TRUE(rig.host.log.empty());
-    EXPECT_TRUE(rig.engine.active);
-    EXPECT_TRUE(rig.timer6.active);  // never paused, left as it was
-}
 
-TEST(IgnitionWrite, WaitsForABusyWorkerAndGivesUpWithALine) {
-    Rig rig;
-    rig.ecu.pending = "remakegbc";
+    rig.ecu.linkUp = true;
     rig.wb.WriteIgnition();
+    EXPECT_EQ(rig.host.log, std::vector<std::string>{"Записываем УОЗ на ЧН"});
+    ASSERT_EQ(rig.stores.size(), 1u);
+    EXPECT_EQ(rig.stores[0].address, kIgnitionAddress);
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(3, 4)], 40);
     EXPECT_TRUE(rig.ecu.posts.empty());
-    EXPECT_EQ(rig.host.log, (std::vector<std::string>{
-                                "Записываем УОЗ на ЧН",
-                                "УОЗ не записан: ECU занят командой «remakegbc» дольше 3 с"}));
 }
 
 #include "tests/support/RecordingEcu.h"
@@ -745,25 +596,24 @@ TEST(LockedCells, KeepTheirImageBytesThroughBothRewrites) {
     }
 
     rig.wb.Timer6Timer();
-    ASSERT_EQ(rig.ecu.posts.size(), 1u);
+    ASSERT_EQ(rig.stores.size(), 1u);
     EXPECT_EQ(rig.host.log.back(), "Перезаписываю соседнии РТ= (1)");
-    EXPECT_EQ(rig.ecu.posts[0].bytes[locked], 100);
-    EXPECT_EQ(rig.ecu.posts[0].bytes[free], 141);
+    EXPECT_EQ(rig.stores[0].bytes[locked], 100);
+    EXPECT_EQ(rig.stores[0].bytes[free], 141);
     EXPECT_EQ(rig.image[kCorrectionAddress + locked], 100);
     EXPECT_EQ(rig.tables->WorkPointCells[5][9].RewriteCount, 0);
     EXPECT_EQ(rig.host.rewritten, (std::vector<std::pair<int, int>>{{5, 10}}));
 
-    rig.ecu.pending.clear();
     rig.wb.Timer4Timer();
-    ASSERT_EQ(rig.ecu.posts.size(), 2u);
+    ASSERT_EQ(rig.stores.size(), 2u);
     EXPECT_EQ(rig.host.log.back(), "Перезаписываю GBC(Новых= 1)");
-    EXPECT_EQ(rig.ecu.posts[1].bytes[locked], 33);
-    EXPECT_EQ(rig.ecu.posts[1].bytes[free], 75);  // 200 × 3 / 8
+    EXPECT_EQ(rig.stores[1].bytes[locked], 33);
+    EXPECT_EQ(rig.stores[1].bytes[free], 75);  // 200 × 3 / 8
     EXPECT_EQ(rig.Bcn(locked), 33);
     EXPECT_EQ(rig.BcnCopy(locked), 33);
 }
 
-TEST(RestoreLoaded, SendsTheLoadedTablesThenPutsThemInTheImageAndTheTables) {
+TEST(RestoreLoaded, PutsTheLoadedTablesInTheImageAndTheTables) {
     Rig rig;
     for (int k = 0; k < kCellCount; ++k) {
         rig.tables->LoadedCorrection[static_cast<size_t>(k)] = 128;
@@ -774,17 +624,13 @@ TEST(RestoreLoaded, SendsTheLoadedTablesThenPutsThemInTheImageAndTheTables) {
     rig.tables->WorkPointCells[0][7] = {3, 140 / 128.0f, 1.05f, 2, {}};
     rig.tables->NeighbourCorrections[0][7] = 1.2f;
     rig.tables->BcnTable[0][1] = {133.3f, 140.0f};
-    // The worker finishes each command while the window waits.
-    rig.host.onWait = [&] { rig.ecu.pending.clear(); };
 
     EXPECT_EQ(rig.wb.RestoreLoaded(), 2);
 
-    ASSERT_EQ(rig.ecu.posts.size(), 2u);
-    EXPECT_EQ(rig.ecu.posts[0].word, "remakepopr");
-    EXPECT_EQ(rig.ecu.posts[0].bytes, std::vector<uint8_t>(256, 128));
-    EXPECT_FALSE(rig.ecu.posts[0].engineRunning);
-    EXPECT_EQ(rig.ecu.posts[1].word, "remakegbc");
-    EXPECT_EQ(rig.ecu.posts[1].bytes, std::vector<uint8_t>(256, 45));
+    ASSERT_EQ(rig.stores.size(), 2u);
+    EXPECT_EQ(rig.stores[0].address, kCorrectionAddress);
+    EXPECT_EQ(rig.stores[1].address, kBcnAddress);
+    EXPECT_TRUE(rig.ecu.posts.empty());
     EXPECT_TRUE(rig.engine.active);
     for (int k = 0; k < kCellCount; ++k) {
         ASSERT_EQ(rig.image[kCorrectionAddress + k], 128) << k;
@@ -799,29 +645,11 @@ TEST(RestoreLoaded, SendsTheLoadedTablesThenPutsThemInTheImageAndTheTables) {
     EXPECT_EQ(rig.tables->NeighbourCorrections[0][7], 1.0f);
     EXPECT_EQ(rig.tables->BcnTable[0][1].Current, 120.0f);
     EXPECT_EQ(rig.tables->BcnTable[0][1].Learned, 120.0f);
-    EXPECT_EQ(rig.host.log, (std::vector<std::string>{
-                                "Поправка возвращена к загруженной прошивке (ячеек изменено: 1)",
-                                "БЦН возвращен к загруженной прошивке (ячеек изменено: 3)"}));
-}
 
-TEST(RestoreLoaded, ATableTheWorkerDoesNotTakeStaysAsItWas) {
-    Rig rig;
-    rig.tables->LoadedCorrection.fill(128);
-    rig.tables->LoadedBcn.fill(45);
-    rig.image[kCorrectionAddress] = 140;
-    rig.tables->WorkPointCells[0][0].Correction = 140 / 128.0f;
-    rig.ecu.pending = "ReadFW";  // busy for longer than the wait
-
-    EXPECT_EQ(rig.wb.RestoreLoaded(), 0);
-    EXPECT_TRUE(rig.ecu.posts.empty());
-    EXPECT_EQ(rig.image[kCorrectionAddress], 140);
-    EXPECT_EQ(rig.Bcn(0), 0);
-    EXPECT_EQ(rig.tables->WorkPointCells[0][0].Correction, 140 / 128.0f);
-    EXPECT_TRUE(rig.engine.active);
-    ASSERT_FALSE(rig.host.log.empty());
-
-    rig.ecu.linkUp = false;
-    rig.ecu.pending.clear();
-    EXPECT_EQ(rig.wb.RestoreLoaded(), 0);
-    EXPECT_TRUE(rig.ecu.posts.empty());
+    // Without a session nothing changes.
+    Rig offline;
+    offline.ecu.linkUp = false;
+    offline.tables->LoadedCorrection.fill(128);
+    EXPECT_EQ(offline.wb.RestoreLoaded(), 0);
+    EXPECT_TRUE(offline.stores.empty());
 }

@@ -70,7 +70,8 @@ void LinkWatch::ReconnectTimerTimer() {
     const std::string device = platform::DevicePathForPortName(window_.portName());
     const bool vanished = ::access(device.c_str(), F_OK) != 0;
     const auto look = drop_.Observe(status.IsDiagnostic, status.IsComConnected, vanished);
-    switch (reconnect_.Tick(monotonic_.elapsed(), look.sessionUp, look.dropped)) {
+    const bool pending = window_.connectPending && window_.connectPending();
+    switch (reconnect_.Tick(monotonic_.elapsed(), look.sessionUp, look.dropped, pending)) {
         case Reconnector::Action::Disconnect:
             if (reconnect_.Attempts() == 0) {
                 window_.log(QStringLiteral("Связь с ECU потеряна: переподключение каждые 3 с"));

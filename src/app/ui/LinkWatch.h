@@ -46,6 +46,8 @@ class LinkWatch final : public QObject {
         std::function<void(const QString&)> log;
         // The session's automatic connect and disconnect.
         std::function<void()> connect;
+        // The last connect still waits for the worker's answer.
+        std::function<bool()> connectPending;
         std::function<void()> disconnect;
         // The link dropped: the session remembers what it has to restore.
         std::function<void()> dropped;

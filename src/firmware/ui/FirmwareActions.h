@@ -74,7 +74,7 @@ class FirmwareActions final : public QObject {
     std::function<void()> resetTuningCounters;  // the learning counters to 0
     std::function<void()> stopTuningTimers;     // Timer4, Timer6
     std::function<void()> addtabl;              // tuning tables from the image
-    std::function<void()> pishupopr;            // correction table into ECU RAM
+    std::function<void()> pishupopr;            // a loaded image's tables to the ECU's RAM
     // Timer4 and, per "Коэф. обучения соседних РТ", Timer6 with neighbour
     // learning.
     std::function<void()> startTuningTimers;

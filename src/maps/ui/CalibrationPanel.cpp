@@ -17,7 +17,6 @@
 
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
-#include "maps/RangeWrite.h"
 #include "maps/ui/CurveChart.h"
 #include "maps/ui/Map3dView.h"
 #include "platform/NumberText.h"
@@ -70,10 +69,6 @@ CalibrationPanel::CalibrationPanel(Window window, QTabWidget* pages, QWidget* ta
     setObjectName(QStringLiteral("Calibrpanel"));
     BuildTreeSide();
     BuildTableSide(pages, tablePanel);
-    TimerRW = new QTimer(this);
-    TimerRW->setObjectName(QStringLiteral("TimerRW"));
-    TimerRW->setInterval(200);
-    w_.connectTimer(TimerRW, [this] { TimerRWTimer(); });
 
     // A two-axis map takes the place of the trend and the table pages.
     Map3dView::Host host;
@@ -390,12 +385,7 @@ void CalibrationPanel::Button5Click() {
         const size_t from = write.address;
         const size_t to = std::min(kImageSize, from + write.bytes.size());
         EditRange range{write.address, {image.begin() + from, image.begin() + to}, {}};
-        // At the desk the edit goes through the image's own store, which
-        // marks it changed since loaded or saved.
-        if (desk && w_.store)
-            w_.store(write.address, write.bytes);
-        else
-            StoreInImage(write, image);
+        w_.store(write.address, write.bytes);
         range.after.assign(image.begin() + from, image.begin() + to);
         if (range.after != range.before)
             history_.Push({"«" + attributes_.Element() + "»: запись", {std::move(range)}});
@@ -413,7 +403,7 @@ void CalibrationPanel::Button5Click() {
             if (w_.imageEdited) w_.imageEdited();
         }
     } else if (write.kind == TableKind::Single) {
-        correct1D(write.adrf, write.adrs, std::to_string(write.width), std::to_string(write.raw));
+        correct1D();
     } else if (write.kind == TableKind::Curve) {
         correct2D(write.adrf, write.adrs, write.lenText, write.dataText);
     } else {
@@ -429,47 +419,13 @@ void CalibrationPanel::Button5Click() {
     }
 }
 
-void CalibrationPanel::correct1D(const std::string& adrf, const std::string& adrs,
-                                 const std::string& len, const std::string& data) {
-    const bool link = LinkUp();
-    if (link) w_.engineTimer->stop();
-    // The worker gets 200 ms after its last poll, and the live view 200 ms
-    // more before it resumes; the window stays responsive meanwhile (the
-    // write button waits for the live view anyway).
-    Later(link ? 200 : 0, [this, link, adrf, adrs, len, data] {
-        if (link && LinkUp()) {
-            const HandOverResult r = HandOverValue(*w_.ecu, adrf, adrs, len, data);
-            if (r.state == HandOver::Busy)
-                w_.log(QStringLiteral("Значение %1 по адресу %2%3 не передано: ECU занят другой "
-                                      "командой; в образе прошивки оно записано.")
-                           .arg(Q(data), Q(adrf), Q(adrs)));
-            else if (r.state == HandOver::Refused)
-                w_.showError(Q(r.error));
-        }
-        Later(200, [this] { w_.engineTimer->start(); });
-    });
-}
-
-void CalibrationPanel::Later(int ms, std::function<void()> step) {
-    QTimer::singleShot(ms, this, [this, step = std::move(step)] { w_.runGuarded(step); });
+void CalibrationPanel::correct1D() {
+    w_.engineTimer->start();
 }
 
 void CalibrationPanel::correct2D(const std::string& adrf, const std::string& adrs,
                                  const std::string& len, const std::string& data) {
-    PendingCurveWrite_ = {adrf, adrs, len, data};
-    TimerRW->start();
-}
-
-void CalibrationPanel::TimerRWTimer() {
-    TimerRW->stop();
-    w_.log(Q(CurveLogLine(PendingCurveWrite_)));
-    if (LinkUp()) {
-        const HandOverResult r = HandOverCurve(*w_.ecu, PendingCurveWrite_, w_.image());
-        if (r.state == HandOver::Busy)
-            TimerRW->start();
-        else if (r.state == HandOver::Refused)
-            w_.log(Q(r.error));
-    }
+    w_.log(Q(CurveLogLine({adrf, adrs, len, data})));
     w_.engineTimer->start();
 }
 
@@ -489,18 +445,8 @@ QTreeWidgetItem* CalibrationPanel::ItemByNames(const QString& path) const {
 }
 
 void CalibrationPanel::StoreRange(uint16_t address, std::span<const uint8_t> bytes) {
-    if (w_.store) {
-        w_.store(address, bytes);
-    } else {
-        const auto image = w_.image();
-        std::copy(bytes.begin(), bytes.end(), image.begin() + address);
-    }
-    // Until the synchroniser follows the image, the changed range goes to
-    // the ECU from here; with it, this hand-over goes away.
-    if (!AtDesk() && LinkUp()) {
-        const HandOverResult r = HandOverRange(*w_.ecu, address, bytes.size(), w_.image());
-        if (r.state == HandOver::Refused) w_.log(Q(r.error));
-    }
+    // While connected the ECU's RAM follows the image by itself.
+    w_.store(address, bytes);
 }
 
 void CalibrationPanel::AfterEdit() {

@@ -46,6 +46,9 @@ class CalibrationPanel final : public QWidget {
         ecu::EcuCommands* ecu = nullptr;
         QTimer* engineTimer = nullptr;
         std::function<ImageBytes()> image;
+        // Every edit of the image goes through here; while connected the
+        // ECU's RAM follows it, so the panel builds no write of its own.
+        std::function<void(uint16_t address, std::span<const uint8_t> bytes)> store;
         std::function<void(const QString&)> log;
         std::function<void(const QString&)> showError;
         // An open-file dialog; empty when cancelled.
@@ -58,9 +61,6 @@ class CalibrationPanel final : public QWidget {
         // button stores into the image only (the log says so): no ECU, no
         // copy, the live view untouched. Unset: always connected.
         std::function<bool()> connected;
-        // An edit of the image: bytes at an address, marked changed and
-        // passed on to whoever follows the image. Unset: copied into image().
-        std::function<void(size_t address, std::span<const uint8_t> bytes)> store;
         // A two-axis map's view covers the trend and the table pages while
         // shown (may be unset): the window stops drawing what lies under it.
         std::function<void(bool shown)> mapViewShown;
@@ -90,12 +90,12 @@ class CalibrationPanel final : public QWidget {
     void tabl();
     void ChartTool1DragPoint(QObject* Sender, int Index);
     void Button5Click();
-    // Hands a value of `len` bytes at adrf:adrs to the worker.
-    void correct1D(const std::string& adrf, const std::string& adrs, const std::string& len,
-                   const std::string& data);
+    // A value or curve stored into the image while connected: the ECU's
+    // RAM follows the image; these say so in the log and resume the live
+    // view.
+    void correct1D();
     void correct2D(const std::string& adrf, const std::string& adrs, const std::string& len,
                    const std::string& data);
-    void TimerRWTimer();
 
     // Two-axis maps. Another image was loaded: the undo steps and the
     // changed marks start afresh.
@@ -120,7 +120,6 @@ class CalibrationPanel final : public QWidget {
     const MapDocument& Document() const { return doc_; }
     const MapTree& Tree() const { return tree_; }
     const AttributeList& Attributes() const { return attributes_; }
-    const PendingCurveWrite& Pending() const { return PendingCurveWrite_; }
     // The tree item showing the element at this path of names ("A/B"), or
     // nullptr.
     QTreeWidgetItem* ItemByNames(const QString& path) const;
@@ -140,7 +139,6 @@ class CalibrationPanel final : public QWidget {
     CurveChart* DBChart1 = nullptr;
     QLabel* Label17 = nullptr;
     QToolButton* Button5 = nullptr;
-    QTimer* TimerRW = nullptr;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -153,7 +151,6 @@ class CalibrationPanel final : public QWidget {
     bool LinkUp() const;
     bool AtDesk() const { return w_.connected && !w_.connected(); }
     // Runs the step of a handler `ms` later, never inside another handler.
-    void Later(int ms, std::function<void()> step);
 
     // Edits of the image from here: stored, and (for now) handed to the ECU.
     void StoreRange(uint16_t address, std::span<const uint8_t> bytes);
@@ -169,7 +166,6 @@ class CalibrationPanel final : public QWidget {
     MapTree tree_;
     std::vector<QTreeWidgetItem*> items_;  // one per tree_.items entry
     AttributeList attributes_;
-    PendingCurveWrite PendingCurveWrite_;
     bool changedSincePress_ = false;
 };
 

@@ -17,7 +17,7 @@
 
 #include "ecu/ECUThread.h"
 #include "platform/qt/QtText.h"
-#include "tuning/EcuThreadMailbox.h"
+#include "tuning/ImageMailbox.h"
 #include "tuning/TuningGrid.h"
 #include "tuning/WorkerEcu.h"
 
@@ -140,14 +140,15 @@ TuningPanel::TuningPanel(Window window, QWidget* toolStrip, QWidget* parent)
     bcn_ = std::make_unique<TimerAdapter>(Timer4);
     neighbour_ = std::make_unique<TimerAdapter>(Timer6);
     clock_.start();
-    mailbox_ = std::make_unique<EcuThreadMailbox>(*w_.ecu);
+    mailbox_ =
+        std::make_unique<ImageMailbox>([this] { return w_.ecu->Status().LinkUp(); }, w_.store);
     writer_ = std::make_unique<WorkerEcu>(*w_.ecu);
     TuningView& view = *this;
     WriteBackHost& host = *this;
     core_ = std::make_unique<TuningCore>([this](const std::string& key) { return w_.setting(key); },
                                          [this](const std::string& line) { w_.log(Q(line)); }, view,
                                          *mailbox_, w_.decimalSeparator);
-    writeBack_ = std::make_unique<WriteBack>(core_->Tables(), w_.image(), *writer_, host,
+    writeBack_ = std::make_unique<WriteBack>(core_->Tables(), w_.image(), w_.store, *writer_, host,
                                              WriteBackTimers{*engine_, *bcn_, *neighbour_});
 
     BuildWidgets(toolStrip);
@@ -411,14 +412,16 @@ void TuningPanel::StopTuningTimers() {
 
 // --- Handlers --------------------------------------------------------------
 
-void TuningPanel::pishupopr() {
+std::vector<ecu::RamRange> TuningPanel::pishupopr() {
     // Without a firmware the image is zeros: a correction table of zeros
     // would cut the fuel of a running engine.
-    if (!w_.firmwareLoaded()) {
-        w_.engineTimer->start();
-        return;
-    }
-    writeBack_->pishupopr();
+    if (!w_.firmwareLoaded()) return {};
+    return writeBack_->pishupopr();
+}
+
+void TuningPanel::Synced(const ecu::SyncReport& report) {
+    if (report.confirmed && report.kind == ecu::CommandKind::remake) core_->CellWriteDone(true);
+    writeBack_->Synced(report);
 }
 
 void TuningPanel::ToolButton10Click() {

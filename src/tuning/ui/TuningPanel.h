@@ -53,6 +53,9 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
         QTimer* engineTimer = nullptr;
         // The image bytes and whether they hold a loaded firmware.
         std::function<std::span<uint8_t, kImageSize>()> image;
+        // Every change of the image goes through here (the ECU's RAM
+        // follows it while connected).
+        ImageStore store;
         std::function<bool()> firmwareLoaded;
         std::function<void(const QString&)> log;
         std::function<void(const QString&)> showError;
@@ -85,7 +88,11 @@ class TuningPanel final : public QWidget, private TuningView, private WriteBackH
     ~TuningPanel() override;
 
     // Handlers, named after their component and event.
-    void pishupopr();
+    // The image's tables for the ECU's RAM (none without a firmware).
+    std::vector<ecu::RamRange> pishupopr();
+    // A write of the ECU's follower ended: counts and lines that wait for
+    // the ECU's confirmation.
+    void Synced(const ecu::SyncReport& report);
     void ToolButton10Click();  // tuning start
     void ToolButton11Click();  // tuning stop
     // The link came back by itself while tuning: the ECU may have lost its
