@@ -559,14 +559,16 @@ void TForm1::engineTimerTimer() {
     // tuning and the logs take nothing from them.
     if (tick.newPoll && !linkWatch_->Stale()) {
         // A frame that did not decode, or an LC-1 reading the window did not
-        // accept, still counts for the work point but gives no sample; the
-        // log says so with an empty "AFR LC-1", so its analysis skips it too.
+        // accept, still counts for the work point but gives no sample.
         const bool mixtureUsable =
             tick.frameDecoded && (decoder_.NarrowBandMode || live::AcceptLambdaReading(lc));
         if (image_.FirmwareLoaded)
             tuning_->calculations(decoder_.Values(), decoder_.NarrowBandMode, mixtureUsable);
+        // The log keeps "AFR LC-1" only for a reading taken on this tick: with
+        // a narrow-band sensor the held value is a leftover of an earlier
+        // session, and the log's analysis must not pool it.
         session_->LogFrame(Diagnostics->ShownTexts(), tuning_->Tables().StationaryHitCount,
-                           mixtureUsable);
+                           tick.lc1Taken);
     }
 }
 

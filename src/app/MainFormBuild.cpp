@@ -454,10 +454,13 @@ void TForm1::CreateTuningPanel() {
     w.grafxx = [this] { grafxx(); };
     w.radioGroup1Index = [this] { return Dashboard->TuningModeIndex(); };
     w.showTuningState = [this](bool tuning) { ShowTuningState(tuning); };
+    // Only this key goes to the file: other edits in the settings editor are
+    // the user's to save or not.
     w.storeSetting = [this](const std::string& key, const std::string& value) {
         settings_.SetSettingValue(key, value);
         ValueListEditor1->Reload();
-        СохранитьClick();
+        const std::string error = SaveOneSetting(ConfigPath(), key, value);
+        if (!error.empty()) ShowError(Q(error));
     };
     w.imageEdited = [this] {
         image_.SetModified(true);

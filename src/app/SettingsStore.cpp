@@ -1,5 +1,10 @@
 #include "app/SettingsStore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 
 #include "platform/NumberText.h"
@@ -257,22 +262,92 @@ StartupSettings LoadAtStartup(SettingsStore& store, const std::string& path) {
     return out;
 }
 
+namespace {
+
+#ifdef _WIN32
+// Keeps the file at `path` under `backup`, a name that must be free: the
+// copy is made only when nothing has that name, so a file that appears
+// meanwhile under it is never replaced. Returns the reason of a failure,
+// empty when kept; nameTaken says the name was in use.
+std::string KeepAside(const std::string& path, const std::string& backup, bool& nameTaken) {
+    std::error_code ec;
+    nameTaken = false;
+    std::filesystem::copy_file(platform::Utf8Path(path), platform::Utf8Path(backup),
+                               std::filesystem::copy_options::none, ec);
+    if (!ec) return {};
+    nameTaken = ec == std::errc::file_exists;
+    return platform::SystemReason(ec.value());
+}
+#else
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Keeps the file at `path` under `backup`, a name that must be free: made in
+// one step (a second link to the file, or a copy created exclusively with
+// the file's mode), so a file that appears meanwhile under that name is
+// never replaced. Returns the reason of a failure, empty when kept;
+// nameTaken says the name was in use.
+std::string KeepAside(const std::string& path, const std::string& backup, bool& nameTaken) {
+    nameTaken = false;
+    if (::linkat(AT_FDCWD, path.c_str(), AT_FDCWD, backup.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return {};
+    if (errno == EEXIST) {
+        nameTaken = true;
+        return platform::SystemReason(EEXIST);
+    }
+    // A folder that allows no second link (a network share, a FAT stick).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return platform::SystemReason(errno);
+    std::string bytes, error;
+    if (!platform::ReadBinaryFile(path, bytes, error)) return error;
+    const mode_t mode = st.st_mode & 07777;
+    const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        nameTaken = errno == EEXIST;
+        return platform::SystemReason(errno);
+    }
+    // The umask took bits off at the open; the copy has the file's own mode.
+    if (::fchmod(fd, mode) != 0 || !WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(backup.c_str());
+        return platform::SystemReason(err);
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(backup.c_str());
+        return platform::SystemReason(err);
+    }
+    return {};
+}
+#endif
+
+}  // namespace
+
 SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
                           bool keepUnreadable) {
     SettingsSave out;
     if (keepUnreadable) {
         // The copy never replaces a file of the user's: the first free name
         // of "config.ini.bak", "config.ini.bak2", ...
-        std::string backup = path + ".bak";
         std::error_code ec;
-        for (int n = 2; std::filesystem::exists(
-                 std::filesystem::symlink_status(platform::Utf8Path(backup), ec));
-             ++n)
-            backup = path + ".bak" + std::to_string(n);
         if (std::filesystem::is_regular_file(platform::Utf8Path(path), ec)) {
-            std::string bytes, error;
-            if (!platform::ReadBinaryFile(path, bytes, error) ||
-                !platform::WriteFileAtomically(backup, bytes, error)) {
+            std::string backup = path + ".bak";
+            bool taken = false;
+            std::string error = KeepAside(path, backup, taken);
+            for (int n = 2; taken && n < 1000; ++n) {
+                backup = path + ".bak" + std::to_string(n);
+                error = KeepAside(path, backup, taken);
+            }
+            if (!error.empty()) {
                 out.error = "Не удаётся сохранить копию файла настроек «" + backup + "»: " + error +
                             ". Настройки не сохранены.";
                 return out;
@@ -299,6 +374,24 @@ SettingsSave SaveSettings(const SettingsStore& store, const std::string& path,
                                "» (возможны 10400, 38400, 57600)");
     out.logLines.push_back("Настройки сохранены");
     return out;
+}
+
+std::string SaveOneSetting(const std::string& path, const std::string& key,
+                           const std::string& value) {
+    SettingsStore disk;
+    std::string error;
+    if (!disk.Load(path, error)) {
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+            return "Не удаётся открыть файл настроек «" + path + "»: " + error + ". Параметр «" +
+                   key + "» не сохранён.";
+        AppendMissingPickListKeys(disk);
+        AppendQuietDefaults(disk);
+    }
+    disk.SetSettingValue(key, value);
+    if (!disk.Save(path, error))
+        return "Не удаётся сохранить файл настроек «" + path + "»: " + error + ".";
+    return {};
 }
 
 }  // namespace korvane::app

@@ -110,6 +110,14 @@ struct SettingsSave {
 };
 SettingsSave SaveSettings(const SettingsStore& store, const std::string& path, bool keepUnreadable);
 
+// One key saved on its own (a lock toggled in the grid): the file is read
+// afresh and only that key changes in it, so what the user has typed in the
+// editor but not saved stays out. A missing file is made from the built-in
+// lines; one that cannot be read is left alone. Returns the message box's
+// text, empty when saved.
+std::string SaveOneSetting(const std::string& path, const std::string& key,
+                           const std::string& value);
+
 // Names for the port pick lists and what the listing tells the log.
 struct ComPortsResult {
     std::vector<std::string> names;     // in the system's order

@@ -34,6 +34,7 @@ TickOutcome LiveDecoder::Tick(std::span<const uint8_t> frame, int32_t numlog, Ox
         if (sensor == OxygenSensor::Lc1) {
             if (AcceptLambdaReading(lc)) {
                 values_.AfrLc1 = lc.afr;
+                out.lc1Taken = true;
                 out.correctionRow = values_.AfrLc1 / values_.Afr;
             }
         } else {

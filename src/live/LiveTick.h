@@ -42,6 +42,9 @@ class PollTracker {
 struct TickOutcome {
     bool frameDecoded = false;  // views are refreshed only then
     bool newPoll = false;       // run the tuning step and the log line
+    // The frame decoded, the LC-1 is the sensor in use and its reading was
+    // accepted on this tick: only then is AfrLc1 a fresh sample for the log.
+    bool lc1Taken = false;
     // Row 4 of the grid shows the LC-1 ratio accepted up to the previous tick.
     double afrLc1Before = 0;
     // Row 5, when this tick gives it a new value (an accepted LC-1 reading,

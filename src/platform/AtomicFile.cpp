@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <ctime>
+#include <optional>
 
 #include "platform/TextCodec.h"
 
@@ -66,19 +66,22 @@ bool WriteAll(int fd, const std::string& bytes) {
 // The system side of a save, kept in one place: creates tmp (which must not
 // exist yet), writes and syncs the bytes, renames it over target and syncs
 // the folder so the rename survives a power cut. Returns 0 on success, else
-// the error number with tmp removed. With keepOpen the descriptor stays open
-// for appending.
+// the error number with tmp removed. The file gets `keepMode` (the mode of
+// the file it replaces) or, for a new file, 0666 less the umask. With
+// keepOpen the descriptor stays open for appending.
 int ReplaceWithNewFile(const std::string& tmp, const std::string& target, const std::string& bytes,
-                       mode_t mode, int* keepOpen) {
-    const int fd = ::open(
-        tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | (keepOpen ? O_APPEND : 0), 0600);
+                       std::optional<mode_t> keepMode, int* keepOpen) {
+    const int fd =
+        ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | (keepOpen ? O_APPEND : 0),
+               keepMode ? 0600 : 0666);
     if (fd < 0) return errno;
     auto fail = [&](int err) {
         ::close(fd);
         ::unlink(tmp.c_str());
         return err;
     };
-    if (::fchmod(fd, mode) != 0 || !WriteAll(fd, bytes) || ::fsync(fd) != 0) return fail(errno);
+    if (keepMode && ::fchmod(fd, *keepMode) != 0) return fail(errno);
+    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) return fail(errno);
     if (!keepOpen && ::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmp.c_str());
@@ -99,10 +102,6 @@ int ReplaceWithNewFile(const std::string& tmp, const std::string& target, const 
     return 0;
 }
 
-bool ProcessGone(long pid) {
-    return pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
-}
-
 void RemoveStaleTemps(const std::string& target) {
     const std::string name = NameOf(target);
     if (name.empty()) return;
@@ -116,9 +115,11 @@ void RemoveStaleTemps(const std::string& target) {
         struct stat st {};
         if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
-        // A save takes milliseconds: a file of a live process (this one's
-        // other threads, another instance) is kept until it is old.
-        if (!ProcessGone(pid) && st.st_mtime > now - kStaleTempSeconds) continue;
+        // A save takes milliseconds, so only an old file is a leftover. The
+        // process id decides nothing: a save of this one's other threads, or
+        // of an instance in another PID namespace or on another host sharing
+        // the folder, is still being written whatever kill() says.
+        if (st.st_mtime > now - kStaleTempSeconds) continue;
         ::unlinkat(dfd, e->d_name, 0);
     }
     ::closedir(dir);
@@ -128,7 +129,7 @@ bool Write(const std::string& path, const std::string& bytes, std::string& error
     const std::string target = ResolveLinks(path);
     // An existing file keeps its mode, and one the user made read-only (or
     // may not write) is refused rather than silently replaced.
-    mode_t mode = 0644;
+    std::optional<mode_t> mode;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {

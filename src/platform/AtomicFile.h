@@ -10,7 +10,7 @@ namespace korvane::platform {
 // Writes through a temporary file and a rename, so a crash never leaves a
 // half-written file. On failure the old file is untouched. A write through
 // a symbolic link replaces the link's target; an existing file keeps its
-// mode, and a read-only one is refused.
+// mode, a new one gets 0666 less the umask, and a read-only one is refused.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
 
 // The same, for a file that grows after being written whole (the live
@@ -29,9 +29,9 @@ bool IsTempFileOf(std::string_view entry, std::string_view targetName, long& pid
 
 // A save killed between making its temporary file and the rename leaves the
 // file behind. A successful save removes those of its own target that are
-// our plain files, made by a process that is gone or older than this; it
-// touches nothing else in the folder. Errors are ignored, the save has
-// succeeded already.
+// our plain files older than this, whichever process made them; it touches
+// nothing else in the folder. Errors are ignored, the save has succeeded
+// already.
 inline constexpr int kStaleTempSeconds = 60;
 
 }  // namespace korvane::platform

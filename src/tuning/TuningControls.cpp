@@ -56,6 +56,7 @@ LockListParse ParseLockList(std::string_view text) {
         const auto k = platform::ParseInteger(std::string(word));
         if (!k || *k < 0 || *k >= kCellCount) {
             bad += (bad.empty() ? "" : " ") + std::string(word);
+            out.unreadable.emplace_back(word);
             continue;
         }
         bool& locked = out.locks[static_cast<size_t>(*k)];
@@ -75,10 +76,11 @@ LockListParse ParseLockList(std::string_view text) {
     return out;
 }
 
-std::string FormatLockList(const LockSet& locks) {
+std::string FormatLockList(const LockSet& locks, const std::vector<std::string>& kept) {
     std::string out;
     for (int k = 0; k < kCellCount; ++k)
         if (locks[static_cast<size_t>(k)]) out += (out.empty() ? "" : " ") + std::to_string(k);
+    for (const std::string& word : kept) out += (out.empty() ? "" : " ") + word;
     return out;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "live/LiveValues.h"
 #include "tuning/TuningTables.h"
@@ -31,13 +32,17 @@ struct LockListParse {
     LockSet locks{};
     // One line for the log when entries were left out; empty otherwise.
     std::string problem;
+    // The entries that are no cell index, as written: a toggle writes them
+    // back so the user's text is not lost (repeats are simply merged).
+    std::vector<std::string> unreadable;
 };
 // "3 17 200": the linear indexes 0..255 separated by spaces (tabs, commas
 // and semicolons are taken as spaces too). Entries that are no whole number
 // in range, and repeats, are left out and named in `problem`.
 LockListParse ParseLockList(std::string_view text);
-// The indexes in ascending order, separated by single spaces.
-std::string FormatLockList(const LockSet& locks);
+// The indexes in ascending order, then the `kept` entries, all separated by
+// single spaces.
+std::string FormatLockList(const LockSet& locks, const std::vector<std::string>& kept = {});
 
 // --- Filters ---------------------------------------------------------------
 

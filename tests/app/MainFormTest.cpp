@@ -433,6 +433,9 @@ TEST(MainWindow, ALockToggledAtTheDeskKeepsTheSavedList) {
     auto& tuning = form->Tuning();
     for (const int k : {3, 17, 200}) EXPECT_TRUE(tuning.Tables().Locked[k]) << k;
     QTableWidget* grid = Part<QTableWidget>(*form, "StringGrid2");
+    // Half-way through changing other settings: the toggle saves the lock only.
+    form->Settings().SetSettingValue("Ecu Com", "COM9");
+    form->Settings().SetSettingValue("Скорость ECU COM", "57600");
     // Column 0, row 5: k 5.
     QTest::mouseClick(grid->viewport(), Qt::RightButton, {},
                       grid->visualItemRect(grid->item(6, 1)).center());
@@ -440,6 +443,11 @@ TEST(MainWindow, ALockToggledAtTheDeskKeepsTheSavedList) {
     std::string error;
     ASSERT_TRUE(saved.Load((f.dir / "config.ini").string(), error)) << error;
     EXPECT_EQ(saved.SettingValue("Заблокированные ячейки"), "3 5 17 200");
+    EXPECT_EQ(saved.SettingValue("Ecu Com"), "/dev/ttyUSB0");
+    EXPECT_EQ(saved.SettingValue("Скорость ECU COM"), "38400");
+    EXPECT_EQ(form->Settings().SettingValue("Заблокированные ячейки"), "3 5 17 200");
+    EXPECT_EQ(form->Settings().SettingValue("Ecu Com"), "COM9");
+    EXPECT_EQ(form->Settings().SettingValue("Скорость ECU COM"), "57600");
     EXPECT_TRUE(form->LogLines().filter("Заблокирована ячейка").size() == 1)
         << form->LogLines().join("|").toStdString();
 }

@@ -278,18 +278,67 @@ TEST(SaveSettings, TheCopyOfAnUnreadableFileReplacesNothing) {
                                                        "\xFF\xFE"
                                                        "a",
                                                        error));
+    fs::permissions(path, fs::perms(0600));
     ASSERT_TRUE(korvane::platform::WriteFileAtomically(dir.File("config.ini.bak"), "mine", error));
+    fs::create_symlink(dir.File("nowhere"), dir.File("config.ini.bak2"));
     SettingsStore s;
     const SettingsSave saved = SaveSettings(s, path, true);
     ASSERT_EQ(saved.error, "");
     EXPECT_EQ(Bytes(dir.File("config.ini.bak")), "mine");
-    EXPECT_EQ(Bytes(dir.File("config.ini.bak2")),
+    EXPECT_FALSE(fs::exists(dir.File("nowhere")));
+    // The copy is as private as the file it keeps.
+    EXPECT_EQ(Bytes(dir.File("config.ini.bak3")),
               "\xFF\xFE"
               "a");
+    EXPECT_EQ(fs::status(dir.File("config.ini.bak3")).permissions() & fs::perms::all,
+              fs::perms(0600));
     ASSERT_FALSE(saved.logLines.empty());
-    EXPECT_NE(saved.logLines[0].find("config.ini.bak2"), std::string::npos);
+    EXPECT_NE(saved.logLines[0].find("config.ini.bak3"), std::string::npos);
     SettingsStore back;
     EXPECT_TRUE(back.Load(path, error)) << error;
+}
+
+// A single key saved on its own changes that key in the file as it is on
+// disk and nothing else: not the other lines, not their encoding.
+TEST(SaveOneSetting, ChangesOnlyItsKeyInTheFileOnDisk) {
+    TempDir dir;
+    const auto path = dir.File("config.ini");
+    std::string cp1251, error;
+    ASSERT_TRUE(korvane::platform::Utf8ToCp1251(
+        "Ecu Com=COM3\r\nзаблокированные ячейки=3 x\r\nТаймаут1=20\r\nбез знака\r\n", cp1251));
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(path, cp1251, error));
+    EXPECT_EQ(SaveOneSetting(path, "Заблокированные ячейки", "3 5 x"), "");
+    std::string expected;
+    ASSERT_TRUE(korvane::platform::Utf8ToCp1251(
+        "Ecu Com=COM3\r\nзаблокированные ячейки=3 5 x\r\nТаймаут1=20\r\nбез знака\r\n", expected));
+    EXPECT_EQ(Bytes(path), expected);
+
+    // A key the file lacks is appended.
+    EXPECT_EQ(SaveOneSetting(path, "Пределы поправки", "0.8 1.2"), "");
+    SettingsStore back;
+    ASSERT_TRUE(back.Load(path, error)) << error;
+    EXPECT_EQ(back.Count(), 5u);
+    EXPECT_EQ(back.SettingValue("Пределы поправки"), "0.8 1.2");
+}
+
+TEST(SaveOneSetting, AMissingFileIsMadeAndAnUnreadableOneLeftAlone) {
+    TempDir dir;
+    const auto path = dir.File("config.ini");
+    ASSERT_EQ(SaveOneSetting(path, "Заблокированные ячейки", "7"), "");
+    SettingsStore made;
+    std::string error;
+    ASSERT_TRUE(made.Load(path, error)) << error;
+    EXPECT_EQ(made.SettingValue("Заблокированные ячейки"), "7");
+    EXPECT_EQ(made.SettingValue("Ecu Com"), SettingsStore().SettingValue("Ecu Com"));
+
+    const std::string garbage =
+        "\xFF\xFE"
+        "a";
+    ASSERT_TRUE(korvane::platform::WriteFileAtomically(path, garbage, error));
+    const std::string refused = SaveOneSetting(path, "Заблокированные ячейки", "8");
+    EXPECT_NE(refused.find("config.ini"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("Заблокированные ячейки"), std::string::npos) << refused;
+    EXPECT_EQ(Bytes(path), garbage);
 }
 
 TEST(Session, NamesOfDateDirAndScreenshots) {

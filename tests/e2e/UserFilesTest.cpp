@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -52,7 +53,7 @@ class UserFiles : public korvane::test::WindowTest {
     std::vector<fs::path> ours;      // our leftovers, to be gone
 
     // Beside `target`: the user's variants of it (the old temporary-file
-    // pattern "<name>.<six letters>" among them) and a leftover of ours.
+    // pattern "<name>.<six letters>" among them) and an old leftover of ours.
     void Plant(const fs::path& target) {
         const std::string name = target.filename().string();
         for (const char* suffix : {".backup", ".stock1", ".winter", ".orig", ".aZ09xY"}) {
@@ -63,6 +64,9 @@ class UserFiles : public korvane::test::WindowTest {
         }
         const fs::path leftover = target.parent_path() / platform::TempFileName(name, gone, 1);
         korvane::test::WriteAll(leftover, Bytes{'h', 'a', 'l', 'f'});
+        // Only an old one is a leftover: a young one may still be written.
+        fs::last_write_time(leftover, fs::file_time_type::clock::now() -
+                                          std::chrono::seconds(2 * platform::kStaleTempSeconds));
         ours.push_back(leftover);
     }
 

@@ -104,6 +104,7 @@ TEST(FrameDecoding, WrongLengthChangesNothingButThePollStillCounts) {
         EXPECT_FALSE(tick.frameDecoded) << size;
         EXPECT_TRUE(tick.newPoll) << size;
         EXPECT_FALSE(tick.correctionRow.has_value()) << size;
+        EXPECT_FALSE(tick.lc1Taken) << size;
         EXPECT_EQ(decoder.Values(), before) << size;
         for (const auto& text : ComposeGridTexts(decoder.Values(), tick, ','))
             EXPECT_FALSE(text.has_value()) << size;
@@ -133,6 +134,7 @@ TEST_P(LambdaWindow, MergesOnlyAcceptedReadings) {
     EXPECT_EQ(tick.afrLc1Before, 14.0);
     EXPECT_EQ(decoder.Values().AfrLc1, k.taken ? k.lc.afr : 14.0);
     EXPECT_EQ(tick.correctionRow.has_value(), k.taken);
+    EXPECT_EQ(tick.lc1Taken, k.taken);
     if (k.taken) {
         EXPECT_EQ(*tick.correctionRow, k.lc.afr / 14.7);
     }
@@ -162,12 +164,16 @@ TEST(FrameDecoding, GridRow4ShowsTheRatioAcceptedUpToTheLastTick) {
 
 TEST(FrameDecoding, NarrowBandNeverConsultsTheLc1) {
     LiveDecoder decoder;
-    decoder.Tick(Frame({{9, 128}}), 1, OxygenSensor::Lc1, {1, 1, 0, 13.5});
+    EXPECT_TRUE(decoder.Tick(Frame({{9, 128}}), 1, OxygenSensor::Lc1, {1, 1, 0, 13.5}).lc1Taken);
     EXPECT_FALSE(decoder.NarrowBandMode);
 
+    // Switched to narrow band and reconnected in the same run: the held LC-1
+    // ratio is still shown but is no sample for the log.
+    decoder.ResetForConnect();
     const TickOutcome tick =
         decoder.Tick(Frame({{9, 128}, {18, 128}}), 2, OxygenSensor::NarrowBand, {1, 1, 0, 15.0});
     EXPECT_TRUE(decoder.NarrowBandMode);
+    EXPECT_FALSE(tick.lc1Taken);
     EXPECT_EQ(decoder.Values().AfrLc1, 13.5);
     const GridTexts grid = ComposeGridTexts(decoder.Values(), tick, ',');
     EXPECT_EQ(*grid[4], "13,5");

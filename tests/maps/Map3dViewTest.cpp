@@ -67,6 +67,9 @@ class MapView : public ::testing::Test {
         w.ecu = &worker;
         w.engineTimer = &engineTimer;
         w.image = [this] { return ImageBytes(image.data(), kImageSize); };
+        w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+            std::copy(bytes.begin(), bytes.end(), image.begin() + address);
+        };
         w.log = [this](const QString& line) { log << line; };
         w.showError = [this](const QString& text) { errors << text; };
         w.askOpenFile = [this](const QString&, const QString&) {

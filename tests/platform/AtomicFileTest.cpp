@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
@@ -80,7 +83,6 @@ TEST(AtomicFile, SavingTouchesNothingButOurOwnLeftovers) {
     const fs::path dir = FreshDir("beside");
     const long gone = GonePid();
     const long alive = ::getppid();
-    const std::string mine = TempFileName("X", gone, 3);
     const bool asRoot = ::geteuid() == 0;
     const Beside kBeside[] = {
         // The user's files, however old and whatever they are called.
@@ -91,10 +93,12 @@ TEST(AtomicFile, SavingTouchesNothingButOurOwnLeftovers) {
         {"X.aZ09xY", Kind::File, 24 * 3600, false},
         {"config.ini.backup", Kind::File, 24 * 3600, false},
         {".X.backup", Kind::File, 24 * 3600, false},
-        // Ours, left by a killed save: its process is gone.
-        {mine, Kind::File, 5, true},
-        {TempFileName("X", gone, 4), Kind::File, 0, true},
-        // Ours, of a process still running: kept while young, gone when old.
+        // Ours: removed only once old, whether its process looks gone or not
+        // (one in another PID namespace or on another host looks gone while
+        // it is still writing).
+        {TempFileName("X", gone, 3), Kind::File, 2 * kStaleTempSeconds, true},
+        {TempFileName("X", gone, 4), Kind::File, 0, false},
+        {TempFileName("X", gone, 8), Kind::File, kStaleTempSeconds - 10, false},
         {TempFileName("X", alive, 1), Kind::File, 5, false},
         {TempFileName("X", alive, 2), Kind::File, 2 * kStaleTempSeconds, true},
         // Of another target, or not a plain file of ours: never touched.
@@ -161,8 +165,10 @@ TEST(AtomicFile, ASaveThroughALinkReplacesItsTargetAndKeepsTheMode) {
     fs::create_symlink("real/j5.bin", dir / "j5.bin");
     const long gone = GonePid();
     for (const fs::path& p :
-         {dir / "real" / TempFileName("j5.bin", gone, 1), dir / TempFileName("j5.bin", gone, 1)})
+         {dir / "real" / TempFileName("j5.bin", gone, 1), dir / TempFileName("j5.bin", gone, 1)}) {
         std::ofstream(p) << "half";
+        SetAge(p, 2 * kStaleTempSeconds);
+    }
     std::string error;
     ASSERT_TRUE(WriteFileAtomically((dir / "j5.bin").string(), "image", error)) << error;
     EXPECT_TRUE(fs::is_symlink(dir / "j5.bin"));
@@ -203,5 +209,73 @@ TEST(AtomicFile, KeptOpenTheNewFileTakesAppendedBytes) {
     ASSERT_EQ(::write(fd, "line\r\n", 6), 6);
     ::close(fd);
     EXPECT_EQ(Read(dir / "log.csv"), "head\r\nline\r\n");
+    fs::remove_all(dir);
+}
+
+// A new file is made with the umask applied, as any program's would be; a
+// file that is there keeps its own mode whatever the umask.
+TEST(AtomicFile, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
+    const fs::path dir = FreshDir("umask");
+    struct Case {
+        mode_t umask;
+        fs::perms created;
+    };
+    const Case kCases[] = {{022, fs::perms(0644)},
+                           {027, fs::perms(0640)},
+                           {077, fs::perms(0600)},
+                           {002, fs::perms(0664)}};
+    std::ofstream(dir / "old") << "x";
+    const mode_t before = ::umask(022);
+    for (const Case& c : kCases) {
+        ::umask(c.umask);
+        std::string error;
+        const fs::path whole = dir / ("whole" + std::to_string(c.umask));
+        EXPECT_TRUE(WriteFileAtomically(whole.string(), "x", error)) << error;
+        const fs::path log = dir / ("log" + std::to_string(c.umask));
+        const int fd = WriteFileAtomicallyKeepOpen(log.string(), "x", error);
+        EXPECT_GE(fd, 0) << error;
+        if (fd >= 0) ::close(fd);
+        fs::permissions(dir / "old", fs::perms(0604));
+        EXPECT_TRUE(WriteFileAtomically((dir / "old").string(), "y", error)) << error;
+        for (const fs::path& p : {whole, log})
+            EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, c.created)
+                << p << " umask " << std::oct << c.umask;
+        EXPECT_EQ(fs::status(dir / "old").permissions() & fs::perms::all, fs::perms(0604))
+            << std::oct << c.umask;
+    }
+    ::umask(before);
+    fs::remove_all(dir);
+}
+
+// The disk filling up (here: the file size limit) after the temporary file
+// is made: the old file stays as it was, the temporary file goes and the
+// reason is told.
+TEST(AtomicFile, AWriteThatFailsMidwayLeavesTheOldFileWhole) {
+    const fs::path dir = FreshDir("efbig");
+    const std::string old(3000, 'o');
+    std::ofstream(dir / "j5.bin", std::ios::binary) << old;
+    fs::permissions(dir / "j5.bin", fs::perms(0640));
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{1024, limit.rlim_max};
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    std::string error;
+    bool saved = true;
+    int fd = -2;
+    if (::setrlimit(RLIMIT_FSIZE, &small) == 0) {
+        saved = WriteFileAtomically((dir / "j5.bin").string(), std::string(4096, 'n'), error);
+        fd = WriteFileAtomicallyKeepOpen((dir / "new.csv").string(), std::string(4096, 'n'), error);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::signal(SIGXFSZ, previous);
+    ASSERT_NE(fd, -2) << "the file size limit could not be set";
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(error, SystemReason(EFBIG));
+    EXPECT_EQ(Read(dir / "j5.bin"), old);
+    EXPECT_EQ(fs::status(dir / "j5.bin").permissions() & fs::perms::all, fs::perms(0640));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"j5.bin"});
     fs::remove_all(dir);
 }

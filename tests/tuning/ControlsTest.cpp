@@ -22,6 +22,7 @@ struct LockCase {
     std::vector<int> locked;
     const char* format;  // FormatLockList of the result
     bool problem;
+    const char* rewritten;  // the same with the unreadable entries kept
 };
 void PrintTo(const LockCase& c, std::ostream* os) {
     *os << c.name;
@@ -36,6 +37,7 @@ TEST_P(LockList, LoadsWhatIsValidAndNamesTheRest) {
         if (p.locks[static_cast<size_t>(k)]) locked.push_back(k);
     EXPECT_EQ(locked, c.locked);
     EXPECT_EQ(FormatLockList(p.locks), c.format);
+    EXPECT_EQ(FormatLockList(p.locks, p.unreadable), c.rewritten);
     EXPECT_EQ(!p.problem.empty(), c.problem) << p.problem;
     if (c.problem) {
         EXPECT_NE(p.problem.find("Заблокированные ячейки"), std::string::npos);
@@ -44,14 +46,20 @@ TEST_P(LockList, LoadsWhatIsValidAndNamesTheRest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tuning, LockList,
-    ::testing::Values(LockCase{"Empty", "", {}, "", false},
-                      LockCase{"Spaces", "  3 17   255 0 ", {0, 3, 17, 255}, "0 3 17 255", false},
-                      LockCase{"TabsAndCommas", "5\t6,7;8", {5, 6, 7, 8}, "5 6 7 8", false},
-                      LockCase{"Text", "12 abc 13", {12, 13}, "12 13", true},
-                      LockCase{"OutOfRange", "256 -1 4 99999999999999999999", {4}, "4", true},
-                      LockCase{"Fraction", "4.5 6", {6}, "6", true},
-                      LockCase{"Duplicate", "9 9 10", {9, 10}, "9 10", true},
-                      LockCase{"AllBad", "x y", {}, "", true}),
+    ::testing::Values(
+        LockCase{"Empty", "", {}, "", false, ""},
+        LockCase{"Spaces", "  3 17   255 0 ", {0, 3, 17, 255}, "0 3 17 255", false, "0 3 17 255"},
+        LockCase{"TabsAndCommas", "5\t6,7;8", {5, 6, 7, 8}, "5 6 7 8", false, "5 6 7 8"},
+        LockCase{"Text", "12 abc 13", {12, 13}, "12 13", true, "12 13 abc"},
+        LockCase{"OutOfRange",
+                 "256 -1 4 99999999999999999999",
+                 {4},
+                 "4",
+                 true,
+                 "4 256 -1 99999999999999999999"},
+        LockCase{"Fraction", "4.5 6", {6}, "6", true, "6 4.5"},
+        LockCase{"Duplicate", "9 9 10", {9, 10}, "9 10", true, "9 10"},
+        LockCase{"AllBad", "x y", {}, "", true, "x y"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LockListProblem, NamesBadEntriesAndRepeatsInOneLine) {

@@ -519,6 +519,16 @@ TEST(TuningPanel, ALockToggledAtTheDeskAddsOneIndexToTheStoredList) {
     EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 17 200");
     EXPECT_EQ(rig.log.filter("Разблокирована ячейка: " + cell + ".").size(), 1);
 
+    // Entries that are no cell index are the user's to mend: a toggle keeps
+    // them and changes only its own cell.
+    rig.settings["Заблокированные ячейки"] = "3 256 x7 17";
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {},
+                      g->visualItemRect(g->item(6, 1)).center());
+    EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 5 17 256 x7");
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {},
+                      g->visualItemRect(g->item(6, 1)).center());
+    EXPECT_EQ(rig.settings["Заблокированные ячейки"], "3 17 256 x7");
+
     // Read at start: the grid has them before any connect.
     rig.settings["Заблокированные ячейки"] = "7";
     p.ReadLocks(false);

@@ -309,7 +309,8 @@ void TuningPanel::ToggleLocks(const std::vector<int>& cells) {
     if (cells.empty()) return;
     // The list is taken from the settings as they are now, so a toggle
     // changes only its own cells, whatever the grid was shown with.
-    LockSet locked = ParseLockList(w_.setting(kLockedCellsKey)).locks;
+    const LockListParse stored = ParseLockList(w_.setting(kLockedCellsKey));
+    LockSet locked = stored.locks;
     // A selection that is all locked is freed; otherwise all of it is locked.
     const bool lock = std::any_of(cells.begin(), cells.end(), [&](int k) { return !locked[k]; });
     QStringList changed;
@@ -326,7 +327,9 @@ void TuningPanel::ToggleLocks(const std::vector<int>& cells) {
                                          : QStringLiteral("Разблокированы ячейки"));
         w_.log(QStringLiteral("%1: %2.").arg(what, changed.join(QStringLiteral(", "))));
     }
-    if (w_.storeSetting) w_.storeSetting(kLockedCellsKey, FormatLockList(locked));
+    // Entries that are no index stay in the text for the user to mend.
+    if (w_.storeSetting)
+        w_.storeSetting(kLockedCellsKey, FormatLockList(locked, stored.unreadable));
     StringGrid2->viewport()->update();
 }
 
