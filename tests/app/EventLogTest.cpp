@@ -2,10 +2,10 @@
 // what the user did or must see stands alone, and the journal file holds
 // every line in order.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "app/EventLog.h"
@@ -31,8 +31,12 @@ std::string ReadAll(const std::string& path) {
 struct TempDir {
     std::string path;
     TempDir() {
-        char tmpl[] = "/tmp/korvane-eventlog-XXXXXX";
-        path = ::mkdtemp(tmpl);
+        static int serial = 0;
+        const auto dir = std::filesystem::temp_directory_path() /
+                         ("korvane-eventlog-" + std::to_string(std::random_device{}()) + "-" +
+                          std::to_string(serial++));
+        std::filesystem::create_directories(dir);
+        path = dir.string();
     }
     ~TempDir() { std::filesystem::remove_all(path); }
 };

@@ -2,6 +2,7 @@
 // port list from a made-up device list, port names, system error texts,
 // code pages, files under Russian names, and the clock.
 #include <gtest/gtest.h>
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -234,6 +235,98 @@ TEST_F(RussianFolder, RefusalsLeaveTheOldFileAsItWas) {
     EXPECT_FALSE(WriteFileAtomically(Utf8(root / fs::path(u8"нет папки") / "a.bin"), "x", error));
     EXPECT_EQ(error, "нет такого файла или папки");
     EXPECT_EQ(Entries(folder), std::vector<std::string>{"только чтение.bin"});
+}
+
+namespace {
+
+// Sets a file's or folder's last write time to this many seconds ago.
+void SetAge(const fs::path& p, int seconds) {
+    const HANDLE h = ::CreateFileW(p.c_str(), FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << p;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t;
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= static_cast<ULONGLONG>(seconds) * 10000000ULL;
+    FILETIME then{t.LowPart, t.HighPart};
+    EXPECT_TRUE(::SetFileTime(h, nullptr, nullptr, &then)) << p;
+    ::CloseHandle(h);
+}
+
+}  // namespace
+
+// The cleanup after a save on Windows: old leftovers of our own saves of
+// the same file go, whatever their process; everything else in the folder
+// stays as it was.
+TEST_F(RussianFolder, SavingRemovesOnlyOurOwnLeftovers) {
+    const fs::path folder = root / fs::path(u8"Прошивки");
+    const std::string target = "калибровка №1.bin";
+    // Windows process ids are multiples of four: an odd one is nobody's.
+    const long gone = 4243;
+    const long alive = static_cast<long>(::GetCurrentProcessId());
+    struct Beside {
+        std::string name;
+        bool folder;
+        int ageSeconds;
+        bool removed;
+    };
+    const Beside kBeside[] = {
+        {target + ".backup", false, 24 * 3600, false},
+        {"." + target + ".aZ09xY", false, 24 * 3600, false},
+        {TempFileName(target, gone, 1), false, 5, false},
+        {TempFileName(target, gone, 3), false, 2 * kStaleTempSeconds, true},
+        {TempFileName(target, alive, 1), false, 5, false},
+        {TempFileName(target, alive, 2), false, 2 * kStaleTempSeconds, true},
+        {TempFileName("другой.bin", gone, 1), false, 24 * 3600, false},
+        {TempFileName(target, gone, 2), true, 24 * 3600, false},
+    };
+    for (const Beside& b : kBeside) {
+        const fs::path p = folder / fs::path(std::u8string(b.name.begin(), b.name.end()));
+        if (b.folder) {
+            ASSERT_TRUE(fs::create_directory(p));
+        } else {
+            std::string error;
+            ASSERT_TRUE(WriteFileAtomically(Utf8(p), "bytes of " + b.name, error)) << error;
+        }
+        SetAge(p, b.ageSeconds);
+    }
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(Utf8(folder / fs::path(u8"калибровка №1.bin")), "new", error))
+        << error;
+    std::vector<std::string> expected{"калибровка №1.bin"};
+    for (const Beside& b : kBeside) {
+        if (!b.removed) expected.push_back(b.name);
+        std::string back;
+        if (!b.removed && !b.folder) {
+            ASSERT_TRUE(ReadBinaryFile(Utf8(folder) + "\\" + b.name, back, error)) << b.name;
+            EXPECT_EQ(back, "bytes of " + b.name);
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(folder), expected);
+}
+
+// The live logs: the whole file is put in place, then lines are appended
+// through the descriptor, in binary mode.
+TEST_F(RussianFolder, KeptOpenTheNewFileTakesAppendedBytes) {
+    const fs::path folder = root / fs::path(u8"Прошивки");
+    const std::string file = Utf8(folder / fs::path(u8"лог.csv"));
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(file, "old content that is longer", error)) << error;
+    const int fd = WriteFileAtomicallyKeepOpen(file, "head\r\n", error);
+    ASSERT_GE(fd, 0) << error;
+    EXPECT_EQ(::_write(fd, "line\n", 5), 5);
+    struct _stat64 st {};
+    ASSERT_EQ(::_fstat64(fd, &st), 0);
+    EXPECT_EQ(st.st_size, 11);
+    EXPECT_EQ(::_close(fd), 0);
+    std::string back;
+    ASSERT_TRUE(ReadBinaryFile(file, back, error)) << error;
+    EXPECT_EQ(back, "head\r\nline\n");
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"лог.csv"});
 }
 
 TEST(WindowsClock, MonotonicAndPausesEndWhenStopped) {
