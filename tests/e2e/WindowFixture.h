@@ -86,6 +86,26 @@ class WindowTest : public ::testing::Test {
         ASSERT_TRUE(simulator->Start(&error)) << error;
     }
 
+    // The demo's files, the simulator running and a "config.ini" for a quick
+    // session with the narrow-band sensor that loads "demo.bin" at start;
+    // extra: lines added at its end. A fatal failure when a step fails.
+    void StartDemoSession(const std::string& extra = {}) {
+        MakeDemoFiles();
+        if (HasFatalFailure()) return;
+        StartSimulator(SimulatorOptions());
+        if (HasFatalFailure()) return;
+        WriteConfigText("Ecu Com=" + (dir / "ecu").string() +
+                        "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\n"
+                        "Быстрый обмен=да\r\nLC-1 Com=" +
+                        (dir / "lc1").string() +
+                        "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
+                        "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
+                        "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+                        "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
+                        "Загрузить прошивку по умолчанию=да\r\n" +
+                        extra);
+    }
+
     // "config.ini" with these lines, CP1251 on disk as a user's would be.
     void WriteConfigText(const std::string& utf8) {
         std::string bytes, error;
