@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/MainForm.h"
@@ -104,6 +106,20 @@ class WindowTest : public ::testing::Test {
                         "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
                         "Загрузить прошивку по умолчанию=да\r\n" +
                         extra);
+    }
+
+    // The learnable cell (throttle above "Не настраивать ниже %") whose
+    // mixture is furthest from lambda 1 with the image's corrections.
+    std::pair<int, int> WorstCell() const {
+        std::pair<int, int> worst{2, 0};
+        double error = 0;
+        for (int c = 2; c < 16; ++c)
+            for (int r = 0; r < 16; ++r)
+                if (const double e = std::fabs(simulator->TrueLambdaAtCell(c, r) - 1); e > error) {
+                    error = e;
+                    worst = {c, r};
+                }
+        return worst;
     }
 
     // "config.ini" with these lines, CP1251 on disk as a user's would be.
