@@ -10,9 +10,17 @@ korvane_packages=(
   dpkg-dev file
 )
 
-korvane_install_deps() {
+# Installs those of the given packages that are missing; the options before
+# "--" go to apt-get install.
+korvane_install_missing() {
+  local opts=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    opts+=("$1")
+    shift
+  done
+  [ "${1-}" = "--" ] && shift
   local missing=()
-  for p in "${korvane_packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -21,7 +29,11 @@ korvane_install_deps() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -q || return 1
-  $sudo apt-get install -y -q "${missing[@]}" || return 1
+  $sudo apt-get install -y -q "${opts[@]}" "${missing[@]}" || return 1
+}
+
+korvane_install_deps() {
+  korvane_install_missing -- "${korvane_packages[@]}"
 }
 
 # The Windows build of the libraries without widgets and its tests under
@@ -30,15 +42,5 @@ korvane_install_deps() {
 korvane_windows_packages=(g++-mingw-w64-x86-64-posix wine64 googletest)
 
 korvane_install_windows_deps() {
-  local missing=()
-  for p in "${korvane_windows_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -q || return 1
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" || return 1
+  korvane_install_missing --no-install-recommends -- "${korvane_windows_packages[@]}"
 }

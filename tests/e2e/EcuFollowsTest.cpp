@@ -81,15 +81,8 @@ class EcuFollows : public korvane::test::WindowTest {
     }
     // The learnable cell furthest from lambda 1, held.
     void HoldWorstCell() {
-        std::pair<int, int> worst{2, 0};
-        double error = 0;
-        for (int c = 2; c < 16; ++c)
-            for (int r = 0; r < 16; ++r)
-                if (const double e = std::fabs(simulator->TrueLambdaAtCell(c, r) - 1); e > error) {
-                    error = e;
-                    worst = {c, r};
-                }
-        simulator->HoldCell(worst.first, worst.second);
+        const auto [c, r] = WorstCell();
+        simulator->HoldCell(c, r);
     }
     // The three tables of the ECU's RAM equal the window's image.
     bool TablesEqual(app::TForm1& form) const {
@@ -109,6 +102,17 @@ class EcuFollows : public korvane::test::WindowTest {
         auto& tables = form.Tuning().Tables();
         ASSERT_TRUE(QTest::qWaitFor([&] { return tables.PRecCount >= 1; }, 30000));
     }
+    // The simulator up, the engine held in the worst cell, the window
+    // connected and tuning until something was learned into the ECU.
+    // extra: further lines of "config.ini". A fatal failure when not.
+    void TuneTheWorstCell(std::unique_ptr<app::TForm1>& form, const std::string& extra = "") {
+        Start();
+        ASSERT_FALSE(HasFatalFailure());
+        WriteConfig(extra);
+        HoldWorstCell();
+        form = Open();
+        ConnectAndTune(*form);
+    }
     // Answered write requests, as {address, bytes}.
     std::vector<std::pair<uint16_t, Bytes>> Writes() const {
         std::vector<std::pair<uint16_t, Bytes>> out;
@@ -126,13 +130,8 @@ class EcuFollows : public korvane::test::WindowTest {
 // by itself, and the session start brings the ECU's tables back to the
 // image, whatever was lost on the way.
 TEST_F(EcuFollows, ACutInTheMiddleOfABcnWriteIsMadeUpAfterTheLineReturns) {
-    Start();
-    ASSERT_FALSE(HasFatalFailure());
-    WriteConfig("Переподключаться=да\r\n");
-    HoldWorstCell();
-    auto form = Open();
-    ConnectAndTune(*form);
-    ASSERT_FALSE(HasFatalFailure());
+    std::unique_ptr<app::TForm1> form;
+    ASSERT_NO_FATAL_FAILURE(TuneTheWorstCell(form, "Переподключаться=да\r\n"));
     cutArmed = true;
     ASSERT_TRUE(QTest::qWaitFor([&] { return cutDone.load(); }, 30000))
         << form->LogLines().join("\n").toStdString();
@@ -161,13 +160,8 @@ TEST_F(EcuFollows, ACutInTheMiddleOfABcnWriteIsMadeUpAfterTheLineReturns) {
 // The ECU restarts with its RAM at the flash values: the learned tables are
 // back in it within 10 s.
 TEST_F(EcuFollows, AnEcuThatLostItsRamGetsTheLearnedTablesBack) {
-    Start();
-    ASSERT_FALSE(HasFatalFailure());
-    WriteConfig("Переподключаться=да\r\n");
-    HoldWorstCell();
-    auto form = Open();
-    ConnectAndTune(*form);
-    ASSERT_FALSE(HasFatalFailure());
+    std::unique_ptr<app::TForm1> form;
+    ASSERT_NO_FATAL_FAILURE(TuneTheWorstCell(form, "Переподключаться=да\r\n"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return TablesEqual(*form); }, 10000));
     // The learning made the image differ from the flash.
     const auto img = form->Image().Bytes();
@@ -188,13 +182,8 @@ TEST_F(EcuFollows, AnEcuThatLostItsRamGetsTheLearnedTablesBack) {
 // Connect, tune, disconnect, another image at the desk, connect: the ECU
 // gets that image's tables and no byte of the first session's.
 TEST_F(EcuFollows, NothingOfOneSessionReachesTheNext) {
-    Start();
-    ASSERT_FALSE(HasFatalFailure());
-    WriteConfig();
-    HoldWorstCell();
-    auto form = Open();
-    ConnectAndTune(*form);
-    ASSERT_FALSE(HasFatalFailure());
+    std::unique_ptr<app::TForm1> form;
+    ASSERT_NO_FATAL_FAILURE(TuneTheWorstCell(form));
     form->ToolButton(11)->click();
     form->ToolButton(2)->click();
     ASSERT_TRUE(

@@ -33,20 +33,7 @@ class Map3dWindow : public korvane::test::WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
-        MakeDemoFiles();
-        if (HasFatalFailure()) return;
-        StartSimulator(SimulatorOptions());
-        ASSERT_FALSE(HasFatalFailure());
-        WriteConfigText("Ecu Com=" + (dir / "ecu").string() +
-                        "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\nБыстрый "
-                        "обмен=да\r\nLC-1 Com=" +
-                        (dir / "lc1").string() +
-                        "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
-                        "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
-                        "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
-                        "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
-                        "Загрузить прошивку по умолчанию=да\r\nКарта прошивки=" +
-                        (dir / "demo.xml").string() + "\r\n");
+        StartDemoSession("Карта прошивки=" + (dir / "demo.xml").string() + "\r\n");
     }
 
     static void Pick(maps::CalibrationPanel& panel, const char* path) {

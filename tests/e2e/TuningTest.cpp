@@ -92,20 +92,6 @@ class Tuning : public korvane::test::WindowTest {
         WriteConfigText(text);
     }
 
-    // The learnable cell (throttle above "Не настраивать ниже %") whose
-    // mixture is furthest from lambda 1 with the image's corrections.
-    std::pair<int, int> WorstCell() const {
-        std::pair<int, int> worst{2, 0};
-        double error = 0;
-        for (int c = 2; c < 16; ++c)
-            for (int r = 0; r < 16; ++r)
-                if (const double e = std::fabs(simulator->TrueLambdaAtCell(c, r) - 1); e > error) {
-                    error = e;
-                    worst = {c, r};
-                }
-        return worst;
-    }
-
     // The engine held in the worst cell, BCN rewrites only every two
     // minutes, the session up and the tuning on: the window once the tuning
     // has taken its first sample. A fatal failure when it does not.

@@ -77,18 +77,8 @@ class UserFiles : public korvane::test::WindowTest {
 };
 
 TEST_F(UserFiles, EveryKindOfSaveRemovesOnlyOurOwnLeftovers) {
-    MakeDemoFiles();
+    StartDemoSession();
     if (HasFatalFailure()) return;
-    StartSimulator(SimulatorOptions());
-    WriteConfigText("Ecu Com=" + (dir / "ecu").string() +
-                    "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\n"
-                    "Быстрый обмен=да\r\nLC-1 Com=" +
-                    (dir / "lc1").string() +
-                    "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
-                    "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
-                    "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
-                    "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
-                    "Загрузить прошивку по умолчанию=да\r\n");
     for (const char* target : {"config.ini", "saved.bin", "new.bin", "window.bin"})
         Plant(dir / target);
     keep[dir / "demo.bin"] = ReadAll(dir / "demo.bin");

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/MainForm.h"
@@ -84,6 +86,40 @@ class WindowTest : public ::testing::Test {
         simulator = std::make_unique<sim::Simulator>(o);
         std::string error;
         ASSERT_TRUE(simulator->Start(&error)) << error;
+    }
+
+    // The demo's files, the simulator running and a "config.ini" for a quick
+    // session with the narrow-band sensor that loads "demo.bin" at start;
+    // extra: lines added at its end. A fatal failure when a step fails.
+    void StartDemoSession(const std::string& extra = {}) {
+        MakeDemoFiles();
+        if (HasFatalFailure()) return;
+        StartSimulator(SimulatorOptions());
+        if (HasFatalFailure()) return;
+        WriteConfigText("Ecu Com=" + (dir / "ecu").string() +
+                        "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\n"
+                        "Быстрый обмен=да\r\nLC-1 Com=" +
+                        (dir / "lc1").string() +
+                        "\r\nНе настраивать ниже %=2\r\nПисать логи=нет\r\n"
+                        "Интервал коррекции БЦН(мс)=120000\r\nВремя перезаписи прошивки(мс)=100\r\n"
+                        "Коэф. обучения соседних РТ=\r\nИнтервал обучения соседних РТ=\r\n"
+                        "Датчик кислорода=УДК\r\nПрошивка по умолчанию=demo.bin\r\n"
+                        "Загрузить прошивку по умолчанию=да\r\n" +
+                        extra);
+    }
+
+    // The learnable cell (throttle above "Не настраивать ниже %") whose
+    // mixture is furthest from lambda 1 with the image's corrections.
+    std::pair<int, int> WorstCell() const {
+        std::pair<int, int> worst{2, 0};
+        double error = 0;
+        for (int c = 2; c < 16; ++c)
+            for (int r = 0; r < 16; ++r)
+                if (const double e = std::fabs(simulator->TrueLambdaAtCell(c, r) - 1); e > error) {
+                    error = e;
+                    worst = {c, r};
+                }
+        return worst;
     }
 
     // "config.ini" with these lines, CP1251 on disk as a user's would be.

@@ -2,6 +2,7 @@
 // Shared pieces of the ECU tests: a log view that records, and a scripted
 // adapter+ECU on a fake port that answers hand-written frames.
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ecu/Command.h"
@@ -20,6 +22,18 @@
 #include "platform/fakes/ForwardingSerialPort.h"
 
 namespace korvane::ecu::test {
+
+// Polls pred every millisecond until it holds (true) or the time is up
+// (false): for a worker thread on a real or simulated line.
+template <class Pred>
+bool WaitFor(Pred pred, int timeoutMs = 30000) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 // "82 10 F1 3E 01 C2" -> bytes; frames in tests are written out by hand.
 inline Bytes H(const std::string& text) {

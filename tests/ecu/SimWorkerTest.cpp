@@ -20,15 +20,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-template <class Pred>
-bool WaitFor(Pred pred, int timeoutMs = 30000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using ecu::test::WaitFor;
 
 std::vector<uint16_t> WriteAddresses(const std::vector<sim::SeenRequest>& requests) {
     std::vector<uint16_t> out;

@@ -26,7 +26,7 @@
 #include "platform/NumberText.h"
 #include "platform/UiBridge.h"
 #include "sim/Firmware.h"
-#include "tests/support/RecordingEcu.h"
+#include "tests/maps/PanelFixture.h"
 
 using namespace korvane;
 using namespace korvane::maps;
@@ -38,73 +38,15 @@ const char* kIdle = "Демо_прошивка/Холостой_ход/Обор�
 const char* kCold = "Демо_прошивка/Топливо/Коррекция_по_ТОЖ";
 const char* kPhase = "Демо_прошивка/Топливо/Сдвиг_фазы_впрыска";
 
-class Editor : public ::testing::Test {
+class Editor : public test::PanelFixture {
   protected:
-    fs::path dir;
-    test::RecordingEcu worker;
-    // The image's changes as its store was told of them (the ECU's RAM
-    // follows those; the panel posts nothing itself).
-    std::vector<std::pair<uint16_t, std::vector<uint8_t>>> stored;
-    std::vector<uint8_t> image = sim::MakeSyntheticFirmware(1);
-    QWidget window;
-    QTabWidget* pages = nullptr;
-    QWidget* tablePanel = nullptr;
-    QTimer engineTimer;
-    QStringList log, errors, answers;
-    std::map<std::string, std::string> settings;
-    int saves = 0;
-    bool connected = true;  // false: at the desk, no connection
-    int deskEdits = 0;
-    CalibrationPanel* panel = nullptr;
+    Editor() : PanelFixture("korvane_mapui_") {}
 
     void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_mapui_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
-        std::ofstream(dir / "demo.xml", std::ios::binary) << sim::MakeDemoMapCp1251(image);
-        window.resize(964, 523);
-        tablePanel = new QWidget(&window);
-        tablePanel->setGeometry(0, 0, 715, 476);
-        pages = new QTabWidget(tablePanel);
-        pages->setGeometry(0, 205, 715, 271);
-        for (const char* page : {"Системные", "Данные", "График"})
-            pages->addTab(new QWidget(pages), QString::fromUtf8(page));
-        CalibrationPanel::Window w;
-        w.ecu = &worker;
-        w.engineTimer = &engineTimer;
-        w.image = [this] { return ImageBytes(image.data(), kImageSize); };
-        w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
-            std::copy(bytes.begin(), bytes.end(), image.begin() + address);
-            stored.emplace_back(address, std::vector<uint8_t>(bytes.begin(), bytes.end()));
-        };
-        w.log = [this](const QString& line) { log << line; };
-        w.showError = [this](const QString& text) { errors << text; };
-        w.askOpenFile = [this](const QString&, const QString&) {
-            return answers.isEmpty() ? QString() : answers.takeFirst();
-        };
-        w.setting = [this](const char* key) { return settings[key]; };
-        w.setSetting = [this](const char* key, const std::string& v) { settings[key] = v; };
-        w.saveImage = [this] { ++saves; };
-        w.connected = [this] { return connected; };
-        w.imageEdited = [this] { ++deskEdits; };
-        w.runGuarded = [](std::function<void()> step) { step(); };
-        w.connectTimer = [this](QTimer* t, std::function<void()> f) {
-            QObject::connect(t, &QTimer::timeout, &window, std::move(f));
-        };
-        w.decimalSeparator = '.';
-        panel = new CalibrationPanel(w, pages, tablePanel, &window);
-        panel->setGeometry(718, 32, 243, 475);
-        window.show();
+        PanelFixture::SetUp();
         engineTimer.setInterval(50);
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    void LoadDemo() {
-        answers << QString::fromStdString((dir / "demo.xml").string());
-        panel->MapButton->click();
-        ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    }
+    void LoadDemo() { Load(dir / "demo.xml"); }
     void Select(const char* path) {
         QTreeWidgetItem* item = panel->ItemByNames(QString::fromUtf8(path));
         ASSERT_NE(item, nullptr) << path;

@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "maps/Map3dEditor.h"
+#include "tests/maps/MapRows.h"
 
 using namespace korvane::maps;
 
 namespace {
 
-using Rows = std::vector<std::pair<std::string, std::string>>;
+using korvane::maps::test::Rows;
 
 Rows Layout(int nx, int ny, const char* order, const char* min = nullptr,
             const char* max = nullptr) {

@@ -6,12 +6,15 @@
 #include "maps/Map3d.h"
 #include "maps/MapDocument.h"
 #include "sim/Firmware.h"
+#include "tests/maps/MapRows.h"
 
 using namespace korvane::maps;
 
 namespace {
 
-using Rows = std::vector<std::pair<std::string, std::string>>;
+using korvane::maps::test::Rows;
+using korvane::maps::test::With;
+using korvane::maps::test::Without;
 
 Rows Base() {
     return {{"graf", "3D"},
@@ -26,21 +29,6 @@ Rows Base() {
             {"Шаг", "1"},
             {"Делитель_шага", "2"},
             {"Смещение", "0"}};
-}
-
-Rows With(Rows rows, const std::string& key, const std::string& value) {
-    for (auto& [k, v] : rows)
-        if (k == key) {
-            v = value;
-            return rows;
-        }
-    rows.push_back({key, value});
-    return rows;
-}
-
-Rows Without(Rows rows, const std::string& key) {
-    std::erase_if(rows, [&](const auto& r) { return r.first == key; });
-    return rows;
 }
 
 Map3dRead Read(const Rows& rows) {

@@ -18,11 +18,10 @@
 #include <fstream>
 #include <map>
 
-#include "maps/ui/CalibrationPanel.h"
 #include "maps/ui/Map3dView.h"
 #include "maps/ui/MapGrid.h"
 #include "sim/Firmware.h"
-#include "tests/support/RecordingEcu.h"
+#include "tests/maps/PanelFixture.h"
 
 using namespace korvane;
 using namespace korvane::maps;
@@ -35,68 +34,12 @@ const char* kIgnition = "Демо_прошивка/Зажигание/УОЗ_о�
 const char* kCold = "Демо_прошивка/Топливо/Коррекция_по_ТОЖ";
 constexpr size_t kPhaseAddress = 0x5D00;  // 16 × 11, "строки"
 
-class MapView : public ::testing::Test {
+class MapView : public test::PanelFixture {
   protected:
-    fs::path dir;
-    test::RecordingEcu worker;
-    std::vector<uint8_t> image = sim::MakeSyntheticFirmware(1);
-    QWidget window;
-    QTabWidget* pages = nullptr;
-    QWidget* tablePanel = nullptr;
-    QTimer engineTimer;
-    QStringList log, errors, answers;
-    std::map<std::string, std::string> settings;
-    int deskEdits = 0;
-    std::vector<bool> viewShown;
-    CalibrationPanel* panel = nullptr;
-
-    void SetUp() override {
-        static int n = 0;
-        dir = fs::temp_directory_path() /
-              ("korvane_map3d_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(dir);
-        std::ofstream(dir / "demo.xml", std::ios::binary) << sim::MakeDemoMapCp1251(image);
-        window.resize(964, 523);
-        tablePanel = new QWidget(&window);
-        tablePanel->setGeometry(0, 0, 715, 476);
-        pages = new QTabWidget(tablePanel);
-        pages->setGeometry(0, 205, 715, 271);
-        for (const char* page : {"Системные", "Данные", "График"})
-            pages->addTab(new QWidget(pages), QString::fromUtf8(page));
-        CalibrationPanel::Window w;
-        w.ecu = &worker;
-        w.engineTimer = &engineTimer;
-        w.image = [this] { return ImageBytes(image.data(), kImageSize); };
-        w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
-            std::copy(bytes.begin(), bytes.end(), image.begin() + address);
-        };
-        w.log = [this](const QString& line) { log << line; };
-        w.showError = [this](const QString& text) { errors << text; };
-        w.askOpenFile = [this](const QString&, const QString&) {
-            return answers.isEmpty() ? QString() : answers.takeFirst();
-        };
-        w.setting = [this](const char* key) { return settings[key]; };
-        w.setSetting = [this](const char* key, const std::string& v) { settings[key] = v; };
-        w.saveImage = [] {};
-        w.connected = [] { return false; };  // at the desk: the image only
-        w.imageEdited = [this] { ++deskEdits; };
-        w.mapViewShown = [this](bool shown) { viewShown.push_back(shown); };
-        w.runGuarded = [](std::function<void()> step) { step(); };
-        w.connectTimer = [this](QTimer* t, std::function<void()> f) {
-            QObject::connect(t, &QTimer::timeout, &window, std::move(f));
-        };
-        w.decimalSeparator = '.';
-        panel = new CalibrationPanel(w, pages, tablePanel, &window);
-        panel->setGeometry(718, 32, 243, 475);
-        window.show();
+    MapView() : PanelFixture("korvane_map3d_") {
+        connected = false;  // at the desk: the image only
     }
-    void TearDown() override { fs::remove_all(dir); }
 
-    void Load(const fs::path& map) {
-        answers << QString::fromStdString(map.string());
-        panel->MapButton->click();
-        ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    }
     void Select(const char* path) {
         QTreeWidgetItem* item = panel->ItemByNames(QString::fromUtf8(path));
         ASSERT_NE(item, nullptr) << path;

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "maps/TableCodec.h"
+#include "tests/maps/MapRows.h"
 
 using namespace korvane::maps;
 
 namespace {
 
-using Rows = std::vector<std::pair<std::string, std::string>>;
+using korvane::maps::test::Rows;
+using korvane::maps::test::With;
 
 struct Image {
     std::vector<uint8_t> bytes = std::vector<uint8_t>(kImageSize, 0);
@@ -47,16 +49,6 @@ Rows Curve(const std::string& n, const std::string& first, const std::string& la
             {"Смещение_по_оси_Y", "0"},
             {"Шаг_по_Y", "1"},
             {"Делитель_шага_по_Y", "128"}};
-}
-
-Rows With(Rows rows, const std::string& key, const std::string& value) {
-    for (auto& [k, v] : rows)
-        if (k == key) {
-            v = value;
-            return rows;
-        }
-    rows.push_back({key, value});
-    return rows;
 }
 
 TableDisplay Show(const Rows& rows, const Image& image) {

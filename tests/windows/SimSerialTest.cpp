@@ -29,15 +29,7 @@ std::string Env(const char* name) {
     return v != nullptr ? v : "";
 }
 
-template <class Pred>
-bool WaitFor(Pred pred, int timeoutMs = 30000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using ecu::test::WaitFor;
 
 class SimPort : public ::testing::Test {
   protected:
