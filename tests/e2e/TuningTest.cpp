@@ -369,8 +369,17 @@ TEST_F(Tuning, ALockedCellKeepsItsBytesAndTheWayBackRestoresTheRam) {
         },
         10000))
         << form->LogLines().join("\n").toStdString();
-    EXPECT_FALSE(form->LogLines().filter("Поправка возвращена к загруженной прошивке").isEmpty());
-    EXPECT_FALSE(form->LogLines().filter("БЦН возвращен к загруженной прошивке").isEmpty());
+    // The lines follow the ECU's confirmations, which reach the window a
+    // moment after the simulator has taken the bytes.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !form->LogLines()
+                        .filter("Поправка возвращена к загруженной прошивке")
+                        .isEmpty() &&
+                   !form->LogLines().filter("БЦН возвращен к загруженной прошивке").isEmpty();
+        },
+        5000))
+        << form->LogLines().join("\n").toStdString();
     const auto img = form->Image().Bytes();
     const std::vector<uint8_t> image(img.begin(), img.end());
     EXPECT_EQ(Slice(image, kCorrectionAddress), Slice(firmware, kCorrectionAddress));
