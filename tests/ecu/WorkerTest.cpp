@@ -476,6 +476,34 @@ TEST_F(Worker, TheEcuRamFollowsTheImage) {
     EXPECT_EQ(w.IsDiagnostic, 1);  // polling goes on
 }
 
+// A refusal is the ECU answering: a plan of many refused blocks, sent with
+// no poll in between, must not read as a silent ECU and end the session
+// (a reconnect would forget the refusals and send the same blocks again).
+TEST_F(Worker, ARunOfRefusalsKeepsTheSession) {
+    Connect();
+    const int ups = view.SessionUps();
+    refuseWrites = true;
+    constexpr int kBlocks = 16;  // some 4 s of refused writes at these pauses
+    for (int i = 0; i < kBlocks; ++i)
+        Post(EcuCommand::ImageChanged(static_cast<uint16_t>(0x5000 + 0x100 * i), {1, 2}));
+    // One pass takes each change, then the polls: the first sends the plan.
+    for (int i = 0; i < kBlocks + 4; ++i) w.Pass();
+    EXPECT_EQ(w.IsDiagnostic, 1);
+    EXPECT_EQ(w.IsECUConnected, 1);
+    EXPECT_EQ(view.SessionUps(), ups);  // no reconnect
+    EXPECT_EQ(writes.size(), static_cast<size_t>(kBlocks));
+    const Lines lines = view.Lines();
+    for (int i = 0; i < kBlocks; ++i) {
+        const std::string refused = "ECU: << ОШИБКА Запись отклонена ECU! Адрес - " +
+                                    HexText(Bytes{static_cast<uint8_t>(0x50 + i), 0x00}) +
+                                    "; байт - 2; код - 0x11; не повторяется";
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), refused), 1) << refused;
+    }
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find("связь разорвана"), std::string::npos) << line;
+    EXPECT_EQ(w.Status().refusals.size(), static_cast<size_t>(kBlocks));
+}
+
 // A close forgets: what the first session still owed never reaches the ECU
 // of the next one.
 TEST_F(Worker, NothingOwedOutlivesAClose) {
