@@ -302,7 +302,6 @@ void WriteBack::PartLoadIgnition() {
     if (!flatRows.empty())
         host_.Log("УОЗ на ЧН: строки " + flatRows +
                   " не пересчитаны: БЦН в крайних столбцах одинаков");
-    StoreInImage(kIgnitionAddress, IgnitionBytes());
 }
 
 TableBytes WriteBack::IgnitionBytes() const {
@@ -314,8 +313,9 @@ TableBytes WriteBack::IgnitionBytes() const {
 }
 
 void WriteBack::WriteIgnition() {
-    if (!LinkUp()) return;
-    host_.Log("Записываем УОЗ на ЧН");
+    // The image is the ECU's RAM to be: a running engine gets the table
+    // only now, once the user has seen it and asked for it.
+    if (LinkUp()) host_.Log("Записываем УОЗ на ЧН");
     StoreInImage(kIgnitionAddress, IgnitionBytes());
 }
 

@@ -390,20 +390,24 @@ TEST(TuningPanel, IgnitionStepShowsTheTableAndStoresIt) {
     p.ComboBox1Change();
     ASSERT_TRUE(p.Button6->isVisible());
 
+    const size_t storesBefore = rig.imageStores.size();
     p.Button6Click();
     EXPECT_TRUE(p.Button7->isVisible());
     EXPECT_FALSE(p.Button6->isVisible());
     EXPECT_EQ(rig.Cell(8, 1), "19,9");  // 10 + (200 − 101.33) × 20 / 200
     EXPECT_EQ(rig.Cell(1, 1), "10,0");
-    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, 0)], 40);
+    // Only shown: the running engine gets it at the write button.
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, 0)], 0);
+    EXPECT_EQ(rig.imageStores.size(), storesBefore);
 
     rig.engineTimer->start();
     p.Timer4->start();
     p.Timer6->stop();
-    ASSERT_FALSE(rig.imageStores.empty());
+    p.Button7Click();
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, 0)], 40);
+    ASSERT_EQ(rig.imageStores.size(), storesBefore + 1);
     EXPECT_EQ(rig.imageStores.back().first, kIgnitionAddress);
     EXPECT_EQ(rig.imageStores.back().second.at(CellIndex(7, 0)), 40);
-    p.Button7Click();
     EXPECT_TRUE(rig.worker.Take().empty());
     EXPECT_TRUE(rig.log.contains("Записываем УОЗ на ЧН"));
     EXPECT_TRUE(p.Timer4->isActive());
