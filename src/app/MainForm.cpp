@@ -520,7 +520,7 @@ void TForm1::SessionUp(uint64_t openId) {
 
 void TForm1::Disconnect(bool automatic) {
     if (!automatic) linkWatch_->Disconnecting();
-    session_->Disconnect();
+    session_->Disconnect(automatic);
     firmware_->SessionEnded();
     calibration_->HideLive();  // no engine, no live point
     ValueListEditor1->setEnabled(true);
