@@ -174,6 +174,9 @@ void TForm1::ShowState(SessionState state) {
         if (QToolButton* button = ToolButton(b.number)) button->setEnabled(b.enabled);
     if (auto* saveAs = findChild<QAction*>(QStringLiteral("SaveImageAs")))
         saveAs->setEnabled(SaveImageAsOffered(state, image_.FirmwareLoaded));
+    // A read replaces the image whole: an edit made meanwhile would reach
+    // only the ECU.
+    if (calibration_) calibration_->setEnabled(state != SessionState::ReadingFirmware);
 }
 
 void TForm1::SetStateLabel(const QString& text, const QColor& background) {

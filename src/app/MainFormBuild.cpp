@@ -394,6 +394,12 @@ void TForm1::CreateFirmwareActions() {
 void TForm1::CreateCalibrationPanel() {
     maps::CalibrationPanel::Window w;
     w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+        // The read's image replaces this one whole, while the ECU would
+        // already hold the edit.
+        if (session_->State() == SessionState::ReadingFirmware) {
+            AppendLog(QStringLiteral("Идет чтение прошивки из ECU: правка в образ не внесена."));
+            return;
+        }
         image_.Store(address, bytes);
     };
     w.ecu = &session_->Ecu();

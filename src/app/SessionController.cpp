@@ -37,7 +37,7 @@ std::vector<ButtonState> ToolbarButtons(SessionState state, bool firmwareLoaded)
         {18, session},
         {19, session},
         {20, false},
-        {21, session || (desk && firmwareLoaded)},  // the map editor
+        {21, (session && !reading) || (desk && firmwareLoaded)},  // the map editor
         {23, false},
         {24, false},
         {27, true},

@@ -40,7 +40,8 @@ struct ButtonState {
 // this state. The tuning start needs a loaded image. Without a connection an
 // image file may be opened, and an opened image shown in the tuning grid and
 // edited in the map editor; the connect's own steps (the default image, the
-// session start) run with these closed again.
+// session start) run with these closed again, and so does a read out of the
+// ECU, which replaces the image whole.
 std::vector<ButtonState> ToolbarButtons(SessionState state, bool firmwareLoaded);
 // "Сохранить прошивку как…": any loaded image, except while a read out of the
 // ECU is filling it.
