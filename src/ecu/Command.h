@@ -122,6 +122,8 @@ class CommandQueue {
     bool Idle() const;
     bool HasWaiting() const;
     size_t Waiting() const;
+    // A close waits: long work should end at its next step.
+    bool CloseWaiting() const;
 
     static constexpr std::chrono::milliseconds kForever{-1};
     // Blocks until ready() holds or `most` has passed; every post and Wake()

@@ -356,7 +356,9 @@ void TECUThread::WriteOwed() {
     const std::vector<SyncWrite> plan = sync_.Plan();
     if (plan.empty()) return;
     for (const SyncWrite& write : plan) {
-        if (!Connected() || StopRequested()) break;
+        // A disconnect must not wait behind the whole plan: what is left
+        // stays owed, and a close forgets it anyway.
+        if (!Connected() || StopRequested() || queue_.CloseWaiting()) break;
         RunSyncWrite(write);
     }
     PublishSync();

@@ -55,6 +55,7 @@ class Worker : public ::testing::Test {
             const size_t at = (p[2] << 8) | p[3];
             std::copy(p.begin() + 5, p.end(), ram.begin() + at);
             writes.push_back(at);
+            if (closeAtWrite && writes.size() == closeAtWrite) w.Post(EcuCommand::Close());
             return refuseWrites ? H("83 F1 10 7F 3D 11 51") : H("81 F1 10 7D FF");
         }
         return {};
@@ -84,6 +85,7 @@ class Worker : public ::testing::Test {
     std::vector<size_t> writes;
     bool memoryAnswers = true;
     bool refuseWrites = false;
+    size_t closeAtWrite = 0;  // the user disconnects while this write goes
     platform::FakeClock clock;
     platform::FakeSerialPort port{&clock};
     ecu::test::ScriptedEcu ecu{port};
@@ -502,6 +504,24 @@ TEST_F(Worker, ARunOfRefusalsKeepsTheSession) {
     for (const std::string& line : lines)
         EXPECT_EQ(line.find("связь разорвана"), std::string::npos) << line;
     EXPECT_EQ(w.Status().refusals.size(), static_cast<size_t>(kBlocks));
+}
+
+// A disconnect asked for in the middle of a write plan ends it at the next
+// write, not after the whole plan.
+TEST_F(Worker, ACloseCutsAWritePlanShort) {
+    Connect();
+    constexpr int kRanges = 8;
+    for (int i = 0; i < kRanges; ++i)
+        Post(EcuCommand::ImageChanged(static_cast<uint16_t>(0x5000 + 0x100 * i), {1, 2}));
+    for (int i = 0; i < kRanges; ++i) w.Pass();
+    ASSERT_EQ(w.Status().owedBytes, 2u * kRanges);
+    ASSERT_TRUE(writes.empty());
+    closeAtWrite = 2;
+    w.Pass();  // the poll, then the plan until the close
+    EXPECT_EQ(writes.size(), 2u);
+    w.Pass();
+    EXPECT_EQ(w.IsComConnected, 0);
+    EXPECT_EQ(writes.size(), 2u);
 }
 
 // A close forgets: what the first session still owed never reaches the ECU
