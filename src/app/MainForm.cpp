@@ -503,7 +503,8 @@ void TForm1::CommandFinished(const ecu::CommandResult& result) {
 }
 
 void TForm1::Synced(const ecu::SyncReport& report) {
-    tuning_->Synced(report);
+    // A write of a session given up since says nothing about this one.
+    if (report.openId == session_->OpenId()) tuning_->Synced(report);
     ShowEcuFollows();
 }
 

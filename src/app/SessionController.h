@@ -140,6 +140,9 @@ class SessionController {
     bool TakeSessionUp(uint64_t openId);
     bool TakeConnectFailed(uint64_t openId);
     bool ConnectPending() const { return connectPending_; }
+    // The id of the latest open: a report of an earlier session's write
+    // carries another.
+    uint64_t OpenId() const { return openId_; }
     // Ends the session: logs stop, both ports get their close, queued behind
     // what the workers still have so nothing overtakes it. The user's own
     // disconnect (not `automatic`) forgets the ranges followed.

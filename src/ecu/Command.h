@@ -95,7 +95,8 @@ struct SyncReport {
     uint32_t length = 0;   // bytes over all requests
     bool confirmed = false;
     bool refused = false;
-    uint8_t code = 0;  // the ECU's reason when refused
+    uint8_t code = 0;     // the ECU's reason when refused
+    uint64_t openId = 0;  // the open whose session wrote it
 };
 
 // Commands from the window (any thread) to the worker. Rules per kind:

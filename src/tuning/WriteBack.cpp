@@ -132,6 +132,11 @@ void WriteBack::Synced(const ecu::SyncReport& report) {
         host_.Log(std::exchange(restoredBcnLine_, {}));
 }
 
+void WriteBack::ForgetRestoreLines() {
+    restoredCorrectionLine_.clear();
+    restoredBcnLine_.clear();
+}
+
 void WriteBack::WriteTuningStartByte() {
     if (LinkUp()) {
         timers_.engine.Stop();

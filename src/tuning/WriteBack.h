@@ -107,6 +107,9 @@ class WriteBack {
     // and the lines of
     // «Вернуть поправку» wait for the ECU's confirmation of their table.
     void Synced(const ecu::SyncReport& report);
+    // A disconnect or another image: a restore still waiting for the ECU
+    // will not be confirmed any more, so its lines are dropped.
+    void ForgetRestoreLines();
 
     // Tuning start, in the steps the window interleaves with its widgets:
     // the control byte, then the flag, then the rewrite timers.

@@ -421,7 +421,7 @@ TEST_F(Worker, TheEcuRamFollowsTheImage) {
     bcn[70] ^= 0xFF;  // the ECU lost a learned BCN byte: block 2 differs
     EcuCommand open = ecu::test::OpenAsSet(w);
     open.ranges = {{kBcn, bcn}, {kCorrection, correction}};
-    w.Post(std::move(open));
+    const uint64_t openId = w.Post(std::move(open));
     w.Pass();
     ASSERT_EQ(view.SessionUps(), 1);
     EXPECT_TRUE(writes.empty());  // read back first, written after a good poll
@@ -433,6 +433,7 @@ TEST_F(Worker, TheEcuRamFollowsTheImage) {
     ASSERT_EQ(view.Reports().size(), 1u);
     EXPECT_TRUE(view.Reports()[0].confirmed);
     EXPECT_EQ(view.Reports()[0].kind, CommandKind::remakegbc);
+    EXPECT_EQ(view.Reports()[0].openId, openId);  // the window tells sessions apart by it
 
     // One learned cell: one single-byte write.
     writes.clear();

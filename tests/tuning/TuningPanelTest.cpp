@@ -625,3 +625,31 @@ TEST(TuningPanel, RestoreIsOfferedWhileConnectedWithAnImageAndAsksFirst) {
     EXPECT_TRUE(rig.log.contains(line));
     EXPECT_EQ(p.Tables().PRecCount, 1);
 }
+
+// A restore whose confirmation never came: after a disconnect or another
+// image, a later write of the table does not claim the restore.
+TEST(TuningPanel, ARestoreLineOutlivesNeitherTheSessionNorTheImage) {
+    const std::pair<const char*, void (*)(ui::TuningPanel&)> cases[] = {
+        {"disconnect", [](ui::TuningPanel& p) { p.Disconnected(); }},
+        {"image load", [](ui::TuningPanel& p) { p.addtabl(); }},
+    };
+    for (const auto& [what, between] : cases) {
+        PanelRig rig;
+        for (int i = 0; i < 256; ++i) rig.image[kCorrectionAddress + i] = 128;
+        rig.Fill();
+        ui::TuningPanel& p = *rig.panel;
+        p.SessionReady();
+        rig.LinkUp();
+        p.Timer1Timer();
+        ASSERT_TRUE(p.RestoreButton->isEnabled());
+        rig.image[kCorrectionAddress + 5] = 140;  // learned since the load
+        rig.answerYes = true;
+        p.RestoreButton->click();
+        ASSERT_EQ(rig.image[kCorrectionAddress + 5], 128) << what;
+        between(p);
+        p.Synced({ecu::CommandKind::remakepopr, kCorrectionAddress, 256, true, false, 0});
+        // (the BCN table had nothing to restore: its line came at once)
+        EXPECT_TRUE(rig.log.filter("Поправка возвращена").isEmpty())
+            << what << ": " << rig.log.join("|").toStdString();
+    }
+}

@@ -270,6 +270,7 @@ void TuningPanel::SessionReady() {
 }
 
 void TuningPanel::Disconnected() {
+    writeBack_->ForgetRestoreLines();
     Tables().TuningActive = false;
     Timer4->stop();
     RestoreButton->setEnabled(false);
@@ -361,6 +362,8 @@ void TuningPanel::UpdateRestoreButton() {
 }
 
 void TuningPanel::addtabl() {
+    // Another image: a restore of the one before is no longer awaited.
+    writeBack_->ForgetRestoreLines();
     core_->addtabl(w_.image(), rowLabels_, columnLabels_);
 }
 
