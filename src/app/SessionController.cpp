@@ -6,6 +6,7 @@
 
 #include "app/Session.h"
 #include "ecu/ECUThread.h"
+#include "ecu/RamSync.h"
 #include "lambda/LAMBDAThread.h"
 #include "platform/NumberText.h"
 #include "platform/Paths.h"
@@ -275,7 +276,16 @@ void SessionController::ImageChanged(uint16_t address, std::span<const uint8_t> 
 
 void SessionController::Follow(uint16_t address, size_t length) {
     if (followed_.size() != kImageSize) followed_.assign(kImageSize, false);
-    for (size_t k = 0; k < length && address + k < kImageSize; ++k) followed_[address + k] = true;
+    // The tuning tables are not kept here: their own check decides, at each
+    // connect and load, whether the image's tables may go into a running
+    // engine at all.
+    auto inTable = [](size_t at) {
+        for (const ecu::RamTable& t : ecu::kRamTables)
+            if (at >= t.address && at < t.address + ecu::kRamTableBytes) return true;
+        return false;
+    };
+    for (size_t k = 0; k < length && address + k < kImageSize; ++k)
+        if (!inTable(address + k)) followed_[address + k] = true;
 }
 
 std::vector<ecu::RamRange> SessionController::Followed() const {

@@ -130,7 +130,8 @@ class SessionController {
     // until the user disconnects. At the desk nothing goes.
     void ImageChanged(uint16_t address, std::span<const uint8_t> bytes);
     // The whole image was replaced (a file loaded in a session): every range
-    // followed goes again with the new image's bytes.
+    // followed outside the tuning tables (those go by their own check) goes
+    // again with the new image's bytes.
     void ImageReplaced();
     // The ranges followed since the user's connect, with the image's bytes.
     std::vector<ecu::RamRange> Followed() const;
@@ -205,7 +206,8 @@ class SessionController {
     bool tuningBeforeDrop_ = false;
     uint64_t endingClose_ = 0;  // the close EndSession waits for
     uint64_t openId_ = 0;       // the open whose result the connect waits for
-    // Per image byte: the ECU's RAM has followed it since the user's connect.
+    // Per image byte outside the tuning tables: the ECU's RAM has followed
+    // it since the user's connect.
     std::vector<bool> followed_;
     std::function<void()> stopped_;
 };
