@@ -174,6 +174,9 @@ void TForm1::ShowState(SessionState state) {
         if (QToolButton* button = ToolButton(b.number)) button->setEnabled(b.enabled);
     if (auto* saveAs = findChild<QAction*>(QStringLiteral("SaveImageAs")))
         saveAs->setEnabled(SaveImageAsOffered(state, image_.FirmwareLoaded));
+    // A read replaces the image whole: an edit made meanwhile would reach
+    // only the ECU.
+    if (calibration_) calibration_->setEnabled(state != SessionState::ReadingFirmware);
 }
 
 void TForm1::SetStateLabel(const QString& text, const QColor& background) {
@@ -500,7 +503,8 @@ void TForm1::CommandFinished(const ecu::CommandResult& result) {
 }
 
 void TForm1::Synced(const ecu::SyncReport& report) {
-    tuning_->Synced(report);
+    // A write of a session given up since says nothing about this one.
+    if (report.openId == session_->OpenId()) tuning_->Synced(report);
     ShowEcuFollows();
 }
 
@@ -520,7 +524,7 @@ void TForm1::SessionUp(uint64_t openId) {
 
 void TForm1::Disconnect(bool automatic) {
     if (!automatic) linkWatch_->Disconnecting();
-    session_->Disconnect();
+    session_->Disconnect(automatic);
     firmware_->SessionEnded();
     calibration_->HideLive();  // no engine, no live point
     ValueListEditor1->setEnabled(true);

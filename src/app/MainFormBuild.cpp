@@ -113,6 +113,7 @@ void TForm1::CreateWorkers() {
     o.workDir = env_.workDir;
     o.lambdaReadTimeoutMs = env_.lambdaReadTimeoutMs;
     o.decimalSeparator = decimalSeparator_;
+    o.image = [this] { return std::span<const uint8_t>(image_.Bytes()); };
     session_ = std::make_unique<SessionController>(std::move(o));
     session_->onState = [this](SessionState state) { ShowState(state); };
 }
@@ -355,10 +356,12 @@ void TForm1::CreateFirmwareActions() {
     firmware_->resetTuningCounters = [this] { tuning_->Tables().ResetCounters(); };
     firmware_->stopTuningTimers = [this] { tuning_->StopTuningTimers(); };
     firmware_->addtabl = [this] { tuning_->addtabl(); };
-    // An image loaded into a session: the ECU's RAM follows its tables.
+    // An image loaded into a session: the ECU's RAM follows its tables and
+    // everything else it followed, now with the new image's bytes.
     firmware_->pishupopr = [this] {
         for (const ecu::RamRange& r : tuning_->pishupopr())
             session_->ImageChanged(r.address, r.bytes);
+        session_->ImageReplaced();
     };
     firmware_->startTuningTimers = [this] { tuning_->StartTuningTimers(); };
     // What the image offers follows it; at the desk the grid shows it.
@@ -391,6 +394,12 @@ void TForm1::CreateFirmwareActions() {
 void TForm1::CreateCalibrationPanel() {
     maps::CalibrationPanel::Window w;
     w.store = [this](uint16_t address, std::span<const uint8_t> bytes) {
+        // The read's image replaces this one whole, while the ECU would
+        // already hold the edit.
+        if (session_->State() == SessionState::ReadingFirmware) {
+            AppendLog(QStringLiteral("Идет чтение прошивки из ECU: правка в образ не внесена."));
+            return;
+        }
         image_.Store(address, bytes);
     };
     w.ecu = &session_->Ecu();

@@ -6,6 +6,7 @@
 
 #include "app/Session.h"
 #include "ecu/ECUThread.h"
+#include "ecu/RamSync.h"
 #include "lambda/LAMBDAThread.h"
 #include "platform/NumberText.h"
 #include "platform/Paths.h"
@@ -37,7 +38,7 @@ std::vector<ButtonState> ToolbarButtons(SessionState state, bool firmwareLoaded)
         {18, session},
         {19, session},
         {20, false},
-        {21, session || (desk && firmwareLoaded)},  // the map editor
+        {21, (session && !reading) || (desk && firmwareLoaded)},  // the map editor
         {23, false},
         {24, false},
         {27, true},
@@ -216,6 +217,30 @@ int SessionController::ExchangeMs() const {
 void SessionController::Connect(const ConnectSettings& settings, bool automatic,
                                 std::vector<ecu::RamRange> kept) {
     settings_ = settings;
+    if (!automatic) followed_.assign(kImageSize, false);
+    if (automatic) {
+        // Only what `kept` does not already hold, so no byte goes twice.
+        std::vector<bool> inKept(kImageSize, false);
+        for (const ecu::RamRange& r : kept)
+            for (size_t k = 0; k < r.bytes.size() && r.address + k < kImageSize; ++k)
+                inKept[r.address + k] = true;
+        for (ecu::RamRange& r : Followed()) {
+            size_t k = 0;
+            while (k < r.bytes.size()) {
+                if (inKept[r.address + k]) {
+                    ++k;
+                    continue;
+                }
+                size_t end = k;
+                while (end < r.bytes.size() && !inKept[r.address + end]) ++end;
+                kept.push_back({static_cast<uint16_t>(r.address + k),
+                                ecu::Bytes(r.bytes.begin() + static_cast<std::ptrdiff_t>(k),
+                                           r.bytes.begin() + static_cast<std::ptrdiff_t>(end))});
+                k = end;
+            }
+        }
+    }
+    for (const ecu::RamRange& r : kept) Follow(r.address, r.bytes.size());
     openId_ = ecu_->Post(ecu::EcuCommand::Open(settings.ecu, std::move(kept)));
     connectPending_ = true;
     // A reconnect goes on in the folder of the connection it restores.
@@ -243,7 +268,50 @@ void SessionController::Connect(const ConnectSettings& settings, bool automatic,
 
 void SessionController::ImageChanged(uint16_t address, std::span<const uint8_t> bytes) {
     if (state_ == SessionState::Disconnected || bytes.empty()) return;
+    // Kept even when the worker has no session to take it (a reconnect
+    // between attempts): the next attempt sends it.
+    Follow(address, bytes.size());
     ecu_->Post(ecu::EcuCommand::ImageChanged(address, ecu::Bytes(bytes.begin(), bytes.end())));
+}
+
+void SessionController::Follow(uint16_t address, size_t length) {
+    if (followed_.size() != kImageSize) followed_.assign(kImageSize, false);
+    // The tuning tables are not kept here: their own check decides, at each
+    // connect and load, whether the image's tables may go into a running
+    // engine at all.
+    auto inTable = [](size_t at) {
+        for (const ecu::RamTable& t : ecu::kRamTables)
+            if (at >= t.address && at < t.address + ecu::kRamTableBytes) return true;
+        return false;
+    };
+    for (size_t k = 0; k < length && address + k < kImageSize; ++k)
+        if (!inTable(address + k)) followed_[address + k] = true;
+}
+
+std::vector<ecu::RamRange> SessionController::Followed() const {
+    std::vector<ecu::RamRange> out;
+    if (!options_.image || followed_.size() != kImageSize) return out;
+    const std::span<const uint8_t> image = options_.image();
+    if (image.size() < kImageSize) return out;
+    for (size_t a = 0; a < kImageSize;) {
+        if (!followed_[a]) {
+            ++a;
+            continue;
+        }
+        size_t end = a;
+        while (end < kImageSize && followed_[end]) ++end;
+        out.push_back({static_cast<uint16_t>(a),
+                       ecu::Bytes(image.begin() + static_cast<std::ptrdiff_t>(a),
+                                  image.begin() + static_cast<std::ptrdiff_t>(end))});
+        a = end;
+    }
+    return out;
+}
+
+void SessionController::ImageReplaced() {
+    if (state_ == SessionState::Disconnected) return;
+    for (const ecu::RamRange& r : Followed())
+        ecu_->Post(ecu::EcuCommand::ImageChanged(r.address, r.bytes));
 }
 
 bool SessionController::TakeSessionUp(uint64_t openId) {
@@ -256,7 +324,8 @@ bool SessionController::TakeConnectFailed(uint64_t openId) {
     return TakeSessionUp(openId);
 }
 
-void SessionController::Disconnect() {
+void SessionController::Disconnect(bool automatic) {
+    if (!automatic) followed_.assign(kImageSize, false);
     logsEnabled_ = false;
     logs_.Stop();
     connectPending_ = false;

@@ -15,6 +15,7 @@
 #include "ecu/Command.h"
 #include "live/LiveLogs.h"
 #include "live/StatusCells.h"
+#include "platform/ImageSize.h"
 
 namespace korvane::ecu {
 class TECUThread;
@@ -39,7 +40,8 @@ struct ButtonState {
 // this state. The tuning start needs a loaded image. Without a connection an
 // image file may be opened, and an opened image shown in the tuning grid and
 // edited in the map editor; the connect's own steps (the default image, the
-// session start) run with these closed again.
+// session start) run with these closed again, and so does a read out of the
+// ECU, which replaces the image whole.
 std::vector<ButtonState> ToolbarButtons(SessionState state, bool firmwareLoaded);
 // "Сохранить прошивку как…": any loaded image, except while a read out of the
 // ECU is filling it.
@@ -92,6 +94,9 @@ class SessionController {
         std::string workDir;
         int lambdaReadTimeoutMs = 300;
         char decimalSeparator = ',';
+        // The image's bytes now: a reconnect and a replaced image send the
+        // ranges the ECU's RAM follows with them.
+        std::function<std::span<const uint8_t>()> image;
     };
     explicit SessionController(Options options);
     // Stops the workers.
@@ -116,20 +121,33 @@ class SessionController {
     // folder (an automatic one keeps the folder and logs of the connection
     // it restores) and the live logs. `kept`: the image's tables the ECU's
     // RAM should hold; the session reads them back and writes what differs.
+    // An automatic one adds every range followed since the user's connect,
+    // with the image's bytes now: a restarted ECU is back at its flash there.
     void Connect(const ConnectSettings& settings, bool automatic,
                  std::vector<ecu::RamRange> kept = {});
     // The image changed there: while a session is asked for or stands, the
-    // ECU's RAM follows (the bytes are taken now). At the desk nothing goes.
+    // ECU's RAM follows (the bytes are taken now), and the range is followed
+    // until the user disconnects. At the desk nothing goes.
     void ImageChanged(uint16_t address, std::span<const uint8_t> bytes);
+    // The whole image was replaced (a file loaded in a session): every range
+    // followed outside the tuning tables (those go by their own check) goes
+    // again with the new image's bytes.
+    void ImageReplaced();
+    // The ranges followed since the user's connect, with the image's bytes.
+    std::vector<ecu::RamRange> Followed() const;
     // The worker's answer to a connect, with the id of the open that gave
     // it. False when no connect waited for it (the user disconnected
     // meanwhile, or it belongs to an open that a later connect replaced).
     bool TakeSessionUp(uint64_t openId);
     bool TakeConnectFailed(uint64_t openId);
     bool ConnectPending() const { return connectPending_; }
+    // The id of the latest open: a report of an earlier session's write
+    // carries another.
+    uint64_t OpenId() const { return openId_; }
     // Ends the session: logs stop, both ports get their close, queued behind
-    // what the workers still have so nothing overtakes it.
-    void Disconnect();
+    // what the workers still have so nothing overtakes it. The user's own
+    // disconnect (not `automatic`) forgets the ranges followed.
+    void Disconnect(bool automatic = false);
     // Ends the session for good (exit, window close). False when there is
     // nothing to end on the wire: no ECU port open and nothing queued. Else
     // both ports get their close and `stopped` runs once the ECU worker
@@ -170,6 +188,7 @@ class SessionController {
 
   private:
     class EcuEventSink;
+    void Follow(uint16_t address, size_t length);
     Options options_;
     // Before the workers: events already posted may still arrive while
     // they stop.
@@ -187,6 +206,9 @@ class SessionController {
     bool tuningBeforeDrop_ = false;
     uint64_t endingClose_ = 0;  // the close EndSession waits for
     uint64_t openId_ = 0;       // the open whose result the connect waits for
+    // Per image byte outside the tuning tables: the ECU's RAM has followed
+    // it since the user's connect.
+    std::vector<bool> followed_;
     std::function<void()> stopped_;
 };
 

@@ -172,6 +172,12 @@ bool CommandQueue::HasWaiting() const {
     return !waiting_.empty();
 }
 
+bool CommandQueue::CloseWaiting() const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(waiting_.begin(), waiting_.end(),
+                       [](const EcuCommand& c) { return c.kind == CommandKind::CloseComPort; });
+}
+
 size_t CommandQueue::Waiting() const {
     std::lock_guard lock(mutex_);
     return waiting_.size();

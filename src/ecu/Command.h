@@ -95,7 +95,8 @@ struct SyncReport {
     uint32_t length = 0;   // bytes over all requests
     bool confirmed = false;
     bool refused = false;
-    uint8_t code = 0;  // the ECU's reason when refused
+    uint8_t code = 0;     // the ECU's reason when refused
+    uint64_t openId = 0;  // the open whose session wrote it
 };
 
 // Commands from the window (any thread) to the worker. Rules per kind:
@@ -122,6 +123,8 @@ class CommandQueue {
     bool Idle() const;
     bool HasWaiting() const;
     size_t Waiting() const;
+    // A close waits: long work should end at its next step.
+    bool CloseWaiting() const;
 
     static constexpr std::chrono::milliseconds kForever{-1};
     // Blocks until ready() holds or `most` has passed; every post and Wake()

@@ -181,6 +181,8 @@ void TECUThread::Run(const EcuCommand& command) {
 }
 
 void TECUThread::OpenComPort(const EcuCommand& command) {
+    // What is written from here on belongs to this open's session.
+    openId_ = command.id;
     const OpenSettings& settings = command.open;
     PortName = settings.portName.empty() ? std::string("COM1") : settings.portName;
     PortSpeed = settings.portSpeed.empty() ? std::string("57600") : settings.portSpeed;
@@ -356,7 +358,9 @@ void TECUThread::WriteOwed() {
     const std::vector<SyncWrite> plan = sync_.Plan();
     if (plan.empty()) return;
     for (const SyncWrite& write : plan) {
-        if (!Connected() || StopRequested()) break;
+        // A disconnect must not wait behind the whole plan: what is left
+        // stays owed, and a close forgets it anyway.
+        if (!Connected() || StopRequested() || queue_.CloseWaiting()) break;
         RunSyncWrite(write);
     }
     PublishSync();
@@ -389,7 +393,7 @@ void TECUThread::RunSyncWrite(const SyncWrite& write) {
     const bool table = write.kind == CommandKind::remakegbc ||
                        write.kind == CommandKind::remakeuoz ||
                        write.kind == CommandKind::remakepopr;
-    SyncReport report{write.kind, write.blocks.front().address, 0, true, false, 0};
+    SyncReport report{write.kind, write.blocks.front().address, 0, true, false, 0, openId_};
     Log(line);
     failure_.clear();
     for (size_t k = 0; k < write.blocks.size(); ++k) {

@@ -178,6 +178,7 @@ class TECUThread : public EcuLinkFields, public EcuCommands {
     int progressPos_ = 0;
     std::string failure_;  // why the command being run failed
     RamSync sync_;
+    uint64_t openId_ = 0;  // the open of the session that stands or last stood
 };
 
 }  // namespace korvane::ecu

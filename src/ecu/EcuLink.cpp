@@ -220,13 +220,21 @@ bool EcuLink::SendRequest(std::span<const uint8_t> payload) {
     const bool result = Validate(payload, lastAnswer_);
     lastValid_ = f_.error == errorsBefore && !lastAnswer_.empty() &&
                  lastAnswer_[0] == static_cast<uint8_t>(serviceId + 0x40);
-    TrackHealth(sentAt);
+    // The ECU's own "no" to this request is still an answer: the line and
+    // the ECU are alive, so a run of refusals must not end the session.
+    const bool refusal = f_.error == errorsBefore && lastAnswer_.size() == 3 &&
+                         lastAnswer_[0] == 0x7F && lastAnswer_[1] == serviceId;
+    TrackHealth(sentAt, refusal);
     return result;
 }
 
-void EcuLink::TrackHealth(int64_t sentAt) {
+void EcuLink::TrackHealth(int64_t sentAt, bool refusal) {
     if (lastValid_) {
         errorsInRow_ = 0;
+        failingSince_ = -1;
+        return;
+    }
+    if (refusal) {
         failingSince_ = -1;
         return;
     }

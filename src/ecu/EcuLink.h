@@ -168,7 +168,7 @@ class EcuLink {
     void DiscardWaiting();
     // After each exchange: a valid answer ends a run of failures; a run that
     // has lasted kNoAnswerLimitMs ends a standing session.
-    void TrackHealth(int64_t sentAt);
+    void TrackHealth(int64_t sentAt, bool refusal = false);
     void GiveUp(const std::string& why);
     bool ExpectExactly(std::span<const uint8_t> payload, const Bytes& answer,
                        std::initializer_list<uint8_t> expected, bool resultOnError);

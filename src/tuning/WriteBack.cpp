@@ -132,6 +132,11 @@ void WriteBack::Synced(const ecu::SyncReport& report) {
         host_.Log(std::exchange(restoredBcnLine_, {}));
 }
 
+void WriteBack::ForgetRestoreLines() {
+    restoredCorrectionLine_.clear();
+    restoredBcnLine_.clear();
+}
+
 void WriteBack::WriteTuningStartByte() {
     if (LinkUp()) {
         timers_.engine.Stop();
@@ -302,7 +307,6 @@ void WriteBack::PartLoadIgnition() {
     if (!flatRows.empty())
         host_.Log("УОЗ на ЧН: строки " + flatRows +
                   " не пересчитаны: БЦН в крайних столбцах одинаков");
-    StoreInImage(kIgnitionAddress, IgnitionBytes());
 }
 
 TableBytes WriteBack::IgnitionBytes() const {
@@ -314,8 +318,9 @@ TableBytes WriteBack::IgnitionBytes() const {
 }
 
 void WriteBack::WriteIgnition() {
-    if (!LinkUp()) return;
-    host_.Log("Записываем УОЗ на ЧН");
+    // The image is the ECU's RAM to be: a running engine gets the table
+    // only now, once the user has seen it and asked for it.
+    if (LinkUp()) host_.Log("Записываем УОЗ на ЧН");
     StoreInImage(kIgnitionAddress, IgnitionBytes());
 }
 

@@ -107,6 +107,9 @@ class WriteBack {
     // and the lines of
     // «Вернуть поправку» wait for the ECU's confirmation of their table.
     void Synced(const ecu::SyncReport& report);
+    // A disconnect or another image: a restore still waiting for the ECU
+    // will not be confirmed any more, so its lines are dropped.
+    void ForgetRestoreLines();
 
     // Tuning start, in the steps the window interleaves with its widgets:
     // the control byte, then the flag, then the rewrite timers.
@@ -126,10 +129,12 @@ class WriteBack {
     void Timer4Timer();  // BCN rewrite
     void Timer6Timer();  // neighbour rewrite
 
-    // "УОЗ на ЧН": inner columns follow the air charge between the outer ones;
-    // the image takes the new bytes. Rows that have no slope keep their values.
+    // "УОЗ на ЧН": inner columns follow the air charge between the outer ones,
+    // in the tables only: a preview the user confirms with WriteIgnition.
+    // Rows that have no slope keep their values.
     void PartLoadIgnition();
-    // The ignition table of the tables into the image (and so the ECU).
+    // The ignition table of the tables into the image (and so the ECU while
+    // a session stands); its line only when it goes to the ECU.
     void WriteIgnition();
 
     // "Вернуть поправку": the correction and BCN tables as the image held

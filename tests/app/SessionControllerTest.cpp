@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
         StateButtons{SessionState::Live, true, "-++++++--+--++-+--+", true},
         StateButtons{SessionState::Tuning, true, "-+++++-+-+--++-+--+", true},
         // A read out of the ECU fills the image: nothing else touches it.
-        StateButtons{SessionState::ReadingFirmware, true, "-+++-----+--++-+--+", false}));
+        StateButtons{SessionState::ReadingFirmware, true, "-+++-----+--++----+", false}));
 
 namespace {
 

@@ -268,6 +268,24 @@ TEST_F(BadInput, ImplausibleImageLoadsButItsTablesAreNotWritten) {
     dialogs.fileAnswers << QString::fromStdString((dir / "sound.bin").string());
     form->ToolButton(7)->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ramWrites.load() > 0; }, 5000));
+    const Bytes sound3 = sim::MakeSyntheticFirmware(3);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const Bytes now = simulator->Ram();
+            return std::equal(now.begin() + 0x7CF7, now.begin() + 0x7CF7 + 256,
+                              sound3.begin() + 0x7CF7);
+        },
+        5000));
+
+    // A bad one after it: the ECU keeps the sound table the session wrote.
+    dialogs.fileAnswers << QString::fromStdString((dir / "zeros.bin").string());
+    form->ToolButton(7)->click();
+    EXPECT_EQ(form->LogLines().filter("Поправка не записана: в таблице поправки").size(), 3);
+    QTest::qWait(1000);
+    const Bytes after = simulator->Ram();
+    EXPECT_TRUE(
+        std::equal(after.begin() + 0x7CF7, after.begin() + 0x7CF7 + 256, sound3.begin() + 0x7CF7))
+        << "a correction table of zeros reached the ECU";
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
     form->ToolButton(2)->click();
 }

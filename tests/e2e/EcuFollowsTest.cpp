@@ -63,7 +63,7 @@ class EcuFollows : public korvane::test::WindowTest {
         ASSERT_FALSE(HasFatalFailure());
         simulator->SetLc1Lambda(0);
     }
-    void WriteConfig(const std::string& extra = "", bool logs = false) {
+    void WriteConfig(const std::string& extra = "", bool logs = false, bool defaultImage = true) {
         WriteConfigText("Ecu Com=" + (dir / "ecu").string() +
                         "\r\nСкорость ECU COM=38400\r\nТаймаут1=0\r\nТаймаут2=200\r\n"
                         "Быстрый обмен=да\r\nLC-1 Com=" +
@@ -76,8 +76,9 @@ class EcuFollows : public korvane::test::WindowTest {
                         "\r\nИнтервал коррекции БЦН(мс)=1000\r\n"
                         "Время перезаписи прошивки(мс)=300\r\nКоэф. обучения соседних РТ=\r\n"
                         "Интервал обучения соседних РТ=\r\nДатчик кислорода=ШДК LC-1\r\n"
-                        "Загрузить прошивку по умолчанию=да\r\nПрошивка по умолчанию=demo.bin\r\n" +
-                        extra);
+                        "Загрузить прошивку по умолчанию=" +
+                        std::string(defaultImage ? "да" : "нет") +
+                        "\r\nПрошивка по умолчанию=demo.bin\r\n" + extra);
     }
     // The learnable cell furthest from lambda 1, held.
     void HoldWorstCell() {
@@ -258,6 +259,71 @@ TEST_F(EcuFollows, ARefusedRangeIsWrittenOnceLoggedShownAndTheRestGoesOn) {
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->PanelText(4).startsWith(QString::fromUtf8("ECU отказал")))
         << bar->PanelText(4).toStdString();
+    form->ToolButton(2)->click();
+}
+
+// Connected with no image, then one loaded: its tables reach the ECU.
+TEST_F(EcuFollows, AnImageLoadedIntoASessionWithoutOneReachesTheEcu) {
+    Start();
+    ASSERT_FALSE(HasFatalFailure());
+    WriteConfig("", false, false);
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
+    ASSERT_FALSE(form->Image().FirmwareLoaded);
+
+    Bytes other = firmware;
+    for (uint16_t at : {kCorrectionAddress, kBcnAddress, kIgnitionAddress})
+        for (int k = 0; k < 256; ++k) other[at + k] = static_cast<uint8_t>(other[at + k] + 1);
+    WriteImage("other.bin", other);
+    dialogs.fileAnswers << QString::fromStdString((dir / "other.bin").string());
+    form->ToolButton(7)->click();
+    ASSERT_EQ(korvane::test::ImageBytes(*form), other);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return TablesEqual(*form); }, 10000))
+        << form->LogLines().join("\n").toStdString();
+    form->ToolButton(2)->click();
+}
+
+// A byte outside the tables, changed in the image during a session: another
+// image loaded sends that image's byte there, and after an ECU restart (its
+// RAM back at the flash) the reconnect brings it back.
+TEST_F(EcuFollows, WhatTheSessionFollowedOutsideTheTablesOutlivesALoadAndARestart) {
+    Start();
+    ASSERT_FALSE(HasFatalFailure());
+    WriteConfig("Переподключаться=да\r\n");
+    auto form = Open();
+    form->ToolButton(1)->click();
+    ASSERT_TRUE(WaitUntilLive(*form, 20000)) << form->LogLines().join("\n").toStdString();
+    constexpr uint16_t kAt = 0x6000;
+    const uint8_t edited = static_cast<uint8_t>(firmware[kAt] ^ 0x5A);
+    const uint8_t edit[] = {edited};
+    ASSERT_TRUE(form->Image().Store(kAt, edit));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return simulator->Ram()[kAt] == edited; }, 5000))
+        << form->LogLines().join("\n").toStdString();
+
+    Bytes other = firmware;
+    other[kAt] = static_cast<uint8_t>(firmware[kAt] ^ 0xA5);
+    WriteImage("other.bin", other);
+    dialogs.fileAnswers << QString::fromStdString((dir / "other.bin").string());
+    form->ToolButton(7)->click();
+    ASSERT_EQ(korvane::test::ImageBytes(*form), other);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return simulator->Ram()[kAt] == other[kAt]; }, 5000))
+        << form->LogLines().join("\n").toStdString();
+
+    simulator->RestartEcu();
+    ASSERT_EQ(simulator->Ram()[kAt], firmware[kAt]);
+    // An edit while the window reconnects is not lost either.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StateText(*form) == "Переподключение..."; }, 10000))
+        << form->LogLines().join("\n").toStdString();
+    const uint8_t later[] = {static_cast<uint8_t>(firmware[kAt + 1] ^ 0x33)};
+    ASSERT_TRUE(form->Image().Store(kAt + 1, later));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const Bytes ram = simulator->Ram();
+            return ram[kAt] == other[kAt] && ram[kAt + 1] == later[0];
+        },
+        15000))
+        << form->LogLines().join("\n").toStdString();
     form->ToolButton(2)->click();
 }
 

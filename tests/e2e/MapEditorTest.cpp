@@ -23,6 +23,7 @@
 #include "app/MainForm.h"
 #include "ecu/ECUThread.h"
 #include "firmware/FirmwareImage.h"
+#include "firmware/ui/FirmwareActions.h"
 #include "maps/ui/CalibrationPanel.h"
 #include "maps/ui/CurveChart.h"
 #include "platform/TextCodec.h"
@@ -134,6 +135,39 @@ TEST_F(MapEditor, ChangedValueAndCurvePointReachTheEcuAndTheSavedImage) {
         },
         3000));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+    form->ToolButton(2)->click();
+}
+
+// A read out of the ECU replaces the image: while it runs the editor takes
+// no edit, so none can reach the ECU alone.
+TEST_F(MapEditor, NoEditWhileTheFirmwareIsRead) {
+    auto form = OpenConnected();
+    maps::CalibrationPanel& panel = form->Maps();
+    dialogs.fileAnswers << QString::fromStdString((dir / "demo.xml").string());
+    QTest::mouseClick(panel.MapButton, Qt::LeftButton);
+    ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+    Select(panel, "Демо_прошивка/Холостой_ход/Обороты_ХХ");
+    panel.Editpoint->setText("900");
+    QTest::mouseClick(panel.Button5, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return simulator->Ram()[0x5A10] == 90; }, 3000));
+
+    form->ToolButton(8)->click();
+    ASSERT_TRUE(form->Firmware().Reading());
+    EXPECT_FALSE(form->ToolButton(21)->isEnabled());
+    EXPECT_FALSE(panel.isEnabled());
+    const int writes = static_cast<int>(Writes());
+    panel.Undo();  // as a shortcut would
+    EXPECT_EQ(form->Image().Bytes()[0x5A10], 90);
+    EXPECT_TRUE(
+        form->LogLines().contains("Идет чтение прошивки из ECU: правка в образ не внесена."));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Firmware().Reading(); }, 60000));
+    EXPECT_TRUE(form->Image().FirmwareLoaded);
+    EXPECT_EQ(static_cast<int>(Writes()), writes);
+    EXPECT_EQ(simulator->Ram()[0x5A10], 90);
+    EXPECT_EQ(form->Image().Bytes()[0x5A10], 90);
+    EXPECT_TRUE(form->ToolButton(21)->isEnabled());
+    EXPECT_TRUE(panel.isEnabled());
     form->ToolButton(2)->click();
 }
 

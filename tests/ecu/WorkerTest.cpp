@@ -55,6 +55,7 @@ class Worker : public ::testing::Test {
             const size_t at = (p[2] << 8) | p[3];
             std::copy(p.begin() + 5, p.end(), ram.begin() + at);
             writes.push_back(at);
+            if (closeAtWrite && writes.size() == closeAtWrite) w.Post(EcuCommand::Close());
             return refuseWrites ? H("83 F1 10 7F 3D 11 51") : H("81 F1 10 7D FF");
         }
         return {};
@@ -84,6 +85,7 @@ class Worker : public ::testing::Test {
     std::vector<size_t> writes;
     bool memoryAnswers = true;
     bool refuseWrites = false;
+    size_t closeAtWrite = 0;  // the user disconnects while this write goes
     platform::FakeClock clock;
     platform::FakeSerialPort port{&clock};
     ecu::test::ScriptedEcu ecu{port};
@@ -419,7 +421,7 @@ TEST_F(Worker, TheEcuRamFollowsTheImage) {
     bcn[70] ^= 0xFF;  // the ECU lost a learned BCN byte: block 2 differs
     EcuCommand open = ecu::test::OpenAsSet(w);
     open.ranges = {{kBcn, bcn}, {kCorrection, correction}};
-    w.Post(std::move(open));
+    const uint64_t openId = w.Post(std::move(open));
     w.Pass();
     ASSERT_EQ(view.SessionUps(), 1);
     EXPECT_TRUE(writes.empty());  // read back first, written after a good poll
@@ -431,6 +433,7 @@ TEST_F(Worker, TheEcuRamFollowsTheImage) {
     ASSERT_EQ(view.Reports().size(), 1u);
     EXPECT_TRUE(view.Reports()[0].confirmed);
     EXPECT_EQ(view.Reports()[0].kind, CommandKind::remakegbc);
+    EXPECT_EQ(view.Reports()[0].openId, openId);  // the window tells sessions apart by it
 
     // One learned cell: one single-byte write.
     writes.clear();
@@ -474,6 +477,52 @@ TEST_F(Worker, TheEcuRamFollowsTheImage) {
     EXPECT_EQ(view.Reports().back().code, 0x11);
     refuseWrites = false;
     EXPECT_EQ(w.IsDiagnostic, 1);  // polling goes on
+}
+
+// A refusal is the ECU answering: a plan of many refused blocks, sent with
+// no poll in between, must not read as a silent ECU and end the session
+// (a reconnect would forget the refusals and send the same blocks again).
+TEST_F(Worker, ARunOfRefusalsKeepsTheSession) {
+    Connect();
+    const int ups = view.SessionUps();
+    refuseWrites = true;
+    constexpr int kBlocks = 16;  // some 4 s of refused writes at these pauses
+    for (int i = 0; i < kBlocks; ++i)
+        Post(EcuCommand::ImageChanged(static_cast<uint16_t>(0x5000 + 0x100 * i), {1, 2}));
+    // One pass takes each change, then the polls: the first sends the plan.
+    for (int i = 0; i < kBlocks + 4; ++i) w.Pass();
+    EXPECT_EQ(w.IsDiagnostic, 1);
+    EXPECT_EQ(w.IsECUConnected, 1);
+    EXPECT_EQ(view.SessionUps(), ups);  // no reconnect
+    EXPECT_EQ(writes.size(), static_cast<size_t>(kBlocks));
+    const Lines lines = view.Lines();
+    for (int i = 0; i < kBlocks; ++i) {
+        const std::string refused = "ECU: << ОШИБКА Запись отклонена ECU! Адрес - " +
+                                    HexText(Bytes{static_cast<uint8_t>(0x50 + i), 0x00}) +
+                                    "; байт - 2; код - 0x11; не повторяется";
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), refused), 1) << refused;
+    }
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find("связь разорвана"), std::string::npos) << line;
+    EXPECT_EQ(w.Status().refusals.size(), static_cast<size_t>(kBlocks));
+}
+
+// A disconnect asked for in the middle of a write plan ends it at the next
+// write, not after the whole plan.
+TEST_F(Worker, ACloseCutsAWritePlanShort) {
+    Connect();
+    constexpr int kRanges = 8;
+    for (int i = 0; i < kRanges; ++i)
+        Post(EcuCommand::ImageChanged(static_cast<uint16_t>(0x5000 + 0x100 * i), {1, 2}));
+    for (int i = 0; i < kRanges; ++i) w.Pass();
+    ASSERT_EQ(w.Status().owedBytes, 2u * kRanges);
+    ASSERT_TRUE(writes.empty());
+    closeAtWrite = 2;
+    w.Pass();  // the poll, then the plan until the close
+    EXPECT_EQ(writes.size(), 2u);
+    w.Pass();
+    EXPECT_EQ(w.IsComConnected, 0);
+    EXPECT_EQ(writes.size(), 2u);
 }
 
 // A close forgets: what the first session still owed never reaches the ECU

@@ -390,20 +390,24 @@ TEST(TuningPanel, IgnitionStepShowsTheTableAndStoresIt) {
     p.ComboBox1Change();
     ASSERT_TRUE(p.Button6->isVisible());
 
+    const size_t storesBefore = rig.imageStores.size();
     p.Button6Click();
     EXPECT_TRUE(p.Button7->isVisible());
     EXPECT_FALSE(p.Button6->isVisible());
     EXPECT_EQ(rig.Cell(8, 1), "19,9");  // 10 + (200 − 101.33) × 20 / 200
     EXPECT_EQ(rig.Cell(1, 1), "10,0");
-    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, 0)], 40);
+    // Only shown: the running engine gets it at the write button.
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, 0)], 0);
+    EXPECT_EQ(rig.imageStores.size(), storesBefore);
 
     rig.engineTimer->start();
     p.Timer4->start();
     p.Timer6->stop();
-    ASSERT_FALSE(rig.imageStores.empty());
+    p.Button7Click();
+    EXPECT_EQ(rig.image[kIgnitionAddress + CellIndex(7, 0)], 40);
+    ASSERT_EQ(rig.imageStores.size(), storesBefore + 1);
     EXPECT_EQ(rig.imageStores.back().first, kIgnitionAddress);
     EXPECT_EQ(rig.imageStores.back().second.at(CellIndex(7, 0)), 40);
-    p.Button7Click();
     EXPECT_TRUE(rig.worker.Take().empty());
     EXPECT_TRUE(rig.log.contains("Записываем УОЗ на ЧН"));
     EXPECT_TRUE(p.Timer4->isActive());
@@ -620,4 +624,32 @@ TEST(TuningPanel, RestoreIsOfferedWhileConnectedWithAnImageAndAsksFirst) {
               false, 0});
     EXPECT_TRUE(rig.log.contains(line));
     EXPECT_EQ(p.Tables().PRecCount, 1);
+}
+
+// A restore whose confirmation never came: after a disconnect or another
+// image, a later write of the table does not claim the restore.
+TEST(TuningPanel, ARestoreLineOutlivesNeitherTheSessionNorTheImage) {
+    const std::pair<const char*, void (*)(ui::TuningPanel&)> cases[] = {
+        {"disconnect", [](ui::TuningPanel& p) { p.Disconnected(); }},
+        {"image load", [](ui::TuningPanel& p) { p.addtabl(); }},
+    };
+    for (const auto& [what, between] : cases) {
+        PanelRig rig;
+        for (int i = 0; i < 256; ++i) rig.image[kCorrectionAddress + i] = 128;
+        rig.Fill();
+        ui::TuningPanel& p = *rig.panel;
+        p.SessionReady();
+        rig.LinkUp();
+        p.Timer1Timer();
+        ASSERT_TRUE(p.RestoreButton->isEnabled());
+        rig.image[kCorrectionAddress + 5] = 140;  // learned since the load
+        rig.answerYes = true;
+        p.RestoreButton->click();
+        ASSERT_EQ(rig.image[kCorrectionAddress + 5], 128) << what;
+        between(p);
+        p.Synced({ecu::CommandKind::remakepopr, kCorrectionAddress, 256, true, false, 0});
+        // (the BCN table had nothing to restore: its line came at once)
+        EXPECT_TRUE(rig.log.filter("Поправка возвращена").isEmpty())
+            << what << ": " << rig.log.join("|").toStdString();
+    }
 }

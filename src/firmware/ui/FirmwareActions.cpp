@@ -93,8 +93,9 @@ void FirmwareActions::ToolButton7Click() {
     ShowLabels();
     Call(addtabl);
     w_.zeroGridValues();
-    Call(pishupopr);
+    // Loaded first: without a loaded image there are no tables to send.
     image.FirmwareLoaded = true;
+    Call(pishupopr);
     image.SetModified(false);
     openedPath_ = path.toStdString();
     w_.engineTimer->start();

@@ -270,6 +270,7 @@ void TuningPanel::SessionReady() {
 }
 
 void TuningPanel::Disconnected() {
+    writeBack_->ForgetRestoreLines();
     Tables().TuningActive = false;
     Timer4->stop();
     RestoreButton->setEnabled(false);
@@ -361,6 +362,8 @@ void TuningPanel::UpdateRestoreButton() {
 }
 
 void TuningPanel::addtabl() {
+    // Another image: a restore of the one before is no longer awaited.
+    writeBack_->ForgetRestoreLines();
     core_->addtabl(w_.image(), rowLabels_, columnLabels_);
 }
 
@@ -477,12 +480,8 @@ void TuningPanel::Timer6Timer() {
 }
 
 void TuningPanel::Button6Click() {
-    const auto image = w_.image();
-    const auto table = image.subspan(kIgnitionAddress, kCellCount);
-    const std::vector<uint8_t> before(table.begin(), table.end());
+    // A preview in the grid: the image (and the ECU) wait for Button7.
     writeBack_->PartLoadIgnition();
-    if (!std::equal(before.begin(), before.end(), table.begin()) && w_.imageEdited)
-        w_.imageEdited();
     Button7->show();
     Button6->hide();
     for (int c = 0; c < kGridSize; ++c)
@@ -491,11 +490,16 @@ void TuningPanel::Button6Click() {
 }
 
 void TuningPanel::Button7Click() {
-    // Without the ECU the table stays where «УОЗ на ЧН» put it: in the image.
-    if (mailbox_->LinkUp())
-        writeBack_->WriteIgnition();
-    else
+    const auto image = w_.image();
+    const auto table = image.subspan(kIgnitionAddress, kCellCount);
+    const std::vector<uint8_t> before(table.begin(), table.end());
+    const bool linkUp = mailbox_->LinkUp();
+    writeBack_->WriteIgnition();
+    // Without the ECU the table goes into the image only.
+    if (!linkUp)
         w_.log(QStringLiteral("«УОЗ на ЧН»: нет связи с ECU, записано только в образ прошивки."));
+    if (!std::equal(before.begin(), before.end(), table.begin()) && w_.imageEdited)
+        w_.imageEdited();
     Button6->show();
     Button7->hide();
 }
