@@ -13,8 +13,8 @@
 #include "live/ui/DiagnosticsView.h"
 #include "live/ui/LiveValueList.h"
 #include "live/ui/TrendView.h"
-#include "maps/ui/Map3dView.h"
 #include "maps/ui/CurveChart.h"
+#include "maps/ui/Map3dView.h"
 
 using namespace korvane::live;
 

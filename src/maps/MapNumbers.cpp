@@ -3,7 +3,6 @@
 #include <locale.h>
 
 #include <charconv>
-
 #include <cmath>
 #include <cstdlib>
 
@@ -29,8 +28,8 @@ std::optional<int32_t> HexTextToInt(std::string_view text) {
 std::optional<long double> ParseNumber(std::string_view text) {
     const auto t = platform::ClassicDecimalText(text);
     if (!t) return std::nullopt;
-    // The C locale of a Qt program may have been changed; parse in the
-    // classic one.
+        // The C locale of a Qt program may have been changed; parse in the
+        // classic one.
 #ifdef _WIN32
     // No strtold_l in Windows' C library; from_chars never looks at a
     // locale, and takes no "+".

@@ -23,7 +23,9 @@ class StopSignal {
 #ifdef _WIN32
     // On Windows an event set once the signal is raised (a HANDLE), for the
     // same use; null if the system gave none.
-    void* Event() const { return event_; }
+    void* Event() const {
+        return event_;
+    }
 #endif
 
   private:

@@ -198,8 +198,8 @@ std::optional<std::string> ClassicDecimalText(std::string_view text) {
 std::optional<double> ParseDecimal(const std::string& text) {
     const auto t = ClassicDecimalText(text);
     if (!t) return std::nullopt;
-    // strtod follows the C locale, which a Qt program may have changed;
-    // use the classic locale explicitly.
+        // strtod follows the C locale, which a Qt program may have changed;
+        // use the classic locale explicitly.
 #ifdef _WIN32
     // Windows' C library has no strtod_l to match; from_chars never looks
     // at a locale. It takes no "+", which the text may start with.
